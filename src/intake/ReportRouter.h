@@ -1,0 +1,27 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+using ReportCallback = std::function<void(std::chrono::steady_clock::time_point)>;
+
+// Passes the reports of the selected mouse, while a test runs, to the raw
+// capture and the report callback. Runs on the HID thread; the monitor's
+// implementation object begins with it.
+class ReportRouter {
+ public:
+  void route(const void* context, unsigned int reportId, const unsigned char* report,
+             size_t length, std::chrono::steady_clock::time_point timestamp);
+
+  // Written by the main thread, read per report without ordering.
+  std::atomic<bool> monitoring{false};
+  // Written by the monitor under its mutex (release or stronger); read with acquire.
+  std::atomic<const void*> selectedContext{nullptr};
+  std::atomic<int32_t> droppedLogCount{0};
+  std::atomic<int64_t> nextLatencyLogNs{0};
+  // Installed before the HID thread starts; not changed while it runs.
+  ReportCallback reportCallback;
+};
