@@ -20,6 +20,9 @@ struct HIDDeviceInfo {
   bool opened = false;
   int32_t priority = 0;
   int32_t reportIntervalUs = 0;
+  // Times the kernel's event buffer of this device overflowed (SYN_DROPPED)
+  // since it arrived; each time at least one report was lost.
+  uint64_t droppedReports = 0;
 
   std::string displayName() const;
 };

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "hid/HIDDeviceInfo.h"
+#include "hid/HIDError.h"
+#include "hid/Permission.h"
+
+namespace hidservice {
+class Service;
+}
+
+// The one object through which the program sees mice: the device list, the
+// selection, the monitoring flag and the last error of the HID service. Its
+// HID thread receives arrivals, removals and input reports and routes the
+// reports of the selected mouse to the report callback.
+//
+// Every public member function is called from one thread (the main thread).
+class HIDMonitor {
+ public:
+  // Uses the HID service of this process: virtual mice when TAVO_VIRTUAL_MICE
+  // is set, udev + evdev otherwise.
+  HIDMonitor();
+  // Uses the given service (tests, benchmarks).
+  explicit HIDMonitor(std::shared_ptr<hidservice::Service> service);
+  ~HIDMonitor();
+
+  HIDMonitor(const HIDMonitor&) = delete;
+  HIDMonitor& operator=(const HIDMonitor&) = delete;
+
+  // Starts the HID thread and returns once its manager is set up or has
+  // failed. Throws std::system_error when the thread cannot be created.
+  void start();
+  // Ends the HID thread (the device list empties) and stops a raw capture.
+  void stop();
+
+  // Copies, taken under the monitor's lock. Each record's droppedReports is
+  // current at the time of the call.
+  std::vector<HIDDeviceInfo> getMouseDevices() const;
+  HIDError getLastError() const;
+
+  // -1 means no mouse is selected.
+  int getSelectedDeviceIndex() const;
+  // An index out of range selects nothing.
+  void setSelectedDeviceIndex(int index);
+
+  // Reports reach the callback only while monitoring is on.
+  void setMonitoring(bool on);
+  bool isMonitoring() const;
+
+  // Install before start(); not synchronised with the HID thread.
+  void setReportCallback(std::function<void(std::chrono::steady_clock::time_point)> callback);
+
+  static PermissionStatus permissionStatus();
+  static bool requestPermission();
+
+  class Impl;
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
