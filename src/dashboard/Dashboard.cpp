@@ -1,0 +1,226 @@
+#include "dashboard/Dashboard.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "dashboard/Branding.h"
+#include "dashboard/Cards.h"
+#include "dashboard/DashboardState.h"
+#include "dashboard/DrawKit.h"
+#include "dashboard/Palette.h"
+
+namespace dashboard {
+
+DashboardState& dashboardState() {
+  static DashboardState s_state;
+  return s_state;
+}
+
+void detail::resetState() { dashboardState() = DashboardState{}; }
+
+namespace {
+
+constexpr ImGuiWindowFlags kRootFlags =
+    ImGuiWindowFlags_NoTitleBar | ImGuiWindowFlags_NoResize | ImGuiWindowFlags_NoMove |
+    ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoScrollWithMouse | ImGuiWindowFlags_NoBackground |
+    ImGuiWindowFlags_NoSavedSettings | ImGuiWindowFlags_NoBringToFrontOnFocus;
+
+constexpr const char* kNoDevice = "未检测到鼠标设备";
+
+// Follows the measured mouse until the user picks a target.
+void snapTarget(DashboardState& st, float baselineHz) {
+  if (!st.targetPicked && baselineHz > 0.0f) st.targetIndex = nearestTargetIndex(baselineHz);
+}
+
+void drawStateIndicator(ImDrawList* dl, ImVec2 P, float a, int testState) {
+  const char* label = "未开始";
+  ImU32 col = kColTextMuted;
+  float r = 3.5f;
+  if (testState == kStateRunning) {
+    label = "测试中";
+    col = kColGood;
+    r = 3.5f * (0.75f + 0.25f * std::sin(3.0f * static_cast<float>(ImGui::GetTime())));
+  } else if (testState == kStatePaused) {
+    label = "已暂停";
+    col = kColWarn;
+  }
+  const ImVec2 c(a + 4, P.y + 34);
+  dl->AddCircleFilled(c, 5.0f, withAlpha(col, 60), 0);
+  dl->AddCircleFilled(c, r, col, 0);
+  drawText(dl, ImVec2(a + 16, P.y + 26), col, label);
+}
+
+const char* pickerPreview(const UiState& ui, DashboardState& st) {
+  const int sel = ui.selectedDevice;
+  if (sel < 0 || sel >= static_cast<int>(ui.devices.size())) return kNoDevice;
+  const HIDDeviceInfo& d = ui.devices[static_cast<size_t>(sel)];
+  st.devicePreview = d.displayName();
+  if (!d.opened) st.devicePreview += "（无法打开）";
+  return st.devicePreview.c_str();
+}
+
+void drawDevicePicker(ImVec2 P, ImVec2 S, const UiState& ui, UiActions& actions, DashboardState& st) {
+  ImGui::SetCursorScreenPos(ImVec2(P.x + S.x - 320, P.y + 20));
+  ImGui::SetNextItemWidth(300);
+  const char* preview = pickerPreview(ui, st);
+  FontScope font(fonts().body, 16.0f);
+  if (!ImGui::BeginCombo("##device", preview, 0)) return;
+  if (ui.devices.empty()) ImGui::TextDisabled("%s", kNoDevice);
+  for (size_t i = 0; i < ui.devices.size(); ++i) {
+    std::string label = ui.devices[i].displayName();
+    if (!ui.devices[i].opened) label += "   （无法打开）";
+    const int index = static_cast<int>(i);
+    ImGui::PushID(index);
+    if (ImGui::Selectable(label.c_str(), index == ui.selectedDevice, 0, ImVec2(0, 0))) actions.selectDevice = index;
+    ImGui::PopID();
+  }
+  ImGui::EndCombo();
+}
+
+void drawHeader(ImDrawList* dl, ImVec2 P, ImVec2 S, const UiState& ui, UiActions& actions, DashboardState& st) {
+  const float x0 = P.x + 20;
+  const Fonts& f = fonts();
+  float tw = 0;
+  {
+    FontScope font(f.body, 21.0f);
+    tw = textSize("Quillmark").x;
+    drawText(dl, ImVec2(x0, P.y + 24), kColTextBright, "Quillmark");
+  }
+  {
+    FontScope font(f.small, 13.0f);
+    const float vw = textSize(kVersionText).x;
+    drawText(dl, ImVec2(x0 + tw + 10, P.y + 26), kColTextMuted, kVersionText);
+    drawStateIndicator(dl, P, x0 + tw + 10 + vw + 22, ui.testState);
+  }
+  {
+    FontScope font(f.body, 24.0f);
+    const float w = textSize(kStudioName).x;
+    ImGui::SetCursorScreenPos(ImVec2(P.x + (S.x - w) * 0.5f, P.y + 24));
+    if (ImGui::TextLink(kStudioName)) actions.openUrl = kStudioUrl;
+  }
+  drawDevicePicker(P, S, ui, actions, st);
+}
+
+void drawAlertButtons(const PlatformAlert& alert, const std::vector<float>& bw, ImVec2 B, float H,
+                      UiActions& actions) {
+  ImGui::PushStyleColor(ImGuiCol_Button, ImVec4(0.42f, 0.16f, 0.16f, 1.0f));
+  ImGui::PushStyleColor(ImGuiCol_ButtonHovered, ImVec4(0.56f, 0.23f, 0.23f, 1.0f));
+  ImGui::PushStyleColor(ImGuiCol_ButtonActive, ImVec4(0.66f, 0.28f, 0.28f, 1.0f));
+  float bx = B.x + 18;
+  for (size_t i = 0; i < alert.actions.size(); ++i) {
+    ImGui::SetCursorScreenPos(ImVec2(bx, B.y + H - 42));
+    ImGui::PushID(static_cast<int>(i));
+    if (ImGui::Button(alert.actions[i].label.c_str(), ImVec2(bw[i], 30))) actions.alertAction = static_cast<int>(i);
+    ImGui::PopID();
+    bx += bw[i] + 10;
+  }
+  ImGui::PopStyleColor(3);
+}
+
+// Draws the banner when there is an alert; returns the top of the content below it.
+float drawAlertBanner(ImDrawList* dl, ImVec2 P, const PlatformAlert& alert, UiActions& actions) {
+  if (alert.title.empty()) return P.y + 66;
+  const ImVec2 B(P.x + 20, P.y + 66);
+  FontScope font(fonts().body, 16.0f);
+  const ImVec2 ts = textSize(alert.title.c_str());
+  const ImVec2 ds = alert.detail.empty() ? ImVec2(0, 0) : textSize(alert.detail.c_str());
+  const size_t n = alert.actions.size();
+  std::vector<float> bw(n);
+  float total = 0;
+  for (size_t i = 0; i < n; ++i) {
+    bw[i] = textSize(alert.actions[i].label.c_str()).x + 36;
+    total += bw[i];
+  }
+  if (n > 0) total += 10.0f * static_cast<float>(n - 1);
+  float inner = ts.x > ds.x ? ts.x : ds.x;
+  if (n > 0 && total > inner) inner = total;
+  const float H = ts.y + (alert.detail.empty() ? 24 : ds.y + 26) + (n > 0 ? 44 : 0);
+  const float W = inner + 36;
+
+  const ImVec2 end(B.x + W, B.y + H);
+  dl->AddRectFilled(B, end, IM_COL32(72, 22, 22, 235), 6.0f, 0);
+  dl->AddRect(B, end, IM_COL32(140, 50, 50, 255), 6.0f, 0, 1.0f);
+  drawText(dl, ImVec2(B.x + 18, B.y + 9), IM_COL32(255, 158, 158, 255), alert.title.c_str());
+  if (!alert.detail.empty())
+    drawText(dl, ImVec2(B.x + 18, B.y + 11 + ts.y), IM_COL32(255, 158, 158, 190), alert.detail.c_str());
+  if (n > 0) drawAlertButtons(alert, bw, B, H, actions);
+  return B.y + H + 14;
+}
+
+bool controlButton(const char* label, ImVec2 pos, bool disabled) {
+  ImGui::SetCursorScreenPos(pos);
+  ImGui::BeginDisabled(disabled);
+  const bool pressed = ImGui::Button(label, ImVec2(130, 36));
+  ImGui::EndDisabled();
+  return pressed;
+}
+
+void drawTargetSelector(ImVec2 pos, DashboardState& st) {
+  ImGui::SetCursorScreenPos(pos);
+  ImGui::SetNextItemWidth(150);
+  char preview[32];
+  std::snprintf(preview, sizeof preview, "目标 %.0f Hz", kTargetRates[st.targetIndex]);
+  if (!ImGui::BeginCombo("##target", preview, 0)) return;
+  for (int i = 0; i < kTargetRateCount; ++i) {
+    char label[32];
+    std::snprintf(label, sizeof label, "%.0f Hz", kTargetRates[i]);
+    if (ImGui::Selectable(label, i == st.targetIndex, 0, ImVec2(0, 0))) {
+      st.targetIndex = i;
+      st.targetPicked = true;
+    }
+  }
+  ImGui::EndCombo();
+}
+
+void drawControlBar(ImDrawList* dl, ImVec2 P, ImVec2 S, int testState, UiActions& actions, DashboardState& st) {
+  const float by = P.y + S.y - 58;
+  const float bx = P.x + (S.x - 414) * 0.5f;
+  FontScope font(fonts().body, 16.0f);
+  {
+    ImGui::SetCursorScreenPos(ImVec2(bx, by));
+    ImGui::BeginDisabled(testState == kStateRunning);
+    ImGui::PushStyleColor(ImGuiCol_Button, ImVec4(0.0f, 0.55f, 0.72f, 1.0f));
+    ImGui::PushStyleColor(ImGuiCol_ButtonHovered, ImVec4(0.0f, 0.65f, 0.85f, 1.0f));
+    if (ImGui::Button(testState == kStateIdle ? "开始测试" : "继续", ImVec2(130, 36))) actions.startPressed = true;
+    ImGui::PopStyleColor(2);
+    ImGui::EndDisabled();
+  }
+  if (controlButton("暂停", ImVec2(bx + 142, by), testState != kStateRunning)) actions.pausePressed = true;
+  if (controlButton("重置", ImVec2(bx + 284, by), testState == kStateIdle)) actions.resetPressed = true;
+  drawTargetSelector(ImVec2(P.x + S.x - 170, by + 2), st);
+  FontScope hintFont(fonts().small, 13.0f);
+  drawText(dl, ImVec2(P.x + 20, by + 10), kColTextMuted, "快捷键：S 开始 / 继续　P 暂停　R 重置　ESC 退出");
+}
+
+}  // namespace
+
+UiActions draw(const UiState& ui) {
+  UiActions actions;
+  DashboardState& st = dashboardState();
+  snapTarget(st, ui.stats.baselineHz);
+
+  const ImGuiViewport* vp = ImGui::GetMainViewport();
+  ImGui::SetNextWindowPos(vp->WorkPos, 0, ImVec2(0, 0));
+  ImGui::SetNextWindowSize(vp->WorkSize, 0);
+  ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, ImVec2(0, 0));
+  ImGui::Begin("##root", nullptr, kRootFlags);
+  ImGui::PopStyleVar(1);
+
+  ImDrawList* dl = ImGui::GetWindowDrawList();
+  const ImVec2 P = ImGui::GetWindowPos();
+  const ImVec2 S = ImGui::GetWindowSize();
+  dl->AddRectFilled(P, ImVec2(P.x + S.x, P.y + S.y), kColBackground, 0.0f, 0);
+
+  drawHeader(dl, P, S, ui, actions, st);
+  const float contentTop = drawAlertBanner(dl, P, ui.alert, actions);
+  const GridLayout grid = gridLayout(P, S, contentTop);
+  if (grid.fits) {
+    drawRateCards(dl, grid, ui, kTargetRates[st.targetIndex], st.held);
+    drawDiagnosticCards(dl, grid, ui.stats);
+  }
+  drawControlBar(dl, P, S, ui.testState, actions, st);
+  ImGui::End();
+  return actions;
+}
+
+}  // namespace dashboard

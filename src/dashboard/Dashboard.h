@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "analysis/PollingStats.h"
+#include "dashboard/FontConfig.h"
+#include "dashboard/PlatformAlert.h"
+#include "hid/HIDDeviceInfo.h"
+
+namespace dashboard {
+
+// Everything one frame of the dashboard shows; filled by the shell each frame.
+struct UiState {
+  PollingStats stats;
+  std::vector<HIDDeviceInfo> devices;
+  int32_t selectedDevice = -1;  // index into devices, -1 = none
+  int32_t testState = 0;        // 0 idle, 1 running, 2 paused
+  PlatformAlert alert;          // empty title: no banner
+};
+
+// What the user did during one frame; the shell applies it after draw().
+struct UiActions {
+  bool startPressed = false;
+  bool pausePressed = false;
+  bool resetPressed = false;
+  int32_t selectDevice = -1;  // index into UiState::devices
+  int32_t alertAction = -1;   // index into UiState::alert.actions
+  std::string openUrl;        // the studio link was clicked
+};
+
+// Loads the fonts and sets the theme. Once, after the ImGui context exists.
+void init(const FontConfig& config);
+
+// Draws the whole window; call between ImGui::NewFrame and ImGui::Render.
+UiActions draw(const UiState& ui);
+
+}  // namespace dashboard

@@ -1,0 +1,114 @@
+#include "dashboard/DashboardRules.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "dashboard/Palette.h"
+
+namespace dashboard {
+
+float HeldRate::update(float currentHz, double now) {
+  if (currentHz <= 0.0f) {
+    shownHz = 0.0f;
+    shownAt = -1.0;
+    return 0.0f;
+  }
+  if (shownAt < 0.0 || now - shownAt >= 0.25) {
+    shownHz = currentHz;
+    shownAt = now;
+  }
+  return shownHz;
+}
+
+ImU32 rateColour(int testState, float shownHz, float targetHz, ImU32 inactive, int alpha) {
+  ImU32 col = inactive;
+  if (testState == kStateRunning && shownHz > 0.0f) {
+    const float ratio = shownHz / targetHz;
+    col = ratio < 0.7f ? kColBad : ratio < 0.95f ? kColWarn : kColGood;
+  }
+  return withAlpha(col, alpha);
+}
+
+int nearestTargetIndex(float hz) {
+  int best = 0;
+  float bestDist = std::min(std::fabs(kTargetRates[0] - hz), 1e9f);
+  for (int i = 1; i < kTargetRateCount; ++i) {
+    const float dist = std::fabs(kTargetRates[i] - hz);
+    if (dist < bestDist) {
+      best = i;
+      bestDist = dist;
+    }
+  }
+  return best;
+}
+
+float historyTop(float targetHz, const std::vector<float>& history) {
+  float top = targetHz * 1.2f;
+  for (float v : history) top = std::max(top, v * 1.1f);
+  return std::ceil(top / 100.0f) * 100.0f;
+}
+
+float historyGridStep(float top) {
+  const float step = std::floor(top * 0.25f / 100.0f) * 100.0f;
+  return step > 0.0f ? step : 100.0f;
+}
+
+float histogramLimit(float baselineUs, float binWidthUs) { return 1.5f * baselineUs / binWidthUs; }
+
+ImU32 histogramBarColour(int bin, float limit) {
+  return static_cast<float>(bin) < limit ? IM_COL32(0, 195, 255, 220) : IM_COL32(255, 186, 56, 220);
+}
+
+namespace {
+
+void setValue(QualityRow& row, const char* text) { std::snprintf(row.value, sizeof row.value, "%s", text); }
+
+}  // namespace
+
+QualityRow qualityRow(int row, const PollingStats& s) {
+  static constexpr const char* kLabels[4] = {"基准间隔", "抖动", "异常间隔", "稳定性"};
+  const bool valid = s.statsValid && s.baselineUs > 0.0f;
+  QualityRow r{kLabels[row & 3], {}, kColTextMuted};
+  setValue(r, "--");
+  switch (row) {
+    case 0:
+      if (s.baselineUs > 0.0f)
+        std::snprintf(r.value, sizeof r.value, "%.3f ms  (%.0f Hz)", s.baselineUs / 1000.0f, s.baselineHz);
+      if (valid) r.colour = kColTextBright;
+      break;
+    case 1:
+      if (s.jitterUs > 0.0f) std::snprintf(r.value, sizeof r.value, "±%.3f ms", s.jitterUs / 1000.0f);
+      if (valid) r.colour = s.jitterUs > 0.1f * s.baselineUs ? kColWarn : kColTextBright;
+      break;
+    case 2:
+      if (!valid) break;
+      std::snprintf(r.value, sizeof r.value, "%.2f%%  (%d)", s.anomalyRatio * 100.0f, static_cast<int>(s.anomalyCount));
+      r.colour = s.anomalyRatio > 0.02f ? kColWarn : kColTextBright;
+      break;
+    default:
+      if (!valid) break;
+      std::snprintf(r.value, sizeof r.value, "%.1f%%", s.stability * 100.0f);
+      r.colour = s.stability >= 0.95f ? kColGood : s.stability >= 0.8f ? kColWarn : kColBad;
+      break;
+  }
+  return r;
+}
+
+GridLayout gridLayout(ImVec2 pos, ImVec2 size, float contentTop) {
+  GridLayout g;
+  g.T = contentTop;
+  // The bottom 64 pixels hold the control bar, plus a 20-pixel margin.
+  g.availH = size.y - (contentTop - pos.y) - 84.0f;
+  // Two 20-pixel margins, the 340-pixel right column and a 16-pixel gutter.
+  g.leftW = size.x - 396.0f;
+  g.fits = g.leftW > 320.0f && g.availH > 120.0f;
+  g.L = pos.x + 20.0f;
+  g.R = g.L + g.leftW + 16.0f;
+  g.hH = std::max(g.availH - 304.0f, 120.0f);
+  g.dH = std::max(g.availH - 396.0f, 110.0f);
+  g.tileW = (g.leftW - 24.0f) / 3.0f;
+  return g;
+}
+
+}  // namespace dashboard

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <imgui.h>
+
+#include <string>
+#include <vector>
+
+#include "analysis/PollingStats.h"
+
+// The decisions behind the dashboard's pictures, kept apart from the drawing
+// so each rule can be checked on its own.
+namespace dashboard {
+
+// The current rate as displayed: it changes at most four times a second and
+// falls to 0 at once.
+struct HeldRate {
+  float shownHz = 0.0f;
+  double shownAt = -1.0;  // ImGui time of the last change, -1 when nothing is held
+
+  float update(float currentHz, double now);
+};
+
+// Colour of the number, target line and ring: inactive unless a test runs
+// with a rate; then red / amber / green by the ratio to the target.
+ImU32 rateColour(int testState, float shownHz, float targetHz, ImU32 inactive, int alpha);
+
+// Index into kTargetRates nearest to hz; the lower rate wins a tie.
+int nearestTargetIndex(float hz);
+
+// History chart scale: at least 20 % above the target, 10 % above every
+// sample, rounded up to a multiple of 100 Hz.
+float historyTop(float targetHz, const std::vector<float>& history);
+// Spacing of the chart's grid lines for a given top.
+float historyGridStep(float top);
+
+// Histogram bars from 1.5 times the baseline interval on are amber.
+float histogramLimit(float baselineUs, float binWidthUs);
+ImU32 histogramBarColour(int bin, float limit);
+
+// One row of the signal-quality card.
+struct QualityRow {
+  const char* label;
+  char value[48];
+  ImU32 colour;
+};
+QualityRow qualityRow(int row, const PollingStats& stats);
+
+// Where the cards go. fits is false when the window is too small for them.
+struct GridLayout {
+  bool fits = false;
+  float L = 0, R = 0, T = 0;
+  float leftW = 0, availH = 0;
+  float hH = 0, dH = 0, tileW = 0;
+};
+GridLayout gridLayout(ImVec2 pos, ImVec2 size, float contentTop);
+
+}  // namespace dashboard

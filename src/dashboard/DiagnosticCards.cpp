@@ -1,0 +1,82 @@
+#include <algorithm>
+#include <cstdio>
+
+#include "dashboard/Cards.h"
+#include "dashboard/DrawKit.h"
+#include "dashboard/Palette.h"
+
+namespace dashboard {
+namespace {
+
+struct Bars {
+  float left, right, top, bottom;
+  float barW;
+};
+
+void drawBars(ImDrawList* dl, const Bars& b, const PollingStats& s) {
+  const uint32_t peak = std::max<uint32_t>(1, *std::max_element(s.histogram.begin(), s.histogram.end()));
+  const float plotH = b.bottom - b.top;
+  const float limit = histogramLimit(s.baselineUs, s.binWidthUs);
+  for (size_t i = 0; i < s.histogram.size(); ++i) {
+    if (s.histogram[i] == 0) continue;
+    const float h = std::max(plotH * static_cast<float>(s.histogram[i]) / static_cast<float>(peak), 1.0f);
+    const float fi = static_cast<float>(i);
+    dl->AddRectFilled(ImVec2(b.left + fi * b.barW + 1, b.bottom - h), ImVec2(b.left + (fi + 1) * b.barW - 1, b.bottom),
+                      histogramBarColour(static_cast<int>(i), limit), 2.0f, ImDrawFlags_RoundCornersTop);
+  }
+}
+
+void drawAxisLabels(ImDrawList* dl, const Bars& b, const PollingStats& s) {
+  const size_t n = s.histogram.size();
+  for (int k = 0; k <= 20; k += 10) {
+    if (n < static_cast<size_t>(k) + 1) break;
+    char text[32] = "0";
+    const float us = s.binWidthUs * static_cast<float>(k);
+    if (us != 0.0f) std::snprintf(text, sizeof text, "%.2fms", us / 1000.0f);
+    const float w = textSize(text).x;
+    // Centred under the bin's left edge, kept inside the plot.
+    const float x = std::max(b.left, std::min(b.right - w, b.left + static_cast<float>(k) * b.barW - w / 2));
+    drawText(dl, ImVec2(x, b.bottom + 6), kColTextMuted, text);
+  }
+}
+
+void drawDistributionCard(ImDrawList* dl, ImVec2 D, float dH, const PollingStats& s) {
+  card(dl, D, ImVec2(340, dH), "报告间隔分布");
+  Bars b{D.x + 12, D.x + 328, D.y + 40, D.y + dH - 30, 0};
+  FontScope font(fonts().small, 13.0f);
+  // A zero bin width has no scale to draw against; treat it as "no data yet".
+  if (s.histogram.empty() || s.baselineUs <= 0 || s.binWidthUs <= 0 || b.right <= b.left || b.bottom <= b.top) {
+    const ImVec2 ts = textSize("采样中…");
+    drawText(dl, ImVec2((b.left + b.right) / 2 - ts.x / 2, (b.top + b.bottom) / 2 - ts.y / 2), kColTextMuted,
+             "采样中…");
+    return;
+  }
+  b.barW = (b.right - b.left) / static_cast<float>(s.histogram.size());
+  drawBars(dl, b, s);
+  const float x = b.left + b.barW * s.baselineUs / s.binWidthUs;
+  if (b.left < x && x < b.right) dl->AddLine(ImVec2(x, b.top), ImVec2(x, b.bottom), IM_COL32(230, 234, 240, 45), 1.0f);
+  drawAxisLabels(dl, b, s);
+}
+
+void drawQualityCard(ImDrawList* dl, ImVec2 Q, const PollingStats& s) {
+  card(dl, Q, ImVec2(340, 168), "信号质量");
+  for (int k = 0; k < 4; ++k) {
+    const QualityRow row = qualityRow(k, s);
+    const float y = Q.y + 40 + 26.5f * static_cast<float>(k);
+    {
+      FontScope font(fonts().small, 13.0f);
+      drawText(dl, ImVec2(Q.x + 14, y), kColTextLabel, row.label);
+    }
+    FontScope font(fonts().body, 16.0f);
+    drawText(dl, ImVec2(Q.x + 326 - textSize(row.value).x, y - 3), row.colour, row.value);
+  }
+}
+
+}  // namespace
+
+void drawDiagnosticCards(ImDrawList* dl, const GridLayout& g, const PollingStats& stats) {
+  drawDistributionCard(dl, ImVec2(g.R, g.T + 212), g.dH, stats);
+  drawQualityCard(dl, ImVec2(g.R, g.T + 228 + g.dH), stats);
+}
+
+}  // namespace dashboard

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <imgui.h>
+
+// Small drawing helpers shared by the dashboard's cards.
+namespace dashboard {
+
+// The four font handles set by init(); any may be null (no CJK font found).
+struct Fonts {
+  ImFont* huge = nullptr;   // loaded at 92
+  ImFont* large = nullptr;  // loaded at 30
+  ImFont* body = nullptr;   // loaded at 16, symbols merged
+  ImFont* small = nullptr;  // loaded at 13, symbols merged
+};
+Fonts& fonts();
+
+// Pushes a font at a size for one block; does nothing for a null font, so
+// text then uses the current font at its current size.
+class FontScope {
+ public:
+  FontScope(ImFont* font, float size);
+  ~FontScope();
+  FontScope(const FontScope&) = delete;
+  FontScope& operator=(const FontScope&) = delete;
+
+ private:
+  bool pushed_;
+};
+
+// Draw-list text with the current font. The text also goes to Dear ImGui's
+// log when one is open, as widget texts do, so a log capture shows the whole
+// dashboard.
+void drawText(ImDrawList* dl, ImVec2 pos, ImU32 col, const char* text);
+void drawText(ImDrawList* dl, ImFont* font, float size, ImVec2 pos, ImU32 col, const char* text);
+
+ImVec2 textSize(const char* text);
+
+// A card: rounded fill, outline and an optional title.
+void card(ImDrawList* dl, ImVec2 pos, ImVec2 size, const char* title);
+
+}  // namespace dashboard

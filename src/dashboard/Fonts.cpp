@@ -1,0 +1,96 @@
+// dashboard::init: fonts and the dark theme.
+#include <cstdio>
+
+#include "dashboard/Dashboard.h"
+#include "dashboard/DrawKit.h"
+
+namespace dashboard {
+namespace {
+
+// Merged from the symbol font into the two text fonts.
+constexpr ImWchar kSymbolRanges[] = {
+    0x00A0, 0x00FF, 0x2000, 0x206F, 0x2190, 0x21FF, 0x2200, 0x22FF, 0x2500, 0x257F,
+    0x25A0, 0x25FF, 0x2600, 0x27BF, 0x3000, 0x303F, 0,
+};
+
+// Common simplified Chinese plus the symbols the interface uses.
+const ImWchar* glyphRanges(ImFontAtlas* atlas) {
+  static ImVector<ImWchar> s_ranges;  // must outlive every font that uses it
+  if (s_ranges.empty()) {
+    ImFontGlyphRangesBuilder builder;
+    builder.AddRanges(atlas->GetGlyphRangesChineseSimplifiedCommon());
+    builder.AddText("●○◆▴▾░█×°µ–—…›→↑↓≥≤⚠");
+    builder.BuildRanges(&s_ranges);
+  }
+  return s_ranges.Data;
+}
+
+const char* firstOpenable(const std::vector<const char*>& paths) {
+  for (const char* path : paths) {
+    if (path == nullptr) continue;
+    if (FILE* f = std::fopen(path, "rb")) {
+      std::fclose(f);
+      return path;
+    }
+  }
+  return nullptr;
+}
+
+ImFont* addFont(const char* path, float size, int fontNo, const ImWchar* ranges, bool merge) {
+  ImFontConfig cfg;
+  cfg.FontNo = fontNo;
+  cfg.MergeMode = merge;
+  return ImGui::GetIO().Fonts->AddFontFromFileTTF(path, size, &cfg, ranges);
+}
+
+void loadFonts(const FontConfig& config, const char* cjk, const char* sym) {
+  const ImWchar* ranges = glyphRanges(ImGui::GetIO().Fonts);
+  Fonts& f = fonts();
+  f.huge = addFont(cjk, 92, config.fontNo, nullptr, false);
+  f.large = addFont(cjk, 30, config.fontNo, nullptr, false);
+  f.body = addFont(cjk, 16, config.fontNo, ranges, false);
+  if (sym) addFont(sym, 16, config.symbolFontNo, kSymbolRanges, true);
+  f.small = addFont(cjk, 13, config.fontNo, ranges, false);
+  if (sym) addFont(sym, 13, config.symbolFontNo, kSymbolRanges, true);
+}
+
+void applyTheme() {
+  ImGui::StyleColorsDark();
+  ImGuiStyle& s = ImGui::GetStyle();
+  s.WindowRounding = s.ChildRounding = 0;
+  s.FrameRounding = s.PopupRounding = s.ScrollbarRounding = s.GrabRounding = 6;
+  s.FramePadding = ImVec2(12, 8);
+  s.ItemSpacing = ImVec2(10, 10);
+  ImVec4* c = s.Colors;
+  c[ImGuiCol_Text] = ImVec4(0.90f, 0.92f, 0.94f, 1.00f);
+  c[ImGuiCol_TextDisabled] = ImVec4(0.45f, 0.48f, 0.53f, 1.00f);
+  c[ImGuiCol_WindowBg] = ImVec4(0.055f, 0.059f, 0.067f, 1.00f);
+  c[ImGuiCol_ChildBg] = ImVec4(0, 0, 0, 0);
+  c[ImGuiCol_PopupBg] = ImVec4(0.09f, 0.10f, 0.12f, 0.98f);
+  c[ImGuiCol_Border] = c[ImGuiCol_Separator] = ImVec4(0.16f, 0.18f, 0.21f, 1.00f);
+  c[ImGuiCol_FrameBg] = ImVec4(0.11f, 0.12f, 0.14f, 1.00f);
+  c[ImGuiCol_FrameBgHovered] = ImVec4(0.15f, 0.17f, 0.20f, 1.00f);
+  c[ImGuiCol_FrameBgActive] = ImVec4(0.18f, 0.20f, 0.24f, 1.00f);
+  c[ImGuiCol_Button] = ImVec4(0.14f, 0.16f, 0.19f, 1.00f);
+  c[ImGuiCol_ButtonHovered] = ImVec4(0.20f, 0.23f, 0.27f, 1.00f);
+  c[ImGuiCol_ButtonActive] = ImVec4(0.00f, 0.50f, 0.66f, 1.00f);
+  c[ImGuiCol_Header] = ImVec4(0.00f, 0.45f, 0.60f, 0.55f);
+  c[ImGuiCol_HeaderHovered] = ImVec4(0.00f, 0.55f, 0.72f, 0.65f);
+  c[ImGuiCol_HeaderActive] = ImVec4(0.00f, 0.60f, 0.78f, 0.80f);
+  c[ImGuiCol_CheckMark] = c[ImGuiCol_SliderGrab] = c[ImGuiCol_TextLink] = ImVec4(0.00f, 0.76f, 1.00f, 1.00f);
+}
+
+}  // namespace
+
+void init(const FontConfig& config) {
+  const char* cjk = firstOpenable(config.cjkFonts);
+  const char* sym = firstOpenable(config.symbolFonts);
+  if (!cjk && config.cjkMissingMessage) std::fputs(config.cjkMissingMessage, stderr);
+  if (!sym && config.symbolMissingMessage) std::fputs(config.symbolMissingMessage, stderr);
+  fonts() = Fonts{};
+  if (cjk) loadFonts(config, cjk, sym);
+  if (fonts().body) ImGui::GetIO().FontDefault = fonts().body;
+  applyTheme();
+}
+
+}  // namespace dashboard

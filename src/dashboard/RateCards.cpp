@@ -1,0 +1,212 @@
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include "dashboard/Cards.h"
+#include "dashboard/Dashboard.h"
+#include "dashboard/DrawKit.h"
+#include "dashboard/Palette.h"
+
+namespace dashboard {
+namespace {
+
+constexpr float kPi = 3.14159265358979f;
+
+void drawCurrentRateCard(ImDrawList* dl, const GridLayout& g, int testState, float target, float shown) {
+  const float L = g.L, T = g.T, leftW = g.leftW;
+  card(dl, ImVec2(L, T), ImVec2(leftW, 168), "当前回报率");
+  char text[32];
+  std::snprintf(text, sizeof text, "%.0f", shown);
+  const ImU32 col = rateColour(testState, shown, target, kColTextLabel, 255);
+  const Fonts& f = fonts();
+  float dW = 0, nW = 0;
+  {
+    FontScope font(f.huge, 92.0f);
+    dW = textSize("0").x;
+    nW = textSize(text).x;
+  }
+  FontScope large(f.large, 30.0f);
+  const ImVec2 hz = textSize("Hz");
+  // The number is centred in a four-digit field so "Hz" stays put.
+  const float bx = L + (leftW - (4 * dW + 12 + hz.x)) * 0.5f;
+  drawText(dl, f.huge, 92.0f, ImVec2(bx + (4 * dW - nW) * 0.5f, T + 40), col, text);
+  drawText(dl, ImVec2(bx + 4 * dW + 12, T + 40 + 92 - hz.y - 8), kColTextLabel, "Hz");
+
+  FontScope small(f.small, 13.0f);
+  char line[128];
+  std::snprintf(line, sizeof line, "目标 %.0f Hz　·　达成 %.0f%%", target, shown / target * 100.0f);
+  const float w = textSize(line).x;
+  drawText(dl, ImVec2(L + (leftW - w) * 0.5f, T + 168 - 26), rateColour(testState, shown, target, kColTextMuted, 220),
+           line);
+}
+
+struct Plot {
+  ImVec2 min, max;
+  float top;
+  size_t n;
+  float y(float v) const { return max.y - std::min(v / top, 1.0f) * (max.y - min.y); }
+  float x(size_t i) const {
+    return min.x + static_cast<float>(i) * (max.x - min.x) / static_cast<float>(std::max<size_t>(n, 2) - 1);
+  }
+};
+
+void drawHistoryLegend(ImDrawList* dl, float xr, float Y, float target) {
+  char text[48];
+  std::snprintf(text, sizeof text, "目标 %.0f Hz", target);
+  const float tx = xr - textSize(text).x;
+  drawText(dl, ImVec2(tx, Y + 10), IM_COL32(46, 214, 110, 190), text);
+  for (float x = tx - 26; x < tx - 10; x += 5)
+    dl->AddLine(ImVec2(x, Y + 17), ImVec2(x + 3, Y + 17), IM_COL32(46, 214, 110, 150), 1.0f);
+}
+
+void drawHistoryGrid(ImDrawList* dl, const Plot& p) {
+  const float step = historyGridStep(p.top);
+  for (float v = 0; v <= p.top + 1; v += step) {
+    const float y = p.y(v);
+    dl->AddLine(ImVec2(p.min.x, y), ImVec2(p.max.x, y), IM_COL32(255, 255, 255, 14), 1.0f);
+    char label[16];
+    std::snprintf(label, sizeof label, "%.0f", v);
+    const ImVec2 s = textSize(label);
+    drawText(dl, ImVec2(p.min.x - s.x - 8, y - 0.5f * s.y), kColTextMuted, label);
+  }
+}
+
+void drawHistoryFill(ImDrawList* dl, const Plot& p, const std::vector<float>& h) {
+  // Adjacent quads share edges; anti-aliased fringes would show as seams.
+  const ImDrawListFlags saved = dl->Flags;
+  dl->Flags &= ~ImDrawListFlags_AntiAliasedFill;
+  for (size_t i = 0; i + 1 < p.n; ++i) {
+    dl->AddQuadFilled(ImVec2(p.x(i), p.y(h[i])), ImVec2(p.x(i + 1), p.y(h[i + 1])), ImVec2(p.x(i + 1), p.max.y),
+                      ImVec2(p.x(i), p.max.y), IM_COL32(0, 195, 255, 54));
+  }
+  dl->Flags = saved;
+  dl->AddRectFilledMultiColor(p.min, p.max, IM_COL32(24, 26, 30, 0), IM_COL32(24, 26, 30, 0),
+                              IM_COL32(24, 26, 30, 170), IM_COL32(24, 26, 30, 170));
+}
+
+void drawHistoryCurve(ImDrawList* dl, const Plot& p, const std::vector<float>& h) {
+  std::vector<ImVec2> points(p.n);
+  for (size_t i = 0; i < p.n; ++i) points[i] = ImVec2(p.x(i), p.y(h[i]));
+  const int count = static_cast<int>(points.size());
+  dl->AddPolyline(points.data(), count, IM_COL32(0, 195, 255, 60), 0, 4.0f);
+  dl->AddPolyline(points.data(), count, IM_COL32(0, 195, 255, 255), 0, 2.0f);
+}
+
+void drawHistoryCard(ImDrawList* dl, const GridLayout& g, const UiState& ui, float target) {
+  const float L = g.L, Y = g.T + 184, hH = g.hH, xr = g.L + g.leftW - 14;
+  card(dl, ImVec2(L, Y), ImVec2(g.leftW, hH), "回报率历史（最近 30 秒）");
+  const std::vector<float>& h = ui.stats.history;
+  {
+    FontScope font(fonts().small, 13.0f);
+    if (ui.stats.statsValid) drawHistoryLegend(dl, xr, Y, target);
+  }
+  const Plot p{ImVec2(L + 52, Y + 38), ImVec2(xr, Y + hH - 26), historyTop(target, h), h.size()};
+  if (!(p.max.x > p.min.x && p.max.y > p.min.y)) return;
+  {
+    FontScope font(fonts().small, 13.0f);
+    drawHistoryGrid(dl, p);
+  }
+  if (p.n > 1) drawHistoryFill(dl, p, h);
+  if (p.top >= target) {
+    const float yt = p.y(target);
+    for (float x = p.min.x; x < p.max.x; x += 11)
+      dl->AddLine(ImVec2(x, yt), ImVec2(std::min(x + 6, p.max.x), yt), IM_COL32(46, 214, 110, 130), 1.0f);
+  }
+  if (p.n >= 2) {
+    drawHistoryCurve(dl, p, h);
+    return;
+  }
+  FontScope font(fonts().body, 16.0f);
+  const char* msg = ui.testState == kStateRunning ? "移动鼠标开始采集…" : "点击「开始测试」后移动鼠标";
+  const ImVec2 s = textSize(msg);
+  drawText(dl, ImVec2((p.min.x + p.max.x) * 0.5f - s.x * 0.5f, (p.min.y + p.max.y) * 0.5f - s.y * 0.5f),
+           kColTextMuted, msg);
+}
+
+void drawTile(ImDrawList* dl, ImVec2 pos, float w, const char* label, float value, ImU32 accent) {
+  const float x = pos.x, y = pos.y;
+  dl->AddRectFilled(pos, ImVec2(x + w, y + 104), kColCardFill, 8.0f);
+  dl->AddRect(pos, ImVec2(x + w, y + 104), kColCardBorder, 8.0f, 0, 1.0f);
+  const Fonts& f = fonts();
+  {
+    FontScope font(f.small, 13.0f);
+    dl->AddRectFilled(ImVec2(x, y + 16), ImVec2(x + 3, y + 88), withAlpha(accent, 200), 2.0f, 0);
+    drawText(dl, ImVec2(x + 18, y + 14), kColTextLabel, label);
+  }
+  char text[32];
+  std::snprintf(text, sizeof text, "%.0f", value);
+  float vw = 0;
+  {
+    FontScope font(f.large, 30.0f);
+    drawText(dl, ImVec2(x + 18, y + 60), kColTextBright, text);
+    vw = textSize(text).x;
+  }
+  FontScope font(f.small, 13.0f);
+  drawText(dl, ImVec2(x + 24 + vw, y + 73), kColTextMuted, "Hz");
+}
+
+void drawTiles(ImDrawList* dl, const GridLayout& g, const PollingStats& s) {
+  const char* labels[3] = {"最高", "最低", "平均"};
+  const float values[3] = {s.maxHz, s.minHz, s.avgHz};
+  const ImU32 accents[3] = {kColGood, kColWarn, kColAccent};
+  for (int k = 0; k < 3; ++k) {
+    const ImVec2 pos(g.L + static_cast<float>(k) * (g.tileW + 12), g.T + 200 + g.hH);
+    drawTile(dl, pos, g.tileW, labels[k], values[k], accents[k]);
+  }
+}
+
+// The ring's percentage shrinks to fit inside the ring (84 px), down to 15 px.
+void drawRingText(ImDrawList* dl, ImVec2 c, ImU32 col, const char* text) {
+  ImFont* large = fonts().large;
+  float size = 38.0f;
+  {
+    FontScope font(large, 38.0f);
+    const ImVec2 s = textSize(text);
+    if (s.x > 0 && s.y > 0) {
+      const float fit = std::min(84.0f / s.x, 84.0f / s.y);
+      if (fit < 1.0f) size = std::max(38.0f * fit, 15.0f);
+    }
+  }
+  FontScope font(large, size);
+  const ImVec2 s = textSize(text);
+  drawText(dl, ImVec2(c.x - s.x * 0.5f, c.y - s.y * 0.5f), col, text);
+}
+
+void drawRatioCard(ImDrawList* dl, const GridLayout& g, int testState, float target, float shown) {
+  const float R = g.R, T = g.T;
+  card(dl, ImVec2(R, T), ImVec2(340, 196), "达成率");
+  const float ratio = shown / target;
+  const float fill = std::min(ratio, 1.0f);
+  const ImU32 c = rateColour(testState, shown, target, kColTextMuted, 255);
+  const ImVec2 centre(R + 170, T + 104);
+  const float start = 3 * kPi / 4;  // opens at the bottom
+  dl->PathArcTo(centre, 56, start, start + 3 * kPi / 2, 64);
+  dl->PathStroke(IM_COL32(38, 42, 50, 255), 0, 11.0f);
+  if (fill > 0.001f) {
+    const float end = start + fill * 3 * kPi / 2;
+    dl->PathArcTo(centre, 56, start, end, 64);
+    dl->PathStroke(withAlpha(c, 55), 0, 18.0f);
+    dl->PathArcTo(centre, 56, start, end, 64);
+    dl->PathStroke(c, 0, 11.0f);
+  }
+  char text[32] = "--";
+  if (testState == kStateRunning && shown > 0) std::snprintf(text, sizeof text, "%.0f%%", ratio * 100.0f);
+  drawRingText(dl, centre, c, text);
+
+  FontScope font(fonts().small, 13.0f);
+  char caption[64];
+  std::snprintf(caption, sizeof caption, "目标 %.0f Hz", target);
+  drawText(dl, ImVec2(R + (340 - textSize(caption).x) * 0.5f, T + 196 - 24), kColTextLabel, caption);
+}
+
+}  // namespace
+
+void drawRateCards(ImDrawList* dl, const GridLayout& g, const UiState& ui, float targetHz, HeldRate& held) {
+  const double now = ImGui::GetTime();
+  drawCurrentRateCard(dl, g, ui.testState, targetHz, held.update(ui.stats.currentHz, now));
+  drawHistoryCard(dl, g, ui, targetHz);
+  drawTiles(dl, g, ui.stats);
+  drawRatioCard(dl, g, ui.testState, targetHz, held.update(ui.stats.currentHz, now));
+}
+
+}  // namespace dashboard

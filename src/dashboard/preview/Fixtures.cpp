@@ -1,0 +1,134 @@
+#include "Fixtures.h"
+
+#include <cmath>
+#include <cstdint>
+
+namespace dashboard {
+namespace {
+
+// Deterministic noise so every preview run draws the same pictures.
+class Noise {
+ public:
+  float next() {  // -1 .. 1
+    state_ = state_ * 1664525u + 1013904223u;
+    return static_cast<float>(state_ >> 8) / static_cast<float>(1u << 23) - 1.0f;
+  }
+
+ private:
+  uint32_t state_ = 12345u;
+};
+
+std::vector<HIDDeviceInfo> twoMice() {
+  HIDDeviceInfo wireless;
+  wireless.manufacturer = "Halden";
+  wireless.product = "Corvid Pro Wireless";
+  wireless.transport = "USB";
+  wireless.opened = true;
+  HIDDeviceInfo touchpad;
+  touchpad.product = "SYNA2B31:00 06CB:CE7D Touchpad";
+  touchpad.transport = "I2C";
+  touchpad.opened = false;
+  return {wireless, touchpad};
+}
+
+// 25 bins around the baseline: a narrow peak with a small tail of late reports.
+void fillDiagnostics(PollingStats& s, float rateHz, Noise& noise) {
+  const float baselineUs = 1e6f / rateHz;
+  const float b = baselineUs / 10.0f;
+  const float ladder[] = {10, 20, 50, 100, 200, 500, 1000};
+  s.binWidthUs = 2000;
+  for (float w : ladder) {
+    if (w >= b) {
+      s.binWidthUs = w;
+      break;
+    }
+  }
+  s.histogram.assign(25, 0);
+  const int centre = static_cast<int>(baselineUs / s.binWidthUs);
+  s.histogram[centre] = 3400;
+  s.histogram[centre - 1] = 310;
+  s.histogram[centre + 1] = 280;
+  s.histogram[centre - 2] = 12;
+  s.histogram[centre + 2] = 25;
+  s.histogram[std::min(centre + 6, 24)] = 9;
+  s.histogram[std::min(centre + 10, 24)] = 3;
+  s.baselineUs = baselineUs;
+  s.baselineHz = rateHz;
+  s.jitterUs = baselineUs * (0.035f + 0.005f * noise.next());
+  s.stability = 1.0f - s.jitterUs / baselineUs;
+  s.anomalyCount = 12;
+  s.anomalyRatio = 12.0f / 4096.0f;
+}
+
+UiState idleNoMouse() { return UiState{}; }
+
+UiState paused() {
+  UiState ui = runningState(1000);
+  ui.testState = 2;
+  ui.stats.currentHz = 0;
+  return ui;
+}
+
+PlatformAlert permissionAlert() {
+  PlatformAlert a;
+  a.title = "缺少「输入监控」权限 — 无法读取鼠标报告，回报率将恒为 0";
+  a.detail = "按说明页安装 udev 规则或加入 input 组，然后重启本程序（权限在进程内缓存）";
+  a.actions.push_back({PlatformActionKind::OpenUrl, "打开「输入监控」设置", "file:///usr/share/doc/quillmark/permission.html"});
+  a.actions.push_back({PlatformActionKind::Relaunch, "重启应用", ""});
+  return a;
+}
+
+UiState permissionBanner() {
+  UiState ui;
+  ui.devices = twoMice();
+  ui.devices[0].opened = false;
+  ui.selectedDevice = 0;
+  ui.alert = permissionAlert();
+  return ui;
+}
+
+UiState errorBanner() {
+  UiState ui = runningState(1000);
+  ui.alert.title = "open /dev/input/event7 failed: 0xE00002C5 (exclusive access)";
+  ui.alert.detail = "请按说明页授予读取鼠标设备的权限后重启本程序";
+  return ui;
+}
+
+}  // namespace
+
+UiState runningState(float rateHz) {
+  UiState ui;
+  ui.devices = twoMice();
+  ui.selectedDevice = 0;
+  ui.testState = 1;
+  Noise noise;
+  PollingStats& s = ui.stats;
+  s.history.resize(600);
+  for (size_t i = 0; i < s.history.size(); ++i) {
+    float v = rateHz * (1.0f + 0.004f * noise.next());
+    if (i == 180 || i == 181) v = rateHz * 0.86f;  // a short dip, as when the mouse stops for a moment
+    s.history[i] = v;
+  }
+  s.currentHz = s.history.back();
+  s.maxHz = rateHz * 1.012f;
+  s.minHz = rateHz * 0.86f;
+  s.avgHz = rateHz * 0.998f;
+  s.statsValid = true;
+  fillDiagnostics(s, rateHz, noise);
+  return ui;
+}
+
+std::vector<Fixture> previewFixtures() {
+  const ImVec2 size(1280, 820);
+  return {
+      {"idle-no-mouse", size, idleNoMouse()},
+      {"running-1000hz", size, runningState(1000)},
+      {"running-8000hz", size, runningState(8000)},
+      {"paused", size, paused()},
+      {"permission-banner", size, permissionBanner()},
+      {"error-banner", size, errorBanner()},
+      {"too-small", ImVec2(700, 480), runningState(1000)},
+  };
+}
+
+}  // namespace dashboard

@@ -1,0 +1,173 @@
+// quillmark-preview: draws the dashboard for a set of named states into PNG
+// files through the real OpenGL 3 renderer, in a hidden GLFW window, so every
+// state can be looked at without a mouse.
+//
+//   quillmark-preview [output-directory] [fixture-name ...]
+#include <GLFW/glfw3.h>
+#include <GL/glext.h>
+#include <imgui.h>
+#include <imgui_impl_opengl3.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "Fixtures.h"
+#include "PngWriter.h"
+#include "dashboard/Dashboard.h"
+#include "dashboard/DashboardState.h"
+
+namespace {
+
+// Framebuffer-object entry points, fetched at run time like every GL 3 call.
+struct FboGl {
+  PFNGLGENFRAMEBUFFERSPROC genFramebuffers;
+  PFNGLBINDFRAMEBUFFERPROC bindFramebuffer;
+  PFNGLDELETEFRAMEBUFFERSPROC deleteFramebuffers;
+  PFNGLGENRENDERBUFFERSPROC genRenderbuffers;
+  PFNGLBINDRENDERBUFFERPROC bindRenderbuffer;
+  PFNGLRENDERBUFFERSTORAGEPROC renderbufferStorage;
+  PFNGLFRAMEBUFFERRENDERBUFFERPROC framebufferRenderbuffer;
+  PFNGLDELETERENDERBUFFERSPROC deleteRenderbuffers;
+  PFNGLCHECKFRAMEBUFFERSTATUSPROC checkFramebufferStatus;
+
+  bool load() {
+    genFramebuffers = reinterpret_cast<PFNGLGENFRAMEBUFFERSPROC>(glfwGetProcAddress("glGenFramebuffers"));
+    bindFramebuffer = reinterpret_cast<PFNGLBINDFRAMEBUFFERPROC>(glfwGetProcAddress("glBindFramebuffer"));
+    deleteFramebuffers = reinterpret_cast<PFNGLDELETEFRAMEBUFFERSPROC>(glfwGetProcAddress("glDeleteFramebuffers"));
+    genRenderbuffers = reinterpret_cast<PFNGLGENRENDERBUFFERSPROC>(glfwGetProcAddress("glGenRenderbuffers"));
+    bindRenderbuffer = reinterpret_cast<PFNGLBINDRENDERBUFFERPROC>(glfwGetProcAddress("glBindRenderbuffer"));
+    renderbufferStorage =
+        reinterpret_cast<PFNGLRENDERBUFFERSTORAGEPROC>(glfwGetProcAddress("glRenderbufferStorage"));
+    framebufferRenderbuffer =
+        reinterpret_cast<PFNGLFRAMEBUFFERRENDERBUFFERPROC>(glfwGetProcAddress("glFramebufferRenderbuffer"));
+    deleteRenderbuffers =
+        reinterpret_cast<PFNGLDELETERENDERBUFFERSPROC>(glfwGetProcAddress("glDeleteRenderbuffers"));
+    checkFramebufferStatus =
+        reinterpret_cast<PFNGLCHECKFRAMEBUFFERSTATUSPROC>(glfwGetProcAddress("glCheckFramebufferStatus"));
+    return genFramebuffers && bindFramebuffer && deleteFramebuffers && genRenderbuffers && bindRenderbuffer &&
+           renderbufferStorage && framebufferRenderbuffer && deleteRenderbuffers && checkFramebufferStatus;
+  }
+};
+
+// An offscreen colour target of the fixture's size.
+class Target {
+ public:
+  Target(const FboGl& gl, int w, int h) : gl_(gl) {
+    gl_.genFramebuffers(1, &fbo_);
+    gl_.genRenderbuffers(1, &rbo_);
+    gl_.bindRenderbuffer(GL_RENDERBUFFER, rbo_);
+    gl_.renderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, w, h);
+    gl_.bindFramebuffer(GL_FRAMEBUFFER, fbo_);
+    gl_.framebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, rbo_);
+    ok_ = gl_.checkFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
+  }
+  ~Target() {
+    gl_.bindFramebuffer(GL_FRAMEBUFFER, 0);
+    gl_.deleteFramebuffers(1, &fbo_);
+    gl_.deleteRenderbuffers(1, &rbo_);
+  }
+  bool ok() const { return ok_; }
+  void bind() const { gl_.bindFramebuffer(GL_FRAMEBUFFER, fbo_); }
+
+ private:
+  const FboGl& gl_;
+  GLuint fbo_ = 0, rbo_ = 0;
+  bool ok_ = false;
+};
+
+std::vector<uint8_t> readPixels(int w, int h) {
+  std::vector<uint8_t> pixels(static_cast<size_t>(w) * static_cast<size_t>(h) * 4);
+  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  glReadPixels(0, 0, w, h, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
+  // GL rows run bottom-up; PNG rows top-down.
+  std::vector<uint8_t> flipped(pixels.size());
+  const size_t stride = static_cast<size_t>(w) * 4;
+  for (int y = 0; y < h; ++y)
+    std::copy_n(pixels.begin() + static_cast<long>(stride * static_cast<size_t>(h - 1 - y)), stride,
+                flipped.begin() + static_cast<long>(stride * static_cast<size_t>(y)));
+  return flipped;
+}
+
+bool renderFixture(const FboGl& gl, const dashboard::Fixture& f, const std::string& dir) {
+  const int w = static_cast<int>(f.windowSize.x), h = static_cast<int>(f.windowSize.y);
+  Target target(gl, w, h);
+  if (!target.ok()) {
+    std::fprintf(stderr, "quillmark-preview: no framebuffer for %s\n", f.name.c_str());
+    return false;
+  }
+  dashboard::detail::resetState();
+  ImGuiIO& io = ImGui::GetIO();
+  io.DisplaySize = f.windowSize;
+  io.DeltaTime = 1.0f / 60.0f;
+  // A new window is hidden in its first frame; a few frames settle the layout.
+  for (int frame = 0; frame < 4; ++frame) {
+    ImGui_ImplOpenGL3_NewFrame();
+    ImGui::NewFrame();
+    dashboard::draw(f.state);
+    ImGui::Render();
+    target.bind();
+    glViewport(0, 0, w, h);
+    glClearColor(0.055f, 0.059f, 0.067f, 1.0f);
+    glClear(GL_COLOR_BUFFER_BIT);
+    ImGui_ImplOpenGL3_RenderDrawData(ImGui::GetDrawData());
+  }
+  glFinish();
+  const std::string path = dir + "/" + f.name + ".png";
+  if (!writePng(path, w, h, readPixels(w, h))) {
+    std::fprintf(stderr, "quillmark-preview: cannot write %s\n", path.c_str());
+    return false;
+  }
+  std::printf("%s\n", path.c_str());
+  return true;
+}
+
+bool wanted(const std::string& name, int argc, char** argv) {
+  if (argc <= 2) return true;
+  for (int i = 2; i < argc; ++i)
+    if (name == argv[i]) return true;
+  return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string dir = argc > 1 ? argv[1] : ".";
+  if (!glfwInit()) {
+    std::fprintf(stderr, "quillmark-preview: GLFW cannot start (is there a display? try xvfb-run)\n");
+    return 1;
+  }
+  glfwWindowHint(GLFW_CONTEXT_VERSION_MAJOR, 3);
+  glfwWindowHint(GLFW_CONTEXT_VERSION_MINOR, 2);
+  glfwWindowHint(GLFW_OPENGL_PROFILE, GLFW_OPENGL_CORE_PROFILE);
+  glfwWindowHint(GLFW_OPENGL_FORWARD_COMPAT, GLFW_TRUE);
+  glfwWindowHint(GLFW_VISIBLE, GLFW_FALSE);
+  GLFWwindow* window = glfwCreateWindow(64, 64, "quillmark-preview", nullptr, nullptr);
+  FboGl gl{};
+  if (!window) {
+    std::fprintf(stderr, "quillmark-preview: OpenGL is not supported.\n");
+    glfwTerminate();
+    return 1;
+  }
+  glfwMakeContextCurrent(window);
+  if (!gl.load()) {
+    std::fprintf(stderr, "quillmark-preview: no framebuffer objects in this OpenGL\n");
+    return 1;
+  }
+
+  ImGui::CreateContext();
+  ImGui::GetIO().IniFilename = nullptr;
+  ImGui_ImplOpenGL3_Init("#version 150");
+  dashboard::init(platformFontConfig());
+
+  int failures = 0;
+  for (const dashboard::Fixture& f : dashboard::previewFixtures())
+    if (wanted(f.name, argc, argv) && !renderFixture(gl, f, dir)) ++failures;
+
+  ImGui_ImplOpenGL3_Shutdown();
+  ImGui::DestroyContext();
+  glfwDestroyWindow(window);
+  glfwTerminate();
+  return failures == 0 ? 0 : 1;
+}
