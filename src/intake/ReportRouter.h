@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <functional>
 
+class ReportCapture;
+
 using ReportCallback = std::function<void(std::chrono::steady_clock::time_point)>;
 
 // Passes the reports of the selected mouse, while a test runs, to the raw
@@ -13,6 +15,10 @@ using ReportCallback = std::function<void(std::chrono::steady_clock::time_point)
 // implementation object begins with it.
 class ReportRouter {
  public:
+  using Clock = std::chrono::steady_clock;
+  // The reads of the latency trace line go through this; tests replace it.
+  using ClockFn = Clock::time_point (*)();
+
   void route(const void* context, unsigned int reportId, const unsigned char* report,
              size_t length, std::chrono::steady_clock::time_point timestamp);
 
@@ -24,4 +30,13 @@ class ReportRouter {
   std::atomic<int64_t> nextLatencyLogNs{0};
   // Installed before the HID thread starts; not changed while it runs.
   ReportCallback reportCallback;
+
+  // The capture that selected reports go to: the process-wide one unless a
+  // test points the router at its own.
+  ReportCapture* capture = processCapture();
+  // Read only while tracing is on.
+  ClockFn clock = steadyNow;
+
+  static ReportCapture* processCapture();
+  static Clock::time_point steadyNow();
 };

@@ -1,0 +1,272 @@
+#include "intake/ReportCapture.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <map>
+#include <string>
+
+#include "TestFiles.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+class CaptureTest : public ::testing::Test {
+ protected:
+  ~CaptureTest() override {
+    std::fclose(console_);
+    std::free(consoleText_);
+  }
+
+  std::string console() {
+    std::fflush(console_);
+    return std::string(consoleText_, consoleSize_);
+  }
+
+  // Starts recording into out.csv with the given TAVO_CAPTURE_SECONDS (null: unset).
+  void start(const char* seconds = nullptr, const std::string& device = "Mouse A") {
+    env["TAVO_CAPTURE"] = out;
+    if (seconds) env["TAVO_CAPTURE_SECONDS"] = seconds;
+    capture.maybeStart(device);
+  }
+
+  void addAt(std::chrono::nanoseconds t, unsigned id, const std::string& bytes) {
+    now = t;
+    capture.add(id, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+  }
+
+  static std::string startLine(const std::string& path, const char* seconds) {
+    return std::string("[采集] 开始记录原始 HID 报告 -> ") + path + "（" + seconds + " 秒）\n";
+  }
+  static std::string writtenLine(size_t n, const std::string& path) {
+    return "[采集] 已写出 " + std::to_string(n) + " 条报告 -> " + path + "\n";
+  }
+
+  TempDir dir;
+  std::string out = dir.file("out.csv");
+  std::map<std::string, std::string> env;
+  std::chrono::nanoseconds now = 7'000s;
+  char* consoleText_ = nullptr;
+  size_t consoleSize_ = 0;
+  std::FILE* console_ = open_memstream(&consoleText_, &consoleSize_);
+  ReportCapture capture{
+      [this](const char* name) -> const char* {
+        auto it = env.find(name);
+        return it == env.end() ? nullptr : it->second.c_str();
+      },
+      [this] { return ReportCapture::Clock::time_point(now); }, console_};
+};
+
+// --- file format and hash ---------------------------------------------------
+
+TEST_F(CaptureTest, FileHoldsHeaderAndOneLinePerSampleRelativeToTheFirst) {
+  writeFile(out, std::string(5000, 'x'));  // an older, longer file is replaced
+  start();
+  addAt(5'000'000'000'999ns, 1, "abc");
+  addAt(5'000'001'500'000ns, 0, "");
+  addAt(5'000'002'000'999ns, 4294967295u, std::string("\x0e\x33\x00", 3));
+  capture.stop();
+
+  EXPECT_EQ(readFile(out),
+            "# TAVO raw HID report capture\n"
+            "# device=Mouse A\n"
+            "# samples=3\n"
+            "# t_us,report_id,len,hash\n"
+            "0,1,3,e16801510db89efd\n"
+            "1500,0,0,14650fb0739d0383\n"
+            "2000,4294967295,3,000f414f6bc7ce44\n");
+  EXPECT_EQ(console(), startLine(out, "30") + writtenLine(3, out));
+}
+
+TEST(CaptureHash, IsFnv1aFromTheCaptureStartValue) {
+  const unsigned char abc[] = {'a', 'b', 'c'};
+  unsigned char sixteen[16];
+  for (unsigned i = 0; i < 16; ++i) sixteen[i] = static_cast<unsigned char>(i);
+  EXPECT_EQ(ReportCapture::hashReport(abc, 3), 0xe16801510db89efdULL);
+  EXPECT_EQ(ReportCapture::hashReport(nullptr, 0), 0x14650fb0739d0383ULL);
+  EXPECT_EQ(ReportCapture::hashReport(sixteen, 16), 0x088b84ce5271b343ULL);
+}
+
+TEST_F(CaptureTest, LineBreaksInTheDeviceNameDoNotBreakTheHeader) {
+  start(nullptr, "Evil\nMouse\r");
+  capture.stop();
+  EXPECT_EQ(readFile(out),
+            "# TAVO raw HID report capture\n# device=Evil Mouse \n# samples=0\n"
+            "# t_us,report_id,len,hash\n");
+}
+
+// --- start rules --------------------------------------------------------------
+
+TEST_F(CaptureTest, WithoutTheVariableOrWithItEmptyNothingStarts) {
+  capture.maybeStart("Mouse A");
+  env["TAVO_CAPTURE"] = "";
+  capture.maybeStart("Mouse A");
+  addAt(1s, 1, "abc");
+  capture.stop();
+
+  EXPECT_FALSE(capture.recording);
+  EXPECT_FALSE(capture.finished);
+  EXPECT_TRUE(capture.samples.empty());
+  EXPECT_EQ(console(), "");
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+}
+
+TEST_F(CaptureTest, OnlyTheFirstStartCountsAndTheHeaderNamesItsDevice) {
+  start(nullptr, "First mouse");
+  capture.maybeStart("Second mouse");
+  addAt(1s, 2, "x");
+  capture.stop();
+  EXPECT_NE(readFile(out).find("# device=First mouse\n"), std::string::npos);
+
+  // Finished is final: a new arrival or restarted test records nothing more.
+  const std::string written = readFile(out);
+  capture.maybeStart("Third mouse");
+  addAt(2s, 2, "y");
+  capture.stop();
+  EXPECT_FALSE(capture.recording);
+  EXPECT_EQ(readFile(out), written);
+  EXPECT_EQ(console(), startLine(out, "30") + writtenLine(1, out));
+}
+
+TEST_F(CaptureTest, AnUnopenableFileEndsTheCaptureForGood) {
+  out = dir.file("missing/out.csv");
+  start();
+  addAt(1s, 1, "a");
+  capture.stop();
+  capture.maybeStart("Mouse A");
+
+  EXPECT_TRUE(capture.finished);
+  EXPECT_FALSE(capture.recording);
+  EXPECT_TRUE(capture.samples.empty());
+  EXPECT_EQ(console(), startLine(out, "30") + "[采集] 打不开输出文件: " + out + "\n");
+}
+
+// --- duration -------------------------------------------------------------------
+
+struct SecondsCase {
+  const char* text;
+  double seconds;
+};
+
+class CaptureSecondsTest : public CaptureTest,
+                           public ::testing::WithParamInterface<SecondsCase> {};
+
+TEST_P(CaptureSecondsTest, ParsesTheLeadingNumberOrFallsBack) {
+  start(GetParam().text);
+  EXPECT_TRUE(capture.recording);
+  EXPECT_EQ(capture.durationSeconds, GetParam().seconds);
+}
+
+const std::string kLongNumber(400, '9');
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, CaptureSecondsTest,
+    ::testing::Values(SecondsCase{"10", 10}, SecondsCase{"2.5", 2.5}, SecondsCase{"10s", 10},
+                      SecondsCase{" 7", 7}, SecondsCase{"0", 30}, SecondsCase{"-3", 30},
+                      SecondsCase{"abc", 30}, SecondsCase{"", 30}, SecondsCase{"nan", 30},
+                      SecondsCase{"-inf", 30}, SecondsCase{"inf", ReportCapture::kMaxSeconds},
+                      SecondsCase{"1e300", ReportCapture::kMaxSeconds},
+                      SecondsCase{kLongNumber.c_str(), ReportCapture::kMaxSeconds}));
+
+TEST_F(CaptureTest, UnsetSecondsGiveThirtyAndTheStartMessageSaysSo) {
+  start();
+  EXPECT_EQ(capture.durationSeconds, 30.0);
+  start("10");  // ignored: already recording
+  EXPECT_EQ(console(), startLine(out, "30"));
+}
+
+TEST_F(CaptureTest, DurationCountsFromTheFirstReportAndItsLastReportIsKept) {
+  start("10");
+  addAt(100s, 1, "a");  // the clock starts here, not at maybeStart
+  addAt(100s + 9'999'999us, 1, "b");
+  EXPECT_TRUE(capture.recording);
+  addAt(110s, 3, "c");
+
+  EXPECT_FALSE(capture.recording);
+  EXPECT_TRUE(capture.finished);
+  const std::string file = readFile(out);
+  EXPECT_NE(file.find("# samples=3\n"), std::string::npos);
+  EXPECT_NE(file.find("\n10000000,3,1,"), std::string::npos);
+  EXPECT_EQ(console(), startLine(out, "10") + writtenLine(3, out));
+}
+
+TEST_F(CaptureTest, HugeDurationsConvertSafelyAndNeverEndByTime) {
+  EXPECT_EQ(ReportCapture::durationMicros(10), 10'000'000u);
+  EXPECT_EQ(ReportCapture::durationMicros(INFINITY), UINT64_MAX);
+  EXPECT_EQ(ReportCapture::durationMicros(1e300), UINT64_MAX);
+  EXPECT_LT(ReportCapture::durationMicros(ReportCapture::kMaxSeconds), UINT64_MAX);
+
+  start("inf");
+  EXPECT_EQ(console(), startLine(out, "18000000000000"));
+  addAt(1s, 1, "a");
+  addAt(std::chrono::nanoseconds(INT64_MAX), 1, "b");  // ~292 years later
+  EXPECT_TRUE(capture.recording);
+  capture.stop();
+  EXPECT_NE(readFile(out).find("# samples=2\n"), std::string::npos);
+}
+
+TEST_F(CaptureTest, TheMillionthReportEndsTheCaptureAndIsInTheFile) {
+  start();
+  const unsigned char byte = 0;
+  for (size_t i = 1; i < ReportCapture::kSampleLimit; ++i) {
+    now += 10us;
+    capture.add(1, &byte, 1);
+  }
+  EXPECT_TRUE(capture.recording);
+  EXPECT_LE(capture.samples.capacity(), ReportCapture::kSampleLimit);
+  addAt(now + 10us, 7, "z");
+
+  EXPECT_FALSE(capture.recording);
+  const std::string file = readFile(out);
+  EXPECT_NE(file.find("# samples=1000000\n"), std::string::npos);
+  EXPECT_EQ(std::count(file.begin(), file.end(), '\n'), 1'000'004);
+  const std::string last = "9999990,7,1,";
+  EXPECT_EQ(file.compare(file.size() - last.size() - 17, last.size(), last), 0);
+  EXPECT_EQ(capture.samples.capacity(), 0u);  // storage released
+}
+
+// --- write at stop ------------------------------------------------------------
+
+TEST_F(CaptureTest, StopWritesWhatWasRecordedOnce) {
+  start();
+  capture.stop();
+  EXPECT_EQ(readFile(out),
+            "# TAVO raw HID report capture\n# device=Mouse A\n# samples=0\n"
+            "# t_us,report_id,len,hash\n");
+
+  writeFile(out, "untouched");
+  capture.stop();
+  EXPECT_EQ(readFile(out), "untouched");
+  EXPECT_EQ(console(), startLine(out, "30") + writtenLine(0, out));
+}
+
+TEST_F(CaptureTest, StopBeforeAnyStartWritesNothing) {
+  env["TAVO_CAPTURE"] = out;
+  capture.stop();
+  EXPECT_FALSE(capture.finished);
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+  EXPECT_EQ(console(), "");
+}
+
+TEST_F(CaptureTest, AFailedWriteIsReportedAsAFailure) {
+  out = "/dev/full";
+  start();
+  addAt(1s, 1, "abc");
+  capture.stop();
+
+  EXPECT_TRUE(capture.finished);
+  EXPECT_EQ(console(), startLine(out, "30") +
+                           "[采集] 写入输出文件失败: /dev/full（No space left on device）\n");
+}
+
+TEST(CaptureInstance, IsOneIdleObjectPerProcess) {
+  ReportCapture& capture = ReportCapture::instance();
+  EXPECT_EQ(&capture, &ReportCapture::instance());
+  EXPECT_FALSE(capture.recording);
+  EXPECT_FALSE(capture.finished);
+}
+
+}  // namespace

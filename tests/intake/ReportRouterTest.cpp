@@ -1,0 +1,114 @@
+#include "intake/ReportRouter.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "TestFiles.h"
+#include "intake/ReportCapture.h"
+
+// Which reports pass the router, and in what order they reach the capture and
+// the callback. The trace lines are checked in child processes (TraceProcessTest).
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+class RouterTest : public ::testing::Test {
+ protected:
+  RouterTest() {
+    router.capture = &capture;
+    router.selectedContext.store(&selected);
+    router.monitoring = true;
+    router.reportCallback = [this](Clock::time_point t) {
+      delivered.push_back(t);
+      samplesAtDelivery.push_back(capture.samples.size());
+    };
+  }
+
+  void startCapture() { capture.maybeStart("Mouse A"); }
+
+  void route(const void* context, size_t length = 3) {
+    router.route(context, 1, report, length, stamp);
+  }
+
+  TempDir dir;
+  std::string out = dir.file("capture.csv");
+  std::FILE* console = std::fopen("/dev/null", "w");
+  ReportCapture capture{
+      [this](const char* name) -> const char* {
+        return std::string(name) == "TAVO_CAPTURE" ? out.c_str() : nullptr;
+      },
+      [] { return Clock::time_point(1000s); }, console};
+  ReportRouter router;
+  int selected = 0, other = 0;
+  const unsigned char report[3] = {'a', 'b', 'c'};
+  Clock::time_point stamp = Clock::time_point(999s);
+  std::vector<Clock::time_point> delivered;
+  std::vector<size_t> samplesAtDelivery;
+
+  ~RouterTest() override { std::fclose(console); }
+};
+
+TEST_F(RouterTest, SelectedReportIsCapturedThenDeliveredWithItsTimestamp) {
+  startCapture();
+  route(&selected);
+  route(&selected);
+
+  EXPECT_EQ(delivered, (std::vector<Clock::time_point>{stamp, stamp}));
+  EXPECT_EQ(samplesAtDelivery, (std::vector<size_t>{1, 2}));
+  EXPECT_EQ(capture.samples[0].hash, 0xe16801510db89efdULL);
+}
+
+TEST_F(RouterTest, NothingPassesWhileNotMonitoring) {
+  startCapture();
+  router.monitoring = false;
+  route(&selected);
+  EXPECT_TRUE(delivered.empty());
+  EXPECT_TRUE(capture.samples.empty());
+}
+
+TEST_F(RouterTest, ReportsOfOtherOrUnknownContextsAreDropped) {
+  startCapture();
+  route(&other);
+  route(nullptr);
+  router.selectedContext.store(nullptr);
+  route(&other);
+  route(nullptr);  // nothing selected: even a report without a context is dropped
+  EXPECT_TRUE(delivered.empty());
+  EXPECT_TRUE(capture.samples.empty());
+}
+
+TEST_F(RouterTest, AnEmptyCallbackStillLetsTheCaptureRecord) {
+  startCapture();
+  router.reportCallback = nullptr;
+  route(&selected);
+  EXPECT_EQ(capture.samples.size(), 1u);
+}
+
+TEST_F(RouterTest, AReportOfLengthZeroIsRoutedLikeAnyOther) {
+  startCapture();
+  router.route(&selected, 5, nullptr, 0, stamp);
+  ASSERT_EQ(delivered.size(), 1u);
+  ASSERT_EQ(capture.samples.size(), 1u);
+  EXPECT_EQ(capture.samples[0].length, 0u);
+  EXPECT_EQ(capture.samples[0].reportId, 5u);
+  EXPECT_EQ(capture.samples[0].hash, ReportCapture::kHashStart);
+}
+
+TEST_F(RouterTest, WithoutACaptureReportsOnlyReachTheCallback) {
+  route(&selected);
+  EXPECT_EQ(delivered.size(), 1u);
+  EXPECT_TRUE(capture.samples.empty());
+}
+
+TEST(RouterDefaults, StartClosedAndUseTheProcessCapture) {
+  ReportRouter router;
+  EXPECT_FALSE(router.monitoring);
+  EXPECT_EQ(router.selectedContext.load(), nullptr);
+  EXPECT_EQ(router.capture, &ReportCapture::instance());
+  EXPECT_FALSE(router.reportCallback);
+}
+
+}  // namespace
