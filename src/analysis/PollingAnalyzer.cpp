@@ -1,0 +1,217 @@
+#include "analysis/PollingAnalyzer.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr auto kStaleLimit = 2s;
+constexpr float kMinIntervalUs = 100.0f;
+constexpr float kMaxIntervalUs = 50000.0f;
+constexpr auto kActivityTimeout = 250ms;
+constexpr auto kRateWindow = 500ms;
+constexpr std::size_t kMinRateTimestamps = 16;
+constexpr float kMinRateSpanMs = 450.0f;
+constexpr auto kWarmUp = 400ms;
+constexpr auto kHistoryPeriod = 50ms;
+constexpr auto kDiagnosticsPeriod = 200ms;
+
+constexpr std::size_t kMinDiagnosticsIntervals = 8;
+constexpr float kRetainLowFactor = 0.2f;
+constexpr float kRetainHighFactor = 10.0f;
+constexpr float kAnomalyFactor = 1.5f;
+constexpr float kUsPerSecond = 1000000.0f;
+constexpr std::array<float, 10> kBinWidthLadder = {1, 2, 5, 10, 20, 50, 100, 200, 500, 1000};
+constexpr float kWidestBinUs = 2000.0f;
+
+// Smallest ladder width that is at least a tenth of the baseline, so the
+// baseline lands in bin 10 or below and the bins span at least 2.5 baselines.
+float binWidthFor(float baselineUs) {
+  const float target = baselineUs / 10.0f;
+  for (float width : kBinWidthLadder) {
+    if (width >= target) return width;
+  }
+  return kWidestBinUs;
+}
+
+}  // namespace
+
+PollingAnalyzer::PollingAnalyzer(NowFn now) : nowFn(now) {
+  const TimePoint start = nowFn();
+  lastHistorySample = start;
+  statsStart = start;
+  lastDiagnostics = start;
+}
+
+PollingAnalyzer::~PollingAnalyzer() = default;
+
+void PollingAnalyzer::addTimestamp(TimePoint t) {
+  // Read before locking so time spent waiting for the lock does not count
+  // towards staleness.
+  const TimePoint now = nowFn();
+  if (t < now - kStaleLimit || t > now) t = now;
+
+  std::lock_guard lock(mutex);
+  if (hasLastTimestamp) {
+    if (t < lastTimestamp) t = lastTimestamp;
+    const float intervalUs = static_cast<float>((t - lastTimestamp).count()) / 1000.0f;
+    if (intervalUs >= kMinIntervalUs && intervalUs <= kMaxIntervalUs) {
+      intervalsUs.push_back(intervalUs);
+      if (intervalsUs.size() > kIntervalCapacity) intervalsUs.pop_front();
+    }
+  }
+  lastTimestamp = t;
+  hasLastTimestamp = true;
+  timestamps.push_back(t);
+  // Frames that skip update() (hidden window) must not let the window grow
+  // without bound. Timestamps never decrease and never exceed a later
+  // update()'s clock, so whatever is dropped here update() would drop too.
+  while (t - timestamps.front() > kRateWindow) timestamps.pop_front();
+}
+
+void PollingAnalyzer::update() {
+  std::unique_lock lock(mutex);
+  const TimePoint now = nowFn();
+
+  const bool active = hasLastTimestamp && now - lastTimestamp <= kActivityTimeout;
+  if (active) {
+    while (!timestamps.empty() && now - timestamps.front() > kRateWindow) timestamps.pop_front();
+    bool rateComputed = false;
+    if (timestamps.size() >= kMinRateTimestamps) {
+      const float span =
+          static_cast<float>((timestamps.back() - timestamps.front()).count()) / 1e9f;
+      if (span * 1000.0f >= kMinRateSpanMs) {
+        currentHz = static_cast<float>(timestamps.size() - 1) / span;
+        rateComputed = true;
+      }
+    }
+    if (rateComputed && now - statsStart >= kWarmUp) {
+      statsValid = true;
+      if (currentHz > maxHz) maxHz = currentHz;
+      if (currentHz < minHz) minHz = currentHz;
+      rateSum += static_cast<double>(currentHz);
+      ++rateCount;
+    }
+  } else {
+    timestamps.clear();
+    currentHz = 0.0f;
+  }
+
+  // Sampled whether or not a test runs, so idle stretches show as zeros.
+  if (now - lastHistorySample >= kHistoryPeriod) {
+    history.push_back(currentHz);
+    if (history.size() > kHistoryCapacity) history.erase(history.begin());
+    lastHistorySample = now;
+  }
+
+  if (now - lastDiagnostics < kDiagnosticsPeriod) return;
+  lastDiagnostics = now;
+  scratch.assign(intervalsUs.begin(), intervalsUs.end());
+  lock.unlock();
+  recomputeDiagnostics();
+}
+
+void PollingAnalyzer::reset() {
+  std::lock_guard lock(mutex);
+  timestamps.clear();
+  history.clear();
+  intervalsUs.clear();
+  scratch.clear();
+  currentHz = 0.0f;
+  maxHz = 0.0f;
+  minHz = std::numeric_limits<float>::max();
+  rateSum = 0.0;
+  rateCount = 0;
+  statsValid = false;
+  hasLastTimestamp = false;
+  const TimePoint now = nowFn();
+  lastHistorySample = now;
+  statsStart = now;
+  lastDiagnostics = now;
+  clearDiagnosticsLocked();
+  binWidthUs = 0.0f;
+}
+
+PollingStats PollingAnalyzer::getStats() const {
+  std::lock_guard lock(mutex);
+  PollingStats stats;
+  stats.currentHz = currentHz;
+  stats.maxHz = statsValid ? maxHz : 0.0f;
+  stats.minHz = statsValid ? minHz : 0.0f;
+  stats.avgHz = rateCount >= 1 ? static_cast<float>(rateSum / rateCount) : 0.0f;
+  stats.statsValid = statsValid;
+  stats.history = history;
+  stats.histogram = histogram;
+  stats.binWidthUs = binWidthUs;
+  stats.baselineUs = baselineUs;
+  stats.baselineHz = baselineHz;
+  stats.jitterUs = jitterUs;
+  stats.stability = stability;
+  stats.anomalyCount = anomalyCount;
+  stats.anomalyRatio = anomalyRatio;
+  return stats;
+}
+
+// Everything but the bin width, which keeps its last value while there are
+// too few intervals (it means nothing while the histogram is empty).
+void PollingAnalyzer::clearDiagnosticsLocked() {
+  baselineUs = 0.0f;
+  baselineHz = 0.0f;
+  jitterUs = 0.0f;
+  stability = 0.0f;
+  anomalyCount = 0;
+  anomalyRatio = 0.0f;
+  histogram.clear();
+}
+
+void PollingAnalyzer::recomputeDiagnostics() {
+  const std::size_t n = scratch.size();
+  if (n < kMinDiagnosticsIntervals) {
+    std::lock_guard lock(mutex);
+    clearDiagnosticsLocked();
+    return;
+  }
+
+  // Selection instead of a full sort; for an even count this is the upper middle value.
+  const auto middle = scratch.begin() + static_cast<std::ptrdiff_t>(n / 2);
+  std::nth_element(scratch.begin(), middle, scratch.end());
+  const float median = *middle;
+
+  const float width = binWidthFor(median);
+  const float low = kRetainLowFactor * median;
+  const float high = kRetainHighFactor * median;
+  const float anomalyLimit = kAnomalyFactor * median;
+
+  std::array<uint32_t, kHistogramBins> bins{};
+  int32_t retained = 0;
+  int32_t anomalies = 0;
+  double mean = 0.0;
+  double squaredDeviations = 0.0;  // Welford's running sum
+  for (const float f : scratch) {
+    if (f < low || f > high) continue;
+    ++retained;
+    const double delta = f - mean;
+    mean += delta / retained;
+    squaredDeviations += delta * (f - mean);
+    if (f > anomalyLimit) ++anomalies;
+    const float bin = f / width;
+    if (bin > -1.0f && bin < static_cast<float>(kHistogramBins)) ++bins[static_cast<std::size_t>(bin)];
+  }
+
+  const float jitter =
+      retained > 0 ? static_cast<float>(std::sqrt(squaredDeviations / retained)) : 0.0f;
+  const float steadiness = median > 0.0f ? std::clamp(1.0f - jitter / median, 0.0f, 1.0f) : 0.0f;
+
+  std::lock_guard lock(mutex);
+  baselineUs = median;
+  baselineHz = median > 0.0f ? kUsPerSecond / median : 0.0f;
+  jitterUs = jitter;
+  stability = steadiness;
+  binWidthUs = width;
+  histogram.assign(bins.begin(), bins.end());  // keeps the existing storage
+  anomalyCount = anomalies;
+  anomalyRatio = retained > 0 ? static_cast<float>(anomalies) / static_cast<float>(retained) : 0.0f;
+}
