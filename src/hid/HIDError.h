@@ -20,6 +20,9 @@ inline constexpr int32_t kIOReturnNotAttached = static_cast<int32_t>(0xE00002D9)
 inline constexpr int32_t kIOReturnNotPermitted = static_cast<int32_t>(0xE00002E2);
 inline constexpr int32_t kIOReturnAborted = static_cast<int32_t>(0xE00002EB);
 inline constexpr int32_t kIOReturnNotFound = static_cast<int32_t>(0xE00002F0);
+// The device's event buffer overflowed and reports were lost (evdev
+// SYN_DROPPED); counted per device, not an error of the device.
+inline constexpr int32_t kIOReturnOverrun = static_cast<int32_t>(0xE00002E8);
 
 // The last error of the HID service; message is "%s failed: 0x%08X (%s)".
 struct HIDError {

@@ -1,0 +1,362 @@
+#include "hid/HIDMonitor.h"
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstring>
+#include <system_error>
+
+#include "hid/HIDMonitorImpl.h"
+#include "hid/HidDebugLog.h"
+#include "hid/HostTime.h"
+#include "hid/service/DeviceText.h"
+#include "hid/service/RunLoop.h"
+#include "intake/ReportCapture.h"
+
+namespace {
+
+constexpr int kRaisedNice = -10;
+
+bool isIgnoredReportError(int32_t code) {
+  return code == kIOReturnNotOpen || code == kIOReturnNotAttached || code == kIOReturnAborted;
+}
+
+HIDStatus statusForDeviceCode(int32_t code) {
+  return code == kIOReturnNotPermitted ? HIDStatus::PermissionDenied : HIDStatus::DeviceError;
+}
+
+std::string stringProperty(const hidservice::Device& device, std::string_view key) {
+  const std::optional<std::string> value = device.stringProperty(key);
+  return value ? hidservice::cleanDeviceText(*value) : std::string();
+}
+
+int32_t numberProperty(const hidservice::Device& device, std::string_view key) {
+  return device.numberProperty(key).value_or(0);
+}
+
+int32_t selectionPriority(const HIDDeviceInfo& info) {
+  int32_t priority = 0;
+  if (info.manufacturer.find("Apple") != std::string::npos &&
+      info.product.find("Internal") != std::string::npos) {
+    priority -= 500;
+  }
+  if (info.transport == "SPI") priority -= 300;
+  return priority;
+}
+
+// Reports arrive up to 8000 times a second: ask for a better place in the
+// scheduler, and carry on without it where the system says no.
+void raiseThreadPriority() {
+  ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), kRaisedNice);
+}
+
+}  // namespace
+
+// --- HIDMonitor::Impl ---
+
+HIDMonitor::Impl::Impl(std::shared_ptr<hidservice::Service> s) : service(std::move(s)) {}
+
+void HIDMonitor::Impl::setErrorLocked(HIDStatus status, int32_t code, const char* what) {
+  lastError = makeHIDError(status, code, what);
+}
+
+void HIDMonitor::Impl::syncSelectedLocked() {
+  const int32_t index = selectedIndex.load();
+  const void* context = nullptr;
+  if (index >= 0 && static_cast<size_t>(index) < contexts.size()) context = contexts[index].get();
+  selectedContext.store(context);
+}
+
+void HIDMonitor::Impl::reselectLocked() {
+  int32_t best = -1;
+  int32_t bestScore = INT32_MIN;
+  const auto score = [](const HIDDeviceInfo& d) { return d.priority + (d.opened ? 1000 : 0); };
+  for (size_t i = 0; i < devices.size(); ++i) {
+    if (devices[i].opened && score(devices[i]) > bestScore) {
+      best = static_cast<int32_t>(i);
+      bestScore = score(devices[i]);
+    }
+  }
+  if (!devices.empty() && best == -1) {
+    for (size_t i = 0; i < devices.size(); ++i) {
+      if (score(devices[i]) > bestScore) {
+        best = static_cast<int32_t>(i);
+        bestScore = score(devices[i]);
+      }
+    }
+  }
+  selectedIndex.store(best);
+  syncSelectedLocked();
+}
+
+void HIDMonitor::Impl::start() {
+  if (manager) return;
+  // The thread of a failed manager creation has ended but is still joinable;
+  // assigning over it would terminate the program.
+  if (thread.joinable()) thread.join();
+
+  Handshake handshake;
+  try {
+    thread = std::thread(&Impl::threadMain, this, &handshake);
+  } catch (const std::system_error& e) {
+    throw std::system_error(e.code(), "thread constructor failed");
+  }
+  std::unique_lock<std::mutex> lock(handshake.mutex);
+  handshake.cv.wait(lock, [&] { return handshake.ready; });
+}
+
+void HIDMonitor::Impl::stop() {
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (runLoop != nullptr) runLoop->stop();
+  }
+  if (thread.joinable()) thread.join();
+  ReportCapture::instance().stop();
+}
+
+void HIDMonitor::Impl::threadMain(Handshake* handshake) {
+  const auto signalReady = [handshake] {
+    std::lock_guard<std::mutex> lock(handshake->mutex);
+    handshake->ready = true;
+    handshake->cv.notify_one();
+  };
+
+  raiseThreadPriority();
+  hidservice::RunLoop loop;
+  std::unique_ptr<hidservice::Manager> created = loop.valid() ? service->createManager() : nullptr;
+  if (!created) {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      setErrorLocked(HIDStatus::ManagerError, kIOReturnError, "IOHIDManagerCreate");
+    }
+    signalReady();
+    return;
+  }
+  manager = std::move(created);
+  manager->setDeviceMatching(hidservice::kUsagePageGenericDesktop, hidservice::kUsageMouse);
+  manager->registerDeviceMatchingCallback(&Impl::deviceMatchingCallback, this);
+  manager->registerDeviceRemovalCallback(&Impl::deviceRemovalCallback, this);
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    runLoop = &loop;
+  }
+  manager->scheduleWithRunLoop(loop);
+  const int32_t result = manager->open();
+  if (result != kIOReturnSuccess) {
+    std::lock_guard<std::mutex> lock(mutex);
+    setErrorLocked(result == kIOReturnNotPermitted ? HIDStatus::PermissionDenied
+                                                   : HIDStatus::ManagerError,
+                   result, "IOHIDManagerOpen");
+  }
+  signalReady();
+  run(loop);
+}
+
+void HIDMonitor::Impl::run(hidservice::RunLoop& loop) {
+  loop.run();
+  manager->unscheduleFromRunLoop(loop);
+  manager->close();
+
+  std::vector<HIDDeviceRef> opened;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    const size_t n = std::min(devices.size(), contexts.size());
+    for (size_t i = 0; i < n; ++i) {
+      if (devices[i].opened) opened.push_back(contexts[i]->device);
+    }
+    while (!contexts.empty()) contexts.pop_back();
+    devices.clear();
+    selectedIndex.store(-1);
+    selectedContext.store(nullptr);
+  }
+  for (HIDDeviceRef device : opened) device->close();
+
+  manager.reset();
+  std::lock_guard<std::mutex> lock(mutex);
+  runLoop = nullptr;
+}
+
+void HIDMonitor::Impl::deviceMatchingCallback(void* context, int32_t, void*,
+                                              hidservice::Device* device) {
+  static_cast<Impl*>(context)->handleDeviceMatched(device);
+}
+
+void HIDMonitor::Impl::deviceRemovalCallback(void* context, int32_t, void*,
+                                             hidservice::Device* device) {
+  static_cast<Impl*>(context)->handleDeviceRemoved(device);
+}
+
+void HIDMonitor::Impl::handleDeviceMatched(HIDDeviceRef device) {
+  const int32_t result = device->open();
+  HIDDeviceInfo info;
+  info.device = device;
+  info.product = stringProperty(*device, hidservice::kProductKey);
+  info.manufacturer = stringProperty(*device, hidservice::kManufacturerKey);
+  info.transport = stringProperty(*device, hidservice::kTransportKey);
+  info.vendorId = numberProperty(*device, hidservice::kVendorIdKey);
+  info.productId = numberProperty(*device, hidservice::kProductIdKey);
+  info.reportIntervalUs = numberProperty(*device, hidservice::kReportIntervalKey);
+  info.opened = result == kIOReturnSuccess;
+  info.priority = selectionPriority(info);
+
+  ReportCapture::instance().maybeStart(info.displayName());
+
+  auto context = std::make_unique<DeviceContext>();
+  context->device = device;
+  context->owner = this;
+  if (info.opened) {
+    device->registerInputReportCallback(context->reportBuffer.data(), context->reportBuffer.size(),
+                                        &Impl::inputReportCallback, context.get());
+  }
+
+  std::lock_guard<std::mutex> lock(mutex);
+  devices.push_back(std::move(info));
+  contexts.push_back(std::move(context));
+  const HIDDeviceInfo& added = devices.back();
+  if (hidDebugLogEnabled()) {
+    hidDebugLog("match: idx=%zu ref=%p opened=%d interval=%dus name=\"%s\"", devices.size() - 1,
+                static_cast<void*>(device), added.opened ? 1 : 0, added.reportIntervalUs,
+                added.displayName().c_str());
+  }
+  if (!added.opened) {
+    setErrorLocked(statusForDeviceCode(result), result, "IOHIDDeviceOpen");
+  } else if (lastError.status == HIDStatus::PermissionDenied ||
+             lastError.status == HIDStatus::DeviceError) {
+    lastError = HIDError{};
+    reportErrorLatched.store(false);
+  }
+  reselectLocked();
+}
+
+void HIDMonitor::Impl::handleDeviceRemoved(HIDDeviceRef device) {
+  std::unique_ptr<DeviceContext> context;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    size_t i = 0;
+    while (i < devices.size() && devices[i].device != device) ++i;
+    if (i == devices.size()) {
+      hidDebugLog("remove: ref=%p **没有任何条目命中**（残留条目数=%zu）", static_cast<void*>(device),
+                  devices.size());
+      return;
+    }
+    if (hidDebugLogEnabled()) {
+      hidDebugLog("remove: idx=%zu ref=%p 命中 name=\"%s\" dropped=%llu", i,
+                  static_cast<void*>(device), devices[i].displayName().c_str(),
+                  static_cast<unsigned long long>(contexts[i]->droppedReports.load()));
+    }
+    devices.erase(devices.begin() + static_cast<std::ptrdiff_t>(i));
+    context = std::move(contexts[i]);
+    contexts.erase(contexts.begin() + static_cast<std::ptrdiff_t>(i));
+    const int32_t selected = selectedIndex.load();
+    if (selected == static_cast<int32_t>(i)) {
+      reselectLocked();
+    } else if (selected > static_cast<int32_t>(i)) {
+      selectedIndex.store(selected - 1);
+      syncSelectedLocked();
+    }
+  }
+  device->close();
+}
+
+void HIDMonitor::Impl::inputReportCallback(void* context, int32_t result, void*, uint32_t,
+                                           uint32_t reportID, uint8_t* report,
+                                           size_t reportLength, uint64_t timeStamp) {
+  auto* ctx = static_cast<DeviceContext*>(context);
+  if (ctx == nullptr || ctx->owner == nullptr) return;
+  Impl* owner = ctx->owner;
+  if (result == kIOReturnOverrun) {
+    owner->noteDroppedReport(*ctx);
+    return;
+  }
+  if (result != kIOReturnSuccess) {
+    owner->noteReportError(result);
+    return;
+  }
+  owner->route(ctx, reportID, report, reportLength, owner->machToSteady(timeStamp));
+}
+
+void HIDMonitor::Impl::noteReportError(int32_t code) {
+  if (isIgnoredReportError(code)) return;
+  if (reportErrorLatched.exchange(true)) return;
+  std::lock_guard<std::mutex> lock(mutex);
+  setErrorLocked(statusForDeviceCode(code), code, "input report callback");
+}
+
+void HIDMonitor::Impl::noteDroppedReport(DeviceContext& context) {
+  const uint64_t count = context.droppedReports.fetch_add(1, std::memory_order_relaxed) + 1;
+  hidDebugLog("drop: ctx=%p 内核缓冲区溢出 (SYN_DROPPED)，报告已丢失，累计=%llu",
+              static_cast<void*>(&context), static_cast<unsigned long long>(count));
+}
+
+void HIDMonitor::Impl::fixClockOffset() {
+  const int64_t steadyNow = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                std::chrono::steady_clock::now().time_since_epoch())
+                                .count();
+  const uint64_t hostNow = service->hostTime();
+  timebase_ = service->timebase();
+  clockOffsetNs_ = hostClockOffsetNs(steadyNow, hostNow, timebase_);
+}
+
+std::chrono::steady_clock::time_point HIDMonitor::Impl::machToSteady(uint64_t hostTime) {
+  std::call_once(clockOnce_, [this] { fixClockOffset(); });
+  return std::chrono::steady_clock::time_point(
+      std::chrono::nanoseconds(clockOffsetNs_ + hostToNs(hostTime, timebase_)));
+}
+
+// --- HIDMonitor ---
+
+HIDMonitor::HIDMonitor() : HIDMonitor(hidservice::processService()) {}
+
+HIDMonitor::HIDMonitor(std::shared_ptr<hidservice::Service> service)
+    : impl_(std::make_unique<Impl>(std::move(service))) {}
+
+HIDMonitor::~HIDMonitor() { impl_->stop(); }
+
+void HIDMonitor::start() { impl_->start(); }
+
+void HIDMonitor::stop() { impl_->stop(); }
+
+std::vector<HIDDeviceInfo> HIDMonitor::getMouseDevices() const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  std::vector<HIDDeviceInfo> copy = impl_->devices;
+  for (size_t i = 0; i < copy.size() && i < impl_->contexts.size(); ++i) {
+    copy[i].droppedReports = impl_->contexts[i]->droppedReports.load(std::memory_order_relaxed);
+  }
+  return copy;
+}
+
+HIDError HIDMonitor::getLastError() const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  return impl_->lastError;
+}
+
+int HIDMonitor::getSelectedDeviceIndex() const { return impl_->selectedIndex.load(); }
+
+void HIDMonitor::setSelectedDeviceIndex(int index) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  if (index < 0 || static_cast<size_t>(index) >= impl_->devices.size()) index = -1;
+  impl_->selectedIndex.store(index);
+  impl_->syncSelectedLocked();
+}
+
+void HIDMonitor::setMonitoring(bool on) { impl_->monitoring.store(on, std::memory_order_relaxed); }
+
+bool HIDMonitor::isMonitoring() const {
+  return impl_->monitoring.load(std::memory_order_relaxed);
+}
+
+void HIDMonitor::setReportCallback(
+    std::function<void(std::chrono::steady_clock::time_point)> callback) {
+  impl_->reportCallback = std::move(callback);
+}
+
+PermissionStatus HIDMonitor::permissionStatus() {
+  return hidservice::processService()->checkAccess();
+}
+
+bool HIDMonitor::requestPermission() {
+  const std::shared_ptr<hidservice::Service> service = hidservice::processService();
+  service->requestAccess();
+  return service->checkAccess() == PermissionStatus::Granted;
+}

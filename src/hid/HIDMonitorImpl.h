@@ -1,0 +1,80 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "hid/DeviceContext.h"
+#include "hid/HIDDeviceInfo.h"
+#include "hid/HIDError.h"
+#include "hid/HIDMonitor.h"
+#include "hid/service/HidService.h"
+#include "intake/ReportRouter.h"
+
+namespace hidservice {
+class RunLoop;
+}
+
+// The monitor's state. The router comes first: the report path calls route()
+// on it and the monitor writes its members.
+class HIDMonitor::Impl : public ReportRouter {
+ public:
+  explicit Impl(std::shared_ptr<hidservice::Service> service);
+
+  // Guarded by mutex.
+  std::vector<HIDDeviceInfo> devices;
+  std::vector<std::unique_ptr<DeviceContext>> contexts;
+  // Written under mutex together with selectedContext; read without it.
+  std::atomic<int32_t> selectedIndex{-1};
+  HIDError lastError;
+  std::atomic<bool> reportErrorLatched{false};
+  mutable std::mutex mutex;
+  std::thread thread;
+  // The HID thread's loop while it exists; published under mutex so stop()
+  // never reaches a loop that is being destroyed.
+  hidservice::RunLoop* runLoop = nullptr;
+  std::unique_ptr<hidservice::Manager> manager;
+
+  std::shared_ptr<hidservice::Service> service;
+
+  void start();
+  void stop();
+
+  void setErrorLocked(HIDStatus status, int32_t code, const char* what);
+  void syncSelectedLocked();
+  void reselectLocked();
+
+  static void deviceMatchingCallback(void* context, int32_t result, void* sender,
+                                     hidservice::Device* device);
+  static void deviceRemovalCallback(void* context, int32_t result, void* sender,
+                                    hidservice::Device* device);
+  static void inputReportCallback(void* context, int32_t result, void* sender,
+                                  uint32_t reportType, uint32_t reportID, uint8_t* report,
+                                  size_t reportLength, uint64_t timeStamp);
+
+  void handleDeviceMatched(HIDDeviceRef device);
+  void handleDeviceRemoved(HIDDeviceRef device);
+  void noteReportError(int32_t code);
+  void noteDroppedReport(DeviceContext& context);
+  std::chrono::steady_clock::time_point machToSteady(uint64_t hostTime);
+
+ private:
+  struct Handshake {
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool ready = false;
+  };
+
+  void threadMain(Handshake* handshake);
+  void run(hidservice::RunLoop& loop);
+  void fixClockOffset();
+
+  // Fixed on the first conversion.
+  std::once_flag clockOnce_;
+  hidservice::Timebase timebase_{1, 1};
+  int64_t clockOffsetNs_ = 0;
+};

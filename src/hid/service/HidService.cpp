@@ -1,0 +1,19 @@
+#include "hid/service/HidService.h"
+
+namespace hidservice {
+
+std::optional<std::string> Device::stringProperty(std::string_view key) const {
+  if (key == kProductKey) return properties_.product;
+  if (key == kManufacturerKey) return properties_.manufacturer;
+  if (key == kTransportKey) return properties_.transport;
+  return std::nullopt;
+}
+
+std::optional<int32_t> Device::numberProperty(std::string_view key) const {
+  if (key == kVendorIdKey) return properties_.vendorId;
+  if (key == kProductIdKey) return properties_.productId;
+  if (key == kReportIntervalKey) return properties_.reportIntervalUs;
+  return std::nullopt;
+}
+
+}  // namespace hidservice

@@ -1,0 +1,114 @@
+#pragma once
+
+// The HID service the monitor talks to: a manager that reports mice on a
+// per-thread event loop, devices with properties, IOReturn-style result
+// codes, one callback per input report with a host timestamp, host time and
+// timebase, and the access check. Two implementations exist (udev + evdev,
+// and virtual mice); the monitor does not know which one it has.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "hid/Permission.h"
+
+namespace hidservice {
+
+class RunLoop;
+
+// Property keys of a device.
+inline constexpr std::string_view kProductKey = "Product";
+inline constexpr std::string_view kManufacturerKey = "Manufacturer";
+inline constexpr std::string_view kTransportKey = "Transport";
+inline constexpr std::string_view kVendorIdKey = "VendorID";
+inline constexpr std::string_view kProductIdKey = "ProductID";
+inline constexpr std::string_view kReportIntervalKey = "ReportInterval";
+
+// Generic Desktop / Mouse.
+inline constexpr int kUsagePageGenericDesktop = 1;
+inline constexpr int kUsageMouse = 2;
+
+inline constexpr uint32_t kInputReportType = 0;
+
+// nanoseconds = host units * numer / denom
+struct Timebase {
+  uint32_t numer = 1;
+  uint32_t denom = 1;
+};
+
+class Device;
+
+using DeviceCallback = void (*)(void* context, int32_t result, void* sender, Device* device);
+using InputReportCallback = void (*)(void* context, int32_t result, void* sender,
+                                     uint32_t reportType, uint32_t reportId, uint8_t* report,
+                                     size_t reportLength, uint64_t timeStamp);
+
+// Values a device reports about itself; absent ones stay empty.
+struct DeviceProperties {
+  std::optional<std::string> product;
+  std::optional<std::string> manufacturer;
+  std::optional<std::string> transport;
+  std::optional<int32_t> vendorId;
+  std::optional<int32_t> productId;
+  std::optional<int32_t> reportIntervalUs;
+};
+
+// One matched device. Handles stay valid from arrival until the manager that
+// announced them is destroyed; all calls happen on the manager's loop thread.
+class Device {
+ public:
+  virtual ~Device() = default;
+
+  // 0 when opened; only opened devices deliver reports.
+  virtual int32_t open() = 0;
+  virtual void close() = 0;
+  // Reports of an opened device are written into buffer and announced with
+  // callback(context, ...) on the loop thread.
+  virtual void registerInputReportCallback(uint8_t* buffer, size_t size,
+                                           InputReportCallback callback, void* context) = 0;
+
+  std::optional<std::string> stringProperty(std::string_view key) const;
+  std::optional<int32_t> numberProperty(std::string_view key) const;
+
+ protected:
+  DeviceProperties properties_;
+};
+
+class Manager {
+ public:
+  // Destroying the manager releases the devices it announced.
+  virtual ~Manager() = default;
+
+  virtual void setDeviceMatching(int usagePage, int usage) = 0;
+  virtual void registerDeviceMatchingCallback(DeviceCallback callback, void* context) = 0;
+  virtual void registerDeviceRemovalCallback(DeviceCallback callback, void* context) = 0;
+  virtual void scheduleWithRunLoop(RunLoop& loop) = 0;
+  // No callback arrives afterwards.
+  virtual void unscheduleFromRunLoop(RunLoop& loop) = 0;
+  // Devices present at open are announced from the loop once it runs.
+  virtual int32_t open() = 0;
+  virtual void close() = 0;
+};
+
+class Service {
+ public:
+  virtual ~Service() = default;
+
+  // Null when the manager cannot be created.
+  virtual std::unique_ptr<Manager> createManager() = 0;
+  // The clock of the report timestamps.
+  virtual uint64_t hostTime() const = 0;
+  virtual Timebase timebase() const = 0;
+  // Whether this process may read input reports; asked afresh each call.
+  virtual PermissionStatus checkAccess() = 0;
+  virtual void requestAccess() = 0;
+};
+
+// The service of this process, chosen once at first use: virtual mice when
+// TAVO_VIRTUAL_MICE is set, udev + evdev otherwise.
+std::shared_ptr<Service> processService();
+
+}  // namespace hidservice

@@ -1,0 +1,450 @@
+#include "hid/service/LinuxHidService.h"
+
+#include <fcntl.h>
+#include <libudev.h>
+#include <sys/epoll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <map>
+#include <vector>
+
+#include "hid/HIDError.h"
+#include "hid/HidDebugLog.h"
+#include "hid/service/DeviceText.h"
+#include "hid/service/RunLoop.h"
+
+namespace hidservice {
+
+namespace {
+
+// 256 events (6 KiB) per read: an 8000 Hz mouse fills that in tens of ms.
+constexpr size_t kReadBatchEvents = 256;
+
+struct UdevDeleter {
+  void operator()(udev* u) const { udev_unref(u); }
+  void operator()(udev_device* d) const { udev_device_unref(d); }
+  void operator()(udev_enumerate* e) const { udev_enumerate_unref(e); }
+  void operator()(udev_monitor* m) const { udev_monitor_unref(m); }
+};
+template <typename T>
+using UdevPtr = std::unique_ptr<T, UdevDeleter>;
+
+int64_t clockNs(clockid_t clock) {
+  timespec ts{};
+  ::clock_gettime(clock, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
+}
+
+const char* sysattr(udev_device* dev, const char* name) {
+  return dev != nullptr ? udev_device_get_sysattr_value(dev, name) : nullptr;
+}
+
+std::optional<int32_t> hexNumber(const char* text) {
+  if (text == nullptr || *text == '\0') return std::nullopt;
+  char* end = nullptr;
+  const unsigned long value = std::strtoul(text, &end, 16);
+  if (end == text) return std::nullopt;
+  return static_cast<int32_t>(value);
+}
+
+// Tests a bit of a sysfs capability bitmap: hex words of the kernel's long
+// size, the most significant first.
+bool testBit(const char* bitmap, unsigned bit) {
+  if (bitmap == nullptr) return false;
+  std::vector<unsigned long> words;
+  const char* p = bitmap;
+  while (*p != '\0') {
+    char* end = nullptr;
+    const unsigned long w = std::strtoul(p, &end, 16);
+    if (end == p) break;
+    words.push_back(w);
+    p = end;
+  }
+  const unsigned bitsPerWord = sizeof(unsigned long) * 8;
+  const size_t index = bit / bitsPerWord;
+  if (index >= words.size()) return false;
+  return (words[words.size() - 1 - index] >> (bit % bitsPerWord)) & 1UL;
+}
+
+bool isEventNode(udev_device* dev) {
+  const char* sysname = udev_device_get_sysname(dev);
+  return sysname != nullptr && std::strncmp(sysname, "event", 5) == 0 &&
+         udev_device_get_devnode(dev) != nullptr;
+}
+
+// Mice are the nodes udev tags ID_INPUT_MOUSE=1; without udev's input
+// properties, relative X/Y motion with a left button decides.
+bool isMouseNode(udev_device* dev) {
+  if (!isEventNode(dev)) return false;
+  const char* mouse = udev_device_get_property_value(dev, "ID_INPUT_MOUSE");
+  if (mouse != nullptr) return std::strcmp(mouse, "1") == 0;
+  if (udev_device_get_property_value(dev, "ID_INPUT") != nullptr) return false;
+  udev_device* input = udev_device_get_parent_with_subsystem_devtype(dev, "input", nullptr);
+  return testBit(sysattr(input, "capabilities/ev"), EV_REL) &&
+         testBit(sysattr(input, "capabilities/rel"), REL_X) &&
+         testBit(sysattr(input, "capabilities/rel"), REL_Y) &&
+         testBit(sysattr(input, "capabilities/key"), BTN_LEFT);
+}
+
+std::optional<std::string> cleanText(const char* text, bool escaped = false) {
+  if (text == nullptr) return std::nullopt;
+  std::string value = cleanDeviceText(escaped ? decodeUdevEscapes(text) : std::string(text));
+  if (value.empty()) return std::nullopt;
+  return value;
+}
+
+std::optional<int32_t> endpointInterval(udev* u, udev_device* usbInterface,
+                                        udev_device* usbDevice) {
+  const char* base = udev_device_get_syspath(usbInterface);
+  const char* speed = sysattr(usbDevice, "speed");
+  if (base == nullptr || speed == nullptr) return std::nullopt;
+  // Interrupt-IN endpoints are ep_81 to ep_8f.
+  for (int n = 1; n <= 15; ++n) {
+    char path[4096];
+    std::snprintf(path, sizeof path, "%s/ep_8%x", base, n);
+    UdevPtr<udev_device> ep(udev_device_new_from_syspath(u, path));
+    if (!ep) continue;
+    const char* type = sysattr(ep.get(), "type");
+    if (type == nullptr || std::strcmp(type, "Interrupt") != 0) continue;
+    const std::optional<int32_t> interval = hexNumber(sysattr(ep.get(), "bInterval"));
+    if (!interval) continue;
+    const int32_t us = reportIntervalUs(*interval, speed);
+    if (us > 0) return us;
+  }
+  return std::nullopt;
+}
+
+DeviceProperties readProperties(udev* u, udev_device* node) {
+  DeviceProperties p;
+  udev_device* input = udev_device_get_parent_with_subsystem_devtype(node, "input", nullptr);
+  udev_device* usbDevice = udev_device_get_parent_with_subsystem_devtype(node, "usb", "usb_device");
+  udev_device* usbInterface =
+      udev_device_get_parent_with_subsystem_devtype(node, "usb", "usb_interface");
+
+  p.product = cleanText(sysattr(usbDevice, "product"));
+  if (!p.product) p.product = cleanText(sysattr(input, "name"));
+  if (!p.product) p.product = cleanText(udev_device_get_property_value(node, "ID_MODEL_ENC"), true);
+  p.manufacturer = cleanText(sysattr(usbDevice, "manufacturer"));
+  if (!p.manufacturer) {
+    p.manufacturer = cleanText(udev_device_get_property_value(node, "ID_VENDOR_ENC"), true);
+  }
+
+  std::string transport;
+  if (const std::optional<int32_t> bus = hexNumber(sysattr(input, "id/bustype"))) {
+    transport = transportFromBusType(static_cast<unsigned>(*bus));
+  }
+  if (transport.empty()) {
+    const char* idBus = udev_device_get_property_value(node, "ID_BUS");
+    if (idBus != nullptr) transport = transportFromIdBus(idBus);
+  }
+  if (!transport.empty()) p.transport = transport;
+
+  p.vendorId = hexNumber(sysattr(input, "id/vendor"));
+  if (!p.vendorId) p.vendorId = hexNumber(udev_device_get_property_value(node, "ID_VENDOR_ID"));
+  p.productId = hexNumber(sysattr(input, "id/product"));
+  if (!p.productId) p.productId = hexNumber(udev_device_get_property_value(node, "ID_MODEL_ID"));
+
+  if (usbInterface != nullptr && usbDevice != nullptr) {
+    p.reportIntervalUs = endpointInterval(u, usbInterface, usbDevice);
+  }
+  return p;
+}
+
+// Calls fn(node) for every mouse event node present now.
+template <typename Fn>
+void forEachMouse(udev* u, Fn&& fn) {
+  UdevPtr<udev_enumerate> e(udev_enumerate_new(u));
+  if (!e) return;
+  udev_enumerate_add_match_subsystem(e.get(), "input");
+  udev_enumerate_add_match_sysname(e.get(), "event*");
+  udev_enumerate_scan_devices(e.get());
+  udev_list_entry* entry = nullptr;
+  udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(e.get())) {
+    UdevPtr<udev_device> dev(udev_device_new_from_syspath(u, udev_list_entry_get_name(entry)));
+    if (dev && isMouseNode(dev.get())) fn(dev.get());
+  }
+}
+
+class LinuxManager : public Manager {
+ public:
+  explicit LinuxManager(udev* u) : udev_(u) {}
+  ~LinuxManager() override {
+    close();
+    devices_.clear();
+  }
+
+  void setDeviceMatching(int usagePage, int usage) override {
+    matchMice_ = usagePage == kUsagePageGenericDesktop && usage == kUsageMouse;
+  }
+  void registerDeviceMatchingCallback(DeviceCallback cb, void* context) override {
+    matched_ = cb;
+    matchedContext_ = context;
+  }
+  void registerDeviceRemovalCallback(DeviceCallback cb, void* context) override {
+    removed_ = cb;
+    removedContext_ = context;
+  }
+  void scheduleWithRunLoop(RunLoop& loop) override { loop_ = &loop; }
+  void unscheduleFromRunLoop(RunLoop&) override {
+    stopMonitor();
+    loop_ = nullptr;
+  }
+
+  int32_t open() override {
+    if (open_ || loop_ == nullptr) return open_ ? kIOReturnSuccess : kIOReturnNotOpen;
+    open_ = true;
+    const bool monitoring = startMonitor();
+    if (matchMice_) {
+      forEachMouse(udev_.get(), [&](udev_device* dev) { addDevice(dev); });
+    }
+    loop_->post([this] { announcePending(); });
+    return monitoring ? kIOReturnSuccess : kIOReturnError;
+  }
+
+  void close() override {
+    stopMonitor();
+    open_ = false;
+  }
+
+ private:
+  struct Entry {
+    std::unique_ptr<EvdevDevice> device;
+    bool announced = false;
+  };
+
+  bool startMonitor() {
+    monitor_.reset(udev_monitor_new_from_netlink(udev_.get(), "udev"));
+    if (!monitor_) return false;
+    if (udev_monitor_filter_add_match_subsystem_devtype(monitor_.get(), "input", nullptr) < 0 ||
+        udev_monitor_enable_receiving(monitor_.get()) < 0) {
+      monitor_.reset();
+      return false;
+    }
+    const int fd = udev_monitor_get_fd(monitor_.get());
+    monitorWatch_ = loop_->addFd(fd, EPOLLIN, [this](uint32_t) { receiveUevents(); });
+    return monitorWatch_ != 0;
+  }
+
+  void stopMonitor() {
+    if (monitorWatch_ != 0 && loop_ != nullptr) loop_->removeFd(monitorWatch_);
+    monitorWatch_ = 0;
+    monitor_.reset();
+  }
+
+  Entry* addDevice(udev_device* dev) {
+    const std::string syspath = udev_device_get_syspath(dev);
+    if (devices_.count(syspath) != 0) return nullptr;
+    Entry& entry = devices_[syspath];
+    entry.device = std::make_unique<EvdevDevice>(*loop_, udev_device_get_devnode(dev),
+                                                 readProperties(udev_.get(), dev));
+    return &entry;
+  }
+
+  void announce(Entry& entry) {
+    entry.announced = true;
+    if (matched_ != nullptr) matched_(matchedContext_, kIOReturnSuccess, this, entry.device.get());
+  }
+
+  void announcePending() {
+    if (!open_) return;
+    for (auto& [syspath, entry] : devices_) {
+      if (!entry.announced) announce(entry);
+    }
+  }
+
+  void receiveUevents() {
+    while (monitor_) {
+      UdevPtr<udev_device> dev(udev_monitor_receive_device(monitor_.get()));
+      if (!dev) return;
+      const char* action = udev_device_get_action(dev.get());
+      if (action == nullptr) continue;
+      if (std::strcmp(action, "add") == 0) {
+        if (!matchMice_ || !isMouseNode(dev.get())) continue;
+        if (Entry* entry = addDevice(dev.get())) announce(*entry);
+      } else if (std::strcmp(action, "remove") == 0) {
+        removeDevice(udev_device_get_syspath(dev.get()));
+      }
+    }
+  }
+
+  void removeDevice(const char* syspath) {
+    if (syspath == nullptr) return;
+    auto it = devices_.find(syspath);
+    if (it == devices_.end()) return;
+    if (it->second.announced && removed_ != nullptr) {
+      removed_(removedContext_, kIOReturnSuccess, this, it->second.device.get());
+    }
+    devices_.erase(it);
+  }
+
+  UdevPtr<udev> udev_;
+  UdevPtr<udev_monitor> monitor_;
+  RunLoop* loop_ = nullptr;
+  uint64_t monitorWatch_ = 0;
+  bool matchMice_ = false;
+  bool open_ = false;
+  DeviceCallback matched_ = nullptr;
+  void* matchedContext_ = nullptr;
+  DeviceCallback removed_ = nullptr;
+  void* removedContext_ = nullptr;
+  std::map<std::string, Entry> devices_;
+};
+
+}  // namespace
+
+int32_t ioReturnFromErrno(int err) {
+  switch (err) {
+    case EACCES:
+    case EPERM: return kIOReturnNotPermitted;
+    case EBUSY: return kIOReturnExclusiveAccess;
+    case ENOENT:
+    case ENODEV:
+    case ENXIO: return kIOReturnNotFound;
+    default: return kIOReturnError;
+  }
+}
+
+std::string transportFromBusType(unsigned busType) {
+  switch (busType) {
+    case BUS_USB: return "USB";
+    case BUS_BLUETOOTH: return "Bluetooth";
+    case BUS_I2C: return "I2C";
+    case BUS_SPI: return "SPI";
+    case BUS_I8042: return "PS/2";
+    case BUS_VIRTUAL: return "Virtual";
+    default: return "";
+  }
+}
+
+std::string transportFromIdBus(std::string_view idBus) {
+  if (idBus == "usb") return "USB";
+  if (idBus == "bluetooth") return "Bluetooth";
+  if (idBus == "i2c") return "I2C";
+  if (idBus == "spi") return "SPI";
+  if (idBus == "i8042") return "PS/2";
+  return "";
+}
+
+int32_t reportIntervalUs(int bInterval, std::string_view speed) {
+  if (bInterval <= 0) return 0;
+  const double mbits = std::strtod(std::string(speed).c_str(), nullptr);
+  if (mbits > 0 && mbits <= 12) return bInterval * 1000;
+  if (mbits >= 480 && bInterval <= 16) return (1 << (bInterval - 1)) * 125;
+  return 0;
+}
+
+EvdevDevice::EvdevDevice(RunLoop& loop, std::string devnode, DeviceProperties properties)
+    : loop_(loop), devnode_(std::move(devnode)) {
+  properties_ = std::move(properties);
+}
+
+EvdevDevice::~EvdevDevice() { close(); }
+
+int32_t EvdevDevice::open() {
+  if (fd_ >= 0) return kIOReturnSuccess;
+  fd_ = ::open(devnode_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd_ < 0) return ioReturnFromErrno(errno);
+  int clock = CLOCK_MONOTONIC;
+  monotonicStamps_ = ::ioctl(fd_, EVIOCSCLOCKID, &clock) == 0;
+  if (registered_) watch();
+  return kIOReturnSuccess;
+}
+
+void EvdevDevice::close() {
+  unwatch();
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  assembler_.reset();
+}
+
+void EvdevDevice::registerInputReportCallback(uint8_t* buffer, size_t size,
+                                              InputReportCallback callback, void* context) {
+  assembler_.setTarget(buffer, size, callback, context, this);
+  registered_ = true;
+  if (fd_ >= 0) watch();
+}
+
+void EvdevDevice::watch() {
+  if (watchId_ != 0) return;
+  watchId_ = loop_.addFd(fd_, EPOLLIN, [this](uint32_t) { drain(); });
+}
+
+void EvdevDevice::unwatch() {
+  if (watchId_ != 0) loop_.removeFd(watchId_);
+  watchId_ = 0;
+}
+
+int64_t EvdevDevice::clockOffsetNs() const {
+  if (monotonicStamps_) return 0;
+  return clockNs(CLOCK_MONOTONIC) - clockNs(CLOCK_REALTIME);
+}
+
+void EvdevDevice::fail(int32_t code) {
+  // Reported once: the node is no longer read, the device stays listed
+  // until it is removed.
+  unwatch();
+  assembler_.reset();
+  assembler_.reportError(code, static_cast<uint64_t>(clockNs(CLOCK_MONOTONIC)));
+}
+
+void EvdevDevice::drain() {
+  input_event batch[kReadBatchEvents];
+  const int64_t offset = clockOffsetNs();
+  for (;;) {
+    const ssize_t n = ::read(fd_, batch, sizeof batch);
+    if (n > 0) {
+      assembler_.feed(batch, static_cast<size_t>(n) / sizeof(input_event), offset);
+      if (static_cast<size_t>(n) < sizeof batch) return;
+      continue;
+    }
+    if (n == 0) {
+      unwatch();
+      return;
+    }
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN) return;
+    if (errno == ENODEV) {
+      // The device is gone; its removal event follows.
+      unwatch();
+      return;
+    }
+    fail(kIOReturnError);
+    return;
+  }
+}
+
+std::unique_ptr<Manager> LinuxHidService::createManager() {
+  udev* u = udev_new();
+  if (u == nullptr) return nullptr;
+  return std::make_unique<LinuxManager>(u);
+}
+
+uint64_t LinuxHidService::hostTime() const {
+  return static_cast<uint64_t>(clockNs(CLOCK_MONOTONIC));
+}
+
+PermissionStatus LinuxHidService::checkAccess() {
+  UdevPtr<udev> u(udev_new());
+  if (!u) return PermissionStatus::Unknown;
+  bool examined = false;
+  bool denied = false;
+  forEachMouse(u.get(), [&](udev_device* dev) {
+    const int fd = ::open(udev_device_get_devnode(dev), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) {
+      ::close(fd);
+      examined = true;
+    } else if (errno == EACCES || errno == EPERM) {
+      examined = true;
+      denied = true;
+    }
+  });
+  if (denied) return PermissionStatus::Denied;
+  return examined ? PermissionStatus::Granted : PermissionStatus::Unknown;
+}
+
+}  // namespace hidservice

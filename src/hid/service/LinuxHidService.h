@@ -1,0 +1,70 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "hid/service/EvdevFrameAssembler.h"
+#include "hid/service/HidService.h"
+
+namespace hidservice {
+
+// Mice through udev (enumeration, hotplug, properties) and evdev nodes read
+// directly on the HID thread. Host time is CLOCK_MONOTONIC in nanoseconds.
+class LinuxHidService : public Service {
+ public:
+  std::unique_ptr<Manager> createManager() override;
+  uint64_t hostTime() const override;
+  Timebase timebase() const override { return Timebase{1, 1}; }
+  // Granted when every mouse node opens for reading, Denied when one refuses
+  // with EACCES/EPERM, Unknown when no mouse node could be examined.
+  PermissionStatus checkAccess() override;
+  // There is nothing to ask for: access comes from a udev rule or a group.
+  void requestAccess() override {}
+};
+
+// One evdev node. Opened read-only and non-blocking; every readable wake-up
+// drains the node in batches so the kernel's small per-reader buffer never
+// overflows between reads.
+class EvdevDevice : public Device {
+ public:
+  EvdevDevice(RunLoop& loop, std::string devnode, DeviceProperties properties);
+  ~EvdevDevice() override;
+
+  int32_t open() override;
+  void close() override;
+  void registerInputReportCallback(uint8_t* buffer, size_t size, InputReportCallback callback,
+                                   void* context) override;
+
+  const std::string& devnode() const { return devnode_; }
+  uint64_t dropCount() const { return assembler_.dropCount(); }
+  // Reads until the node has nothing more; called when it is readable.
+  void drain();
+
+ private:
+  void watch();
+  void unwatch();
+  void fail(int32_t code);
+  int64_t clockOffsetNs() const;
+
+  RunLoop& loop_;
+  std::string devnode_;
+  int fd_ = -1;
+  uint64_t watchId_ = 0;
+  bool monotonicStamps_ = false;
+  bool registered_ = false;
+  EvdevFrameAssembler assembler_;
+};
+
+// errno of open(2) as an IOReturn code.
+int32_t ioReturnFromErrno(int err);
+// Transport name of a kernel bus type (BUS_USB ...), "" when unknown.
+std::string transportFromBusType(unsigned busType);
+// Transport name of udev's ID_BUS, "" when unknown.
+std::string transportFromIdBus(std::string_view idBus);
+// Report interval in microseconds of an interrupt-IN endpoint from its
+// bInterval and the device's speed attribute in Mbit/s ("1.5", "12",
+// "480", "5000" ...); 0 when unknown.
+int32_t reportIntervalUs(int bInterval, std::string_view speed);
+
+}  // namespace hidservice

@@ -1,0 +1,368 @@
+#include "hid/service/VirtualHidService.h"
+
+#include <sys/epoll.h>
+#include <sys/timerfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+
+#include "hid/HidDebugLog.h"
+#include "hid/service/RunLoop.h"
+
+namespace hidservice {
+
+namespace {
+
+constexpr double kMaxRateHz = 100000;
+// Timer-driven mice wake at most this often and catch up on every report
+// that is due; the reports keep their ideal times.
+constexpr int64_t kMinTickNs = 1000000;
+const uint8_t kTimedReport[] = {0, 1, 0xFF, 0};
+
+int64_t monotonicNs() {
+  timespec ts{};
+  ::clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
+}
+
+std::optional<double> parseNumber(std::string_view text) {
+  const std::string s(text);
+  if (s.empty()) return std::nullopt;
+  char* end = nullptr;
+  const double v = std::strtod(s.c_str(), &end);
+  if (end == s.c_str() || *end != '\0' || !std::isfinite(v)) return std::nullopt;
+  return v;
+}
+
+std::string_view trim(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
+
+std::optional<VirtualMouseRate> parseMouse(std::string_view item) {
+  const size_t colon = item.find(':');
+  const std::optional<double> rate = parseNumber(trim(item.substr(0, colon)));
+  if (!rate || *rate <= 0 || *rate > kMaxRateHz) return std::nullopt;
+  VirtualMouseRate mouse{*rate, 0};
+  if (colon != std::string_view::npos) {
+    const std::optional<double> jitter = parseNumber(trim(item.substr(colon + 1)));
+    if (!jitter || *jitter < 0) return std::nullopt;
+    mouse.jitterUs = *jitter;
+  }
+  return mouse;
+}
+
+VirtualDeviceSpec timedMouseSpec(const VirtualMouseRate& rate, int index) {
+  char name[64];
+  std::snprintf(name, sizeof name, "虚拟鼠标 %g Hz", rate.rateHz);
+  VirtualDeviceSpec spec;
+  spec.properties.product = name;
+  spec.properties.transport = "Virtual";
+  spec.properties.vendorId = 0;
+  spec.properties.productId = index + 1;
+  spec.properties.reportIntervalUs = static_cast<int32_t>(std::lround(1e6 / rate.rateHz));
+  return spec;
+}
+
+}  // namespace
+
+std::vector<VirtualMouseRate> parseVirtualMice(std::string_view text) {
+  std::vector<VirtualMouseRate> mice;
+  while (!text.empty()) {
+    const size_t comma = text.find(',');
+    const std::string_view item = trim(text.substr(0, comma));
+    if (!item.empty()) {
+      if (std::optional<VirtualMouseRate> mouse = parseMouse(item)) {
+        mice.push_back(*mouse);
+      } else {
+        hidDebugLog("virtual: 忽略无效条目 \"%.*s\"", static_cast<int>(item.size()), item.data());
+      }
+    }
+    if (comma == std::string_view::npos) break;
+    text.remove_prefix(comma + 1);
+  }
+  return mice;
+}
+
+// --- VirtualDevice ---
+
+VirtualDevice::VirtualDevice(VirtualDeviceSpec spec, std::optional<VirtualMouseRate> rate,
+                             uint32_t seed)
+    : openResult_(spec.openResult), rate_(rate), rng_(seed + 1) {
+  properties_ = std::move(spec.properties);
+}
+
+VirtualDevice::~VirtualDevice() { stopTimer(); }
+
+int32_t VirtualDevice::open() {
+  ++openCalls_;
+  opened_ = openResult_ == kIOReturnSuccess;
+  if (opened_) startTimer();
+  return openResult_;
+}
+
+void VirtualDevice::close() {
+  ++closeCalls_;
+  stopTimer();
+  opened_ = false;
+  target_ = Target{};
+}
+
+void VirtualDevice::registerInputReportCallback(uint8_t* buffer, size_t size,
+                                                InputReportCallback callback, void* context) {
+  target_ = Target{buffer, size, callback, context};
+  startTimer();
+}
+
+void VirtualDevice::deliver(int32_t result, uint32_t reportId, const uint8_t* bytes,
+                            size_t length, uint64_t hostTime) {
+  if (!opened_ || target_.callback == nullptr) return;
+  const size_t n = std::min(length, target_.size);
+  if (n > 0) std::copy(bytes, bytes + n, target_.buffer);
+  target_.callback(target_.context, result, this, kInputReportType, reportId, target_.buffer, n,
+                   hostTime);
+}
+
+void VirtualDevice::startTimer() {
+  if (!rate_ || !opened_ || target_.callback == nullptr || loop_ == nullptr || timerFd_ >= 0) {
+    return;
+  }
+  timerFd_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+  if (timerFd_ < 0) return;
+  const int64_t period = static_cast<int64_t>(1e9 / rate_->rateHz);
+  const int64_t tick = std::max(period, kMinTickNs);
+  startNs_ = monotonicNs();
+  nextIndex_ = 1;
+  const int64_t first = startNs_ + tick;
+  itimerspec spec{};
+  spec.it_value.tv_sec = first / 1000000000LL;
+  spec.it_value.tv_nsec = first % 1000000000LL;
+  spec.it_interval.tv_sec = tick / 1000000000LL;
+  spec.it_interval.tv_nsec = tick % 1000000000LL;
+  ::timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &spec, nullptr);
+  timerWatch_ = loop_->addFd(timerFd_, EPOLLIN, [this](uint32_t) { onTick(); });
+}
+
+void VirtualDevice::stopTimer() {
+  if (timerWatch_ != 0 && loop_ != nullptr) loop_->removeFd(timerWatch_);
+  timerWatch_ = 0;
+  if (timerFd_ >= 0) ::close(timerFd_);
+  timerFd_ = -1;
+}
+
+void VirtualDevice::onTick() {
+  uint64_t expirations = 0;
+  [[maybe_unused]] ssize_t r = ::read(timerFd_, &expirations, sizeof expirations);
+  const int64_t jitterNs = static_cast<int64_t>(rate_->jitterUs * 1000);
+  std::uniform_int_distribution<int64_t> jitter(-jitterNs, jitterNs);
+  // A report is due once even its latest possible stamp lies in the past,
+  // so no stamp is ever ahead of the clock.
+  const int64_t now = monotonicNs();
+  for (;;) {
+    const int64_t ideal =
+        startNs_ + static_cast<int64_t>(std::llround(nextIndex_ * 1e9 / rate_->rateHz));
+    if (ideal + jitterNs > now) break;
+    const int64_t stamp = ideal + (jitterNs > 0 ? jitter(rng_) : 0);
+    ++nextIndex_;
+    deliver(kIOReturnSuccess, 0, kTimedReport, sizeof kTimedReport, static_cast<uint64_t>(stamp));
+    if (timerFd_ < 0) return;  // closed from inside the callback
+  }
+}
+
+// --- VirtualManager ---
+
+class VirtualManager : public Manager {
+ public:
+  explicit VirtualManager(VirtualHidService& service) : service_(service) {}
+  ~VirtualManager() override {
+    service_.detach(this);
+    for (VirtualDevice* device : announced_) release(device);
+  }
+
+  void setDeviceMatching(int usagePage, int usage) override {
+    matchMice_ = usagePage == kUsagePageGenericDesktop && usage == kUsageMouse;
+  }
+  void registerDeviceMatchingCallback(DeviceCallback cb, void* context) override {
+    matched_ = cb;
+    matchedContext_ = context;
+  }
+  void registerDeviceRemovalCallback(DeviceCallback cb, void* context) override {
+    removed_ = cb;
+    removedContext_ = context;
+  }
+  void scheduleWithRunLoop(RunLoop& loop) override { loop_ = &loop; }
+  void unscheduleFromRunLoop(RunLoop&) override {
+    service_.detach(this);
+    loop_ = nullptr;
+  }
+  int32_t open() override {
+    if (loop_ != nullptr && matchMice_) service_.attach(this, loop_);
+    return service_.managerOpenResult();
+  }
+  void close() override { service_.detach(this); }
+
+  void arrive(VirtualDevice* device) {
+    if (std::find(announced_.begin(), announced_.end(), device) != announced_.end()) return;
+    announced_.push_back(device);
+    device->loop_ = loop_;
+    if (matched_ != nullptr) matched_(matchedContext_, kIOReturnSuccess, this, device);
+  }
+
+  void depart(VirtualDevice* device) {
+    auto it = std::find(announced_.begin(), announced_.end(), device);
+    if (it == announced_.end()) return;
+    announced_.erase(it);
+    if (removed_ != nullptr) removed_(removedContext_, kIOReturnSuccess, this, device);
+    release(device);
+  }
+
+ private:
+  // The device outlives this manager; it must not keep its loop or timer.
+  static void release(VirtualDevice* device) {
+    device->stopTimer();
+    device->loop_ = nullptr;
+  }
+
+  VirtualHidService& service_;
+  RunLoop* loop_ = nullptr;
+  bool matchMice_ = false;
+  DeviceCallback matched_ = nullptr;
+  void* matchedContext_ = nullptr;
+  DeviceCallback removed_ = nullptr;
+  void* removedContext_ = nullptr;
+  std::vector<VirtualDevice*> announced_;
+};
+
+// --- VirtualHidService ---
+
+VirtualHidService::VirtualHidService() = default;
+
+VirtualHidService::VirtualHidService(const std::vector<VirtualMouseRate>& mice) {
+  for (size_t i = 0; i < mice.size(); ++i) {
+    const int index = static_cast<int>(i);
+    devices_.push_back(std::make_unique<VirtualDevice>(timedMouseSpec(mice[i], index), mice[i],
+                                                       static_cast<uint32_t>(index)));
+    present_.push_back(devices_.back().get());
+  }
+}
+
+VirtualHidService::~VirtualHidService() = default;
+
+std::unique_ptr<Manager> VirtualHidService::createManager() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (createFails_) return nullptr;
+  }
+  ++managersCreated_;
+  return std::make_unique<VirtualManager>(*this);
+}
+
+uint64_t VirtualHidService::hostTime() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return hostTime_ ? *hostTime_ : static_cast<uint64_t>(monotonicNs());
+}
+
+Timebase VirtualHidService::timebase() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return timebase_;
+}
+
+void VirtualHidService::attach(VirtualManager* manager, RunLoop* loop) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  active_ = manager;
+  loop_ = loop;
+  ++attachEpoch_;
+  std::vector<VirtualDevice*> present = present_;
+  loop_->post([manager, present] {
+    for (VirtualDevice* device : present) manager->arrive(device);
+  });
+}
+
+void VirtualHidService::detach(VirtualManager* manager) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (active_ != manager) return;
+  active_ = nullptr;
+  loop_ = nullptr;
+  ++attachEpoch_;
+  detached_.notify_all();
+}
+
+VirtualDevice* VirtualHidService::addDevice(VirtualDeviceSpec spec) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto seed = static_cast<uint32_t>(devices_.size());
+  devices_.push_back(std::make_unique<VirtualDevice>(std::move(spec), std::nullopt, seed));
+  VirtualDevice* device = devices_.back().get();
+  present_.push_back(device);
+  if (active_ != nullptr) {
+    VirtualManager* manager = active_;
+    loop_->post([manager, device] { manager->arrive(device); });
+  }
+  return device;
+}
+
+void VirtualHidService::removeDevice(VirtualDevice* device) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  present_.erase(std::remove(present_.begin(), present_.end(), device), present_.end());
+  if (active_ != nullptr) {
+    VirtualManager* manager = active_;
+    loop_->post([manager, device] { manager->depart(device); });
+  }
+}
+
+void VirtualHidService::deliverReport(VirtualDevice* device, int32_t result, uint64_t hostTime,
+                                      std::vector<uint8_t> bytes, uint32_t reportId) {
+  post([device, result, hostTime, bytes = std::move(bytes), reportId] {
+    device->deliver(result, reportId, bytes.data(), bytes.size(), hostTime);
+  });
+}
+
+void VirtualHidService::post(std::function<void()> task) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (loop_ != nullptr) loop_->post(std::move(task));
+}
+
+void VirtualHidService::sync() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (loop_ == nullptr) return;
+  const uint64_t epoch = attachEpoch_;
+  auto done = std::make_shared<bool>(false);
+  loop_->post([this, done] {
+    std::lock_guard<std::mutex> inner(mutex_);
+    *done = true;
+    detached_.notify_all();
+  });
+  detached_.wait(lock, [&] { return *done || attachEpoch_ != epoch; });
+}
+
+void VirtualHidService::setManagerCreateFails(bool fails) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  createFails_ = fails;
+}
+
+void VirtualHidService::setManagerOpenResult(int32_t result) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  openResult_ = result;
+}
+
+int32_t VirtualHidService::managerOpenResult() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return openResult_;
+}
+
+void VirtualHidService::setTimebase(Timebase timebase) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  timebase_ = timebase;
+}
+
+void VirtualHidService::setHostTime(std::optional<uint64_t> hostTime) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  hostTime_ = hostTime;
+}
+
+}  // namespace hidservice

@@ -1,0 +1,140 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <random>
+#include <string_view>
+#include <vector>
+
+#include "hid/HIDError.h"
+#include "hid/service/HidService.h"
+
+namespace hidservice {
+
+class VirtualHidService;
+class VirtualManager;
+
+// One mouse of TAVO_VIRTUAL_MICE: rate in Hz, optional jitter in us.
+struct VirtualMouseRate {
+  double rateHz = 0;
+  double jitterUs = 0;
+};
+
+// Parses "1000,8000:5". Entries that are not a positive rate (up to
+// 100 kHz) with an optional non-negative jitter are skipped.
+std::vector<VirtualMouseRate> parseVirtualMice(std::string_view text);
+
+struct VirtualDeviceSpec {
+  DeviceProperties properties;
+  // What open() answers, e.g. kIOReturnExclusiveAccess.
+  int32_t openResult = kIOReturnSuccess;
+};
+
+// A programmable device. Timer-driven ones report at a fixed rate on the
+// loop of the manager that announced them, each report stamped with its
+// ideal time plus jitter.
+class VirtualDevice : public Device {
+ public:
+  VirtualDevice(VirtualDeviceSpec spec, std::optional<VirtualMouseRate> rate, uint32_t seed);
+  ~VirtualDevice() override;
+
+  int32_t open() override;
+  void close() override;
+  void registerInputReportCallback(uint8_t* buffer, size_t size, InputReportCallback callback,
+                                   void* context) override;
+
+  int openCalls() const { return openCalls_.load(); }
+  int closeCalls() const { return closeCalls_.load(); }
+
+  // Where reports go once registered (for driving the report path directly).
+  struct Target {
+    uint8_t* buffer = nullptr;
+    size_t size = 0;
+    InputReportCallback callback = nullptr;
+    void* context = nullptr;
+  };
+  Target target() const { return target_; }
+
+ private:
+  friend class VirtualManager;
+  friend class VirtualHidService;
+
+  void deliver(int32_t result, uint32_t reportId, const uint8_t* bytes, size_t length,
+               uint64_t hostTime);
+  void startTimer();
+  void stopTimer();
+  void onTick();
+
+  int32_t openResult_;
+  std::optional<VirtualMouseRate> rate_;
+  std::minstd_rand rng_;
+  RunLoop* loop_ = nullptr;
+  bool opened_ = false;
+  Target target_;
+  std::atomic<int> openCalls_{0};
+  std::atomic<int> closeCalls_{0};
+  int timerFd_ = -1;
+  uint64_t timerWatch_ = 0;
+  int64_t startNs_ = 0;
+  int64_t nextIndex_ = 1;
+};
+
+// Virtual mice for tests and demos. Everything a test asks for (arrival,
+// removal, reports) is carried out on the HID thread's loop through the same
+// callbacks a real service uses. Devices live as long as the service.
+class VirtualHidService : public Service {
+ public:
+  VirtualHidService();
+  // Timer-driven mice at the given rates, present from the start.
+  explicit VirtualHidService(const std::vector<VirtualMouseRate>& mice);
+  ~VirtualHidService() override;
+
+  std::unique_ptr<Manager> createManager() override;
+  uint64_t hostTime() const override;
+  Timebase timebase() const override;
+  PermissionStatus checkAccess() override { return PermissionStatus::Granted; }
+  void requestAccess() override {}
+
+  // --- programming (any thread) ---
+  VirtualDevice* addDevice(VirtualDeviceSpec spec);
+  void removeDevice(VirtualDevice* device);
+  void deliverReport(VirtualDevice* device, int32_t result, uint64_t hostTime,
+                     std::vector<uint8_t> bytes = {0, 1, 0xFF, 0}, uint32_t reportId = 0);
+  // Returns once the HID thread has handled everything asked for so far
+  // (at once when no manager is open).
+  void sync();
+
+  void setManagerCreateFails(bool fails);
+  void setManagerOpenResult(int32_t result);
+  void setTimebase(Timebase timebase);
+  // A fixed host "now" instead of CLOCK_MONOTONIC.
+  void setHostTime(std::optional<uint64_t> hostTime);
+  int managersCreated() const { return managersCreated_.load(); }
+
+ private:
+  friend class VirtualManager;
+
+  void post(std::function<void()> task);
+  int32_t managerOpenResult() const;
+  void attach(VirtualManager* manager, RunLoop* loop);
+  void detach(VirtualManager* manager);
+
+  mutable std::mutex mutex_;
+  std::condition_variable detached_;
+  std::vector<std::unique_ptr<VirtualDevice>> devices_;
+  std::vector<VirtualDevice*> present_;
+  VirtualManager* active_ = nullptr;
+  RunLoop* loop_ = nullptr;
+  uint64_t attachEpoch_ = 0;
+  bool createFails_ = false;
+  int32_t openResult_ = kIOReturnSuccess;
+  Timebase timebase_{1, 1};
+  std::optional<uint64_t> hostTime_;
+  std::atomic<int> managersCreated_{0};
+};
+
+}  // namespace hidservice
