@@ -1,0 +1,415 @@
+// The monitor's logic on the virtual HID service: selection, error records,
+// report errors, timestamps, the thread's life cycle and teardown.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <vector>
+
+#include "hid/HIDMonitor.h"
+#include "hid/service/VirtualHidService.h"
+
+using hidservice::VirtualDevice;
+using hidservice::VirtualDeviceSpec;
+using hidservice::VirtualHidService;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+VirtualDeviceSpec mouse(const std::string& product, int32_t openResult = kIOReturnSuccess,
+                        const std::string& manufacturer = "Acme",
+                        const std::string& transport = "USB") {
+  VirtualDeviceSpec spec;
+  spec.properties.product = product;
+  spec.properties.manufacturer = manufacturer;
+  spec.properties.transport = transport;
+  spec.properties.vendorId = 0x1234;
+  spec.properties.productId = 0xABCD;
+  spec.properties.reportIntervalUs = 1000;
+  spec.openResult = openResult;
+  return spec;
+}
+
+class MonitorTest : public ::testing::Test {
+ protected:
+  MonitorTest() {
+    monitor.setReportCallback([this](Clock::time_point t) {
+      std::lock_guard<std::mutex> lock(mutex);
+      received.push_back(t);
+      cv.notify_all();
+    });
+  }
+
+  VirtualDevice* add(VirtualDeviceSpec spec) {
+    VirtualDevice* d = service->addDevice(std::move(spec));
+    service->sync();
+    return d;
+  }
+  void remove(VirtualDevice* d) {
+    service->removeDevice(d);
+    service->sync();
+  }
+  void report(VirtualDevice* d, uint64_t hostTime, int32_t result = kIOReturnSuccess) {
+    service->deliverReport(d, result, hostTime);
+    service->sync();
+  }
+  std::vector<Clock::time_point> reports() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return received;
+  }
+  HIDDeviceRef selectedDevice() {
+    const int i = monitor.getSelectedDeviceIndex();
+    return i < 0 ? nullptr : monitor.getMouseDevices().at(i).device;
+  }
+
+  std::shared_ptr<VirtualHidService> service = std::make_shared<VirtualHidService>();
+  HIDMonitor monitor{service};
+  std::mutex mutex;
+  std::condition_variable cv;
+  std::vector<Clock::time_point> received;
+};
+
+constexpr const char* kExclusiveMessage =
+    "IOHIDDeviceOpen failed: 0xE00002C5 (kIOReturnExclusiveAccess (设备已被独占))";
+
+}  // namespace
+
+TEST_F(MonitorTest, ListsArrivalsWithTheirPropertiesInOrder) {
+  monitor.start();
+  add(mouse("Pro Mouse"));
+  VirtualDeviceSpec bare;
+  add(bare);
+  const auto devices = monitor.getMouseDevices();
+  ASSERT_EQ(devices.size(), 2u);
+  EXPECT_EQ(devices[0].displayName(), "Acme Pro Mouse [USB]");
+  EXPECT_EQ(devices[0].vendorId, 0x1234);
+  EXPECT_EQ(devices[0].productId, 0xABCD);
+  EXPECT_EQ(devices[0].reportIntervalUs, 1000);
+  EXPECT_TRUE(devices[0].opened);
+  EXPECT_EQ(devices[1].displayName(), "VID:0000 PID:0000");
+  EXPECT_EQ(devices[1].reportIntervalUs, 0);
+}
+
+TEST_F(MonitorTest, AutomaticChoicePrefersOpenedThenPriorityThenEarliest) {
+  monitor.start();
+  // An unopened device is chosen only while nothing is opened.
+  VirtualDevice* busy = add(mouse("Busy", kIOReturnExclusiveAccess));
+  EXPECT_EQ(selectedDevice(), busy);
+  // An opened internal SPI trackpad (-800) beats the unopened one.
+  VirtualDevice* internal = add(mouse("Internal Trackpad", kIOReturnSuccess, "Apple Inc.", "SPI"));
+  EXPECT_EQ(monitor.getMouseDevices()[1].priority, -800);
+  EXPECT_EQ(selectedDevice(), internal);
+  // Equal priority: the earlier arrival wins.
+  VirtualDevice* first = add(mouse("First"));
+  add(mouse("Second"));
+  EXPECT_EQ(selectedDevice(), first);
+}
+
+TEST_F(MonitorTest, PriorityTestsAreExactAndCaseSensitive) {
+  monitor.start();
+  add(mouse("Internal Keyboard", kIOReturnSuccess, "Apple", "USB"));
+  add(mouse("Magic Mouse", kIOReturnSuccess, "Apple", "Bluetooth"));
+  add(mouse("Pad", kIOReturnSuccess, "Acme", "spi"));
+  add(mouse("Pad", kIOReturnSuccess, "Acme", "SPI"));
+  const auto devices = monitor.getMouseDevices();
+  EXPECT_EQ(devices[0].priority, -500);
+  EXPECT_EQ(devices[1].priority, 0);
+  EXPECT_EQ(devices[2].priority, 0);
+  EXPECT_EQ(devices[3].priority, -300);
+}
+
+TEST_F(MonitorTest, NoOpenedDeviceSelectsHighestPriorityFirstOnTies) {
+  monitor.start();
+  add(mouse("Pad", kIOReturnNotPermitted, "Acme", "SPI"));
+  VirtualDevice* a = add(mouse("A", kIOReturnNotPermitted));
+  add(mouse("B", kIOReturnNotPermitted));
+  EXPECT_EQ(selectedDevice(), a);
+}
+
+TEST_F(MonitorTest, ArrivalReplacesTheUsersChoice) {
+  monitor.start();
+  VirtualDevice* first = add(mouse("First"));
+  add(mouse("Second"));
+  monitor.setSelectedDeviceIndex(1);
+  EXPECT_EQ(monitor.getSelectedDeviceIndex(), 1);
+  add(mouse("Third", kIOReturnExclusiveAccess));
+  EXPECT_EQ(selectedDevice(), first);
+}
+
+TEST_F(MonitorTest, OutOfRangeChoiceSelectsNothingAndDropsReports) {
+  monitor.start();
+  monitor.setMonitoring(true);
+  VirtualDevice* a = add(mouse("A"));
+  add(mouse("B"));
+  monitor.setSelectedDeviceIndex(5);
+  EXPECT_EQ(monitor.getSelectedDeviceIndex(), -1);
+  monitor.setSelectedDeviceIndex(-7);
+  EXPECT_EQ(monitor.getSelectedDeviceIndex(), -1);
+  report(a, 1000);
+  EXPECT_TRUE(reports().empty());
+}
+
+TEST_F(MonitorTest, RemovalKeepsTheSelectedDeviceAcrossTheIndexShift) {
+  monitor.start();
+  VirtualDevice* a = add(mouse("A"));
+  VirtualDevice* b = add(mouse("B"));
+  VirtualDevice* c = add(mouse("C"));
+  monitor.setSelectedDeviceIndex(2);
+  remove(a);
+  EXPECT_EQ(monitor.getSelectedDeviceIndex(), 1);
+  EXPECT_EQ(selectedDevice(), c);
+  // Removing one after the selected one changes nothing.
+  VirtualDevice* d = add(mouse("D"));
+  monitor.setSelectedDeviceIndex(0);
+  remove(d);
+  EXPECT_EQ(selectedDevice(), b);
+  // The selected device leaves: the automatic choice runs.
+  monitor.setSelectedDeviceIndex(1);
+  remove(c);
+  EXPECT_EQ(selectedDevice(), b);
+  EXPECT_EQ(a->closeCalls(), 1);
+}
+
+TEST_F(MonitorTest, RemovalOfTheSelectedMiddleDeviceSelectsTheFirst) {
+  monitor.start();
+  VirtualDevice* a = add(mouse("A"));
+  VirtualDevice* b = add(mouse("B"));
+  add(mouse("C"));
+  monitor.setSelectedDeviceIndex(1);
+  remove(b);
+  EXPECT_EQ(selectedDevice(), a);
+  EXPECT_EQ(monitor.getSelectedDeviceIndex(), 0);
+}
+
+TEST_F(MonitorTest, RoutesOnlyTheSelectedMouseWhileMonitoring) {
+  monitor.start();
+  VirtualDevice* a = add(mouse("A"));
+  VirtualDevice* b = add(mouse("B"));
+  report(a, 1000);
+  EXPECT_TRUE(reports().empty());
+  monitor.setMonitoring(true);
+  EXPECT_TRUE(monitor.isMonitoring());
+  report(a, 2000);
+  report(b, 3000);
+  ASSERT_EQ(reports().size(), 1u);
+  monitor.setSelectedDeviceIndex(1);
+  report(b, 4000);
+  const auto got = reports();
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(got[1] - got[0], std::chrono::nanoseconds(2000));
+}
+
+TEST_F(MonitorTest, OpenFailureIsRecordedAndClearedByALaterSuccess) {
+  EXPECT_EQ(monitor.getLastError().status, HIDStatus::Ok);
+  EXPECT_EQ(monitor.getLastError().message, "");
+  monitor.start();
+  add(mouse("Busy", kIOReturnExclusiveAccess));
+  HIDError error = monitor.getLastError();
+  EXPECT_EQ(error.status, HIDStatus::DeviceError);
+  EXPECT_EQ(error.code, kIOReturnExclusiveAccess);
+  EXPECT_EQ(error.message, kExclusiveMessage);
+  EXPECT_FALSE(monitor.getMouseDevices()[0].opened);
+
+  add(mouse("Fine"));
+  EXPECT_EQ(monitor.getLastError().status, HIDStatus::Ok);
+  EXPECT_EQ(monitor.getLastError().message, "");
+
+  // A failure after a success stays visible.
+  add(mouse("Locked", kIOReturnNotPermitted));
+  error = monitor.getLastError();
+  EXPECT_EQ(error.status, HIDStatus::PermissionDenied);
+  EXPECT_EQ(error.message, "IOHIDDeviceOpen failed: 0xE00002E2 (kIOReturnNotPermitted (缺少输入监控权限))");
+}
+
+TEST_F(MonitorTest, ReportErrorsAreLatchedAndIgnoredCodesSkipped) {
+  monitor.start();
+  monitor.setMonitoring(true);
+  VirtualDevice* a = add(mouse("A"));
+  for (int32_t ignored : {kIOReturnNotOpen, kIOReturnNotAttached, kIOReturnAborted}) {
+    report(a, 1000, ignored);
+  }
+  EXPECT_EQ(monitor.getLastError().status, HIDStatus::Ok);
+
+  report(a, 2000, kIOReturnError);
+  EXPECT_EQ(monitor.getLastError().message,
+            "input report callback failed: 0xE00002BC (kIOReturnError)");
+  report(a, 3000, kIOReturnNotPermitted);
+  EXPECT_EQ(monitor.getLastError().code, kIOReturnError);
+  EXPECT_TRUE(reports().empty());
+
+  // A successful open while a device error is on record clears the latch.
+  add(mouse("B"));
+  EXPECT_EQ(monitor.getLastError().status, HIDStatus::Ok);
+  report(a, 4000, kIOReturnNotPermitted);
+  EXPECT_EQ(monitor.getLastError().status, HIDStatus::PermissionDenied);
+}
+
+TEST_F(MonitorTest, KernelDropsAreCountedPerDeviceAndNeverRouted) {
+  monitor.start();
+  monitor.setMonitoring(true);
+  VirtualDevice* a = add(mouse("A"));
+  add(mouse("B"));
+  report(a, 1000, kIOReturnOverrun);
+  report(a, 2000, kIOReturnOverrun);
+  const auto devices = monitor.getMouseDevices();
+  EXPECT_EQ(devices[0].droppedReports, 2u);
+  EXPECT_EQ(devices[1].droppedReports, 0u);
+  EXPECT_EQ(monitor.getLastError().status, HIDStatus::Ok);
+  EXPECT_TRUE(reports().empty());
+}
+
+TEST_F(MonitorTest, HostTimeConvertsWithTheServicesTimebase) {
+  service->setTimebase({125, 3});
+  service->setHostTime(3000);
+  monitor.start();
+  monitor.setMonitoring(true);
+  VirtualDevice* a = add(mouse("A"));
+  const Clock::time_point before = Clock::now();
+  report(a, 3000);  // the offset is fixed here: host 3000 is "now"
+  const Clock::time_point after = Clock::now();
+  report(a, 3007);  // (3007 / 3) * 125 - (3000 / 3) * 125 = 250 ns
+  const auto got = reports();
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_GE(got[0], before);
+  EXPECT_LE(got[0], after);
+  EXPECT_EQ(got[1] - got[0], std::chrono::nanoseconds(250));
+}
+
+TEST_F(MonitorTest, StartTwiceCreatesOneManagerAndStopEmptiesTheList) {
+  monitor.start();
+  monitor.start();
+  EXPECT_EQ(service->managersCreated(), 1);
+  add(mouse("A"));
+  monitor.stop();
+  EXPECT_TRUE(monitor.getMouseDevices().empty());
+  EXPECT_EQ(monitor.getSelectedDeviceIndex(), -1);
+  // A new start lists the present devices again.
+  monitor.start();
+  service->sync();
+  EXPECT_EQ(monitor.getMouseDevices().size(), 1u);
+  EXPECT_EQ(service->managersCreated(), 2);
+}
+
+TEST_F(MonitorTest, StopWithoutStartIsHarmless) {
+  monitor.stop();
+  monitor.stop();
+  EXPECT_EQ(monitor.getLastError().status, HIDStatus::Ok);
+  EXPECT_EQ(service->managersCreated(), 0);
+}
+
+TEST_F(MonitorTest, FailedManagerCreationIsRecordedAndStartCanRetry) {
+  service->setManagerCreateFails(true);
+  service->addDevice(mouse("A"));
+  monitor.start();
+  EXPECT_EQ(monitor.getLastError().status, HIDStatus::ManagerError);
+  EXPECT_EQ(monitor.getLastError().message,
+            "IOHIDManagerCreate failed: 0xE00002BC (kIOReturnError)");
+  // start() again while the ended thread is still joinable must not abort.
+  service->setManagerCreateFails(false);
+  monitor.start();
+  service->sync();
+  EXPECT_EQ(monitor.getMouseDevices().size(), 1u);
+  monitor.stop();
+  EXPECT_EQ(monitor.getLastError().status, HIDStatus::ManagerError);
+}
+
+TEST_F(MonitorTest, StopAfterFailedManagerKeepsTheError) {
+  service->setManagerCreateFails(true);
+  monitor.start();
+  monitor.stop();
+  EXPECT_EQ(monitor.getLastError().status, HIDStatus::ManagerError);
+  EXPECT_TRUE(monitor.getMouseDevices().empty());
+}
+
+TEST_F(MonitorTest, FailedManagerOpenIsRecordedButArrivalsStillCount) {
+  service->setManagerOpenResult(kIOReturnError);
+  service->addDevice(mouse("A"));
+  monitor.start();
+  service->sync();
+  // A successful device open does not clear a manager error.
+  EXPECT_EQ(monitor.getLastError().message, "IOHIDManagerOpen failed: 0xE00002BC (kIOReturnError)");
+  EXPECT_EQ(monitor.getMouseDevices().size(), 1u);
+}
+
+TEST_F(MonitorTest, ManagerOpenWithoutPermissionIsAPermissionError) {
+  service->setManagerOpenResult(kIOReturnNotPermitted);
+  monitor.start();
+  EXPECT_EQ(monitor.getLastError().status, HIDStatus::PermissionDenied);
+  EXPECT_EQ(monitor.getLastError().message,
+            "IOHIDManagerOpen failed: 0xE00002E2 (kIOReturnNotPermitted (缺少输入监控权限))");
+}
+
+TEST_F(MonitorTest, TeardownClosesOnlyOpenedDevices) {
+  monitor.start();
+  VirtualDevice* opened = add(mouse("Opened"));
+  VirtualDevice* refused = add(mouse("Refused", kIOReturnExclusiveAccess));
+  monitor.stop();
+  EXPECT_EQ(opened->closeCalls(), 1);
+  EXPECT_EQ(refused->closeCalls(), 0);
+  // Removal closes whether or not the device was opened.
+  monitor.start();
+  service->sync();
+  remove(refused);
+  EXPECT_EQ(refused->closeCalls(), 1);
+}
+
+TEST_F(MonitorTest, LongNamesAreCutAtACharacterBoundary) {
+  monitor.start();
+  std::string longName;
+  for (int i = 0; i < 100; ++i) longName += "鼠";  // 300 bytes
+  add(mouse(longName));
+  const std::string product = monitor.getMouseDevices()[0].product;
+  EXPECT_EQ(product.size(), 255u);
+  EXPECT_EQ(product, longName.substr(0, 255));
+}
+
+TEST(VirtualMiceTest, ParsesRatesAndJitterAndSkipsBadEntries) {
+  const auto mice = hidservice::parseVirtualMice(" 1000, 8000:5 ,abc,-5,0,200000,500:x,125 : 2");
+  ASSERT_EQ(mice.size(), 3u);
+  EXPECT_EQ(mice[0].rateHz, 1000);
+  EXPECT_EQ(mice[0].jitterUs, 0);
+  EXPECT_EQ(mice[1].rateHz, 8000);
+  EXPECT_EQ(mice[1].jitterUs, 5);
+  EXPECT_EQ(mice[2].rateHz, 125);
+  EXPECT_EQ(mice[2].jitterUs, 2);
+  EXPECT_TRUE(hidservice::parseVirtualMice("").empty());
+}
+
+TEST(VirtualMiceTest, TimerDrivenMouseReportsAtItsIdealTimesPlusJitter) {
+  auto service = std::make_shared<VirtualHidService>(
+      std::vector<hidservice::VirtualMouseRate>{{2000, 0}, {1000, 5}});
+  HIDMonitor monitor(service);
+  std::mutex mutex;
+  std::condition_variable cv;
+  std::vector<Clock::time_point> got;
+  monitor.setReportCallback([&](Clock::time_point t) {
+    std::lock_guard<std::mutex> lock(mutex);
+    got.push_back(t);
+    cv.notify_all();
+  });
+  monitor.setMonitoring(true);
+  monitor.start();
+  service->sync();
+  const auto devices = monitor.getMouseDevices();
+  ASSERT_EQ(devices.size(), 2u);
+  EXPECT_EQ(devices[0].displayName(), "虚拟鼠标 2000 Hz [Virtual]");
+  EXPECT_EQ(devices[0].reportIntervalUs, 500);
+  EXPECT_EQ(monitor.getSelectedDeviceIndex(), 0);
+
+  std::unique_lock<std::mutex> lock(mutex);
+  ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(20), [&] { return got.size() >= 50; }));
+  for (size_t i = 1; i < 50; ++i) EXPECT_EQ(got[i] - got[i - 1], std::chrono::microseconds(500));
+  lock.unlock();
+
+  monitor.setSelectedDeviceIndex(1);
+  service->sync();
+  lock.lock();
+  const size_t from = got.size();
+  ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(20), [&] { return got.size() >= from + 20; }));
+  for (size_t i = from + 1; i < from + 20; ++i) {
+    const auto interval = std::chrono::duration_cast<std::chrono::nanoseconds>(got[i] - got[i - 1]);
+    EXPECT_LE(std::abs(interval.count() - 1000000), 10000) << i;
+  }
+}
