@@ -1,0 +1,96 @@
+// The control bar: button labels, enabled states and the target selector.
+#include <gtest/gtest.h>
+
+#include "DashboardHarness.h"
+#include "dashboard/DashboardRules.h"
+
+namespace dashboard {
+namespace {
+
+using testing::Harness;
+
+class ControlBar : public ::testing::Test {
+ protected:
+  // The three buttons are centred in a 414-pixel row near the bottom edge.
+  ImVec2 button(int k) const {
+    const ImVec2 s = h.size();
+    return ImVec2((s.x - 414) * 0.5f + 142.0f * static_cast<float>(k) + 65, s.y - 58 + 18);
+  }
+  ImVec2 selector() const { return ImVec2(h.size().x - 170 + 75, h.size().y - 58 + 2 + 12); }
+  UiActions clickIn(int state, int k) {
+    UiState ui;
+    ui.testState = state;
+    h.frame(ui);
+    return h.click(ui, button(k));
+  }
+  Harness h;
+};
+
+TEST_F(ControlBar, StartLabelDependsOnTheState) {
+  // Buttons appear in the log as "[ label ]".
+  UiState ui;
+  const std::string idle = h.text(ui);
+  EXPECT_NE(idle.find("[ 开始测试 ]"), std::string::npos);
+  EXPECT_EQ(idle.find("[ 继续 ]"), std::string::npos);
+  for (int state : {1, 2}) {
+    ui.testState = state;
+    const std::string text = h.text(ui);
+    EXPECT_EQ(text.find("[ 开始测试 ]"), std::string::npos);
+    EXPECT_NE(text.find("[ 继续 ]"), std::string::npos);
+    EXPECT_NE(text.find("[ 暂停 ]"), std::string::npos);
+    EXPECT_NE(text.find("[ 重置 ]"), std::string::npos);
+  }
+}
+
+TEST_F(ControlBar, IdleOnlyStarts) {
+  EXPECT_TRUE(clickIn(0, 0).startPressed);
+  EXPECT_FALSE(clickIn(0, 1).pausePressed);
+  EXPECT_FALSE(clickIn(0, 2).resetPressed);
+}
+
+TEST_F(ControlBar, RunningPausesAndResets) {
+  EXPECT_FALSE(clickIn(1, 0).startPressed);
+  const UiActions pause = clickIn(1, 1);
+  EXPECT_TRUE(pause.pausePressed);
+  EXPECT_FALSE(pause.startPressed || pause.resetPressed);
+  EXPECT_TRUE(clickIn(1, 2).resetPressed);
+}
+
+TEST_F(ControlBar, PausedContinuesAndResets) {
+  EXPECT_TRUE(clickIn(2, 0).startPressed);
+  EXPECT_FALSE(clickIn(2, 1).pausePressed);
+  EXPECT_TRUE(clickIn(2, 2).resetPressed);
+}
+
+TEST(TargetRate, NearestEntryWithTheLowerRateWinningATie) {
+  EXPECT_EQ(nearestTargetIndex(187.5f), 0);   // 125 and 250 equally near
+  EXPECT_EQ(nearestTargetIndex(3000.0f), 4);  // 2000 and 4000 equally near
+  EXPECT_EQ(nearestTargetIndex(1003.0f), 3);
+  EXPECT_EQ(nearestTargetIndex(7900.0f), 6);
+  EXPECT_EQ(nearestTargetIndex(20.0f), 0);
+}
+
+TEST_F(ControlBar, TargetFollowsTheMeasuredMouseUntilPicked) {
+  UiState ui;
+  EXPECT_NE(h.text(ui).find("目标 1000 Hz"), std::string::npos);
+  ui.stats.baselineHz = 3000;
+  EXPECT_NE(h.text(ui).find("目标 2000 Hz"), std::string::npos);
+  ui.stats.baselineHz = 187.5f;
+  EXPECT_NE(h.text(ui).find("目标 125 Hz"), std::string::npos);
+  ui.stats.baselineHz = 0;  // no measurement keeps the last target
+  EXPECT_NE(h.text(ui).find("目标 125 Hz"), std::string::npos);
+
+  h.click(ui, selector());
+  const std::string list = h.text(ui);
+  for (const char* rate : {"125 Hz", "250 Hz", "500 Hz", "1000 Hz", "2000 Hz", "4000 Hz", "8000 Hz"})
+    EXPECT_NE(list.find(rate), std::string::npos) << rate;
+  h.click(ui, h.comboEntry(2));
+  ui.stats.baselineHz = 8000;
+  h.frame(ui);
+  const std::string after = h.text(ui);
+  EXPECT_NE(after.find("目标 500 Hz"), std::string::npos);
+  EXPECT_EQ(after.find("目标 8000 Hz"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace dashboard

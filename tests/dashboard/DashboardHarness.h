@@ -1,0 +1,58 @@
+#pragma once
+
+// Runs the dashboard headless: a Dear ImGui context without backends, frames
+// drawn from a given UiState, mouse clicks injected as input events, texts read
+// back through Dear ImGui's log and shapes found in the draw list by colour.
+#include <imgui.h>
+
+#include <string>
+#include <vector>
+
+#include "dashboard/Dashboard.h"
+
+namespace dashboard::testing {
+
+struct Box {
+  ImVec2 min, max;
+  float width() const { return max.x - min.x; }
+  float height() const { return max.y - min.y; }
+  ImVec2 centre() const { return ImVec2((min.x + max.x) * 0.5f, (min.y + max.y) * 0.5f); }
+};
+
+class Harness {
+ public:
+  // Without a FontConfig the dashboard runs on Dear ImGui's built-in font.
+  explicit Harness(ImVec2 windowSize = ImVec2(1280, 820));
+  Harness(ImVec2 windowSize, const FontConfig& fonts);
+  ~Harness();
+  Harness(const Harness&) = delete;
+  Harness& operator=(const Harness&) = delete;
+
+  // One frame; the actions draw() returned.
+  UiActions frame(const UiState& ui);
+  // One frame with the log open: every text the frame drew.
+  std::string text(const UiState& ui);
+  // Moves the mouse to pos, presses and releases the left button over three
+  // frames; the actions of those frames merged.
+  UiActions click(const UiState& ui, ImVec2 pos);
+
+  // Vertices of the root window's last frame with exactly this colour.
+  std::vector<ImVec2> verticesOf(ImU32 col) const;
+  bool hasColour(ImU32 col) const { return !verticesOf(col).empty(); }
+  // Shapes of one colour, told apart by the empty columns between them.
+  std::vector<Box> boxesOf(ImU32 col) const;
+  Box boundsOf(ImU32 col) const;
+
+  // Centre of the n-th entry of the open combo list.
+  ImVec2 comboEntry(int n) const;
+
+  ImVec2 size() const { return size_; }
+  float lineHeight();  // height of one line of text in the current font
+
+ private:
+  void setUp(const FontConfig& fonts);
+  ImVec2 size_;
+  ImGuiContext* context_ = nullptr;
+};
+
+}  // namespace dashboard::testing

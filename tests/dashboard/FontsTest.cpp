@@ -1,0 +1,130 @@
+// Font choice and loading.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "DashboardHarness.h"
+#include "dashboard/DrawKit.h"
+
+namespace dashboard {
+namespace {
+
+constexpr const char* kCjkMessage = "[dashboard] no CJK\n";
+constexpr const char* kSymbolMessage = "[dashboard] no symbols\n";
+constexpr const char* kMissing = "/nonexistent/quillmark/font.ttc";
+
+// A real font of the machine for the cases that load one.
+const char* systemFont(const std::vector<const char*>& candidates) {
+  for (const char* path : candidates)
+    if (FILE* f = std::fopen(path, "rb")) {
+      std::fclose(f);
+      return path;
+    }
+  return nullptr;
+}
+
+FontConfig config(std::vector<const char*> cjk, std::vector<const char*> sym, int fontNo = 0, int symbolNo = 0) {
+  FontConfig c;
+  c.cjkFonts = std::move(cjk);
+  c.symbolFonts = std::move(sym);
+  c.fontNo = fontNo;
+  c.symbolFontNo = symbolNo;
+  c.cjkMissingMessage = kCjkMessage;
+  c.symbolMissingMessage = kSymbolMessage;
+  return c;
+}
+
+struct Loaded {
+  std::string stderrText;
+  int fontCount;
+  int bodySources;
+  std::string bodyName;
+  bool allHandles;
+  bool defaultIsBody;
+};
+
+Loaded load(const FontConfig& c) {
+  ImGui::CreateContext();
+  ::testing::internal::CaptureStderr();
+  init(c);
+  Loaded r{::testing::internal::GetCapturedStderr(), ImGui::GetIO().Fonts->Fonts.Size, 0, "", false, false};
+  const Fonts& f = fonts();
+  r.allHandles = f.huge && f.large && f.body && f.small;
+  if (f.body) {
+    r.bodySources = f.body->Sources.Size;
+    r.bodyName = f.body->Sources[0]->Name;
+    r.defaultIsBody = ImGui::GetIO().FontDefault == f.body;
+  }
+  ImGui::DestroyContext();
+  return r;
+}
+
+TEST(DashboardFonts, NeitherFileFoundPrintsBothMessagesAndLoadsNothing) {
+  const Loaded r = load(config({kMissing, kMissing}, {kMissing}));
+  EXPECT_EQ(r.stderrText, std::string(kCjkMessage) + kSymbolMessage);
+  EXPECT_EQ(r.fontCount, 0);
+  EXPECT_FALSE(fonts().huge || fonts().large || fonts().body || fonts().small);
+}
+
+TEST(DashboardFonts, WithoutCjkNotEvenTheSymbolFontIsLoaded) {
+  const char* sym = systemFont(platformFontConfig().symbolFonts);
+  if (!sym) GTEST_SKIP() << "no symbol font on this machine";
+  const Loaded r = load(config({kMissing}, {sym}));
+  EXPECT_EQ(r.stderrText, kCjkMessage);
+  EXPECT_EQ(r.fontCount, 0);
+}
+
+TEST(DashboardFonts, FirstReadableCjkCandidateGivesAllFourFonts) {
+  const FontConfig& platform = platformFontConfig();
+  const char* cjk = systemFont(platform.cjkFonts);
+  const char* sym = systemFont(platform.symbolFonts);
+  if (!cjk || !sym) GTEST_SKIP() << "no CJK or symbol font on this machine";
+  const Loaded r = load(config({kMissing, kMissing, cjk}, {kMissing, sym}, platform.fontNo, platform.symbolFontNo));
+  EXPECT_EQ(r.stderrText, "");
+  EXPECT_EQ(r.fontCount, 4);
+  EXPECT_TRUE(r.allHandles);
+  EXPECT_TRUE(r.defaultIsBody);
+  EXPECT_EQ(r.bodySources, 2) << "symbols merged into the body font";
+  const std::string base = std::string(cjk).substr(std::string(cjk).rfind('/') + 1);
+  EXPECT_EQ(r.bodyName.rfind(base.substr(0, 20), 0), 0u) << r.bodyName;
+}
+
+TEST(DashboardFonts, MissingSymbolFileOnlyWarns) {
+  const char* cjk = systemFont(platformFontConfig().cjkFonts);
+  if (!cjk) GTEST_SKIP() << "no CJK font on this machine";
+  const Loaded r = load(config({cjk}, {kMissing}, platformFontConfig().fontNo));
+  EXPECT_EQ(r.stderrText, kSymbolMessage);
+  EXPECT_EQ(r.fontCount, 4);
+  EXPECT_EQ(r.bodySources, 1);
+}
+
+TEST(DashboardFonts, PlatformChoiceFallsBackToDebianPackagesWithTaggedMessages) {
+  const FontConfig& c = platformFontConfig();
+  auto lists = [](const std::vector<const char*>& v, const std::string& path) {
+    for (const char* p : v)
+      if (path == p) return true;
+    return false;
+  };
+  EXPECT_TRUE(lists(c.cjkFonts, "/usr/share/fonts/truetype/wqy/wqy-microhei.ttc"));
+  EXPECT_TRUE(lists(c.cjkFonts, "/usr/share/fonts/opentype/noto/NotoSansCJK-Regular.ttc"));
+  EXPECT_TRUE(lists(c.symbolFonts, "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"));
+  EXPECT_EQ(std::string(c.cjkMissingMessage).rfind("[dashboard] ", 0), 0u);
+  EXPECT_NE(std::string(c.cjkMissingMessage).find("fonts-noto-cjk"), std::string::npos);
+  EXPECT_NE(std::string(c.symbolMissingMessage).find("fonts-dejavu-core"), std::string::npos);
+}
+
+// The machine's own choice loads and draws a frame with Chinese glyphs.
+TEST(DashboardFonts, PlatformFontsDrawChinese) {
+  if (!systemFont(platformFontConfig().cjkFonts)) GTEST_SKIP() << "no CJK font on this machine";
+  testing::Harness h(ImVec2(1280, 820), platformFontConfig());
+  ASSERT_NE(fonts().small, nullptr);
+  EXPECT_TRUE(fonts().small->IsGlyphInFont(0x7387));  // 率
+  EXPECT_TRUE(fonts().small->IsGlyphInFont(0x26A0));  // ⚠, from the symbol font if the CJK font lacks it
+  UiState ui;
+  ui.testState = 1;
+  EXPECT_NE(h.text(ui).find("测试中"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace dashboard

@@ -1,0 +1,174 @@
+// Frame layout: which cards fit, the alert banner, the header's picker and link.
+#include <gtest/gtest.h>
+
+#include "DashboardHarness.h"
+#include "dashboard/Branding.h"
+#include "dashboard/Palette.h"
+
+namespace dashboard {
+namespace {
+
+using testing::Harness;
+
+constexpr const char* kCardTitle = "当前回报率";
+constexpr ImU32 kBannerFill = IM_COL32(72, 22, 22, 235);
+
+HIDDeviceInfo mouse(const char* product, bool opened) {
+  HIDDeviceInfo d;
+  d.product = product;
+  d.opened = opened;
+  return d;
+}
+
+bool cardsDrawn(ImVec2 size) {
+  Harness h(size);
+  return h.text(UiState{}).find(kCardTitle) != std::string::npos;
+}
+
+TEST(DashboardGrid, CardsNeedMoreThan320PixelsOfLeftColumn) {
+  EXPECT_FALSE(cardsDrawn(ImVec2(716, 820)));
+  EXPECT_TRUE(cardsDrawn(ImVec2(717, 820)));
+}
+
+TEST(DashboardGrid, CardsNeedMoreThan120PixelsOfHeight) {
+  // 66 pixels of header and 84 for the control bar and margin.
+  EXPECT_FALSE(cardsDrawn(ImVec2(1280, 66 + 120 + 84)));
+  EXPECT_TRUE(cardsDrawn(ImVec2(1280, 66 + 121 + 84)));
+}
+
+TEST(DashboardGrid, ATooSmallWindowStillHasHeaderAndControlBar) {
+  Harness h(ImVec2(500, 300));
+  const std::string text = h.text(UiState{});
+  EXPECT_EQ(text.find(kCardTitle), std::string::npos);
+  EXPECT_NE(text.find("Quillmark"), std::string::npos);
+  EXPECT_NE(text.find("开始测试"), std::string::npos);
+  EXPECT_NE(text.find("目标 1000 Hz"), std::string::npos);
+  EXPECT_NE(text.find("快捷键"), std::string::npos);
+}
+
+class DashboardBanner : public ::testing::Test {
+ protected:
+  UiState withAlert(bool detail, int actions) {
+    UiState ui;
+    ui.alert.title = "缺少权限";
+    if (detail) ui.alert.detail = "请授予权限";
+    for (int i = 0; i < actions; ++i) ui.alert.actions.push_back({PlatformActionKind::OpenUrl, "打开设置", "x"});
+    return ui;
+  }
+  testing::Box banner(const UiState& ui) {
+    h.frame(ui);
+    return h.boundsOf(kBannerFill);
+  }
+  Harness h;
+};
+
+TEST_F(DashboardBanner, IsDrawnOnlyWithATitle) {
+  h.frame(UiState{});
+  EXPECT_FALSE(h.hasColour(kBannerFill));
+  EXPECT_TRUE(banner(withAlert(false, 0)).height() > 0);
+}
+
+TEST_F(DashboardBanner, HeightGrowsWithDetailAndButtons) {
+  const float line = h.lineHeight();
+  EXPECT_FLOAT_EQ(banner(withAlert(false, 0)).height(), line + 24);
+  EXPECT_FLOAT_EQ(banner(withAlert(true, 0)).height(), line + line + 26);
+  EXPECT_FLOAT_EQ(banner(withAlert(false, 2)).height(), line + 24 + 44);
+  EXPECT_FLOAT_EQ(banner(withAlert(true, 2)).height(), line + line + 26 + 44);
+}
+
+TEST_F(DashboardBanner, IsWideEnoughForItsButtons) {
+  const UiState ui = withAlert(false, 2);
+  const testing::Box b = banner(ui);
+  const std::vector<testing::Box> buttons = h.boxesOf(ImGui::GetColorU32(ImVec4(0.42f, 0.16f, 0.16f, 1.0f)));
+  ASSERT_EQ(buttons.size(), 2u);
+  EXPECT_FLOAT_EQ(buttons[1].min.x - buttons[0].max.x, 10.0f);
+  EXPECT_FLOAT_EQ(b.width(), buttons[0].width() + buttons[1].width() + 10 + 36);
+  EXPECT_FLOAT_EQ(buttons[0].min.x - b.min.x, 18.0f);
+}
+
+TEST_F(DashboardBanner, PushesTheGridDownByItsHeightPlus14) {
+  h.frame(UiState{});
+  const float top = h.boundsOf(kColCardFill).min.y;
+  const UiState ui = withAlert(true, 2);
+  const testing::Box b = banner(ui);
+  EXPECT_FLOAT_EQ(h.boundsOf(kColCardFill).min.y - top, b.height() + 14);
+}
+
+TEST_F(DashboardBanner, AButtonClickReportsItsIndexOnly) {
+  const UiState ui = withAlert(true, 2);
+  h.frame(ui);
+  const std::vector<testing::Box> buttons = h.boxesOf(ImGui::GetColorU32(ImVec4(0.42f, 0.16f, 0.16f, 1.0f)));
+  ASSERT_EQ(buttons.size(), 2u);
+  const UiActions a = h.click(ui, buttons[1].centre());
+  EXPECT_EQ(a.alertAction, 1);
+  EXPECT_FALSE(a.startPressed || a.pausePressed || a.resetPressed);
+  EXPECT_EQ(a.selectDevice, -1);
+}
+
+TEST(DashboardHeader, StudioLinkSetsOnlyOpenUrl) {
+  Harness h;
+  UiState ui;
+  ui.devices = {mouse("A", true)};
+  ui.selectedDevice = 0;
+  const UiActions a = h.click(ui, ImVec2(h.size().x * 0.5f, 24 + 6));
+  EXPECT_EQ(a.openUrl, kStudioUrl);
+  EXPECT_FALSE(a.startPressed || a.pausePressed || a.resetPressed);
+  EXPECT_EQ(a.selectDevice, -1);
+  EXPECT_EQ(a.alertAction, -1);
+}
+
+TEST(DashboardHeader, StateIndicatorNamesTheTestState) {
+  Harness h;
+  UiState ui;
+  EXPECT_NE(h.text(ui).find("未开始"), std::string::npos);
+  ui.testState = 1;
+  EXPECT_NE(h.text(ui).find("测试中"), std::string::npos);
+  ui.testState = 2;
+  EXPECT_NE(h.text(ui).find("已暂停"), std::string::npos);
+  ui.testState = 7;
+  EXPECT_NE(h.text(ui).find("未开始"), std::string::npos);
+}
+
+class DevicePicker : public ::testing::Test {
+ protected:
+  ImVec2 pickerPos() const { return ImVec2(h.size().x - 320 + 150, 20 + 10); }
+  Harness h;
+};
+
+TEST_F(DevicePicker, PreviewShowsTheSelectedDeviceOrNone) {
+  UiState ui;
+  EXPECT_NE(h.text(ui).find("未检测到鼠标设备"), std::string::npos);
+  ui.devices = {mouse("Corvid", true), mouse("Touchpad", false)};
+  EXPECT_NE(h.text(ui).find("未检测到鼠标设备"), std::string::npos) << "devices but none selected";
+  ui.selectedDevice = 0;
+  EXPECT_NE(h.text(ui).find("Corvid"), std::string::npos);
+  ui.selectedDevice = 1;
+  EXPECT_NE(h.text(ui).find("Touchpad（无法打开）"), std::string::npos);
+  ui.selectedDevice = 2;
+  EXPECT_NE(h.text(ui).find("未检测到鼠标设备"), std::string::npos);
+}
+
+TEST_F(DevicePicker, ListMarksUnopenedDevicesAndReportsAChoice) {
+  UiState ui;
+  ui.devices = {mouse("Corvid", true), mouse("Touchpad", false)};
+  ui.selectedDevice = 0;
+  h.click(ui, pickerPos());
+  const std::string text = h.text(ui);
+  EXPECT_NE(text.find("Touchpad   （无法打开）"), std::string::npos);
+  const UiActions a = h.click(ui, h.comboEntry(1));
+  EXPECT_EQ(a.selectDevice, 1);
+  EXPECT_TRUE(a.openUrl.empty());
+}
+
+TEST_F(DevicePicker, EmptyListSaysNoDevice) {
+  UiState ui;
+  h.click(ui, pickerPos());
+  const std::string text = h.text(ui);
+  // Once in the closed preview and once in the open list.
+  const size_t first = text.find("未检测到鼠标设备");
+  ASSERT_NE(first, std::string::npos);
+  EXPECT_NE(text.find("未检测到鼠标设备", first + 1), std::string::npos);
+}
+
+}  // namespace
+}  // namespace dashboard
