@@ -1,0 +1,173 @@
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "hid/HidDebugLog.h"
+#include "intake/ReportCapture.h"
+#include "intake/ReportRouter.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+std::FILE* devNull() {
+  static std::FILE* const s_file = std::fopen("/dev/null", "w");
+  return s_file;
+}
+
+// A capture writing to `path`, lasting `seconds`, read against `clock`.
+std::unique_ptr<ReportCapture> startedCapture(std::string path, std::string seconds,
+                                              ReportCapture::ClockFn clock) {
+  auto capture = std::make_unique<ReportCapture>(
+      [path, seconds](const char* name) -> const char* {
+        const std::string n = name;
+        if (n == "TAVO_CAPTURE") return path.c_str();
+        if (n == "TAVO_CAPTURE_SECONDS") return seconds.c_str();
+        return nullptr;
+      },
+      std::move(clock), devNull());
+  capture->maybeStart("Bench mouse");
+  return capture;
+}
+
+// The path of every report of the selected mouse: tracing off, no capture
+// recording, an empty callback.
+void BM_RouteSelected(benchmark::State& state) {
+  if (hidDebugLogEnabled()) {
+    state.SkipWithError("remove /tmp/tavo_debug_on: this measures the path with tracing off");
+    return;
+  }
+  ReportRouter router;
+  int context = 0;
+  router.selectedContext.store(&context);
+  router.monitoring = true;
+  const unsigned char report[16] = {};
+  const Clock::time_point stamp = Clock::now();
+  for (auto _ : state) {
+    router.route(&context, 0, report, sizeof report, stamp);
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(BM_RouteSelected)->Repetitions(5)->ReportAggregatesOnly(true);
+
+// One 16-byte report into a running capture, with its clock read. The
+// argument is how many reports each capture takes before a fresh one starts
+// (outside the timing): 200,000 stays within the room claimed at the start,
+// 999,999 includes the growth of the storage up to the sample limit.
+void BM_CaptureAdd16(benchmark::State& state) {
+  const size_t perCapture = static_cast<size_t>(state.range(0));
+  auto now = [] { return Clock::now(); };
+  auto capture = startedCapture("/dev/null", "1e9", now);
+  unsigned char report[16];
+  for (unsigned i = 0; i < 16; ++i) report[i] = static_cast<unsigned char>(i * 7);
+  for (auto _ : state) {
+    capture->add(1, report, sizeof report);
+    if (capture->samples.size() == perCapture) {
+      state.PauseTiming();
+      capture = startedCapture("/dev/null", "1e9", now);
+      state.ResumeTiming();
+    }
+  }
+}
+BENCHMARK(BM_CaptureAdd16)
+    ->Arg(ReportCapture::kInitialReserve)
+    ->Arg(ReportCapture::kSampleLimit - 1)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+
+// Fills a capture with `count` reports of an 8 kHz mouse, the last of which
+// ends the capture and writes the file (or stop() does, for fewer reports).
+// Returns the capture so the caller can time its last step.
+std::unique_ptr<ReportCapture> fillCapture(const std::string& path, size_t count,
+                                           std::shared_ptr<Clock::duration> fakeNow) {
+  auto capture = startedCapture(path, "1000", [fakeNow] { return Clock::time_point(*fakeNow); });
+  unsigned char report[16] = {};
+  for (size_t i = 1; i < count; ++i) {
+    *fakeNow += 125us;
+    report[0] = static_cast<unsigned char>(i);
+    capture->add(1, report, sizeof report);
+  }
+  return capture;
+}
+
+std::string tempPath() {
+  return "/tmp/quillmark-intake-bench-" + std::to_string(::getpid()) + ".csv";
+}
+
+// The peak resident memory (VmHWM) of a fresh process that records `count`
+// reports and writes them, in MiB; this process's own heap would blur it.
+double peakRssOfCaptureProcess(size_t count) {
+  char self[4096] = {};
+  if (::readlink("/proc/self/exe", self, sizeof self - 1) <= 0) return -1;
+  const std::string command =
+      std::string("'") + self + "' --capture-peak-probe " + std::to_string(count);
+  std::FILE* child = ::popen(command.c_str(), "r");
+  if (child == nullptr) return -1;
+  double kib = -1;
+  if (std::fscanf(child, "%lf", &kib) != 1) kib = -1;
+  return ::pclose(child) == 0 && kib > 0 ? kib / 1024.0 : -1;
+}
+
+// Prints this process's peak resident memory in KiB.
+int runCapturePeakProbe(size_t count) {
+  const std::string path = tempPath();
+  auto capture = fillCapture(path, count, std::make_shared<Clock::duration>(1000s));
+  if (capture->recording) {
+    unsigned char report[16] = {};
+    capture->add(1, report, sizeof report);
+    capture->stop();
+  }
+  ::unlink(path.c_str());
+  std::FILE* status = std::fopen("/proc/self/status", "r");
+  char line[256];
+  while (status && std::fgets(line, sizeof line, status)) {
+    if (std::strncmp(line, "VmHWM:", 6) == 0) std::printf("%s\n", line + 6);
+  }
+  if (status) std::fclose(status);
+  return capture->finished ? 0 : 1;
+}
+
+// The millionth report of an 8 kHz capture: it ends the capture and writes the
+// whole file (to the page cache of the temporary directory).
+void BM_CaptureWriteMillion(benchmark::State& state) {
+  const std::string path = tempPath();
+  auto fakeNow = std::make_shared<Clock::duration>(1000s);
+  unsigned char report[16] = {};
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto capture = fillCapture(path, ReportCapture::kSampleLimit, fakeNow);
+    state.ResumeTiming();
+    capture->add(1, report, sizeof report);
+    benchmark::DoNotOptimize(capture->finished);
+  }
+  struct stat st{};
+  if (::stat(path.c_str(), &st) == 0) {
+    state.counters["file_MiB"] = static_cast<double>(st.st_size) / (1024.0 * 1024.0);
+  }
+  ::unlink(path.c_str());
+  state.counters["peak_rss_MiB"] = peakRssOfCaptureProcess(ReportCapture::kSampleLimit);
+  state.counters["idle_rss_MiB"] = peakRssOfCaptureProcess(1);
+}
+BENCHMARK(BM_CaptureWriteMillion)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 3 && std::string(argv[1]) == "--capture-peak-probe") {
+    return runCapturePeakProbe(std::stoul(argv[2]));
+  }
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
