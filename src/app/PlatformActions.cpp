@@ -1,0 +1,143 @@
+#include "app/PlatformActions.h"
+
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+
+#include "app/ProcessLaunch.h"
+#include "app/Shell.h"
+
+namespace {
+
+constexpr const char* kPermissionTitle =
+    "缺少「输入监控」权限 — 无法读取鼠标报告，回报率将恒为 0";
+constexpr const char* kPermissionDetail =
+    "按打开的说明安装 udev 规则或加入 input 组，然后重启（授权在进程内缓存）";
+constexpr const char* kErrorDetail =
+    "请安装 udev 规则（" QUILLMARK_UDEV_RULE "）或加入 input 组 授予权限后重启本程序";
+constexpr const char* kOpenHelpLabel = "打开「输入监控」设置";
+constexpr const char* kRelaunchLabel = "重启应用";
+
+bool isHex(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
+
+bool isSchemeChar(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '-' || c == '.';
+}
+
+bool fileExists(const std::string& path) { return access(path.c_str(), R_OK) == 0; }
+
+// Directory of the running program, "" when it cannot be read.
+std::string programDir() {
+  char buf[4096];
+  const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return {};
+  std::string path(buf, static_cast<size_t>(n));
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+std::string fileUrl(const std::string& path) {
+  static const char* kHexDigits = "0123456789ABCDEF";
+  std::string url = "file://";
+  for (unsigned char c : path) {
+    if (std::isalnum(c) || std::strchr("/-._~", c) != nullptr) {
+      url += static_cast<char>(c);
+    } else {
+      url += '%';
+      url += kHexDigits[c >> 4];
+      url += kHexDigits[c & 15];
+    }
+  }
+  return url;
+}
+
+std::string findPermissionHelpUrl() {
+  const std::string installed =
+      programDir() + "/../" QUILLMARK_DOC_RELDIR "/" QUILLMARK_HELP_PAGE;
+  if (fileExists(installed)) return fileUrl(installed);
+  const std::string source = QUILLMARK_SOURCE_DIR "/docs/" QUILLMARK_HELP_PAGE;
+  if (fileExists(source)) return fileUrl(source);
+  return fileUrl(QUILLMARK_DOC_FULLDIR "/" QUILLMARK_HELP_PAGE);
+}
+
+}  // namespace
+
+const char* const kPermissionStartupText =
+    "[权限] 回报率将恒为 0。请安装 udev 规则 " QUILLMARK_UDEV_RULE "（见 " QUILLMARK_HELP_PAGE "）\n"
+    "       或把当前用户加入 input 组，然后重启本程序。\n"
+    "       如果规则已经装好却仍然不行，那是设备节点还带着旧的权限\n"
+    "       （装好规则后没有重新加载 udev，或加入 input 组后没有重新登录都会这样），\n"
+    "       请运行 sudo udevadm control --reload && sudo udevadm trigger，或注销后重新登录。\n";
+
+PlatformAlert makePlatformAlert(PermissionStatus status, const HIDError& error) {
+  PlatformAlert alert;
+  if (status == PermissionStatus::Unknown || status == PermissionStatus::Denied) {
+    alert.title = kPermissionTitle;
+    alert.detail = kPermissionDetail;
+    addPermissionActions(alert);
+  } else if (error.status != HIDStatus::Ok) {
+    alert.title = error.message;
+    alert.detail = kErrorDetail;
+    if (error.status == HIDStatus::PermissionDenied) addPermissionActions(alert);
+  }
+  return alert;
+}
+
+void addPermissionActions(PlatformAlert& alert) {
+  alert.actions.push_back({PlatformActionKind::OpenUrl, kOpenHelpLabel, permissionHelpUrl()});
+  alert.actions.push_back({PlatformActionKind::Relaunch, kRelaunchLabel, {}});
+}
+
+void performPlatformAction(const PlatformAction& action) {
+  switch (action.kind) {
+    case PlatformActionKind::OpenUrl:
+      openLink(action.url);
+      break;
+    case PlatformActionKind::Relaunch: {
+      std::string reason;
+      if (relaunchSelf(reason)) {
+        g_quitRequested = true;
+      } else {
+        std::fprintf(stderr, "[权限] 重启失败：%s\n", reason.c_str());
+      }
+      break;
+    }
+  }
+}
+
+bool isUsableUrl(const std::string& text) {
+  const size_t colon = text.find(':');
+  if (colon == std::string::npos || colon == 0 || colon + 1 == text.size()) return false;
+  if (!std::isalpha(static_cast<unsigned char>(text[0]))) return false;
+  for (size_t i = 1; i < colon; ++i) {
+    if (!isSchemeChar(text[i])) return false;
+  }
+  for (size_t i = colon + 1; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c <= ' ' || c >= 0x7f || std::strchr("\"<>\\^`{|}", c) != nullptr) return false;
+    if (c == '%' && (i + 2 >= text.size() || !isHex(text[i + 1]) || !isHex(text[i + 2]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+void openLink(const std::string& text) {
+  if (!isUsableUrl(text)) {
+    std::fprintf(stderr, "[链接] URL 无效，打不开：%s\n", text.c_str());
+    return;
+  }
+  std::string reason;
+  if (!spawnProgram("xdg-open", {text}, reason)) {
+    std::fprintf(stderr, "[链接] 无法启动 xdg-open：%s\n", reason.c_str());
+  }
+}
+
+std::string permissionHelpUrl() {
+  // Looked up once: the alert asks for it every frame while it is shown.
+  static const std::string url = findPermissionHelpUrl();
+  return url;
+}

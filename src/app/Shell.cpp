@@ -1,0 +1,104 @@
+#include "app/Shell.h"
+
+#include <imgui.h>
+
+#include <cstdlib>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+#include "app/PlatformActions.h"
+#include "app/ProcessLaunch.h"
+#include "hid/HidDebugLog.h"
+
+// Definition order is construction order: the monitor must outlive the
+// analyzer's users, and static destruction runs in reverse.
+HIDMonitor g_monitor;
+PollingAnalyzer g_analyzer;
+TestState g_testState = TestState::Idle;
+bool g_quitRequested = false;
+PermissionStatus g_permission = PermissionStatus::Unknown;
+double g_lastPermissionCheck = 0.0;
+
+namespace {
+
+constexpr double kDevicePollSeconds = 0.5;
+constexpr double kPermissionRefreshSeconds = 1.0;
+
+void setState(TestState state) {
+  g_testState = state;
+  g_monitor.setMonitoring(state == TestState::Running);
+}
+
+}  // namespace
+
+void requestStart() {
+  switch (g_testState) {
+    case TestState::Idle:
+      g_analyzer.reset();
+      setState(TestState::Running);
+      break;
+    case TestState::Paused:
+      setState(TestState::Running);
+      break;
+    case TestState::Running:
+      break;
+  }
+}
+
+void requestPause() {
+  if (g_testState == TestState::Running) setState(TestState::Paused);
+}
+
+void requestReset() {
+  if (g_testState != TestState::Idle) g_analyzer.reset();
+}
+
+void applyActions(const dashboard::UiActions& actions, const PlatformAlert& alert) {
+  if (actions.startPressed) requestStart();
+  if (actions.pausePressed) requestPause();
+  if (actions.resetPressed) requestReset();
+  if (actions.selectDevice >= 0) g_monitor.setSelectedDeviceIndex(actions.selectDevice);
+  if (!actions.openUrl.empty()) openLink(actions.openUrl);
+  if (actions.alertAction >= 0 &&
+      static_cast<size_t>(actions.alertAction) < alert.actions.size()) {
+    performPlatformAction(alert.actions[static_cast<size_t>(actions.alertAction)]);
+  }
+}
+
+void drawUI() {
+  static double s_lastDevicePoll = -1.0;
+  static std::vector<HIDDeviceInfo> s_devices;
+
+  dashboard::UiState ui;
+  ui.stats = g_analyzer.getStats();
+  ui.testState = static_cast<int32_t>(g_testState);
+
+  const double now = ImGui::GetTime();
+  if (now - s_lastDevicePoll >= kDevicePollSeconds) {
+    s_lastDevicePoll = now;
+    s_devices = g_monitor.getMouseDevices();
+    // The permission is refreshed only alongside a device poll.
+    if (now - g_lastPermissionCheck >= kPermissionRefreshSeconds) {
+      g_lastPermissionCheck = now;
+      g_permission = HIDMonitor::permissionStatus();
+      hidDebugLog("fps=%.1f", static_cast<double>(ImGui::GetIO().Framerate));
+    }
+    reapChildren();
+  }
+  ui.devices = s_devices;
+  ui.selectedDevice = g_monitor.getSelectedDeviceIndex();
+  const PlatformAlert alert = makePlatformAlert(g_permission, g_monitor.getLastError());
+  ui.alert = alert;
+
+  const dashboard::UiActions actions = dashboard::draw(ui);
+  applyActions(actions, alert);
+  g_analyzer.update();
+}
+
+void stopMonitorBeforeExit() { g_monitor.stop(); }
+
+void installExitGuard() {
+  static std::once_flag once;
+  std::call_once(once, [] { std::atexit(stopMonitorBeforeExit); });
+}

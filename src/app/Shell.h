@@ -1,0 +1,39 @@
+#pragma once
+
+#include "analysis/PollingAnalyzer.h"
+#include "app/TestState.h"
+#include "dashboard/Dashboard.h"
+#include "dashboard/PlatformAlert.h"
+#include "hid/HIDMonitor.h"
+#include "hid/Permission.h"
+
+// The process-wide objects and flags of the shell. The monitor is constructed
+// first and the analyzer second (one translation unit, in that order). All of
+// it is used on the main thread only, apart from the analyzer's
+// addTimestamp(), which the HID thread calls through the report callback.
+extern HIDMonitor g_monitor;
+extern PollingAnalyzer g_analyzer;
+extern TestState g_testState;
+extern bool g_quitRequested;
+extern PermissionStatus g_permission;
+extern double g_lastPermissionCheck;  // seconds of Dear ImGui time
+
+// The test controls, shared by the dashboard's buttons and the keys. The
+// monitor's monitoring flag is on exactly while g_testState is Running.
+void requestStart();  // start, or continue a paused test
+void requestPause();
+void requestReset();
+
+// Applies one frame's actions in the order start, pause, reset, device,
+// link, alert button; `alert` is the alert drawn in the same frame.
+void applyActions(const dashboard::UiActions& actions, const PlatformAlert& alert);
+
+// One frame of the shell: snapshot, device poll and permission refresh,
+// dashboard, actions, analyzer update. Between ImGui::NewFrame and Render.
+void drawUI();
+
+// Stops the monitor (joining the HID thread and writing a running capture)
+// before the analyzer goes away, whichever way the process ends: called by
+// main's shutdown, and registered with atexit for exit() from anywhere else.
+void stopMonitorBeforeExit();
+void installExitGuard();

@@ -1,0 +1,181 @@
+// Quillmark's entry point: window and GL context, Dear ImGui, the HID
+// monitor, then a self-paced frame loop until a quit; then the monitor is
+// stopped before anything it feeds goes away.
+#include <GLFW/glfw3.h>
+#include <imgui.h>
+#include <imgui_impl_glfw.h>
+#include <imgui_impl_opengl3.h>
+
+#include <chrono>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "app/FramePacer.h"
+#include "app/KeyShortcuts.h"
+#include "app/PlatformActions.h"
+#include "app/ProcessLaunch.h"
+#include "app/QuitSignals.h"
+#include "app/Shell.h"
+#include "app/WindowGeometry.h"
+#include "dashboard/Dashboard.h"
+#include "dashboard/FontConfig.h"
+
+namespace {
+
+constexpr const char* kVersion = "v1.0.1 (2026-10-09)";
+
+std::string s_glfwError = "unknown error";
+GlfwKeyFn s_imguiKeyCallback = nullptr;
+
+void rememberGlfwError(int, const char* description) {
+  s_glfwError = description ? description : "unknown error";
+}
+
+void onKey(GLFWwindow* window, int key, int scancode, int action, int mods) {
+  routeKey(window, key, scancode, action, mods, s_imguiKeyCallback);
+}
+
+std::optional<Rect> primaryWorkArea() {
+  GLFWmonitor* monitor = glfwGetPrimaryMonitor();
+  if (monitor == nullptr) return std::nullopt;
+  Rect r;
+  glfwGetMonitorWorkarea(monitor, &r.x, &r.y, &r.width, &r.height);
+  if (r.width <= 0 || r.height <= 0) return std::nullopt;
+  return r;
+}
+
+// A hidden window with an OpenGL 3 core context, or null.
+GLFWwindow* createWindow() {
+  const std::optional<Rect> area = primaryWorkArea();
+  const Rect first = area.value_or(kNoMonitorArea);
+  glfwWindowHint(GLFW_CONTEXT_VERSION_MAJOR, 3);
+  glfwWindowHint(GLFW_CONTEXT_VERSION_MINOR, 2);
+  glfwWindowHint(GLFW_OPENGL_PROFILE, GLFW_OPENGL_CORE_PROFILE);
+  glfwWindowHint(GLFW_OPENGL_FORWARD_COMPAT, GLFW_TRUE);
+  glfwWindowHint(GLFW_VISIBLE, GLFW_FALSE);
+  GLFWwindow* window = glfwCreateWindow(first.width, first.height, "Quillmark", nullptr, nullptr);
+  if (window == nullptr) return nullptr;
+
+  FrameExtents frame;
+  glfwGetWindowFrameSize(window, &frame.left, &frame.top, &frame.right, &frame.bottom);
+  const WindowPlacement place = placeWindow(area, frame);
+  glfwSetWindowSizeLimits(window, place.minWidth, place.minHeight, GLFW_DONT_CARE,
+                          GLFW_DONT_CARE);
+  glfwSetWindowSize(window, place.content.width, place.content.height);
+  glfwSetWindowPos(window, place.content.x, place.content.y);
+  return window;
+}
+
+void checkPermission() {
+  const PermissionStatus before = HIDMonitor::permissionStatus();
+  const bool granted = HIDMonitor::requestPermission();
+  const PermissionStatus after = HIDMonitor::permissionStatus();
+  g_lastPermissionCheck = ImGui::GetTime();
+  std::fprintf(stderr, "[权限] 输入监控: %s -> %s (requestAccess=%s)\n",
+               permissionStatusName(before), permissionStatusName(after),
+               granted ? "true" : "false");
+  g_permission = after;
+  if (after != PermissionStatus::Granted) std::fputs(kPermissionStartupText, stderr);
+}
+
+void drawFrame(GLFWwindow* window, int width, int height) {
+  ImGui_ImplOpenGL3_NewFrame();
+  ImGui_ImplGlfw_NewFrame();
+  ImGui::NewFrame();
+  drawUI();
+  ImGui::Render();
+  glViewport(0, 0, width, height);
+  glClearColor(0.055f, 0.059f, 0.067f, 1.0f);
+  glClear(GL_COLOR_BUFFER_BIT);
+  ImGui_ImplOpenGL3_RenderDrawData(ImGui::GetDrawData());
+  glfwSwapBuffers(window);
+}
+
+void runFrameLoop(GLFWwindow* window) {
+  FramePacer pacer(glfwGetTime());
+  while (!g_quitRequested) {
+    const double now = glfwGetTime();
+    const double wait = pacer.waitBefore(now);
+    if (wait > 0.0) std::this_thread::sleep_for(std::chrono::duration<double>(wait));
+    pacer.begin(now);
+
+    glfwPollEvents();
+    if (quitSignalReceived()) g_quitRequested = true;
+    if (g_quitRequested || glfwWindowShouldClose(window)) break;
+
+    // The framebuffer follows the window (and its content scale) every
+    // frame; a minimised window has nothing to draw, and Dear ImGui time
+    // stands still until it comes back.
+    int width = 0;
+    int height = 0;
+    glfwGetFramebufferSize(window, &width, &height);
+    if (width > 0 && height > 0 && !glfwGetWindowAttrib(window, GLFW_ICONIFIED)) {
+      drawFrame(window, width, height);
+    }
+    pacer.end();
+  }
+}
+
+void shutDown(GLFWwindow* window) {
+  stopMonitorBeforeExit();
+  ImGui_ImplOpenGL3_Shutdown();
+  ImGui_ImplGlfw_Shutdown();
+  ImGui::DestroyContext(nullptr);
+  glfwDestroyWindow(window);
+  glfwTerminate();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  setLaunchArguments(argc, argv);
+  installQuitSignals();
+  installExitGuard();
+
+  glfwSetErrorCallback(rememberGlfwError);
+  if (!glfwInit()) {
+    std::fprintf(stderr, "[窗口] 无法连接图形显示（%s），请在桌面会话里运行，或用 xvfb-run 启动。\n",
+                 s_glfwError.c_str());
+    return 1;
+  }
+  GLFWwindow* window = createWindow();
+  if (window == nullptr) {
+    std::fputs("OpenGL is not supported.\n", stderr);
+    glfwTerminate();
+    return 1;
+  }
+  glfwMakeContextCurrent(window);
+  glfwSwapInterval(0);  // the loop paces itself; vsync would be a second wait
+
+  IMGUI_CHECKVERSION();
+  ImGui::CreateContext(nullptr);
+  ImGui::GetIO().IniFilename = nullptr;
+  ImGui_ImplGlfw_InitForOpenGL(window, true);
+  // The backend's key callback is now installed; put the shell in front of
+  // it so the four shell keys stop here and every other key goes on.
+  s_imguiKeyCallback = glfwSetKeyCallback(window, onKey);
+  if (!ImGui_ImplOpenGL3_Init("#version 150")) {
+    std::fputs("OpenGL is not supported.\n", stderr);
+    ImGui_ImplGlfw_Shutdown();
+    ImGui::DestroyContext(nullptr);
+    glfwDestroyWindow(window);
+    glfwTerminate();
+    return 1;
+  }
+  dashboard::init(platformFontConfig());
+  glfwShowWindow(window);
+  glfwFocusWindow(window);
+
+  std::fprintf(stderr, "[版本] %s\n", kVersion);
+  checkPermission();
+  g_monitor.setReportCallback(
+      [](std::chrono::steady_clock::time_point t) { g_analyzer.addTimestamp(t); });
+  g_monitor.start();
+  acceptQuitSignals();
+
+  runFrameLoop(window);
+  shutDown(window);
+  return 0;
+}
