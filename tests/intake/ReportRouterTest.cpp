@@ -103,12 +103,4 @@ TEST_F(RouterTest, WithoutACaptureReportsOnlyReachTheCallback) {
   EXPECT_TRUE(capture.samples.empty());
 }
 
-TEST(RouterDefaults, StartClosedAndUseTheProcessCapture) {
-  ReportRouter router;
-  EXPECT_FALSE(router.monitoring);
-  EXPECT_EQ(router.selectedContext.load(), nullptr);
-  EXPECT_EQ(router.capture, &ReportCapture::instance());
-  EXPECT_FALSE(router.reportCallback);
-}
-
 }  // namespace
