@@ -1,0 +1,236 @@
+// The linux HID service for real, on udev and evdev mocked by umockdev: the
+// test runs with libumockdev's preload library, which redirects /sys, /dev
+// and the udev netlink socket into a testbed built here.
+
+#include <gtest/gtest.h>
+#include <umockdev.h>
+
+#include <linux/capability.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "hid/HIDMonitor.h"
+#include "hid/service/LinuxHidService.h"
+
+using Clock = std::chrono::steady_clock;
+
+// The preload library comes before the sanitizer runtime; that is fine here.
+extern "C" const char* __asan_default_options() { return "verify_asan_link_order=0"; }
+
+namespace {
+
+constexpr const char* kMouseSyspath =
+    "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0/0003:1234:ABCD.0001/input/input7/event7";
+
+std::string dataFile(const char* name) { return std::string(QUILLMARK_HID_TEST_DATA) + "/" + name; }
+
+// Waits for something the HID thread does in reaction to a mocked device.
+template <typename Pred>
+bool eventually(Pred pred) {
+  const auto deadline = Clock::now() + std::chrono::seconds(20);
+  while (!pred()) {
+    if (Clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+// An evemu stream of motion frames at rateHz, stamped on the realtime clock
+// from now. Microseconds are written without leading zeros: umockdev reads
+// "0.001000" as octal.
+std::string writeMotionEvents(int frames, int rateHz) {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  const int64_t startUs = now.tv_sec * 1000000LL + now.tv_nsec / 1000;
+  std::string path = ::testing::TempDir() + "quillmark-motion.events";
+  std::FILE* f = std::fopen(path.c_str(), "w");
+  for (int i = 0; i < frames; ++i) {
+    const int64_t us = startUs + static_cast<int64_t>(i) * 1000000 / rateHz;
+    const long sec = static_cast<long>(us / 1000000);
+    const long usec = static_cast<long>(us % 1000000);
+    std::fprintf(f, "E: %ld.%ld 0002 0000 1\nE: %ld.%ld 0002 0001 -1\nE: %ld.%ld 0000 0000 0\n",
+                 sec, usec, sec, usec, sec, usec);
+  }
+  std::fclose(f);
+  return path;
+}
+
+// Root reads any file; to see a refused open, this thread (and the HID
+// thread it starts) gives up the capabilities that bypass file modes.
+class WithoutFileOverride {
+ public:
+  WithoutFileOverride() {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    if (syscall(SYS_capget, &header, saved_) != 0) return;
+    __user_cap_data_struct reduced[2] = {saved_[0], saved_[1]};
+    reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+    active_ = syscall(SYS_capset, &header, reduced) == 0;
+  }
+  ~WithoutFileOverride() {
+    if (!active_) return;
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    syscall(SYS_capset, &header, saved_);
+  }
+
+ private:
+  __user_cap_data_struct saved_[2]{};
+  bool active_ = false;
+};
+
+class UmockdevTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* preload = std::getenv("LD_PRELOAD");
+    if (preload == nullptr || std::strstr(preload, "umockdev-preload") == nullptr) {
+      GTEST_SKIP() << "needs LD_PRELOAD=libumockdev-preload.so.0 (ctest sets it)";
+    }
+    testbed = umockdev_testbed_new();
+  }
+  void TearDown() override {
+    monitor.reset();
+    if (testbed != nullptr) g_object_unref(testbed);
+  }
+
+  void addFile(const char* name) {
+    GError* error = nullptr;
+    ASSERT_TRUE(umockdev_testbed_add_from_file(testbed, dataFile(name).c_str(), &error))
+        << (error ? error->message : "");
+  }
+  void startMonitor() {
+    monitor = std::make_unique<HIDMonitor>(std::make_shared<hidservice::LinuxHidService>());
+    monitor->setReportCallback([this](Clock::time_point t) {
+      std::lock_guard<std::mutex> lock(mutex);
+      reports.push_back(t);
+    });
+    monitor->start();
+  }
+  size_t deviceCount() { return monitor->getMouseDevices().size(); }
+  size_t reportCount() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return reports.size();
+  }
+  std::string devPath(const char* node) {
+    gchar* root = umockdev_testbed_get_root_dir(testbed);
+    std::string path = std::string(root) + node;
+    g_free(root);
+    return path;
+  }
+
+  UMockdevTestbed* testbed = nullptr;
+  std::unique_ptr<HIDMonitor> monitor;
+  std::mutex mutex;
+  std::vector<Clock::time_point> reports;
+};
+
+}  // namespace
+
+TEST_F(UmockdevTest, ListsTheUsbMouseWithItsPropertiesAndIgnoresTheKeyboard) {
+  addFile("usb-keyboard.umockdev");
+  addFile("usb-mouse.umockdev");
+  startMonitor();
+  ASSERT_TRUE(eventually([&] { return deviceCount() >= 1; }));
+  const auto devices = monitor->getMouseDevices();
+  ASSERT_EQ(devices.size(), 1u);
+  EXPECT_EQ(devices[0].product, "Pro Mouse");
+  EXPECT_EQ(devices[0].manufacturer, "Acme");
+  EXPECT_EQ(devices[0].transport, "USB");
+  EXPECT_EQ(devices[0].vendorId, 0x1234);
+  EXPECT_EQ(devices[0].productId, 0xABCD);
+  EXPECT_EQ(devices[0].reportIntervalUs, 1000);
+  EXPECT_TRUE(devices[0].opened);
+  EXPECT_EQ(monitor->getSelectedDeviceIndex(), 0);
+  EXPECT_EQ(monitor->getLastError().status, HIDStatus::Ok);
+}
+
+TEST_F(UmockdevTest, MouseWithoutUdevPropertiesIsFoundByItsCapabilities) {
+  addFile("ps2-mouse.umockdev");
+  startMonitor();
+  ASSERT_TRUE(eventually([&] { return deviceCount() >= 1; }));
+  const HIDDeviceInfo mouse = monitor->getMouseDevices()[0];
+  EXPECT_EQ(mouse.displayName(), "PS/2 Generic Mouse [PS/2]");
+  EXPECT_EQ(mouse.reportIntervalUs, 0);
+}
+
+TEST_F(UmockdevTest, ReplayedThousandHertzStreamReachesTheCallback) {
+  addFile("usb-mouse.umockdev");
+  GError* error = nullptr;
+  const std::string events = writeMotionEvents(200, 1000);
+  ASSERT_TRUE(umockdev_testbed_load_evemu_events(testbed, "/dev/input/event7", events.c_str(), &error))
+      << (error ? error->message : "");
+  startMonitor();
+  monitor->setMonitoring(true);
+  ASSERT_TRUE(eventually([&] { return reportCount() >= 200; }));
+  monitor->stop();
+  std::lock_guard<std::mutex> lock(mutex);
+  ASSERT_EQ(reports.size(), 200u);
+  for (size_t i = 1; i < reports.size(); ++i) {
+    const auto us = std::chrono::duration<double, std::micro>(reports[i] - reports[i - 1]).count();
+    EXPECT_NEAR(us, 1000.0, 5.0) << "interval " << i;
+  }
+  // Realtime stamps moved to the steady clock land near the present.
+  EXPECT_LT(std::chrono::abs(reports.front() - Clock::now()), std::chrono::seconds(30));
+  EXPECT_EQ(monitor->getMouseDevices().size(), 0u);
+}
+
+TEST_F(UmockdevTest, HotplugUpdatesTheListAndTheSelection) {
+  startMonitor();
+  EXPECT_EQ(monitor->getSelectedDeviceIndex(), -1);
+  addFile("usb-mouse.umockdev");
+  umockdev_testbed_uevent(testbed, kMouseSyspath, "add");
+  ASSERT_TRUE(eventually([&] { return deviceCount() == 1; }));
+  EXPECT_EQ(monitor->getSelectedDeviceIndex(), 0);
+
+  addFile("ps2-mouse.umockdev");
+  umockdev_testbed_uevent(testbed, "/sys/devices/platform/i8042/serio1/input/input3/event3", "add");
+  ASSERT_TRUE(eventually([&] { return deviceCount() == 2; }));
+  monitor->setSelectedDeviceIndex(1);
+
+  umockdev_testbed_uevent(testbed, kMouseSyspath, "remove");
+  ASSERT_TRUE(eventually([&] { return deviceCount() == 1; }));
+  EXPECT_EQ(monitor->getSelectedDeviceIndex(), 0);
+  EXPECT_EQ(monitor->getMouseDevices()[0].transport, "PS/2");
+}
+
+TEST_F(UmockdevTest, HotplugLoopLeavesNothingBehind) {
+  startMonitor();
+  addFile("usb-mouse.umockdev");
+  for (int i = 0; i < 200; ++i) {
+    umockdev_testbed_uevent(testbed, kMouseSyspath, "add");
+    ASSERT_TRUE(eventually([&] { return deviceCount() == 1; })) << i;
+    umockdev_testbed_uevent(testbed, kMouseSyspath, "remove");
+    ASSERT_TRUE(eventually([&] { return deviceCount() == 0; })) << i;
+  }
+  EXPECT_EQ(monitor->getSelectedDeviceIndex(), -1);
+}
+
+TEST_F(UmockdevTest, UnreadableNodeGivesAPermissionRecord) {
+  addFile("usb-mouse.umockdev");
+  hidservice::LinuxHidService service;
+  EXPECT_EQ(service.checkAccess(), PermissionStatus::Granted);
+  ASSERT_EQ(chmod(devPath("/dev/input/event7").c_str(), 0), 0);
+  WithoutFileOverride unprivileged;
+  EXPECT_EQ(service.checkAccess(), PermissionStatus::Denied);
+  startMonitor();
+  ASSERT_TRUE(eventually([&] { return deviceCount() == 1; }));
+  EXPECT_FALSE(monitor->getMouseDevices()[0].opened);
+  const HIDError error = monitor->getLastError();
+  EXPECT_EQ(error.status, HIDStatus::PermissionDenied);
+  EXPECT_EQ(error.message,
+            "IOHIDDeviceOpen failed: 0xE00002E2 (kIOReturnNotPermitted (缺少输入监控权限))");
+}
+
+TEST_F(UmockdevTest, NoMouseMeansThePermissionIsUnknown) {
+  addFile("usb-keyboard.umockdev");
+  EXPECT_EQ(hidservice::LinuxHidService().checkAccess(), PermissionStatus::Unknown);
+}
