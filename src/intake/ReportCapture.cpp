@@ -50,8 +50,9 @@ size_t formatSample(char* out, uint64_t relUs, const ReportCapture::Sample& s) {
 bool writeAll(int fd, const char* data, size_t len) {
   while (len > 0) {
     const ssize_t n = ::write(fd, data, len);
-    if (n < 0) {
-      if (errno == EINTR) continue;
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
       return false;
     }
     data += n;

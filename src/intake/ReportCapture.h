@@ -49,8 +49,6 @@ class ReportCapture {
 
   // FNV-1a over the report bytes, from kHashStart.
   static uint64_t hashReport(const unsigned char* report, size_t length);
-  // durationSeconds in whole microseconds, saturated to the 64-bit range.
-  static uint64_t durationMicros(double seconds);
 
   bool recording = false;
   bool finished = false;
@@ -62,6 +60,8 @@ class ReportCapture {
 
  private:
   static double parseSeconds(const char* text);
+  // Seconds in whole microseconds, saturated to the 64-bit range.
+  static uint64_t durationMicros(double seconds);
   void growSamples();
   // Writes the header and every sample to fd; false with errno set on failure.
   bool writeTo(int fd) const;
