@@ -30,7 +30,7 @@ class PollingAnalyzer {
   PollingAnalyzer(const PollingAnalyzer&) = delete;
   PollingAnalyzer& operator=(const PollingAnalyzer&) = delete;
 
-  // Records one report. Safe to call from another thread than the others.
+  // Records one report; called on the thread that receives reports.
   void addTimestamp(TimePoint t);
   // Advances the rate window, statistics, history and (at most every 200 ms)
   // the diagnostics. Main thread, once per frame.

@@ -182,13 +182,6 @@ TEST_F(PollingAnalyzerTest, WindowKeepsTimestampsExactly500msOld) {
   EXPECT_EQ(Probe::windowSize(analyzer), 4u);
 }
 
-TEST_F(PollingAnalyzerTest, RateAtSteady1000HzUsesTheNewest500ms) {
-  const TimePoint last = reports(analyzer, T0, 2001, 1ms);
-  updateAt(analyzer, last);
-  EXPECT_EQ(Probe::windowSize(analyzer), 501u);
-  EXPECT_FLOAT_EQ(analyzer.getStats().currentHz, 1000.0f);
-}
-
 TEST_F(PollingAnalyzerTest, GoesIdle250msAfterTheLastReport) {
   const TimePoint last = reports(analyzer, T0, 16, 30ms);  // ends 450 ms after start: counted
   updateAt(analyzer, last);
