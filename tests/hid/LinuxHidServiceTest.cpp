@@ -6,6 +6,7 @@
 #include <umockdev.h>
 
 #include <linux/capability.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -218,8 +219,14 @@ TEST_F(UmockdevTest, UnreadableNodeGivesAPermissionRecord) {
   addFile("usb-mouse.umockdev");
   hidservice::LinuxHidService service;
   EXPECT_EQ(service.checkAccess(), PermissionStatus::Granted);
-  ASSERT_EQ(chmod(devPath("/dev/input/event7").c_str(), 0), 0);
+  const std::string node = devPath("/dev/input/event7");
+  ASSERT_EQ(chmod(node.c_str(), 0), 0);
   WithoutFileOverride unprivileged;
+  const int probe = open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (probe >= 0) {
+    close(probe);
+    GTEST_SKIP() << "this process reads files whatever their mode (capabilities kept)";
+  }
   EXPECT_EQ(service.checkAccess(), PermissionStatus::Denied);
   startMonitor();
   ASSERT_TRUE(eventually([&] { return deviceCount() == 1; }));
