@@ -351,6 +351,9 @@ int32_t EvdevDevice::open() {
   if (fd_ < 0) return ioReturnFromErrno(errno);
   int clock = CLOCK_MONOTONIC;
   monotonicStamps_ = ::ioctl(fd_, EVIOCSCLOCKID, &clock) == 0;
+  if (!monotonicStamps_) {
+    hidDebugLog("open: %s 拒绝 EVIOCSCLOCKID，实时时间戳将换算为单调时钟", devnode_.c_str());
+  }
   if (registered_) watch();
   return kIOReturnSuccess;
 }
