@@ -80,24 +80,24 @@ finish_app() {
 check_capture() {
   local file="$work/$1.csv"
   [ -s "$file" ] || { fail "$1: no capture file"; return; }
-  local verdict
-  verdict=$(awk -F, -v min="$2" '
-    /^# samples=/ { header = substr($0, 11) + 0; next }
-    /^#/ { next }
-    { t[n++] = $1 + 0 }
+  local header samples median verdict
+  header=$(sed -n 's/^# samples=//p' "$file")
+  samples=$(grep -vc '^#' "$file")
+  median=$(grep -v '^#' "$file" | cut -d, -f1 |
+           awk 'NR > 1 { print $1 - prev } { prev = $1 }' | sort -n |
+           awk '{ v[n++] = $1 } END { print (n ? v[int((n - 1) / 2)] : 0) }')
+  verdict=$(grep -v '^#' "$file" | cut -d, -f1 | awk -v n="$samples" -v min="$2" -v median="$median" '
+    NR > 1 { d = $1 - prev; if (d <= 100000) running += d }
+    { prev = $1 }
     END {
-      if (n != header) { printf "header says %d, %d lines", header, n; exit 1 }
-      if (n < min) { printf "%d samples, expected at least %d", n, min; exit 1 }
-      running = 0
-      for (i = 1; i < n; i++) { d = t[i] - t[i - 1]; s[i - 1] = d; if (d <= 100000) running += d }
-      asort(s)
-      median = s[int((n - 1) / 2)]
       expected = running / 1000 + 1
       printf "%d samples, median step %d us, %.0f expected from %.3f s running", n, median, expected, running / 1e6
-      if (median < 950 || median > 1050) exit 1
+      if (n < min || median < 850 || median > 1150) exit 1
       if (n < expected * 0.98 || n > expected * 1.02) exit 1
-    }' "$file")
-  if [ $? -eq 0 ]; then pass "$1: capture $verdict"; else fail "$1: capture $verdict"; fi
+    }')
+  local ok=$?
+  [ "$header" = "$samples" ] || { ok=1; verdict="$verdict; header says $header"; }
+  if [ $ok -eq 0 ]; then pass "$1: capture $verdict"; else fail "$1: capture $verdict"; fi
 }
 
 # --- run 1: keys ----------------------------------------------------------
@@ -124,10 +124,14 @@ if [ -s "$out/e2e_running.png" ]; then
   [ "${colours:-0}" -gt 50 ] && pass "screenshot: $colours colours" || fail "screenshot: $colours colours"
 fi
 
+# The loop paces itself to 60 frames per second: never above, and near it
+# while the machine has the CPU for software GL. The floor leaves room for a
+# loaded CI machine; the figures are printed either way.
 fps=$(tail -c +"$((log_offset + 1))" "$tracelog" 2>/dev/null | sed -n 's/.*fps=\([0-9.]*\).*/\1/p')
 if [ -n "$fps" ]; then
   verdict=$(printf '%s\n' "$fps" | sort -n | awk '{ v[n++] = $1 } END {
-    m = v[int(n / 2)]; printf "%d lines, median %.1f, lowest %.1f", n, m, v[0]; exit !(n >= 2 && m >= 45 && m <= 62) }')
+    m = v[int(n / 2)]; printf "%d lines, median %.1f, lowest %.1f, highest %.1f", n, m, v[0], v[n - 1]
+    exit !(n >= 2 && m >= 20 && v[n - 1] <= 61.5) }')
   [ $? -eq 0 ] && pass "fps $verdict" || fail "fps $verdict"
 else
   fail "no fps lines in $tracelog"
