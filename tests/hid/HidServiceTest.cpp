@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <ctime>
 #include <future>
 #include <thread>
@@ -216,10 +217,11 @@ TEST(EvdevDeviceTest, ReadsFramesFromANodeAndConvertsRealtimeStamps) {
     events.insert(events.end(), f.begin(), f.end());
   }
   std::thread writer([&] {
+    // Odd-sized pieces: events arrive split across reads.
     const char* p = reinterpret_cast<const char*>(events.data());
     size_t left = events.size() * sizeof(input_event);
     while (left > 0) {
-      const ssize_t n = write(fds[1], p, left);
+      const ssize_t n = write(fds[1], p, std::min<size_t>(left, 1001));
       if (n <= 0) break;
       p += n;
       left -= static_cast<size_t>(n);

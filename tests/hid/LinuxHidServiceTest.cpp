@@ -171,7 +171,7 @@ TEST_F(UmockdevTest, ReplayedThousandHertzStreamReachesTheCallback) {
       << (error ? error->message : "");
   startMonitor();
   monitor->setMonitoring(true);
-  ASSERT_TRUE(eventually([&] { return reportCount() >= 200; }));
+  ASSERT_TRUE(eventually([&] { return reportCount() >= 200; })) << reportCount() << " reports";
   monitor->stop();
   std::lock_guard<std::mutex> lock(mutex);
   ASSERT_EQ(reports.size(), 200u);

@@ -362,6 +362,7 @@ void EvdevDevice::close() {
   unwatch();
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
+  carryLength_ = 0;
   assembler_.reset();
 }
 
@@ -397,12 +398,21 @@ void EvdevDevice::fail(int32_t code) {
 
 void EvdevDevice::drain() {
   input_event batch[kReadBatchEvents];
+  auto* bytes = reinterpret_cast<uint8_t*>(batch);
   const int64_t offset = clockOffsetNs();
   for (;;) {
-    const ssize_t n = ::read(fd_, batch, sizeof batch);
+    // An event node hands out whole events; a stream (a pipe, a mock node)
+    // may split one, so a partial event waits for its rest.
+    std::memcpy(bytes, carry_, carryLength_);
+    const size_t room = sizeof batch - carryLength_;
+    const ssize_t n = ::read(fd_, bytes + carryLength_, room);
     if (n > 0) {
-      assembler_.feed(batch, static_cast<size_t>(n) / sizeof(input_event), offset);
-      if (static_cast<size_t>(n) < sizeof batch) return;
+      const size_t total = carryLength_ + static_cast<size_t>(n);
+      const size_t whole = total / sizeof(input_event);
+      carryLength_ = total % sizeof(input_event);
+      std::memcpy(carry_, bytes + whole * sizeof(input_event), carryLength_);
+      assembler_.feed(batch, whole, offset);
+      if (static_cast<size_t>(n) < room) return;
       continue;
     }
     if (n == 0) {

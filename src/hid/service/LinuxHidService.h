@@ -53,6 +53,8 @@ class EvdevDevice : public Device {
   uint64_t watchId_ = 0;
   bool monotonicStamps_ = false;
   bool registered_ = false;
+  uint8_t carry_[sizeof(input_event)] = {};
+  size_t carryLength_ = 0;
   EvdevFrameAssembler assembler_;
 };
 
