@@ -66,11 +66,13 @@ std::string findPermissionHelpUrl() {
 }  // namespace
 
 const char* const kPermissionStartupText =
-    "[权限] 回报率将恒为 0。请安装 udev 规则 " QUILLMARK_UDEV_RULE "（见 " QUILLMARK_HELP_PAGE "）\n"
+    "[权限] 回报率将恒为 0。请安装 udev 规则 " QUILLMARK_UDEV_RULE
+    "（cmake --install 会装好，或复制到 /etc/udev/rules.d/）\n"
     "       或把当前用户加入 input 组，然后重启本程序。\n"
     "       如果规则已经装好却仍然不行，那是设备节点还带着旧的权限\n"
-    "       （装好规则后没有重新加载 udev，或加入 input 组后没有重新登录都会这样），\n"
-    "       请运行 sudo udevadm control --reload && sudo udevadm trigger，或注销后重新登录。\n";
+    "       （装好规则后没有让 udev 重新应用，或加入 input 组后没有重新登录都会这样），\n"
+    "       请运行 sudo udevadm control --reload-rules && "
+    "sudo udevadm trigger --subsystem-match=input --action=change，或注销后重新登录。\n";
 
 PlatformAlert makePlatformAlert(PermissionStatus status, const HIDError& error) {
   PlatformAlert alert;
