@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# cmake --install into a scratch prefix puts the program, its .desktop file,
+# the udev rule and the permission help page where a desktop expects them.
+#   install_check.sh BUILD_DIR SCRATCH_PREFIX
+set -euo pipefail
+build=$1
+prefix=$2
+rm -rf "$prefix"
+cmake --install "$build" --prefix "$prefix" >/dev/null
+status=0
+for f in bin/quillmark share/applications/quillmark.desktop \
+         lib/udev/rules.d/70-quillmark.rules share/doc/quillmark/permission-help.html; do
+  if [ -s "$prefix/$f" ]; then echo "ok: $f"; else echo "FAIL: $f missing"; status=1; fi
+done
+[ -x "$prefix/bin/quillmark" ] || { echo "FAIL: bin/quillmark not executable"; status=1; }
+grep -q '^Exec=quillmark$' "$prefix/share/applications/quillmark.desktop" ||
+  { echo "FAIL: .desktop Exec"; status=1; }
+rm -rf "$prefix"
+exit $status
