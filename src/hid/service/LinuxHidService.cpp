@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -38,6 +39,26 @@ int64_t clockNs(clockid_t clock) {
   timespec ts{};
   ::clock_gettime(clock, &ts);
   return static_cast<int64_t>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
+}
+
+constexpr int64_t kOffsetRefreshNs = 1000000000;
+
+// Monotonic minus realtime. The monotonic reading is bracketed by two
+// realtime readings; of three tries the narrowest bracket wins, so a
+// preemption in the middle of one try does not skew the result.
+int64_t measureRealtimeOffsetNs() {
+  int64_t best = 0;
+  int64_t bestWidth = INT64_MAX;
+  for (int i = 0; i < 3; ++i) {
+    const int64_t before = clockNs(CLOCK_REALTIME);
+    const int64_t mono = clockNs(CLOCK_MONOTONIC);
+    const int64_t after = clockNs(CLOCK_REALTIME);
+    if (after - before < bestWidth) {
+      bestWidth = after - before;
+      best = mono - (before + (after - before) / 2);
+    }
+  }
+  return best;
 }
 
 const char* sysattr(udev_device* dev, const char* name) {
@@ -383,9 +404,16 @@ void EvdevDevice::unwatch() {
   watchId_ = 0;
 }
 
-int64_t EvdevDevice::clockOffsetNs() const {
+int64_t EvdevDevice::clockOffsetNs() {
   if (monotonicStamps_) return 0;
-  return clockNs(CLOCK_MONOTONIC) - clockNs(CLOCK_REALTIME);
+  // The offset moves only when the wall clock is stepped; refreshing it once
+  // a second keeps intervals free of the measurement's own jitter.
+  const int64_t now = clockNs(CLOCK_MONOTONIC);
+  if (offsetTakenNs_ == 0 || now - offsetTakenNs_ >= kOffsetRefreshNs) {
+    realtimeOffsetNs_ = measureRealtimeOffsetNs();
+    offsetTakenNs_ = now;
+  }
+  return realtimeOffsetNs_;
 }
 
 void EvdevDevice::fail(int32_t code) {

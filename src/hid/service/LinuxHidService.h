@@ -45,13 +45,15 @@ class EvdevDevice : public Device {
   void watch();
   void unwatch();
   void fail(int32_t code);
-  int64_t clockOffsetNs() const;
+  int64_t clockOffsetNs();
 
   RunLoop& loop_;
   std::string devnode_;
   int fd_ = -1;
   uint64_t watchId_ = 0;
   bool monotonicStamps_ = false;
+  int64_t realtimeOffsetNs_ = 0;
+  int64_t offsetTakenNs_ = 0;
   bool registered_ = false;
   uint8_t carry_[sizeof(input_event)] = {};
   size_t carryLength_ = 0;
