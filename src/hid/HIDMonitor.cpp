@@ -241,9 +241,13 @@ void HIDMonitor::Impl::handleDeviceRemoved(HIDDeviceRef device) {
       return;
     }
     if (hidDebugLogEnabled()) {
-      hidDebugLog("remove: idx=%zu ref=%p 命中 name=\"%s\" dropped=%llu", i,
-                  static_cast<void*>(device), devices[i].displayName().c_str(),
-                  static_cast<unsigned long long>(contexts[i]->droppedReports.load()));
+      hidDebugLog("remove: idx=%zu ref=%p 命中 name=\"%s\"", i, static_cast<void*>(device),
+                  devices[i].displayName().c_str());
+      const uint64_t dropped = contexts[i]->droppedReports.load();
+      if (dropped > 0) {
+        hidDebugLog("remove: idx=%zu 内核丢弃报告累计=%llu 次 (SYN_DROPPED)", i,
+                    static_cast<unsigned long long>(dropped));
+      }
     }
     devices.erase(devices.begin() + static_cast<std::ptrdiff_t>(i));
     context = std::move(contexts[i]);
