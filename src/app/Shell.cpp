@@ -4,7 +4,6 @@
 
 #include <cstdlib>
 #include <mutex>
-#include <utility>
 #include <vector>
 
 #include "app/PlatformActions.h"

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <thread>
 
 #include "app/FramePacer.h"
@@ -172,7 +173,13 @@ int main(int argc, char** argv) {
   checkPermission();
   g_monitor.setReportCallback(
       [](std::chrono::steady_clock::time_point t) { g_analyzer.addTimestamp(t); });
-  g_monitor.start();
+  try {
+    g_monitor.start();
+  } catch (const std::system_error& e) {
+    std::fprintf(stderr, "[HID] 无法启动 HID 线程：%s\n", e.what());
+    shutDown(window);
+    return 1;
+  }
   acceptQuitSignals();
 
   runFrameLoop(window);

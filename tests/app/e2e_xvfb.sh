@@ -59,7 +59,7 @@ start_app() {
   window=$(timeout 30 xdotool search --sync --onlyvisible --name '^Quillmark$' | head -n 1)
   [ -n "$window" ] || { fail "$1: no window"; exit 1; }
   xdotool mousemove 5 5
-  xdotool windowfocus --sync "$window" 2>/dev/null || true
+  timeout 5 xdotool windowfocus --sync "$window" 2>/dev/null || true
   sleep 0.5  # the first frames
 }
 
