@@ -118,8 +118,11 @@ class UmockdevTest : public ::testing::Test {
     ASSERT_TRUE(umockdev_testbed_add_from_file(testbed, dataFile(name).c_str(), &error))
         << (error ? error->message : "");
   }
-  void startMonitor() {
+  // The replay runs from the moment it is loaded, so monitoring is switched
+  // on before the first frame can be read.
+  void startMonitor(bool monitoring = false) {
     monitor = std::make_unique<HIDMonitor>(std::make_shared<hidservice::LinuxHidService>());
+    monitor->setMonitoring(monitoring);
     monitor->setReportCallback([this](Clock::time_point t) {
       std::lock_guard<std::mutex> lock(mutex);
       reports.push_back(t);
@@ -183,8 +186,7 @@ void UmockdevTest::replay(int frames, int rateHz) {
   const std::string events = writeMotionEvents(frames, rateHz);
   ASSERT_TRUE(umockdev_testbed_load_evemu_events(testbed, "/dev/input/event7", events.c_str(), &error))
       << (error ? error->message : "");
-  startMonitor();
-  monitor->setMonitoring(true);
+  startMonitor(/*monitoring=*/true);
   ASSERT_TRUE(eventually([&] { return reportCount() >= static_cast<size_t>(frames); }))
       << reportCount() << " reports";
   monitor->stop();
