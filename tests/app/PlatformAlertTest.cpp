@@ -69,21 +69,4 @@ TEST(PlatformAlertRules, HelpPageIsAnExistingFileUrl) {
   }
 }
 
-TEST(PlatformAlertRules, StartupTextHasFiveLinesIndentedBySeven) {
-  const std::string text = kPermissionStartupText;
-  ASSERT_EQ(text.rfind("[权限] ", 0), 0u);
-  size_t lines = 0;
-  for (size_t pos = 0; pos < text.size();) {
-    const size_t end = text.find('\n', pos);
-    ASSERT_NE(end, std::string::npos);
-    if (lines > 0) {
-      EXPECT_EQ(text.compare(pos, 7, "       "), 0);
-      EXPECT_NE(text[pos + 7], ' ');
-    }
-    ++lines;
-    pos = end + 1;
-  }
-  EXPECT_EQ(lines, 5u);
-}
-
 }  // namespace

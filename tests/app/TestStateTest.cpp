@@ -114,14 +114,4 @@ TEST_F(TestStateMachine, AlertButtonIndexMustNameAButtonOfThisFrame) {
   EXPECT_FALSE(g_quitRequested);
 }
 
-TEST_F(TestStateMachine, NoActionsChangeNothing) {
-  enter(TestState::Running);
-  testing::internal::CaptureStderr();
-  applyActions({}, {});
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-  expectState(TestState::Running);
-  EXPECT_EQ(g_monitor.getSelectedDeviceIndex(), -1);
-  EXPECT_TRUE(analyzerHasRate());
-}
-
 }  // namespace
