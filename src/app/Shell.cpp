@@ -10,8 +10,9 @@
 #include "app/ProcessLaunch.h"
 #include "hid/HidDebugLog.h"
 
-// Definition order is construction order: the monitor must outlive the
-// analyzer's users, and static destruction runs in reverse.
+// Constructed in this order and destroyed in reverse, so the analyzer goes
+// first; the HID thread, which feeds it, is stopped before that on every
+// way out (main's shutdown, or the exit guard).
 HIDMonitor g_monitor;
 PollingAnalyzer g_analyzer;
 TestState g_testState = TestState::Idle;
