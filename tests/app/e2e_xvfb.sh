@@ -25,6 +25,7 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+trap "exit 1" INT TERM
 
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
