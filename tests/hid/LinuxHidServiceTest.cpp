@@ -257,6 +257,16 @@ TEST_F(UmockdevTest, UnreadableNodeGivesAPermissionRecord) {
   EXPECT_EQ(error.status, HIDStatus::PermissionDenied);
   EXPECT_EQ(error.message,
             "IOHIDDeviceOpen failed: 0xE00002E2 (kIOReturnNotPermitted (缺少输入监控权限))");
+
+  // Access granted and `udevadm trigger` run: the change event reopens it.
+  ASSERT_EQ(chmod(node.c_str(), 0644), 0);
+  umockdev_testbed_uevent(testbed, kMouseSyspath, "change");
+  ASSERT_TRUE(eventually([&] {
+    const auto devices = monitor->getMouseDevices();
+    return devices.size() == 1 && devices[0].opened;
+  }));
+  EXPECT_EQ(monitor->getLastError().status, HIDStatus::Ok);
+  EXPECT_EQ(service.checkAccess(), PermissionStatus::Granted);
 }
 
 TEST_F(UmockdevTest, NoMouseMeansThePermissionIsUnknown) {

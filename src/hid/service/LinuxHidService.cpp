@@ -289,6 +289,12 @@ class LinuxManager : public Manager {
         if (Entry* entry = addDevice(dev.get())) announce(*entry);
       } else if (std::strcmp(action, "remove") == 0) {
         removeDevice(udev_device_get_syspath(dev.get()));
+      } else if (std::strcmp(action, "change") == 0) {
+        // A change follows `udevadm trigger`, e.g. after the access rule was
+        // installed: the node is offered afresh, so it can now be opened.
+        removeDevice(udev_device_get_syspath(dev.get()));
+        if (!matchMice_ || !isMouseNode(dev.get())) continue;
+        if (Entry* entry = addDevice(dev.get())) announce(*entry);
       }
     }
   }
