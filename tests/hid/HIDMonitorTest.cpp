@@ -375,6 +375,7 @@ TEST(VirtualMiceTest, ParsesRatesAndJitterAndSkipsBadEntries) {
   EXPECT_EQ(mice[2].rateHz, 125);
   EXPECT_EQ(mice[2].jitterUs, 2);
   EXPECT_TRUE(hidservice::parseVirtualMice("").empty());
+  EXPECT_EQ(VirtualHidService().checkAccess(), PermissionStatus::Granted);
 }
 
 TEST(VirtualMiceTest, TimerDrivenMouseReportsAtItsIdealTimesPlusJitter) {

@@ -269,6 +269,22 @@ TEST_F(UmockdevTest, UnreadableNodeGivesAPermissionRecord) {
   EXPECT_EQ(service.checkAccess(), PermissionStatus::Granted);
 }
 
+TEST_F(UmockdevTest, MonitorPermissionCallsAskAfresh) {
+  addFile("usb-mouse.umockdev");
+  EXPECT_EQ(HIDMonitor::permissionStatus(), PermissionStatus::Granted);
+  EXPECT_TRUE(HIDMonitor::requestPermission());
+  const std::string node = devPath("/dev/input/event7");
+  ASSERT_EQ(chmod(node.c_str(), 0), 0);
+  WithoutFileOverride unprivileged;
+  const int probe = open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (probe >= 0) {
+    close(probe);
+    GTEST_SKIP() << "this process reads files whatever their mode (capabilities kept)";
+  }
+  EXPECT_EQ(HIDMonitor::permissionStatus(), PermissionStatus::Denied);
+  EXPECT_FALSE(HIDMonitor::requestPermission());
+}
+
 TEST_F(UmockdevTest, NoMouseMeansThePermissionIsUnknown) {
   addFile("usb-keyboard.umockdev");
   EXPECT_EQ(hidservice::LinuxHidService().checkAccess(), PermissionStatus::Unknown);
