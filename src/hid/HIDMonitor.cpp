@@ -3,8 +3,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include <climits>
-#include <cstring>
+#include <cstdint>
 #include <system_error>
 
 #include "hid/HIDMonitorImpl.h"
