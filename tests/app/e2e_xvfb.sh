@@ -76,8 +76,10 @@ finish_app() {
 }
 
 # check_capture NAME MIN_SAMPLES: header and sample count agree, the median
-# step is ~1000 us, and no report was lost while running (pauses, the only
-# steps over 100 ms, are left out of the running time).
+# step is ~1000 us, and no report was lost while running. Steps over 100 ms
+# are pauses, or stalls of a loaded machine after which the virtual mouse
+# catches up in a burst: they are left out of the running time and only
+# widen the upper bound.
 check_capture() {
   local file="$work/$1.csv"
   [ -s "$file" ] || { fail "$1: no capture file"; return; }
@@ -88,13 +90,13 @@ check_capture() {
            awk 'NR > 1 { print $1 - prev } { prev = $1 }' | sort -n |
            awk '{ v[n++] = $1 } END { print (n ? v[int((n - 1) / 2)] : 0) }')
   verdict=$(grep -v '^#' "$file" | cut -d, -f1 | awk -v n="$samples" -v min="$2" -v median="$median" '
-    NR > 1 { d = $1 - prev; if (d <= 100000) running += d }
+    NR > 1 { d = $1 - prev; if (d <= 100000) running += d; else long += d }
     { prev = $1 }
     END {
       expected = running / 1000 + 1
       printf "%d samples, median step %d us, %.0f expected from %.3f s running", n, median, expected, running / 1e6
       if (n < min || median < 850 || median > 1150) exit 1
-      if (n < expected * 0.98 || n > expected * 1.02) exit 1
+      if (n < expected * 0.98 || n > expected * 1.02 + long / 1000) exit 1
     }')
   local ok=$?
   [ "$header" = "$samples" ] || { ok=1; verdict="$verdict; header says $header"; }
