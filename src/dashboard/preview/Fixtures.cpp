@@ -78,6 +78,13 @@ PlatformAlert permissionAlert() {
   return a;
 }
 
+// The mouse keeps 1000 Hz on average but reports slower right now.
+UiState belowTarget() {
+  UiState ui = runningState(1000);
+  ui.stats.currentHz = 780;
+  return ui;
+}
+
 UiState permissionBanner() {
   UiState ui;
   ui.devices = twoMice();
@@ -124,6 +131,7 @@ std::vector<Fixture> previewFixtures() {
       {"idle-no-mouse", size, idleNoMouse()},
       {"running-1000hz", size, runningState(1000)},
       {"running-8000hz", size, runningState(8000)},
+      {"running-below-target", size, belowTarget()},
       {"paused", size, paused()},
       {"permission-banner", size, permissionBanner()},
       {"error-banner", size, errorBanner()},
