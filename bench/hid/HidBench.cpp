@@ -50,9 +50,9 @@ struct MonitoredMouse {
     monitor.setReportCallback(std::move(callback));
     monitor.setMonitoring(true);
     monitor.start();
-    VirtualDeviceSpec spec;
-    spec.properties.product = "Bench Mouse";
-    device = service->addDevice(spec);
+    VirtualDeviceSetup setup;
+    setup.properties.product = "Bench Mouse";
+    device = service->addDevice(setup);
     service->sync();
   }
   VirtualDevice::Target target() const { return device->target(); }

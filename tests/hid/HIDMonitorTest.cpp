@@ -12,24 +12,24 @@
 #include "hid/service/VirtualHidService.h"
 
 using hidservice::VirtualDevice;
-using hidservice::VirtualDeviceSpec;
+using hidservice::VirtualDeviceSetup;
 using hidservice::VirtualHidService;
 using Clock = std::chrono::steady_clock;
 
 namespace {
 
-VirtualDeviceSpec mouse(const std::string& product, int32_t openResult = kIOReturnSuccess,
+VirtualDeviceSetup mouse(const std::string& product, int32_t openResult = kIOReturnSuccess,
                         const std::string& manufacturer = "Acme",
                         const std::string& transport = "USB") {
-  VirtualDeviceSpec spec;
-  spec.properties.product = product;
-  spec.properties.manufacturer = manufacturer;
-  spec.properties.transport = transport;
-  spec.properties.vendorId = 0x1234;
-  spec.properties.productId = 0xABCD;
-  spec.properties.reportIntervalUs = 1000;
-  spec.openResult = openResult;
-  return spec;
+  VirtualDeviceSetup setup;
+  setup.properties.product = product;
+  setup.properties.manufacturer = manufacturer;
+  setup.properties.transport = transport;
+  setup.properties.vendorId = 0x1234;
+  setup.properties.productId = 0xABCD;
+  setup.properties.reportIntervalUs = 1000;
+  setup.openResult = openResult;
+  return setup;
 }
 
 class MonitorTest : public ::testing::Test {
@@ -42,8 +42,8 @@ class MonitorTest : public ::testing::Test {
     });
   }
 
-  VirtualDevice* add(VirtualDeviceSpec spec) {
-    VirtualDevice* d = service->addDevice(std::move(spec));
+  VirtualDevice* add(VirtualDeviceSetup setup) {
+    VirtualDevice* d = service->addDevice(std::move(setup));
     service->sync();
     return d;
   }
@@ -79,7 +79,7 @@ constexpr const char* kExclusiveMessage =
 TEST_F(MonitorTest, ListsArrivalsWithTheirPropertiesInOrder) {
   monitor.start();
   add(mouse("Pro Mouse"));
-  VirtualDeviceSpec bare;
+  VirtualDeviceSetup bare;
   add(bare);
   const auto devices = monitor.getMouseDevices();
   ASSERT_EQ(devices.size(), 2u);

@@ -58,16 +58,16 @@ std::optional<VirtualMouseRate> parseMouse(std::string_view item) {
   return mouse;
 }
 
-VirtualDeviceSpec timedMouseSpec(const VirtualMouseRate& rate, int index) {
+VirtualDeviceSetup timedMouseSpec(const VirtualMouseRate& rate, int index) {
   char name[64];
   std::snprintf(name, sizeof name, "虚拟鼠标 %g Hz", rate.rateHz);
-  VirtualDeviceSpec spec;
-  spec.properties.product = name;
-  spec.properties.transport = "Virtual";
-  spec.properties.vendorId = 0;
-  spec.properties.productId = index + 1;
-  spec.properties.reportIntervalUs = static_cast<int32_t>(std::lround(1e6 / rate.rateHz));
-  return spec;
+  VirtualDeviceSetup setup;
+  setup.properties.product = name;
+  setup.properties.transport = "Virtual";
+  setup.properties.vendorId = 0;
+  setup.properties.productId = index + 1;
+  setup.properties.reportIntervalUs = static_cast<int32_t>(std::lround(1e6 / rate.rateHz));
+  return setup;
 }
 
 }  // namespace
@@ -92,10 +92,10 @@ std::vector<VirtualMouseRate> parseVirtualMice(std::string_view text) {
 
 // --- VirtualDevice ---
 
-VirtualDevice::VirtualDevice(VirtualDeviceSpec spec, std::optional<VirtualMouseRate> rate,
+VirtualDevice::VirtualDevice(VirtualDeviceSetup setup, std::optional<VirtualMouseRate> rate,
                              uint32_t seed)
-    : openResult_(spec.openResult), rate_(rate), rng_(seed + 1) {
-  properties_ = std::move(spec.properties);
+    : openResult_(setup.openResult), rate_(rate), rng_(seed + 1) {
+  properties_ = std::move(setup.properties);
 }
 
 VirtualDevice::~VirtualDevice() { stopTimer(); }
@@ -140,12 +140,12 @@ void VirtualDevice::startTimer() {
   startNs_ = monotonicNs();
   nextIndex_ = 1;
   const int64_t first = startNs_ + tick;
-  itimerspec spec{};
-  spec.it_value.tv_sec = first / 1000000000LL;
-  spec.it_value.tv_nsec = first % 1000000000LL;
-  spec.it_interval.tv_sec = tick / 1000000000LL;
-  spec.it_interval.tv_nsec = tick % 1000000000LL;
-  ::timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &spec, nullptr);
+  itimerspec setup{};
+  setup.it_value.tv_sec = first / 1000000000LL;
+  setup.it_value.tv_nsec = first % 1000000000LL;
+  setup.it_interval.tv_sec = tick / 1000000000LL;
+  setup.it_interval.tv_nsec = tick % 1000000000LL;
+  ::timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &setup, nullptr);
   timerWatch_ = loop_->addFd(timerFd_, EPOLLIN, [this](uint32_t) { onTick(); });
 }
 
@@ -293,10 +293,10 @@ void VirtualHidService::detach(VirtualManager* manager) {
   detached_.notify_all();
 }
 
-VirtualDevice* VirtualHidService::addDevice(VirtualDeviceSpec spec) {
+VirtualDevice* VirtualHidService::addDevice(VirtualDeviceSetup setup) {
   std::lock_guard<std::mutex> lock(mutex_);
   const auto seed = static_cast<uint32_t>(devices_.size());
-  devices_.push_back(std::make_unique<VirtualDevice>(std::move(spec), std::nullopt, seed));
+  devices_.push_back(std::make_unique<VirtualDevice>(std::move(setup), std::nullopt, seed));
   VirtualDevice* device = devices_.back().get();
   present_.push_back(device);
   if (active_ != nullptr) {

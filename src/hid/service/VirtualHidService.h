@@ -28,7 +28,7 @@ struct VirtualMouseRate {
 // 100 kHz) with an optional non-negative jitter are skipped.
 std::vector<VirtualMouseRate> parseVirtualMice(std::string_view text);
 
-struct VirtualDeviceSpec {
+struct VirtualDeviceSetup {
   DeviceProperties properties;
   // What open() answers, e.g. kIOReturnExclusiveAccess.
   int32_t openResult = kIOReturnSuccess;
@@ -39,7 +39,7 @@ struct VirtualDeviceSpec {
 // ideal time plus jitter.
 class VirtualDevice : public Device {
  public:
-  VirtualDevice(VirtualDeviceSpec spec, std::optional<VirtualMouseRate> rate, uint32_t seed);
+  VirtualDevice(VirtualDeviceSetup setup, std::optional<VirtualMouseRate> rate, uint32_t seed);
   ~VirtualDevice() override;
 
   int32_t open() override;
@@ -100,7 +100,7 @@ class VirtualHidService : public Service {
   void requestAccess() override {}
 
   // --- programming (any thread) ---
-  VirtualDevice* addDevice(VirtualDeviceSpec spec);
+  VirtualDevice* addDevice(VirtualDeviceSetup setup);
   void removeDevice(VirtualDevice* device);
   void deliverReport(VirtualDevice* device, int32_t result, uint64_t hostTime,
                      std::vector<uint8_t> bytes = {0, 1, 0xFF, 0}, uint32_t reportId = 0);
