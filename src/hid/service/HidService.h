@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "hid/HIDError.h"
 #include "hid/Permission.h"
 
 namespace hidservice {
@@ -82,15 +83,39 @@ class Manager {
   // Destroying the manager releases the devices it announced.
   virtual ~Manager() = default;
 
-  virtual void setDeviceMatching(int usagePage, int usage) = 0;
-  virtual void registerDeviceMatchingCallback(DeviceCallback callback, void* context) = 0;
-  virtual void registerDeviceRemovalCallback(DeviceCallback callback, void* context) = 0;
+  void setDeviceMatching(int usagePage, int usage) {
+    matchMice_ = usagePage == kUsagePageGenericDesktop && usage == kUsageMouse;
+  }
+  void registerDeviceMatchingCallback(DeviceCallback callback, void* context) {
+    matched_ = callback;
+    matchedContext_ = context;
+  }
+  void registerDeviceRemovalCallback(DeviceCallback callback, void* context) {
+    removed_ = callback;
+    removedContext_ = context;
+  }
   virtual void scheduleWithRunLoop(RunLoop& loop) = 0;
   // No callback arrives afterwards.
   virtual void unscheduleFromRunLoop(RunLoop& loop) = 0;
   // Devices present at open are announced from the loop once it runs.
   virtual int32_t open() = 0;
   virtual void close() = 0;
+
+ protected:
+  void announceMatched(Device* device) {
+    if (matched_ != nullptr) matched_(matchedContext_, kIOReturnSuccess, this, device);
+  }
+  void announceRemoved(Device* device) {
+    if (removed_ != nullptr) removed_(removedContext_, kIOReturnSuccess, this, device);
+  }
+
+  bool matchMice_ = false;
+
+ private:
+  DeviceCallback matched_ = nullptr;
+  void* matchedContext_ = nullptr;
+  DeviceCallback removed_ = nullptr;
+  void* removedContext_ = nullptr;
 };
 
 class Service {

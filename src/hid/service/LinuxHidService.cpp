@@ -199,17 +199,6 @@ class LinuxManager : public Manager {
     devices_.clear();
   }
 
-  void setDeviceMatching(int usagePage, int usage) override {
-    matchMice_ = usagePage == kUsagePageGenericDesktop && usage == kUsageMouse;
-  }
-  void registerDeviceMatchingCallback(DeviceCallback cb, void* context) override {
-    matched_ = cb;
-    matchedContext_ = context;
-  }
-  void registerDeviceRemovalCallback(DeviceCallback cb, void* context) override {
-    removed_ = cb;
-    removedContext_ = context;
-  }
   void scheduleWithRunLoop(RunLoop& loop) override { loop_ = &loop; }
   void unscheduleFromRunLoop(RunLoop&) override {
     stopMonitor();
@@ -268,7 +257,7 @@ class LinuxManager : public Manager {
 
   void announce(Entry& entry) {
     entry.announced = true;
-    if (matched_ != nullptr) matched_(matchedContext_, kIOReturnSuccess, this, entry.device.get());
+    announceMatched(entry.device.get());
   }
 
   void announcePending() {
@@ -303,9 +292,7 @@ class LinuxManager : public Manager {
     if (syspath == nullptr) return;
     auto it = devices_.find(syspath);
     if (it == devices_.end()) return;
-    if (it->second.announced && removed_ != nullptr) {
-      removed_(removedContext_, kIOReturnSuccess, this, it->second.device.get());
-    }
+    if (it->second.announced) announceRemoved(it->second.device.get());
     devices_.erase(it);
   }
 
@@ -313,12 +300,7 @@ class LinuxManager : public Manager {
   UdevPtr<udev_monitor> monitor_;
   RunLoop* loop_ = nullptr;
   uint64_t monitorWatch_ = 0;
-  bool matchMice_ = false;
   bool open_ = false;
-  DeviceCallback matched_ = nullptr;
-  void* matchedContext_ = nullptr;
-  DeviceCallback removed_ = nullptr;
-  void* removedContext_ = nullptr;
   std::map<std::string, Entry> devices_;
 };
 

@@ -185,17 +185,6 @@ class VirtualManager : public Manager {
     for (VirtualDevice* device : announced_) release(device);
   }
 
-  void setDeviceMatching(int usagePage, int usage) override {
-    matchMice_ = usagePage == kUsagePageGenericDesktop && usage == kUsageMouse;
-  }
-  void registerDeviceMatchingCallback(DeviceCallback cb, void* context) override {
-    matched_ = cb;
-    matchedContext_ = context;
-  }
-  void registerDeviceRemovalCallback(DeviceCallback cb, void* context) override {
-    removed_ = cb;
-    removedContext_ = context;
-  }
   void scheduleWithRunLoop(RunLoop& loop) override { loop_ = &loop; }
   void unscheduleFromRunLoop(RunLoop&) override {
     service_.detach(this);
@@ -211,14 +200,14 @@ class VirtualManager : public Manager {
     if (std::find(announced_.begin(), announced_.end(), device) != announced_.end()) return;
     announced_.push_back(device);
     device->loop_ = loop_;
-    if (matched_ != nullptr) matched_(matchedContext_, kIOReturnSuccess, this, device);
+    announceMatched(device);
   }
 
   void depart(VirtualDevice* device) {
     auto it = std::find(announced_.begin(), announced_.end(), device);
     if (it == announced_.end()) return;
     announced_.erase(it);
-    if (removed_ != nullptr) removed_(removedContext_, kIOReturnSuccess, this, device);
+    announceRemoved(device);
     release(device);
   }
 
@@ -231,11 +220,6 @@ class VirtualManager : public Manager {
 
   VirtualHidService& service_;
   RunLoop* loop_ = nullptr;
-  bool matchMice_ = false;
-  DeviceCallback matched_ = nullptr;
-  void* matchedContext_ = nullptr;
-  DeviceCallback removed_ = nullptr;
-  void* removedContext_ = nullptr;
   std::vector<VirtualDevice*> announced_;
 };
 
