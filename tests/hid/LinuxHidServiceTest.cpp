@@ -64,7 +64,9 @@ std::string writeMotionEvents(int frames, int rateHz) {
     return false;
   };
   while (touchesSpace(startUs)) startUs += 1000000;
-  std::string path = ::testing::TempDir() + "quillmark-motion.events";
+  // Tests run in parallel processes: each stream gets a file of its own.
+  std::string path = ::testing::TempDir() + "quillmark-motion-" + std::to_string(getpid()) + "-" +
+                     std::to_string(rateHz) + ".events";
   std::FILE* f = std::fopen(path.c_str(), "w");
   for (int i = 0; i < frames; ++i) {
     const int64_t us = startUs + static_cast<int64_t>(i) * 1000000 / rateHz;
@@ -186,6 +188,7 @@ void UmockdevTest::replay(int frames, int rateHz) {
   const std::string events = writeMotionEvents(frames, rateHz);
   ASSERT_TRUE(umockdev_testbed_load_evemu_events(testbed, "/dev/input/event7", events.c_str(), &error))
       << (error ? error->message : "");
+  std::remove(events.c_str());  // loaded into the testbed's script by now
   startMonitor(/*monitoring=*/true);
   ASSERT_TRUE(eventually([&] { return reportCount() >= static_cast<size_t>(frames); }))
       << reportCount() << " reports";
