@@ -101,6 +101,16 @@ class WithoutFileOverride {
   bool active_ = false;
 };
 
+constexpr const char* kReadsAnyFile =
+    "this process reads files whatever their mode (capabilities kept)";
+
+bool readable(const std::string& node) {
+  const int fd = open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  close(fd);
+  return true;
+}
+
 class UmockdevTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -247,11 +257,7 @@ TEST_F(UmockdevTest, UnreadableNodeGivesAPermissionRecord) {
   const std::string node = devPath("/dev/input/event7");
   ASSERT_EQ(chmod(node.c_str(), 0), 0);
   WithoutFileOverride unprivileged;
-  const int probe = open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (probe >= 0) {
-    close(probe);
-    GTEST_SKIP() << "this process reads files whatever their mode (capabilities kept)";
-  }
+  if (readable(node)) GTEST_SKIP() << kReadsAnyFile;
   EXPECT_EQ(service.checkAccess(), PermissionStatus::Denied);
   startMonitor();
   ASSERT_TRUE(eventually([&] { return deviceCount() == 1; }));
@@ -279,11 +285,7 @@ TEST_F(UmockdevTest, MonitorPermissionCallsAskAfresh) {
   const std::string node = devPath("/dev/input/event7");
   ASSERT_EQ(chmod(node.c_str(), 0), 0);
   WithoutFileOverride unprivileged;
-  const int probe = open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (probe >= 0) {
-    close(probe);
-    GTEST_SKIP() << "this process reads files whatever their mode (capabilities kept)";
-  }
+  if (readable(node)) GTEST_SKIP() << kReadsAnyFile;
   EXPECT_EQ(HIDMonitor::permissionStatus(), PermissionStatus::Denied);
   EXPECT_FALSE(HIDMonitor::requestPermission());
 }
