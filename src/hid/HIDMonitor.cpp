@@ -1,5 +1,6 @@
 #include "hid/HIDMonitor.h"
 
+#include <pthread.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -121,6 +122,8 @@ void HIDMonitor::Impl::threadMain(Handshake* handshake) {
     handshake->cv.notify_one();
   };
 
+  // Named so its CPU use can be told apart in /proc/<pid>/task and top -H.
+  ::pthread_setname_np(::pthread_self(), "quillmark-hid");
   raiseThreadPriority();
   hidservice::RunLoop loop;
   std::unique_ptr<hidservice::Manager> created = loop.valid() ? service->createManager() : nullptr;
