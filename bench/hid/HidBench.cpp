@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "hid/EvdevEvents.h"
 #include "hid/HIDMonitor.h"
 #include "hid/service/EvdevFrameAssembler.h"
 #include "hid/service/LinuxHidService.h"
@@ -26,16 +27,6 @@ using namespace hidservice;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-input_event ev(uint16_t type, uint16_t code, int32_t value, int64_t us) {
-  input_event e{};
-  e.input_event_sec = us / 1000000;
-  e.input_event_usec = us % 1000000;
-  e.type = type;
-  e.code = code;
-  e.value = value;
-  return e;
-}
 
 int64_t threadCpuNs() {
   timespec ts{};

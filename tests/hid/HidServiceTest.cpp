@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "EvdevEvents.h"
 #include "hid/HIDError.h"
 #include "hid/service/DeviceText.h"
 #include "hid/service/EvdevFrameAssembler.h"
@@ -41,16 +42,6 @@ struct Collector {
         Report{result, std::vector<uint8_t>(report, report + length), time});
   }
 };
-
-input_event ev(uint16_t type, uint16_t code, int32_t value, int64_t us) {
-  input_event e{};
-  e.input_event_sec = us / 1000000;
-  e.input_event_usec = us % 1000000;
-  e.type = type;
-  e.code = code;
-  e.value = value;
-  return e;
-}
 
 std::vector<input_event> motionFrame(int64_t us) {
   return {ev(EV_REL, REL_X, 3, us), ev(EV_REL, REL_Y, -2, us), ev(EV_SYN, SYN_REPORT, 0, us)};
