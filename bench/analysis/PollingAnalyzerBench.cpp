@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "analysis/FakeClock.h"
-#include "analysis/PollingAnalyzerProbe.h"
 #include "analysis/PollingAnalyzer.h"
+#include "analysis/PollingAnalyzerProbe.h"
 
 using namespace std::chrono_literals;
 using TimePoint = PollingAnalyzer::TimePoint;

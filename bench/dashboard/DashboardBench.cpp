@@ -43,7 +43,10 @@ void BM_DashboardDraw8000Hz(benchmark::State& state) {
     state.ResumeTiming();
   }
 }
-BENCHMARK(BM_DashboardDraw8000Hz)->Unit(benchmark::kMicrosecond)->Repetitions(7)->ReportAggregatesOnly(true);
+BENCHMARK(BM_DashboardDraw8000Hz)
+    ->Unit(benchmark::kMicrosecond)
+    ->Repetitions(7)
+    ->ReportAggregatesOnly(true);
 
 // The whole Dear ImGui frame around it: NewFrame, draw, Render.
 void BM_DashboardFrame8000Hz(benchmark::State& state) {
@@ -52,7 +55,10 @@ void BM_DashboardFrame8000Hz(benchmark::State& state) {
   for (int i = 0; i < 10; ++i) frame(ui);
   for (auto _ : state) frame(ui);
 }
-BENCHMARK(BM_DashboardFrame8000Hz)->Unit(benchmark::kMicrosecond)->Repetitions(7)->ReportAggregatesOnly(true);
+BENCHMARK(BM_DashboardFrame8000Hz)
+    ->Unit(benchmark::kMicrosecond)
+    ->Repetitions(7)
+    ->ReportAggregatesOnly(true);
 
 }  // namespace
 

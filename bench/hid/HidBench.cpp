@@ -4,7 +4,6 @@
 // pipe.
 
 #include <benchmark/benchmark.h>
-
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -88,8 +87,7 @@ static void BM_VirtualMouse8000Hz(benchmark::State& state) {
     stamps.reserve(static_cast<size_t>(8000 * (seconds + 2)));
     int64_t firstCpu = -1;
     int64_t lastCpu = 0;
-    auto service =
-        std::make_shared<VirtualHidService>(std::vector<VirtualMouseRate>{{8000, 0}});
+    auto service = std::make_shared<VirtualHidService>(std::vector<VirtualMouseRate>{{8000, 0}});
     HIDMonitor monitor(service);
     monitor.setReportCallback([&](Clock::time_point t) {
       const int64_t cpu = threadCpuNs();
@@ -108,15 +106,15 @@ static void BM_VirtualMouse8000Hz(benchmark::State& state) {
       state.SkipWithError("no reports");
       return;
     }
-    const Clock::time_point end =
-        stamps.front() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    const Clock::time_point end = stamps.front() + std::chrono::duration_cast<Clock::duration>(
+                                                       std::chrono::duration<double>(seconds));
     size_t inSpan = 0;
     double maxGapUs = 0;
     for (size_t i = 0; i < stamps.size() && stamps[i] < end; ++i) {
       ++inSpan;
       if (i > 0) {
-        maxGapUs = std::max(maxGapUs,
-                            std::chrono::duration<double, std::micro>(stamps[i] - stamps[i - 1]).count());
+        maxGapUs = std::max(
+            maxGapUs, std::chrono::duration<double, std::micro>(stamps[i] - stamps[i - 1]).count());
       }
     }
     const double spanNs =
@@ -124,7 +122,8 @@ static void BM_VirtualMouse8000Hz(benchmark::State& state) {
     state.counters["reports"] = static_cast<double>(inSpan);
     state.counters["expected"] = 8000 * seconds;
     state.counters["max_gap_us"] = maxGapUs;
-    state.counters["hid_cpu_pct"] = spanNs > 0 ? 100.0 * static_cast<double>(lastCpu - firstCpu) / spanNs : 0;
+    state.counters["hid_cpu_pct"] =
+        spanNs > 0 ? 100.0 * static_cast<double>(lastCpu - firstCpu) / spanNs : 0;
   }
 }
 BENCHMARK(BM_VirtualMouse8000Hz)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -1,8 +1,7 @@
+#include <benchmark/benchmark.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <benchmark/benchmark.h>
 
 #include <chrono>
 #include <cstdio>
@@ -149,7 +148,7 @@ void BM_CaptureWriteMillion(benchmark::State& state) {
     capture->add(1, report, sizeof report);
     benchmark::DoNotOptimize(capture->finished);
   }
-  struct stat st{};
+  struct stat st {};
   if (::stat(path.c_str(), &st) == 0) {
     state.counters["file_MiB"] = static_cast<double>(st.st_size) / (1024.0 * 1024.0);
   }

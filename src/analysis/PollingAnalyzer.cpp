@@ -198,7 +198,8 @@ void PollingAnalyzer::recomputeDiagnostics() {
     squaredDeviations += delta * (f - mean);
     if (f > anomalyLimit) ++anomalies;
     const float bin = f / width;
-    if (bin > -1.0f && bin < static_cast<float>(kHistogramBins)) ++bins[static_cast<std::size_t>(bin)];
+    if (bin > -1.0f && bin < static_cast<float>(kHistogramBins))
+      ++bins[static_cast<std::size_t>(bin)];
   }
 
   const float jitter =

@@ -20,7 +20,7 @@ class PollingAnalyzer {
   // The clock the analyzer reads; tests pass one they control.
   using NowFn = TimePoint (*)();
 
-  static constexpr std::size_t kHistoryCapacity = 600;   // samples, 50 ms apart
+  static constexpr std::size_t kHistoryCapacity = 600;    // samples, 50 ms apart
   static constexpr std::size_t kIntervalCapacity = 4096;  // newest accepted intervals
   static constexpr std::size_t kHistogramBins = 25;
 
@@ -51,7 +51,7 @@ class PollingAnalyzer {
   // Main thread only: a copy of intervalsUs that the diagnostics reorder.
   std::vector<float> scratch;
 
-  mutable std::mutex mutex;  // guards everything below
+  mutable std::mutex mutex;          // guards everything below
   std::deque<TimePoint> timestamps;  // rate window, oldest first
   float currentHz = 0.0f;
   float maxHz = 0.0f;

@@ -6,19 +6,19 @@
 // One snapshot of the analyzer, taken once per frame and passed by value.
 struct PollingStats {
   float currentHz = 0.0f;
-  float maxHz = 0.0f;        // 0 while !statsValid
-  float minHz = 0.0f;        // 0 while !statsValid
-  float avgHz = 0.0f;        // 0 until a rate was accepted
+  float maxHz = 0.0f;  // 0 while !statsValid
+  float minHz = 0.0f;  // 0 while !statsValid
+  float avgHz = 0.0f;  // 0 until a rate was accepted
   bool statsValid = false;
   std::vector<float> history;  // Hz, oldest first, at most 600 samples (50 ms apart)
 
   // Interval diagnostics over the newest accepted intervals.
   std::vector<uint32_t> histogram;  // 25 bins or empty
   float binWidthUs = 0.0f;
-  float baselineUs = 0.0f;   // median interval
+  float baselineUs = 0.0f;  // median interval
   float baselineHz = 0.0f;
-  float jitterUs = 0.0f;     // population standard deviation of retained intervals
-  float stability = 0.0f;    // 0..1
+  float jitterUs = 0.0f;   // population standard deviation of retained intervals
+  float stability = 0.0f;  // 0..1
   int32_t anomalyCount = 0;
   float anomalyRatio = 0.0f;  // fraction, not percent
 };

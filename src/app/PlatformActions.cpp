@@ -12,8 +12,7 @@
 
 namespace {
 
-constexpr const char* kPermissionTitle =
-    "缺少「输入监控」权限 — 无法读取鼠标报告，回报率将恒为 0";
+constexpr const char* kPermissionTitle = "缺少「输入监控」权限 — 无法读取鼠标报告，回报率将恒为 0";
 constexpr const char* kPermissionDetail =
     "按打开的说明安装 udev 规则或加入 input 组，然后重启（授权在进程内缓存）";
 constexpr const char* kErrorDetail =
@@ -55,8 +54,7 @@ std::string fileUrl(const std::string& path) {
 }
 
 std::string findPermissionHelpUrl() {
-  const std::string installed =
-      programDir() + "/../" QUILLMARK_DOC_RELDIR "/" QUILLMARK_HELP_PAGE;
+  const std::string installed = programDir() + "/../" QUILLMARK_DOC_RELDIR "/" QUILLMARK_HELP_PAGE;
   if (fileExists(installed)) return fileUrl(installed);
   const std::string source = QUILLMARK_SOURCE_DIR "/docs/" QUILLMARK_HELP_PAGE;
   if (fileExists(source)) return fileUrl(source);

@@ -117,9 +117,7 @@ bool launchInstance(const std::string& exe, const std::vector<std::string>& argv
   return true;
 }
 
-void setLaunchArguments(int argc, char** argv) {
-  g_launchArgs.assign(argv, argv + argc);
-}
+void setLaunchArguments(int argc, char** argv) { g_launchArgs.assign(argv, argv + argc); }
 
 bool relaunchSelf(std::string& error) {
   return launchInstance("/proc/self/exe", g_launchArgs, error);

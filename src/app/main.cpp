@@ -62,8 +62,7 @@ GLFWwindow* createWindow() {
   FrameExtents frame;
   glfwGetWindowFrameSize(window, &frame.left, &frame.top, &frame.right, &frame.bottom);
   const WindowPlacement place = placeWindow(area, frame);
-  glfwSetWindowSizeLimits(window, place.minWidth, place.minHeight, GLFW_DONT_CARE,
-                          GLFW_DONT_CARE);
+  glfwSetWindowSizeLimits(window, place.minWidth, place.minHeight, GLFW_DONT_CARE, GLFW_DONT_CARE);
   glfwSetWindowSize(window, place.content.width, place.content.height);
   glfwSetWindowPos(window, place.content.x, place.content.y);
   return window;
@@ -137,7 +136,8 @@ int main(int argc, char** argv) {
 
   glfwSetErrorCallback(rememberGlfwError);
   if (!glfwInit()) {
-    std::fprintf(stderr, "[窗口] 无法连接图形显示（%s），请在桌面会话里运行，或用 xvfb-run 启动。\n",
+    std::fprintf(stderr,
+                 "[窗口] 无法连接图形显示（%s），请在桌面会话里运行，或用 xvfb-run 启动。\n",
                  s_glfwError.c_str());
     return 1;
   }

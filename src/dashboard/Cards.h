@@ -11,7 +11,8 @@ namespace dashboard {
 struct UiState;
 
 // Current rate, history chart, the three tiles and the target-ratio ring.
-void drawRateCards(ImDrawList* dl, const GridLayout& g, const UiState& ui, float targetHz, HeldRate& held);
+void drawRateCards(ImDrawList* dl, const GridLayout& g, const UiState& ui, float targetHz,
+                   HeldRate& held);
 
 // Interval distribution and signal quality.
 void drawDiagnosticCards(ImDrawList* dl, const GridLayout& g, const PollingStats& stats);

@@ -22,8 +22,9 @@ namespace {
 
 constexpr ImGuiWindowFlags kRootFlags =
     ImGuiWindowFlags_NoTitleBar | ImGuiWindowFlags_NoResize | ImGuiWindowFlags_NoMove |
-    ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoScrollWithMouse | ImGuiWindowFlags_NoBackground |
-    ImGuiWindowFlags_NoSavedSettings | ImGuiWindowFlags_NoBringToFrontOnFocus;
+    ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoScrollWithMouse |
+    ImGuiWindowFlags_NoBackground | ImGuiWindowFlags_NoSavedSettings |
+    ImGuiWindowFlags_NoBringToFrontOnFocus;
 
 constexpr const char* kNoDevice = "未检测到鼠标设备";
 
@@ -59,7 +60,8 @@ const char* pickerPreview(const UiState& ui, DashboardState& st) {
   return st.devicePreview.c_str();
 }
 
-void drawDevicePicker(ImVec2 P, ImVec2 S, const UiState& ui, UiActions& actions, DashboardState& st) {
+void drawDevicePicker(ImVec2 P, ImVec2 S, const UiState& ui, UiActions& actions,
+                      DashboardState& st) {
   ImGui::SetCursorScreenPos(ImVec2(P.x + S.x - 320, P.y + 20));
   ImGui::SetNextItemWidth(300);
   const char* preview = pickerPreview(ui, st);
@@ -71,13 +73,15 @@ void drawDevicePicker(ImVec2 P, ImVec2 S, const UiState& ui, UiActions& actions,
     if (!ui.devices[i].opened) label += "   （无法打开）";
     const int index = static_cast<int>(i);
     ImGui::PushID(index);
-    if (ImGui::Selectable(label.c_str(), index == ui.selectedDevice, 0, ImVec2(0, 0))) actions.selectDevice = index;
+    if (ImGui::Selectable(label.c_str(), index == ui.selectedDevice, 0, ImVec2(0, 0)))
+      actions.selectDevice = index;
     ImGui::PopID();
   }
   ImGui::EndCombo();
 }
 
-void drawHeader(ImDrawList* dl, ImVec2 P, ImVec2 S, const UiState& ui, UiActions& actions, DashboardState& st) {
+void drawHeader(ImDrawList* dl, ImVec2 P, ImVec2 S, const UiState& ui, UiActions& actions,
+                DashboardState& st) {
   const float x0 = P.x + 20;
   const Fonts& f = fonts();
   float tw = 0;
@@ -110,7 +114,8 @@ void drawAlertButtons(const PlatformAlert& alert, const std::vector<float>& bw, 
   for (size_t i = 0; i < alert.actions.size(); ++i) {
     ImGui::SetCursorScreenPos(ImVec2(bx, B.y + H - 42));
     ImGui::PushID(static_cast<int>(i));
-    if (ImGui::Button(alert.actions[i].label.c_str(), ImVec2(bw[i], 30))) actions.alertAction = static_cast<int>(i);
+    if (ImGui::Button(alert.actions[i].label.c_str(), ImVec2(bw[i], 30)))
+      actions.alertAction = static_cast<int>(i);
     ImGui::PopID();
     bx += bw[i] + 10;
   }
@@ -142,7 +147,8 @@ float drawAlertBanner(ImDrawList* dl, ImVec2 P, const PlatformAlert& alert, UiAc
   dl->AddRect(B, end, IM_COL32(140, 50, 50, 255), 6.0f, 0, 1.0f);
   drawText(dl, ImVec2(B.x + 18, B.y + 9), IM_COL32(255, 158, 158, 255), alert.title.c_str());
   if (!alert.detail.empty())
-    drawText(dl, ImVec2(B.x + 18, B.y + 11 + ts.y), IM_COL32(255, 158, 158, 190), alert.detail.c_str());
+    drawText(dl, ImVec2(B.x + 18, B.y + 11 + ts.y), IM_COL32(255, 158, 158, 190),
+             alert.detail.c_str());
   if (n > 0) drawAlertButtons(alert, bw, B, H, actions);
   return B.y + H + 14;
 }
@@ -172,7 +178,8 @@ void drawTargetSelector(ImVec2 pos, DashboardState& st) {
   ImGui::EndCombo();
 }
 
-void drawControlBar(ImDrawList* dl, ImVec2 P, ImVec2 S, int testState, UiActions& actions, DashboardState& st) {
+void drawControlBar(ImDrawList* dl, ImVec2 P, ImVec2 S, int testState, UiActions& actions,
+                    DashboardState& st) {
   const float by = P.y + S.y - 58;
   const float bx = P.x + (S.x - 414) * 0.5f;
   FontScope font(fonts().body, 16.0f);
@@ -181,15 +188,19 @@ void drawControlBar(ImDrawList* dl, ImVec2 P, ImVec2 S, int testState, UiActions
     ImGui::BeginDisabled(testState == kStateRunning);
     ImGui::PushStyleColor(ImGuiCol_Button, ImVec4(0.0f, 0.55f, 0.72f, 1.0f));
     ImGui::PushStyleColor(ImGuiCol_ButtonHovered, ImVec4(0.0f, 0.65f, 0.85f, 1.0f));
-    if (ImGui::Button(testState == kStateIdle ? "开始测试" : "继续", ImVec2(130, 36))) actions.startPressed = true;
+    if (ImGui::Button(testState == kStateIdle ? "开始测试" : "继续", ImVec2(130, 36)))
+      actions.startPressed = true;
     ImGui::PopStyleColor(2);
     ImGui::EndDisabled();
   }
-  if (controlButton("暂停", ImVec2(bx + 142, by), testState != kStateRunning)) actions.pausePressed = true;
-  if (controlButton("重置", ImVec2(bx + 284, by), testState == kStateIdle)) actions.resetPressed = true;
+  if (controlButton("暂停", ImVec2(bx + 142, by), testState != kStateRunning))
+    actions.pausePressed = true;
+  if (controlButton("重置", ImVec2(bx + 284, by), testState == kStateIdle))
+    actions.resetPressed = true;
   drawTargetSelector(ImVec2(P.x + S.x - 170, by + 2), st);
   FontScope hintFont(fonts().small, 13.0f);
-  drawText(dl, ImVec2(P.x + 20, by + 10), kColTextMuted, "快捷键：S 开始 / 继续　P 暂停　R 重置　ESC 退出");
+  drawText(dl, ImVec2(P.x + 20, by + 10), kColTextMuted,
+           "快捷键：S 开始 / 继续　P 暂停　R 重置　ESC 退出");
 }
 
 }  // namespace

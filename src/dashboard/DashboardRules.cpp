@@ -62,7 +62,9 @@ ImU32 histogramBarColour(int bin, float limit) {
 
 namespace {
 
-void setValue(QualityRow& row, const char* text) { std::snprintf(row.value, sizeof row.value, "%s", text); }
+void setValue(QualityRow& row, const char* text) {
+  std::snprintf(row.value, sizeof row.value, "%s", text);
+}
 
 }  // namespace
 
@@ -74,16 +76,19 @@ QualityRow qualityRow(int row, const PollingStats& s) {
   switch (row) {
     case 0:
       if (s.baselineUs > 0.0f)
-        std::snprintf(r.value, sizeof r.value, "%.3f ms  (%.0f Hz)", s.baselineUs / 1000.0f, s.baselineHz);
+        std::snprintf(r.value, sizeof r.value, "%.3f ms  (%.0f Hz)", s.baselineUs / 1000.0f,
+                      s.baselineHz);
       if (valid) r.colour = kColTextBright;
       break;
     case 1:
-      if (s.jitterUs > 0.0f) std::snprintf(r.value, sizeof r.value, "±%.3f ms", s.jitterUs / 1000.0f);
+      if (s.jitterUs > 0.0f)
+        std::snprintf(r.value, sizeof r.value, "±%.3f ms", s.jitterUs / 1000.0f);
       if (valid) r.colour = s.jitterUs > 0.1f * s.baselineUs ? kColWarn : kColTextBright;
       break;
     case 2:
       if (!valid) break;
-      std::snprintf(r.value, sizeof r.value, "%.2f%%  (%d)", s.anomalyRatio * 100.0f, static_cast<int>(s.anomalyCount));
+      std::snprintf(r.value, sizeof r.value, "%.2f%%  (%d)", s.anomalyRatio * 100.0f,
+                    static_cast<int>(s.anomalyCount));
       r.colour = s.anomalyRatio > 0.02f ? kColWarn : kColTextBright;
       break;
     default:

@@ -14,15 +14,19 @@ struct Bars {
 };
 
 void drawBars(ImDrawList* dl, const Bars& b, const PollingStats& s) {
-  const uint32_t peak = std::max<uint32_t>(1, *std::max_element(s.histogram.begin(), s.histogram.end()));
+  const uint32_t peak =
+      std::max<uint32_t>(1, *std::max_element(s.histogram.begin(), s.histogram.end()));
   const float plotH = b.bottom - b.top;
   const float limit = histogramLimit(s.baselineUs, s.binWidthUs);
   for (size_t i = 0; i < s.histogram.size(); ++i) {
     if (s.histogram[i] == 0) continue;
-    const float h = std::max(plotH * static_cast<float>(s.histogram[i]) / static_cast<float>(peak), 1.0f);
+    const float h =
+        std::max(plotH * static_cast<float>(s.histogram[i]) / static_cast<float>(peak), 1.0f);
     const float fi = static_cast<float>(i);
-    dl->AddRectFilled(ImVec2(b.left + fi * b.barW + 1, b.bottom - h), ImVec2(b.left + (fi + 1) * b.barW - 1, b.bottom),
-                      histogramBarColour(static_cast<int>(i), limit), 2.0f, ImDrawFlags_RoundCornersTop);
+    dl->AddRectFilled(ImVec2(b.left + fi * b.barW + 1, b.bottom - h),
+                      ImVec2(b.left + (fi + 1) * b.barW - 1, b.bottom),
+                      histogramBarColour(static_cast<int>(i), limit), 2.0f,
+                      ImDrawFlags_RoundCornersTop);
   }
 }
 
@@ -35,7 +39,8 @@ void drawAxisLabels(ImDrawList* dl, const Bars& b, const PollingStats& s) {
     if (us != 0.0f) std::snprintf(text, sizeof text, "%.2fms", us / 1000.0f);
     const float w = textSize(text).x;
     // Centred under the bin's left edge, kept inside the plot.
-    const float x = std::max(b.left, std::min(b.right - w, b.left + static_cast<float>(k) * b.barW - w / 2));
+    const float x =
+        std::max(b.left, std::min(b.right - w, b.left + static_cast<float>(k) * b.barW - w / 2));
     drawText(dl, ImVec2(x, b.bottom + 6), kColTextMuted, text);
   }
 }
@@ -45,16 +50,18 @@ void drawDistributionCard(ImDrawList* dl, ImVec2 D, float dH, const PollingStats
   Bars b{D.x + 12, D.x + 328, D.y + 40, D.y + dH - 30, 0};
   FontScope font(fonts().small, 13.0f);
   // A zero bin width has no scale to draw against; treat it as "no data yet".
-  if (s.histogram.empty() || s.baselineUs <= 0 || s.binWidthUs <= 0 || b.right <= b.left || b.bottom <= b.top) {
+  if (s.histogram.empty() || s.baselineUs <= 0 || s.binWidthUs <= 0 || b.right <= b.left ||
+      b.bottom <= b.top) {
     const ImVec2 ts = textSize("采样中…");
-    drawText(dl, ImVec2((b.left + b.right) / 2 - ts.x / 2, (b.top + b.bottom) / 2 - ts.y / 2), kColTextMuted,
-             "采样中…");
+    drawText(dl, ImVec2((b.left + b.right) / 2 - ts.x / 2, (b.top + b.bottom) / 2 - ts.y / 2),
+             kColTextMuted, "采样中…");
     return;
   }
   b.barW = (b.right - b.left) / static_cast<float>(s.histogram.size());
   drawBars(dl, b, s);
   const float x = b.left + b.barW * s.baselineUs / s.binWidthUs;
-  if (b.left < x && x < b.right) dl->AddLine(ImVec2(x, b.top), ImVec2(x, b.bottom), IM_COL32(230, 234, 240, 45), 1.0f);
+  if (b.left < x && x < b.right)
+    dl->AddLine(ImVec2(x, b.top), ImVec2(x, b.bottom), IM_COL32(230, 234, 240, 45), 1.0f);
   drawAxisLabels(dl, b, s);
 }
 

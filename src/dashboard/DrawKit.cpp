@@ -22,7 +22,8 @@ FontScope::~FontScope() {
 namespace {
 
 void logText(ImVec2 pos, const char* text) {
-  if (ImGui::GetCurrentContext()->LogEnabled) ImGui::LogRenderedText(&pos, text, text + ImStrlen(text));
+  if (ImGui::GetCurrentContext()->LogEnabled)
+    ImGui::LogRenderedText(&pos, text, text + ImStrlen(text));
 }
 
 }  // namespace

@@ -21,8 +21,9 @@ constexpr int kNotoSansCjkScFace = 2;  // the Simplified Chinese face of the col
 constexpr const char* kDejaVuSans = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
 
 // The symbols the interface draws; a symbol font must have all of them.
-constexpr FcChar32 kSymbols[] = {0x25CF, 0x25CB, 0x25C6, 0x25B4, 0x25BE, 0x2591, 0x2588, 0x00D7, 0x00B0, 0x00B5,
-                                 0x2013, 0x2014, 0x2026, 0x203A, 0x2192, 0x2191, 0x2193, 0x2265, 0x2264, 0x26A0};
+constexpr FcChar32 kSymbols[] = {0x25CF, 0x25CB, 0x25C6, 0x25B4, 0x25BE, 0x2591, 0x2588,
+                                 0x00D7, 0x00B0, 0x00B5, 0x2013, 0x2014, 0x2026, 0x203A,
+                                 0x2192, 0x2191, 0x2193, 0x2265, 0x2264, 0x26A0};
 
 // Dear ImGui's loader reads TrueType and CFF outlines only.
 bool loadableFormat(FcPattern* font) {
@@ -60,7 +61,8 @@ std::optional<FontFile> bestFont(FcPattern* pattern, Accept accept) {
     int index = 0;
     if (FcPatternGetString(font, FC_FILE, 0, &file) != FcResultMatch) continue;
     FcPatternGetInteger(font, FC_INDEX, 0, &index);
-    if (loadableFormat(font) && accept(font)) found = FontFile{reinterpret_cast<const char*>(file), index};
+    if (loadableFormat(font) && accept(font))
+      found = FontFile{reinterpret_cast<const char*>(file), index};
   }
   if (set) FcFontSetDestroy(set);
   return found;
@@ -96,8 +98,8 @@ bool readable(const std::string& path) {
 
 // Candidate paths go into `out` (which owns the strings); returns the face
 // index of the first candidate that can be read, 0 if none.
-int addCandidates(std::deque<std::string>& store, std::vector<const char*>& out, std::optional<FontFile> best,
-                  std::initializer_list<FontFile> fallbacks) {
+int addCandidates(std::deque<std::string>& store, std::vector<const char*>& out,
+                  std::optional<FontFile> best, std::initializer_list<FontFile> fallbacks) {
   std::vector<FontFile> all;
   if (best) all.push_back(*best);
   all.insert(all.end(), fallbacks);
@@ -120,12 +122,14 @@ struct PlatformFonts {
     const bool fc = FcInit();
     config.fontNo = addCandidates(paths, config.cjkFonts, fc ? fontconfigCjk() : std::nullopt,
                                   {{kWqyMicroHei, 0}, {kNotoSansCjk, kNotoSansCjkScFace}});
-    config.symbolFontNo =
-        addCandidates(paths, config.symbolFonts, fc ? fontconfigSymbols() : std::nullopt, {{kDejaVuSans, 0}});
+    config.symbolFontNo = addCandidates(
+        paths, config.symbolFonts, fc ? fontconfigSymbols() : std::nullopt, {{kDejaVuSans, 0}});
     config.cjkMissingMessage =
-        "[dashboard] 未找到 CJK 字体，中文将显示为空白。请安装 fonts-noto-cjk 或 fonts-wqy-microhei\n";
+        "[dashboard] 未找到 CJK 字体，中文将显示为空白。请安装 fonts-noto-cjk 或 "
+        "fonts-wqy-microhei\n";
     config.symbolMissingMessage =
-        "[dashboard] 未找到 DejaVuSans.ttf，符号字形（⚠ › 等）可能显示为方框。请安装 fonts-dejavu-core\n";
+        "[dashboard] 未找到 DejaVuSans.ttf，符号字形（⚠ › 等）可能显示为方框。请安装 "
+        "fonts-dejavu-core\n";
   }
 };
 

@@ -9,8 +9,8 @@ namespace {
 
 // Merged from the symbol font into the two text fonts.
 constexpr ImWchar kSymbolRanges[] = {
-    0x00A0, 0x00FF, 0x2000, 0x206F, 0x2190, 0x21FF, 0x2200, 0x22FF, 0x2500, 0x257F,
-    0x25A0, 0x25FF, 0x2600, 0x27BF, 0x3000, 0x303F, 0,
+    0x00A0, 0x00FF, 0x2000, 0x206F, 0x2190, 0x21FF, 0x2200, 0x22FF, 0x2500,
+    0x257F, 0x25A0, 0x25FF, 0x2600, 0x27BF, 0x3000, 0x303F, 0,
 };
 
 // Common simplified Chinese plus the symbols the interface uses.
@@ -77,7 +77,8 @@ void applyTheme() {
   c[ImGuiCol_Header] = ImVec4(0.00f, 0.45f, 0.60f, 0.55f);
   c[ImGuiCol_HeaderHovered] = ImVec4(0.00f, 0.55f, 0.72f, 0.65f);
   c[ImGuiCol_HeaderActive] = ImVec4(0.00f, 0.60f, 0.78f, 0.80f);
-  c[ImGuiCol_CheckMark] = c[ImGuiCol_SliderGrab] = c[ImGuiCol_TextLink] = ImVec4(0.00f, 0.76f, 1.00f, 1.00f);
+  c[ImGuiCol_CheckMark] = c[ImGuiCol_SliderGrab] = c[ImGuiCol_TextLink] =
+      ImVec4(0.00f, 0.76f, 1.00f, 1.00f);
 }
 
 }  // namespace

@@ -12,7 +12,8 @@ namespace {
 
 constexpr float kPi = 3.14159265358979f;
 
-void drawCurrentRateCard(ImDrawList* dl, const GridLayout& g, int testState, float target, float shown) {
+void drawCurrentRateCard(ImDrawList* dl, const GridLayout& g, int testState, float target,
+                         float shown) {
   const float L = g.L, T = g.T, leftW = g.leftW;
   card(dl, ImVec2(L, T), ImVec2(leftW, 168), "当前回报率");
   char text[32];
@@ -36,8 +37,8 @@ void drawCurrentRateCard(ImDrawList* dl, const GridLayout& g, int testState, flo
   char line[128];
   std::snprintf(line, sizeof line, "目标 %.0f Hz　·　达成 %.0f%%", target, shown / target * 100.0f);
   const float w = textSize(line).x;
-  drawText(dl, ImVec2(L + (leftW - w) * 0.5f, T + 168 - 26), rateColour(testState, shown, target, kColTextMuted, 220),
-           line);
+  drawText(dl, ImVec2(L + (leftW - w) * 0.5f, T + 168 - 26),
+           rateColour(testState, shown, target, kColTextMuted, 220), line);
 }
 
 struct Plot {
@@ -46,7 +47,8 @@ struct Plot {
   size_t n;
   float y(float v) const { return max.y - std::min(v / top, 1.0f) * (max.y - min.y); }
   float x(size_t i) const {
-    return min.x + static_cast<float>(i) * (max.x - min.x) / static_cast<float>(std::max<size_t>(n, 2) - 1);
+    return min.x +
+           static_cast<float>(i) * (max.x - min.x) / static_cast<float>(std::max<size_t>(n, 2) - 1);
   }
 };
 
@@ -76,8 +78,9 @@ void drawHistoryFill(ImDrawList* dl, const Plot& p, const std::vector<float>& h)
   const ImDrawListFlags saved = dl->Flags;
   dl->Flags &= ~ImDrawListFlags_AntiAliasedFill;
   for (size_t i = 0; i + 1 < p.n; ++i) {
-    dl->AddQuadFilled(ImVec2(p.x(i), p.y(h[i])), ImVec2(p.x(i + 1), p.y(h[i + 1])), ImVec2(p.x(i + 1), p.max.y),
-                      ImVec2(p.x(i), p.max.y), IM_COL32(0, 195, 255, 54));
+    dl->AddQuadFilled(ImVec2(p.x(i), p.y(h[i])), ImVec2(p.x(i + 1), p.y(h[i + 1])),
+                      ImVec2(p.x(i + 1), p.max.y), ImVec2(p.x(i), p.max.y),
+                      IM_COL32(0, 195, 255, 54));
   }
   dl->Flags = saved;
   dl->AddRectFilledMultiColor(p.min, p.max, IM_COL32(24, 26, 30, 0), IM_COL32(24, 26, 30, 0),
@@ -110,16 +113,19 @@ void drawHistoryCard(ImDrawList* dl, const GridLayout& g, const UiState& ui, flo
   if (p.top >= target) {
     const float yt = p.y(target);
     for (float x = p.min.x; x < p.max.x; x += 11)
-      dl->AddLine(ImVec2(x, yt), ImVec2(std::min(x + 6, p.max.x), yt), IM_COL32(46, 214, 110, 130), 1.0f);
+      dl->AddLine(ImVec2(x, yt), ImVec2(std::min(x + 6, p.max.x), yt), IM_COL32(46, 214, 110, 130),
+                  1.0f);
   }
   if (p.n >= 2) {
     drawHistoryCurve(dl, p, h);
     return;
   }
   FontScope font(fonts().body, 16.0f);
-  const char* msg = ui.testState == kStateRunning ? "移动鼠标开始采集…" : "点击「开始测试」后移动鼠标";
+  const char* msg =
+      ui.testState == kStateRunning ? "移动鼠标开始采集…" : "点击「开始测试」后移动鼠标";
   const ImVec2 s = textSize(msg);
-  drawText(dl, ImVec2((p.min.x + p.max.x) * 0.5f - s.x * 0.5f, (p.min.y + p.max.y) * 0.5f - s.y * 0.5f),
+  drawText(dl,
+           ImVec2((p.min.x + p.max.x) * 0.5f - s.x * 0.5f, (p.min.y + p.max.y) * 0.5f - s.y * 0.5f),
            kColTextMuted, msg);
 }
 
@@ -190,18 +196,21 @@ void drawRatioCard(ImDrawList* dl, const GridLayout& g, int testState, float tar
     dl->PathStroke(c, 0, 11.0f);
   }
   char text[32] = "--";
-  if (testState == kStateRunning && shown > 0) std::snprintf(text, sizeof text, "%.0f%%", ratio * 100.0f);
+  if (testState == kStateRunning && shown > 0)
+    std::snprintf(text, sizeof text, "%.0f%%", ratio * 100.0f);
   drawRingText(dl, centre, c, text);
 
   FontScope font(fonts().small, 13.0f);
   char caption[64];
   std::snprintf(caption, sizeof caption, "目标 %.0f Hz", target);
-  drawText(dl, ImVec2(R + (340 - textSize(caption).x) * 0.5f, T + 196 - 24), kColTextLabel, caption);
+  drawText(dl, ImVec2(R + (340 - textSize(caption).x) * 0.5f, T + 196 - 24), kColTextLabel,
+           caption);
 }
 
 }  // namespace
 
-void drawRateCards(ImDrawList* dl, const GridLayout& g, const UiState& ui, float targetHz, HeldRate& held) {
+void drawRateCards(ImDrawList* dl, const GridLayout& g, const UiState& ui, float targetHz,
+                   HeldRate& held) {
   const double now = ImGui::GetTime();
   drawCurrentRateCard(dl, g, ui.testState, targetHz, held.update(ui.stats.currentHz, now));
   drawHistoryCard(dl, g, ui, targetHz);

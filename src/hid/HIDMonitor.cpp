@@ -147,9 +147,9 @@ void HIDMonitor::Impl::threadMain(Handshake* handshake) {
   const int32_t result = manager->open();
   if (result != kIOReturnSuccess) {
     std::lock_guard<std::mutex> lock(mutex);
-    setErrorLocked(result == kIOReturnNotPermitted ? HIDStatus::PermissionDenied
-                                                   : HIDStatus::ManagerError,
-                   result, "IOHIDManagerOpen");
+    setErrorLocked(
+        result == kIOReturnNotPermitted ? HIDStatus::PermissionDenied : HIDStatus::ManagerError,
+        result, "IOHIDManagerOpen");
   }
   signalReady();
   run(loop);
@@ -238,8 +238,8 @@ void HIDMonitor::Impl::handleDeviceRemoved(HIDDeviceRef device) {
     size_t i = 0;
     while (i < devices.size() && devices[i].device != device) ++i;
     if (i == devices.size()) {
-      hidDebugLog("remove: ref=%p **没有任何条目命中**（残留条目数=%zu）", static_cast<void*>(device),
-                  devices.size());
+      hidDebugLog("remove: ref=%p **没有任何条目命中**（残留条目数=%zu）",
+                  static_cast<void*>(device), devices.size());
       return;
     }
     if (hidDebugLogEnabled()) {
@@ -266,8 +266,8 @@ void HIDMonitor::Impl::handleDeviceRemoved(HIDDeviceRef device) {
 }
 
 void HIDMonitor::Impl::inputReportCallback(void* context, int32_t result, void*, uint32_t,
-                                           uint32_t reportID, uint8_t* report,
-                                           size_t reportLength, uint64_t timeStamp) {
+                                           uint32_t reportID, uint8_t* report, size_t reportLength,
+                                           uint64_t timeStamp) {
   auto* ctx = static_cast<DeviceContext*>(context);
   if (ctx == nullptr || ctx->owner == nullptr) return;
   Impl* owner = ctx->owner;
@@ -348,9 +348,7 @@ void HIDMonitor::setSelectedDeviceIndex(int index) {
 
 void HIDMonitor::setMonitoring(bool on) { impl_->monitoring.store(on, std::memory_order_relaxed); }
 
-bool HIDMonitor::isMonitoring() const {
-  return impl_->monitoring.load(std::memory_order_relaxed);
-}
+bool HIDMonitor::isMonitoring() const { return impl_->monitoring.load(std::memory_order_relaxed); }
 
 void HIDMonitor::setReportCallback(
     std::function<void(std::chrono::steady_clock::time_point)> callback) {

@@ -52,9 +52,9 @@ class HIDMonitor::Impl : public ReportRouter {
                                      hidservice::Device* device);
   static void deviceRemovalCallback(void* context, int32_t result, void* sender,
                                     hidservice::Device* device);
-  static void inputReportCallback(void* context, int32_t result, void* sender,
-                                  uint32_t reportType, uint32_t reportID, uint8_t* report,
-                                  size_t reportLength, uint64_t timeStamp);
+  static void inputReportCallback(void* context, int32_t result, void* sender, uint32_t reportType,
+                                  uint32_t reportID, uint8_t* report, size_t reportLength,
+                                  uint64_t timeStamp);
 
   void handleDeviceMatched(HIDDeviceRef device);
   void handleDeviceRemoved(HIDDeviceRef device);

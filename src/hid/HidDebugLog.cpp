@@ -24,13 +24,12 @@ bool appendToLog(const char* path, const char* text, size_t len) {
   // The log lives in a world-writable directory under a fixed name: refuse
   // links (symbolic or hard) and files that belong to someone else. Another
   // user's FIFO must not block the HID thread, nor a terminal become ours.
-  int fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK |
-                            O_NOCTTY,
-                  0600);
+  int fd = ::open(
+      path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0600);
   if (fd < 0) return false;
-  struct stat st{};
-  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 &&
-            st.st_uid == ::geteuid();
+  struct stat st {};
+  bool ok =
+      ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 && st.st_uid == ::geteuid();
   if (ok) ok = ::write(fd, text, len) == static_cast<ssize_t>(len);
   ::close(fd);
   return ok;

@@ -22,6 +22,6 @@ bool appendToLog(const char* path, const char* text, size_t len);
 
 // Formats one trace line - the "[%9.3f] " prefix for `elapsed` since the
 // first line, the message, one newline - and appends it with appendToLog.
-bool writeLine(const char* path, std::chrono::nanoseconds elapsed, const char* format,
-               va_list args) __attribute__((format(printf, 3, 0)));
+bool writeLine(const char* path, std::chrono::nanoseconds elapsed, const char* format, va_list args)
+    __attribute__((format(printf, 3, 0)));
 }  // namespace tracelog

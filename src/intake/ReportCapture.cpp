@@ -63,7 +63,8 @@ bool writeAll(int fd, const char* data, size_t len) {
 
 // A line break in a device name would break the four-line header.
 std::string headerSafe(std::string text) {
-  std::replace_if(text.begin(), text.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
+  std::replace_if(
+      text.begin(), text.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
   return text;
 }
 
@@ -124,8 +125,7 @@ void ReportCapture::maybeStart(const std::string& name) {
 
 void ReportCapture::add(unsigned int reportId, const unsigned char* report, size_t length) {
   if (!recording) return;
-  const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
-      clock_().time_since_epoch());
+  const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(clock_().time_since_epoch());
   const uint64_t t = static_cast<uint64_t>(ns.count()) / 1000;
   if (firstUs == 0) firstUs = t;
   if (samples.size() == samples.capacity()) growSamples();

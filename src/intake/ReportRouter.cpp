@@ -18,9 +18,8 @@ ReportCapture* ReportRouter::processCapture() { return &ReportCapture::instance(
 
 ReportRouter::Clock::time_point ReportRouter::steadyNow() { return Clock::now(); }
 
-void ReportRouter::route(const void* context, unsigned int reportId,
-                         const unsigned char* report, size_t length,
-                         std::chrono::steady_clock::time_point timestamp) {
+void ReportRouter::route(const void* context, unsigned int reportId, const unsigned char* report,
+                         size_t length, std::chrono::steady_clock::time_point timestamp) {
   if (!monitoring.load(std::memory_order_relaxed)) return;
 
   const void* selected = selectedContext.load(std::memory_order_acquire);

@@ -19,8 +19,8 @@ class ReportRouter {
   // The reads of the latency trace line go through this; tests replace it.
   using ClockFn = Clock::time_point (*)();
 
-  void route(const void* context, unsigned int reportId, const unsigned char* report,
-             size_t length, std::chrono::steady_clock::time_point timestamp);
+  void route(const void* context, unsigned int reportId, const unsigned char* report, size_t length,
+             std::chrono::steady_clock::time_point timestamp);
 
   // Written by the main thread, read per report without ordering.
   std::atomic<bool> monitoring{false};

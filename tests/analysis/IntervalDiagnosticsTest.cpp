@@ -110,8 +110,8 @@ TEST_F(IntervalDiagnosticsTest, TenBaselinesIsRetainedButBeyondTheBins) {
 
 TEST_F(IntervalDiagnosticsTest, BinWidthFollowsTheLadder) {
   const std::pair<float, float> cases[] = {
-      {100, 10},    {101, 20},     {125, 20},      {1000, 100},     {2000, 200},
-      {8000, 1000}, {10000, 1000}, {10001, 2000},  {20000, 2000},
+      {100, 10},    {101, 20},     {125, 20},     {1000, 100},   {2000, 200},
+      {8000, 1000}, {10000, 1000}, {10001, 2000}, {20000, 2000},
   };
   for (const auto& [baseline, width] : cases) {
     const PollingStats s = diagnose(repeat(baseline, 8));

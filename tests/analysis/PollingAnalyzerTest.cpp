@@ -23,7 +23,6 @@ struct ClockAtStart {
 
 class PollingAnalyzerTest : public ::testing::Test {
  protected:
-
   // A report arriving now: the clock moves to t, then the timestamp is recorded.
   static void report(PollingAnalyzer& a, TimePoint t) {
     FakeClock::set(t);
@@ -363,9 +362,10 @@ TEST_F(PollingAnalyzerTest, ReportsFromAnotherThreadWhileFramesRun) {
     analyzer.update();
     const PollingStats s = analyzer.getStats();
     framesRunning = true;
-    const bool sane = s.history.size() <= PollingAnalyzer::kHistoryCapacity &&
-                      (s.histogram.empty() || s.histogram.size() == PollingAnalyzer::kHistogramBins) &&
-                      s.stability >= 0.0f && s.stability <= 1.0f;
+    const bool sane =
+        s.history.size() <= PollingAnalyzer::kHistoryCapacity &&
+        (s.histogram.empty() || s.histogram.size() == PollingAnalyzer::kHistogramBins) &&
+        s.stability >= 0.0f && s.stability <= 1.0f;
     if (!sane) ++badSnapshots;
   } while (!done);
   hid.join();

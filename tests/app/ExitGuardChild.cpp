@@ -1,11 +1,11 @@
 // Started by ExitGuardTest with TAVO_VIRTUAL_MICE and TAVO_CAPTURE set: runs
 // a test on a virtual mouse and leaves through exit() in the middle of it,
 // the way a library or a stray error path would.
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <thread>
-
-#include <unistd.h>
 
 #include "app/Shell.h"
 

@@ -91,8 +91,8 @@ TEST_F(KeyShortcuts, EscapeQuitsFromEveryState) {
 TEST_F(KeyShortcuts, OtherKeysReachTheNextHandlerUnchanged) {
   // Keys named after the letters of other layouts' S position, the keypad
   // and Space are not shell keys: position is what counts.
-  const int others[] = {GLFW_KEY_A, GLFW_KEY_O, GLFW_KEY_SPACE, GLFW_KEY_ENTER, GLFW_KEY_KP_0,
-                        GLFW_KEY_F1, GLFW_KEY_UNKNOWN};
+  const int others[] = {GLFW_KEY_A,    GLFW_KEY_O,  GLFW_KEY_SPACE,  GLFW_KEY_ENTER,
+                        GLFW_KEY_KP_0, GLFW_KEY_F1, GLFW_KEY_UNKNOWN};
   for (int key : others) {
     routeKey(nullptr, key, 39, GLFW_PRESS, GLFW_MOD_SHIFT, recordKey);
     routeKey(nullptr, key, 39, GLFW_RELEASE, 0, recordKey);

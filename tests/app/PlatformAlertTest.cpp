@@ -29,8 +29,8 @@ TEST(PlatformAlertRules, EveryStatusAndError) {
                               HIDStatus::DeviceError};
   for (PermissionStatus status : statuses) {
     for (HIDStatus errorStatus : errors) {
-      SCOPED_TRACE(testing::Message() << permissionStatusName(status) << " x "
-                                      << static_cast<int>(errorStatus));
+      SCOPED_TRACE(testing::Message()
+                   << permissionStatusName(status) << " x " << static_cast<int>(errorStatus));
       const HIDError error = errorWith(errorStatus);
       const PlatformAlert alert = makePlatformAlert(status, error);
       const bool missing =

@@ -118,10 +118,10 @@ TEST(Launch, NewInstanceGetsTheArgumentsAndEnvironment) {
   const std::string out = dir.path() + "/seen";
   setenv("QM_LAUNCH_OUT", out.c_str(), 1);
   std::string error;
-  ASSERT_TRUE(launchInstance("/bin/sh",
-                             {"sh", "-c", "printf '%s|' \"$0\" \"$1\" > \"$QM_LAUNCH_OUT\"",
-                              "first arg", "second"},
-                             error))
+  ASSERT_TRUE(launchInstance(
+      "/bin/sh",
+      {"sh", "-c", "printf '%s|' \"$0\" \"$1\" > \"$QM_LAUNCH_OUT\"", "first arg", "second"},
+      error))
       << error;
   waitForChildren();
   EXPECT_EQ(readFile(out), "first arg|second|");

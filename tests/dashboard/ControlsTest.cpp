@@ -82,7 +82,8 @@ TEST_F(ControlBar, TargetFollowsTheMeasuredMouseUntilPicked) {
 
   h.click(ui, selector());
   const std::string list = h.text(ui);
-  for (const char* rate : {"125 Hz", "250 Hz", "500 Hz", "1000 Hz", "2000 Hz", "4000 Hz", "8000 Hz"})
+  for (const char* rate :
+       {"125 Hz", "250 Hz", "500 Hz", "1000 Hz", "2000 Hz", "4000 Hz", "8000 Hz"})
     EXPECT_NE(list.find(rate), std::string::npos) << rate;
   h.click(ui, h.comboEntry(2));
   ui.stats.baselineHz = 8000;

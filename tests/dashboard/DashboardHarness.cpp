@@ -107,8 +107,12 @@ std::vector<Box> Harness::boxesOf(ImU32 col) const {
   for (const ImDrawCmd& cmd : dl.CmdBuffer) {
     for (unsigned e = 0; e + 2 < cmd.ElemCount; e += 3) {
       int v[3];
-      for (int k = 0; k < 3; ++k) v[k] = static_cast<int>(cmd.VtxOffset + dl.IdxBuffer[static_cast<int>(cmd.IdxOffset + e) + k]);
-      if (dl.VtxBuffer[v[0]].col != col || dl.VtxBuffer[v[1]].col != col || dl.VtxBuffer[v[2]].col != col) continue;
+      for (int k = 0; k < 3; ++k)
+        v[k] =
+            static_cast<int>(cmd.VtxOffset + dl.IdxBuffer[static_cast<int>(cmd.IdxOffset + e) + k]);
+      if (dl.VtxBuffer[v[0]].col != col || dl.VtxBuffer[v[1]].col != col ||
+          dl.VtxBuffer[v[2]].col != col)
+        continue;
       for (int k = 0; k < 3; ++k) used[static_cast<size_t>(v[k])] = true;
       parent[static_cast<size_t>(findRoot(parent, v[1]))] = findRoot(parent, v[0]);
       parent[static_cast<size_t>(findRoot(parent, v[2]))] = findRoot(parent, v[0]);
@@ -127,7 +131,8 @@ std::vector<Box> Harness::boxesOf(ImU32 col) const {
     box.min = ImVec2(std::min(box.min.x, p.x), std::min(box.min.y, p.y));
     box.max = ImVec2(std::max(box.max.x, p.x), std::max(box.max.y, p.y));
   }
-  std::sort(boxes.begin(), boxes.end(), [](const Box& a, const Box& b) { return a.min.x < b.min.x; });
+  std::sort(boxes.begin(), boxes.end(),
+            [](const Box& a, const Box& b) { return a.min.x < b.min.x; });
   return boxes;
 }
 
@@ -146,8 +151,9 @@ ImVec2 Harness::comboEntry(int n) const {
   if (!popup || !popup->Active) return ImVec2(-1, -1);
   const ImGuiStyle& style = ImGui::GetStyle();
   const float row = popup->FontRefSize + style.ItemSpacing.y;
-  return ImVec2(popup->Pos.x + popup->Size.x * 0.5f,
-                popup->Pos.y + style.WindowPadding.y + row * static_cast<float>(n) + popup->FontRefSize * 0.5f);
+  return ImVec2(popup->Pos.x + popup->Size.x * 0.5f, popup->Pos.y + style.WindowPadding.y +
+                                                         row * static_cast<float>(n) +
+                                                         popup->FontRefSize * 0.5f);
 }
 
 float Harness::lineHeight() {

@@ -30,7 +30,8 @@ TEST(HistogramBars, AmberFromOneAndAHalfBaselines) {
   } cases[] = {{1000, 100, 15}, {125, 20, 10}};  // limits 15 and 9.375
   for (const auto& c : cases) {
     Harness h;
-    const std::string text = h.text(withHistogram(c.baselineUs, c.binWidthUs, std::vector<uint32_t>(25, 5)));
+    const std::string text =
+        h.text(withHistogram(c.baselineUs, c.binWidthUs, std::vector<uint32_t>(25, 5)));
     EXPECT_EQ(h.boxesOf(kCyanBar).size(), c.cyan);
     EXPECT_EQ(h.boxesOf(kAmberBar).size(), 25 - c.cyan);
     EXPECT_EQ(text.find("采样中"), std::string::npos);
@@ -54,7 +55,8 @@ TEST(HistogramBars, HeightsScaleToThePeakWithAOnePixelFloor) {
 TEST(HistogramBars, NoHistogramShowsSampling) {
   Harness h;
   EXPECT_NE(h.text(withHistogram(1000, 100, {})).find("采样中…"), std::string::npos);
-  EXPECT_NE(h.text(withHistogram(0, 100, std::vector<uint32_t>(25, 5))).find("采样中…"), std::string::npos);
+  EXPECT_NE(h.text(withHistogram(0, 100, std::vector<uint32_t>(25, 5))).find("采样中…"),
+            std::string::npos);
   EXPECT_FALSE(h.hasColour(kCyanBar));
 }
 
@@ -106,7 +108,8 @@ TEST(QualityCard, ShowsItsFourRows) {
   UiState ui;
   ui.stats = quality(20, 0.001f, 0.98f);
   const std::string text = h.text(ui);
-  for (const char* s : {"基准间隔", "1.000 ms  (1000 Hz)", "抖动", "±0.020 ms", "异常间隔", "0.10%  (3)", "稳定性", "98.0%"})
+  for (const char* s : {"基准间隔", "1.000 ms  (1000 Hz)", "抖动", "±0.020 ms", "异常间隔",
+                        "0.10%  (3)", "稳定性", "98.0%"})
     EXPECT_NE(text.find(s), std::string::npos) << s;
 }
 

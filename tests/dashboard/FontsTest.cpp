@@ -24,7 +24,8 @@ const char* systemFont(const std::vector<const char*>& candidates) {
   return nullptr;
 }
 
-FontConfig config(std::vector<const char*> cjk, std::vector<const char*> sym, int fontNo = 0, int symbolNo = 0) {
+FontConfig config(std::vector<const char*> cjk, std::vector<const char*> sym, int fontNo = 0,
+                  int symbolNo = 0) {
   FontConfig c;
   c.cjkFonts = std::move(cjk);
   c.symbolFonts = std::move(sym);
@@ -48,7 +49,12 @@ Loaded load(const FontConfig& c) {
   ImGui::CreateContext();
   ::testing::internal::CaptureStderr();
   init(c);
-  Loaded r{::testing::internal::GetCapturedStderr(), ImGui::GetIO().Fonts->Fonts.Size, 0, "", false, false};
+  Loaded r{::testing::internal::GetCapturedStderr(),
+           ImGui::GetIO().Fonts->Fonts.Size,
+           0,
+           "",
+           false,
+           false};
   const Fonts& f = fonts();
   r.allHandles = f.huge && f.large && f.body && f.small;
   if (f.body) {
@@ -80,7 +86,8 @@ TEST(DashboardFonts, FirstReadableCjkCandidateGivesAllFourFonts) {
   const char* cjk = systemFont(platform.cjkFonts);
   const char* sym = systemFont(platform.symbolFonts);
   if (!cjk || !sym) GTEST_SKIP() << "no CJK or symbol font on this machine";
-  const Loaded r = load(config({kMissing, kMissing, cjk}, {kMissing, sym}, platform.fontNo, platform.symbolFontNo));
+  const Loaded r = load(
+      config({kMissing, kMissing, cjk}, {kMissing, sym}, platform.fontNo, platform.symbolFontNo));
   EXPECT_EQ(r.stderrText, "");
   EXPECT_EQ(r.fontCount, 4);
   EXPECT_TRUE(r.allHandles);
@@ -120,7 +127,8 @@ TEST(DashboardFonts, PlatformFontsDrawChinese) {
   testing::Harness h(ImVec2(1280, 820), platformFontConfig());
   ASSERT_NE(fonts().small, nullptr);
   EXPECT_TRUE(fonts().small->IsGlyphInFont(0x7387));  // 率
-  EXPECT_TRUE(fonts().small->IsGlyphInFont(0x26A0));  // ⚠, from the symbol font if the CJK font lacks it
+  EXPECT_TRUE(
+      fonts().small->IsGlyphInFont(0x26A0));  // ⚠, from the symbol font if the CJK font lacks it
   UiState ui;
   ui.testState = 1;
   EXPECT_NE(h.text(ui).find("测试中"), std::string::npos);

@@ -52,7 +52,8 @@ class DashboardBanner : public ::testing::Test {
     UiState ui;
     ui.alert.title = "缺少权限";
     if (detail) ui.alert.detail = "请授予权限";
-    for (int i = 0; i < actions; ++i) ui.alert.actions.push_back({PlatformActionKind::OpenUrl, "打开设置", "x"});
+    for (int i = 0; i < actions; ++i)
+      ui.alert.actions.push_back({PlatformActionKind::OpenUrl, "打开设置", "x"});
     return ui;
   }
   testing::Box banner(const UiState& ui) {
@@ -79,7 +80,8 @@ TEST_F(DashboardBanner, HeightGrowsWithDetailAndButtons) {
 TEST_F(DashboardBanner, IsWideEnoughForItsButtons) {
   const UiState ui = withAlert(false, 2);
   const testing::Box b = banner(ui);
-  const std::vector<testing::Box> buttons = h.boxesOf(ImGui::GetColorU32(ImVec4(0.42f, 0.16f, 0.16f, 1.0f)));
+  const std::vector<testing::Box> buttons =
+      h.boxesOf(ImGui::GetColorU32(ImVec4(0.42f, 0.16f, 0.16f, 1.0f)));
   ASSERT_EQ(buttons.size(), 2u);
   EXPECT_FLOAT_EQ(buttons[1].min.x - buttons[0].max.x, 10.0f);
   EXPECT_FLOAT_EQ(b.width(), buttons[0].width() + buttons[1].width() + 10 + 36);
@@ -97,7 +99,8 @@ TEST_F(DashboardBanner, PushesTheGridDownByItsHeightPlus14) {
 TEST_F(DashboardBanner, AButtonClickReportsItsIndexOnly) {
   const UiState ui = withAlert(true, 2);
   h.frame(ui);
-  const std::vector<testing::Box> buttons = h.boxesOf(ImGui::GetColorU32(ImVec4(0.42f, 0.16f, 0.16f, 1.0f)));
+  const std::vector<testing::Box> buttons =
+      h.boxesOf(ImGui::GetColorU32(ImVec4(0.42f, 0.16f, 0.16f, 1.0f)));
   ASSERT_EQ(buttons.size(), 2u);
   const UiActions a = h.click(ui, buttons[1].centre());
   EXPECT_EQ(a.alertAction, 1);

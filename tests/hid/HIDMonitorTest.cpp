@@ -19,8 +19,8 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 VirtualDeviceSetup mouse(const std::string& product, int32_t openResult = kIOReturnSuccess,
-                        const std::string& manufacturer = "Acme",
-                        const std::string& transport = "USB") {
+                         const std::string& manufacturer = "Acme",
+                         const std::string& transport = "USB") {
   VirtualDeviceSetup setup;
   setup.properties.product = product;
   setup.properties.manufacturer = manufacturer;
@@ -220,7 +220,8 @@ TEST_F(MonitorTest, OpenFailureIsRecordedAndClearedByALaterSuccess) {
   add(mouse("Locked", kIOReturnNotPermitted));
   error = monitor.getLastError();
   EXPECT_EQ(error.status, HIDStatus::PermissionDenied);
-  EXPECT_EQ(error.message, "IOHIDDeviceOpen failed: 0xE00002E2 (kIOReturnNotPermitted (缺少输入监控权限))");
+  EXPECT_EQ(error.message,
+            "IOHIDDeviceOpen failed: 0xE00002E2 (kIOReturnNotPermitted (缺少输入监控权限))");
 }
 
 TEST_F(MonitorTest, ReportErrorsAreLatchedAndIgnoredCodesSkipped) {

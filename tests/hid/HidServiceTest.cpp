@@ -2,14 +2,13 @@
 // frame assembly, the property mappings, the event loop, and the evdev
 // reader on a pipe.
 
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/epoll.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <ctime>
 #include <future>
 #include <thread>
@@ -64,10 +63,16 @@ TEST(DeviceTextTest, DecodesUdevEscapes) {
 
 TEST(DeviceTextTest, KeepsValidUtf8AndCutsAtACharacterBoundary) {
   EXPECT_EQ(cleanDeviceText("  Pro Mouse\n"), "Pro Mouse");
-  EXPECT_EQ(cleanDeviceText("A\xFF" "B"), "A\xEF\xBF\xBD" "B");
+  EXPECT_EQ(cleanDeviceText("A\xFF"
+                            "B"),
+            "A\xEF\xBF\xBD"
+            "B");
   EXPECT_EQ(cleanDeviceText("\xC0\xAF"), "\xEF\xBF\xBD\xEF\xBF\xBD");  // overlong '/'
   EXPECT_EQ(cleanDeviceText("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");  // surrogate
-  EXPECT_EQ(cleanDeviceText("a\x01" "b"), "a\xEF\xBF\xBD" "b");
+  EXPECT_EQ(cleanDeviceText("a\x01"
+                            "b"),
+            "a\xEF\xBF\xBD"
+            "b");
   EXPECT_EQ(cleanDeviceText("\xE9\xBC"), "\xEF\xBF\xBD\xEF\xBF\xBD");  // cut sequence
 
   std::string name = "a";
@@ -99,9 +104,9 @@ TEST(EvdevFrameAssemblerTest, DroppedEventsDiscardTheFrameUpToTheNextReport) {
   EvdevFrameAssembler a;
   a.setTarget(c.buffer.data(), c.buffer.size(), &Collector::callback, &c, nullptr);
   const std::vector<input_event> events = {
-      ev(EV_REL, REL_X, 1, 1000),     ev(EV_SYN, SYN_DROPPED, 0, 1500),
-      ev(EV_REL, REL_X, 9, 1700),     ev(EV_SYN, SYN_REPORT, 0, 1700),  // incomplete, discarded
-      ev(EV_REL, REL_X, 2, 2000),     ev(EV_SYN, SYN_REPORT, 0, 2000)};
+      ev(EV_REL, REL_X, 1, 1000), ev(EV_SYN, SYN_DROPPED, 0, 1500),
+      ev(EV_REL, REL_X, 9, 1700), ev(EV_SYN, SYN_REPORT, 0, 1700),  // incomplete, discarded
+      ev(EV_REL, REL_X, 2, 2000), ev(EV_SYN, SYN_REPORT, 0, 2000)};
   a.feed(events.data(), events.size(), 0);
   ASSERT_EQ(c.reports.size(), 2u);
   EXPECT_EQ(c.reports[0].result, kIOReturnOverrun);

@@ -2,13 +2,12 @@
 // test runs with libumockdev's preload library, which redirects /sys, /dev
 // and the udev netlink socket into a testbed built here.
 
-#include <gtest/gtest.h>
-#include <umockdev.h>
-
-#include <linux/capability.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
+#include <linux/capability.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <umockdev.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -196,7 +195,8 @@ void UmockdevTest::replay(int frames, int rateHz) {
   addFile("usb-mouse.umockdev");
   GError* error = nullptr;
   const std::string events = writeMotionEvents(frames, rateHz);
-  ASSERT_TRUE(umockdev_testbed_load_evemu_events(testbed, "/dev/input/event7", events.c_str(), &error))
+  ASSERT_TRUE(
+      umockdev_testbed_load_evemu_events(testbed, "/dev/input/event7", events.c_str(), &error))
       << (error ? error->message : "");
   std::remove(events.c_str());  // loaded into the testbed's script by now
   startMonitor(/*monitoring=*/true);

@@ -1,5 +1,3 @@
-#include "intake/ReportCapture.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,6 +6,7 @@
 #include <string>
 
 #include "TestFiles.h"
+#include "intake/ReportCapture.h"
 
 namespace {
 
@@ -51,12 +50,11 @@ class CaptureTest : public ::testing::Test {
   char* consoleText_ = nullptr;
   size_t consoleSize_ = 0;
   std::FILE* console_ = open_memstream(&consoleText_, &consoleSize_);
-  ReportCapture capture{
-      [this](const char* name) -> const char* {
-        auto it = env.find(name);
-        return it == env.end() ? nullptr : it->second.c_str();
-      },
-      [this] { return ReportCapture::Clock::time_point(now); }, console_};
+  ReportCapture capture{[this](const char* name) -> const char* {
+                          auto it = env.find(name);
+                          return it == env.end() ? nullptr : it->second.c_str();
+                        },
+                        [this] { return ReportCapture::Clock::time_point(now); }, console_};
 };
 
 // --- file format and hash ---------------------------------------------------
@@ -142,8 +140,7 @@ struct SecondsCase {
   double seconds;
 };
 
-class CaptureSecondsTest : public CaptureTest,
-                           public ::testing::WithParamInterface<SecondsCase> {};
+class CaptureSecondsTest : public CaptureTest, public ::testing::WithParamInterface<SecondsCase> {};
 
 TEST_P(CaptureSecondsTest, ParsesTheLeadingNumberOrFallsBack) {
   start(GetParam().text);

@@ -1,11 +1,10 @@
-#include "intake/ReportRouter.h"
-
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "TestFiles.h"
 #include "intake/ReportCapture.h"
+#include "intake/ReportRouter.h"
 
 // Which reports pass the router, and in what order they reach the capture and
 // the callback. The trace lines are checked in child processes (TraceProcessTest).
@@ -36,11 +35,10 @@ class RouterTest : public ::testing::Test {
   TempDir dir;
   std::string out = dir.file("capture.csv");
   std::FILE* console = std::fopen("/dev/null", "w");
-  ReportCapture capture{
-      [this](const char* name) -> const char* {
-        return std::string(name) == "TAVO_CAPTURE" ? out.c_str() : nullptr;
-      },
-      [] { return Clock::time_point(1000s); }, console};
+  ReportCapture capture{[this](const char* name) -> const char* {
+                          return std::string(name) == "TAVO_CAPTURE" ? out.c_str() : nullptr;
+                        },
+                        [] { return Clock::time_point(1000s); }, console};
   ReportRouter router;
   int selected = 0, other = 0;
   const unsigned char report[3] = {'a', 'b', 'c'};

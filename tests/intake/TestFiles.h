@@ -13,7 +13,8 @@
 class TempDir {
  public:
   TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "quillmark-intake-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "quillmark-intake-XXXXXX").string();
     path_ = ::mkdtemp(pattern.data()) ? pattern : std::string();
   }
   ~TempDir() {

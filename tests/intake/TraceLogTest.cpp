@@ -1,15 +1,13 @@
-#include "hid/HidDebugLog.h"
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
 
 #include "TestFiles.h"
+#include "hid/HidDebugLog.h"
 
 // The trace line format and the safety of the append, on private paths. The
 // fixed paths under /tmp are exercised by TraceProcessTest in child processes.
@@ -18,8 +16,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-bool writeLineTo(const std::string& path, std::chrono::nanoseconds elapsed, const char* format,
-                 ...) __attribute__((format(printf, 3, 4)));
+bool writeLineTo(const std::string& path, std::chrono::nanoseconds elapsed, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
 bool writeLineTo(const std::string& path, std::chrono::nanoseconds elapsed, const char* format,
                  ...) {
   va_list args;
@@ -63,7 +61,7 @@ TEST(TraceFile, IsCreatedPrivate) {
   TempDir dir;
   const std::string log = dir.file("trace.log");
   ASSERT_TRUE(append(log, "a\n"));
-  struct stat st{};
+  struct stat st {};
   ASSERT_EQ(::stat(log.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
 }

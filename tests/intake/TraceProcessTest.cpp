@@ -3,12 +3,11 @@
 // and the log are shared by the whole machine: CTest runs these under a
 // resource lock, and every test leaves /tmp as it found it.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <regex>
@@ -27,7 +26,7 @@ namespace {
 class TraceSandbox {
  public:
   explicit TraceSandbox(bool switchOn) {
-    struct stat st{};
+    struct stat st {};
     const bool switchExists = ::lstat(kTraceSwitchPath, &st) == 0;
     if (switchOn && !switchExists) {
       const int fd = ::open(kTraceSwitchPath, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
@@ -54,7 +53,7 @@ class TraceSandbox {
   ~TraceSandbox() {
     if (createdSwitch_) ::unlink(kTraceSwitchPath);
     if (!skip.empty()) return;
-    struct stat st{};
+    struct stat st {};
     if (!logExisted_) {
       if (::lstat(kTraceLogPath, &st) == 0 && S_ISREG(st.st_mode)) ::unlink(kTraceLogPath);
       return;
@@ -98,8 +97,8 @@ int runProbe(const char* scenario) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-#define SANDBOX(name, switchOn)         \
-  TraceSandbox name(switchOn);          \
+#define SANDBOX(name, switchOn) \
+  TraceSandbox name(switchOn);  \
   if (!name.skip.empty()) GTEST_SKIP() << name.skip
 
 const std::regex kPrefix(R"(^\[[ 0-9]{5}\.[0-9]{3}\] )");

@@ -73,7 +73,8 @@ PlatformAlert permissionAlert() {
   PlatformAlert a;
   a.title = "缺少「输入监控」权限 — 无法读取鼠标报告，回报率将恒为 0";
   a.detail = "按说明页安装 udev 规则或加入 input 组，然后重启本程序（权限在进程内缓存）";
-  a.actions.push_back({PlatformActionKind::OpenUrl, "打开「输入监控」设置", "file:///usr/share/doc/quillmark/permission.html"});
+  a.actions.push_back({PlatformActionKind::OpenUrl, "打开「输入监控」设置",
+                       "file:///usr/share/doc/quillmark/permission.html"});
   a.actions.push_back({PlatformActionKind::Relaunch, "重启应用", ""});
   return a;
 }
@@ -113,7 +114,8 @@ UiState runningState(float rateHz) {
   s.history.resize(600);
   for (size_t i = 0; i < s.history.size(); ++i) {
     float v = rateHz * (1.0f + 0.004f * noise.next());
-    if (i == 180 || i == 181) v = rateHz * 0.86f;  // a short dip, as when the mouse stops for a moment
+    if (i == 180 || i == 181)
+      v = rateHz * 0.86f;  // a short dip, as when the mouse stops for a moment
     s.history[i] = v;
   }
   s.currentHz = s.history.back();

@@ -1,9 +1,9 @@
 #pragma once
 
+#include <imgui.h>
+
 #include <string>
 #include <vector>
-
-#include <imgui.h>
 
 #include "dashboard/Dashboard.h"
 

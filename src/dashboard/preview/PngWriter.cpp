@@ -48,7 +48,8 @@ std::vector<uint8_t> zlibStored(const std::vector<uint8_t>& raw) {
     z.push_back(static_cast<uint8_t>(len >> 8));
     z.push_back(static_cast<uint8_t>(~len & 0xFF));
     z.push_back(static_cast<uint8_t>((~len >> 8) & 0xFF));
-    z.insert(z.end(), raw.begin() + static_cast<long>(pos), raw.begin() + static_cast<long>(pos + len));
+    z.insert(z.end(), raw.begin() + static_cast<long>(pos),
+             raw.begin() + static_cast<long>(pos + len));
     pos += len;
   } while (pos < raw.size());
   uint32_t a = 1, b = 0;

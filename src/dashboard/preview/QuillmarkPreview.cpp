@@ -4,7 +4,9 @@
 //
 //   quillmark-preview [output-directory] [fixture-name ...]
 #include <GLFW/glfw3.h>
+// glext.h needs the GL types that glfw3.h brings in first.
 #include <GL/glext.h>
+
 #include <imgui.h>
 #include <imgui_impl_opengl3.h>
 
@@ -33,21 +35,27 @@ struct FboGl {
   PFNGLCHECKFRAMEBUFFERSTATUSPROC checkFramebufferStatus;
 
   bool load() {
-    genFramebuffers = reinterpret_cast<PFNGLGENFRAMEBUFFERSPROC>(glfwGetProcAddress("glGenFramebuffers"));
-    bindFramebuffer = reinterpret_cast<PFNGLBINDFRAMEBUFFERPROC>(glfwGetProcAddress("glBindFramebuffer"));
-    deleteFramebuffers = reinterpret_cast<PFNGLDELETEFRAMEBUFFERSPROC>(glfwGetProcAddress("glDeleteFramebuffers"));
-    genRenderbuffers = reinterpret_cast<PFNGLGENRENDERBUFFERSPROC>(glfwGetProcAddress("glGenRenderbuffers"));
-    bindRenderbuffer = reinterpret_cast<PFNGLBINDRENDERBUFFERPROC>(glfwGetProcAddress("glBindRenderbuffer"));
+    genFramebuffers =
+        reinterpret_cast<PFNGLGENFRAMEBUFFERSPROC>(glfwGetProcAddress("glGenFramebuffers"));
+    bindFramebuffer =
+        reinterpret_cast<PFNGLBINDFRAMEBUFFERPROC>(glfwGetProcAddress("glBindFramebuffer"));
+    deleteFramebuffers =
+        reinterpret_cast<PFNGLDELETEFRAMEBUFFERSPROC>(glfwGetProcAddress("glDeleteFramebuffers"));
+    genRenderbuffers =
+        reinterpret_cast<PFNGLGENRENDERBUFFERSPROC>(glfwGetProcAddress("glGenRenderbuffers"));
+    bindRenderbuffer =
+        reinterpret_cast<PFNGLBINDRENDERBUFFERPROC>(glfwGetProcAddress("glBindRenderbuffer"));
     renderbufferStorage =
         reinterpret_cast<PFNGLRENDERBUFFERSTORAGEPROC>(glfwGetProcAddress("glRenderbufferStorage"));
-    framebufferRenderbuffer =
-        reinterpret_cast<PFNGLFRAMEBUFFERRENDERBUFFERPROC>(glfwGetProcAddress("glFramebufferRenderbuffer"));
+    framebufferRenderbuffer = reinterpret_cast<PFNGLFRAMEBUFFERRENDERBUFFERPROC>(
+        glfwGetProcAddress("glFramebufferRenderbuffer"));
     deleteRenderbuffers =
         reinterpret_cast<PFNGLDELETERENDERBUFFERSPROC>(glfwGetProcAddress("glDeleteRenderbuffers"));
-    checkFramebufferStatus =
-        reinterpret_cast<PFNGLCHECKFRAMEBUFFERSTATUSPROC>(glfwGetProcAddress("glCheckFramebufferStatus"));
-    return genFramebuffers && bindFramebuffer && deleteFramebuffers && genRenderbuffers && bindRenderbuffer &&
-           renderbufferStorage && framebufferRenderbuffer && deleteRenderbuffers && checkFramebufferStatus;
+    checkFramebufferStatus = reinterpret_cast<PFNGLCHECKFRAMEBUFFERSTATUSPROC>(
+        glfwGetProcAddress("glCheckFramebufferStatus"));
+    return genFramebuffers && bindFramebuffer && deleteFramebuffers && genRenderbuffers &&
+           bindRenderbuffer && renderbufferStorage && framebufferRenderbuffer &&
+           deleteRenderbuffers && checkFramebufferStatus;
   }
 };
 
@@ -135,7 +143,8 @@ bool wanted(const std::string& name, int argc, char** argv) {
 int main(int argc, char** argv) {
   const std::string dir = argc > 1 ? argv[1] : ".";
   if (!glfwInit()) {
-    std::fprintf(stderr, "quillmark-preview: GLFW cannot start (is there a display? try xvfb-run)\n");
+    std::fprintf(stderr,
+                 "quillmark-preview: GLFW cannot start (is there a display? try xvfb-run)\n");
     return 1;
   }
   glfwWindowHint(GLFW_CONTEXT_VERSION_MAJOR, 3);

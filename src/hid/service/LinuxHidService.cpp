@@ -309,24 +309,35 @@ class LinuxManager : public Manager {
 int32_t ioReturnFromErrno(int err) {
   switch (err) {
     case EACCES:
-    case EPERM: return kIOReturnNotPermitted;
-    case EBUSY: return kIOReturnExclusiveAccess;
+    case EPERM:
+      return kIOReturnNotPermitted;
+    case EBUSY:
+      return kIOReturnExclusiveAccess;
     case ENOENT:
     case ENODEV:
-    case ENXIO: return kIOReturnNotFound;
-    default: return kIOReturnError;
+    case ENXIO:
+      return kIOReturnNotFound;
+    default:
+      return kIOReturnError;
   }
 }
 
 std::string transportFromBusType(unsigned busType) {
   switch (busType) {
-    case BUS_USB: return "USB";
-    case BUS_BLUETOOTH: return "Bluetooth";
-    case BUS_I2C: return "I2C";
-    case BUS_SPI: return "SPI";
-    case BUS_I8042: return "PS/2";
-    case BUS_VIRTUAL: return "Virtual";
-    default: return "";
+    case BUS_USB:
+      return "USB";
+    case BUS_BLUETOOTH:
+      return "Bluetooth";
+    case BUS_I2C:
+      return "I2C";
+    case BUS_SPI:
+      return "SPI";
+    case BUS_I8042:
+      return "PS/2";
+    case BUS_VIRTUAL:
+      return "Virtual";
+    default:
+      return "";
   }
 }
 

@@ -120,8 +120,8 @@ void VirtualDevice::registerInputReportCallback(uint8_t* buffer, size_t size,
   startTimer();
 }
 
-void VirtualDevice::deliver(int32_t result, uint32_t reportId, const uint8_t* bytes,
-                            size_t length, uint64_t hostTime) {
+void VirtualDevice::deliver(int32_t result, uint32_t reportId, const uint8_t* bytes, size_t length,
+                            uint64_t hostTime) {
   if (!opened_ || target_.callback == nullptr) return;
   const size_t n = std::min(length, target_.size);
   if (n > 0) std::copy(bytes, bytes + n, target_.buffer);
