@@ -13,6 +13,7 @@
 #include <system_error>
 #include <thread>
 
+#include "QuillmarkVersion.h"
 #include "app/FramePacer.h"
 #include "app/KeyShortcuts.h"
 #include "app/PlatformActions.h"
@@ -24,8 +25,6 @@
 #include "dashboard/FontConfig.h"
 
 namespace {
-
-constexpr const char* kVersion = "v1.0.1 (2026-10-09)";
 
 std::string s_glfwError = "unknown error";
 GlfwKeyFn s_imguiKeyCallback = nullptr;
@@ -169,7 +168,7 @@ int main(int argc, char** argv) {
   glfwShowWindow(window);
   glfwFocusWindow(window);
 
-  std::fprintf(stderr, "[版本] %s\n", kVersion);
+  std::fprintf(stderr, "[版本] %s\n", quillmark::kVersionLine);
   checkPermission();
   g_monitor.setReportCallback(
       [](std::chrono::steady_clock::time_point t) { g_analyzer.addTimestamp(t); });

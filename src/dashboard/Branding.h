@@ -1,8 +1,10 @@
 #pragma once
 
+#include "QuillmarkVersion.h"
+
 namespace dashboard {
 
-inline constexpr const char* kVersionText = "v1.0.1";
+using quillmark::kVersionText;
 inline constexpr const char* kStudioName = "VARDEN WORKS";
 // The one address the studio link opens.
 inline constexpr const char* kStudioUrl = "https://varden.works/";
