@@ -55,14 +55,14 @@ void PollingAnalyzer::addTimestamp(TimePoint t) {
   if (t < now - kStaleLimit || t > now) t = now;
 
   std::lock_guard lock(mutex);
-  if (hasLastTimestamp) {
+  if (dropGapOpen) {
     if (t < lastTimestamp) t = lastTimestamp;
-    const float intervalUs = static_cast<float>((t - lastTimestamp).count()) / 1000.0f;
-    if (intervalUs >= kMinIntervalUs && intervalUs <= kMaxIntervalUs) {
-      intervalsUs.push_back(intervalUs);
-      if (intervalsUs.size() > kIntervalCapacity) intervalsUs.pop_front();
-    }
+    closeDropGapLocked(t);
+  } else if (hasLastTimestamp) {
+    if (t < lastTimestamp) t = lastTimestamp;
+    noteIntervalLocked(t);
   }
+  ++reportCount;
   lastTimestamp = t;
   hasLastTimestamp = true;
   timestamps.push_back(t);
@@ -70,6 +70,37 @@ void PollingAnalyzer::addTimestamp(TimePoint t) {
   // without bound. Timestamps never decrease and never exceed a later
   // update()'s clock, so whatever is dropped here update() would drop too.
   while (t - timestamps.front() > kRateWindow) timestamps.pop_front();
+}
+
+void PollingAnalyzer::noteIntervalLocked(TimePoint t) {
+  const float intervalUs = static_cast<float>((t - lastTimestamp).count()) / 1000.0f;
+  if (intervalUs >= kMinIntervalUs && intervalUs <= kMaxIntervalUs) {
+    intervalsUs.push_back(intervalUs);
+    if (intervalsUs.size() > kIntervalCapacity) intervalsUs.pop_front();
+    lastIntervalUs = intervalUs;
+  }
+  // A gap longer than the activity timeout is the mouse at rest, not a stall.
+  if (t - lastTimestamp <= kActivityTimeout) {
+    longestIntervalUs = std::max(longestIntervalUs, intervalUs);
+  }
+}
+
+// The reports lost in the gap are estimated from the baseline interval (or,
+// before there is one, the newest interval).
+void PollingAnalyzer::closeDropGapLocked(TimePoint t) {
+  dropGapOpen = false;
+  const float gapUs = static_cast<float>((t - lastTimestamp).count()) / 1000.0f;
+  const float stepUs = baselineUs > 0.0f ? baselineUs : lastIntervalUs;
+  if (stepUs <= 0.0f || t - lastTimestamp > kActivityTimeout) return;
+  const auto lost = static_cast<int64_t>(std::lround(gapUs / stepUs - 1.0f));
+  if (lost > 0) kernelDroppedReports += lost;
+}
+
+void PollingAnalyzer::noteKernelDrop() {
+  std::lock_guard lock(mutex);
+  ++kernelDrops;
+  // With no report before it, there is no gap to estimate.
+  dropGapOpen = hasLastTimestamp;
 }
 
 void PollingAnalyzer::update() {
@@ -127,6 +158,12 @@ void PollingAnalyzer::reset() {
   rateCount = 0;
   statsValid = false;
   hasLastTimestamp = false;
+  reportCount = 0;
+  longestIntervalUs = 0.0f;
+  lastIntervalUs = 0.0f;
+  kernelDrops = 0;
+  kernelDroppedReports = 0;
+  dropGapOpen = false;
   const TimePoint now = nowFn();
   lastHistorySample = now;
   statsStart = now;
@@ -152,6 +189,10 @@ PollingStats PollingAnalyzer::getStats() const {
   stats.stability = stability;
   stats.anomalyCount = anomalyCount;
   stats.anomalyRatio = anomalyRatio;
+  stats.reportCount = reportCount;
+  stats.longestIntervalUs = longestIntervalUs;
+  stats.kernelDrops = kernelDrops;
+  stats.kernelDroppedReports = kernelDroppedReports;
   return stats;
 }
 

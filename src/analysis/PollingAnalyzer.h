@@ -32,6 +32,11 @@ class PollingAnalyzer {
 
   // Records one report; called on the thread that receives reports.
   void addTimestamp(TimePoint t);
+  // The kernel lost reports of the mouse (its buffer overflowed) after the
+  // last addTimestamp(): the next report starts a new chain of intervals, so
+  // the gap is counted as lost reports instead of becoming one long interval.
+  // Same thread as addTimestamp().
+  void noteKernelDrop();
   // Advances the rate window, statistics, history and (at most every 200 ms)
   // the diagnostics. Main thread, once per frame.
   void update();
@@ -41,6 +46,9 @@ class PollingAnalyzer {
 
  private:
   friend struct PollingAnalyzerProbe;  // white-box access for tests and benchmarks
+
+  void closeDropGapLocked(TimePoint t);
+  void noteIntervalLocked(TimePoint t);
 
   // Works on `scratch` without the lock; locks only to publish.
   void recomputeDiagnostics();
@@ -74,4 +82,10 @@ class PollingAnalyzer {
   int32_t anomalyCount = 0;
   float anomalyRatio = 0.0f;
   std::vector<uint32_t> histogram;  // kHistogramBins counts, or empty
+  int64_t reportCount = 0;
+  float longestIntervalUs = 0.0f;
+  float lastIntervalUs = 0.0f;  // the newest accepted interval
+  int64_t kernelDrops = 0;
+  int64_t kernelDroppedReports = 0;
+  bool dropGapOpen = false;  // a drop since lastTimestamp, waiting for the next report
 };

@@ -21,4 +21,10 @@ struct PollingStats {
   float stability = 0.0f;  // 0..1
   int32_t anomalyCount = 0;
   float anomalyRatio = 0.0f;  // fraction, not percent
+
+  // The whole test since the last reset.
+  int64_t reportCount = 0;           // reports received
+  float longestIntervalUs = 0.0f;    // longest gap while the mouse kept reporting (0: none yet)
+  int64_t kernelDrops = 0;           // kernel buffer overflows (SYN_DROPPED) of the selected mouse
+  int64_t kernelDroppedReports = 0;  // reports they cost, estimated from each gap
 };

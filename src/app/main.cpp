@@ -172,6 +172,7 @@ int main(int argc, char** argv) {
   checkPermission();
   g_monitor.setReportCallback(
       [](std::chrono::steady_clock::time_point t) { g_analyzer.addTimestamp(t); });
+  g_monitor.setKernelDropCallback([] { g_analyzer.noteKernelDrop(); });
   try {
     g_monitor.start();
   } catch (const std::system_error& e) {

@@ -293,6 +293,7 @@ void HIDMonitor::Impl::noteDroppedReport(DeviceContext& context) {
   const uint64_t count = context.droppedReports.fetch_add(1, std::memory_order_relaxed) + 1;
   hidDebugLog("drop: ctx=%p 内核缓冲区溢出 (SYN_DROPPED)，报告已丢失，累计=%llu",
               static_cast<void*>(&context), static_cast<unsigned long long>(count));
+  routeKernelDrop(&context);
 }
 
 void HIDMonitor::Impl::fixClockOffset() {
@@ -353,6 +354,10 @@ bool HIDMonitor::isMonitoring() const { return impl_->monitoring.load(std::memor
 void HIDMonitor::setReportCallback(
     std::function<void(std::chrono::steady_clock::time_point)> callback) {
   impl_->reportCallback = std::move(callback);
+}
+
+void HIDMonitor::setKernelDropCallback(std::function<void()> callback) {
+  impl_->kernelDropCallback = std::move(callback);
 }
 
 PermissionStatus HIDMonitor::permissionStatus() {

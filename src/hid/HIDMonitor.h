@@ -53,6 +53,9 @@ class HIDMonitor {
 
   // Install before start(); not synchronised with the HID thread.
   void setReportCallback(std::function<void(std::chrono::steady_clock::time_point)> callback);
+  // Called on the HID thread when the kernel lost reports (SYN_DROPPED) of the
+  // selected mouse while monitoring is on. Install before start().
+  void setKernelDropCallback(std::function<void()> callback);
 
   static PermissionStatus permissionStatus();
   static bool requestPermission();

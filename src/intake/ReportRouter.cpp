@@ -49,3 +49,10 @@ void ReportRouter::route(const void* context, unsigned int reportId, const unsig
 
   if (reportCallback) reportCallback(timestamp);
 }
+
+void ReportRouter::routeKernelDrop(const void* context) {
+  if (!monitoring.load(std::memory_order_relaxed)) return;
+  const void* selected = selectedContext.load(std::memory_order_acquire);
+  if (selected == nullptr || selected != context) return;
+  if (kernelDropCallback) kernelDropCallback();
+}

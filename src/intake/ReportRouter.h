@@ -21,6 +21,9 @@ class ReportRouter {
 
   void route(const void* context, unsigned int reportId, const unsigned char* report, size_t length,
              std::chrono::steady_clock::time_point timestamp);
+  // The kernel lost reports of `context`: passed on to the drop callback
+  // under the same rule as route() (a test runs and it is the selected mouse).
+  void routeKernelDrop(const void* context);
 
   // Written by the main thread, read per report without ordering.
   std::atomic<bool> monitoring{false};
@@ -30,6 +33,7 @@ class ReportRouter {
   std::atomic<int64_t> nextLatencyLogNs{0};
   // Installed before the HID thread starts; not changed while it runs.
   ReportCallback reportCallback;
+  std::function<void()> kernelDropCallback;
 
   // The capture that selected reports go to: the process-wide one unless a
   // test points the router at its own.

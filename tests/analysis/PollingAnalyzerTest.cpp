@@ -377,3 +377,48 @@ TEST_F(PollingAnalyzerTest, ReportsFromAnotherThreadWhileFramesRun) {
 }
 
 }  // namespace
+
+// --- kernel drops and the longest interval -----------------------------------
+
+// 1000 Hz for 1 s, the kernel loses 20 reports, 1000 Hz again: the gap is
+// counted as lost reports, never as an interval or an anomaly.
+TEST_F(PollingAnalyzerTest, KernelDropStartsANewChainAndCountsTheLostReports) {
+  const TimePoint last = reports(analyzer, T0, 1000, 1ms);
+  updateAt(analyzer, last);
+  analyzer.noteKernelDrop();
+  const TimePoint resume = last + 21ms;  // 20 reports lost
+  updateAt(analyzer, reports(analyzer, resume, 1000, 1ms));
+
+  const PollingStats s = analyzer.getStats();
+  EXPECT_EQ(Probe::intervals(analyzer), std::vector<float>(1998, 1000.0f));
+  EXPECT_EQ(s.anomalyCount, 0);
+  EXPECT_EQ(s.kernelDrops, 1);
+  EXPECT_EQ(s.kernelDroppedReports, 20);
+  EXPECT_FLOAT_EQ(s.longestIntervalUs, 1000.0f);
+  EXPECT_EQ(s.reportCount, 2000);
+}
+
+TEST_F(PollingAnalyzerTest, LongestIntervalShowsAStallButNotAMouseAtRest) {
+  TimePoint t = reports(analyzer, T0, 100, 1ms);
+  t = reports(analyzer, t + 30ms, 100, 1ms);  // a 30 ms stall
+  EXPECT_FLOAT_EQ(analyzer.getStats().longestIntervalUs, 30000.0f);
+  reports(analyzer, t + 2s, 10, 1ms);  // the mouse rested for 2 s
+  EXPECT_FLOAT_EQ(analyzer.getStats().longestIntervalUs, 30000.0f);
+
+  analyzer.noteKernelDrop();
+  analyzer.reset();
+  const PollingStats s = analyzer.getStats();
+  EXPECT_EQ(s.longestIntervalUs, 0.0f);
+  EXPECT_EQ(s.kernelDrops, 0);
+  EXPECT_EQ(s.kernelDroppedReports, 0);
+  EXPECT_EQ(s.reportCount, 0);
+}
+
+TEST_F(PollingAnalyzerTest, DropBeforeAnyReportCostsNoEstimate) {
+  analyzer.noteKernelDrop();
+  reports(analyzer, T0, 10, 1ms);
+  const PollingStats s = analyzer.getStats();
+  EXPECT_EQ(s.kernelDrops, 1);
+  EXPECT_EQ(s.kernelDroppedReports, 0);
+  EXPECT_EQ(Probe::intervals(analyzer).size(), 9u);
+}
