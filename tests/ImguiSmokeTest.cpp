@@ -5,6 +5,8 @@
 
 #include <cstdio>
 
+#include "HeadlessImgui.h"
+
 namespace {
 
 const char* firstExisting(std::initializer_list<const char*> paths) {
@@ -20,13 +22,8 @@ const char* firstExisting(std::initializer_list<const char*> paths) {
 }  // namespace
 
 TEST(ImguiSmoke, DrawsAFrameWithTheCjkFontWhenPresent) {
-  IMGUI_CHECKVERSION();
-  ImGui::CreateContext();
+  HeadlessImgui imgui;
   ImGuiIO& io = ImGui::GetIO();
-  io.IniFilename = nullptr;
-  io.BackendFlags |= ImGuiBackendFlags_RendererHasTextures;
-  io.DisplaySize = ImVec2(1180, 820);
-  io.DeltaTime = 1.0f / 60.0f;
 
   const char* cjk = firstExisting({"/usr/share/fonts/truetype/wqy/wqy-microhei.ttc",
                                    "/usr/share/fonts/opentype/noto/NotoSansCJK-Regular.ttc"});
@@ -53,5 +50,4 @@ TEST(ImguiSmoke, DrawsAFrameWithTheCjkFontWhenPresent) {
   if (font) {
     EXPECT_TRUE(font->IsGlyphInFont(0x7387));  // 率
   }
-  ImGui::DestroyContext();
 }

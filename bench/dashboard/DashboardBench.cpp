@@ -4,22 +4,18 @@
 #include <imgui.h>
 
 #include "Fixtures.h"
+#include "HeadlessImgui.h"
 #include "dashboard/Dashboard.h"
 
 namespace {
 
+// The dashboard with the machine's real fonts, headless.
 class Headless {
  public:
-  Headless() {
-    ImGui::CreateContext();
-    ImGuiIO& io = ImGui::GetIO();
-    io.IniFilename = nullptr;
-    io.BackendFlags |= ImGuiBackendFlags_RendererHasTextures;
-    io.DisplaySize = ImVec2(1280, 820);
-    io.DeltaTime = 1.0f / 60.0f;
-    dashboard::init(platformFontConfig());
-  }
-  ~Headless() { ImGui::DestroyContext(); }
+  Headless() { dashboard::init(platformFontConfig()); }
+
+ private:
+  HeadlessImgui imgui_{ImVec2(1280, 820)};
 };
 
 void frame(const dashboard::UiState& ui) {

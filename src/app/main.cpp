@@ -15,6 +15,7 @@
 
 #include "QuillmarkVersion.h"
 #include "app/FramePacer.h"
+#include "app/HiddenGlWindow.h"
 #include "app/KeyShortcuts.h"
 #include "app/PlatformActions.h"
 #include "app/ProcessLaunch.h"
@@ -50,12 +51,7 @@ std::optional<Rect> primaryWorkArea() {
 GLFWwindow* createWindow() {
   const std::optional<Rect> area = primaryWorkArea();
   const Rect first = area.value_or(kNoMonitorArea);
-  glfwWindowHint(GLFW_CONTEXT_VERSION_MAJOR, 3);
-  glfwWindowHint(GLFW_CONTEXT_VERSION_MINOR, 2);
-  glfwWindowHint(GLFW_OPENGL_PROFILE, GLFW_OPENGL_CORE_PROFILE);
-  glfwWindowHint(GLFW_OPENGL_FORWARD_COMPAT, GLFW_TRUE);
-  glfwWindowHint(GLFW_VISIBLE, GLFW_FALSE);
-  GLFWwindow* window = glfwCreateWindow(first.width, first.height, "Quillmark", nullptr, nullptr);
+  GLFWwindow* window = createHiddenGlWindow(first.width, first.height, "Quillmark");
   if (window == nullptr) return nullptr;
 
   FrameExtents frame;

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 #include <imgui.h>
 
+#include <memory>
 #include <vector>
 
+#include "HeadlessImgui.h"
 #include "ShellTestSupport.h"
 #include "dashboard/Dashboard.h"
 #include "dashboard/FontConfig.h"
@@ -16,14 +18,10 @@ class DrawUi : public ::testing::Test {
   // One context for the suite: drawUI's own statics live for the process,
   // so Dear ImGui time must keep running forward from test to test.
   static void SetUpTestSuite() {
-    ImGui::CreateContext();
-    ImGuiIO& io = ImGui::GetIO();
-    io.IniFilename = nullptr;
-    io.BackendFlags |= ImGuiBackendFlags_RendererHasTextures;
-    io.DisplaySize = ImVec2(1180, 820);
+    imgui_ = std::make_unique<HeadlessImgui>();
     dashboard::init(FontConfig{});
   }
-  static void TearDownTestSuite() { ImGui::DestroyContext(); }
+  static void TearDownTestSuite() { imgui_.reset(); }
 
   void SetUp() override {
     resetShell();
@@ -55,6 +53,7 @@ class DrawUi : public ::testing::Test {
     return at;
   }
 
+  static inline std::unique_ptr<HeadlessImgui> imgui_;
   double base_ = 0.0;
 };
 

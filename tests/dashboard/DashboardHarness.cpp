@@ -8,17 +8,14 @@
 
 namespace dashboard::testing {
 
-Harness::Harness(ImVec2 windowSize) : size_(windowSize) { setUp(FontConfig{}); }
+Harness::Harness(ImVec2 windowSize) : size_(windowSize), imgui_(windowSize) { setUp(FontConfig{}); }
 
-Harness::Harness(ImVec2 windowSize, const FontConfig& fonts) : size_(windowSize) { setUp(fonts); }
+Harness::Harness(ImVec2 windowSize, const FontConfig& fonts)
+    : size_(windowSize), imgui_(windowSize) {
+  setUp(fonts);
+}
 
 void Harness::setUp(const FontConfig& fonts) {
-  context_ = ImGui::CreateContext();
-  ImGuiIO& io = ImGui::GetIO();
-  io.IniFilename = nullptr;
-  io.BackendFlags |= ImGuiBackendFlags_RendererHasTextures;
-  io.DisplaySize = size_;
-  io.DeltaTime = 1.0f / 60.0f;
   dashboard::init(fonts);
   // Without anti-aliasing a filled shape's vertices are exactly its outline.
   ImGui::GetStyle().AntiAliasedFill = false;
@@ -28,8 +25,6 @@ void Harness::setUp(const FontConfig& fonts) {
   frame(UiState{});
   frame(UiState{});
 }
-
-Harness::~Harness() { ImGui::DestroyContext(context_); }
 
 UiActions Harness::frame(const UiState& ui) {
   ImGui::NewFrame();

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "HeadlessImgui.h"
 #include "dashboard/Dashboard.h"
 
 namespace dashboard::testing {
@@ -24,7 +25,6 @@ class Harness {
   // Without a FontConfig the dashboard runs on Dear ImGui's built-in font.
   explicit Harness(ImVec2 windowSize = ImVec2(1280, 820));
   Harness(ImVec2 windowSize, const FontConfig& fonts);
-  ~Harness();
   Harness(const Harness&) = delete;
   Harness& operator=(const Harness&) = delete;
 
@@ -52,7 +52,7 @@ class Harness {
  private:
   void setUp(const FontConfig& fonts);
   ImVec2 size_;
-  ImGuiContext* context_ = nullptr;
+  HeadlessImgui imgui_;
 };
 
 }  // namespace dashboard::testing

@@ -46,7 +46,7 @@ struct Loaded {
 };
 
 Loaded load(const FontConfig& c) {
-  ImGui::CreateContext();
+  HeadlessImgui imgui;
   ::testing::internal::CaptureStderr();
   init(c);
   Loaded r{::testing::internal::GetCapturedStderr(),
@@ -62,7 +62,6 @@ Loaded load(const FontConfig& c) {
     r.bodyName = f.body->Sources[0]->Name;
     r.defaultIsBody = ImGui::GetIO().FontDefault == f.body;
   }
-  ImGui::DestroyContext();
   return r;
 }
 

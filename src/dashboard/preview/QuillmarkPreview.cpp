@@ -17,6 +17,7 @@
 
 #include "Fixtures.h"
 #include "PngWriter.h"
+#include "app/HiddenGlWindow.h"
 #include "dashboard/Dashboard.h"
 #include "dashboard/DashboardState.h"
 
@@ -147,12 +148,7 @@ int main(int argc, char** argv) {
                  "quillmark-preview: GLFW cannot start (is there a display? try xvfb-run)\n");
     return 1;
   }
-  glfwWindowHint(GLFW_CONTEXT_VERSION_MAJOR, 3);
-  glfwWindowHint(GLFW_CONTEXT_VERSION_MINOR, 2);
-  glfwWindowHint(GLFW_OPENGL_PROFILE, GLFW_OPENGL_CORE_PROFILE);
-  glfwWindowHint(GLFW_OPENGL_FORWARD_COMPAT, GLFW_TRUE);
-  glfwWindowHint(GLFW_VISIBLE, GLFW_FALSE);
-  GLFWwindow* window = glfwCreateWindow(64, 64, "quillmark-preview", nullptr, nullptr);
+  GLFWwindow* window = createHiddenGlWindow(64, 64, "quillmark-preview");
   FboGl gl{};
   if (!window) {
     std::fprintf(stderr, "quillmark-preview: OpenGL is not supported.\n");
