@@ -56,18 +56,22 @@ void merge(UiActions& into, const UiActions& a) {
 
 }  // namespace
 
-UiActions Harness::click(const UiState& ui, ImVec2 pos) {
+void clickAt(ImVec2 pos, const std::function<void()>& frame) {
   ImGuiIO& io = ImGui::GetIO();
-  UiActions all;
   io.AddMousePosEvent(pos.x, pos.y);
-  merge(all, frame(ui));
+  frame();
   io.AddMouseButtonEvent(0, true);
-  merge(all, frame(ui));
+  frame();
   io.AddMouseButtonEvent(0, false);
-  merge(all, frame(ui));
+  frame();
   // Popups appear a frame later and are measured in their first frame.
-  merge(all, frame(ui));
-  merge(all, frame(ui));
+  frame();
+  frame();
+}
+
+UiActions Harness::click(const UiState& ui, ImVec2 pos) {
+  UiActions all;
+  clickAt(pos, [&] { merge(all, frame(ui)); });
   return all;
 }
 
@@ -132,16 +136,20 @@ std::vector<Box> Harness::boxesOf(ImU32 col) const {
 }
 
 Box Harness::boundsOf(ImU32 col) const {
-  std::vector<ImVec2> pts = verticesOf(col);
+  return boundsOf(col, Box{ImVec2(-1e9f, -1e9f), ImVec2(1e9f, 1e9f)});
+}
+
+Box Harness::boundsOf(ImU32 col, const Box& within) const {
   Box b{ImVec2(1e9f, 1e9f), ImVec2(-1e9f, -1e9f)};
-  for (const ImVec2& p : pts) {
+  for (const ImVec2& p : verticesOf(col)) {
+    if (!within.contains(p)) continue;
     b.min = ImVec2(std::min(b.min.x, p.x), std::min(b.min.y, p.y));
     b.max = ImVec2(std::max(b.max.x, p.x), std::max(b.max.y, p.y));
   }
   return b;
 }
 
-ImVec2 Harness::comboEntry(int n) const {
+ImVec2 comboEntry(int n) {
   const ImGuiWindow* popup = ImGui::FindWindowByName("##Combo_00");
   if (!popup || !popup->Active) return ImVec2(-1, -1);
   const ImGuiStyle& style = ImGui::GetStyle();

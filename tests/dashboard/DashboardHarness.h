@@ -5,6 +5,7 @@
 // back through Dear ImGui's log and shapes found in the draw list by colour.
 #include <imgui.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,7 +19,22 @@ struct Box {
   float width() const { return max.x - min.x; }
   float height() const { return max.y - min.y; }
   ImVec2 centre() const { return ImVec2((min.x + max.x) * 0.5f, (min.y + max.y) * 0.5f); }
+  bool empty() const { return max.x < min.x; }
+  bool contains(ImVec2 p) const {
+    return p.x >= min.x && p.x <= max.x && p.y >= min.y && p.y <= max.y;
+  }
 };
+
+// A rectangle from its corner and size, as the layout gives them.
+inline Box rect(float x, float y, float w, float h) {
+  return Box{ImVec2(x, y), ImVec2(x + w, y + h)};
+}
+
+// Moves the mouse to pos, presses and releases the left button, drawing a
+// frame with `frame` after each step and two more for popups to settle.
+void clickAt(ImVec2 pos, const std::function<void()>& frame);
+// Centre of the n-th entry of the open combo list; (-1, -1) when none is open.
+ImVec2 comboEntry(int n);
 
 class Harness {
  public:
@@ -42,9 +58,10 @@ class Harness {
   // Shapes of one colour, told apart by the empty columns between them.
   std::vector<Box> boxesOf(ImU32 col) const;
   Box boundsOf(ImU32 col) const;
+  // Bounds of the vertices of this colour inside `within`; empty() when none.
+  Box boundsOf(ImU32 col, const Box& within) const;
 
-  // Centre of the n-th entry of the open combo list.
-  ImVec2 comboEntry(int n) const;
+  ImVec2 comboEntry(int n) const { return testing::comboEntry(n); }
 
   ImVec2 size() const { return size_; }
   float lineHeight();  // height of one line of text in the current font

@@ -39,17 +39,58 @@ TEST(HistogramBars, AmberFromOneAndAHalfBaselines) {
   }
 }
 
-TEST(HistogramBars, HeightsScaleToThePeakWithAOnePixelFloor) {
+// The default harness window (1280 x 820) puts the distribution card at
+// (920, 278), 340 x 274: its plot spans x 932..1248 and y 318..522.
+constexpr float kPlotLeft = 932, kPlotRight = 1248, kPlotTop = 318, kPlotBottom = 522;
+
+TEST(HistogramBars, ThePeakFillsThePlotAndOthersScaleToItWithAOnePixelFloor) {
   Harness h;
   std::vector<uint32_t> bins(25, 0);
+  bins[8] = 50000;
   bins[10] = 100000;
   bins[11] = 1;
   h.frame(withHistogram(1000, 100, bins));
   const std::vector<testing::Box> bars = h.boxesOf(kCyanBar);
-  ASSERT_EQ(bars.size(), 2u);  // zero bins draw nothing
-  EXPECT_FLOAT_EQ(bars[1].height(), 1.0f);
-  EXPECT_GT(bars[0].height(), 30.0f);
-  EXPECT_FLOAT_EQ(bars[0].max.y, bars[1].max.y);
+  ASSERT_EQ(bars.size(), 3u);  // zero bins draw nothing
+  const float barW = (kPlotRight - kPlotLeft) / 25;
+  EXPECT_FLOAT_EQ(bars[1].min.y, kPlotTop);
+  EXPECT_FLOAT_EQ(bars[1].height(), kPlotBottom - kPlotTop);
+  EXPECT_FLOAT_EQ(bars[1].min.x, kPlotLeft + 10 * barW + 1);
+  EXPECT_FLOAT_EQ(bars[1].max.x, kPlotLeft + 11 * barW - 1);
+  EXPECT_FLOAT_EQ(bars[0].height(), (kPlotBottom - kPlotTop) / 2);
+  EXPECT_FLOAT_EQ(bars[2].height(), 1.0f);
+  for (const testing::Box& bar : bars) EXPECT_FLOAT_EQ(bar.max.y, kPlotBottom);
+}
+
+TEST(HistogramBars, BaselineMarkerStandsAtTheBaselineIntervalInsideThePlot) {
+  const ImU32 marker = IM_COL32(230, 234, 240, 45);
+  Harness h;
+  h.frame(withHistogram(1000, 100, std::vector<uint32_t>(25, 5)));
+  const testing::Box line = h.boundsOf(marker);
+  ASSERT_FALSE(line.empty());
+  // Ten bar widths in; lines are drawn through pixel centres, half a pixel on.
+  EXPECT_NEAR(line.centre().x, kPlotLeft + (kPlotRight - kPlotLeft) / 25 * 10 + 0.5f, 0.01f);
+  EXPECT_FLOAT_EQ(line.min.y, kPlotTop + 0.5f);
+  EXPECT_FLOAT_EQ(line.max.y, kPlotBottom + 0.5f);
+  // A baseline beyond the last bin has no marker.
+  h.frame(withHistogram(2600, 100, std::vector<uint32_t>(25, 5)));
+  EXPECT_FALSE(h.hasColour(marker));
+}
+
+TEST(HistogramBars, AxisLabelsStayInsideThePlot) {
+  // 21 bins: the 2.00ms label is centred 301 pixels in, so it would reach
+  // past the right edge; the 0 label would start left of the plot.
+  Harness h;
+  const std::string text = h.text(withHistogram(1000, 100, std::vector<uint32_t>(21, 5)));
+  for (const char* label : {"0", "1.00ms", "2.00ms"})
+    EXPECT_NE(text.find(label), std::string::npos) << label;
+  const testing::Box row = h.boundsOf(kColTextMuted, testing::rect(900, kPlotBottom + 1, 380, 30));
+  ASSERT_FALSE(row.empty());
+  EXPECT_GE(row.min.x, kPlotLeft);
+  EXPECT_LT(row.min.x, kPlotLeft + 3);
+  EXPECT_LE(row.max.x, kPlotRight);
+  EXPECT_GT(row.max.x, kPlotRight - 3);
+  EXPECT_GE(row.min.y, kPlotBottom + 6);
 }
 
 TEST(HistogramBars, NoHistogramShowsSampling) {

@@ -8,7 +8,17 @@
 namespace dashboard {
 namespace {
 
+using testing::Box;
 using testing::Harness;
+using testing::rect;
+
+// The default harness window is 1280 x 820: the left column is 884 pixels
+// wide from x = 20, the grid starts at y = 66 and the history card is 366
+// pixels tall.
+const Box kCurrentCard = rect(20, 66, 884, 168);
+const Box kHistoryCard = rect(20, 250, 884, 366);
+constexpr float kTileW = (884.0f - 24) / 3;
+constexpr float kTileY = 66 + 200 + 366;
 
 int count(const std::string& text, const std::string& what) {
   int n = 0;
@@ -134,6 +144,89 @@ TEST(HistoryChart, OneSampleShowsTheWaitingMessageInsteadOfACurve) {
   EXPECT_FALSE(h.hasColour(IM_COL32(0, 195, 255, 54)));
   ui.testState = 0;
   EXPECT_NE(h.text(ui).find("点击「开始测试」后移动鼠标"), std::string::npos);
+}
+
+TEST(Tiles, HighestLowestAverageInThatOrderWithTheirValues) {
+  Harness h;
+  UiState ui;
+  ui.testState = 1;
+  ui.stats.statsValid = true;
+  ui.stats.maxHz = 1012;
+  ui.stats.minHz = 987;
+  ui.stats.avgHz = 999;
+  const std::string text = h.text(ui);
+  // Each tile writes its label, then its value.
+  size_t at = 0;
+  for (const char* part : {"最高", "1012", "最低", "987", "平均", "999"}) {
+    at = text.find(part, at);
+    ASSERT_NE(at, std::string::npos) << part << " missing or out of order";
+  }
+  // Left to right: green, amber, cyan accent bars along each tile's left edge,
+  // and the value 18 pixels in from it, 60 below the tile's top.
+  const ImU32 accents[3] = {kColGood, kColWarn, kColAccent};
+  for (int k = 0; k < 3; ++k) {
+    const float x = 20 + static_cast<float>(k) * (kTileW + 12);
+    const Box tile = rect(x, kTileY, kTileW, 104);
+    const Box bar = h.boundsOf(withAlpha(accents[k], 200), tile);
+    ASSERT_FALSE(bar.empty()) << k;
+    EXPECT_FLOAT_EQ(bar.min.x, x) << k;
+    EXPECT_FLOAT_EQ(bar.width(), 3) << k;
+    EXPECT_FLOAT_EQ(bar.min.y, kTileY + 16) << k;
+    EXPECT_FLOAT_EQ(bar.max.y, kTileY + 88) << k;
+    const Box value = h.boundsOf(kColTextBright, tile);
+    ASSERT_FALSE(value.empty()) << k;
+    EXPECT_NEAR(value.min.x, x + 18, 2.0f) << k;
+    EXPECT_GE(value.min.y, kTileY + 60) << k;
+  }
+}
+
+TEST(HistoryChart, LegendOnlyWithValidStatistics) {
+  const ImU32 legendText = IM_COL32(46, 214, 110, 190);
+  const ImU32 legendDash = IM_COL32(46, 214, 110, 150);
+  Harness h;
+  UiState ui;
+  ui.testState = 1;
+  ui.stats.history.assign(100, 1000.0f);
+  h.frame(ui);
+  EXPECT_FALSE(h.hasColour(legendText));
+  EXPECT_FALSE(h.hasColour(legendDash));
+  ui.stats.statsValid = true;
+  h.frame(ui);
+  // Right-aligned 14 pixels inside the card's right edge, in its title row.
+  const Box legend = h.boundsOf(legendText, kHistoryCard);
+  ASSERT_FALSE(legend.empty());
+  EXPECT_LE(legend.max.x, 904 - 14);
+  EXPECT_GT(legend.max.x, 904 - 14 - 4);
+  EXPECT_LT(legend.max.y, 250 + 38);
+  const Box dash = h.boundsOf(legendDash, kHistoryCard);
+  ASSERT_FALSE(dash.empty());
+  EXPECT_LT(dash.max.x, legend.min.x);
+}
+
+// The big number: green on target while running, in the label grey when
+// the test is paused or has not started, whatever the rate.
+TEST(CurrentRate, NumberIsGreyUnlessRunning) {
+  UiState ui;
+  ui.stats.currentHz = 990;
+  ui.testState = 1;
+  Box number;
+  {
+    Harness h;
+    h.frame(ui);
+    number = h.boundsOf(kColGood, kCurrentCard);
+    ASSERT_FALSE(number.empty());
+    EXPECT_GT(number.height(), 40.0f) << "drawn at 92 pixels";
+  }
+  for (int state : {0, 2}) {
+    Harness h;
+    ui.testState = state;
+    h.frame(ui);
+    EXPECT_TRUE(h.boundsOf(kColGood, kCurrentCard).empty()) << state;
+    const Box grey = h.boundsOf(kColTextLabel, number);
+    EXPECT_FALSE(grey.empty()) << state;
+    EXPECT_FLOAT_EQ(grey.min.x, number.min.x) << state;
+    EXPECT_FLOAT_EQ(grey.max.x, number.max.x) << state;
+  }
 }
 
 }  // namespace
