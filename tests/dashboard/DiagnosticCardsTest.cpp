@@ -154,5 +154,28 @@ TEST(QualityCard, ShowsItsFourRows) {
     EXPECT_NE(text.find(s), std::string::npos) << s;
 }
 
+// The colours of the rows reach the card: the quality card of the default
+// harness window starts at (920, 568).
+TEST(QualityCard, DrawsItsValuesInTheirRowColours) {
+  const testing::Box card = testing::rect(920, 568, 340, 168);
+  Harness h;
+  UiState ui;
+  ui.stats = quality(150, 0.05f, 0.7f);  // jitter and anomalies amber, stability red
+  h.frame(ui);
+  EXPECT_FALSE(h.boundsOf(kColBad, card).empty());
+  EXPECT_FALSE(h.boundsOf(kColWarn, card).empty());
+  EXPECT_FALSE(h.boundsOf(kColTextBright, card).empty()) << "the baseline row";
+  ui.stats = quality(20, 0.001f, 0.99f);
+  h.frame(ui);
+  EXPECT_FALSE(h.boundsOf(kColGood, card).empty());
+  EXPECT_TRUE(h.boundsOf(kColWarn, card).empty());
+  EXPECT_TRUE(h.boundsOf(kColBad, card).empty());
+  ui.stats.statsValid = false;
+  h.frame(ui);
+  for (ImU32 col : {kColGood, kColWarn, kColBad, kColTextBright})
+    EXPECT_TRUE(h.boundsOf(col, card).empty()) << std::hex << col;
+  EXPECT_FALSE(h.boundsOf(kColTextMuted, card).empty());
+}
+
 }  // namespace
 }  // namespace dashboard
