@@ -1,67 +1,21 @@
 // Links and restarts start real processes: a stand-in xdg-open found first
 // in PATH records what it was given; a restart is an exec of a real file.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 
+#include "LinkOpenerStandIn.h"
 #include "app/PlatformActions.h"
 #include "app/ProcessLaunch.h"
 #include "app/Shell.h"
 
 namespace {
 
-std::string readFile(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-class TempDir {
- public:
-  TempDir() {
-    char templ[] = "/tmp/quillmark-app-XXXXXX";
-    path_ = mkdtemp(templ);
-  }
-  ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
-// Waits for every started child; the launcher's own list forgets them on
-// its next reap.
-void waitForChildren() {
-  while (waitpid(-1, nullptr, 0) > 0 || errno == EINTR) {
-  }
-  reapChildren();
-}
-
 class LinkOpening : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const std::string script = dir_.path() + "/xdg-open";
-    std::ofstream(script) << "#!/bin/sh\nprintf '%s\\n' \"$#\" \"$@\" > \"$QM_LINK_OUT\"\n";
-    chmod(script.c_str(), 0755);
-    out_ = dir_.path() + "/args";
-    oldPath_ = std::getenv("PATH");
-    setenv("PATH", (dir_.path() + ":" + oldPath_).c_str(), 1);
-    setenv("QM_LINK_OUT", out_.c_str(), 1);
-  }
-  void TearDown() override { setenv("PATH", oldPath_.c_str(), 1); }
-
-  TempDir dir_;
-  std::string out_;
-  std::string oldPath_;
+  LinkOpenerStandIn opener_;
+  const std::string out_ = opener_.out();
 };
 
 TEST_F(LinkOpening, UrlIsOneArgumentWithoutAShell) {

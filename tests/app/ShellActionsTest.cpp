@@ -1,0 +1,83 @@
+// The shell's frames with its real monitor started on two virtual mice: what
+// the user picks and clicks in the dashboard reaches the monitor and the
+// desktop's link opener.
+#include <gtest/gtest.h>
+#include <imgui.h>
+
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include "HeadlessImgui.h"
+#include "LinkOpenerStandIn.h"
+#include "ShellTestSupport.h"
+#include "dashboard/Branding.h"
+#include "dashboard/DashboardHarness.h"
+#include "dashboard/FontConfig.h"
+
+namespace {
+
+constexpr float kWidth = 1180;
+
+class ShellActions : public ::testing::Test {
+ protected:
+  // The monitor and drawUI's statics live for the process: one context and
+  // one running monitor for the suite.
+  static void SetUpTestSuite() {
+    imgui_ = std::make_unique<HeadlessImgui>(ImVec2(kWidth, 820));
+    dashboard::init(FontConfig{});
+    g_monitor.start();
+  }
+  static void TearDownTestSuite() {
+    g_monitor.stop();
+    imgui_.reset();
+  }
+
+  void SetUp() override {
+    resetShell();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (g_monitor.getMouseDevices().size() < 2 && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_EQ(g_monitor.getMouseDevices().size(), 2u) << "TAVO_VIRTUAL_MICE names two mice";
+    // Long enough for drawUI's next device poll, then settled windows.
+    ImGui::GetIO().DeltaTime = 1.0f;
+    frame();
+    ImGui::GetIO().DeltaTime = 1.0f / 60.0f;
+    frame();
+  }
+
+  static void frame() {
+    ImGui::NewFrame();
+    drawUI();
+    ImGui::Render();
+  }
+  static void click(ImVec2 pos) { dashboard::testing::clickAt(pos, frame); }
+
+  static inline std::unique_ptr<HeadlessImgui> imgui_;
+};
+
+TEST_F(ShellActions, TheDevicePickedInTheListBecomesTheMonitorsSelection) {
+  g_monitor.setSelectedDeviceIndex(0);
+  click(ImVec2(kWidth - 320 + 150, 30));  // opens the device picker
+  const ImVec2 second = dashboard::testing::comboEntry(1);
+  ASSERT_GT(second.x, 0) << "the picker did not open";
+  click(second);
+  EXPECT_EQ(g_monitor.getSelectedDeviceIndex(), 1);
+}
+
+TEST_F(ShellActions, AnIndexOutOfRangeClearsTheSelection) {
+  g_monitor.setSelectedDeviceIndex(1);
+  dashboard::UiActions actions;
+  actions.selectDevice = 2;
+  applyActions(actions, {});
+  EXPECT_EQ(g_monitor.getSelectedDeviceIndex(), -1);
+}
+
+TEST_F(ShellActions, TheStudioLinkReachesTheLinkOpener) {
+  LinkOpenerStandIn opener;
+  click(ImVec2(kWidth * 0.5f, 24 + 6));
+  waitForChildren();
+  EXPECT_EQ(readFile(opener.out()), std::string("1\n") + dashboard::kStudioUrl + "\n");
+}
+
+}  // namespace
