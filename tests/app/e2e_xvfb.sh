@@ -1,14 +1,19 @@
 #!/usr/bin/env bash
 # End to end: Quillmark under its own Xvfb on a virtual 1000 Hz mouse.
-#   e2e_xvfb.sh QUILLMARK_EXE ARTIFACT_DIR
-# Run 1: S, 2 s, screenshot, P, R, S, Escape -> exit 0, a capture with ~1000 us
-# steps and no lost reports, fps trace lines near 60. Run 2: S, then SIGTERM
-# -> exit 0 and the capture still written. Without a display the program
+#   e2e_xvfb.sh QUILLMARK_EXE ARTIFACT_DIR WM_STANDIN_EXE
+# Run 1: S, 2 s, screenshot, P, R, screenshot, S, Escape -> exit 0, the
+# version and permission lines first on the console, a capture with ~1000 us
+# steps, no lost reports and a gap where P held the reports back, the
+# history curve drawn while running and gone after R, fps trace lines near
+# 60. Run 2: S, then SIGTERM -> exit 0 and the capture still written. Run 3:
+# S, minimise (no frames, so no fps lines), restore (frames again), close the
+# window -> exit 0 and the capture written. Without a display the program
 # says so in one line and fails.
 set -uo pipefail
 
 exe=$1
 out=$2
+standin=$3
 mkdir -p "$out"
 work=$(mktemp -d /tmp/quillmark-e2e-XXXXXX)
 switch=/tmp/tavo_debug_on
@@ -103,6 +108,28 @@ check_capture() {
   if [ $ok -eq 0 ]; then pass "$1: capture $verdict"; else fail "$1: capture $verdict"; fi
 }
 
+# check_pause NAME: the capture holds a gap of at least 0.6 s, where P held
+# the reports back from the statistics (and so from the capture).
+check_pause() {
+  local gap
+  gap=$(grep -v '^#' "$work/$1.csv" | cut -d, -f1 |
+        awk 'NR > 1 && $1 - prev > max { max = $1 - prev } { prev = $1 } END { print max + 0 }')
+  [ "$gap" -ge 600000 ] && pass "$1: paused for $gap us" || fail "$1: longest gap $gap us, no pause"
+}
+
+# curve_pixels PNG: pixels in the curve's own colour in the history chart's
+# plot above its zero line (the window fills the 1280x800 screen from its
+# top-left corner; the plot spans x 72..890, y 288..570).
+curve_pixels() {
+  convert "$1" -crop 818x270+72+288 +repage txt:- | grep -c '#00C3FF'
+}
+
+# fps_lines FROM TO: fps trace lines the program wrote between two log sizes.
+fps_lines() {
+  tail -c +"$(($1 + 1))" "$tracelog" 2>/dev/null | head -c "$(($2 - $1))" | grep -c 'fps='
+}
+log_size() { stat -c %s "$tracelog" 2>/dev/null || echo 0; }
+
 # --- run 1: keys ----------------------------------------------------------
 start_app keys
 xdotool key s
@@ -112,14 +139,26 @@ xdotool key p
 sleep 0.5
 xdotool key r
 sleep 0.3
+import -window root "$out/e2e_reset.png" || fail "screenshot after R"
 xdotool key s
 sleep 1
 xdotool key Escape
 finish_app
 [ "$rc" = 0 ] && pass "keys: exit 0" || fail "keys: exit $rc; stderr: $(cat "$work/keys.err")"
-grep -q '^\[版本\] v1.0.1 (2026-10-09)$' "$work/keys.err" || fail "keys: no version line"
+[ "$(sed -n 1p "$work/keys.err")" = "[版本] v1.0.1 (2026-10-09)" ] ||
+  fail "keys: the first console line is not the version: $(sed -n 1p "$work/keys.err")"
+sed -n 2p "$work/keys.err" | grep -q '^\[权限\] .*: Granted -> Granted (requestAccess=true)$' ||
+  fail "keys: the second console line is not the permission check: $(sed -n 2p "$work/keys.err")"
 grep -q '^\[采集\] 已写出 [0-9]* 条报告' "$work/keys.err" || fail "keys: capture not reported"
 check_capture keys 1500
+check_pause keys
+running=$(curve_pixels "$out/e2e_running.png")
+cleared=$(curve_pixels "$out/e2e_reset.png")
+if [ "$running" -gt 200 ] && [ "$cleared" -eq 0 ]; then
+  pass "history curve: $running pixels above zero while running, none after R"
+else
+  fail "history curve: $running pixels above zero while running, $cleared after R"
+fi
 
 # The screenshot shows a drawn dashboard, not an empty screen.
 if [ -s "$out/e2e_running.png" ]; then
@@ -148,6 +187,36 @@ kill -TERM "$app_pid"
 finish_app
 [ "$rc" = 0 ] && pass "SIGTERM: exit 0" || fail "SIGTERM: exit $rc; stderr: $(cat "$work/term.err")"
 check_capture term 1000
+
+# --- run 3: minimise, restore, close ---------------------------------------
+start_app close
+xdotool key s
+sleep 1
+# Other programs on the machine may write to the same trace log, so a
+# disturbed try is repeated; a program that draws while minimised fails all.
+for try in 1 2 3; do
+  "$standin" minimise "$window" || fail "close: cannot minimise"
+  sleep 0.5
+  hidden_from=$(log_size)
+  sleep 2
+  hidden_to=$(log_size)
+  "$standin" restore "$window" || fail "close: cannot restore"
+  sleep 2
+  shown_to=$(log_size)
+  hidden=$(fps_lines "$hidden_from" "$hidden_to")
+  shown=$(fps_lines "$hidden_to" "$shown_to")
+  [ "$hidden" -eq 0 ] && [ "$shown" -ge 1 ] && break
+done
+if [ "$hidden" -eq 0 ] && [ "$shown" -ge 1 ]; then
+  pass "minimised: no frames for 2 s, $shown fps lines once restored"
+else
+  fail "minimised: $hidden fps lines while minimised, $shown once restored"
+fi
+"$standin" close "$window" || fail "close: cannot ask the window to close"
+finish_app
+[ "$rc" = 0 ] && pass "close: exit 0" || fail "close: exit $rc; stderr: $(cat "$work/close.err")"
+grep -q '^\[采集\] 已写出 [0-9]* 条报告' "$work/close.err" || fail "close: capture not reported"
+check_capture close 2000
 
 [ "$failures" -eq 0 ] && echo "e2e: all passed (screenshot: $out/e2e_running.png)"
 exit $((failures > 0))
