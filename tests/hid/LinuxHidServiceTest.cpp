@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "EvdevEvents.h"
 #include "hid/HIDMonitor.h"
 #include "hid/service/LinuxHidService.h"
 
@@ -189,6 +190,44 @@ TEST_F(UmockdevTest, MouseWithoutUdevPropertiesIsFoundByItsCapabilities) {
   const HIDDeviceInfo mouse = monitor->getMouseDevices()[0];
   EXPECT_EQ(mouse.displayName(), "PS/2 Generic Mouse [PS/2]");
   EXPECT_EQ(mouse.reportIntervalUs, 0);
+}
+
+// The kernel's buffer overflowed: the frame in progress is lost, the mouse's
+// drop count says so, and the frames around it still arrive.
+TEST_F(UmockdevTest, SynDroppedOnTheNodeIsCountedForItsMouse) {
+  addFile("usb-mouse.umockdev");
+  startMonitor(/*monitoring=*/true);
+  ASSERT_TRUE(eventually([&] { return deviceCount() == 1; }));
+  const int node = umockdev_testbed_get_dev_fd(testbed, "/dev/input/event7");
+  ASSERT_GE(node, 0);
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  const int64_t us = now.tv_sec * 1000000LL + now.tv_nsec / 1000;
+  const input_event events[] = {
+      ev(EV_REL, REL_X, 1, us),        ev(EV_SYN, SYN_REPORT, 0, us),
+      ev(EV_REL, REL_X, 1, us + 1000), ev(EV_SYN, SYN_DROPPED, 0, us + 1000),
+      ev(EV_REL, REL_Y, 1, us + 2000), ev(EV_SYN, SYN_REPORT, 0, us + 2000),
+      ev(EV_REL, REL_X, 1, us + 3000), ev(EV_SYN, SYN_REPORT, 0, us + 3000)};
+  ASSERT_EQ(write(node, events, sizeof events), static_cast<ssize_t>(sizeof events));
+  ASSERT_TRUE(eventually([&] { return monitor->getMouseDevices()[0].droppedReports == 1; }));
+  ASSERT_TRUE(eventually([&] { return reportCount() == 2; })) << reportCount() << " reports";
+  EXPECT_EQ(monitor->getLastError().status, HIDStatus::Ok);
+}
+
+// udev's event socket cannot be made (here: its folder refuses it), so no
+// arrival or removal would ever be seen: the banner must say so.
+TEST_F(UmockdevTest, AUdevMonitorThatCannotBeCreatedIsAManagerError) {
+  addFile("usb-mouse.umockdev");
+  gchar* root = umockdev_testbed_get_root_dir(testbed);
+  const std::string rootDir = root;
+  g_free(root);
+  ASSERT_EQ(chmod(rootDir.c_str(), 0555), 0);
+  {
+    WithoutFileOverride unprivileged;
+    startMonitor();
+  }
+  chmod(rootDir.c_str(), 0755);
+  EXPECT_EQ(monitor->getLastError().status, HIDStatus::ManagerError);
 }
 
 void UmockdevTest::replay(int frames, int rateHz) {
