@@ -76,6 +76,14 @@ void routeEveryMs(ReportRouter& router, int count) {
   }
 }
 
+// No mouse selected: every report of a running test is dropped.
+int unselectedDrops() {
+  ReportRouter router;
+  router.monitoring = true;
+  routeOthers(router, 12);
+  return 0;
+}
+
 int drops() {
   ReportRouter router;
   prepare(router);
@@ -108,6 +116,7 @@ int quiet() {
 
 int main(int argc, char** argv) {
   const std::string scenario = argc > 1 ? argv[1] : "";
+  if (scenario == "unselected-drops") return unselectedDrops();
   if (scenario == "lines") return lines();
   if (scenario == "late-switch") return lateSwitch();
   if (scenario == "drops") return drops();

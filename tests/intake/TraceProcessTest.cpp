@@ -133,6 +133,17 @@ TEST(TraceProcess, AtMostFiveDroppedReportsAreTraced) {
   }
 }
 
+TEST(TraceProcess, WithNothingSelectedFiveDropsAreTraced) {
+  SANDBOX(sandbox, true);
+  ASSERT_EQ(runProbe("unselected-drops"), 0);
+
+  const std::vector<std::string> lines = sandbox.linesWith("来自 ctx=0xd0d0，当前选中 ctx=(nil)");
+  ASSERT_EQ(lines.size(), 5u);
+  for (const std::string& line : lines) {
+    EXPECT_EQ(line.substr(12), "报告被丢弃: 来自 ctx=0xd0d0，当前选中 ctx=(nil)");
+  }
+}
+
 TEST(TraceProcess, DeliveryLatencyIsTracedOncePerTwoSeconds) {
   SANDBOX(sandbox, true);
   ASSERT_EQ(runProbe("latency"), 0);  // 5 s of reports, no callback installed
