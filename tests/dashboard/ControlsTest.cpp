@@ -93,5 +93,28 @@ TEST_F(ControlBar, TargetFollowsTheMeasuredMouseUntilPicked) {
   EXPECT_EQ(after.find("目标 8000 Hz"), std::string::npos);
 }
 
+// The three buttons, 130 x 36 with 12-pixel gaps, centred 58 pixels above
+// the bottom edge: while paused, continue and reset are enabled, pause not.
+TEST_F(ControlBar, ButtonsSitCentredAboveTheBottomEdge) {
+  UiState ui;
+  ui.testState = 2;
+  h.frame(ui);
+  const float bx = (h.size().x - 414) * 0.5f, by = h.size().y - 58;
+  const testing::Box bar = testing::rect(0, by - 1, h.size().x - 200, 40);
+  const testing::Box start = h.boundsOf(ImGui::GetColorU32(ImVec4(0.0f, 0.55f, 0.72f, 1.0f)), bar);
+  EXPECT_FLOAT_EQ(start.min.x, bx);
+  EXPECT_FLOAT_EQ(start.min.y, by);
+  EXPECT_FLOAT_EQ(start.width(), 130);
+  EXPECT_FLOAT_EQ(start.height(), 36);
+  const testing::Box reset = h.boundsOf(ImGui::GetColorU32(ImGuiCol_Button), bar);
+  EXPECT_FLOAT_EQ(reset.min.x, bx + 284);
+  EXPECT_FLOAT_EQ(reset.width(), 130);
+  ui.testState = 1;
+  h.frame(ui);
+  const testing::Box pauseAndReset = h.boundsOf(ImGui::GetColorU32(ImGuiCol_Button), bar);
+  EXPECT_FLOAT_EQ(pauseAndReset.min.x, bx + 142);
+  EXPECT_FLOAT_EQ(pauseAndReset.max.x, bx + 284 + 130);
+}
+
 }  // namespace
 }  // namespace dashboard

@@ -120,16 +120,29 @@ TEST(DashboardHeader, StudioLinkSetsOnlyOpenUrl) {
   EXPECT_EQ(a.alertAction, -1);
 }
 
-TEST(DashboardHeader, StateIndicatorNamesTheTestState) {
-  Harness h;
-  UiState ui;
-  EXPECT_NE(h.text(ui).find("未开始"), std::string::npos);
-  ui.testState = 1;
-  EXPECT_NE(h.text(ui).find("测试中"), std::string::npos);
-  ui.testState = 2;
-  EXPECT_NE(h.text(ui).find("已暂停"), std::string::npos);
-  ui.testState = 7;
-  EXPECT_NE(h.text(ui).find("未开始"), std::string::npos);
+// The label, its dot and the dot's halo share the state's colour.
+TEST(DashboardHeader, StateIndicatorNamesAndColoursTheTestState) {
+  const struct {
+    int state;
+    const char* label;
+    ImU32 col;
+  } cases[] = {{0, "未开始", kColTextMuted},
+               {1, "测试中", kColGood},
+               {2, "已暂停", kColWarn},
+               {7, "未开始", kColTextMuted}};
+  const testing::Box header = testing::rect(0, 0, 400, 60);
+  for (const auto& c : cases) {
+    Harness h;
+    UiState ui;
+    ui.testState = c.state;
+    EXPECT_NE(h.text(ui).find(c.label), std::string::npos) << c.state;
+    for (ImU32 col : {kColTextMuted, kColGood, kColWarn}) {
+      EXPECT_EQ(!h.boundsOf(withAlpha(col, 60), header).empty(), col == c.col) << c.state;
+    }
+    const testing::Box halo = h.boundsOf(withAlpha(c.col, 60), header);
+    EXPECT_NEAR(halo.centre().y, 34, 0.5f) << c.state;
+    EXPECT_NEAR(halo.height(), 10, 0.5f) << c.state;
+  }
 }
 
 class DevicePicker : public ::testing::Test {

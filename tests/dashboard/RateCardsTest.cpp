@@ -1,6 +1,9 @@
 // The rate side: held display rate, rate colours, history scale, ring.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "DashboardHarness.h"
 #include "dashboard/DashboardRules.h"
 #include "dashboard/Palette.h"
@@ -227,6 +230,53 @@ TEST(CurrentRate, NumberIsGreyUnlessRunning) {
     EXPECT_FLOAT_EQ(grey.min.x, number.min.x) << state;
     EXPECT_FLOAT_EQ(grey.max.x, number.max.x) << state;
   }
+}
+
+// The chart of the default window plots x 72..890, y 288..590; at a
+// 1000 Hz target its scale tops out at 1200 Hz.
+TEST(HistoryChart, TargetLineAndGridLabelsSitOnTheScale) {
+  Harness h;
+  UiState ui;
+  ui.testState = 1;
+  ui.stats.history.assign(100, 1000.0f);
+  h.frame(ui);
+  const auto y = [](float hz) { return 590 - hz / 1200 * (590 - 288); };
+  // Lines are drawn through pixel centres, half a pixel on.
+  const Box target = h.boundsOf(IM_COL32(46, 214, 110, 130), kHistoryCard);
+  ASSERT_FALSE(target.empty());
+  EXPECT_NEAR(target.centre().y, y(1000) + 0.5f, 0.01f);
+  EXPECT_NEAR(target.min.x, 72.5f, 0.01f);
+  EXPECT_LE(target.max.x, 890.5f);
+  std::vector<float> grid;
+  for (const Box& b : h.boxesOf(IM_COL32(255, 255, 255, 14))) grid.push_back(b.centre().y);
+  std::sort(grid.begin(), grid.end());
+  ASSERT_EQ(grid.size(), 5u);
+  for (int k = 0; k < 5; ++k)
+    EXPECT_NEAR(grid[static_cast<size_t>(k)], y(1200 - 300.0f * k) + 0.5f, 0.01f) << k;
+  // The scale's numbers end 8 pixels left of the plot, from 0 at the bottom
+  // to 1200 at the top.
+  const Box labels = h.boundsOf(kColTextMuted, rect(20, 270, 52, 340));
+  ASSERT_FALSE(labels.empty());
+  EXPECT_LE(labels.max.x, 72 - 8);
+  EXPECT_GT(labels.max.x, 72 - 8 - 3);
+  // Each number is centred on its line: its glyphs lie within half a line
+  // (6.5 pixels of the built-in font) of it.
+  EXPECT_GE(labels.min.y, y(1200) - 6.5f);
+  EXPECT_LT(labels.min.y, y(1200));
+  EXPECT_GT(labels.max.y, y(0));
+  EXPECT_LE(labels.max.y, y(0) + 6.5f);
+}
+
+// The ring's track is centred 170 pixels into the ratio card and 104 down,
+// radius 56, 11 pixels thick, open at the bottom.
+TEST(RatioRing, TrackStandsInTheMiddleOfItsCard) {
+  Harness h;
+  h.frame(UiState{});
+  const Box track = h.boundsOf(IM_COL32(38, 42, 50, 255));
+  ASSERT_FALSE(track.empty());
+  EXPECT_NEAR(track.centre().x, 920 + 170, 0.5f);
+  EXPECT_NEAR(track.min.y, 66 + 104 - 56 - 5.5f, 0.5f);
+  EXPECT_NEAR(track.width(), 2 * (56 + 5.5f), 0.5f);
 }
 
 }  // namespace
