@@ -6,24 +6,22 @@
 
 namespace {
 
+void expectPlacement(const WindowPlacement& p, Rect content, int minWidth, int minHeight) {
+  EXPECT_EQ(p.content.x, content.x);
+  EXPECT_EQ(p.content.y, content.y);
+  EXPECT_EQ(p.content.width, content.width);
+  EXPECT_EQ(p.content.height, content.height);
+  EXPECT_EQ(p.minWidth, minWidth);
+  EXPECT_EQ(p.minHeight, minHeight);
+}
+
 TEST(WindowPlacement, FillsTheWorkAreaWithItsFrame) {
-  const WindowPlacement p = placeWindow(Rect{0, 32, 1920, 1048}, FrameExtents{2, 28, 2, 2});
-  EXPECT_EQ(p.content.x, 2);
-  EXPECT_EQ(p.content.y, 60);
-  EXPECT_EQ(p.content.width, 1916);
-  EXPECT_EQ(p.content.height, 1018);
-  EXPECT_EQ(p.minWidth, 900);
-  EXPECT_EQ(p.minHeight, 640);
+  expectPlacement(placeWindow(Rect{0, 32, 1920, 1048}, FrameExtents{2, 28, 2, 2}),
+                  Rect{2, 60, 1916, 1018}, 900, 640);
 }
 
 TEST(WindowPlacement, WithoutAMonitor) {
-  const WindowPlacement p = placeWindow(std::nullopt, FrameExtents{});
-  EXPECT_EQ(p.content.x, 0);
-  EXPECT_EQ(p.content.y, 0);
-  EXPECT_EQ(p.content.width, 1180);
-  EXPECT_EQ(p.content.height, 820);
-  EXPECT_EQ(p.minWidth, 900);
-  EXPECT_EQ(p.minHeight, 640);
+  expectPlacement(placeWindow(std::nullopt, FrameExtents{}), Rect{0, 0, 1180, 820}, 900, 640);
 }
 
 TEST(WindowPlacement, SmallWorkAreaLimitsTheMinimumFromTheAreaNotTheContent) {

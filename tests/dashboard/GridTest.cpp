@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "DashboardHarness.h"
@@ -17,8 +18,15 @@ using testing::Harness;
 using testing::rect;
 
 struct Grid {
-  Box current, history, tiles[3], ratio, distribution, quality;
+  Box current, history;
+  std::array<Box, 3> tiles;
+  Box ratio, distribution, quality;
 };
+
+// The three tiles from the left edge, 12 pixels apart.
+std::array<Box, 3> tiles(float y, float w) {
+  return {rect(20, y, w, 104), rect(32 + w, y, w, 104), rect(44 + 2 * w, y, w, 104)};
+}
 
 bool same(const Box& a, const Box& b) {
   const auto near = [](float x, float y) { return std::fabs(x - y) < 0.01f; };
@@ -70,15 +78,9 @@ TEST(DashboardGrid, SmallestWindowKeepsTheDistributionCardAtItsFloor) {
 
 TEST(DashboardGrid, DefaultWindowGrowsTheHistoryAndDistributionCards) {
   Harness h(ImVec2(1180, 820));
-  const float tileW = 760.0f / 3;
   expectCards(h, UiState{},
-              Grid{rect(20, 66, 784, 168),
-                   rect(20, 250, 784, 366),
-                   {rect(20, 632, tileW, 104), rect(32 + tileW, 632, tileW, 104),
-                    rect(44 + 2 * tileW, 632, tileW, 104)},
-                   rect(820, 66, 340, 196),
-                   rect(820, 278, 340, 274),
-                   rect(820, 568, 340, 168)});
+              Grid{rect(20, 66, 784, 168), rect(20, 250, 784, 366), tiles(632, 760.0f / 3),
+                   rect(820, 66, 340, 196), rect(820, 278, 340, 274), rect(820, 568, 340, 168)});
 }
 
 TEST(DashboardGrid, BannerMovesTheGridDownAndShortensTheStretchingCards) {
@@ -92,15 +94,9 @@ TEST(DashboardGrid, BannerMovesTheGridDownAndShortensTheStretchingCards) {
   // Two lines of the built-in 13-pixel font, the button row: 96 pixels of
   // banner from y = 66, then a 14-pixel gap.
   ASSERT_FLOAT_EQ(h.boundsOf(IM_COL32(72, 22, 22, 235)).max.y, 66 + 96);
-  const float tileW = 760.0f / 3;
   expectCards(h, ui,
-              Grid{rect(20, 176, 784, 168),
-                   rect(20, 360, 784, 256),
-                   {rect(20, 632, tileW, 104), rect(32 + tileW, 632, tileW, 104),
-                    rect(44 + 2 * tileW, 632, tileW, 104)},
-                   rect(820, 176, 340, 196),
-                   rect(820, 388, 340, 164),
-                   rect(820, 568, 340, 168)});
+              Grid{rect(20, 176, 784, 168), rect(20, 360, 784, 256), tiles(632, 760.0f / 3),
+                   rect(820, 176, 340, 196), rect(820, 388, 340, 164), rect(820, 568, 340, 168)});
 }
 
 }  // namespace

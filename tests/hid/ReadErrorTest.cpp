@@ -129,12 +129,22 @@ class ReadErrors : public ::testing::Test {
     ASSERT_EQ(write(fds_[1], frame, sizeof frame), static_cast<ssize_t>(sizeof frame));
     service_->manager()->sync();
   }
-  // The node's next reads fail with err.
-  void failReadsWith(int err) {
+  // A report goes through; then one read of the node fails with err.
+  void failOneReadWith(int err) {
+    moveMouse();
+    EXPECT_EQ(reports_, 1);
     g_failedReads = 0;
     g_failErrno = err;
+    moveMouse();
+    g_failErrno = 0;
+    EXPECT_EQ(g_failedReads, 1);
   }
-  void readsSucceed() { g_failErrno = 0; }
+  // Whether the node is still read: a frame written now is reported.
+  bool stillRead() {
+    const int before = reports_;
+    moveMouse();
+    return reports_ > before;
+  }
 
   int fds_[2] = {-1, -1};
   std::shared_ptr<OneNodeService> service_;
@@ -143,28 +153,16 @@ class ReadErrors : public ::testing::Test {
 };
 
 TEST_F(ReadErrors, AReadErrorEndsTheReportsWithADeviceError) {
-  moveMouse();
-  EXPECT_EQ(reports_, 1);
-  failReadsWith(EIO);
-  moveMouse();
-  EXPECT_EQ(g_failedReads, 1);
+  failOneReadWith(EIO);
   EXPECT_EQ(monitor_->getLastError().status, HIDStatus::DeviceError);
-  readsSucceed();
-  moveMouse();
-  EXPECT_EQ(reports_, 1) << "the node is no longer read";
+  EXPECT_FALSE(stillRead());
   EXPECT_EQ(monitor_->getMouseDevices().size(), 1u) << "listed until it is removed";
 }
 
 TEST_F(ReadErrors, AnUnpluggedMouseEndsItsReportsQuietly) {
-  moveMouse();
-  EXPECT_EQ(reports_, 1);
-  failReadsWith(ENODEV);
-  moveMouse();
-  EXPECT_EQ(g_failedReads, 1);
+  failOneReadWith(ENODEV);
   EXPECT_EQ(monitor_->getLastError().status, HIDStatus::Ok);
-  readsSucceed();
-  moveMouse();
-  EXPECT_EQ(reports_, 1) << "the node is no longer read";
+  EXPECT_FALSE(stillRead());
 }
 
 }  // namespace
