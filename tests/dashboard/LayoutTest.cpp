@@ -88,14 +88,6 @@ TEST_F(DashboardBanner, IsWideEnoughForItsButtons) {
   EXPECT_FLOAT_EQ(buttons[0].min.x - b.min.x, 18.0f);
 }
 
-TEST_F(DashboardBanner, PushesTheGridDownByItsHeightPlus14) {
-  h.frame(UiState{});
-  const float top = h.boundsOf(kColCardFill).min.y;
-  const UiState ui = withAlert(true, 2);
-  const testing::Box b = banner(ui);
-  EXPECT_FLOAT_EQ(h.boundsOf(kColCardFill).min.y - top, b.height() + 14);
-}
-
 TEST_F(DashboardBanner, AButtonClickReportsItsIndexOnly) {
   const UiState ui = withAlert(true, 2);
   h.frame(ui);
