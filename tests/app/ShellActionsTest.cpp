@@ -3,6 +3,7 @@
 // desktop's link opener.
 #include <gtest/gtest.h>
 #include <imgui.h>
+#include <imgui_internal.h>
 
 #include <chrono>
 #include <memory>
@@ -11,6 +12,7 @@
 #include "HeadlessImgui.h"
 #include "LinkOpenerStandIn.h"
 #include "ShellTestSupport.h"
+#include "app/PlatformActions.h"
 #include "dashboard/Branding.h"
 #include "dashboard/DashboardHarness.h"
 #include "dashboard/FontConfig.h"
@@ -52,6 +54,16 @@ class ShellActions : public ::testing::Test {
     ImGui::Render();
   }
   static void click(ImVec2 pos) { dashboard::testing::clickAt(pos, frame); }
+  // One frame with Dear ImGui's log open: every text it drew.
+  static std::string text() {
+    ImGui::NewFrame();
+    ImGui::LogToBuffer();
+    drawUI();
+    std::string out = GImGui->LogBuffer.c_str();
+    ImGui::LogFinish();
+    ImGui::Render();
+    return out;
+  }
 
   static inline std::unique_ptr<HeadlessImgui> imgui_;
 };
@@ -63,6 +75,7 @@ TEST_F(ShellActions, TheDevicePickedInTheListBecomesTheMonitorsSelection) {
   ASSERT_GT(second.x, 0) << "the picker did not open";
   click(second);
   EXPECT_EQ(g_monitor.getSelectedDeviceIndex(), 1);
+  EXPECT_NE(text().find("虚拟鼠标 500 Hz [Virtual]"), std::string::npos) << "the picker shows it";
 }
 
 TEST_F(ShellActions, AnIndexOutOfRangeClearsTheSelection) {
@@ -78,6 +91,37 @@ TEST_F(ShellActions, TheStudioLinkReachesTheLinkOpener) {
   click(ImVec2(kWidth * 0.5f, 24 + 6));
   waitForChildren();
   EXPECT_EQ(readFile(opener.out()), std::string("1\n") + dashboard::kStudioUrl + "\n");
+}
+
+// Without read access the banner is drawn, and its first button opens the
+// help page with the desktop's link opener.
+TEST_F(ShellActions, DeniedAccessShowsTheBannerWhoseFirstButtonOpensTheHelp) {
+  const ImU32 bannerFill = IM_COL32(72, 22, 22, 235);
+  const auto bannerDrawn = [&] {
+    const ImGuiWindow* root = ImGui::FindWindowByName("##root");
+    for (const ImDrawVert& v : root->DrawList->VtxBuffer)
+      if (v.col == bannerFill) return true;
+    return false;
+  };
+  frame();
+  EXPECT_FALSE(bannerDrawn());
+  // Checked a moment ago, so drawUI keeps this answer for a second.
+  g_permission = PermissionStatus::Denied;
+  g_lastPermissionCheck = ImGui::GetTime();
+  frame();
+  EXPECT_TRUE(bannerDrawn());
+
+  LinkOpenerStandIn opener;
+  // The banner starts at (20, 66); its buttons sit 42 pixels above its
+  // bottom edge, 18 pixels in.
+  const ImGuiWindow* root = ImGui::FindWindowByName("##root");
+  float bottom = 0;
+  for (const ImDrawVert& v : root->DrawList->VtxBuffer)
+    if (v.col == bannerFill && v.pos.y > bottom) bottom = v.pos.y;
+  click(ImVec2(20 + 18 + 10, bottom - 42 + 15));
+  waitForChildren();
+  EXPECT_EQ(readFile(opener.out()), "1\n" + permissionHelpUrl() + "\n");
+  g_permission = PermissionStatus::Granted;
 }
 
 }  // namespace
