@@ -76,13 +76,17 @@ start_app() {
 }
 
 # finish_app: waits (15 s at most) for the program; sets rc to its exit status.
+# No watchdog subshell: one killed before it had reset the traps it copied
+# from this shell would run this shell's cleanup.
 finish_app() {
-  (sleep 15 && kill -KILL "$app_pid" 2>/dev/null) &
-  local watchdog=$!
+  local tenths=0
+  while kill -0 "$app_pid" 2>/dev/null && [ "$tenths" -lt 150 ]; do
+    sleep 0.1
+    tenths=$((tenths + 1))
+  done
+  kill -KILL "$app_pid" 2>/dev/null
   wait "$app_pid"
   rc=$?
-  kill "$watchdog" 2>/dev/null
-  wait "$watchdog" 2>/dev/null
   app_pid=""
 }
 
