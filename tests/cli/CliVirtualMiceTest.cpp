@@ -153,11 +153,10 @@ TEST_F(CliVirtualMiceTest, JsonSummaryHasEveryFieldAndFollowsTheRules) {
   EXPECT_EQ(j["device"]["name"], "虚拟鼠标 8000 Hz [Virtual]");
   EXPECT_EQ(j["test"]["ended"], "completed");
   EXPECT_NEAR(j["test"]["duration_s"].get<double>(), 3.0, 0.05);
-  // A loaded machine delays reports, never adds any: the count stays near
-  // rate x duration from below.
+  // The test is the reports stamped within its three seconds, however late
+  // a loaded machine delivers them.
   const int64_t count = j["reports"]["count"];
-  EXPECT_LE(count, 24'000 + 20);
-  EXPECT_GE(count, 24'000 * 9 / 10);
+  EXPECT_NEAR(count, 24'000, 1);
 
   const double baselineUs = j["interval"]["baseline_us"];
   const double jitterUs = j["interval"]["jitter_us"];
