@@ -108,6 +108,8 @@ std::optional<int> selectDevice(Session& s, const MeasureOptions& o, const Conso
   const std::optional<int> index = chooseDevice(o.device, devices, autoChoice);
   if (!index) {
     printDeviceMissing(c, o.device, devices, autoChoice);
+    const HIDError error = s.monitor.getLastError();
+    if (error.status == HIDStatus::ManagerError) std::fprintf(c.err, "%s\n", error.message.c_str());
     return kExitNoMouse;
   }
   s.device = devices[static_cast<std::size_t>(*index)];
@@ -136,7 +138,7 @@ std::optional<Clock::time_point> awaitFirstReport(Session& s, const MeasureOptio
     }
     if (Clock::now() >= deadline) {
       std::fprintf(c.err,
-                   "%.0f 秒内没有收到 %s 的报告：鼠标只在移动时发送报告，请在测试开始后移动它。\n",
+                   "%g 秒内没有收到 %s 的报告：鼠标只在移动时发送报告，请在测试开始后移动它。\n",
                    o.waitSeconds, s.device.displayName().c_str());
       return std::nullopt;
     }
