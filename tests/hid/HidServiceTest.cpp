@@ -144,7 +144,18 @@ TEST(LinuxMappingTest, ReportIntervalFromBIntervalAndSpeed) {
   EXPECT_EQ(reportIntervalUs(1, "unknown"), 0);
 }
 
-TEST(LinuxMappingTest, ErrnoAndBusNames) {
+TEST(LinuxMappingTest, BuiltInPointersByTagOrBus) {
+  EXPECT_TRUE(isBuiltInPointer(false, true, "PS/2"));
+  EXPECT_TRUE(isBuiltInPointer(false, true, "USB"));  // a keyboard's pointing stick
+  EXPECT_TRUE(isBuiltInPointer(true, false, "USB"));  // a touchpad on an internal USB hub
+  EXPECT_TRUE(isBuiltInPointer(false, false, "I2C"));
+  EXPECT_TRUE(isBuiltInPointer(false, false, "SPI"));
+  EXPECT_FALSE(isBuiltInPointer(false, false, "USB"));
+  EXPECT_FALSE(isBuiltInPointer(false, false, "Bluetooth"));
+  EXPECT_FALSE(isBuiltInPointer(false, false, ""));
+}
+
+TEST(LinuxMappingTest, BusNames) {
   EXPECT_EQ(transportFromBusType(BUS_USB), "USB");
   EXPECT_EQ(transportFromBusType(BUS_BLUETOOTH), "Bluetooth");
   EXPECT_EQ(transportFromBusType(BUS_I8042), "PS/2");
