@@ -13,6 +13,8 @@
 #include <system_error>
 #include <thread>
 
+#include <unistd.h>
+
 #include "QuillmarkVersion.h"
 #include "app/FramePacer.h"
 #include "app/KeyShortcuts.h"
@@ -21,6 +23,7 @@
 #include "app/QuitSignals.h"
 #include "app/Shell.h"
 #include "app/WindowGeometry.h"
+#include "cli/Cli.h"
 #include "dashboard/Dashboard.h"
 #include "dashboard/FontConfig.h"
 
@@ -126,11 +129,21 @@ void shutDown(GLFWwindow* window) {
   glfwTerminate();
 }
 
+// Any argument makes this the terminal program; no display is touched.
+int runTerminal(int argc, char** argv) {
+  cli::Console console;
+  console.liveLine = isatty(STDERR_FILENO) != 0;
+  console.hidThreadStarted = acceptQuitSignals;
+  console.stopRequested = quitSignalReceived;
+  return cli::run(argc, argv, console);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   setLaunchArguments(argc, argv);
   installQuitSignals();
+  if (argc > 1) return runTerminal(argc, argv);
   installExitGuard();
 
   glfwSetErrorCallback(rememberGlfwError);

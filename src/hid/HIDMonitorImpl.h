@@ -43,6 +43,7 @@ class HIDMonitor::Impl : public ReportRouter {
 
   void start();
   void stop();
+  void sync();
 
   // Records result's code and text under status.
   void setErrorLocked(HIDStatus status, const hidservice::Result& result);

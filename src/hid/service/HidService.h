@@ -30,6 +30,8 @@ inline constexpr std::string_view kReportIntervalKey = "ReportInterval";
 // 1 for a pointing device built into the machine (touchpad, pointing stick,
 // PS/2, I2C or SPI attached), 0 or absent otherwise.
 inline constexpr std::string_view kBuiltInKey = "BuiltIn";
+// The device file reports are read from ("/dev/input/event7"); none for virtual mice.
+inline constexpr std::string_view kNodeKey = "Node";
 
 // Generic Desktop / Mouse.
 inline constexpr int kUsagePageGenericDesktop = 1;
@@ -59,6 +61,7 @@ struct DeviceProperties {
   std::optional<int32_t> productId;
   std::optional<int32_t> reportIntervalUs;
   std::optional<int32_t> builtIn;
+  std::optional<std::string> node;
 };
 
 // One matched device. Handles stay valid from arrival until the manager that
