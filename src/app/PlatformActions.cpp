@@ -12,12 +12,13 @@
 
 namespace {
 
-constexpr const char* kPermissionTitle = "缺少「输入监控」权限 — 无法读取鼠标报告，回报率将恒为 0";
+constexpr const char* kPermissionTitle =
+    "缺少读取鼠标设备的权限 — 无法读取鼠标报告，回报率将恒为 0";
 constexpr const char* kPermissionDetail =
     "按打开的说明安装 udev 规则或加入 input 组，然后重启（授权在进程内缓存）";
 constexpr const char* kErrorDetail =
     "请安装 udev 规则（" QUILLMARK_UDEV_RULE "）或加入 input 组 授予权限后重启本程序";
-constexpr const char* kOpenHelpLabel = "打开「输入监控」设置";
+constexpr const char* kOpenHelpLabel = "查看授权方法";
 constexpr const char* kRelaunchLabel = "重启应用";
 
 bool isHex(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
@@ -65,7 +66,7 @@ std::string findPermissionHelpUrl() {
 
 const char* const kPermissionStartupText =
     "[权限] 回报率将恒为 0。请安装 udev 规则 " QUILLMARK_UDEV_RULE
-    "（cmake --install 会装好，或复制到 /etc/udev/rules.d/）\n"
+    "（安装 quillmark 软件包会装好，或复制到 /etc/udev/rules.d/）\n"
     "       或把当前用户加入 input 组，然后重启本程序。\n"
     "       如果规则已经装好却仍然不行，那是设备节点还带着旧的权限\n"
     "       （装好规则后没有让 udev 重新应用，或加入 input 组后没有重新登录都会这样），\n"

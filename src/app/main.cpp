@@ -75,7 +75,7 @@ void checkPermission() {
   const bool granted = HIDMonitor::requestPermission();
   const PermissionStatus after = HIDMonitor::permissionStatus();
   g_lastPermissionCheck = ImGui::GetTime();
-  std::fprintf(stderr, "[权限] 输入监控: %s -> %s (requestAccess=%s)\n",
+  std::fprintf(stderr, "[权限] 读取鼠标设备: %s -> %s (requestAccess=%s)\n",
                permissionStatusName(before), permissionStatusName(after),
                granted ? "true" : "false");
   g_permission = after;

@@ -33,6 +33,9 @@ namespace {
 constexpr const char* kMouseSyspath =
     "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0/0003:1234:ABCD.0001/input/input7/event7";
 
+constexpr const char* kBluetoothSyspath =
+    "/sys/devices/virtual/misc/uhid/0005:046D:B02B.0003/input/input20/event20";
+
 std::string dataFile(const char* name) { return std::string(QUILLMARK_HID_TEST_DATA) + "/" + name; }
 
 // Waits for something the HID thread does in reaction to a mocked device.
@@ -264,8 +267,8 @@ TEST_F(UmockdevTest, UnreadableNodeGivesAPermissionRecord) {
   EXPECT_FALSE(monitor->getMouseDevices()[0].opened);
   const HIDError error = monitor->getLastError();
   EXPECT_EQ(error.status, HIDStatus::PermissionDenied);
-  EXPECT_EQ(error.message,
-            "IOHIDDeviceOpen failed: 0xE00002E2 (kIOReturnNotPermitted (缺少输入监控权限))");
+  EXPECT_EQ(error.code, EACCES);
+  EXPECT_EQ(error.message, "open /dev/input/event7 failed: EACCES（没有读取权限）");
 
   // Access granted and `udevadm trigger` run: the change event reopens it.
   ASSERT_EQ(chmod(node.c_str(), 0644), 0);
@@ -293,4 +296,36 @@ TEST_F(UmockdevTest, MonitorPermissionCallsAskAfresh) {
 TEST_F(UmockdevTest, NoMouseMeansThePermissionIsUnknown) {
   addFile("usb-keyboard.umockdev");
   EXPECT_EQ(hidservice::LinuxHidService().checkAccess(), PermissionStatus::Unknown);
+}
+
+// A laptop's own pointing devices are listed but rank below any mouse that
+// was plugged in or paired, whatever the order of arrival.
+TEST_F(UmockdevTest, BuiltInPointersRankBelowUsbAndBluetoothMice) {
+  addFile("i2c-touchpad.umockdev");
+  addFile("ps2-mouse.umockdev");
+  startMonitor();
+  ASSERT_TRUE(eventually([&] { return deviceCount() == 2; }));
+  for (const HIDDeviceInfo& d : monitor->getMouseDevices()) {
+    EXPECT_EQ(d.priority, -500) << d.displayName();
+  }
+  const auto selectedName = [&] {
+    const int i = monitor->getSelectedDeviceIndex();
+    return i < 0 ? std::string() : monitor->getMouseDevices().at(i).displayName();
+  };
+  EXPECT_EQ(selectedName(), "SYNA2B31:00 06CB:CE7D Touchpad [I2C]");
+
+  addFile("bluetooth-mouse.umockdev");
+  umockdev_testbed_uevent(testbed, kBluetoothSyspath, "add");
+  ASSERT_TRUE(eventually([&] { return deviceCount() == 3; }));
+  EXPECT_EQ(selectedName(), "Acme Travel Mouse [Bluetooth]");
+
+  addFile("usb-mouse.umockdev");
+  umockdev_testbed_uevent(testbed, kMouseSyspath, "add");
+  ASSERT_TRUE(eventually([&] { return deviceCount() == 4; }));
+  EXPECT_EQ(selectedName(), "Acme Travel Mouse [Bluetooth]");  // equal rank: the earlier one
+
+  umockdev_testbed_uevent(testbed, kBluetoothSyspath, "remove");
+  ASSERT_TRUE(eventually([&] { return deviceCount() == 3; }));
+  EXPECT_EQ(selectedName(), "Acme Pro Mouse [USB]");
+  EXPECT_EQ(monitor->getMouseDevices().at(monitor->getSelectedDeviceIndex()).priority, 0);
 }

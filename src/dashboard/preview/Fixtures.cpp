@@ -1,7 +1,11 @@
 #include "Fixtures.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
+
+#include "app/PlatformActions.h"
+#include "hid/service/ErrnoResult.h"
 
 namespace dashboard {
 namespace {
@@ -69,14 +73,14 @@ UiState paused() {
   return ui;
 }
 
-PlatformAlert permissionAlert() {
-  PlatformAlert a;
-  a.title = "缺少「输入监控」权限 — 无法读取鼠标报告，回报率将恒为 0";
-  a.detail = "按说明页安装 udev 规则或加入 input 组，然后重启本程序（权限在进程内缓存）";
-  a.actions.push_back({PlatformActionKind::OpenUrl, "打开「输入监控」设置",
-                       "file:///usr/share/doc/quillmark/permission.html"});
-  a.actions.push_back({PlatformActionKind::Relaunch, "重启应用", ""});
-  return a;
+// The banners come from the shell's own alert rules and the linux service's
+// own error text, so the pictures show what a user would read.
+PlatformAlert permissionAlert() { return makePlatformAlert(PermissionStatus::Denied, HIDError{}); }
+
+PlatformAlert busyDeviceAlert() {
+  const hidservice::Result busy = hidservice::errnoResult("open /dev/input/event7", EBUSY);
+  return makePlatformAlert(PermissionStatus::Granted,
+                           HIDError{HIDStatus::DeviceError, busy.code, busy.text});
 }
 
 // The mouse keeps 1000 Hz on average but reports slower right now.
@@ -97,8 +101,7 @@ UiState permissionBanner() {
 
 UiState errorBanner() {
   UiState ui = runningState(1000);
-  ui.alert.title = "open /dev/input/event7 failed: 0xE00002C5 (exclusive access)";
-  ui.alert.detail = "请按说明页授予读取鼠标设备的权限后重启本程序";
+  ui.alert = busyDeviceAlert();
   return ui;
 }
 

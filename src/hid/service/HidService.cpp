@@ -14,6 +14,7 @@ std::optional<int32_t> Device::numberProperty(std::string_view key) const {
   if (key == kVendorIdKey) return properties_.vendorId;
   if (key == kProductIdKey) return properties_.productId;
   if (key == kReportIntervalKey) return properties_.reportIntervalUs;
+  if (key == kBuiltInKey) return properties_.builtIn;
   return std::nullopt;
 }
 

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -100,9 +101,9 @@ VirtualDevice::VirtualDevice(VirtualDeviceSetup setup, std::optional<VirtualMous
 
 VirtualDevice::~VirtualDevice() { stopTimer(); }
 
-int32_t VirtualDevice::open() {
+Result VirtualDevice::open() {
   ++openCalls_;
-  opened_ = openResult_ == kIOReturnSuccess;
+  opened_ = openResult_.ok();
   if (opened_) startTimer();
   return openResult_;
 }
@@ -120,8 +121,8 @@ void VirtualDevice::registerInputReportCallback(uint8_t* buffer, size_t size,
   startTimer();
 }
 
-void VirtualDevice::deliver(int32_t result, uint32_t reportId, const uint8_t* bytes, size_t length,
-                            uint64_t hostTime) {
+void VirtualDevice::deliver(const Result& result, uint32_t reportId, const uint8_t* bytes,
+                            size_t length, uint64_t hostTime) {
   if (!opened_ || target_.callback == nullptr) return;
   const size_t n = std::min(length, target_.size);
   if (n > 0) std::copy(bytes, bytes + n, target_.buffer);
@@ -170,7 +171,7 @@ void VirtualDevice::onTick() {
     if (ideal + jitterNs > now) break;
     const int64_t stamp = ideal + (jitterNs > 0 ? jitter(rng_) : 0);
     ++nextIndex_;
-    deliver(kIOReturnSuccess, 0, kTimedReport, sizeof kTimedReport, static_cast<uint64_t>(stamp));
+    deliver(successResult(), 0, kTimedReport, sizeof kTimedReport, static_cast<uint64_t>(stamp));
     if (timerFd_ < 0) return;  // closed from inside the callback
   }
 }
@@ -190,7 +191,7 @@ class VirtualManager : public Manager {
     service_.detach(this);
     loop_ = nullptr;
   }
-  int32_t open() override {
+  Result open() override {
     if (loop_ != nullptr && matchMice_) service_.attach(this, loop_);
     return service_.managerOpenResult();
   }
@@ -238,10 +239,13 @@ VirtualHidService::VirtualHidService(const std::vector<VirtualMouseRate>& mice) 
 
 VirtualHidService::~VirtualHidService() = default;
 
-std::unique_ptr<Manager> VirtualHidService::createManager() {
+std::unique_ptr<Manager> VirtualHidService::createManager(Result& failure) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (createFails_) return nullptr;
+    if (createFails_) {
+      failure = Result::failure(ResultKind::Failed, ENOMEM, "create virtual manager failed");
+      return nullptr;
+    }
   }
   ++managersCreated_;
   return std::make_unique<VirtualManager>(*this);
@@ -299,9 +303,9 @@ void VirtualHidService::removeDevice(VirtualDevice* device) {
   }
 }
 
-void VirtualHidService::deliverReport(VirtualDevice* device, int32_t result, uint64_t hostTime,
+void VirtualHidService::deliverReport(VirtualDevice* device, Result result, uint64_t hostTime,
                                       std::vector<uint8_t> bytes, uint32_t reportId) {
-  post([device, result, hostTime, bytes = std::move(bytes), reportId] {
+  post([device, result = std::move(result), hostTime, bytes = std::move(bytes), reportId] {
     device->deliver(result, reportId, bytes.data(), bytes.size(), hostTime);
   });
 }
@@ -329,12 +333,12 @@ void VirtualHidService::setManagerCreateFails(bool fails) {
   createFails_ = fails;
 }
 
-void VirtualHidService::setManagerOpenResult(int32_t result) {
+void VirtualHidService::setManagerOpenResult(Result result) {
   std::lock_guard<std::mutex> lock(mutex_);
-  openResult_ = result;
+  openResult_ = std::move(result);
 }
 
-int32_t VirtualHidService::managerOpenResult() const {
+Result VirtualHidService::managerOpenResult() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return openResult_;
 }
