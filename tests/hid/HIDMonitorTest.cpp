@@ -366,19 +366,6 @@ TEST_F(MonitorTest, LongNamesAreCutAtACharacterBoundary) {
   EXPECT_EQ(product, longName.substr(0, 255));
 }
 
-TEST(VirtualMiceTest, ParsesRatesAndJitterAndSkipsBadEntries) {
-  const auto mice = hidservice::parseVirtualMice(" 1000, 8000:5 ,abc,-5,0,200000,500:x,125 : 2");
-  ASSERT_EQ(mice.size(), 3u);
-  EXPECT_EQ(mice[0].rateHz, 1000);
-  EXPECT_EQ(mice[0].jitterUs, 0);
-  EXPECT_EQ(mice[1].rateHz, 8000);
-  EXPECT_EQ(mice[1].jitterUs, 5);
-  EXPECT_EQ(mice[2].rateHz, 125);
-  EXPECT_EQ(mice[2].jitterUs, 2);
-  EXPECT_TRUE(hidservice::parseVirtualMice("").empty());
-  EXPECT_EQ(VirtualHidService().checkAccess(), PermissionStatus::Granted);
-}
-
 TEST(VirtualMiceTest, TimerDrivenMouseReportsAtItsIdealTimesPlusJitter) {
   auto service = std::make_shared<VirtualHidService>(
       std::vector<hidservice::VirtualMouseRate>{{2000, 0}, {1000, 5}});
