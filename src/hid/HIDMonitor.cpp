@@ -156,7 +156,12 @@ void HIDMonitor::Impl::threadMain(Handshake* handshake) {
 }
 
 void HIDMonitor::Impl::run(hidservice::RunLoop& loop) {
-  loop.run();
+  if (loop.run() != 0) {
+    // The loop cannot wait for events any more: no arrival, removal or
+    // report will come. Said on the banner rather than an empty list alone.
+    std::lock_guard<std::mutex> lock(mutex);
+    setErrorLocked(HIDStatus::ManagerError, kIOReturnError, "epoll_wait");
+  }
   manager->unscheduleFromRunLoop(loop);
   manager->close();
 

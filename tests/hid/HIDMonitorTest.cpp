@@ -6,8 +6,10 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 #include <vector>
 
+#include "EpollFault.h"
 #include "hid/HIDMonitor.h"
 #include "hid/service/VirtualHidService.h"
 
@@ -354,6 +356,29 @@ TEST_F(MonitorTest, TeardownClosesOnlyOpenedDevices) {
   service->sync();
   remove(refused);
   EXPECT_EQ(refused->closeCalls(), 1);
+}
+
+// The HID thread's loop can no longer wait for events: the user learns it
+// from the banner instead of from a list that merely empties.
+TEST_F(MonitorTest, AFailingEventWaitIsRecordedAsAManagerError) {
+  const std::set<int> before = epollFds();
+  monitor.start();
+  add(mouse("Pro Mouse"));
+  const int fd = newEpollFd(before);
+  ASSERT_GE(fd, 0);
+  ASSERT_TRUE(replaceWithDevNull(fd));
+  service->sync();  // wakes the loop, whose next wait fails
+
+  const auto deadline = Clock::now() + std::chrono::seconds(20);
+  while (monitor.getLastError().status == HIDStatus::Ok && Clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  const HIDError error = monitor.getLastError();
+  EXPECT_EQ(error.status, HIDStatus::ManagerError);
+  EXPECT_EQ(error.message.rfind("epoll_wait failed", 0), 0u) << error.message;
+  EXPECT_TRUE(monitor.getMouseDevices().empty());
+  monitor.stop();
+  EXPECT_EQ(monitor.getLastError().status, HIDStatus::ManagerError);
 }
 
 TEST_F(MonitorTest, LongNamesAreCutAtACharacterBoundary) {
