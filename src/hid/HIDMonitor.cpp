@@ -296,8 +296,11 @@ void HIDMonitor::Impl::noteReportError(int32_t code) {
 
 void HIDMonitor::Impl::noteDroppedReport(DeviceContext& context) {
   const uint64_t count = context.droppedReports.fetch_add(1, std::memory_order_relaxed) + 1;
-  hidDebugLog("drop: ctx=%p 内核缓冲区溢出 (SYN_DROPPED)，报告已丢失，累计=%llu",
-              static_cast<void*>(&context), static_cast<unsigned long long>(count));
+  // Each line carries the running total, so the lines held back lose nothing.
+  if (hidDebugLogEnabled() && overflowLines.allow(std::chrono::steady_clock::now())) {
+    hidDebugLog("drop: ctx=%p 内核缓冲区溢出 (SYN_DROPPED)，报告已丢失，累计=%llu",
+                static_cast<void*>(&context), static_cast<unsigned long long>(count));
+  }
   routeKernelDrop(&context);
 }
 
