@@ -14,37 +14,27 @@ exe=$1
 out=$2
 mkdir -p "$out"
 work=$(mktemp -d /tmp/quillmark-storm-XXXXXX)
-xvfb_pid=""
-app_pid=""
 # Growth of the resident set allowed over the storm. A font atlas baked for
 # a framebuffer scale of 2000 costs hundreds of MiB; the GL buffers of one
 # window size a few.
 max_growth_kib=$((64 * 1024))
 
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+source "$here/xvfb_session.sh"
+
 cleanup() {
-  [ -n "$app_pid" ] && kill -KILL "$app_pid" 2>/dev/null
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
+  stop_xvfb
   cp "$work"/*.err "$out"/ 2>/dev/null
   rm -rf "$work"
 }
 trap cleanup EXIT
 trap "exit 1" INT TERM
 
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-pass() { echo "ok: $*"; }
-
-Xvfb -displayfd 3 -screen 0 2048x1536x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.err" &
-xvfb_pid=$!
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-[ -s "$work/display" ] || { fail "Xvfb did not start"; exit 1; }
-export DISPLAY=":$(head -n 1 "$work/display")"
-unset WAYLAND_DISPLAY
+start_xvfb 2048x1536x24
 # Freed memory held back by AddressSanitizer would read as growth.
 export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}quarantine_size_mb=16"
 
 rss_kib() { awk '/^VmRSS:/ { print $2 }' "/proc/$app_pid/status" 2>/dev/null || echo 0; }
-alive() { kill -0 "$app_pid" 2>/dev/null; }
 
 # storm PAUSE: 100 round trips 1x1 <-> 2000x1500, PAUSE seconds between steps.
 storm() {
@@ -58,12 +48,7 @@ storm() {
   xdotool "${args[@]}" 2>>"$work/xdotool.err"
 }
 
-TAVO_VIRTUAL_MICE=1000 "$exe" 2>"$work/storm.err" &
-app_pid=$!
-window=$(timeout 30 xdotool search --sync --onlyvisible --name '^Quillmark$' | head -n 1)
-[ -n "$window" ] || { fail "no window"; exit 1; }
-timeout 5 xdotool windowfocus --sync "$window" 2>/dev/null || true
-sleep 1
+TAVO_VIRTUAL_MICE=1000 start_app storm "$exe" || exit 1
 xdotool key s
 # One round trip first, so that the buffers of both sizes exist before the
 # baseline is taken.
@@ -90,12 +75,7 @@ if alive; then
   [ "$growth" -le "$max_growth_kib" ] && pass "memory flat: $figures" || fail "memory grew: $figures"
   kill -TERM "$app_pid"
 fi
-# A program that does not end within 20 s is killed (and fails).
-for _ in $(seq 200); do alive || break; sleep 0.1; done
-alive && kill -KILL "$app_pid"
-wait "$app_pid"
-rc=$?
-app_pid=""
+wait_exit 20
 [ "$rc" = 0 ] && pass "SIGTERM: exit 0" || fail "exit $rc"
 if grep -E "Assertion|AddressSanitizer|runtime error|LeakSanitizer" "$work/storm.err" >/dev/null; then
   fail "stderr: $(grep -E -m 3 "Assertion|AddressSanitizer|runtime error" "$work/storm.err")"
