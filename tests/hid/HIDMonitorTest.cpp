@@ -394,10 +394,11 @@ TEST_F(MonitorTest, LongNamesAreCutAtACharacterBoundary) {
 TEST(VirtualMiceTest, TimerDrivenMouseReportsAtItsIdealTimesPlusJitter) {
   auto service = std::make_shared<VirtualHidService>(
       std::vector<hidservice::VirtualMouseRate>{{2000, 0}, {1000, 5}});
-  HIDMonitor monitor(service);
   std::mutex mutex;
   std::condition_variable cv;
   std::vector<Clock::time_point> got;
+  // Declared after what its callback writes, so its HID thread ends first.
+  HIDMonitor monitor(service);
   monitor.setReportCallback([&](Clock::time_point t) {
     std::lock_guard<std::mutex> lock(mutex);
     got.push_back(t);
