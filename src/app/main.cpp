@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "QuillmarkVersion.h"
+#include "app/DisplayFrame.h"
 #include "app/FramePacer.h"
 #include "app/KeyShortcuts.h"
 #include "app/PlatformActions.h"
@@ -82,13 +83,18 @@ void checkPermission() {
   if (after != PermissionStatus::Granted) std::fputs(kPermissionStartupText, stderr);
 }
 
-void drawFrame(GLFWwindow* window, int width, int height) {
+void drawFrame(GLFWwindow* window, const DisplayFrame& frame) {
   ImGui_ImplOpenGL3_NewFrame();
   ImGui_ImplGlfw_NewFrame();
+  // The backend reads the two sizes at two moments; around a resize they
+  // can pair a 1x1 window with a 2000x1500 framebuffer.
+  ImGuiIO& io = ImGui::GetIO();
+  io.DisplaySize = ImVec2(static_cast<float>(frame.width), static_cast<float>(frame.height));
+  io.DisplayFramebufferScale = ImVec2(frame.scaleX, frame.scaleY);
   ImGui::NewFrame();
   drawUI();
   ImGui::Render();
-  glViewport(0, 0, width, height);
+  glViewport(0, 0, frame.framebufferWidth, frame.framebufferHeight);
   glClearColor(0.055f, 0.059f, 0.067f, 1.0f);
   glClear(GL_COLOR_BUFFER_BIT);
   ImGui_ImplOpenGL3_RenderDrawData(ImGui::GetDrawData());
@@ -108,14 +114,10 @@ void runFrameLoop(GLFWwindow* window) {
     if (g_quitRequested || glfwWindowShouldClose(window)) break;
 
     // The framebuffer follows the window (and its content scale) every
-    // frame; a minimised window has nothing to draw, and Dear ImGui time
-    // stands still until it comes back.
-    int width = 0;
-    int height = 0;
-    glfwGetFramebufferSize(window, &width, &height);
-    if (width > 0 && height > 0 && !glfwGetWindowAttrib(window, GLFW_ICONIFIED)) {
-      drawFrame(window, width, height);
-    }
+    // frame; a minimised window has nothing to draw, nor has a frame caught
+    // in the middle of a resize, and Dear ImGui time stands still meanwhile.
+    const std::optional<DisplayFrame> frame = readDisplayFrame(window);
+    if (frame && !glfwGetWindowAttrib(window, GLFW_ICONIFIED)) drawFrame(window, *frame);
     pacer.end();
   }
 }

@@ -1,7 +1,9 @@
 #include "dashboard/Dashboard.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <string>
 
 #include "dashboard/Branding.h"
 #include "dashboard/Cards.h"
@@ -27,6 +29,7 @@ constexpr ImGuiWindowFlags kRootFlags =
     ImGuiWindowFlags_NoBringToFrontOnFocus;
 
 constexpr const char* kNoDevice = "未检测到鼠标设备";
+constexpr float kPickerWidth = 300;
 
 // Follows the measured mouse until the user picks a target.
 void snapTarget(DashboardState& st, float baselineHz) {
@@ -60,22 +63,46 @@ const char* pickerPreview(const UiState& ui, DashboardState& st) {
   return st.devicePreview.c_str();
 }
 
+// Device names are the devices' own text and may hold "##", where Dear ImGui
+// would end a widget's label: they are drawn beside widgets whose own labels
+// are empty, so they always show whole.
+void drawPickerPreview(ImDrawList* dl, ImVec2 frame, float frameHeight, const char* text) {
+  const ImGuiStyle& style = ImGui::GetStyle();
+  const ImVec2 clipMax(frame.x + kPickerWidth - frameHeight, frame.y + frameHeight);
+  dl->PushClipRect(frame, clipMax, true);
+  drawText(dl, ImVec2(frame.x + style.FramePadding.x, frame.y + style.FramePadding.y),
+           ImGui::GetColorU32(ImGuiCol_Text), text);
+  dl->PopClipRect();
+}
+
+void drawDeviceEntry(const std::string& label, int index, int selected, UiActions& actions) {
+  ImGui::PushID(index);
+  const ImVec2 at = ImGui::GetCursorScreenPos();
+  // The whole row is clickable, and a long name widens the list.
+  const float textWidth = ImGui::CalcTextSize(label.c_str(), nullptr, false).x;
+  const ImVec2 size(std::max(textWidth, ImGui::GetContentRegionAvail().x), 0);
+  if (ImGui::Selectable("##entry", index == selected, 0, size)) actions.selectDevice = index;
+  drawText(ImGui::GetWindowDrawList(), at, ImGui::GetColorU32(ImGuiCol_Text), label.c_str());
+  ImGui::PopID();
+}
+
 void drawDevicePicker(ImVec2 P, ImVec2 S, const UiState& ui, UiActions& actions,
                       DashboardState& st) {
   ImGui::SetCursorScreenPos(ImVec2(P.x + S.x - 320, P.y + 20));
-  ImGui::SetNextItemWidth(300);
+  ImGui::SetNextItemWidth(kPickerWidth);
   const char* preview = pickerPreview(ui, st);
   FontScope font(fonts().body, 16.0f);
-  if (!ImGui::BeginCombo("##device", preview, 0)) return;
+  ImDrawList* dl = ImGui::GetWindowDrawList();
+  const ImVec2 frame = ImGui::GetCursorScreenPos();
+  const float frameHeight = ImGui::GetFrameHeight();
+  const bool open = ImGui::BeginCombo("##device", "", 0);
+  drawPickerPreview(dl, frame, frameHeight, preview);
+  if (!open) return;
   if (ui.devices.empty()) ImGui::TextDisabled("%s", kNoDevice);
   for (size_t i = 0; i < ui.devices.size(); ++i) {
     std::string label = ui.devices[i].displayName();
     if (!ui.devices[i].opened) label += "   （无法打开）";
-    const int index = static_cast<int>(i);
-    ImGui::PushID(index);
-    if (ImGui::Selectable(label.c_str(), index == ui.selectedDevice, 0, ImVec2(0, 0)))
-      actions.selectDevice = index;
-    ImGui::PopID();
+    drawDeviceEntry(label, static_cast<int>(i), ui.selectedDevice, actions);
   }
   ImGui::EndCombo();
 }

@@ -176,7 +176,12 @@ void HIDMonitor::Impl::threadMain(Handshake* handshake) {
 }
 
 void HIDMonitor::Impl::run(hidservice::RunLoop& loop) {
-  loop.run();
+  if (loop.run() != 0) {
+    // The loop cannot wait for events any more: no arrival, removal or
+    // report will come. Said on the banner rather than an empty list alone.
+    std::lock_guard<std::mutex> lock(mutex);
+    setErrorLocked(HIDStatus::ManagerError, kIOReturnError, "epoll_wait");
+  }
   manager->unscheduleFromRunLoop(loop);
   manager->close();
 
@@ -314,8 +319,11 @@ void HIDMonitor::Impl::noteReportError(const Result& result) {
 
 void HIDMonitor::Impl::noteDroppedReport(DeviceContext& context) {
   const uint64_t count = context.droppedReports.fetch_add(1, std::memory_order_relaxed) + 1;
-  hidDebugLog("drop: ctx=%p 内核缓冲区溢出 (SYN_DROPPED)，报告已丢失，累计=%llu",
-              static_cast<void*>(&context), static_cast<unsigned long long>(count));
+  // Each line carries the running total, so the lines held back lose nothing.
+  if (hidDebugLogEnabled() && overflowLines.allow(std::chrono::steady_clock::now())) {
+    hidDebugLog("drop: ctx=%p 内核缓冲区溢出 (SYN_DROPPED)，报告已丢失，累计=%llu",
+                static_cast<void*>(&context), static_cast<unsigned long long>(count));
+  }
   routeKernelDrop(&context);
 }
 

@@ -12,6 +12,7 @@
 #include "hid/HIDDeviceInfo.h"
 #include "hid/HIDError.h"
 #include "hid/HIDMonitor.h"
+#include "hid/TraceRateLimit.h"
 #include "hid/service/HidService.h"
 #include "intake/ReportRouter.h"
 
@@ -32,6 +33,8 @@ class HIDMonitor::Impl : public ReportRouter {
   std::atomic<int32_t> selectedIndex{-1};
   HIDError lastError;
   std::atomic<bool> reportErrorLatched{false};
+  // Overflow trace lines: the reader is already behind when one happens.
+  TraceRateLimit overflowLines{std::chrono::seconds(30), 5};
   mutable std::mutex mutex;
   std::thread thread;
   // The HID thread's loop while it exists; published under mutex so stop()

@@ -7,8 +7,10 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 #include <vector>
 
+#include "EpollFault.h"
 #include "hid/HIDMonitor.h"
 #include "hid/service/ErrnoResult.h"
 #include "hid/service/VirtualHidService.h"
@@ -382,6 +384,29 @@ TEST_F(MonitorTest, TeardownClosesOnlyOpenedDevices) {
   EXPECT_EQ(busy->closeCalls(), 1);
 }
 
+// The HID thread's loop can no longer wait for events: the user learns it
+// from the banner instead of from a list that merely empties.
+TEST_F(MonitorTest, AFailingEventWaitIsRecordedAsAManagerError) {
+  const std::set<int> before = epollFds();
+  monitor.start();
+  add(mouse("Pro Mouse"));
+  const int fd = newEpollFd(before);
+  ASSERT_GE(fd, 0);
+  ASSERT_TRUE(replaceWithDevNull(fd));
+  service->sync();  // wakes the loop, whose next wait fails
+
+  const auto deadline = Clock::now() + std::chrono::seconds(20);
+  while (monitor.getLastError().status == HIDStatus::Ok && Clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  const HIDError error = monitor.getLastError();
+  EXPECT_EQ(error.status, HIDStatus::ManagerError);
+  EXPECT_EQ(error.message.rfind("epoll_wait failed", 0), 0u) << error.message;
+  EXPECT_TRUE(monitor.getMouseDevices().empty());
+  monitor.stop();
+  EXPECT_EQ(monitor.getLastError().status, HIDStatus::ManagerError);
+}
+
 TEST_F(MonitorTest, LongNamesAreCutAtACharacterBoundary) {
   monitor.start();
   std::string longName;
@@ -392,26 +417,14 @@ TEST_F(MonitorTest, LongNamesAreCutAtACharacterBoundary) {
   EXPECT_EQ(product, longName.substr(0, 255));
 }
 
-TEST(VirtualMiceTest, ParsesRatesAndJitterAndSkipsBadEntries) {
-  const auto mice = hidservice::parseVirtualMice(" 1000, 8000:5 ,abc,-5,0,200000,500:x,125 : 2");
-  ASSERT_EQ(mice.size(), 3u);
-  EXPECT_EQ(mice[0].rateHz, 1000);
-  EXPECT_EQ(mice[0].jitterUs, 0);
-  EXPECT_EQ(mice[1].rateHz, 8000);
-  EXPECT_EQ(mice[1].jitterUs, 5);
-  EXPECT_EQ(mice[2].rateHz, 125);
-  EXPECT_EQ(mice[2].jitterUs, 2);
-  EXPECT_TRUE(hidservice::parseVirtualMice("").empty());
-  EXPECT_EQ(VirtualHidService().checkAccess(), PermissionStatus::Granted);
-}
-
 TEST(VirtualMiceTest, TimerDrivenMouseReportsAtItsIdealTimesPlusJitter) {
   auto service = std::make_shared<VirtualHidService>(
       std::vector<hidservice::VirtualMouseRate>{{2000, 0}, {1000, 5}});
-  HIDMonitor monitor(service);
   std::mutex mutex;
   std::condition_variable cv;
   std::vector<Clock::time_point> got;
+  // Declared after what its callback writes, so its HID thread ends first.
+  HIDMonitor monitor(service);
   monitor.setReportCallback([&](Clock::time_point t) {
     std::lock_guard<std::mutex> lock(mutex);
     got.push_back(t);

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "EpollFault.h"
 #include "EvdevEvents.h"
 #include "hid/service/DeviceText.h"
 #include "hid/service/EvdevFrameAssembler.h"
@@ -167,7 +168,7 @@ TEST(LinuxMappingTest, BusNames) {
 TEST(RunLoopTest, StopBeforeRunReturnsAtOnceAndTasksRunOnTheLoopThread) {
   RunLoop early;
   early.stop();
-  early.run();
+  EXPECT_EQ(early.run(), 0);
 
   RunLoop loop;
   std::thread::id taskThread;
@@ -196,6 +197,15 @@ TEST(RunLoopTest, AHandlerMayRemoveItself) {
   EXPECT_EQ(calls, 1);
   close(fds[0]);
   close(fds[1]);
+}
+
+TEST(RunLoopTest, AFailingWaitEndsTheLoopWithItsErrno) {
+  const std::set<int> before = epollFds();
+  RunLoop loop;
+  const int fd = newEpollFd(before);
+  ASSERT_GE(fd, 0);
+  ASSERT_TRUE(replaceWithDevNull(fd));
+  EXPECT_EQ(loop.run(), EINVAL);
 }
 
 // The evdev reader on a pipe: the kernel refuses EVIOCSCLOCKID there, so

@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "EvdevEvents.h"
 #include "hid/HIDMonitor.h"
 #include "hid/service/LinuxHidService.h"
 
@@ -239,6 +240,55 @@ TEST_F(UmockdevTest, HotplugUpdatesTheListAndTheSelection) {
   ASSERT_TRUE(eventually([&] { return deviceCount() == 1; }));
   EXPECT_EQ(monitor->getSelectedDeviceIndex(), 0);
   EXPECT_EQ(monitor->getMouseDevices()[0].transport, "PS/2");
+}
+
+// Any package install may run `udevadm trigger`: the mouse under test, open
+// and delivering, keeps its entry, the user's choice and every report.
+TEST_F(UmockdevTest, AChangeEventLeavesAnOpenMouseItsSelectionAndItsReports) {
+  constexpr const char* kPs2Syspath = "/sys/devices/platform/i8042/serio1/input/input3/event3";
+  constexpr int kFrames = 1500;
+  addFile("usb-mouse.umockdev");
+  addFile("ps2-mouse.umockdev");
+  startMonitor(/*monitoring=*/true);
+  ASSERT_TRUE(eventually([&] { return deviceCount() == 2; }));
+  const std::vector<HIDDeviceInfo> before = monitor->getMouseDevices();
+  ASSERT_EQ(before[1].transport, "PS/2");
+  ASSERT_TRUE(before[1].opened);
+  monitor->setSelectedDeviceIndex(1);  // not the automatic choice
+
+  // The PS/2 mouse moves at 1000 Hz, frames written into its node as they happen.
+  const int node = umockdev_testbed_get_dev_fd(testbed, "/dev/input/event3");
+  ASSERT_GE(node, 0);
+  std::thread mouse([node] {
+    for (int i = 0; i < kFrames; ++i) {
+      timespec now{};
+      clock_gettime(CLOCK_REALTIME, &now);
+      const int64_t us = now.tv_sec * 1000000LL + now.tv_nsec / 1000;
+      const input_event frame[] = {ev(EV_REL, REL_X, 1, us), ev(EV_REL, REL_Y, -1, us),
+                                   ev(EV_SYN, SYN_REPORT, 0, us)};
+      if (write(node, frame, sizeof frame) != static_cast<ssize_t>(sizeof frame)) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  });
+  const bool flowing = eventually([&] { return reportCount() >= kFrames / 4; });
+  umockdev_testbed_uevent(testbed, kPs2Syspath, "change");
+  // Give the change time to be handled; a mouse that was offered afresh
+  // shows as a new entry at once.
+  const auto settle = Clock::now() + std::chrono::milliseconds(500);
+  while (Clock::now() < settle && monitor->getMouseDevices()[1].device == before[1].device) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  mouse.join();
+  ASSERT_TRUE(flowing);
+
+  EXPECT_TRUE(eventually([&] { return reportCount() >= static_cast<size_t>(kFrames); }))
+      << reportCount() << " of " << kFrames << " reports";
+  const std::vector<HIDDeviceInfo> after = monitor->getMouseDevices();
+  ASSERT_EQ(after.size(), 2u);
+  EXPECT_EQ(after[0].device, before[0].device);
+  EXPECT_EQ(after[1].device, before[1].device);
+  EXPECT_EQ(monitor->getSelectedDeviceIndex(), 1);
+  EXPECT_EQ(reportCount(), static_cast<size_t>(kFrames));
 }
 
 TEST_F(UmockdevTest, HotplugLoopLeavesNothingBehind) {

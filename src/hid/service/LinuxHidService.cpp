@@ -297,12 +297,21 @@ class LinuxManager : public Manager {
         removeDevice(udev_device_get_syspath(dev.get()));
       } else if (std::strcmp(action, "change") == 0) {
         // A change follows `udevadm trigger`, e.g. after the access rule was
-        // installed: the node is offered afresh, so it can now be opened.
+        // installed: a node that could not be opened is offered afresh, so
+        // it can now be opened. An open one keeps its place, its selection
+        // and its test (any package install may trigger).
+        if (isOpen(udev_device_get_syspath(dev.get()))) continue;
         removeDevice(udev_device_get_syspath(dev.get()));
         if (!matchMice_ || !isMouseNode(dev.get())) continue;
         if (Entry* entry = addDevice(dev.get())) announce(*entry);
       }
     }
+  }
+
+  bool isOpen(const char* syspath) const {
+    if (syspath == nullptr) return false;
+    auto it = devices_.find(syspath);
+    return it != devices_.end() && it->second.device->isOpen();
   }
 
   void removeDevice(const char* syspath) {

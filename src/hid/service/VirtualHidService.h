@@ -2,7 +2,9 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -23,9 +25,19 @@ struct VirtualMouseRate {
   double jitterUs = 0;
 };
 
-// Parses "1000,8000:5". Entries that are not a positive rate (up to
-// 100 kHz) with an optional non-negative jitter are skipped.
-std::vector<VirtualMouseRate> parseVirtualMice(std::string_view text);
+inline constexpr double kMinVirtualRateHz = 1;
+inline constexpr double kMaxVirtualRateHz = 16000;
+// More timer-driven mice would keep the HID thread busy before any test.
+inline constexpr size_t kMaxVirtualMice = 16;
+
+// The mice a TAVO_VIRTUAL_MICE value asks for ("1000,8000:5"): each item a
+// rate of 1 to 16000 Hz with an optional jitter of 0 to half its interval,
+// in us. Every item that is not gets one line on `console` naming it, and
+// mice beyond kMaxVirtualMice are refused with one line. No value, an empty
+// one or one without a valid item gives nullopt: the real mice (the last
+// case with one line saying so).
+std::optional<std::vector<VirtualMouseRate>> selectVirtualMice(const char* value,
+                                                               std::FILE* console);
 
 struct VirtualDeviceSetup {
   DeviceProperties properties;
