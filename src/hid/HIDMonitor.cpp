@@ -11,6 +11,7 @@
 #include "hid/HidDebugLog.h"
 #include "hid/HostTime.h"
 #include "hid/service/DeviceText.h"
+#include "hid/service/ErrnoResult.h"
 #include "hid/service/RunLoop.h"
 #include "intake/ReportCapture.h"
 
@@ -176,11 +177,11 @@ void HIDMonitor::Impl::threadMain(Handshake* handshake) {
 }
 
 void HIDMonitor::Impl::run(hidservice::RunLoop& loop) {
-  if (loop.run() != 0) {
+  if (const int err = loop.run(); err != 0) {
     // The loop cannot wait for events any more: no arrival, removal or
     // report will come. Said on the banner rather than an empty list alone.
     std::lock_guard<std::mutex> lock(mutex);
-    setErrorLocked(HIDStatus::ManagerError, kIOReturnError, "epoll_wait");
+    setErrorLocked(HIDStatus::ManagerError, hidservice::errnoResult("epoll_wait", err));
   }
   manager->unscheduleFromRunLoop(loop);
   manager->close();

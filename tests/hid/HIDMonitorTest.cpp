@@ -457,8 +457,8 @@ TEST(VirtualMiceTest, TimerDrivenMouseReportsAtItsIdealTimesPlusJitter) {
 
 TEST_F(MonitorTest, EachUnopenedMouseKeepsTheRecordOfItsOwnOpen) {
   monitor.start();
-  add(mouse("Busy", kIOReturnExclusiveAccess));
-  add(mouse("Locked", kIOReturnNotPermitted));
+  add(mouse("Busy", refused(EBUSY)));
+  add(mouse("Locked", refused(EACCES)));
   add(mouse("Fine"));
   const auto devices = monitor.getMouseDevices();
   ASSERT_EQ(devices.size(), 3u);
