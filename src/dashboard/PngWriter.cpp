@@ -8,8 +8,11 @@
 
 namespace {
 
-std::string failure(const std::string& path, const char* what) {
-  return "write " + path + " failed: " + what;
+// "无法写入 /x/dashboard.png：ENOSPC（No space left on device）"
+std::string failure(const std::string& path, int err) {
+  const char* name = strerrorname_np(err);
+  return "无法写入 " + path + "：" + (name != nullptr ? name : "errno") + "（" +
+         std::strerror(err) + "）";
 }
 
 bool checkSize(const PixelImage& image, std::string& error) {
@@ -36,7 +39,7 @@ bool writePng(const std::string& path, const PixelImage& image, std::string& err
 
   FILE* f = std::fopen(path.c_str(), "wb");
   if (f == nullptr) {
-    error = failure(path, std::strerror(errno));
+    error = failure(path, errno);
     return false;
   }
   const bool written =
@@ -46,7 +49,10 @@ bool writePng(const std::string& path, const PixelImage& image, std::string& err
   const int flushErrno = errno;
   const bool closed = std::fclose(f) == 0;
   if (written && flushed && closed) return true;
-  error = failure(path, !written ? png.message : std::strerror(flushed ? errno : flushErrno));
+  if (written)
+    error = failure(path, flushed ? errno : flushErrno);
+  else
+    error = "无法写入 " + path + "：" + png.message;
   png_image_free(&png);
   return false;
 }
