@@ -2,12 +2,14 @@
 
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <system_error>
 #include <vector>
 
@@ -50,6 +52,17 @@ bool renameNoReplace(const std::string& from, const std::string& to) {
   return std::rename(from.c_str(), to.c_str()) == 0;
 }
 
+// The process's umask without changing it (umask() would, for a moment, for
+// every thread); 022 when /proc cannot say.
+mode_t currentUmask() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind("Umask:", 0) == 0)
+      return static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
+  return 022;
+}
+
 }  // namespace
 
 std::string errnoText(int err) {
@@ -84,6 +97,8 @@ ResultFolder::ResultFolder(const std::string& parent) : parent_(parent) {
     return;
   }
   temp_ = buf.data();
+  // mkdtemp's folder is private; the result is an ordinary folder.
+  chmod(temp_.c_str(), 0777 & ~currentUmask());
 }
 
 ResultFolder::~ResultFolder() {

@@ -47,6 +47,12 @@ TEST_F(ResultFolderTest, CommitMovesTheFilesUnderTheFinalName) {
     EXPECT_EQ(folder.path(), parent + "/2026-12-07_103205_Mouse");
   }
   EXPECT_EQ(entries(parent), std::vector<std::string>{"2026-12-07_103205_Mouse"});
+  // An ordinary folder by the umask, not the temporary folder's 0700.
+  struct stat st {};
+  ASSERT_EQ(stat((parent + "/2026-12-07_103205_Mouse").c_str(), &st), 0);
+  const mode_t mask = umask(022);
+  umask(mask);
+  EXPECT_EQ(st.st_mode & 0777, 0777 & ~mask);
   EXPECT_EQ(entries(parent + "/2026-12-07_103205_Mouse"), std::vector<std::string>{"result.json"});
 }
 
