@@ -33,6 +33,7 @@ results::DeviceIdentity selectedDevice() {
   id.vendorId = d.vendorId;
   id.productId = d.productId;
   id.reportIntervalUs = d.reportIntervalUs;
+  id.node = d.node;
   return id;
 }
 

@@ -13,6 +13,8 @@
 #include <system_error>
 #include <thread>
 
+#include <unistd.h>
+
 #include "QuillmarkVersion.h"
 #include "app/FramePacer.h"
 #include "app/FramebufferCapture.h"
@@ -23,6 +25,7 @@
 #include "app/Shell.h"
 #include "app/WindowGeometry.h"
 #include "app/WindowSave.h"
+#include "cli/Cli.h"
 #include "dashboard/Dashboard.h"
 #include "dashboard/FontConfig.h"
 
@@ -130,11 +133,21 @@ void shutDown(GLFWwindow* window) {
   glfwTerminate();
 }
 
+// Any argument makes this the terminal program; no display is touched.
+int runTerminal(int argc, char** argv) {
+  cli::Console console;
+  console.liveLine = isatty(STDERR_FILENO) != 0;
+  console.hidThreadStarted = acceptQuitSignals;
+  console.stopRequested = quitSignalReceived;
+  return cli::run(argc, argv, console);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   setLaunchArguments(argc, argv);
   installQuitSignals();
+  if (argc > 1) return runTerminal(argc, argv);
   installExitGuard();
 
   glfwSetErrorCallback(rememberGlfwError);

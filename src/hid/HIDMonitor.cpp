@@ -115,6 +115,21 @@ void HIDMonitor::Impl::stop() {
   ReportCapture::instance().stop();
 }
 
+void HIDMonitor::Impl::sync() {
+  Handshake done;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (runLoop == nullptr) return;
+    runLoop->post([&done] {
+      std::lock_guard<std::mutex> doneLock(done.mutex);
+      done.ready = true;
+      done.cv.notify_one();
+    });
+  }
+  std::unique_lock<std::mutex> lock(done.mutex);
+  done.cv.wait(lock, [&] { return done.ready; });
+}
+
 void HIDMonitor::Impl::threadMain(Handshake* handshake) {
   const auto signalReady = [handshake] {
     std::lock_guard<std::mutex> lock(handshake->mutex);
@@ -199,6 +214,7 @@ void HIDMonitor::Impl::handleDeviceMatched(HIDDeviceRef device) {
   info.vendorId = numberProperty(*device, hidservice::kVendorIdKey);
   info.productId = numberProperty(*device, hidservice::kProductIdKey);
   info.reportIntervalUs = numberProperty(*device, hidservice::kReportIntervalKey);
+  info.node = stringProperty(*device, hidservice::kNodeKey);
   info.opened = result == kIOReturnSuccess;
   info.priority = selectionPriority(info);
 
@@ -223,6 +239,7 @@ void HIDMonitor::Impl::handleDeviceMatched(HIDDeviceRef device) {
   }
   if (!added.opened) {
     setErrorLocked(statusForDeviceCode(result), result, "IOHIDDeviceOpen");
+    devices.back().openError = lastError;
   } else if (lastError.status == HIDStatus::PermissionDenied ||
              lastError.status == HIDStatus::DeviceError) {
     lastError = HIDError{};
@@ -323,6 +340,8 @@ HIDMonitor::~HIDMonitor() { impl_->stop(); }
 void HIDMonitor::start() { impl_->start(); }
 
 void HIDMonitor::stop() { impl_->stop(); }
+
+void HIDMonitor::waitForHidThread() { impl_->sync(); }
 
 std::vector<HIDDeviceInfo> HIDMonitor::getMouseDevices() const {
   std::lock_guard<std::mutex> lock(impl_->mutex);

@@ -43,6 +43,7 @@ class HIDMonitor::Impl : public ReportRouter {
 
   void start();
   void stop();
+  void sync();
 
   void setErrorLocked(HIDStatus status, int32_t code, const char* what);
   void syncSelectedLocked();

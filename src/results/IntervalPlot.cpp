@@ -24,6 +24,8 @@ constexpr Box kPlot{80, 96, 820, 460};
 constexpr Box kHist{960, 96, 200, 460};
 constexpr int kHistBins = 80;
 constexpr double kFloorMs = 1e-4;  // a zero interval still has a place on the log axis
+constexpr char kTargetColour[] = "#ffba38";
+constexpr char kBaselineColour[] = "#34d399";
 constexpr char kFont[] = "Noto Sans CJK SC, WenQuanYi Micro Hei, Source Han Sans SC, sans-serif";
 
 class Svg {
@@ -266,19 +268,24 @@ void drawOutliers(Svg& svg, const PlotData& d) {
   }
 }
 
-void drawLevel(Svg& svg, const PlotData& d, double ms, const char* colour, const char* label,
-               bool labelRight) {
+void drawLevelLine(Svg& svg, const PlotData& d, double ms, const char* colour) {
   if (ms <= 0) return;
   const double y = d.axis.y(ms, kPlot);
   svg.add(
       "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"%s\" "
       "stroke-width=\"1.5\" stroke-dasharray=\"6 4\"/>\n",
       kPlot.left, y, kHist.right(), y, colour);
+}
+
+// Above the line and clear of a band drawn on it.
+void drawLevelLabel(Svg& svg, const PlotData& d, double ms, const char* colour, const char* label,
+                    bool right) {
+  if (ms <= 0) return;
   svg.add(
-      "<text x=\"%.1f\" y=\"%.1f\" font-size=\"12\" fill=\"%s\" text-anchor=\"%s\">%s "
-      "%.3f ms</text>\n",
-      labelRight ? kPlot.right() - 4 : kPlot.left + 4, y - 5, colour, labelRight ? "end" : "start",
-      label, ms);
+      "<text x=\"%.1f\" y=\"%.1f\" font-size=\"12\" fill=\"%s\" text-anchor=\"%s\" "
+      "stroke=\"#0e0f11\" stroke-width=\"3\" paint-order=\"stroke\">%s %.3f ms</text>\n",
+      right ? kPlot.right() - 4 : kPlot.left + 4, d.axis.y(ms, kPlot) - 12, colour,
+      right ? "end" : "start", label, ms);
 }
 
 // Bars on the interval axis; a bin with any report is at least 2 px long, so
@@ -332,8 +339,8 @@ std::string intervalPlotSvg(const TestRecord& record) {
   drawIntervalAxis(svg, d);
   drawTimeAxis(svg, d);
   // The levels go under the data, so a band on the baseline stays visible.
-  drawLevel(svg, d, d.targetMs, "#ffba38", "目标间隔", true);
-  drawLevel(svg, d, d.baselineMs, "#34d399", "基准间隔", false);
+  drawLevelLine(svg, d, d.targetMs, kTargetColour);
+  drawLevelLine(svg, d, d.baselineMs, kBaselineColour);
   if (d.intervals == 0) {
     svg.add(
         "<text x=\"%.1f\" y=\"%.1f\" font-size=\"18\" fill=\"#9aa0a6\" "
@@ -344,6 +351,8 @@ std::string intervalPlotSvg(const TestRecord& record) {
     drawOutliers(svg, d);
     drawHistogram(svg, d);
   }
+  drawLevelLabel(svg, d, d.targetMs, kTargetColour, "目标间隔", true);
+  drawLevelLabel(svg, d, d.baselineMs, kBaselineColour, "基准间隔", false);
   drawFrames(svg);
   svg.raw("</svg>\n");
   return svg.take();

@@ -13,7 +13,7 @@ double LogAxis::y(double ms, const Box& box) const {
 
 LogAxis logAxisFor(double minMs, double maxMs) {
   LogAxis axis;
-  double lo = std::floor(std::log10(std::max(minMs, 1e-4) / 1.05));
+  double lo = std::floor(std::log10(std::max(minMs, 1e-4) / 1.5));
   double hi = std::ceil(std::log10(std::max(maxMs, 1e-4) * 1.05));
   if (hi - lo < 2) hi = lo + 2;
   axis.lowMs = std::pow(10.0, lo);

@@ -6,6 +6,7 @@ std::optional<std::string> Device::stringProperty(std::string_view key) const {
   if (key == kProductKey) return properties_.product;
   if (key == kManufacturerKey) return properties_.manufacturer;
   if (key == kTransportKey) return properties_.transport;
+  if (key == kNodeKey) return properties_.node;
   return std::nullopt;
 }
 

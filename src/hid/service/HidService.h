@@ -27,6 +27,8 @@ inline constexpr std::string_view kTransportKey = "Transport";
 inline constexpr std::string_view kVendorIdKey = "VendorID";
 inline constexpr std::string_view kProductIdKey = "ProductID";
 inline constexpr std::string_view kReportIntervalKey = "ReportInterval";
+// The device file reports are read from ("/dev/input/event7"); none for virtual mice.
+inline constexpr std::string_view kNodeKey = "Node";
 
 // Generic Desktop / Mouse.
 inline constexpr int kUsagePageGenericDesktop = 1;
@@ -55,6 +57,7 @@ struct DeviceProperties {
   std::optional<int32_t> vendorId;
   std::optional<int32_t> productId;
   std::optional<int32_t> reportIntervalUs;
+  std::optional<std::string> node;
 };
 
 // One matched device. Handles stay valid from arrival until the manager that

@@ -361,6 +361,7 @@ int32_t reportIntervalUs(int bInterval, std::string_view speed) {
 EvdevDevice::EvdevDevice(RunLoop& loop, std::string devnode, DeviceProperties properties)
     : loop_(loop), devnode_(std::move(devnode)) {
   properties_ = std::move(properties);
+  properties_.node = devnode_;
 }
 
 EvdevDevice::~EvdevDevice() { close(); }
