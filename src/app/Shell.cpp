@@ -67,11 +67,11 @@ void applyActions(const dashboard::UiActions& actions, const PlatformAlert& aler
   if (actions.resetPressed) requestReset();
   if (actions.selectDevice >= 0) g_monitor.setSelectedDeviceIndex(actions.selectDevice);
   if (!actions.openUrl.empty()) openLink(actions.openUrl);
-  if (actions.savePressed) requestSave();
-  if (!actions.openFolder.empty()) openLink(fileUrl(actions.openFolder));
   if (actions.alertAction >= 0 && static_cast<size_t>(actions.alertAction) < alert.actions.size()) {
     performPlatformAction(alert.actions[static_cast<size_t>(actions.alertAction)]);
   }
+  if (actions.savePressed) requestSave();
+  if (!actions.openFolder.empty()) openLink(fileUrl(actions.openFolder));
 }
 
 void drawUI() {
