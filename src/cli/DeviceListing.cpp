@@ -1,6 +1,5 @@
 #include "cli/DeviceListing.h"
 
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <nlohmann/json.hpp>
@@ -30,8 +29,11 @@ std::string interval(const HIDDeviceInfo& d) {
 
 // The canonical path of an existing file, or the text as given.
 std::string canonical(const std::string& path) {
-  char buf[PATH_MAX];
-  return ::realpath(path.c_str(), buf) != nullptr ? std::string(buf) : path;
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  if (resolved == nullptr) return path;
+  std::string out(resolved);
+  std::free(resolved);
+  return out;
 }
 
 const char* statusKey(const HIDDeviceInfo& d) {
@@ -104,10 +106,14 @@ std::optional<int> chooseDevice(const std::string& wanted,
     if (index < count) return index;
     // Not an index of the list: maybe a part of a name ("8000").
   } else if (wanted.front() == '/') {
+    for (int i = 0; i < count; ++i) {
+      if (devices[static_cast<std::size_t>(i)].node == wanted) return i;
+    }
+    // A link to a node, e.g. under /dev/input/by-id/.
     const std::string path = canonical(wanted);
     for (int i = 0; i < count; ++i) {
       const std::string& node = devices[static_cast<std::size_t>(i)].node;
-      if (!node.empty() && (node == wanted || canonical(node) == path)) return i;
+      if (!node.empty() && canonical(node) == path) return i;
     }
     return std::nullopt;
   }

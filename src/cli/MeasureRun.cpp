@@ -1,6 +1,9 @@
 #include "cli/MeasureRun.h"
 
+#include <atomic>
 #include <chrono>
+#include <cmath>
+#include <cstdint>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -25,6 +28,9 @@ using namespace std::chrono_literals;
 constexpr auto kUpdatePeriod = std::chrono::microseconds(16'667);
 constexpr auto kLiveLinePeriod = 100ms;
 constexpr auto kFirstReportPoll = 5ms;
+// How long after the test's end a report stamped before it may still arrive
+// (the analyzer's activity timeout: a mouse quiet that long is at rest).
+constexpr auto kLateReportGrace = 250ms;
 
 constexpr const char* kAccessHint =
     "提示：安装 udev 规则 70-quillmark.rules（给鼠标的 event 节点加 uaccess 标记）或把用户加入 "
@@ -37,12 +43,47 @@ double secondsBetween(Clock::time_point a, Clock::time_point b) {
 }
 
 // Everything the report path feeds, and the device the test is about.
+int64_t toNs(Clock::time_point t) {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
+}
+
+// Everything the report path feeds, and the device the test is about. The
+// test is the reports stamped from the first one for the length asked for:
+// a report that arrives late still counts, one stamped after the end does
+// not, so the count does not depend on when the main thread wakes up.
 struct Session {
-  explicit Session(HIDMonitor& m) : monitor(m) {}
+  Session(HIDMonitor& m, double seconds)
+      : monitor(m), lengthNs(static_cast<int64_t>(std::llround(seconds * 1e9))) {}
+
+  // HID thread.
+  void onReport(Clock::time_point t) {
+    const int64_t ns = toNs(t);
+    latestNs.store(ns, std::memory_order_relaxed);
+    if (firstNs < 0) {
+      firstNs = ns;
+      endNs.store(ns + lengthNs, std::memory_order_relaxed);
+    }
+    if (ns >= endNs.load(std::memory_order_relaxed) ||
+        ns >= stopNs.load(std::memory_order_relaxed)) {
+      return;
+    }
+    analyzer.addTimestamp(t);
+    recorder.add(t);
+  }
+  void onKernelDrop() {
+    if (!over.load(std::memory_order_relaxed)) analyzer.noteKernelDrop();
+  }
+
   HIDMonitor& monitor;
   PollingAnalyzer analyzer;
   results::StampRecorder recorder;
   HIDDeviceInfo device;
+  const int64_t lengthNs;
+  int64_t firstNs = -1;  // HID thread only
+  std::atomic<int64_t> endNs{INT64_MAX};
+  std::atomic<int64_t> latestNs{INT64_MIN};  // the newest stamp, in the test or not
+  std::atomic<int64_t> stopNs{INT64_MAX};    // set on the main thread by a stop
+  std::atomic<bool> over{false};
 };
 
 void printDeviceMissing(const Console& c, const std::string& wanted,
@@ -112,17 +153,20 @@ void showLiveLine(Session& s, const Console& c, double elapsed, double total) {
   std::fflush(c.err);
 }
 
-// Runs until the time is up or a stop; true when stopped early.
-bool runTest(Session& s, const MeasureOptions& o, const Console& c, Clock::time_point first) {
-  const auto length =
-      std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(o.seconds));
-  const Clock::time_point end = first + length;
+// Runs until the reports of the test's length are in (a report stamped at
+// or after the end has arrived, or the mouse has been quiet since), or a
+// stop; returns the time of a stop, nullopt when the test ran its length.
+std::optional<Clock::time_point> runTest(Session& s, const MeasureOptions& o, const Console& c,
+                                         Clock::time_point first) {
+  const Clock::time_point end = first + std::chrono::nanoseconds(s.lengthNs);
+  const Clock::time_point wait = end + kLateReportGrace;
   Clock::time_point nextLine = Clock::now();
   Clock::time_point tick = Clock::now();
-  bool stopped = false;
-  while (Clock::now() < end) {
+  std::optional<Clock::time_point> stopped;
+  while (Clock::now() < wait && s.latestNs.load(std::memory_order_relaxed) < toNs(end)) {
     if (stopRequested(c)) {
-      stopped = true;
+      stopped = Clock::now();
+      s.stopNs.store(toNs(*stopped), std::memory_order_relaxed);
       break;
     }
     s.analyzer.update();
@@ -131,20 +175,20 @@ bool runTest(Session& s, const MeasureOptions& o, const Console& c, Clock::time_
       nextLine += kLiveLinePeriod;
     }
     tick += kUpdatePeriod;
-    std::this_thread::sleep_until(std::min(tick, end));
+    std::this_thread::sleep_until(std::min(tick, wait));
   }
   if (c.liveLine) std::fputs("\r\033[K", c.err);
   return stopped;
 }
 
 results::TestRecord makeRecord(Session& s, const MeasureOptions& o, Clock::time_point first,
-                               bool stopped) {
+                               std::optional<Clock::time_point> stopped) {
   results::TestRecord r;
   const HIDDeviceInfo& d = s.device;
   r.device = {d.displayName(), d.product,   d.manufacturer,     d.transport,
               d.vendorId,      d.productId, d.reportIntervalUs, d.node};
   r.start = results::wallTimeOf(first);
-  r.durationSeconds = std::min(secondsBetween(first, Clock::now()), o.seconds);
+  r.durationSeconds = stopped ? std::min(secondsBetween(first, *stopped), o.seconds) : o.seconds;
   r.end = stopped ? results::TestEnd::Interrupted : results::TestEnd::Completed;
   r.stats = s.analyzer.getStats();
   r.targetHz = o.targetHz.value_or(results::nearestTargetHz(r.stats.baselineHz));
@@ -178,12 +222,13 @@ int report(const results::TestRecord& r, const MeasureOptions& o, const Console&
 
 int measureStarted(Session& s, const MeasureOptions& o, const Console& c) {
   if (const std::optional<int> status = selectDevice(s, o, c)) return *status;
+  // As the window's start does: the warm-up counts from here.
   s.analyzer.reset();
-  s.recorder.reset();
   s.monitor.setMonitoring(true);
   const std::optional<Clock::time_point> first = awaitFirstReport(s, o, c);
   if (!first) return kExitNoReports;
-  const bool stopped = runTest(s, o, c, *first);
+  const std::optional<Clock::time_point> stopped = runTest(s, o, c, *first);
+  s.over.store(true, std::memory_order_relaxed);
   s.monitor.setMonitoring(false);
   s.analyzer.update();
   return report(makeRecord(s, o, *first, stopped), o, c);
@@ -192,12 +237,9 @@ int measureStarted(Session& s, const MeasureOptions& o, const Console& c) {
 }  // namespace
 
 int runMeasure(const MeasureOptions& options, HIDMonitor& monitor, const Console& console) {
-  Session session(monitor);
-  monitor.setReportCallback([&session](Clock::time_point t) {
-    session.analyzer.addTimestamp(t);
-    session.recorder.add(t);
-  });
-  monitor.setKernelDropCallback([&session] { session.analyzer.noteKernelDrop(); });
+  Session session(monitor, options.seconds);
+  monitor.setReportCallback([&session](Clock::time_point t) { session.onReport(t); });
+  monitor.setKernelDropCallback([&session] { session.onKernelDrop(); });
   try {
     monitor.start();
   } catch (const std::system_error& e) {
