@@ -108,6 +108,8 @@ std::optional<int> selectDevice(Session& s, const MeasureOptions& o, const Conso
   const std::optional<int> index = chooseDevice(o.device, devices, autoChoice);
   if (!index) {
     printDeviceMissing(c, o.device, devices, autoChoice);
+    const HIDError error = s.monitor.getLastError();
+    if (error.status == HIDStatus::ManagerError) std::fprintf(c.err, "%s\n", error.message.c_str());
     return kExitNoMouse;
   }
   s.device = devices[static_cast<std::size_t>(*index)];
@@ -121,9 +123,20 @@ std::optional<int> selectDevice(Session& s, const MeasureOptions& o, const Conso
   return std::nullopt;
 }
 
-// The stamp of the first report, or nullopt after the wait or a stop.
+// Still the selected mouse? When the measured one goes away the monitor
+// selects another, whose reports must not join the test.
+bool stillSelected(const Session& s) {
+  const int index = s.monitor.getSelectedDeviceIndex();
+  const std::vector<HIDDeviceInfo> devices = s.monitor.getMouseDevices();
+  return index >= 0 && static_cast<std::size_t>(index) < devices.size() &&
+         devices[static_cast<std::size_t>(index)].device == s.device.device;
+}
+
+// The stamp of the first report, or nullopt (and `status`) after the wait,
+// a stop or the mouse's removal.
 std::optional<Clock::time_point> awaitFirstReport(Session& s, const MeasureOptions& o,
-                                                  const Console& c) {
+                                                  const Console& c, int& status) {
+  status = kExitNoReports;
   std::fprintf(c.err, "正在测量 %s，请移动鼠标…\n", s.device.displayName().c_str());
   std::fflush(c.err);
   const Clock::time_point deadline =
@@ -134,9 +147,14 @@ std::optional<Clock::time_point> awaitFirstReport(Session& s, const MeasureOptio
       std::fputs("测试在收到第一个报告之前被中断。\n", c.err);
       return std::nullopt;
     }
+    if (!stillSelected(s)) {
+      std::fprintf(c.err, "%s 已断开。\n", s.device.displayName().c_str());
+      status = kExitNoMouse;
+      return std::nullopt;
+    }
     if (Clock::now() >= deadline) {
       std::fprintf(c.err,
-                   "%.0f 秒内没有收到 %s 的报告：鼠标只在移动时发送报告，请在测试开始后移动它。\n",
+                   "%g 秒内没有收到 %s 的报告：鼠标只在移动时发送报告，请在测试开始后移动它。\n",
                    o.waitSeconds, s.device.displayName().c_str());
       return std::nullopt;
     }
@@ -153,22 +171,32 @@ void showLiveLine(Session& s, const Console& c, double elapsed, double total) {
   std::fflush(c.err);
 }
 
+// How a test ended early: when, and whether the mouse went away.
+struct EarlyEnd {
+  Clock::time_point at;
+  bool deviceLost = false;
+};
+
+std::optional<EarlyEnd> checkEarlyEnd(Session& s, const Console& c) {
+  const bool lost = !stillSelected(s);
+  if (!lost && !stopRequested(c)) return std::nullopt;
+  const EarlyEnd end{Clock::now(), lost};
+  s.stopNs.store(toNs(end.at), std::memory_order_relaxed);
+  return end;
+}
+
 // Runs until the reports of the test's length are in (a report stamped at
-// or after the end has arrived, or the mouse has been quiet since), or a
-// stop; returns the time of a stop, nullopt when the test ran its length.
-std::optional<Clock::time_point> runTest(Session& s, const MeasureOptions& o, const Console& c,
-                                         Clock::time_point first) {
+// or after the end has arrived, or the mouse has been quiet since), a stop
+// or the mouse's removal; nullopt when the test ran its length.
+std::optional<EarlyEnd> runTest(Session& s, const MeasureOptions& o, const Console& c,
+                                Clock::time_point first) {
   const Clock::time_point end = first + std::chrono::nanoseconds(s.lengthNs);
   const Clock::time_point wait = end + kLateReportGrace;
   Clock::time_point nextLine = Clock::now();
   Clock::time_point tick = Clock::now();
-  std::optional<Clock::time_point> stopped;
+  std::optional<EarlyEnd> stopped;
   while (Clock::now() < wait && s.latestNs.load(std::memory_order_relaxed) < toNs(end)) {
-    if (stopRequested(c)) {
-      stopped = Clock::now();
-      s.stopNs.store(toNs(*stopped), std::memory_order_relaxed);
-      break;
-    }
+    if ((stopped = checkEarlyEnd(s, c))) break;
     s.analyzer.update();
     if (c.liveLine && Clock::now() >= nextLine) {
       showLiveLine(s, c, std::min(secondsBetween(first, Clock::now()), o.seconds), o.seconds);
@@ -182,14 +210,16 @@ std::optional<Clock::time_point> runTest(Session& s, const MeasureOptions& o, co
 }
 
 results::TestRecord makeRecord(Session& s, const MeasureOptions& o, Clock::time_point first,
-                               std::optional<Clock::time_point> stopped) {
+                               std::optional<EarlyEnd> stopped) {
   results::TestRecord r;
   const HIDDeviceInfo& d = s.device;
   r.device = {d.displayName(), d.product,   d.manufacturer,     d.transport,
               d.vendorId,      d.productId, d.reportIntervalUs, d.node};
   r.start = results::wallTimeOf(first);
-  r.durationSeconds = stopped ? std::min(secondsBetween(first, *stopped), o.seconds) : o.seconds;
-  r.end = stopped ? results::TestEnd::Interrupted : results::TestEnd::Completed;
+  r.durationSeconds = stopped ? std::min(secondsBetween(first, stopped->at), o.seconds) : o.seconds;
+  r.end = !stopped              ? results::TestEnd::Completed
+          : stopped->deviceLost ? results::TestEnd::DeviceLost
+                                : results::TestEnd::Interrupted;
   r.stats = s.analyzer.getStats();
   r.targetHz = o.targetHz.value_or(results::nearestTargetHz(r.stats.baselineHz));
   r.stamps = s.recorder.snapshot();
@@ -225,13 +255,18 @@ int measureStarted(Session& s, const MeasureOptions& o, const Console& c) {
   // As the window's start does: the warm-up counts from here.
   s.analyzer.reset();
   s.monitor.setMonitoring(true);
-  const std::optional<Clock::time_point> first = awaitFirstReport(s, o, c);
-  if (!first) return kExitNoReports;
-  const std::optional<Clock::time_point> stopped = runTest(s, o, c, *first);
+  int status = kExitOk;
+  const std::optional<Clock::time_point> first = awaitFirstReport(s, o, c, status);
+  if (!first) return status;
+  const std::optional<EarlyEnd> stopped = runTest(s, o, c, *first);
   s.over.store(true, std::memory_order_relaxed);
   s.monitor.setMonitoring(false);
   s.analyzer.update();
-  return report(makeRecord(s, o, *first, stopped), o, c);
+  if (stopped && stopped->deviceLost) {
+    std::fprintf(c.err, "%s 在测试中断开，测试提前结束。\n", s.device.displayName().c_str());
+  }
+  status = report(makeRecord(s, o, *first, stopped), o, c);
+  return stopped && stopped->deviceLost ? kExitNoMouse : status;
 }
 
 }  // namespace

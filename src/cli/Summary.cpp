@@ -74,8 +74,10 @@ std::string summaryText(const results::TestRecord& r) {
   std::string out;
   line(out, "设备", "%s", r.device.name.c_str());
   line(out, "开始", "%s", results::isoLocalTime(r.start).c_str());
-  line(out, "时长", "%.1f s%s", r.durationSeconds,
-       r.end == results::TestEnd::Interrupted ? "（已中断）" : "");
+  const char* ended = r.end == results::TestEnd::Interrupted  ? "（已中断）"
+                      : r.end == results::TestEnd::DeviceLost ? "（鼠标已断开）"
+                                                              : "";
+  line(out, "时长", "%.1f s%s", r.durationSeconds, ended);
   rateLines(out, r.stats);
   qualityLines(out, r.stats);
   countLines(out, r.stats);

@@ -49,7 +49,7 @@ ordered_json testJson(const TestRecord& r) {
   ordered_json j;
   j["start"] = isoLocalTime(r.start);
   j["duration_s"] = rounded(r.durationSeconds);
-  j["ended"] = r.end == TestEnd::Completed ? "completed" : "interrupted";
+  j["ended"] = testEndKey(r.end);
   return j;
 }
 

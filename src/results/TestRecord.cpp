@@ -17,6 +17,18 @@ std::chrono::system_clock::time_point wallTimeOf(std::chrono::steady_clock::time
   return wallNow - std::chrono::duration_cast<std::chrono::system_clock::duration>(steadyNow - t);
 }
 
+const char* testEndKey(TestEnd end) {
+  switch (end) {
+    case TestEnd::Interrupted:
+      return "interrupted";
+    case TestEnd::DeviceLost:
+      return "device_lost";
+    case TestEnd::Completed:
+      break;
+  }
+  return "completed";
+}
+
 TargetVerdict targetVerdict(float rateHz, float targetHz) {
   if (rateHz <= 0.0f || targetHz <= 0.0f) return TargetVerdict::Unknown;
   const float ratio = rateHz / targetHz;

@@ -24,7 +24,10 @@ struct DeviceIdentity {
 enum class TestEnd {
   Completed,    // ran for the time asked for
   Interrupted,  // ended early by the user (Ctrl-C, the window's controls)
+  DeviceLost,   // the mouse went away during the test
 };
+// "completed", "interrupted" or "device_lost".
+const char* testEndKey(TestEnd end);
 
 // One finished (or stopped) test: everything the result files are written
 // from. A plain value; build it on the main thread, pass it anywhere.

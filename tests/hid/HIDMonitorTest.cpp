@@ -415,3 +415,28 @@ TEST(VirtualMiceTest, TimerDrivenMouseReportsAtItsIdealTimesPlusJitter) {
     EXPECT_LE(std::abs(interval.count() - 1000000), 10000) << i;
   }
 }
+
+TEST_F(MonitorTest, EachUnopenedMouseKeepsTheRecordOfItsOwnOpen) {
+  monitor.start();
+  add(mouse("Busy", kIOReturnExclusiveAccess));
+  add(mouse("Locked", kIOReturnNotPermitted));
+  add(mouse("Fine"));
+  const auto devices = monitor.getMouseDevices();
+  ASSERT_EQ(devices.size(), 3u);
+  EXPECT_EQ(devices[0].openError.message, kExclusiveMessage);
+  EXPECT_EQ(devices[0].openError.status, HIDStatus::DeviceError);
+  EXPECT_EQ(devices[1].openError.status, HIDStatus::PermissionDenied);
+  EXPECT_EQ(devices[2].openError.status, HIDStatus::Ok);
+  EXPECT_TRUE(devices[2].openError.message.empty());
+  EXPECT_TRUE(devices[2].node.empty());  // virtual mice have no device file
+}
+
+TEST_F(MonitorTest, WaitForHidThreadListsTheMicePresentAtStart) {
+  HIDMonitor withMice(std::make_shared<VirtualHidService>(
+      std::vector<hidservice::VirtualMouseRate>{{1000, 0}, {8000, 0}}));
+  withMice.start();
+  withMice.waitForHidThread();
+  EXPECT_EQ(withMice.getMouseDevices().size(), 2u);
+  withMice.stop();
+  withMice.waitForHidThread();  // no thread: returns at once
+}
