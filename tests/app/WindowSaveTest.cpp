@@ -3,7 +3,13 @@
 #include <GLFW/glfw3.h>
 #include <gtest/gtest.h>
 
+#include <imgui.h>
+#include <stdlib.h>
+
+#include <algorithm>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "ShellTestSupport.h"
@@ -78,6 +84,65 @@ TEST_F(WindowSave, TheStampsStartOverWithTheFigures) {
   g_stamps.add(std::chrono::steady_clock::now());
   requestReset();
   EXPECT_EQ(g_stamps.count(), 0u);
+}
+
+// The window's save with a home of its own: one console line, and a notice
+// that names the folder, or the reason, for ten seconds.
+class WindowSaveFiles : public WindowSave {
+ protected:
+  void SetUp() override {
+    WindowSave::SetUp();
+    char pattern[] = "/tmp/quillmark-window-save-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    home = pattern;
+    oldHome = getenv("HOME") ? getenv("HOME") : "";
+    setenv("HOME", home.c_str(), 1);
+    unsetenv("XDG_CONFIG_HOME");
+    ImGui::CreateContext();  // the notice's clock
+    window.width = window.height = 2;
+    window.format = PixelImage::Format::Rgb;
+    window.pixels.assign(12, 200);
+  }
+  void TearDown() override {
+    ImGui::DestroyContext();
+    setenv("HOME", oldHome.c_str(), 1);
+    std::filesystem::remove_all(home);
+  }
+  std::string save() {
+    ::testing::internal::CaptureStderr();
+    saveWindowResult(window);
+    return ::testing::internal::GetCapturedStderr();
+  }
+  std::string home, oldHome;
+  PixelImage window;
+};
+
+TEST_F(WindowSaveFiles, ASaveIsOneLineAndANoticeThatOpensTheFolder) {
+  std::filesystem::create_directories(home + "/Documents");
+  const std::string line = save();
+  const std::string prefix = "[导出] 已保存 -> " + home + "/Documents/Quillmark/";
+  ASSERT_EQ(line.rfind(prefix, 0), 0u) << line;
+  ASSERT_EQ(std::count(line.begin(), line.end(), '\n'), 1);
+  const std::string folder =
+      line.substr(line.find(" -> ") + 4, line.size() - 1 - line.find(" -> ") - 4);
+  EXPECT_TRUE(std::filesystem::exists(folder + "/dashboard.png"));
+
+  const dashboard::Notice notice = currentNotice(ImGui::GetTime());
+  EXPECT_EQ(notice.detail, folder);
+  EXPECT_EQ(notice.openPath, folder);
+  EXPECT_FALSE(notice.failed);
+  EXPECT_TRUE(currentNotice(ImGui::GetTime() + 10.5).text.empty());  // gone after a while
+}
+
+TEST_F(WindowSaveFiles, AFailureIsOneLineAndANoticeWithTheReason) {
+  std::ofstream(home + "/Quillmark") << "a file where the folder goes";
+  const std::string line = save();
+  EXPECT_EQ(line.rfind("[导出] 保存失败：", 0), 0u) << line;
+  EXPECT_EQ(std::count(line.begin(), line.end(), '\n'), 1);
+  const dashboard::Notice notice = currentNotice(ImGui::GetTime());
+  EXPECT_TRUE(notice.failed);
+  EXPECT_TRUE(notice.openPath.empty());
+  EXPECT_NE(line.find(notice.detail), std::string::npos);
 }
 
 }  // namespace
