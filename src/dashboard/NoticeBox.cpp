@@ -35,6 +35,7 @@ void drawNotice(ImDrawList* dl, ImVec2 P, ImVec2 S, const Notice& notice, UiActi
     ds = textSize(notice.detail.c_str());
   }
   const float W = std::min(std::max(ts.x, ds.x) + 32, S.x - 40);
+  if (W < 1) return;  // no room in a window this narrow
   const float H = 24 + ts.y + (notice.detail.empty() ? 0 : 4 + ds.y);
   const ImVec2 B(P.x + 20, P.y + S.y - 58 - 12 - H);
   const ImVec2 end(B.x + W, B.y + H);
