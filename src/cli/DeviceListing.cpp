@@ -56,11 +56,12 @@ std::string deviceTable(const std::vector<HIDDeviceInfo>& devices, int autoChoic
   for (std::size_t i = 0; i < devices.size(); ++i) {
     const HIDDeviceInfo& d = devices[i];
     const std::string node = d.node.empty() ? "-" : d.node;
-    std::snprintf(line, sizeof line, "%c %-5zu %-20s %-10s %-10s %-10s %-6s  %s\n",
+    // The name goes last and whole, however long the hardware made it.
+    std::snprintf(line, sizeof line, "%c %-5zu %-20s %-10s %-10s %-10s %-6s  ",
                   static_cast<int>(i) == autoChoice ? '*' : ' ', i, node.c_str(), vidPid(d).c_str(),
                   d.transport.empty() ? "-" : d.transport.c_str(), interval(d).c_str(),
-                  d.opened ? "是" : "否", d.displayName().c_str());
-    out += line;
+                  d.opened ? "是" : "否");
+    out += line + d.displayName() + "\n";
     if (!d.opened) out += "        无法读取：" + d.openError.message + "\n";
   }
   if (autoChoice >= 0) out += "* 不指定 --device 时测量的鼠标\n";

@@ -1,6 +1,8 @@
 // The terminal commands of the real program on virtual mice: options, the
 // JSON summary, Ctrl-C in the middle of a test, exit statuses.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
 
 #include <algorithm>
 #include <cmath>
@@ -174,6 +176,47 @@ TEST_F(CliVirtualMiceTest, JsonSummaryHasEveryFieldAndFollowsTheRules) {
   EXPECT_NEAR(j["target"]["ratio"].get<double>(), avgHz / 8000.0, 1e-3);
   EXPECT_EQ(j["target"]["verdict"], avgHz / 8000.0 >= 0.95 ? "reached" : "near");
   EXPECT_EQ(j["intervals_file"]["recorded"], count);
+}
+
+namespace {
+
+// Everything the program writes to a terminal (stdout and stderr both).
+std::string onTerminal(const std::vector<std::string>& args, const std::string& mice) {
+  int master = -1;
+  const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+  if (pid == 0) {
+    setenv("TAVO_VIRTUAL_MICE", mice.c_str(), 1);
+    std::vector<char*> argv{const_cast<char*>(QUILLMARK_BIN)};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(QUILLMARK_BIN, argv.data());
+    _exit(127);
+  }
+  std::string text;
+  char buf[4096];
+  for (;;) {
+    pollfd p{master, POLLIN, 0};
+    if (poll(&p, 1, 20'000) <= 0) break;
+    const ssize_t n = read(master, buf, sizeof buf);
+    if (n <= 0) break;  // EIO once the program has ended
+    text.append(buf, static_cast<size_t>(n));
+  }
+  close(master);
+  waitpid(pid, nullptr, 0);
+  return text;
+}
+
+}  // namespace
+
+TEST_F(CliVirtualMiceTest, LiveLineOnATerminalOnly) {
+  const std::string terminal = onTerminal({"measure", "--seconds", "1.5"}, "1000");
+  EXPECT_NE(terminal.find("\r当前"), std::string::npos) << terminal;
+  EXPECT_NE(terminal.find("报告数"), std::string::npos) << terminal;
+
+  const Finished piped = run({"measure", "--seconds", "1.5"}, "1000");
+  EXPECT_EQ(piped.status, 0);
+  EXPECT_EQ(piped.err.find('\r'), std::string::npos) << piped.err;
+  EXPECT_EQ(piped.err.find("当前"), std::string::npos) << piped.err;
 }
 
 TEST_F(CliVirtualMiceTest, CtrlCEndsTheTestWithTheSummaryAndTheFiles) {

@@ -203,6 +203,16 @@ TEST_F(ResultFilesTest, PlotIsXmlThatRendersAndShowsAStall) {
     EXPECT_STREQ(reinterpret_cast<const char*>(xmlDocGetRootElement(doc)->name), "svg");
     xmlFreeDoc(doc);
   }
+  // A long name from the hardware stays whole and escaped.
+  results::TestRecord longName = steady;
+  longName.device.name = std::string(400, '&') + " <end>";
+  const std::string longSvg = results::intervalPlotSvg(longName);
+  xmlDocPtr longDoc = xmlReadMemory(longSvg.data(), static_cast<int>(longSvg.size()), "long.svg",
+                                    nullptr, XML_PARSE_NONET);
+  EXPECT_NE(longDoc, nullptr);
+  xmlFreeDoc(longDoc);
+  EXPECT_NE(longSvg.find("&amp;&amp; &lt;end&gt;</text>"), std::string::npos);
+
   const std::string svg = readFile(withStall);
   EXPECT_NE(svg.find("报告间隔随时间变化"), std::string::npos);
   EXPECT_NE(svg.find("Acme &lt;Pro&gt; &amp; Mouse"), std::string::npos);
