@@ -95,6 +95,7 @@ void PollingAnalyzer::update() {
   const TimePoint now = nowFn();
 
   const bool active = hasLastTimestamp && now - lastTimestamp <= kActivityTimeout;
+  mouseQuiet = now - (hasLastTimestamp ? lastTimestamp : statsStart) > kActivityTimeout;
   if (active) {
     while (!timestamps.empty() && now - timestamps.front() > kRateWindow) timestamps.pop_front();
     bool rateComputed = false;
@@ -151,6 +152,7 @@ void PollingAnalyzer::reset() {
   kernelDrops = 0;
   kernelDroppedReports = 0;
   dropGapOpen = false;
+  mouseQuiet = false;
   const TimePoint now = nowFn();
   lastHistorySample = now;
   statsStart = now;
@@ -180,6 +182,7 @@ PollingStats PollingAnalyzer::getStats() const {
   stats.longestIntervalUs = longestIntervalUs;
   stats.kernelDrops = kernelDrops;
   stats.kernelDroppedReports = kernelDroppedReports;
+  stats.mouseQuiet = mouseQuiet;
   return stats;
 }
 

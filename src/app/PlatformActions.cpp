@@ -39,21 +39,6 @@ std::string programDir() {
   return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
-std::string fileUrl(const std::string& path) {
-  static const char* kHexDigits = "0123456789ABCDEF";
-  std::string url = "file://";
-  for (unsigned char c : path) {
-    if (std::isalnum(c) || std::strchr("/-._~", c) != nullptr) {
-      url += static_cast<char>(c);
-    } else {
-      url += '%';
-      url += kHexDigits[c >> 4];
-      url += kHexDigits[c & 15];
-    }
-  }
-  return url;
-}
-
 std::string findPermissionHelpUrl() {
   const std::string installed = programDir() + "/../" QUILLMARK_DOC_RELDIR "/" QUILLMARK_HELP_PAGE;
   if (fileExists(installed)) return fileUrl(installed);
@@ -135,6 +120,21 @@ void openLink(const std::string& text) {
   if (!spawnProgram("xdg-open", {text}, reason)) {
     std::fprintf(stderr, "[链接] 无法启动 xdg-open：%s\n", reason.c_str());
   }
+}
+
+std::string fileUrl(const std::string& path) {
+  static const char* kHexDigits = "0123456789ABCDEF";
+  std::string url = "file://";
+  for (unsigned char c : path) {
+    if (std::isalnum(c) || std::strchr("/-._~", c) != nullptr) {
+      url += static_cast<char>(c);
+    } else {
+      url += '%';
+      url += kHexDigits[c >> 4];
+      url += kHexDigits[c & 15];
+    }
+  }
+  return url;
 }
 
 std::string permissionHelpUrl() {

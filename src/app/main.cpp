@@ -18,12 +18,14 @@
 #include "QuillmarkVersion.h"
 #include "app/DisplayFrame.h"
 #include "app/FramePacer.h"
+#include "app/FramebufferCapture.h"
 #include "app/KeyShortcuts.h"
 #include "app/PlatformActions.h"
 #include "app/ProcessLaunch.h"
 #include "app/QuitSignals.h"
 #include "app/Shell.h"
 #include "app/WindowGeometry.h"
+#include "app/WindowSave.h"
 #include "cli/Cli.h"
 #include "dashboard/Dashboard.h"
 #include "dashboard/FontConfig.h"
@@ -98,6 +100,8 @@ void drawFrame(GLFWwindow* window, const DisplayFrame& frame) {
   glClearColor(0.055f, 0.059f, 0.067f, 1.0f);
   glClear(GL_COLOR_BUFFER_BIT);
   ImGui_ImplOpenGL3_RenderDrawData(ImGui::GetDrawData());
+  // A save asked for in this frame keeps the frame as drawn, before the swap.
+  if (takeSaveRequest()) saveWindowResult(readFramebuffer(width, height));
   glfwSwapBuffers(window);
 }
 
@@ -169,7 +173,7 @@ int main(int argc, char** argv) {
   ImGui::GetIO().IniFilename = nullptr;
   ImGui_ImplGlfw_InitForOpenGL(window, true);
   // The backend's key callback is now installed; put the shell in front of
-  // it so the four shell keys stop here and every other key goes on.
+  // it so the shell keys stop here and every other key goes on.
   s_imguiKeyCallback = glfwSetKeyCallback(window, onKey);
   if (!ImGui_ImplOpenGL3_Init("#version 150")) {
     std::fputs("OpenGL is not supported.\n", stderr);
@@ -185,8 +189,10 @@ int main(int argc, char** argv) {
 
   std::fprintf(stderr, "[版本] %s\n", quillmark::kVersionLine);
   checkPermission();
-  g_monitor.setReportCallback(
-      [](std::chrono::steady_clock::time_point t) { g_analyzer.addTimestamp(t); });
+  g_monitor.setReportCallback([](std::chrono::steady_clock::time_point t) {
+    g_analyzer.addTimestamp(t);
+    g_stamps.add(t);
+  });
   g_monitor.setKernelDropCallback([] { g_analyzer.noteKernelDrop(); });
   try {
     g_monitor.start();

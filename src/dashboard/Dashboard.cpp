@@ -9,6 +9,7 @@
 #include "dashboard/Cards.h"
 #include "dashboard/DashboardState.h"
 #include "dashboard/DrawKit.h"
+#include "dashboard/NoticeBox.h"
 #include "dashboard/Palette.h"
 
 namespace dashboard {
@@ -205,10 +206,20 @@ void drawTargetSelector(ImVec2 pos, DashboardState& st) {
   ImGui::EndCombo();
 }
 
-void drawControlBar(ImDrawList* dl, ImVec2 P, ImVec2 S, int testState, UiActions& actions,
+// The three test buttons are centred; "保存结果" follows 重置. Where the
+// window is too narrow for it to clear the target selector, the row moves
+// left just enough (below about 1060 pixels).
+float buttonRowLeft(ImVec2 P, ImVec2 S) {
+  const float centred = P.x + (S.x - 414) * 0.5f;
+  const float clear = P.x + S.x - 170 - 12 - 556;
+  return clear < centred && clear >= P.x + 20 ? clear : centred;
+}
+
+void drawControlBar(ImDrawList* dl, ImVec2 P, ImVec2 S, const UiState& ui, UiActions& actions,
                     DashboardState& st) {
+  const int testState = ui.testState;
   const float by = P.y + S.y - 58;
-  const float bx = P.x + (S.x - 414) * 0.5f;
+  const float bx = buttonRowLeft(P, S);
   FontScope font(fonts().body, 16.0f);
   {
     ImGui::SetCursorScreenPos(ImVec2(bx, by));
@@ -224,6 +235,8 @@ void drawControlBar(ImDrawList* dl, ImVec2 P, ImVec2 S, int testState, UiActions
     actions.pausePressed = true;
   if (controlButton("重置", ImVec2(bx + 284, by), testState == kStateIdle))
     actions.resetPressed = true;
+  if (controlButton("保存结果", ImVec2(bx + 426, by), !ui.canSave)) actions.savePressed = true;
+  ImGui::SetItemTooltip("快捷键 E");
   drawTargetSelector(ImVec2(P.x + S.x - 170, by + 2), st);
   FontScope hintFont(fonts().small, 13.0f);
   drawText(dl, ImVec2(P.x + 20, by + 10), kColTextMuted,
@@ -256,7 +269,8 @@ UiActions draw(const UiState& ui) {
     drawRateCards(dl, grid, ui, kTargetRates[st.targetIndex], st.held);
     drawDiagnosticCards(dl, grid, ui.stats);
   }
-  drawControlBar(dl, P, S, ui.testState, actions, st);
+  drawControlBar(dl, P, S, ui, actions, st);
+  drawNotice(dl, P, S, ui.notice, actions);
   ImGui::End();
   return actions;
 }

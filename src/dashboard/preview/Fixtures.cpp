@@ -105,6 +105,36 @@ UiState errorBanner() {
   return ui;
 }
 
+// Kernel buffer overflows and a stall during the test, right after a save.
+UiState dropsAndSaved() {
+  UiState ui = runningState(1000);
+  ui.stats.kernelDrops = 2;
+  ui.stats.kernelDroppedReports = 37;
+  ui.stats.longestIntervalUs = 31250;
+  ui.canSave = true;
+  ui.notice.text = "结果已保存（点击打开文件夹）";
+  ui.notice.detail = "/home/user/Documents/Quillmark/2026-12-07_103205_Halden_Corvid_Pro_Wireless";
+  ui.notice.openPath = ui.notice.detail;
+  return ui;
+}
+
+// The test runs but the mouse lies still.
+UiState mouseQuiet() {
+  UiState ui = runningState(1000);
+  ui.stats.currentHz = 0;
+  ui.stats.mouseQuiet = true;
+  return ui;
+}
+
+UiState saveFailed() {
+  UiState ui = runningState(1000);
+  ui.canSave = true;
+  ui.notice.text = "保存失败";
+  ui.notice.detail = "mkdir /home/user/Documents/Quillmark failed: EACCES（没有写入权限）";
+  ui.notice.failed = true;
+  return ui;
+}
+
 }  // namespace
 
 UiState runningState(float rateHz) {
@@ -126,7 +156,10 @@ UiState runningState(float rateHz) {
   s.minHz = rateHz * 0.86f;
   s.avgHz = rateHz * 0.998f;
   s.statsValid = true;
+  s.reportCount = static_cast<int64_t>(rateHz * 30);
+  s.longestIntervalUs = 1.9e6f / rateHz;
   fillDiagnostics(s, rateHz, noise);
+  ui.canSave = true;
   return ui;
 }
 
@@ -141,6 +174,10 @@ std::vector<Fixture> previewFixtures() {
       {"permission-banner", size, permissionBanner()},
       {"error-banner", size, errorBanner()},
       {"too-small", ImVec2(700, 480), runningState(1000)},
+      {"drops-and-saved-900x640", ImVec2(900, 640), dropsAndSaved()},
+      {"drops-and-saved", ImVec2(1180, 820), dropsAndSaved()},
+      {"mouse-quiet-900x640", ImVec2(900, 640), mouseQuiet()},
+      {"save-failed", ImVec2(1180, 820), saveFailed()},
   };
 }
 
