@@ -101,7 +101,9 @@ void drawFrame(GLFWwindow* window, const DisplayFrame& frame) {
   glClear(GL_COLOR_BUFFER_BIT);
   ImGui_ImplOpenGL3_RenderDrawData(ImGui::GetDrawData());
   // A save asked for in this frame keeps the frame as drawn, before the swap.
-  if (takeSaveRequest()) saveWindowResult(readFramebuffer(width, height));
+  if (takeSaveRequest()) {
+    saveWindowResult(readFramebuffer(frame.framebufferWidth, frame.framebufferHeight));
+  }
   glfwSwapBuffers(window);
 }
 
