@@ -152,7 +152,7 @@ static void BM_EvdevReaderFromPipe(benchmark::State& state) {
       return;
     }
     EvdevDevice reader(loop, "/proc/self/fd/" + std::to_string(fds[0]), DeviceProperties{});
-    if (reader.open() != 0) {
+    if (!reader.open().ok()) {
       state.SkipWithError("open");
       return;
     }

@@ -4,28 +4,15 @@
 #include <array>
 #include <cmath>
 
+#include "analysis/PollingRules.h"
+
 using namespace std::chrono_literals;
 
 namespace {
 
-constexpr auto kStaleLimit = 2s;
-constexpr float kMinIntervalUs = 100.0f;
-constexpr float kMaxIntervalUs = 50000.0f;
-constexpr auto kActivityTimeout = 250ms;
-constexpr auto kRateWindow = 500ms;
-constexpr std::size_t kMinRateTimestamps = 16;
-constexpr float kMinRateSpanMs = 450.0f;
-constexpr auto kWarmUp = 400ms;
-constexpr auto kHistoryPeriod = 50ms;
-constexpr auto kDiagnosticsPeriod = 200ms;
+using namespace pollingrules;
 
-constexpr std::size_t kMinDiagnosticsIntervals = 8;
-constexpr float kRetainLowFactor = 0.2f;
-constexpr float kRetainHighFactor = 10.0f;
-constexpr float kAnomalyFactor = 1.5f;
 constexpr float kUsPerSecond = 1000000.0f;
-constexpr std::array<float, 10> kBinWidthLadder = {1, 2, 5, 10, 20, 50, 100, 200, 500, 1000};
-constexpr float kWidestBinUs = 2000.0f;
 
 // Smallest ladder width that is at least a tenth of the baseline, so the
 // baseline lands in bin 10 or below and the bins span at least 2.5 baselines.
@@ -108,6 +95,7 @@ void PollingAnalyzer::update() {
   const TimePoint now = nowFn();
 
   const bool active = hasLastTimestamp && now - lastTimestamp <= kActivityTimeout;
+  mouseQuiet = now - (hasLastTimestamp ? lastTimestamp : statsStart) > kActivityTimeout;
   if (active) {
     while (!timestamps.empty() && now - timestamps.front() > kRateWindow) timestamps.pop_front();
     bool rateComputed = false;
@@ -164,6 +152,7 @@ void PollingAnalyzer::reset() {
   kernelDrops = 0;
   kernelDroppedReports = 0;
   dropGapOpen = false;
+  mouseQuiet = false;
   const TimePoint now = nowFn();
   lastHistorySample = now;
   statsStart = now;
@@ -193,6 +182,7 @@ PollingStats PollingAnalyzer::getStats() const {
   stats.longestIntervalUs = longestIntervalUs;
   stats.kernelDrops = kernelDrops;
   stats.kernelDroppedReports = kernelDroppedReports;
+  stats.mouseQuiet = mouseQuiet;
   return stats;
 }
 

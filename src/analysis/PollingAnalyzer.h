@@ -88,4 +88,5 @@ class PollingAnalyzer {
   int64_t kernelDrops = 0;
   int64_t kernelDroppedReports = 0;
   bool dropGapOpen = false;  // a drop since lastTimestamp, waiting for the next report
+  bool mouseQuiet = false;   // as of the last update()
 };

@@ -27,4 +27,7 @@ struct PollingStats {
   float longestIntervalUs = 0.0f;    // longest gap while the mouse kept reporting (0: none yet)
   int64_t kernelDrops = 0;           // kernel buffer overflows (SYN_DROPPED) of the selected mouse
   int64_t kernelDroppedReports = 0;  // reports they cost, estimated from each gap
+  // Nothing received for more than 250 ms (since the last report, or since
+  // the reset when none came yet); mice only report while they move.
+  bool mouseQuiet = false;
 };

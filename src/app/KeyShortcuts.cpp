@@ -3,6 +3,7 @@
 #include <GLFW/glfw3.h>
 
 #include "app/Shell.h"
+#include "app/WindowSave.h"
 
 ShellKey shellKeyFor(int glfwKey) {
   switch (glfwKey) {
@@ -12,6 +13,8 @@ ShellKey shellKeyFor(int glfwKey) {
       return ShellKey::Pause;
     case GLFW_KEY_R:
       return ShellKey::Reset;
+    case GLFW_KEY_E:
+      return ShellKey::Save;
     case GLFW_KEY_ESCAPE:
       return ShellKey::Quit;
     default:
@@ -32,6 +35,10 @@ bool handleShellKey(int glfwKey, int action) {
       break;
     case ShellKey::Reset:
       requestReset();
+      break;
+    case ShellKey::Save:
+      // Held down, E saves once: a repeat would write folder after folder.
+      if (action == GLFW_PRESS) requestSave();
       break;
     case ShellKey::Quit:
       g_quitRequested = true;

@@ -3,20 +3,21 @@
 struct GLFWwindow;
 using GlfwKeyFn = void (*)(GLFWwindow*, int, int, int, int);
 
-// The four keys of the shell, by key position (GLFW key tokens name the
+// The keys of the shell, by key position (GLFW key tokens name the
 // positions of the US layout, whatever the layout types there).
 enum class ShellKey {
   None,
   Start,  // S: start or continue
   Pause,  // P
   Reset,  // R
+  Save,   // E: save the result
   Quit,   // Escape
 };
 
 ShellKey shellKeyFor(int glfwKey);
 
-// Acts on one key event: every press and repeat of a shell key counts,
-// modifiers are not looked at. Returns true when the key is a shell key
+// Acts on one key event: every press and repeat of a shell key counts (E
+// only its press), modifiers are not looked at. Returns true when the key is a shell key
 // (consumed in every state and for every action, release included).
 bool handleShellKey(int glfwKey, int action);
 

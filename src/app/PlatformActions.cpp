@@ -12,12 +12,13 @@
 
 namespace {
 
-constexpr const char* kPermissionTitle = "缺少「输入监控」权限 — 无法读取鼠标报告，回报率将恒为 0";
+constexpr const char* kPermissionTitle =
+    "缺少读取鼠标设备的权限 — 无法读取鼠标报告，回报率将恒为 0";
 constexpr const char* kPermissionDetail =
     "按打开的说明安装 udev 规则或加入 input 组，然后重启（授权在进程内缓存）";
 constexpr const char* kErrorDetail =
     "请安装 udev 规则（" QUILLMARK_UDEV_RULE "）或加入 input 组 授予权限后重启本程序";
-constexpr const char* kOpenHelpLabel = "打开「输入监控」设置";
+constexpr const char* kOpenHelpLabel = "查看授权方法";
 constexpr const char* kRelaunchLabel = "重启应用";
 
 bool isHex(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
@@ -38,21 +39,6 @@ std::string programDir() {
   return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
-std::string fileUrl(const std::string& path) {
-  static const char* kHexDigits = "0123456789ABCDEF";
-  std::string url = "file://";
-  for (unsigned char c : path) {
-    if (std::isalnum(c) || std::strchr("/-._~", c) != nullptr) {
-      url += static_cast<char>(c);
-    } else {
-      url += '%';
-      url += kHexDigits[c >> 4];
-      url += kHexDigits[c & 15];
-    }
-  }
-  return url;
-}
-
 std::string findPermissionHelpUrl() {
   const std::string installed = programDir() + "/../" QUILLMARK_DOC_RELDIR "/" QUILLMARK_HELP_PAGE;
   if (fileExists(installed)) return fileUrl(installed);
@@ -65,7 +51,7 @@ std::string findPermissionHelpUrl() {
 
 const char* const kPermissionStartupText =
     "[权限] 回报率将恒为 0。请安装 udev 规则 " QUILLMARK_UDEV_RULE
-    "（cmake --install 会装好，或复制到 /etc/udev/rules.d/）\n"
+    "（安装 quillmark 软件包会装好，或复制到 /etc/udev/rules.d/）\n"
     "       或把当前用户加入 input 组，然后重启本程序。\n"
     "       如果规则已经装好却仍然不行，那是设备节点还带着旧的权限\n"
     "       （装好规则后没有让 udev 重新应用，或加入 input 组后没有重新登录都会这样），\n"
@@ -134,6 +120,21 @@ void openLink(const std::string& text) {
   if (!spawnProgram("xdg-open", {text}, reason)) {
     std::fprintf(stderr, "[链接] 无法启动 xdg-open：%s\n", reason.c_str());
   }
+}
+
+std::string fileUrl(const std::string& path) {
+  static const char* kHexDigits = "0123456789ABCDEF";
+  std::string url = "file://";
+  for (unsigned char c : path) {
+    if (std::isalnum(c) || std::strchr("/-._~", c) != nullptr) {
+      url += static_cast<char>(c);
+    } else {
+      url += '%';
+      url += kHexDigits[c >> 4];
+      url += kHexDigits[c & 15];
+    }
+  }
+  return url;
 }
 
 std::string permissionHelpUrl() {

@@ -24,6 +24,10 @@ void openLink(const std::string& text);
 // characters that must be percent-encoded, and well-formed %XX escapes.
 bool isUsableUrl(const std::string& text);
 
+// file:// URL of a local path, with everything but [A-Za-z0-9/._~-]
+// percent-encoded.
+std::string fileUrl(const std::string& path);
+
 // file:// URL of the permission help page: the installed copy next to the
 // program when there is one, else the one in the source tree.
 std::string permissionHelpUrl();

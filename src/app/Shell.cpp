@@ -8,6 +8,7 @@
 
 #include "app/PlatformActions.h"
 #include "app/ProcessLaunch.h"
+#include "app/WindowSave.h"
 #include "hid/HidDebugLog.h"
 
 // Constructed in this order and destroyed in reverse, so the analyzer goes
@@ -30,12 +31,18 @@ void setState(TestState state) {
   g_monitor.setMonitoring(state == TestState::Running);
 }
 
+// The figures and the stamps of the saved result always describe one test.
+void resetTest() {
+  g_analyzer.reset();
+  g_stamps.reset();
+}
+
 }  // namespace
 
 void requestStart() {
   switch (g_testState) {
     case TestState::Idle:
-      g_analyzer.reset();
+      resetTest();
       setState(TestState::Running);
       break;
     case TestState::Paused:
@@ -51,7 +58,7 @@ void requestPause() {
 }
 
 void requestReset() {
-  if (g_testState != TestState::Idle) g_analyzer.reset();
+  if (g_testState != TestState::Idle) resetTest();
 }
 
 void applyActions(const dashboard::UiActions& actions, const PlatformAlert& alert) {
@@ -63,6 +70,8 @@ void applyActions(const dashboard::UiActions& actions, const PlatformAlert& aler
   if (actions.alertAction >= 0 && static_cast<size_t>(actions.alertAction) < alert.actions.size()) {
     performPlatformAction(alert.actions[static_cast<size_t>(actions.alertAction)]);
   }
+  if (actions.savePressed) requestSave();
+  if (!actions.openFolder.empty()) openLink(fileUrl(actions.openFolder));
 }
 
 void drawUI() {
@@ -89,6 +98,8 @@ void drawUI() {
   ui.selectedDevice = g_monitor.getSelectedDeviceIndex();
   const PlatformAlert alert = makePlatformAlert(g_permission, g_monitor.getLastError());
   ui.alert = alert;
+  ui.canSave = g_testState != TestState::Idle && ui.stats.statsValid;
+  ui.notice = currentNotice(now);
 
   const dashboard::UiActions actions = dashboard::draw(ui);
   applyActions(actions, alert);

@@ -25,7 +25,8 @@ void requestPause();
 void requestReset();
 
 // Applies one frame's actions in the order start, pause, reset, device,
-// link, alert button; `alert` is the alert drawn in the same frame.
+// link, alert button, then save and the notice's folder; `alert` is the
+// alert drawn in the same frame.
 void applyActions(const dashboard::UiActions& actions, const PlatformAlert& alert);
 
 // One frame of the shell: snapshot, device poll and permission refresh,

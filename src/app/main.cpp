@@ -13,8 +13,12 @@
 #include <system_error>
 #include <thread>
 
+#include <unistd.h>
+
 #include "QuillmarkVersion.h"
+#include "app/DisplayFrame.h"
 #include "app/FramePacer.h"
+#include "app/FramebufferCapture.h"
 #include "app/HiddenGlWindow.h"
 #include "app/KeyShortcuts.h"
 #include "app/PlatformActions.h"
@@ -22,6 +26,8 @@
 #include "app/QuitSignals.h"
 #include "app/Shell.h"
 #include "app/WindowGeometry.h"
+#include "app/WindowSave.h"
+#include "cli/Cli.h"
 #include "dashboard/Dashboard.h"
 #include "dashboard/FontConfig.h"
 
@@ -68,23 +74,32 @@ void checkPermission() {
   const bool granted = HIDMonitor::requestPermission();
   const PermissionStatus after = HIDMonitor::permissionStatus();
   g_lastPermissionCheck = ImGui::GetTime();
-  std::fprintf(stderr, "[权限] 输入监控: %s -> %s (requestAccess=%s)\n",
+  std::fprintf(stderr, "[权限] 读取鼠标设备: %s -> %s (requestAccess=%s)\n",
                permissionStatusName(before), permissionStatusName(after),
                granted ? "true" : "false");
   g_permission = after;
   if (after != PermissionStatus::Granted) std::fputs(kPermissionStartupText, stderr);
 }
 
-void drawFrame(GLFWwindow* window, int width, int height) {
+void drawFrame(GLFWwindow* window, const DisplayFrame& frame) {
   ImGui_ImplOpenGL3_NewFrame();
   ImGui_ImplGlfw_NewFrame();
+  // The backend reads the two sizes at two moments; around a resize they
+  // can pair a 1x1 window with a 2000x1500 framebuffer.
+  ImGuiIO& io = ImGui::GetIO();
+  io.DisplaySize = ImVec2(static_cast<float>(frame.width), static_cast<float>(frame.height));
+  io.DisplayFramebufferScale = ImVec2(frame.scaleX, frame.scaleY);
   ImGui::NewFrame();
   drawUI();
   ImGui::Render();
-  glViewport(0, 0, width, height);
+  glViewport(0, 0, frame.framebufferWidth, frame.framebufferHeight);
   glClearColor(0.055f, 0.059f, 0.067f, 1.0f);
   glClear(GL_COLOR_BUFFER_BIT);
   ImGui_ImplOpenGL3_RenderDrawData(ImGui::GetDrawData());
+  // A save asked for in this frame keeps the frame as drawn, before the swap.
+  if (takeSaveRequest()) {
+    saveWindowResult(readFramebuffer(frame.framebufferWidth, frame.framebufferHeight));
+  }
   glfwSwapBuffers(window);
 }
 
@@ -101,14 +116,10 @@ void runFrameLoop(GLFWwindow* window) {
     if (g_quitRequested || glfwWindowShouldClose(window)) break;
 
     // The framebuffer follows the window (and its content scale) every
-    // frame; a minimised window has nothing to draw, and Dear ImGui time
-    // stands still until it comes back.
-    int width = 0;
-    int height = 0;
-    glfwGetFramebufferSize(window, &width, &height);
-    if (width > 0 && height > 0 && !glfwGetWindowAttrib(window, GLFW_ICONIFIED)) {
-      drawFrame(window, width, height);
-    }
+    // frame; a minimised window has nothing to draw, nor has a frame caught
+    // in the middle of a resize, and Dear ImGui time stands still meanwhile.
+    const std::optional<DisplayFrame> frame = readDisplayFrame(window);
+    if (frame && !glfwGetWindowAttrib(window, GLFW_ICONIFIED)) drawFrame(window, *frame);
     pacer.end();
   }
 }
@@ -122,11 +133,21 @@ void shutDown(GLFWwindow* window) {
   glfwTerminate();
 }
 
+// Any argument makes this the terminal program; no display is touched.
+int runTerminal(int argc, char** argv) {
+  cli::Console console;
+  console.liveLine = isatty(STDERR_FILENO) != 0;
+  console.hidThreadStarted = acceptQuitSignals;
+  console.stopRequested = quitSignalReceived;
+  return cli::run(argc, argv, console);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   setLaunchArguments(argc, argv);
   installQuitSignals();
+  if (argc > 1) return runTerminal(argc, argv);
   installExitGuard();
 
   glfwSetErrorCallback(rememberGlfwError);
@@ -150,7 +171,7 @@ int main(int argc, char** argv) {
   ImGui::GetIO().IniFilename = nullptr;
   ImGui_ImplGlfw_InitForOpenGL(window, true);
   // The backend's key callback is now installed; put the shell in front of
-  // it so the four shell keys stop here and every other key goes on.
+  // it so the shell keys stop here and every other key goes on.
   s_imguiKeyCallback = glfwSetKeyCallback(window, onKey);
   if (!ImGui_ImplOpenGL3_Init("#version 150")) {
     std::fputs("OpenGL is not supported.\n", stderr);
@@ -166,8 +187,10 @@ int main(int argc, char** argv) {
 
   std::fprintf(stderr, "[版本] %s\n", quillmark::kVersionLine);
   checkPermission();
-  g_monitor.setReportCallback(
-      [](std::chrono::steady_clock::time_point t) { g_analyzer.addTimestamp(t); });
+  g_monitor.setReportCallback([](std::chrono::steady_clock::time_point t) {
+    g_analyzer.addTimestamp(t);
+    g_stamps.add(t);
+  });
   g_monitor.setKernelDropCallback([] { g_analyzer.noteKernelDrop(); });
   try {
     g_monitor.start();

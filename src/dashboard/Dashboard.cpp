@@ -1,12 +1,15 @@
 #include "dashboard/Dashboard.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <string>
 
 #include "dashboard/Branding.h"
 #include "dashboard/Cards.h"
 #include "dashboard/DashboardState.h"
 #include "dashboard/DrawKit.h"
+#include "dashboard/NoticeBox.h"
 #include "dashboard/Palette.h"
 
 namespace dashboard {
@@ -27,6 +30,7 @@ constexpr ImGuiWindowFlags kRootFlags =
     ImGuiWindowFlags_NoBringToFrontOnFocus;
 
 constexpr const char* kNoDevice = "未检测到鼠标设备";
+constexpr float kPickerWidth = 300;
 
 // Follows the measured mouse until the user picks a target.
 void snapTarget(DashboardState& st, float baselineHz) {
@@ -60,22 +64,46 @@ const char* pickerPreview(const UiState& ui, DashboardState& st) {
   return st.devicePreview.c_str();
 }
 
+// Device names are the devices' own text and may hold "##", where Dear ImGui
+// would end a widget's label: they are drawn beside widgets whose own labels
+// are empty, so they always show whole.
+void drawPickerPreview(ImDrawList* dl, ImVec2 frame, float frameHeight, const char* text) {
+  const ImGuiStyle& style = ImGui::GetStyle();
+  const ImVec2 clipMax(frame.x + kPickerWidth - frameHeight, frame.y + frameHeight);
+  dl->PushClipRect(frame, clipMax, true);
+  drawText(dl, ImVec2(frame.x + style.FramePadding.x, frame.y + style.FramePadding.y),
+           ImGui::GetColorU32(ImGuiCol_Text), text);
+  dl->PopClipRect();
+}
+
+void drawDeviceEntry(const std::string& label, int index, int selected, UiActions& actions) {
+  ImGui::PushID(index);
+  const ImVec2 at = ImGui::GetCursorScreenPos();
+  // The whole row is clickable, and a long name widens the list.
+  const float textWidth = ImGui::CalcTextSize(label.c_str(), nullptr, false).x;
+  const ImVec2 size(std::max(textWidth, ImGui::GetContentRegionAvail().x), 0);
+  if (ImGui::Selectable("##entry", index == selected, 0, size)) actions.selectDevice = index;
+  drawText(ImGui::GetWindowDrawList(), at, ImGui::GetColorU32(ImGuiCol_Text), label.c_str());
+  ImGui::PopID();
+}
+
 void drawDevicePicker(ImVec2 P, ImVec2 S, const UiState& ui, UiActions& actions,
                       DashboardState& st) {
   ImGui::SetCursorScreenPos(ImVec2(P.x + S.x - 320, P.y + 20));
-  ImGui::SetNextItemWidth(300);
+  ImGui::SetNextItemWidth(kPickerWidth);
   const char* preview = pickerPreview(ui, st);
   FontScope font(fonts().body, 16.0f);
-  if (!ImGui::BeginCombo("##device", preview, 0)) return;
+  ImDrawList* dl = ImGui::GetWindowDrawList();
+  const ImVec2 frame = ImGui::GetCursorScreenPos();
+  const float frameHeight = ImGui::GetFrameHeight();
+  const bool open = ImGui::BeginCombo("##device", "", 0);
+  drawPickerPreview(dl, frame, frameHeight, preview);
+  if (!open) return;
   if (ui.devices.empty()) ImGui::TextDisabled("%s", kNoDevice);
   for (size_t i = 0; i < ui.devices.size(); ++i) {
     std::string label = ui.devices[i].displayName();
     if (!ui.devices[i].opened) label += "   （无法打开）";
-    const int index = static_cast<int>(i);
-    ImGui::PushID(index);
-    if (ImGui::Selectable(label.c_str(), index == ui.selectedDevice, 0, ImVec2(0, 0)))
-      actions.selectDevice = index;
-    ImGui::PopID();
+    drawDeviceEntry(label, static_cast<int>(i), ui.selectedDevice, actions);
   }
   ImGui::EndCombo();
 }
@@ -178,10 +206,20 @@ void drawTargetSelector(ImVec2 pos, DashboardState& st) {
   ImGui::EndCombo();
 }
 
-void drawControlBar(ImDrawList* dl, ImVec2 P, ImVec2 S, int testState, UiActions& actions,
+// The three test buttons are centred; "保存结果" follows 重置. Where the
+// window is too narrow for it to clear the target selector, the row moves
+// left just enough (below about 1060 pixels).
+float buttonRowLeft(ImVec2 P, ImVec2 S) {
+  const float centred = P.x + (S.x - 414) * 0.5f;
+  const float clear = P.x + S.x - 170 - 12 - 556;
+  return clear < centred && clear >= P.x + 20 ? clear : centred;
+}
+
+void drawControlBar(ImDrawList* dl, ImVec2 P, ImVec2 S, const UiState& ui, UiActions& actions,
                     DashboardState& st) {
+  const int testState = ui.testState;
   const float by = P.y + S.y - 58;
-  const float bx = P.x + (S.x - 414) * 0.5f;
+  const float bx = buttonRowLeft(P, S);
   FontScope font(fonts().body, 16.0f);
   {
     ImGui::SetCursorScreenPos(ImVec2(bx, by));
@@ -197,6 +235,8 @@ void drawControlBar(ImDrawList* dl, ImVec2 P, ImVec2 S, int testState, UiActions
     actions.pausePressed = true;
   if (controlButton("重置", ImVec2(bx + 284, by), testState == kStateIdle))
     actions.resetPressed = true;
+  if (controlButton("保存结果", ImVec2(bx + 426, by), !ui.canSave)) actions.savePressed = true;
+  ImGui::SetItemTooltip("快捷键 E");
   drawTargetSelector(ImVec2(P.x + S.x - 170, by + 2), st);
   FontScope hintFont(fonts().small, 13.0f);
   drawText(dl, ImVec2(P.x + 20, by + 10), kColTextMuted,
@@ -229,7 +269,8 @@ UiActions draw(const UiState& ui) {
     drawRateCards(dl, grid, ui, kTargetRates[st.targetIndex], st.held);
     drawDiagnosticCards(dl, grid, ui.stats);
   }
-  drawControlBar(dl, P, S, ui.testState, actions, st);
+  drawControlBar(dl, P, S, ui, actions, st);
+  drawNotice(dl, P, S, ui.notice, actions);
   ImGui::End();
   return actions;
 }

@@ -11,6 +11,14 @@
 
 namespace dashboard {
 
+// A short message over the bottom of the window, e.g. where a result went.
+struct Notice {
+  std::string text;      // empty: no notice
+  std::string detail;    // a second, muted line (a folder), may be empty
+  std::string openPath;  // clicking the notice opens this folder; empty: not clickable
+  bool failed = false;   // drawn in the error colours
+};
+
 // Everything one frame of the dashboard shows; filled by the shell each frame.
 struct UiState {
   PollingStats stats;
@@ -18,6 +26,8 @@ struct UiState {
   int32_t selectedDevice = -1;  // index into devices, -1 = none
   int32_t testState = 0;        // 0 idle, 1 running, 2 paused
   PlatformAlert alert;          // empty title: no banner
+  bool canSave = false;         // the test has figures to save
+  Notice notice;
 };
 
 // What the user did during one frame; the shell applies it after draw().
@@ -28,6 +38,8 @@ struct UiActions {
   int32_t selectDevice = -1;  // index into UiState::devices
   int32_t alertAction = -1;   // index into UiState::alert.actions
   std::string openUrl;        // the studio link was clicked
+  bool savePressed = false;   // "保存结果"
+  std::string openFolder;     // the notice was clicked: its openPath
 };
 
 // Loads the fonts and sets the theme. Once, after the ImGui context exists.

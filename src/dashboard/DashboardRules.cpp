@@ -68,10 +68,39 @@ void setValue(QualityRow& row, const char* text) {
 
 }  // namespace
 
+namespace {
+
+// The longest interval is amber when it is a gap that drops out of every
+// other figure (more than ten baselines).
+void longestIntervalValue(QualityRow& r, const PollingStats& s, bool valid) {
+  if (s.longestIntervalUs > 0.0f)
+    std::snprintf(r.value, sizeof r.value, "%.2f ms", s.longestIntervalUs / 1000.0f);
+  if (valid) r.colour = s.longestIntervalUs > 10.0f * s.baselineUs ? kColWarn : kColTextBright;
+}
+
+// Kernel buffer overflows, then the reports they cost: "2 次 (~37)".
+void kernelDropValue(QualityRow& r, const PollingStats& s, bool valid) {
+  const auto drops = static_cast<long long>(s.kernelDrops);
+  const auto lost = static_cast<long long>(s.kernelDroppedReports);
+  if (drops > 0) {
+    if (lost > 0)
+      std::snprintf(r.value, sizeof r.value, "%lld 次 (~%lld)", drops, lost);
+    else
+      std::snprintf(r.value, sizeof r.value, "%lld 次", drops);
+    r.colour = kColWarn;  // lost reports are never hidden, valid or not
+  } else if (s.reportCount > 0) {
+    setValue(r, "0");
+    if (valid) r.colour = kColTextBright;
+  }
+}
+
+}  // namespace
+
 QualityRow qualityRow(int row, const PollingStats& s) {
-  static constexpr const char* kLabels[4] = {"基准间隔", "抖动", "异常间隔", "稳定性"};
+  static constexpr const char* kLabels[kQualityRowCount] = {"基准间隔", "抖动",     "异常间隔",
+                                                            "稳定性",   "最长间隔", "内核丢弃"};
   const bool valid = s.statsValid && s.baselineUs > 0.0f;
-  QualityRow r{kLabels[row & 3], {}, kColTextMuted};
+  QualityRow r{kLabels[row < 0 || row >= kQualityRowCount ? 0 : row], {}, kColTextMuted};
   setValue(r, "--");
   switch (row) {
     case 0:
@@ -91,10 +120,18 @@ QualityRow qualityRow(int row, const PollingStats& s) {
                     static_cast<int>(s.anomalyCount));
       r.colour = s.anomalyRatio > 0.02f ? kColWarn : kColTextBright;
       break;
-    default:
+    case 3:
       if (!valid) break;
       std::snprintf(r.value, sizeof r.value, "%.1f%%", s.stability * 100.0f);
       r.colour = s.stability >= 0.95f ? kColGood : s.stability >= 0.8f ? kColWarn : kColBad;
+      break;
+    case 4:
+      longestIntervalValue(r, s, valid);
+      break;
+    case 5:
+      kernelDropValue(r, s, valid);
+      break;
+    default:
       break;
   }
   return r;

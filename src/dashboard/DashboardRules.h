@@ -37,12 +37,15 @@ float historyGridStep(float top);
 float histogramLimit(float baselineUs, float binWidthUs);
 ImU32 histogramBarColour(int bin, float limit);
 
-// One row of the signal-quality card.
+// One figure of the signal-quality card: rows 0 to 3 are the baseline,
+// jitter, anomalies and stability; 4 and 5, the longest interval and the
+// kernel drops, share a fifth line.
 struct QualityRow {
   const char* label;
   char value[48];
   ImU32 colour;
 };
+inline constexpr int kQualityRowCount = 6;
 QualityRow qualityRow(int row, const PollingStats& stats);
 
 // Where the cards go. fits is false when the window is too small for them.

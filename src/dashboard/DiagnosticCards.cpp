@@ -65,18 +65,26 @@ void drawDistributionCard(ImDrawList* dl, ImVec2 D, float dH, const PollingStats
   drawAxisLabels(dl, b, s);
 }
 
+// One label and its value, right-aligned so it ends at valueRight.
+void drawQualityFigure(ImDrawList* dl, ImVec2 labelPos, float valueRight, const QualityRow& row) {
+  {
+    FontScope font(fonts().small, 13.0f);
+    drawText(dl, labelPos, kColTextLabel, row.label);
+  }
+  FontScope font(fonts().body, 16.0f);
+  drawText(dl, ImVec2(valueRight - textSize(row.value).x, labelPos.y - 3), row.colour, row.value);
+}
+
 void drawQualityCard(ImDrawList* dl, ImVec2 Q, const PollingStats& s) {
   card(dl, Q, ImVec2(340, 168), "信号质量");
   for (int k = 0; k < 4; ++k) {
-    const QualityRow row = qualityRow(k, s);
     const float y = Q.y + 40 + 26.5f * static_cast<float>(k);
-    {
-      FontScope font(fonts().small, 13.0f);
-      drawText(dl, ImVec2(Q.x + 14, y), kColTextLabel, row.label);
-    }
-    FontScope font(fonts().body, 16.0f);
-    drawText(dl, ImVec2(Q.x + 326 - textSize(row.value).x, y - 3), row.colour, row.value);
+    drawQualityFigure(dl, ImVec2(Q.x + 14, y), Q.x + 326, qualityRow(k, s));
   }
+  // The gaps of the test share one more line, in two halves.
+  const float y = Q.y + 40 + 26.5f * 4;
+  drawQualityFigure(dl, ImVec2(Q.x + 14, y), Q.x + 156, qualityRow(4, s));
+  drawQualityFigure(dl, ImVec2(Q.x + 172, y), Q.x + 326, qualityRow(5, s));
 }
 
 }  // namespace

@@ -12,8 +12,23 @@ namespace {
 
 constexpr float kPi = 3.14159265358979f;
 
-void drawCurrentRateCard(ImDrawList* dl, const GridLayout& g, int testState, float target,
+// Bottom of the big digits below their text top: the hint goes just under
+// them, above the target line.
+float digitBottom(ImFont* huge) {
+  ImFont* font = huge != nullptr ? huge : ImGui::GetFont();
+  return font->GetFontBaked(92.0f)->FindGlyph('0')->Y1;
+}
+
+// Mice only report while they move: says so under the 0.
+void drawMoveHint(ImDrawList* dl, float centreX, float top) {
+  FontScope font(fonts().small, 13.0f);
+  const char* hint = "请持续移动鼠标";
+  drawText(dl, ImVec2(centreX - textSize(hint).x * 0.5f, top), kColWarn, hint);
+}
+
+void drawCurrentRateCard(ImDrawList* dl, const GridLayout& g, const UiState& ui, float target,
                          float shown) {
+  const int testState = ui.testState;
   const float L = g.L, T = g.T, leftW = g.leftW;
   card(dl, ImVec2(L, T), ImVec2(leftW, 168), "当前回报率");
   char text[32];
@@ -32,6 +47,8 @@ void drawCurrentRateCard(ImDrawList* dl, const GridLayout& g, int testState, flo
   const float bx = L + (leftW - (4 * dW + 12 + hz.x)) * 0.5f;
   drawText(dl, f.huge, 92.0f, ImVec2(bx + (4 * dW - nW) * 0.5f, T + 40), col, text);
   drawText(dl, ImVec2(bx + 4 * dW + 12, T + 40 + 92 - hz.y - 8), kColTextLabel, "Hz");
+  if (testState == kStateRunning && ui.stats.mouseQuiet)
+    drawMoveHint(dl, bx + 2 * dW, T + 40 + digitBottom(f.huge) + 6);
 
   FontScope small(f.small, 13.0f);
   char line[128];
@@ -212,7 +229,7 @@ void drawRatioCard(ImDrawList* dl, const GridLayout& g, int testState, float tar
 void drawRateCards(ImDrawList* dl, const GridLayout& g, const UiState& ui, float targetHz,
                    HeldRate& held) {
   const double now = ImGui::GetTime();
-  drawCurrentRateCard(dl, g, ui.testState, targetHz, held.update(ui.stats.currentHz, now));
+  drawCurrentRateCard(dl, g, ui, targetHz, held.update(ui.stats.currentHz, now));
   drawHistoryCard(dl, g, ui, targetHz);
   drawTiles(dl, g, ui.stats);
   drawRatioCard(dl, g, ui.testState, targetHz, held.update(ui.stats.currentHz, now));

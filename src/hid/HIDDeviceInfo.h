@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "hid/HIDError.h"
+
 namespace hidservice {
 class Device;
 }
@@ -23,6 +25,11 @@ struct HIDDeviceInfo {
   // Times the kernel's event buffer of this device overflowed (SYN_DROPPED)
   // since it arrived; each time at least one report was lost.
   uint64_t droppedReports = 0;
+  // The device file reports are read from; empty for virtual mice.
+  std::string node;
+  // Why the device could not be opened (the record the monitor kept as its
+  // last error then); status Ok when it was opened.
+  HIDError openError;
 
   std::string displayName() const;
 };

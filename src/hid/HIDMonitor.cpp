@@ -11,6 +11,7 @@
 #include "hid/HidDebugLog.h"
 #include "hid/HostTime.h"
 #include "hid/service/DeviceText.h"
+#include "hid/service/ErrnoResult.h"
 #include "hid/service/RunLoop.h"
 #include "intake/ReportCapture.h"
 
@@ -18,12 +19,12 @@ namespace {
 
 constexpr int kRaisedNice = -10;
 
-bool isIgnoredReportError(int32_t code) {
-  return code == kIOReturnNotOpen || code == kIOReturnNotAttached || code == kIOReturnAborted;
-}
+using hidservice::Result;
+using hidservice::ResultKind;
 
-HIDStatus statusForDeviceCode(int32_t code) {
-  return code == kIOReturnNotPermitted ? HIDStatus::PermissionDenied : HIDStatus::DeviceError;
+HIDStatus deviceStatus(const Result& result) {
+  return result.kind == ResultKind::NotPermitted ? HIDStatus::PermissionDenied
+                                                 : HIDStatus::DeviceError;
 }
 
 std::string stringProperty(const hidservice::Device& device, std::string_view key) {
@@ -35,10 +36,13 @@ int32_t numberProperty(const hidservice::Device& device, std::string_view key) {
   return device.numberProperty(key).value_or(0);
 }
 
-int32_t selectionPriority(const HIDDeviceInfo& info) {
+// A pointing device built into the machine (a touchpad, a pointing stick,
+// an internal PS/2 or I2C mouse) is rarely the mouse under test: it ranks
+// below any external mouse.
+int32_t selectionPriority(const HIDDeviceInfo& info, bool builtIn) {
   int32_t priority = 0;
-  if (info.manufacturer.find("Apple") != std::string::npos &&
-      info.product.find("Internal") != std::string::npos) {
+  if (builtIn || (info.manufacturer.find("Apple") != std::string::npos &&
+                  info.product.find("Internal") != std::string::npos)) {
     priority -= 500;
   }
   if (info.transport == "SPI") priority -= 300;
@@ -57,8 +61,8 @@ void raiseThreadPriority() {
 
 HIDMonitor::Impl::Impl(std::shared_ptr<hidservice::Service> s) : service(std::move(s)) {}
 
-void HIDMonitor::Impl::setErrorLocked(HIDStatus status, int32_t code, const char* what) {
-  lastError = makeHIDError(status, code, what);
+void HIDMonitor::Impl::setErrorLocked(HIDStatus status, const Result& result) {
+  lastError = HIDError{status, result.code, result.text};
 }
 
 void HIDMonitor::Impl::syncSelectedLocked() {
@@ -115,6 +119,21 @@ void HIDMonitor::Impl::stop() {
   ReportCapture::instance().stop();
 }
 
+void HIDMonitor::Impl::sync() {
+  Handshake done;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (runLoop == nullptr) return;
+    runLoop->post([&done] {
+      std::lock_guard<std::mutex> doneLock(done.mutex);
+      done.ready = true;
+      done.cv.notify_one();
+    });
+  }
+  std::unique_lock<std::mutex> lock(done.mutex);
+  done.cv.wait(lock, [&] { return done.ready; });
+}
+
 void HIDMonitor::Impl::threadMain(Handshake* handshake) {
   const auto signalReady = [handshake] {
     std::lock_guard<std::mutex> lock(handshake->mutex);
@@ -126,11 +145,13 @@ void HIDMonitor::Impl::threadMain(Handshake* handshake) {
   ::pthread_setname_np(::pthread_self(), "quillmark-hid");
   raiseThreadPriority();
   hidservice::RunLoop loop;
-  std::unique_ptr<hidservice::Manager> created = loop.valid() ? service->createManager() : nullptr;
+  Result failure = Result::failure(ResultKind::Failed, 0, "HID event loop failed");
+  std::unique_ptr<hidservice::Manager> created =
+      loop.valid() ? service->createManager(failure) : nullptr;
   if (!created) {
     {
       std::lock_guard<std::mutex> lock(mutex);
-      setErrorLocked(HIDStatus::ManagerError, kIOReturnError, "IOHIDManagerCreate");
+      setErrorLocked(HIDStatus::ManagerError, failure);
     }
     signalReady();
     return;
@@ -144,19 +165,24 @@ void HIDMonitor::Impl::threadMain(Handshake* handshake) {
     runLoop = &loop;
   }
   manager->scheduleWithRunLoop(loop);
-  const int32_t result = manager->open();
-  if (result != kIOReturnSuccess) {
+  const Result result = manager->open();
+  if (!result.ok()) {
     std::lock_guard<std::mutex> lock(mutex);
-    setErrorLocked(
-        result == kIOReturnNotPermitted ? HIDStatus::PermissionDenied : HIDStatus::ManagerError,
-        result, "IOHIDManagerOpen");
+    setErrorLocked(result.kind == ResultKind::NotPermitted ? HIDStatus::PermissionDenied
+                                                           : HIDStatus::ManagerError,
+                   result);
   }
   signalReady();
   run(loop);
 }
 
 void HIDMonitor::Impl::run(hidservice::RunLoop& loop) {
-  loop.run();
+  if (const int err = loop.run(); err != 0) {
+    // The loop cannot wait for events any more: no arrival, removal or
+    // report will come. Said on the banner rather than an empty list alone.
+    std::lock_guard<std::mutex> lock(mutex);
+    setErrorLocked(HIDStatus::ManagerError, hidservice::errnoResult("epoll_wait", err));
+  }
   manager->unscheduleFromRunLoop(loop);
   manager->close();
 
@@ -179,18 +205,18 @@ void HIDMonitor::Impl::run(hidservice::RunLoop& loop) {
   runLoop = nullptr;
 }
 
-void HIDMonitor::Impl::deviceMatchingCallback(void* context, int32_t, void*,
+void HIDMonitor::Impl::deviceMatchingCallback(void* context, const Result&, void*,
                                               hidservice::Device* device) {
   static_cast<Impl*>(context)->handleDeviceMatched(device);
 }
 
-void HIDMonitor::Impl::deviceRemovalCallback(void* context, int32_t, void*,
+void HIDMonitor::Impl::deviceRemovalCallback(void* context, const Result&, void*,
                                              hidservice::Device* device) {
   static_cast<Impl*>(context)->handleDeviceRemoved(device);
 }
 
 void HIDMonitor::Impl::handleDeviceMatched(HIDDeviceRef device) {
-  const int32_t result = device->open();
+  const Result result = device->open();
   HIDDeviceInfo info;
   info.device = device;
   info.product = stringProperty(*device, hidservice::kProductKey);
@@ -199,8 +225,9 @@ void HIDMonitor::Impl::handleDeviceMatched(HIDDeviceRef device) {
   info.vendorId = numberProperty(*device, hidservice::kVendorIdKey);
   info.productId = numberProperty(*device, hidservice::kProductIdKey);
   info.reportIntervalUs = numberProperty(*device, hidservice::kReportIntervalKey);
-  info.opened = result == kIOReturnSuccess;
-  info.priority = selectionPriority(info);
+  info.node = stringProperty(*device, hidservice::kNodeKey);
+  info.opened = result.ok();
+  info.priority = selectionPriority(info, numberProperty(*device, hidservice::kBuiltInKey) != 0);
 
   ReportCapture::instance().maybeStart(info.displayName());
 
@@ -222,7 +249,8 @@ void HIDMonitor::Impl::handleDeviceMatched(HIDDeviceRef device) {
                 added.displayName().c_str());
   }
   if (!added.opened) {
-    setErrorLocked(statusForDeviceCode(result), result, "IOHIDDeviceOpen");
+    setErrorLocked(deviceStatus(result), result);
+    devices.back().openError = lastError;
   } else if (lastError.status == HIDStatus::PermissionDenied ||
              lastError.status == HIDStatus::DeviceError) {
     lastError = HIDError{};
@@ -265,34 +293,38 @@ void HIDMonitor::Impl::handleDeviceRemoved(HIDDeviceRef device) {
   device->close();
 }
 
-void HIDMonitor::Impl::inputReportCallback(void* context, int32_t result, void*, uint32_t,
+void HIDMonitor::Impl::inputReportCallback(void* context, const Result& result, void*, uint32_t,
                                            uint32_t reportID, uint8_t* report, size_t reportLength,
                                            uint64_t timeStamp) {
   auto* ctx = static_cast<DeviceContext*>(context);
   if (ctx == nullptr || ctx->owner == nullptr) return;
   Impl* owner = ctx->owner;
-  if (result == kIOReturnOverrun) {
+  if (result.kind == ResultKind::Overrun) {
     owner->noteDroppedReport(*ctx);
     return;
   }
-  if (result != kIOReturnSuccess) {
+  if (!result.ok()) {
     owner->noteReportError(result);
     return;
   }
   owner->route(ctx, reportID, report, reportLength, owner->machToSteady(timeStamp));
 }
 
-void HIDMonitor::Impl::noteReportError(int32_t code) {
-  if (isIgnoredReportError(code)) return;
+void HIDMonitor::Impl::noteReportError(const Result& result) {
+  // A device closed or unplugged underneath is not the user's problem.
+  if (result.kind == ResultKind::Gone) return;
   if (reportErrorLatched.exchange(true)) return;
   std::lock_guard<std::mutex> lock(mutex);
-  setErrorLocked(statusForDeviceCode(code), code, "input report callback");
+  setErrorLocked(deviceStatus(result), result);
 }
 
 void HIDMonitor::Impl::noteDroppedReport(DeviceContext& context) {
   const uint64_t count = context.droppedReports.fetch_add(1, std::memory_order_relaxed) + 1;
-  hidDebugLog("drop: ctx=%p 内核缓冲区溢出 (SYN_DROPPED)，报告已丢失，累计=%llu",
-              static_cast<void*>(&context), static_cast<unsigned long long>(count));
+  // Each line carries the running total, so the lines held back lose nothing.
+  if (hidDebugLogEnabled() && overflowLines.allow(std::chrono::steady_clock::now())) {
+    hidDebugLog("drop: ctx=%p 内核缓冲区溢出 (SYN_DROPPED)，报告已丢失，累计=%llu",
+                static_cast<void*>(&context), static_cast<unsigned long long>(count));
+  }
   routeKernelDrop(&context);
 }
 
@@ -323,6 +355,8 @@ HIDMonitor::~HIDMonitor() { impl_->stop(); }
 void HIDMonitor::start() { impl_->start(); }
 
 void HIDMonitor::stop() { impl_->stop(); }
+
+void HIDMonitor::waitForHidThread() { impl_->sync(); }
 
 std::vector<HIDDeviceInfo> HIDMonitor::getMouseDevices() const {
   std::lock_guard<std::mutex> lock(impl_->mutex);

@@ -42,6 +42,10 @@ class HIDMonitor {
   std::vector<HIDDeviceInfo> getMouseDevices() const;
   HIDError getLastError() const;
 
+  // Returns once the HID thread has handled everything it had to do when
+  // the call was made: after start(), the mice present then are listed.
+  void waitForHidThread();
+
   // -1 means no mouse is selected.
   int getSelectedDeviceIndex() const;
   // An index out of range selects nothing.

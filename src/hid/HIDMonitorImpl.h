@@ -12,6 +12,7 @@
 #include "hid/HIDDeviceInfo.h"
 #include "hid/HIDError.h"
 #include "hid/HIDMonitor.h"
+#include "hid/TraceRateLimit.h"
 #include "hid/service/HidService.h"
 #include "intake/ReportRouter.h"
 
@@ -32,6 +33,8 @@ class HIDMonitor::Impl : public ReportRouter {
   std::atomic<int32_t> selectedIndex{-1};
   HIDError lastError;
   std::atomic<bool> reportErrorLatched{false};
+  // Overflow trace lines: the reader is already behind when one happens.
+  TraceRateLimit overflowLines{std::chrono::seconds(30), 5};
   mutable std::mutex mutex;
   std::thread thread;
   // The HID thread's loop while it exists; published under mutex so stop()
@@ -43,22 +46,24 @@ class HIDMonitor::Impl : public ReportRouter {
 
   void start();
   void stop();
+  void sync();
 
-  void setErrorLocked(HIDStatus status, int32_t code, const char* what);
+  // Records result's code and text under status.
+  void setErrorLocked(HIDStatus status, const hidservice::Result& result);
   void syncSelectedLocked();
   void reselectLocked();
 
-  static void deviceMatchingCallback(void* context, int32_t result, void* sender,
+  static void deviceMatchingCallback(void* context, const hidservice::Result& result, void* sender,
                                      hidservice::Device* device);
-  static void deviceRemovalCallback(void* context, int32_t result, void* sender,
+  static void deviceRemovalCallback(void* context, const hidservice::Result& result, void* sender,
                                     hidservice::Device* device);
-  static void inputReportCallback(void* context, int32_t result, void* sender, uint32_t reportType,
-                                  uint32_t reportID, uint8_t* report, size_t reportLength,
-                                  uint64_t timeStamp);
+  static void inputReportCallback(void* context, const hidservice::Result& result, void* sender,
+                                  uint32_t reportType, uint32_t reportID, uint8_t* report,
+                                  size_t reportLength, uint64_t timeStamp);
 
   void handleDeviceMatched(HIDDeviceRef device);
   void handleDeviceRemoved(HIDDeviceRef device);
-  void noteReportError(int32_t code);
+  void noteReportError(const hidservice::Result& result);
   void noteDroppedReport(DeviceContext& context);
   std::chrono::steady_clock::time_point machToSteady(uint64_t hostTime);
 

@@ -1,6 +1,7 @@
 #include "intake/ReportCapture.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +12,10 @@
 namespace {
 
 constexpr size_t kWriteChunk = 64 * 1024;
+// A full target is polled in slices this long, so a cancel is seen quickly.
+constexpr int kPollSliceMs = 50;
+// How long stop() gives a cancelled writer to notice and close its file.
+constexpr std::chrono::milliseconds kCancelGrace{200};
 // Longest sample line: 20 + 1 + 10 + 1 + 10 + 1 + 16 + 1 characters.
 constexpr size_t kMaxLine = 64;
 
@@ -47,19 +52,7 @@ size_t formatSample(char* out, uint64_t relUs, const ReportCapture::Sample& s) {
   return static_cast<size_t>(p - out);
 }
 
-bool writeAll(int fd, const char* data, size_t len) {
-  while (len > 0) {
-    const ssize_t n = ::write(fd, data, len);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = EIO;
-      return false;
-    }
-    data += n;
-    len -= static_cast<size_t>(n);
-  }
-  return true;
-}
+std::string errorText(int err) { return std::generic_category().message(err); }
 
 // A line break in a device name would break the four-line header.
 std::string headerSafe(std::string text) {
@@ -76,6 +69,11 @@ ReportCapture::ReportCapture()
 
 ReportCapture::ReportCapture(EnvLookup env, ClockFn clock, std::FILE* console)
     : env_(std::move(env)), clock_(std::move(clock)), console_(console) {}
+
+ReportCapture::~ReportCapture() {
+  cancel_.store(true);
+  if (writer_.joinable()) writer_.join();
+}
 
 ReportCapture& ReportCapture::instance() {
   static ReportCapture* const s_instance = new ReportCapture();
@@ -139,15 +137,46 @@ void ReportCapture::growSamples() {
   samples.reserve(std::max(std::min(wanted, kSampleLimit), samples.size() + 1));
 }
 
-bool ReportCapture::writeTo(int fd) const {
+bool ReportCapture::writeAll(int fd, const char* data, size_t len) {
+  using Clock = std::chrono::steady_clock;
+  Clock::time_point lastProgress = Clock::now();
+  while (len > 0) {
+    if (cancel_.load()) {
+      errno = ECANCELED;
+      return false;
+    }
+    const ssize_t n = ::write(fd, data, len);
+    if (n > 0) {
+      data += n;
+      len -= static_cast<size_t>(n);
+      lastProgress = Clock::now();
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      if (Clock::now() - lastProgress >= kStallLimit) {
+        errno = EAGAIN;
+        return false;
+      }
+      pollfd p{fd, POLLOUT, 0};
+      ::poll(&p, 1, kPollSliceMs);
+      continue;
+    }
+    if (n == 0) errno = EIO;
+    return false;
+  }
+  return true;
+}
+
+bool ReportCapture::writeTo(int fd, const Job& job) {
   std::string buf;
   buf.reserve(kWriteChunk + kMaxLine);
   buf += "# TAVO raw HID report capture\n# device=";
-  buf += headerSafe(deviceName);
-  buf += "\n# samples=" + std::to_string(samples.size()) + "\n# t_us,report_id,len,hash\n";
+  buf += headerSafe(job.deviceName);
+  buf += "\n# samples=" + std::to_string(job.samples.size()) + "\n# t_us,report_id,len,hash\n";
   char line[kMaxLine];
-  for (const Sample& s : samples) {
-    buf.append(line, formatSample(line, s.tUs - firstUs, s));
+  for (const Sample& s : job.samples) {
+    buf.append(line, formatSample(line, s.tUs - job.firstUs, s));
     if (buf.size() >= kWriteChunk) {
       if (!writeAll(fd, buf.data(), buf.size())) return false;
       buf.clear();
@@ -156,31 +185,81 @@ bool ReportCapture::writeTo(int fd) const {
   return writeAll(fd, buf.data(), buf.size());
 }
 
+void ReportCapture::writeJob(const Job& job) {
+  // Non-blocking: a FIFO without a reader fails at once (ENXIO) instead of
+  // waiting for one. No controlling terminal, nothing inherited by children.
+  const int fd = ::open(job.path.c_str(),
+                        O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    std::fprintf(console_, "[采集] 打不开输出文件: %s（%s）\n", job.path.c_str(),
+                 errorText(errno).c_str());
+    return;
+  }
+  bool ok = writeTo(fd, job);
+  int err = ok ? 0 : errno;
+  // A full disk or a network file system may only report the loss at close.
+  if (::close(fd) != 0 && ok) {
+    ok = false;
+    err = errno;
+  }
+  if (ok) {
+    std::fprintf(console_, "[采集] 已写出 %zu 条报告 -> %s\n", job.samples.size(),
+                 job.path.c_str());
+  } else {
+    std::fprintf(console_, "[采集] 写入输出文件失败: %s（%s）\n", job.path.c_str(),
+                 errorText(err).c_str());
+  }
+}
+
+void ReportCapture::startWriter(std::shared_ptr<Job> job) {
+  {
+    std::lock_guard<std::mutex> lock(writerMutex_);
+    writing_ = true;
+  }
+  const auto finish = [this] {
+    std::lock_guard<std::mutex> lock(writerMutex_);
+    writing_ = false;
+    writerDone_.notify_all();
+  };
+  // At most one capture per object, so there is at most one writer; a
+  // finished one is joined here all the same.
+  if (writer_.joinable()) writer_.join();
+  try {
+    writer_ = std::thread([this, job, finish] {
+      writeJob(*job);
+      finish();
+    });
+  } catch (const std::system_error&) {
+    // No thread to spare: write here. The target is non-blocking and a stall
+    // is bounded, so even this cannot hang.
+    writeJob(*job);
+    finish();
+  }
+}
+
 void ReportCapture::write() {
   recording = false;
   finished = true;
-  const int fd = ::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    std::fprintf(console_, "[采集] 打不开输出文件: %s\n", outputPath.c_str());
-  } else {
-    bool ok = writeTo(fd);
-    int err = ok ? 0 : errno;
-    // A full disk or a network file system may only report the loss at close.
-    if (::close(fd) != 0 && ok) {
-      ok = false;
-      err = errno;
-    }
-    if (ok) {
-      std::fprintf(console_, "[采集] 已写出 %zu 条报告 -> %s\n", samples.size(),
-                   outputPath.c_str());
-    } else {
-      std::fprintf(console_, "[采集] 写入输出文件失败: %s（%s）\n", outputPath.c_str(),
-                   std::generic_category().message(err).c_str());
-    }
-  }
-  std::vector<Sample>().swap(samples);
+  auto job = std::make_shared<Job>();
+  job->path = outputPath;
+  job->deviceName = deviceName;
+  job->firstUs = firstUs;
+  job->samples.swap(samples);
+  startWriter(std::move(job));
+}
+
+bool ReportCapture::waitForFile(std::chrono::milliseconds limit) {
+  std::unique_lock<std::mutex> lock(writerMutex_);
+  return writerDone_.wait_for(lock, limit, [this] { return !writing_; });
 }
 
 void ReportCapture::stop() {
   if (recording && !finished) write();
+  // Only the first stop waits: the shell's shutdown and the monitor's
+  // destructor both stop the capture.
+  if (cancel_.load() || waitForFile(kStopWait)) return;
+  // The target takes too long: give up on it so that the program can end.
+  // A writer stuck inside the kernel is left behind; the process exit ends it.
+  cancel_.store(true);
+  waitForFile(kCancelGrace);
 }

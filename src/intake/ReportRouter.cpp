@@ -5,9 +5,6 @@
 
 namespace {
 
-constexpr int32_t kMaxDropLines = 5;
-constexpr int64_t kLatencyLogPeriodNs = 2'000'000'000;
-
 int64_t toNs(std::chrono::steady_clock::time_point t) {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
 }
@@ -25,10 +22,7 @@ void ReportRouter::route(const void* context, unsigned int reportId, const unsig
   const void* selected = selectedContext.load(std::memory_order_acquire);
   // With nothing selected every report is dropped, even one without a context.
   if (selected == nullptr || selected != context) {
-    // The relaxed check keeps the counter from wrapping round to the lines
-    // again after billions of drops.
-    if (hidDebugLogEnabled() && droppedLogCount.load(std::memory_order_relaxed) < kMaxDropLines &&
-        droppedLogCount.fetch_add(1) < kMaxDropLines) {
+    if (hidDebugLogEnabled() && dropLines.allow()) {
       hidDebugLog("报告被丢弃: 来自 ctx=%p，当前选中 ctx=%p", context,
                   selectedContext.load(std::memory_order_acquire));
     }
@@ -39,11 +33,8 @@ void ReportRouter::route(const void* context, unsigned int reportId, const unsig
 
   if (hidDebugLogEnabled()) {
     const Clock::time_point now = clock();
-    const int64_t nowNs = toNs(now);
-    int64_t next = nextLatencyLogNs.load(std::memory_order_relaxed);
-    if ((next == 0 || nowNs >= next) &&
-        nextLatencyLogNs.compare_exchange_strong(next, nowNs + kLatencyLogPeriodNs)) {
-      hidDebugLog("ts: 交付延迟=%.3fms", static_cast<double>(nowNs - toNs(timestamp)) / 1e6);
+    if (latencyLines.allow(now)) {
+      hidDebugLog("ts: 交付延迟=%.3fms", static_cast<double>(toNs(now) - toNs(timestamp)) / 1e6);
     }
   }
 

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <functional>
 
+#include "hid/TraceRateLimit.h"
+
 class ReportCapture;
 
 using ReportCallback = std::function<void(std::chrono::steady_clock::time_point)>;
@@ -29,8 +31,9 @@ class ReportRouter {
   std::atomic<bool> monitoring{false};
   // Written by the monitor under its mutex (release or stronger); read with acquire.
   std::atomic<const void*> selectedContext{nullptr};
-  std::atomic<int32_t> droppedLogCount{0};
-  std::atomic<int64_t> nextLatencyLogNs{0};
+  // Trace lines: five dropped reports in all, one delivery latency every 2 s.
+  TraceRateLimit dropLines{TraceRateLimit::kForever, 5};
+  TraceRateLimit latencyLines{std::chrono::seconds(2), 1};
   // Installed before the HID thread starts; not changed while it runs.
   ReportCallback reportCallback;
   std::function<void()> kernelDropCallback;

@@ -422,3 +422,29 @@ TEST_F(PollingAnalyzerTest, DropBeforeAnyReportCostsNoEstimate) {
   EXPECT_EQ(s.kernelDroppedReports, 0);
   EXPECT_EQ(Probe::intervals(analyzer).size(), 9u);
 }
+
+// --- a mouse that sends nothing ------------------------------------------------
+
+TEST_F(PollingAnalyzerTest, QuietAfter250msWithoutReportsCountedFromTheLastReportOrTheReset) {
+  updateAt(analyzer, T0 + 250ms);
+  EXPECT_FALSE(analyzer.getStats().mouseQuiet);
+  updateAt(analyzer, T0 + 250ms + 1ns);
+  EXPECT_TRUE(analyzer.getStats().mouseQuiet);  // nothing since the start
+
+  const TimePoint last = reports(analyzer, T0 + 300ms, 20, 1ms);
+  EXPECT_TRUE(analyzer.getStats().mouseQuiet);  // until the next frame looks
+  updateAt(analyzer, last);
+  EXPECT_FALSE(analyzer.getStats().mouseQuiet);
+  updateAt(analyzer, last + 250ms);
+  EXPECT_FALSE(analyzer.getStats().mouseQuiet);
+  updateAt(analyzer, last + 250ms + 1ns);
+  EXPECT_TRUE(analyzer.getStats().mouseQuiet);
+
+  FakeClock::set(last + 1s);
+  analyzer.reset();  // the wait starts again
+  EXPECT_FALSE(analyzer.getStats().mouseQuiet);
+  updateAt(analyzer, last + 1s + 200ms);
+  EXPECT_FALSE(analyzer.getStats().mouseQuiet);
+  updateAt(analyzer, last + 1s + 251ms);
+  EXPECT_TRUE(analyzer.getStats().mouseQuiet);
+}

@@ -1,21 +1,30 @@
 // The banner for every permission status and monitor error.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <string>
+#include <vector>
+
 #include "app/PlatformActions.h"
 
 namespace {
 
-const char* kPermissionTitle = "缺少「输入监控」权限 — 无法读取鼠标报告，回报率将恒为 0";
+const char* kPermissionTitle = "缺少读取鼠标设备的权限 — 无法读取鼠标报告，回报率将恒为 0";
+
+const char* kPermissionDetail =
+    "按打开的说明安装 udev 规则或加入 input 组，然后重启（授权在进程内缓存）";
+const char* kErrorDetail =
+    "请安装 udev 规则（70-quillmark.rules）或加入 input 组 授予权限后重启本程序";
 
 HIDError errorWith(HIDStatus status) {
   if (status == HIDStatus::Ok) return {};
-  return makeHIDError(status, kIOReturnNotPermitted, "IOHIDDeviceOpen");
+  return {status, EACCES, "open /dev/input/event7 failed: EACCES（没有读取权限）"};
 }
 
 void expectPermissionButtons(const PlatformAlert& alert) {
   ASSERT_EQ(alert.actions.size(), 2u);
   EXPECT_EQ(alert.actions[0].kind, PlatformActionKind::OpenUrl);
-  EXPECT_EQ(alert.actions[0].label, "打开「输入监控」设置");
+  EXPECT_EQ(alert.actions[0].label, "查看授权方法");
   EXPECT_EQ(alert.actions[0].url, permissionHelpUrl());
   EXPECT_EQ(alert.actions[1].kind, PlatformActionKind::Relaunch);
   EXPECT_EQ(alert.actions[1].label, "重启应用");
@@ -37,7 +46,7 @@ TEST(PlatformAlertRules, EveryStatusAndError) {
           status == PermissionStatus::Unknown || status == PermissionStatus::Denied;
       if (missing) {
         EXPECT_EQ(alert.title, kPermissionTitle);
-        EXPECT_NE(alert.detail.find("udev"), std::string::npos);
+        EXPECT_EQ(alert.detail, kPermissionDetail);
         expectPermissionButtons(alert);
       } else if (errorStatus == HIDStatus::Ok) {
         EXPECT_EQ(alert.title, "");
@@ -45,7 +54,7 @@ TEST(PlatformAlertRules, EveryStatusAndError) {
         EXPECT_TRUE(alert.actions.empty());
       } else {
         EXPECT_EQ(alert.title, error.message);
-        EXPECT_NE(alert.detail.find("授予权限后重启本程序"), std::string::npos);
+        EXPECT_EQ(alert.detail, kErrorDetail);
         if (errorStatus == HIDStatus::PermissionDenied) {
           expectPermissionButtons(alert);
         } else {
@@ -67,6 +76,38 @@ TEST(PlatformAlertRules, HelpPageIsAnExistingFileUrl) {
     EXPECT_NE(f, nullptr) << path;
     if (f) std::fclose(f);
   }
+}
+
+// The console text at start-up: five lines, the first tagged, the others
+// indented under it, in Linux words only.
+TEST(PlatformAlertRules, StartupTextSpeaksOfTheUdevRuleAndTheInputGroup) {
+  const std::string text = kPermissionStartupText;
+  std::vector<std::string> lines;
+  for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos;
+       start = end + 1) {
+    lines.push_back(text.substr(start, end - start));
+  }
+  ASSERT_EQ(lines.size(), 5u) << text;
+  EXPECT_EQ(text.back(), '\n');
+  EXPECT_EQ(lines[0].rfind("[权限] 回报率将恒为 0。请安装 udev 规则 70-quillmark.rules", 0), 0u);
+  for (size_t i = 1; i < lines.size(); ++i) {
+    EXPECT_EQ(lines[i].rfind("       ", 0), 0u) << lines[i];
+    EXPECT_NE(lines[i][7], ' ') << lines[i];
+  }
+  EXPECT_NE(text.find("input 组"), std::string::npos);
+  EXPECT_NE(text.find("udevadm trigger"), std::string::npos);
+  for (const char* macos : {"输入监控", "系统设置", "Quillmark.app", "CFBundleIdentifier"}) {
+    EXPECT_EQ(text.find(macos), std::string::npos) << macos;
+  }
+}
+
+TEST(PlatformAlertRules, PermissionStatusNamesForTheConsole) {
+  EXPECT_STREQ(permissionStatusName(PermissionStatus::NotRequired), "NotRequired");
+  EXPECT_STREQ(permissionStatusName(PermissionStatus::Unknown), "Unknown");
+  EXPECT_STREQ(permissionStatusName(PermissionStatus::Granted), "Granted");
+  EXPECT_STREQ(permissionStatusName(PermissionStatus::Denied), "Denied");
+  EXPECT_STREQ(permissionStatusName(static_cast<PermissionStatus>(4)), "Unknown");
+  EXPECT_STREQ(permissionStatusName(static_cast<PermissionStatus>(-1)), "Unknown");
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # cmake --install into a scratch prefix puts the program, its .desktop file,
-# the udev rule and the permission help page where a desktop expects them.
+# icon, AppStream metadata, manual page, the udev rule and the permission
+# help page where a desktop expects them.
 #   install_check.sh BUILD_DIR SCRATCH_PREFIX
 set -euo pipefail
 build=$1
@@ -9,7 +10,10 @@ rm -rf "$prefix"
 cmake --install "$build" --prefix "$prefix" >/dev/null
 status=0
 for f in bin/quillmark share/applications/quillmark.desktop \
-         lib/udev/rules.d/70-quillmark.rules share/doc/quillmark/permission-help.html; do
+         lib/udev/rules.d/70-quillmark.rules share/doc/quillmark/permission-help.html \
+         share/icons/hicolor/scalable/apps/quillmark.svg share/man/man1/quillmark.1.gz \
+         share/metainfo/works.varden.quillmark.metainfo.xml share/doc/quillmark/copyright \
+         share/doc/quillmark/changelog.gz; do
   if [ -s "$prefix/$f" ]; then echo "ok: $f"; else echo "FAIL: $f missing"; status=1; fi
 done
 [ -x "$prefix/bin/quillmark" ] || { echo "FAIL: bin/quillmark not executable"; status=1; }

@@ -52,6 +52,8 @@ void merge(UiActions& into, const UiActions& a) {
   if (a.selectDevice >= 0) into.selectDevice = a.selectDevice;
   if (a.alertAction >= 0) into.alertAction = a.alertAction;
   if (!a.openUrl.empty()) into.openUrl = a.openUrl;
+  into.savePressed |= a.savePressed;
+  if (!a.openFolder.empty()) into.openFolder = a.openFolder;
 }
 
 }  // namespace

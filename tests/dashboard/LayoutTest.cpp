@@ -168,6 +168,23 @@ TEST_F(DevicePicker, ListMarksUnopenedDevicesAndReportsAChoice) {
   EXPECT_TRUE(a.openUrl.empty());
 }
 
+// "##" in a name would end a Dear ImGui label; the picker shows it whole,
+// closed and open, and the entry can still be chosen.
+TEST_F(DevicePicker, NamesWithHashesAreShownWhole) {
+  UiState ui;
+  ui.devices = {mouse("Corvid", true), mouse("Pro##Max ###2 ##", true)};
+  ui.devices[1].transport = "USB";
+  ui.selectedDevice = 1;
+  const std::string name = "Pro##Max ###2 ## [USB]";
+  EXPECT_NE(h.text(ui).find(name), std::string::npos);
+  h.click(ui, pickerPos());
+  const std::string text = h.text(ui);
+  const size_t preview = text.find(name);
+  ASSERT_NE(preview, std::string::npos);
+  EXPECT_NE(text.find(name, preview + 1), std::string::npos) << "in the open list";
+  EXPECT_EQ(h.click(ui, h.comboEntry(0)).selectDevice, 0);
+}
+
 TEST_F(DevicePicker, EmptyListSaysNoDevice) {
   UiState ui;
   h.click(ui, pickerPos());

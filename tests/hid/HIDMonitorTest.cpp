@@ -3,14 +3,20 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 #include <vector>
 
+#include "EpollFault.h"
 #include "hid/HIDMonitor.h"
+#include "hid/service/ErrnoResult.h"
 #include "hid/service/VirtualHidService.h"
 
+using hidservice::Result;
+using hidservice::ResultKind;
 using hidservice::VirtualDevice;
 using hidservice::VirtualDeviceSetup;
 using hidservice::VirtualHidService;
@@ -18,7 +24,12 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-VirtualDeviceSetup mouse(const std::string& product, int32_t openResult = kIOReturnSuccess,
+const Result kOpened;
+
+// What the linux service answers when open(2) on the node fails.
+Result refused(int err) { return hidservice::errnoResult("open /dev/input/event7", err); }
+
+VirtualDeviceSetup mouse(const std::string& product, Result openResult = kOpened,
                          const std::string& manufacturer = "Acme",
                          const std::string& transport = "USB") {
   VirtualDeviceSetup setup;
@@ -51,7 +62,7 @@ class MonitorTest : public ::testing::Test {
     service->removeDevice(d);
     service->sync();
   }
-  void report(VirtualDevice* d, uint64_t hostTime, int32_t result = kIOReturnSuccess) {
+  void report(VirtualDevice* d, uint64_t hostTime, Result result = kOpened) {
     service->deliverReport(d, result, hostTime);
     service->sync();
   }
@@ -72,7 +83,7 @@ class MonitorTest : public ::testing::Test {
 };
 
 constexpr const char* kExclusiveMessage =
-    "IOHIDDeviceOpen failed: 0xE00002C5 (kIOReturnExclusiveAccess (设备已被独占))";
+    "open /dev/input/event7 failed: EBUSY（设备已被其他程序独占）";
 
 }  // namespace
 
@@ -95,10 +106,10 @@ TEST_F(MonitorTest, ListsArrivalsWithTheirPropertiesInOrder) {
 TEST_F(MonitorTest, AutomaticChoicePrefersOpenedThenPriorityThenEarliest) {
   monitor.start();
   // An unopened device is chosen only while nothing is opened.
-  VirtualDevice* busy = add(mouse("Busy", kIOReturnExclusiveAccess));
+  VirtualDevice* busy = add(mouse("Busy", refused(EBUSY)));
   EXPECT_EQ(selectedDevice(), busy);
   // An opened internal SPI trackpad (-800) beats the unopened one.
-  VirtualDevice* internal = add(mouse("Internal Trackpad", kIOReturnSuccess, "Apple Inc.", "SPI"));
+  VirtualDevice* internal = add(mouse("Internal Trackpad", kOpened, "Apple Inc.", "SPI"));
   EXPECT_EQ(monitor.getMouseDevices()[1].priority, -800);
   EXPECT_EQ(selectedDevice(), internal);
   // Equal priority: the earlier arrival wins.
@@ -109,10 +120,10 @@ TEST_F(MonitorTest, AutomaticChoicePrefersOpenedThenPriorityThenEarliest) {
 
 TEST_F(MonitorTest, PriorityTestsAreExactAndCaseSensitive) {
   monitor.start();
-  add(mouse("Internal Keyboard", kIOReturnSuccess, "Apple", "USB"));
-  add(mouse("Magic Mouse", kIOReturnSuccess, "Apple", "Bluetooth"));
-  add(mouse("Pad", kIOReturnSuccess, "Acme", "spi"));
-  add(mouse("Pad", kIOReturnSuccess, "Acme", "SPI"));
+  add(mouse("Internal Keyboard", kOpened, "Apple", "USB"));
+  add(mouse("Magic Mouse", kOpened, "Apple", "Bluetooth"));
+  add(mouse("Pad", kOpened, "Acme", "spi"));
+  add(mouse("Pad", kOpened, "Acme", "SPI"));
   const auto devices = monitor.getMouseDevices();
   EXPECT_EQ(devices[0].priority, -500);
   EXPECT_EQ(devices[1].priority, 0);
@@ -120,11 +131,27 @@ TEST_F(MonitorTest, PriorityTestsAreExactAndCaseSensitive) {
   EXPECT_EQ(devices[3].priority, -300);
 }
 
+TEST_F(MonitorTest, BuiltInPointersRankBelowExternalMice) {
+  monitor.start();
+  VirtualDeviceSetup touchpad = mouse("Touchpad", kOpened, "", "I2C");
+  touchpad.properties.builtIn = 1;
+  VirtualDeviceSetup spiPad = mouse("Pad", kOpened, "", "SPI");
+  spiPad.properties.builtIn = 1;
+  add(touchpad);
+  add(spiPad);
+  VirtualDevice* bluetooth = add(mouse("Travel Mouse", kOpened, "Acme", "Bluetooth"));
+  const auto devices = monitor.getMouseDevices();
+  EXPECT_EQ(devices[0].priority, -500);
+  EXPECT_EQ(devices[1].priority, -800);
+  EXPECT_EQ(devices[2].priority, 0);
+  EXPECT_EQ(selectedDevice(), bluetooth);
+}
+
 TEST_F(MonitorTest, NoOpenedDeviceSelectsHighestPriorityFirstOnTies) {
   monitor.start();
-  add(mouse("Pad", kIOReturnNotPermitted, "Acme", "SPI"));
-  VirtualDevice* a = add(mouse("A", kIOReturnNotPermitted));
-  add(mouse("B", kIOReturnNotPermitted));
+  add(mouse("Pad", refused(EACCES), "Acme", "SPI"));
+  VirtualDevice* a = add(mouse("A", refused(EACCES)));
+  add(mouse("B", refused(EACCES)));
   EXPECT_EQ(selectedDevice(), a);
 }
 
@@ -134,7 +161,7 @@ TEST_F(MonitorTest, ArrivalReplacesTheUsersChoice) {
   add(mouse("Second"));
   monitor.setSelectedDeviceIndex(1);
   EXPECT_EQ(monitor.getSelectedDeviceIndex(), 1);
-  add(mouse("Third", kIOReturnExclusiveAccess));
+  add(mouse("Third", refused(EBUSY)));
   EXPECT_EQ(selectedDevice(), first);
 }
 
@@ -205,10 +232,10 @@ TEST_F(MonitorTest, OpenFailureIsRecordedAndClearedByALaterSuccess) {
   EXPECT_EQ(monitor.getLastError().status, HIDStatus::Ok);
   EXPECT_EQ(monitor.getLastError().message, "");
   monitor.start();
-  add(mouse("Busy", kIOReturnExclusiveAccess));
+  add(mouse("Busy", refused(EBUSY)));
   HIDError error = monitor.getLastError();
   EXPECT_EQ(error.status, HIDStatus::DeviceError);
-  EXPECT_EQ(error.code, kIOReturnExclusiveAccess);
+  EXPECT_EQ(error.code, EBUSY);
   EXPECT_EQ(error.message, kExclusiveMessage);
   EXPECT_FALSE(monitor.getMouseDevices()[0].opened);
 
@@ -217,33 +244,33 @@ TEST_F(MonitorTest, OpenFailureIsRecordedAndClearedByALaterSuccess) {
   EXPECT_EQ(monitor.getLastError().message, "");
 
   // A failure after a success stays visible.
-  add(mouse("Locked", kIOReturnNotPermitted));
+  add(mouse("Locked", refused(EACCES)));
   error = monitor.getLastError();
   EXPECT_EQ(error.status, HIDStatus::PermissionDenied);
-  EXPECT_EQ(error.message,
-            "IOHIDDeviceOpen failed: 0xE00002E2 (kIOReturnNotPermitted (缺少输入监控权限))");
+  EXPECT_EQ(error.code, EACCES);
+  EXPECT_EQ(error.message, "open /dev/input/event7 failed: EACCES（没有读取权限）");
 }
 
 TEST_F(MonitorTest, ReportErrorsAreLatchedAndIgnoredCodesSkipped) {
   monitor.start();
   monitor.setMonitoring(true);
   VirtualDevice* a = add(mouse("A"));
-  for (int32_t ignored : {kIOReturnNotOpen, kIOReturnNotAttached, kIOReturnAborted}) {
-    report(a, 1000, ignored);
-  }
+  // A device unplugged or closed underneath is no error of the user's.
+  report(a, 1000, hidservice::errnoResult("read /dev/input/event7", ENODEV));
   EXPECT_EQ(monitor.getLastError().status, HIDStatus::Ok);
 
-  report(a, 2000, kIOReturnError);
+  report(a, 2000, hidservice::errnoResult("read /dev/input/event7", EIO));
+  EXPECT_EQ(monitor.getLastError().status, HIDStatus::DeviceError);
   EXPECT_EQ(monitor.getLastError().message,
-            "input report callback failed: 0xE00002BC (kIOReturnError)");
-  report(a, 3000, kIOReturnNotPermitted);
-  EXPECT_EQ(monitor.getLastError().code, kIOReturnError);
+            "read /dev/input/event7 failed: EIO（输入/输出错误，设备可能已断开）");
+  report(a, 3000, refused(EACCES));
+  EXPECT_EQ(monitor.getLastError().code, EIO);
   EXPECT_TRUE(reports().empty());
 
   // A successful open while a device error is on record clears the latch.
   add(mouse("B"));
   EXPECT_EQ(monitor.getLastError().status, HIDStatus::Ok);
-  report(a, 4000, kIOReturnNotPermitted);
+  report(a, 4000, refused(EACCES));
   EXPECT_EQ(monitor.getLastError().status, HIDStatus::PermissionDenied);
 }
 
@@ -252,8 +279,8 @@ TEST_F(MonitorTest, KernelDropsAreCountedPerDeviceAndNeverRouted) {
   monitor.setMonitoring(true);
   VirtualDevice* a = add(mouse("A"));
   add(mouse("B"));
-  report(a, 1000, kIOReturnOverrun);
-  report(a, 2000, kIOReturnOverrun);
+  report(a, 1000, hidservice::overrunResult());
+  report(a, 2000, hidservice::overrunResult());
   const auto devices = monitor.getMouseDevices();
   EXPECT_EQ(devices[0].droppedReports, 2u);
   EXPECT_EQ(devices[1].droppedReports, 0u);
@@ -305,8 +332,7 @@ TEST_F(MonitorTest, FailedManagerCreationIsRecordedAndStartCanRetry) {
   service->addDevice(mouse("A"));
   monitor.start();
   EXPECT_EQ(monitor.getLastError().status, HIDStatus::ManagerError);
-  EXPECT_EQ(monitor.getLastError().message,
-            "IOHIDManagerCreate failed: 0xE00002BC (kIOReturnError)");
+  EXPECT_EQ(monitor.getLastError().message, "create virtual manager failed");
   // start() again while the ended thread is still joinable must not abort.
   service->setManagerCreateFails(false);
   monitor.start();
@@ -325,35 +351,60 @@ TEST_F(MonitorTest, StopAfterFailedManagerKeepsTheError) {
 }
 
 TEST_F(MonitorTest, FailedManagerOpenIsRecordedButArrivalsStillCount) {
-  service->setManagerOpenResult(kIOReturnError);
+  service->setManagerOpenResult(hidservice::errnoResult("udev_monitor_enable_receiving", ENOMEM));
   service->addDevice(mouse("A"));
   monitor.start();
   service->sync();
   // A successful device open does not clear a manager error.
-  EXPECT_EQ(monitor.getLastError().message, "IOHIDManagerOpen failed: 0xE00002BC (kIOReturnError)");
+  EXPECT_EQ(monitor.getLastError().status, HIDStatus::ManagerError);
+  EXPECT_EQ(monitor.getLastError().message,
+            "udev_monitor_enable_receiving failed: ENOMEM（内存不足）");
   EXPECT_EQ(monitor.getMouseDevices().size(), 1u);
 }
 
 TEST_F(MonitorTest, ManagerOpenWithoutPermissionIsAPermissionError) {
-  service->setManagerOpenResult(kIOReturnNotPermitted);
+  service->setManagerOpenResult(hidservice::errnoResult("udev_monitor_new_from_netlink", EPERM));
   monitor.start();
   EXPECT_EQ(monitor.getLastError().status, HIDStatus::PermissionDenied);
   EXPECT_EQ(monitor.getLastError().message,
-            "IOHIDManagerOpen failed: 0xE00002E2 (kIOReturnNotPermitted (缺少输入监控权限))");
+            "udev_monitor_new_from_netlink failed: EPERM（操作不被允许）");
 }
 
 TEST_F(MonitorTest, TeardownClosesOnlyOpenedDevices) {
   monitor.start();
   VirtualDevice* opened = add(mouse("Opened"));
-  VirtualDevice* refused = add(mouse("Refused", kIOReturnExclusiveAccess));
+  VirtualDevice* busy = add(mouse("Refused", refused(EBUSY)));
   monitor.stop();
   EXPECT_EQ(opened->closeCalls(), 1);
-  EXPECT_EQ(refused->closeCalls(), 0);
+  EXPECT_EQ(busy->closeCalls(), 0);
   // Removal closes whether or not the device was opened.
   monitor.start();
   service->sync();
-  remove(refused);
-  EXPECT_EQ(refused->closeCalls(), 1);
+  remove(busy);
+  EXPECT_EQ(busy->closeCalls(), 1);
+}
+
+// The HID thread's loop can no longer wait for events: the user learns it
+// from the banner instead of from a list that merely empties.
+TEST_F(MonitorTest, AFailingEventWaitIsRecordedAsAManagerError) {
+  const std::set<int> before = epollFds();
+  monitor.start();
+  add(mouse("Pro Mouse"));
+  const int fd = newEpollFd(before);
+  ASSERT_GE(fd, 0);
+  ASSERT_TRUE(replaceWithDevNull(fd));
+  service->sync();  // wakes the loop, whose next wait fails
+
+  const auto deadline = Clock::now() + std::chrono::seconds(20);
+  while (monitor.getLastError().status == HIDStatus::Ok && Clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  const HIDError error = monitor.getLastError();
+  EXPECT_EQ(error.status, HIDStatus::ManagerError);
+  EXPECT_EQ(error.message.rfind("epoll_wait failed", 0), 0u) << error.message;
+  EXPECT_TRUE(monitor.getMouseDevices().empty());
+  monitor.stop();
+  EXPECT_EQ(monitor.getLastError().status, HIDStatus::ManagerError);
 }
 
 TEST_F(MonitorTest, LongNamesAreCutAtACharacterBoundary) {
@@ -366,26 +417,14 @@ TEST_F(MonitorTest, LongNamesAreCutAtACharacterBoundary) {
   EXPECT_EQ(product, longName.substr(0, 255));
 }
 
-TEST(VirtualMiceTest, ParsesRatesAndJitterAndSkipsBadEntries) {
-  const auto mice = hidservice::parseVirtualMice(" 1000, 8000:5 ,abc,-5,0,200000,500:x,125 : 2");
-  ASSERT_EQ(mice.size(), 3u);
-  EXPECT_EQ(mice[0].rateHz, 1000);
-  EXPECT_EQ(mice[0].jitterUs, 0);
-  EXPECT_EQ(mice[1].rateHz, 8000);
-  EXPECT_EQ(mice[1].jitterUs, 5);
-  EXPECT_EQ(mice[2].rateHz, 125);
-  EXPECT_EQ(mice[2].jitterUs, 2);
-  EXPECT_TRUE(hidservice::parseVirtualMice("").empty());
-  EXPECT_EQ(VirtualHidService().checkAccess(), PermissionStatus::Granted);
-}
-
 TEST(VirtualMiceTest, TimerDrivenMouseReportsAtItsIdealTimesPlusJitter) {
   auto service = std::make_shared<VirtualHidService>(
       std::vector<hidservice::VirtualMouseRate>{{2000, 0}, {1000, 5}});
-  HIDMonitor monitor(service);
   std::mutex mutex;
   std::condition_variable cv;
   std::vector<Clock::time_point> got;
+  // Declared after what its callback writes, so its HID thread ends first.
+  HIDMonitor monitor(service);
   monitor.setReportCallback([&](Clock::time_point t) {
     std::lock_guard<std::mutex> lock(mutex);
     got.push_back(t);
@@ -414,4 +453,29 @@ TEST(VirtualMiceTest, TimerDrivenMouseReportsAtItsIdealTimesPlusJitter) {
     const auto interval = std::chrono::duration_cast<std::chrono::nanoseconds>(got[i] - got[i - 1]);
     EXPECT_LE(std::abs(interval.count() - 1000000), 10000) << i;
   }
+}
+
+TEST_F(MonitorTest, EachUnopenedMouseKeepsTheRecordOfItsOwnOpen) {
+  monitor.start();
+  add(mouse("Busy", refused(EBUSY)));
+  add(mouse("Locked", refused(EACCES)));
+  add(mouse("Fine"));
+  const auto devices = monitor.getMouseDevices();
+  ASSERT_EQ(devices.size(), 3u);
+  EXPECT_EQ(devices[0].openError.message, kExclusiveMessage);
+  EXPECT_EQ(devices[0].openError.status, HIDStatus::DeviceError);
+  EXPECT_EQ(devices[1].openError.status, HIDStatus::PermissionDenied);
+  EXPECT_EQ(devices[2].openError.status, HIDStatus::Ok);
+  EXPECT_TRUE(devices[2].openError.message.empty());
+  EXPECT_TRUE(devices[2].node.empty());  // virtual mice have no device file
+}
+
+TEST_F(MonitorTest, WaitForHidThreadListsTheMicePresentAtStart) {
+  HIDMonitor withMice(std::make_shared<VirtualHidService>(
+      std::vector<hidservice::VirtualMouseRate>{{1000, 0}, {8000, 0}}));
+  withMice.start();
+  withMice.waitForHidThread();
+  EXPECT_EQ(withMice.getMouseDevices().size(), 2u);
+  withMice.stop();
+  withMice.waitForHidThread();  // no thread: returns at once
 }

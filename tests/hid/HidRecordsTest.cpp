@@ -55,7 +55,8 @@ TEST(MonitorStop, EndsARunningCaptureAndWritesIt) {
   monitor.start();
   hidservice::VirtualDevice* mouse = service->addDevice({});
   service->sync();
-  for (uint64_t t : {1'000'000u, 2'000'000u, 3'000'000u}) service->deliverReport(mouse, 0, t);
+  for (uint64_t t : {1'000'000u, 2'000'000u, 3'000'000u})
+    service->deliverReport(mouse, hidservice::Result::success(), t);
   service->sync();
   EXPECT_EQ(access(file.c_str(), F_OK), -1) << "written only when the capture ends";
 

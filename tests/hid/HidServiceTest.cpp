@@ -14,8 +14,8 @@
 #include <thread>
 #include <vector>
 
+#include "EpollFault.h"
 #include "EvdevEvents.h"
-#include "hid/HIDError.h"
 #include "hid/service/DeviceText.h"
 #include "hid/service/EvdevFrameAssembler.h"
 #include "hid/service/LinuxHidService.h"
@@ -26,7 +26,7 @@ using namespace hidservice;
 namespace {
 
 struct Report {
-  int32_t result;
+  ResultKind result;
   std::vector<uint8_t> bytes;
   uint64_t time;
 };
@@ -35,10 +35,10 @@ struct Collector {
   std::vector<Report> reports;
   std::vector<uint8_t> buffer = std::vector<uint8_t>(1024);
 
-  static void callback(void* context, int32_t result, void*, uint32_t, uint32_t, uint8_t* report,
-                       size_t length, uint64_t time) {
+  static void callback(void* context, const Result& result, void*, uint32_t, uint32_t,
+                       uint8_t* report, size_t length, uint64_t time) {
     static_cast<Collector*>(context)->reports.push_back(
-        Report{result, std::vector<uint8_t>(report, report + length), time});
+        Report{result.kind, std::vector<uint8_t>(report, report + length), time});
   }
 };
 
@@ -92,7 +92,7 @@ TEST(EvdevFrameAssemblerTest, OneReportPerFramePackedWithTheSynTime) {
   a.feed(events.data(), 4, 0);  // a frame split across reads
   a.feed(events.data() + 4, 2, 0);
   ASSERT_EQ(c.reports.size(), 2u);
-  EXPECT_EQ(c.reports[0].result, kIOReturnSuccess);
+  EXPECT_EQ(c.reports[0].result, ResultKind::Success);
   EXPECT_EQ(c.reports[0].time, 1000000u);
   EXPECT_EQ(c.reports[1].time, 2000000u);
   const std::vector<uint8_t> packed = {2, 0, 0, 0, 3, 0, 0, 0, 2, 0, 1, 0, 0xFE, 0xFF, 0xFF, 0xFF};
@@ -109,9 +109,9 @@ TEST(EvdevFrameAssemblerTest, DroppedEventsDiscardTheFrameUpToTheNextReport) {
       ev(EV_REL, REL_X, 2, 2000), ev(EV_SYN, SYN_REPORT, 0, 2000)};
   a.feed(events.data(), events.size(), 0);
   ASSERT_EQ(c.reports.size(), 2u);
-  EXPECT_EQ(c.reports[0].result, kIOReturnOverrun);
+  EXPECT_EQ(c.reports[0].result, ResultKind::Overrun);
   EXPECT_TRUE(c.reports[0].bytes.empty());
-  EXPECT_EQ(c.reports[1].result, kIOReturnSuccess);
+  EXPECT_EQ(c.reports[1].result, ResultKind::Success);
   EXPECT_EQ(c.reports[1].time, 2000000u);
   EXPECT_EQ(c.reports[1].bytes.size(), 8u);
   EXPECT_EQ(a.dropCount(), 1u);
@@ -145,13 +145,18 @@ TEST(LinuxMappingTest, ReportIntervalFromBIntervalAndSpeed) {
   EXPECT_EQ(reportIntervalUs(1, "unknown"), 0);
 }
 
-TEST(LinuxMappingTest, ErrnoAndBusNames) {
-  EXPECT_EQ(ioReturnFromErrno(EACCES), kIOReturnNotPermitted);
-  EXPECT_EQ(ioReturnFromErrno(EPERM), kIOReturnNotPermitted);
-  EXPECT_EQ(ioReturnFromErrno(EBUSY), kIOReturnExclusiveAccess);
-  EXPECT_EQ(ioReturnFromErrno(ENOENT), kIOReturnNotFound);
-  EXPECT_EQ(ioReturnFromErrno(ENXIO), kIOReturnNotFound);
-  EXPECT_EQ(ioReturnFromErrno(EIO), kIOReturnError);
+TEST(LinuxMappingTest, BuiltInPointersByTagOrBus) {
+  EXPECT_TRUE(isBuiltInPointer(false, true, "PS/2"));
+  EXPECT_TRUE(isBuiltInPointer(false, true, "USB"));  // a keyboard's pointing stick
+  EXPECT_TRUE(isBuiltInPointer(true, false, "USB"));  // a touchpad on an internal USB hub
+  EXPECT_TRUE(isBuiltInPointer(false, false, "I2C"));
+  EXPECT_TRUE(isBuiltInPointer(false, false, "SPI"));
+  EXPECT_FALSE(isBuiltInPointer(false, false, "USB"));
+  EXPECT_FALSE(isBuiltInPointer(false, false, "Bluetooth"));
+  EXPECT_FALSE(isBuiltInPointer(false, false, ""));
+}
+
+TEST(LinuxMappingTest, BusNames) {
   EXPECT_EQ(transportFromBusType(BUS_USB), "USB");
   EXPECT_EQ(transportFromBusType(BUS_BLUETOOTH), "Bluetooth");
   EXPECT_EQ(transportFromBusType(BUS_I8042), "PS/2");
@@ -163,7 +168,7 @@ TEST(LinuxMappingTest, ErrnoAndBusNames) {
 TEST(RunLoopTest, StopBeforeRunReturnsAtOnceAndTasksRunOnTheLoopThread) {
   RunLoop early;
   early.stop();
-  early.run();
+  EXPECT_EQ(early.run(), 0);
 
   RunLoop loop;
   std::thread::id taskThread;
@@ -194,6 +199,15 @@ TEST(RunLoopTest, AHandlerMayRemoveItself) {
   close(fds[1]);
 }
 
+TEST(RunLoopTest, AFailingWaitEndsTheLoopWithItsErrno) {
+  const std::set<int> before = epollFds();
+  RunLoop loop;
+  const int fd = newEpollFd(before);
+  ASSERT_GE(fd, 0);
+  ASSERT_TRUE(replaceWithDevNull(fd));
+  EXPECT_EQ(loop.run(), EINVAL);
+}
+
 // The evdev reader on a pipe: the kernel refuses EVIOCSCLOCKID there, so
 // the realtime stamps are moved to the monotonic clock.
 TEST(EvdevDeviceTest, ReadsFramesFromANodeAndConvertsRealtimeStamps) {
@@ -201,7 +215,7 @@ TEST(EvdevDeviceTest, ReadsFramesFromANodeAndConvertsRealtimeStamps) {
   ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
   RunLoop loop;
   EvdevDevice device(loop, "/proc/self/fd/" + std::to_string(fds[0]), DeviceProperties{});
-  ASSERT_EQ(device.open(), kIOReturnSuccess);
+  ASSERT_TRUE(device.open().ok());
   Collector c;
   device.registerInputReportCallback(c.buffer.data(), c.buffer.size(), &Collector::callback, &c);
 
@@ -246,10 +260,4 @@ TEST(EvdevDeviceTest, ReadsFramesFromANodeAndConvertsRealtimeStamps) {
   EXPECT_LT(std::llabs(static_cast<int64_t>(c.reports[0].time) - monoBefore), 1000000000LL);
   device.close();
   close(fds[0]);
-}
-
-TEST(EvdevDeviceTest, OpenErrorsMapToIOReturnCodes) {
-  RunLoop loop;
-  EvdevDevice missing(loop, "/nonexistent/event99", DeviceProperties{});
-  EXPECT_EQ(missing.open(), kIOReturnNotFound);
 }

@@ -34,6 +34,9 @@ namespace {
 constexpr const char* kMouseSyspath =
     "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0/0003:1234:ABCD.0001/input/input7/event7";
 
+constexpr const char* kBluetoothSyspath =
+    "/sys/devices/virtual/misc/uhid/0005:046D:B02B.0003/input/input20/event20";
+
 std::string dataFile(const char* name) { return std::string(QUILLMARK_HID_TEST_DATA) + "/" + name; }
 
 // Waits for something the HID thread does in reaction to a mocked device.
@@ -214,20 +217,19 @@ TEST_F(UmockdevTest, SynDroppedOnTheNodeIsCountedForItsMouse) {
   EXPECT_EQ(monitor->getLastError().status, HIDStatus::Ok);
 }
 
-// udev's event socket cannot be made (here: its folder refuses it), so no
-// arrival or removal would ever be seen: the banner must say so.
+// udev's event socket cannot be made (here: every name the testbed would
+// bind it to is taken), so no arrival or removal would ever be seen: the
+// banner must say so.
 TEST_F(UmockdevTest, AUdevMonitorThatCannotBeCreatedIsAManagerError) {
   addFile("usb-mouse.umockdev");
   gchar* root = umockdev_testbed_get_root_dir(testbed);
   const std::string rootDir = root;
   g_free(root);
-  ASSERT_EQ(chmod(rootDir.c_str(), 0555), 0);
-  {
-    WithoutFileOverride unprivileged;
-    startMonitor();
-  }
-  chmod(rootDir.c_str(), 0755);
-  EXPECT_EQ(monitor->getLastError().status, HIDStatus::ManagerError);
+  for (int fd = 0; fd < 1024; ++fd)
+    ASSERT_EQ(mkdir((rootDir + "/event" + std::to_string(fd)).c_str(), 0755), 0);
+  startMonitor();
+  EXPECT_EQ(monitor->getLastError().status, HIDStatus::ManagerError)
+      << monitor->getLastError().message;
 }
 
 void UmockdevTest::replay(int frames, int rateHz) {
@@ -277,6 +279,55 @@ TEST_F(UmockdevTest, HotplugUpdatesTheListAndTheSelection) {
   EXPECT_EQ(monitor->getMouseDevices()[0].transport, "PS/2");
 }
 
+// Any package install may run `udevadm trigger`: the mouse under test, open
+// and delivering, keeps its entry, the user's choice and every report.
+TEST_F(UmockdevTest, AChangeEventLeavesAnOpenMouseItsSelectionAndItsReports) {
+  constexpr const char* kPs2Syspath = "/sys/devices/platform/i8042/serio1/input/input3/event3";
+  constexpr int kFrames = 1500;
+  addFile("usb-mouse.umockdev");
+  addFile("ps2-mouse.umockdev");
+  startMonitor(/*monitoring=*/true);
+  ASSERT_TRUE(eventually([&] { return deviceCount() == 2; }));
+  const std::vector<HIDDeviceInfo> before = monitor->getMouseDevices();
+  ASSERT_EQ(before[1].transport, "PS/2");
+  ASSERT_TRUE(before[1].opened);
+  monitor->setSelectedDeviceIndex(1);  // not the automatic choice
+
+  // The PS/2 mouse moves at 1000 Hz, frames written into its node as they happen.
+  const int node = umockdev_testbed_get_dev_fd(testbed, "/dev/input/event3");
+  ASSERT_GE(node, 0);
+  std::thread mouse([node] {
+    for (int i = 0; i < kFrames; ++i) {
+      timespec now{};
+      clock_gettime(CLOCK_REALTIME, &now);
+      const int64_t us = now.tv_sec * 1000000LL + now.tv_nsec / 1000;
+      const input_event frame[] = {ev(EV_REL, REL_X, 1, us), ev(EV_REL, REL_Y, -1, us),
+                                   ev(EV_SYN, SYN_REPORT, 0, us)};
+      if (write(node, frame, sizeof frame) != static_cast<ssize_t>(sizeof frame)) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  });
+  const bool flowing = eventually([&] { return reportCount() >= kFrames / 4; });
+  umockdev_testbed_uevent(testbed, kPs2Syspath, "change");
+  // Give the change time to be handled; a mouse that was offered afresh
+  // shows as a new entry at once.
+  const auto settle = Clock::now() + std::chrono::milliseconds(500);
+  while (Clock::now() < settle && monitor->getMouseDevices()[1].device == before[1].device) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  mouse.join();
+  ASSERT_TRUE(flowing);
+
+  EXPECT_TRUE(eventually([&] { return reportCount() >= static_cast<size_t>(kFrames); }))
+      << reportCount() << " of " << kFrames << " reports";
+  const std::vector<HIDDeviceInfo> after = monitor->getMouseDevices();
+  ASSERT_EQ(after.size(), 2u);
+  EXPECT_EQ(after[0].device, before[0].device);
+  EXPECT_EQ(after[1].device, before[1].device);
+  EXPECT_EQ(monitor->getSelectedDeviceIndex(), 1);
+  EXPECT_EQ(reportCount(), static_cast<size_t>(kFrames));
+}
+
 TEST_F(UmockdevTest, HotplugLoopLeavesNothingBehind) {
   startMonitor();
   addFile("usb-mouse.umockdev");
@@ -303,8 +354,8 @@ TEST_F(UmockdevTest, UnreadableNodeGivesAPermissionRecord) {
   EXPECT_FALSE(monitor->getMouseDevices()[0].opened);
   const HIDError error = monitor->getLastError();
   EXPECT_EQ(error.status, HIDStatus::PermissionDenied);
-  EXPECT_EQ(error.message,
-            "IOHIDDeviceOpen failed: 0xE00002E2 (kIOReturnNotPermitted (缺少输入监控权限))");
+  EXPECT_EQ(error.code, EACCES);
+  EXPECT_EQ(error.message, "open /dev/input/event7 failed: EACCES（没有读取权限）");
 
   // Access granted and `udevadm trigger` run: the change event reopens it.
   ASSERT_EQ(chmod(node.c_str(), 0644), 0);
@@ -332,4 +383,36 @@ TEST_F(UmockdevTest, MonitorPermissionCallsAskAfresh) {
 TEST_F(UmockdevTest, NoMouseMeansThePermissionIsUnknown) {
   addFile("usb-keyboard.umockdev");
   EXPECT_EQ(hidservice::LinuxHidService().checkAccess(), PermissionStatus::Unknown);
+}
+
+// A laptop's own pointing devices are listed but rank below any mouse that
+// was plugged in or paired, whatever the order of arrival.
+TEST_F(UmockdevTest, BuiltInPointersRankBelowUsbAndBluetoothMice) {
+  addFile("i2c-touchpad.umockdev");
+  addFile("ps2-mouse.umockdev");
+  startMonitor();
+  ASSERT_TRUE(eventually([&] { return deviceCount() == 2; }));
+  for (const HIDDeviceInfo& d : monitor->getMouseDevices()) {
+    EXPECT_EQ(d.priority, -500) << d.displayName();
+  }
+  const auto selectedName = [&] {
+    const int i = monitor->getSelectedDeviceIndex();
+    return i < 0 ? std::string() : monitor->getMouseDevices().at(i).displayName();
+  };
+  EXPECT_EQ(selectedName(), "SYNA2B31:00 06CB:CE7D Touchpad [I2C]");
+
+  addFile("bluetooth-mouse.umockdev");
+  umockdev_testbed_uevent(testbed, kBluetoothSyspath, "add");
+  ASSERT_TRUE(eventually([&] { return deviceCount() == 3; }));
+  EXPECT_EQ(selectedName(), "Acme Travel Mouse [Bluetooth]");
+
+  addFile("usb-mouse.umockdev");
+  umockdev_testbed_uevent(testbed, kMouseSyspath, "add");
+  ASSERT_TRUE(eventually([&] { return deviceCount() == 4; }));
+  EXPECT_EQ(selectedName(), "Acme Travel Mouse [Bluetooth]");  // equal rank: the earlier one
+
+  umockdev_testbed_uevent(testbed, kBluetoothSyspath, "remove");
+  ASSERT_TRUE(eventually([&] { return deviceCount() == 3; }));
+  EXPECT_EQ(selectedName(), "Acme Pro Mouse [USB]");
+  EXPECT_EQ(monitor->getMouseDevices().at(monitor->getSelectedDeviceIndex()).priority, 0);
 }

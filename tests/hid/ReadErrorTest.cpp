@@ -58,10 +58,10 @@ class OneNodeManager : public hidservice::Manager {
   explicit OneNodeManager(std::string node) : node_(std::move(node)) {}
   void scheduleWithRunLoop(hidservice::RunLoop& loop) override { loop_ = &loop; }
   void unscheduleFromRunLoop(hidservice::RunLoop&) override { loop_ = nullptr; }
-  int32_t open() override {
+  hidservice::Result open() override {
     device_ = std::make_unique<EvdevDevice>(*loop_, node_, hidservice::DeviceProperties{});
     loop_->post([this] { announceMatched(device_.get()); });
-    return 0;
+    return hidservice::Result::success();
   }
   void close() override {}
 
@@ -83,7 +83,7 @@ class OneNodeManager : public hidservice::Manager {
 class OneNodeService : public hidservice::LinuxHidService {
  public:
   explicit OneNodeService(std::string node) : node_(std::move(node)) {}
-  std::unique_ptr<hidservice::Manager> createManager() override {
+  std::unique_ptr<hidservice::Manager> createManager(hidservice::Result&) override {
     auto manager = std::make_unique<OneNodeManager>(node_);
     manager_ = manager.get();
     return manager;

@@ -1,9 +1,16 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
+#include <future>
 #include <map>
 #include <string>
+#include <thread>
 
 #include "TestFiles.h"
 #include "intake/ReportCapture.h"
@@ -41,6 +48,24 @@ class CaptureTest : public ::testing::Test {
   }
   static std::string writtenLine(size_t n, const std::string& path) {
     return "[采集] 已写出 " + std::to_string(n) + " 条报告 -> " + path + "\n";
+  }
+  static std::string openFailedLine(const std::string& path, const char* reason) {
+    return "[采集] 打不开输出文件: " + path + "（" + reason + "）\n";
+  }
+  static std::string writeFailedLine(const std::string& path, const char* reason) {
+    return "[采集] 写入输出文件失败: " + path + "（" + reason + "）\n";
+  }
+
+  // The file of a capture that ended is written by the capture's own thread.
+  void waitForFile() { ASSERT_TRUE(capture.waitForFile(std::chrono::minutes(2))); }
+
+  // `count` one-byte reports 50 us apart: about 27 bytes of file each.
+  void addMany(size_t count) {
+    const unsigned char byte = 0;
+    for (size_t i = 0; i < count; ++i) {
+      now += 50us;
+      capture.add(1, &byte, 1);
+    }
   }
 
   TempDir dir;
@@ -130,7 +155,7 @@ TEST_F(CaptureTest, AnUnopenableFileEndsTheCaptureForGood) {
   EXPECT_TRUE(capture.finished);
   EXPECT_FALSE(capture.recording);
   EXPECT_TRUE(capture.samples.empty());
-  EXPECT_EQ(console(), startLine(out, "30") + "[采集] 打不开输出文件: " + out + "\n");
+  EXPECT_EQ(console(), startLine(out, "30") + openFailedLine(out, "No such file or directory"));
 }
 
 // --- duration -------------------------------------------------------------------
@@ -168,6 +193,7 @@ TEST_F(CaptureTest, DurationCountsFromTheFirstReportAndItsLastReportIsKept) {
 
   EXPECT_FALSE(capture.recording);
   EXPECT_TRUE(capture.finished);
+  waitForFile();
   const std::string file = readFile(out);
   EXPECT_NE(file.find("# samples=3\n"), std::string::npos);
   EXPECT_NE(file.find("\n10000000,3,1,"), std::string::npos);
@@ -196,12 +222,13 @@ TEST_F(CaptureTest, TheMillionthReportEndsTheCaptureAndIsInTheFile) {
   addAt(now + 10us, 7, "z");
 
   EXPECT_FALSE(capture.recording);
+  EXPECT_EQ(capture.samples.capacity(), 0u);  // storage handed over
+  waitForFile();
   const std::string file = readFile(out);
   EXPECT_NE(file.find("# samples=1000000\n"), std::string::npos);
   EXPECT_EQ(std::count(file.begin(), file.end(), '\n'), 1'000'004);
   const std::string last = "9999990,7,1,";
   EXPECT_EQ(file.compare(file.size() - last.size() - 17, last.size(), last), 0);
-  EXPECT_EQ(capture.samples.capacity(), 0u);  // storage released
 }
 
 // --- write at stop ------------------------------------------------------------
@@ -228,6 +255,119 @@ TEST_F(CaptureTest, AFailedWriteIsReportedAsAFailure) {
   EXPECT_TRUE(capture.finished);
   EXPECT_EQ(console(), startLine(out, "30") +
                            "[采集] 写入输出文件失败: /dev/full（No space left on device）\n");
+}
+
+// --- targets that would block or cannot take the file ----------------------------
+
+// Runs `step` on a thread of its own. A step still blocked after a long grace
+// period is a fault: `unblock` then frees it so the test can end, and the
+// result is false.
+bool returnsWithoutBlocking(const std::function<void()>& step,
+                            const std::function<void()>& unblock) {
+  std::packaged_task<void()> task(step);
+  std::future<void> done = task.get_future();
+  std::thread runner(std::move(task));
+  const bool returned = done.wait_for(std::chrono::seconds(15)) == std::future_status::ready;
+  if (!returned) unblock();
+  runner.join();
+  return returned;
+}
+
+// Reads a FIFO until every writer has closed it.
+void drainToEnd(int fd) {
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  char buf[65536];
+  while (::read(fd, buf, sizeof buf) > 0) {
+  }
+}
+
+class CaptureTargetTest : public CaptureTest {
+ protected:
+  ~CaptureTargetTest() override {
+    if (reader >= 0) ::close(reader);
+  }
+  void makeFifo() {
+    out = dir.file("fifo");
+    ASSERT_EQ(::mkfifo(out.c_str(), 0600), 0);
+  }
+  void openReader() { reader = ::open(out.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); }
+  int reader = -1;
+};
+
+TEST_F(CaptureTargetTest, AFifoWithoutAReaderFailsAtOnceWithItsReason) {
+  makeFifo();
+  start();
+  addAt(1s, 1, "a");
+  // Were the open to wait for a reader, a reader arriving frees it.
+  EXPECT_TRUE(returnsWithoutBlocking([&] { capture.stop(); }, [&] { openReader(); }));
+  EXPECT_TRUE(capture.finished);
+  EXPECT_EQ(console(), startLine(out, "30") + openFailedLine(out, "No such device or address"));
+}
+
+TEST_F(CaptureTargetTest, ADirectoryIsRefusedWithItsReason) {
+  out = dir.path();
+  start();
+  addAt(1s, 1, "a");
+  capture.stop();
+  EXPECT_EQ(console(), startLine(out, "30") + openFailedLine(out, "Is a directory"));
+}
+
+// The report that ends the capture returns although nobody reads the file;
+// the writer gives up once the reader has taken nothing for a while.
+TEST_F(CaptureTargetTest, AReaderThatStopsReadingNeitherHoldsUpReportsNorHangsTheWrite) {
+  makeFifo();
+  openReader();
+  ASSERT_GE(reader, 0);
+  start("1");
+  EXPECT_TRUE(returnsWithoutBlocking([&] { addMany(20'001); }, [&] { drainToEnd(reader); }));
+  EXPECT_FALSE(capture.recording);
+
+  // The reader takes the first few kilobytes, then stops.
+  pollfd p{reader, POLLIN, 0};
+  ASSERT_EQ(::poll(&p, 1, 60'000), 1);
+  char head[4096];
+  EXPECT_GT(::read(reader, head, sizeof head), 0);
+  waitForFile();
+  EXPECT_EQ(console(),
+            startLine(out, "1") + writeFailedLine(out, "Resource temporarily unavailable"));
+}
+
+TEST_F(CaptureTargetTest, ASlowReaderStillGetsTheWholeFile) {
+  makeFifo();
+  openReader();
+  ASSERT_GE(reader, 0);
+  // Keeps the reader from seeing an end before the capture's writer opens.
+  const int keepOpen = ::open(out.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+  std::string received;
+  std::thread slowReader([&] {
+    ::fcntl(reader, F_SETFL, ::fcntl(reader, F_GETFL) & ~O_NONBLOCK);
+    char buf[8192];
+    ssize_t n = 0;
+    while ((n = ::read(reader, buf, sizeof buf)) > 0) {
+      received.append(buf, static_cast<size_t>(n));
+      std::this_thread::sleep_for(2ms);
+    }
+  });
+  start("1");
+  addMany(20'001);
+  waitForFile();
+  ::close(keepOpen);
+  slowReader.join();
+  EXPECT_EQ(std::count(received.begin(), received.end(), '\n'), 20'001 + 4);
+  EXPECT_NE(received.find("# samples=20001\n"), std::string::npos);
+  EXPECT_EQ(console(), startLine(out, "1") + writtenLine(20'001, out));
+}
+
+// Quitting while the file cannot be written ends the write instead of waiting.
+TEST_F(CaptureTargetTest, StopCancelsAWriteThatCannotFinish) {
+  makeFifo();
+  openReader();
+  ASSERT_GE(reader, 0);
+  start();
+  addMany(20'000);
+  EXPECT_TRUE(returnsWithoutBlocking([&] { capture.stop(); }, [&] { drainToEnd(reader); }));
+  waitForFile();
+  EXPECT_EQ(console(), startLine(out, "30") + writeFailedLine(out, "Operation canceled"));
 }
 
 }  // namespace

@@ -156,6 +156,22 @@ TEST(TraceProcess, WithTracingOffTheRouterWritesNothingAndReadsNoClock) {
   EXPECT_TRUE(sandbox.linesWith("交付延迟=0.250ms").empty());
 }
 
+TEST(TraceProcess, KernelBufferOverflowsAreTracedAtMostFiveTimesEachWithTheTotal) {
+  SANDBOX(sandbox, true);
+  ASSERT_EQ(runProbe("overflows"), 0);
+
+  const std::vector<std::string> probe = sandbox.linesWith("] probe overflow ctx=");
+  ASSERT_EQ(probe.size(), 1u);
+  const std::string ctx = probe[0].substr(probe[0].find("ctx="));
+  const std::vector<std::string> lines = sandbox.linesWith("drop: " + ctx + " ");
+  ASSERT_EQ(lines.size(), 5u);
+  for (size_t i = 0; i < lines.size(); ++i) {
+    EXPECT_EQ(lines[i].substr(12),
+              "drop: " + ctx +
+                  " 内核缓冲区溢出 (SYN_DROPPED)，报告已丢失，累计=" + std::to_string(i + 1));
+  }
+}
+
 // Moves an existing log aside for the life of the test and puts it back.
 class LogAside {
  public:

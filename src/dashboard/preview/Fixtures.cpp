@@ -1,7 +1,11 @@
 #include "Fixtures.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
+
+#include "app/PlatformActions.h"
+#include "hid/service/ErrnoResult.h"
 
 namespace dashboard {
 namespace {
@@ -69,14 +73,14 @@ UiState paused() {
   return ui;
 }
 
-PlatformAlert permissionAlert() {
-  PlatformAlert a;
-  a.title = "缺少「输入监控」权限 — 无法读取鼠标报告，回报率将恒为 0";
-  a.detail = "按说明页安装 udev 规则或加入 input 组，然后重启本程序（权限在进程内缓存）";
-  a.actions.push_back({PlatformActionKind::OpenUrl, "打开「输入监控」设置",
-                       "file:///usr/share/doc/quillmark/permission.html"});
-  a.actions.push_back({PlatformActionKind::Relaunch, "重启应用", ""});
-  return a;
+// The banners come from the shell's own alert rules and the linux service's
+// own error text, so the pictures show what a user would read.
+PlatformAlert permissionAlert() { return makePlatformAlert(PermissionStatus::Denied, HIDError{}); }
+
+PlatformAlert busyDeviceAlert() {
+  const hidservice::Result busy = hidservice::errnoResult("open /dev/input/event7", EBUSY);
+  return makePlatformAlert(PermissionStatus::Granted,
+                           HIDError{HIDStatus::DeviceError, busy.code, busy.text});
 }
 
 // The mouse keeps 1000 Hz on average but reports slower right now.
@@ -97,8 +101,37 @@ UiState permissionBanner() {
 
 UiState errorBanner() {
   UiState ui = runningState(1000);
-  ui.alert.title = "open /dev/input/event7 failed: 0xE00002C5 (exclusive access)";
-  ui.alert.detail = "请按说明页授予读取鼠标设备的权限后重启本程序";
+  ui.alert = busyDeviceAlert();
+  return ui;
+}
+
+// Kernel buffer overflows and a stall during the test, right after a save.
+UiState dropsAndSaved() {
+  UiState ui = runningState(1000);
+  ui.stats.kernelDrops = 2;
+  ui.stats.kernelDroppedReports = 37;
+  ui.stats.longestIntervalUs = 31250;
+  ui.canSave = true;
+  ui.notice.text = "结果已保存（点击打开文件夹）";
+  ui.notice.detail = "/home/user/Documents/Quillmark/2026-12-07_103205_Halden_Corvid_Pro_Wireless";
+  ui.notice.openPath = ui.notice.detail;
+  return ui;
+}
+
+// The test runs but the mouse lies still.
+UiState mouseQuiet() {
+  UiState ui = runningState(1000);
+  ui.stats.currentHz = 0;
+  ui.stats.mouseQuiet = true;
+  return ui;
+}
+
+UiState saveFailed() {
+  UiState ui = runningState(1000);
+  ui.canSave = true;
+  ui.notice.text = "保存失败";
+  ui.notice.detail = "mkdir /home/user/Documents/Quillmark failed: EACCES（没有写入权限）";
+  ui.notice.failed = true;
   return ui;
 }
 
@@ -123,7 +156,10 @@ UiState runningState(float rateHz) {
   s.minHz = rateHz * 0.86f;
   s.avgHz = rateHz * 0.998f;
   s.statsValid = true;
+  s.reportCount = static_cast<int64_t>(rateHz * 30);
+  s.longestIntervalUs = 1.9e6f / rateHz;
   fillDiagnostics(s, rateHz, noise);
+  ui.canSave = true;
   return ui;
 }
 
@@ -138,6 +174,10 @@ std::vector<Fixture> previewFixtures() {
       {"permission-banner", size, permissionBanner()},
       {"error-banner", size, errorBanner()},
       {"too-small", ImVec2(700, 480), runningState(1000)},
+      {"drops-and-saved-900x640", ImVec2(900, 640), dropsAndSaved()},
+      {"drops-and-saved", ImVec2(1180, 820), dropsAndSaved()},
+      {"mouse-quiet-900x640", ImVec2(900, 640), mouseQuiet()},
+      {"save-failed", ImVec2(1180, 820), saveFailed()},
   };
 }
 

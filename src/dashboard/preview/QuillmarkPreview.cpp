@@ -16,10 +16,10 @@
 #include <vector>
 
 #include "Fixtures.h"
-#include "PngWriter.h"
 #include "app/HiddenGlWindow.h"
 #include "dashboard/Dashboard.h"
 #include "dashboard/DashboardState.h"
+#include "dashboard/PngWriter.h"
 
 namespace {
 
@@ -86,17 +86,15 @@ class Target {
   bool ok_ = false;
 };
 
-std::vector<uint8_t> readPixels(int w, int h) {
-  std::vector<uint8_t> pixels(static_cast<size_t>(w) * static_cast<size_t>(h) * 4);
+PixelImage readPixels(int w, int h) {
+  PixelImage image;
+  image.width = w;
+  image.height = h;
+  image.bottomUp = true;  // GL rows run bottom-up
+  image.pixels.resize(static_cast<size_t>(w) * static_cast<size_t>(h) * 4);
   glPixelStorei(GL_PACK_ALIGNMENT, 1);
-  glReadPixels(0, 0, w, h, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
-  // GL rows run bottom-up; PNG rows top-down.
-  std::vector<uint8_t> flipped(pixels.size());
-  const size_t stride = static_cast<size_t>(w) * 4;
-  for (int y = 0; y < h; ++y)
-    std::copy_n(pixels.begin() + static_cast<long>(stride * static_cast<size_t>(h - 1 - y)), stride,
-                flipped.begin() + static_cast<long>(stride * static_cast<size_t>(y)));
-  return flipped;
+  glReadPixels(0, 0, w, h, GL_RGBA, GL_UNSIGNED_BYTE, image.pixels.data());
+  return image;
 }
 
 bool renderFixture(const FboGl& gl, const dashboard::Fixture& f, const std::string& dir) {
@@ -124,8 +122,9 @@ bool renderFixture(const FboGl& gl, const dashboard::Fixture& f, const std::stri
   }
   glFinish();
   const std::string path = dir + "/" + f.name + ".png";
-  if (!writePng(path, w, h, readPixels(w, h))) {
-    std::fprintf(stderr, "quillmark-preview: cannot write %s\n", path.c_str());
+  std::string error;
+  if (!writePng(path, readPixels(w, h), error)) {
+    std::fprintf(stderr, "quillmark-preview: %s\n", error.c_str());
     return false;
   }
   std::printf("%s\n", path.c_str());

@@ -25,9 +25,9 @@ void EvdevFrameAssembler::reset() {
   discarding_ = false;
 }
 
-void EvdevFrameAssembler::reportError(int32_t code, uint64_t timeNs) {
+void EvdevFrameAssembler::reportError(const Result& result, uint64_t timeNs) {
   if (callback_ != nullptr) {
-    callback_(context_, code, sender_, kInputReportType, 0, buffer_, 0, timeNs);
+    callback_(context_, result, sender_, kInputReportType, 0, buffer_, 0, timeNs);
   }
 }
 
@@ -71,7 +71,7 @@ void EvdevFrameAssembler::finishFrame(const input_event& syn, int64_t offsetNs) 
   const size_t length = length_;
   length_ = 0;
   if (callback_ == nullptr) return;
-  callback_(context_, kIOReturnSuccess, sender_, kInputReportType, 0, buffer_, length,
+  callback_(context_, successResult(), sender_, kInputReportType, 0, buffer_, length,
             eventTimeNs(syn, offsetNs));
 }
 
@@ -80,7 +80,7 @@ void EvdevFrameAssembler::noteDropped(const input_event& syn, int64_t offsetNs) 
   length_ = 0;
   discarding_ = true;
   if (callback_ == nullptr) return;
-  callback_(context_, kIOReturnOverrun, sender_, kInputReportType, 0, buffer_, 0,
+  callback_(context_, overrunResult(), sender_, kInputReportType, 0, buffer_, 0,
             eventTimeNs(syn, offsetNs));
 }
 

@@ -14,7 +14,7 @@ namespace hidservice {
 // (type u16, code u16, value s32), its timestamp the SYN_REPORT's time in
 // CLOCK_MONOTONIC nanoseconds. SYN_DROPPED discards the partial frame and
 // everything up to the next SYN_REPORT, and is announced as one callback
-// with kIOReturnOverrun and no bytes.
+// with an Overrun result and no bytes.
 class EvdevFrameAssembler {
  public:
   static constexpr size_t kEventBytes = 8;
@@ -26,8 +26,8 @@ class EvdevFrameAssembler {
   void feed(const input_event* events, size_t count, int64_t offsetNs);
   // Forgets a partial frame, e.g. when the device is closed.
   void reset();
-  // Announces a failed read as one callback with code and no bytes.
-  void reportError(int32_t code, uint64_t timeNs);
+  // Announces a failed read as one callback with its result and no bytes.
+  void reportError(const Result& result, uint64_t timeNs);
 
   uint64_t dropCount() const { return drops_; }
 

@@ -6,6 +6,7 @@ std::optional<std::string> Device::stringProperty(std::string_view key) const {
   if (key == kProductKey) return properties_.product;
   if (key == kManufacturerKey) return properties_.manufacturer;
   if (key == kTransportKey) return properties_.transport;
+  if (key == kNodeKey) return properties_.node;
   return std::nullopt;
 }
 
@@ -13,6 +14,7 @@ std::optional<int32_t> Device::numberProperty(std::string_view key) const {
   if (key == kVendorIdKey) return properties_.vendorId;
   if (key == kProductIdKey) return properties_.productId;
   if (key == kReportIntervalKey) return properties_.reportIntervalUs;
+  if (key == kBuiltInKey) return properties_.builtIn;
   return std::nullopt;
 }
 

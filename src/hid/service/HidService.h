@@ -1,10 +1,10 @@
 #pragma once
 
 // The HID service the monitor talks to: a manager that reports mice on a
-// per-thread event loop, devices with properties, IOReturn-style result
-// codes, one callback per input report with a host timestamp, host time and
-// timebase, and the access check. Two implementations exist (udev + evdev,
-// and virtual mice); the monitor does not know which one it has.
+// per-thread event loop, devices with properties, platform-neutral results
+// (Result: kind, the platform's code, its text), one callback per input
+// report with a host timestamp, host time and timebase, and the access check. Two implementations
+// exist (udev + evdev, and virtual mice); the monitor does not know which one it has.
 
 #include <cstddef>
 #include <cstdint>
@@ -13,8 +13,8 @@
 #include <string>
 #include <string_view>
 
-#include "hid/HIDError.h"
 #include "hid/Permission.h"
+#include "hid/service/Result.h"
 
 namespace hidservice {
 
@@ -27,6 +27,11 @@ inline constexpr std::string_view kTransportKey = "Transport";
 inline constexpr std::string_view kVendorIdKey = "VendorID";
 inline constexpr std::string_view kProductIdKey = "ProductID";
 inline constexpr std::string_view kReportIntervalKey = "ReportInterval";
+// 1 for a pointing device built into the machine (touchpad, pointing stick,
+// PS/2, I2C or SPI attached), 0 or absent otherwise.
+inline constexpr std::string_view kBuiltInKey = "BuiltIn";
+// The device file reports are read from ("/dev/input/event7"); none for virtual mice.
+inline constexpr std::string_view kNodeKey = "Node";
 
 // Generic Desktop / Mouse.
 inline constexpr int kUsagePageGenericDesktop = 1;
@@ -42,8 +47,8 @@ struct Timebase {
 
 class Device;
 
-using DeviceCallback = void (*)(void* context, int32_t result, void* sender, Device* device);
-using InputReportCallback = void (*)(void* context, int32_t result, void* sender,
+using DeviceCallback = void (*)(void* context, const Result& result, void* sender, Device* device);
+using InputReportCallback = void (*)(void* context, const Result& result, void* sender,
                                      uint32_t reportType, uint32_t reportId, uint8_t* report,
                                      size_t reportLength, uint64_t timeStamp);
 
@@ -55,6 +60,8 @@ struct DeviceProperties {
   std::optional<int32_t> vendorId;
   std::optional<int32_t> productId;
   std::optional<int32_t> reportIntervalUs;
+  std::optional<int32_t> builtIn;
+  std::optional<std::string> node;
 };
 
 // One matched device. Handles stay valid from arrival until the manager that
@@ -63,8 +70,8 @@ class Device {
  public:
   virtual ~Device() = default;
 
-  // 0 when opened; only opened devices deliver reports.
-  virtual int32_t open() = 0;
+  // Success when opened; only opened devices deliver reports.
+  virtual Result open() = 0;
   virtual void close() = 0;
   // Reports of an opened device are written into buffer and announced with
   // callback(context, ...) on the loop thread.
@@ -98,15 +105,15 @@ class Manager {
   // No callback arrives afterwards.
   virtual void unscheduleFromRunLoop(RunLoop& loop) = 0;
   // Devices present at open are announced from the loop once it runs.
-  virtual int32_t open() = 0;
+  virtual Result open() = 0;
   virtual void close() = 0;
 
  protected:
   void announceMatched(Device* device) {
-    if (matched_ != nullptr) matched_(matchedContext_, kIOReturnSuccess, this, device);
+    if (matched_ != nullptr) matched_(matchedContext_, successResult(), this, device);
   }
   void announceRemoved(Device* device) {
-    if (removed_ != nullptr) removed_(removedContext_, kIOReturnSuccess, this, device);
+    if (removed_ != nullptr) removed_(removedContext_, successResult(), this, device);
   }
 
   bool matchMice_ = false;
@@ -122,8 +129,8 @@ class Service {
  public:
   virtual ~Service() = default;
 
-  // Null when the manager cannot be created.
-  virtual std::unique_ptr<Manager> createManager() = 0;
+  // Null when the manager cannot be created; failure then says why.
+  virtual std::unique_ptr<Manager> createManager(Result& failure) = 0;
   // The clock of the report timestamps.
   virtual uint64_t hostTime() const = 0;
   virtual Timebase timebase() const = 0;

@@ -14,9 +14,9 @@
 #include <map>
 #include <vector>
 
-#include "hid/HIDError.h"
 #include "hid/HidDebugLog.h"
 #include "hid/service/DeviceText.h"
+#include "hid/service/ErrnoResult.h"
 #include "hid/service/RunLoop.h"
 
 namespace hidservice {
@@ -164,6 +164,14 @@ DeviceProperties readProperties(udev* u, udev_device* node) {
     if (idBus != nullptr) transport = transportFromIdBus(idBus);
   }
   if (!transport.empty()) p.transport = transport;
+  const auto tagged = [node](const char* key) {
+    const char* value = udev_device_get_property_value(node, key);
+    return value != nullptr && std::strcmp(value, "1") == 0;
+  };
+  p.builtIn =
+      isBuiltInPointer(tagged("ID_INPUT_TOUCHPAD"), tagged("ID_INPUT_POINTINGSTICK"), transport)
+          ? 1
+          : 0;
 
   p.vendorId = hexNumber(sysattr(input, "id/vendor"));
   if (!p.vendorId) p.vendorId = hexNumber(udev_device_get_property_value(node, "ID_VENDOR_ID"));
@@ -205,15 +213,21 @@ class LinuxManager : public Manager {
     loop_ = nullptr;
   }
 
-  int32_t open() override {
-    if (open_ || loop_ == nullptr) return open_ ? kIOReturnSuccess : kIOReturnNotOpen;
+  // Without the hotplug monitor the mice present now are still listed;
+  // the failure says that later arrivals will not be seen.
+  Result open() override {
+    if (open_) return Result::success();
+    if (loop_ == nullptr) {
+      return Result::failure(ResultKind::Failed, EINVAL,
+                             "udev monitor failed: 没有事件循环（未调度到 HID 线程）");
+    }
     open_ = true;
-    const bool monitoring = startMonitor();
+    const Result monitoring = startMonitor();
     if (matchMice_) {
       forEachMouse(udev_.get(), [&](udev_device* dev) { addDevice(dev); });
     }
     loop_->post([this] { announcePending(); });
-    return monitoring ? kIOReturnSuccess : kIOReturnError;
+    return monitoring;
   }
 
   void close() override {
@@ -227,17 +241,20 @@ class LinuxManager : public Manager {
     bool announced = false;
   };
 
-  bool startMonitor() {
+  Result startMonitor() {
+    errno = 0;
     monitor_.reset(udev_monitor_new_from_netlink(udev_.get(), "udev"));
-    if (!monitor_) return false;
+    if (!monitor_) return errnoResult("udev_monitor_new_from_netlink", errno ? errno : ENOMEM);
     if (udev_monitor_filter_add_match_subsystem_devtype(monitor_.get(), "input", nullptr) < 0 ||
         udev_monitor_enable_receiving(monitor_.get()) < 0) {
+      const int err = errno ? errno : EINVAL;
       monitor_.reset();
-      return false;
+      return errnoResult("udev_monitor_enable_receiving", err);
     }
     const int fd = udev_monitor_get_fd(monitor_.get());
     monitorWatch_ = loop_->addFd(fd, EPOLLIN, [this](uint32_t) { receiveUevents(); });
-    return monitorWatch_ != 0;
+    if (monitorWatch_ == 0) return errnoResult("epoll_ctl udev monitor", errno ? errno : EINVAL);
+    return Result::success();
   }
 
   void stopMonitor() {
@@ -280,12 +297,21 @@ class LinuxManager : public Manager {
         removeDevice(udev_device_get_syspath(dev.get()));
       } else if (std::strcmp(action, "change") == 0) {
         // A change follows `udevadm trigger`, e.g. after the access rule was
-        // installed: the node is offered afresh, so it can now be opened.
+        // installed: a node that could not be opened is offered afresh, so
+        // it can now be opened. An open one keeps its place, its selection
+        // and its test (any package install may trigger).
+        if (isOpen(udev_device_get_syspath(dev.get()))) continue;
         removeDevice(udev_device_get_syspath(dev.get()));
         if (!matchMice_ || !isMouseNode(dev.get())) continue;
         if (Entry* entry = addDevice(dev.get())) announce(*entry);
       }
     }
+  }
+
+  bool isOpen(const char* syspath) const {
+    if (syspath == nullptr) return false;
+    auto it = devices_.find(syspath);
+    return it != devices_.end() && it->second.device->isOpen();
   }
 
   void removeDevice(const char* syspath) {
@@ -306,20 +332,9 @@ class LinuxManager : public Manager {
 
 }  // namespace
 
-int32_t ioReturnFromErrno(int err) {
-  switch (err) {
-    case EACCES:
-    case EPERM:
-      return kIOReturnNotPermitted;
-    case EBUSY:
-      return kIOReturnExclusiveAccess;
-    case ENOENT:
-    case ENODEV:
-    case ENXIO:
-      return kIOReturnNotFound;
-    default:
-      return kIOReturnError;
-  }
+bool isBuiltInPointer(bool touchpad, bool pointingStick, std::string_view transport) {
+  return touchpad || pointingStick || transport == "PS/2" || transport == "I2C" ||
+         transport == "SPI";
 }
 
 std::string transportFromBusType(unsigned busType) {
@@ -361,21 +376,22 @@ int32_t reportIntervalUs(int bInterval, std::string_view speed) {
 EvdevDevice::EvdevDevice(RunLoop& loop, std::string devnode, DeviceProperties properties)
     : loop_(loop), devnode_(std::move(devnode)) {
   properties_ = std::move(properties);
+  properties_.node = devnode_;
 }
 
 EvdevDevice::~EvdevDevice() { close(); }
 
-int32_t EvdevDevice::open() {
-  if (fd_ >= 0) return kIOReturnSuccess;
+Result EvdevDevice::open() {
+  if (fd_ >= 0) return Result::success();
   fd_ = ::open(devnode_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd_ < 0) return ioReturnFromErrno(errno);
+  if (fd_ < 0) return errnoResult("open " + devnode_, errno);
   int clock = CLOCK_MONOTONIC;
   monotonicStamps_ = ::ioctl(fd_, EVIOCSCLOCKID, &clock) == 0;
   if (!monotonicStamps_) {
     hidDebugLog("open: %s 拒绝 EVIOCSCLOCKID，实时时间戳将换算为单调时钟", devnode_.c_str());
   }
   if (registered_) watch();
-  return kIOReturnSuccess;
+  return Result::success();
 }
 
 void EvdevDevice::close() {
@@ -415,12 +431,13 @@ int64_t EvdevDevice::clockOffsetNs() {
   return realtimeOffsetNs_;
 }
 
-void EvdevDevice::fail(int32_t code) {
+void EvdevDevice::fail(int err) {
   // Reported once: the node is no longer read, the device stays listed
   // until it is removed.
   unwatch();
   assembler_.reset();
-  assembler_.reportError(code, static_cast<uint64_t>(clockNs(CLOCK_MONOTONIC)));
+  assembler_.reportError(errnoResult("read " + devnode_, err),
+                         static_cast<uint64_t>(clockNs(CLOCK_MONOTONIC)));
 }
 
 void EvdevDevice::drain() {
@@ -453,14 +470,18 @@ void EvdevDevice::drain() {
       unwatch();
       return;
     }
-    fail(kIOReturnError);
+    fail(errno);
     return;
   }
 }
 
-std::unique_ptr<Manager> LinuxHidService::createManager() {
+std::unique_ptr<Manager> LinuxHidService::createManager(Result& failure) {
+  errno = 0;
   udev* u = udev_new();
-  if (u == nullptr) return nullptr;
+  if (u == nullptr) {
+    failure = errnoResult("udev_new", errno ? errno : ENOMEM);
+    return nullptr;
+  }
   return std::make_unique<LinuxManager>(u);
 }
 

@@ -13,7 +13,7 @@ namespace hidservice {
 // directly on the HID thread. Host time is CLOCK_MONOTONIC in nanoseconds.
 class LinuxHidService : public Service {
  public:
-  std::unique_ptr<Manager> createManager() override;
+  std::unique_ptr<Manager> createManager(Result& failure) override;
   uint64_t hostTime() const override;
   Timebase timebase() const override { return Timebase{1, 1}; }
   // Granted when every mouse node opens for reading, Denied when one refuses
@@ -31,12 +31,13 @@ class EvdevDevice : public Device {
   EvdevDevice(RunLoop& loop, std::string devnode, DeviceProperties properties);
   ~EvdevDevice() override;
 
-  int32_t open() override;
+  Result open() override;
   void close() override;
   void registerInputReportCallback(uint8_t* buffer, size_t size, InputReportCallback callback,
                                    void* context) override;
 
   const std::string& devnode() const { return devnode_; }
+  bool isOpen() const { return fd_ >= 0; }
   uint64_t dropCount() const { return assembler_.dropCount(); }
   // Reads until the node has nothing more; called when it is readable.
   void drain();
@@ -44,7 +45,7 @@ class EvdevDevice : public Device {
  private:
   void watch();
   void unwatch();
-  void fail(int32_t code);
+  void fail(int err);
   int64_t clockOffsetNs();
 
   RunLoop& loop_;
@@ -60,8 +61,10 @@ class EvdevDevice : public Device {
   EvdevFrameAssembler assembler_;
 };
 
-// errno of open(2) as an IOReturn code.
-int32_t ioReturnFromErrno(int err);
+// Whether a mouse node is a pointing device built into the machine:
+// udev's touchpad or pointing-stick tag, or a bus that only internal
+// devices use (the i8042 PS/2 port, I2C, SPI).
+bool isBuiltInPointer(bool touchpad, bool pointingStick, std::string_view transport);
 // Transport name of a kernel bus type (BUS_USB ...), "" when unknown.
 std::string transportFromBusType(unsigned busType);
 // Transport name of udev's ID_BUS, "" when unknown.

@@ -1,3 +1,4 @@
+#include <cstdio>
 #include <cstdlib>
 
 #include "hid/service/HidService.h"
@@ -9,8 +10,8 @@ namespace hidservice {
 namespace {
 
 std::shared_ptr<Service> makeProcessService() {
-  if (const char* mice = std::getenv("TAVO_VIRTUAL_MICE")) {
-    return std::make_shared<VirtualHidService>(parseVirtualMice(mice));
+  if (auto mice = selectVirtualMice(std::getenv("TAVO_VIRTUAL_MICE"), stderr)) {
+    return std::make_shared<VirtualHidService>(*mice);
   }
   return std::make_shared<LinuxHidService>();
 }

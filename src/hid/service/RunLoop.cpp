@@ -100,14 +100,14 @@ void RunLoop::purgeRemoved() {
   removed_.clear();
 }
 
-void RunLoop::run() {
-  if (!valid()) return;
+int RunLoop::run() {
+  if (!valid()) return EBADF;
   epoll_event events[kMaxEvents];
   while (!stopRequested_.load()) {
     const int n = ::epoll_wait(epollFd_, events, kMaxEvents, -1);
     if (n < 0) {
       if (errno == EINTR) continue;
-      break;
+      return errno;
     }
     for (int i = 0; i < n && !stopRequested_.load(); ++i) {
       if (events[i].data.u64 == kWakeId) {
@@ -119,6 +119,7 @@ void RunLoop::run() {
     }
     purgeRemoved();
   }
+  return 0;
 }
 
 }  // namespace hidservice

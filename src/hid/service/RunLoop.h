@@ -34,9 +34,10 @@ class RunLoop {
   // Any thread. Tasks still queued when the loop is destroyed are dropped.
   void post(Task task);
 
-  // Runs handlers until stop(). A stop requested before run() makes it
-  // return at once.
-  void run();
+  // Runs handlers until stop(), then returns 0. A stop requested before
+  // run() makes it return at once. An epoll_wait failure other than an
+  // interruption ends it early and returns that errno.
+  int run();
   // Any thread.
   void stop();
 

@@ -5,20 +5,19 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <string>
 
-#include "hid/HidDebugLog.h"
 #include "hid/service/RunLoop.h"
 
 namespace hidservice {
 
 namespace {
 
-constexpr double kMaxRateHz = 100000;
 // Timer-driven mice wake at most this often and catch up on every report
 // that is due; the reports keep their ideal times.
 constexpr int64_t kMinTickNs = 1000000;
@@ -45,17 +44,42 @@ std::string_view trim(std::string_view s) {
   return s;
 }
 
-std::optional<VirtualMouseRate> parseMouse(std::string_view item) {
+// Why an item is not a mouse, or empty when it is one.
+std::string itemProblem(std::string_view item, VirtualMouseRate& mouse) {
   const size_t colon = item.find(':');
   const std::optional<double> rate = parseNumber(trim(item.substr(0, colon)));
-  if (!rate || *rate <= 0 || *rate > kMaxRateHz) return std::nullopt;
-  VirtualMouseRate mouse{*rate, 0};
-  if (colon != std::string_view::npos) {
-    const std::optional<double> jitter = parseNumber(trim(item.substr(colon + 1)));
-    if (!jitter || *jitter < 0) return std::nullopt;
-    mouse.jitterUs = *jitter;
+  if (!rate) return "不是报告率（1–16000 Hz，可加抖动微秒数，如 8000:5）";
+  if (*rate < kMinVirtualRateHz || *rate > kMaxVirtualRateHz) return "报告率须在 1–16000 Hz 之间";
+  mouse = VirtualMouseRate{*rate, 0};
+  if (colon == std::string_view::npos) return {};
+  const double halfIntervalUs = 0.5e6 / *rate;
+  const std::optional<double> jitter = parseNumber(trim(item.substr(colon + 1)));
+  if (!jitter || *jitter < 0 || *jitter > halfIntervalUs) {
+    char text[96];
+    std::snprintf(text, sizeof text, "抖动须在 0–%g 微秒之间（半个报告间隔）", halfIntervalUs);
+    return text;
   }
-  return mouse;
+  mouse.jitterUs = *jitter;
+  return {};
+}
+
+// An item as the console line shows it: control characters replaced, and a
+// long one cut (at a character boundary) so one line stays one line.
+std::string shownItem(std::string_view item) {
+  constexpr size_t kMaxShown = 32;
+  std::string shown;
+  for (char c : item.substr(0, kMaxShown)) {
+    const auto byte = static_cast<unsigned char>(c);
+    shown += byte < 0x20 || byte == 0x7f ? '?' : c;
+  }
+  if (item.size() > kMaxShown) {
+    while (!shown.empty() && (static_cast<unsigned char>(shown.back()) & 0xC0) == 0x80) {
+      shown.pop_back();
+    }
+    if (!shown.empty() && static_cast<unsigned char>(shown.back()) >= 0xC0) shown.pop_back();
+    shown += "…";
+  }
+  return shown;
 }
 
 VirtualDeviceSetup timedMouseSpec(const VirtualMouseRate& rate, int index) {
@@ -72,20 +96,43 @@ VirtualDeviceSetup timedMouseSpec(const VirtualMouseRate& rate, int index) {
 
 }  // namespace
 
-std::vector<VirtualMouseRate> parseVirtualMice(std::string_view text) {
+std::optional<std::vector<VirtualMouseRate>> selectVirtualMice(const char* value,
+                                                               std::FILE* console) {
+  // A hostile list must not flood the console either.
+  constexpr size_t kMaxNamedItems = 16;
+  std::string_view text = value == nullptr ? std::string_view() : trim(value);
+  if (text.empty()) return std::nullopt;
   std::vector<VirtualMouseRate> mice;
-  while (!text.empty()) {
+  size_t bad = 0;
+  size_t refused = 0;
+  for (;;) {
     const size_t comma = text.find(',');
     const std::string_view item = trim(text.substr(0, comma));
-    if (!item.empty()) {
-      if (std::optional<VirtualMouseRate> mouse = parseMouse(item)) {
-        mice.push_back(*mouse);
-      } else {
-        hidDebugLog("virtual: 忽略无效条目 \"%.*s\"", static_cast<int>(item.size()), item.data());
+    VirtualMouseRate mouse;
+    const std::string problem = itemProblem(item, mouse);
+    if (!problem.empty()) {
+      if (++bad <= kMaxNamedItems) {
+        std::fprintf(console, "[虚拟鼠标] 忽略 \"%s\"：%s\n", shownItem(item).c_str(),
+                     problem.c_str());
       }
+    } else if (mice.size() < kMaxVirtualMice) {
+      mice.push_back(mouse);
+    } else {
+      ++refused;
     }
     if (comma == std::string_view::npos) break;
     text.remove_prefix(comma + 1);
+  }
+  if (bad > kMaxNamedItems) {
+    std::fprintf(console, "[虚拟鼠标] 另有 %zu 个无效条目未列出\n", bad - kMaxNamedItems);
+  }
+  if (refused > 0) {
+    std::fprintf(console, "[虚拟鼠标] 最多 %zu 个虚拟鼠标，其余 %zu 个未使用\n", kMaxVirtualMice,
+                 refused);
+  }
+  if (mice.empty()) {
+    std::fprintf(console, "[虚拟鼠标] TAVO_VIRTUAL_MICE 中没有可用的条目，改用真实鼠标\n");
+    return std::nullopt;
   }
   return mice;
 }
@@ -100,9 +147,9 @@ VirtualDevice::VirtualDevice(VirtualDeviceSetup setup, std::optional<VirtualMous
 
 VirtualDevice::~VirtualDevice() { stopTimer(); }
 
-int32_t VirtualDevice::open() {
+Result VirtualDevice::open() {
   ++openCalls_;
-  opened_ = openResult_ == kIOReturnSuccess;
+  opened_ = openResult_.ok();
   if (opened_) startTimer();
   return openResult_;
 }
@@ -120,8 +167,8 @@ void VirtualDevice::registerInputReportCallback(uint8_t* buffer, size_t size,
   startTimer();
 }
 
-void VirtualDevice::deliver(int32_t result, uint32_t reportId, const uint8_t* bytes, size_t length,
-                            uint64_t hostTime) {
+void VirtualDevice::deliver(const Result& result, uint32_t reportId, const uint8_t* bytes,
+                            size_t length, uint64_t hostTime) {
   if (!opened_ || target_.callback == nullptr) return;
   const size_t n = std::min(length, target_.size);
   if (n > 0) std::copy(bytes, bytes + n, target_.buffer);
@@ -170,7 +217,7 @@ void VirtualDevice::onTick() {
     if (ideal + jitterNs > now) break;
     const int64_t stamp = ideal + (jitterNs > 0 ? jitter(rng_) : 0);
     ++nextIndex_;
-    deliver(kIOReturnSuccess, 0, kTimedReport, sizeof kTimedReport, static_cast<uint64_t>(stamp));
+    deliver(successResult(), 0, kTimedReport, sizeof kTimedReport, static_cast<uint64_t>(stamp));
     if (timerFd_ < 0) return;  // closed from inside the callback
   }
 }
@@ -190,7 +237,7 @@ class VirtualManager : public Manager {
     service_.detach(this);
     loop_ = nullptr;
   }
-  int32_t open() override {
+  Result open() override {
     if (loop_ != nullptr && matchMice_) service_.attach(this, loop_);
     return service_.managerOpenResult();
   }
@@ -238,10 +285,13 @@ VirtualHidService::VirtualHidService(const std::vector<VirtualMouseRate>& mice) 
 
 VirtualHidService::~VirtualHidService() = default;
 
-std::unique_ptr<Manager> VirtualHidService::createManager() {
+std::unique_ptr<Manager> VirtualHidService::createManager(Result& failure) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (createFails_) return nullptr;
+    if (createFails_) {
+      failure = Result::failure(ResultKind::Failed, ENOMEM, "create virtual manager failed");
+      return nullptr;
+    }
   }
   ++managersCreated_;
   return std::make_unique<VirtualManager>(*this);
@@ -299,9 +349,9 @@ void VirtualHidService::removeDevice(VirtualDevice* device) {
   }
 }
 
-void VirtualHidService::deliverReport(VirtualDevice* device, int32_t result, uint64_t hostTime,
+void VirtualHidService::deliverReport(VirtualDevice* device, Result result, uint64_t hostTime,
                                       std::vector<uint8_t> bytes, uint32_t reportId) {
-  post([device, result, hostTime, bytes = std::move(bytes), reportId] {
+  post([device, result = std::move(result), hostTime, bytes = std::move(bytes), reportId] {
     device->deliver(result, reportId, bytes.data(), bytes.size(), hostTime);
   });
 }
@@ -329,12 +379,12 @@ void VirtualHidService::setManagerCreateFails(bool fails) {
   createFails_ = fails;
 }
 
-void VirtualHidService::setManagerOpenResult(int32_t result) {
+void VirtualHidService::setManagerOpenResult(Result result) {
   std::lock_guard<std::mutex> lock(mutex_);
-  openResult_ = result;
+  openResult_ = std::move(result);
 }
 
-int32_t VirtualHidService::managerOpenResult() const {
+Result VirtualHidService::managerOpenResult() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return openResult_;
 }

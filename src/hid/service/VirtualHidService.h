@@ -2,7 +2,9 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -10,7 +12,6 @@
 #include <string_view>
 #include <vector>
 
-#include "hid/HIDError.h"
 #include "hid/service/HidService.h"
 
 namespace hidservice {
@@ -24,14 +25,24 @@ struct VirtualMouseRate {
   double jitterUs = 0;
 };
 
-// Parses "1000,8000:5". Entries that are not a positive rate (up to
-// 100 kHz) with an optional non-negative jitter are skipped.
-std::vector<VirtualMouseRate> parseVirtualMice(std::string_view text);
+inline constexpr double kMinVirtualRateHz = 1;
+inline constexpr double kMaxVirtualRateHz = 16000;
+// More timer-driven mice would keep the HID thread busy before any test.
+inline constexpr size_t kMaxVirtualMice = 16;
+
+// The mice a TAVO_VIRTUAL_MICE value asks for ("1000,8000:5"): each item a
+// rate of 1 to 16000 Hz with an optional jitter of 0 to half its interval,
+// in us. Every item that is not gets one line on `console` naming it, and
+// mice beyond kMaxVirtualMice are refused with one line. No value, an empty
+// one or one without a valid item gives nullopt: the real mice (the last
+// case with one line saying so).
+std::optional<std::vector<VirtualMouseRate>> selectVirtualMice(const char* value,
+                                                               std::FILE* console);
 
 struct VirtualDeviceSetup {
   DeviceProperties properties;
-  // What open() answers, e.g. kIOReturnExclusiveAccess.
-  int32_t openResult = kIOReturnSuccess;
+  // What open() answers, e.g. errnoResult("open /dev/input/event7", EBUSY).
+  Result openResult;
 };
 
 // A programmable device. Timer-driven ones report at a fixed rate on the
@@ -42,7 +53,7 @@ class VirtualDevice : public Device {
   VirtualDevice(VirtualDeviceSetup setup, std::optional<VirtualMouseRate> rate, uint32_t seed);
   ~VirtualDevice() override;
 
-  int32_t open() override;
+  Result open() override;
   void close() override;
   void registerInputReportCallback(uint8_t* buffer, size_t size, InputReportCallback callback,
                                    void* context) override;
@@ -63,13 +74,13 @@ class VirtualDevice : public Device {
   friend class VirtualManager;
   friend class VirtualHidService;
 
-  void deliver(int32_t result, uint32_t reportId, const uint8_t* bytes, size_t length,
+  void deliver(const Result& result, uint32_t reportId, const uint8_t* bytes, size_t length,
                uint64_t hostTime);
   void startTimer();
   void stopTimer();
   void onTick();
 
-  int32_t openResult_;
+  Result openResult_;
   std::optional<VirtualMouseRate> rate_;
   std::minstd_rand rng_;
   RunLoop* loop_ = nullptr;
@@ -93,7 +104,7 @@ class VirtualHidService : public Service {
   explicit VirtualHidService(const std::vector<VirtualMouseRate>& mice);
   ~VirtualHidService() override;
 
-  std::unique_ptr<Manager> createManager() override;
+  std::unique_ptr<Manager> createManager(Result& failure) override;
   uint64_t hostTime() const override;
   Timebase timebase() const override;
   PermissionStatus checkAccess() override { return PermissionStatus::Granted; }
@@ -102,14 +113,14 @@ class VirtualHidService : public Service {
   // --- programming (any thread) ---
   VirtualDevice* addDevice(VirtualDeviceSetup setup);
   void removeDevice(VirtualDevice* device);
-  void deliverReport(VirtualDevice* device, int32_t result, uint64_t hostTime,
+  void deliverReport(VirtualDevice* device, Result result, uint64_t hostTime,
                      std::vector<uint8_t> bytes = {0, 1, 0xFF, 0}, uint32_t reportId = 0);
   // Returns once the HID thread has handled everything asked for so far
   // (at once when no manager is open).
   void sync();
 
   void setManagerCreateFails(bool fails);
-  void setManagerOpenResult(int32_t result);
+  void setManagerOpenResult(Result result);
   void setTimebase(Timebase timebase);
   // A fixed host "now" instead of CLOCK_MONOTONIC.
   void setHostTime(std::optional<uint64_t> hostTime);
@@ -119,7 +130,7 @@ class VirtualHidService : public Service {
   friend class VirtualManager;
 
   void post(std::function<void()> task);
-  int32_t managerOpenResult() const;
+  Result managerOpenResult() const;
   void attach(VirtualManager* manager, RunLoop* loop);
   void detach(VirtualManager* manager);
 
@@ -131,7 +142,7 @@ class VirtualHidService : public Service {
   RunLoop* loop_ = nullptr;
   uint64_t attachEpoch_ = 0;
   bool createFails_ = false;
-  int32_t openResult_ = kIOReturnSuccess;
+  Result openResult_;
   Timebase timebase_{1, 1};
   std::optional<uint64_t> hostTime_;
   std::atomic<int> managersCreated_{0};

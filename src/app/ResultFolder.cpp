@@ -1,0 +1,127 @@
+#include "app/ResultFolder.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+#include <vector>
+
+namespace {
+
+constexpr size_t kMaxDeviceBytes = 48;
+constexpr int kMaxSuffix = 99;
+
+// Characters that trouble file managers, shells or other systems' file names.
+bool isUnsafe(unsigned char c) {
+  return c < 0x20 || c == 0x7f || std::strchr(" /\\:*?\"<>|'`$", c) != nullptr;
+}
+
+std::string safeDeviceName(const std::string& device) {
+  std::string out;
+  for (unsigned char c : device) {
+    const char keep = isUnsafe(c) ? '_' : static_cast<char>(c);
+    if (keep == '_' && (out.empty() || out.back() == '_')) continue;
+    out += keep;
+  }
+  if (out.size() > kMaxDeviceBytes) {
+    size_t cut = kMaxDeviceBytes;
+    while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80) --cut;
+    out.resize(cut);
+  }
+  while (!out.empty() && (out.back() == '_' || out.back() == '.' || out.back() == '-'))
+    out.pop_back();
+  return out.empty() ? "mouse" : out;
+}
+
+// Never over an existing folder, not even an empty one. File systems
+// without RENAME_NOREPLACE get a check first (one saver, so no race).
+bool renameNoReplace(const std::string& from, const std::string& to) {
+  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL) return false;
+  if (access(to.c_str(), F_OK) == 0) {
+    errno = EEXIST;
+    return false;
+  }
+  return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+// The process's umask without changing it (umask() would, for a moment, for
+// every thread); 022 when /proc cannot say.
+mode_t currentUmask() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind("Umask:", 0) == 0)
+      return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
+  return 022;
+}
+
+}  // namespace
+
+std::string errnoText(int err) {
+  const char* name = strerrorname_np(err);
+  return std::string(name != nullptr ? name : "errno " + std::to_string(err)) + "（" +
+         std::strerror(err) + "）";
+}
+
+std::string resultFolderName(std::chrono::system_clock::time_point when,
+                             const std::string& device) {
+  const std::time_t t = std::chrono::system_clock::to_time_t(when);
+  std::tm local{};
+  localtime_r(&t, &local);
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%Y-%m-%d_%H%M%S", &local);
+  return std::string(stamp) + "_" + safeDeviceName(device);
+}
+
+ResultFolder::ResultFolder(const std::string& parent) : parent_(parent) {
+  std::error_code ec;
+  std::filesystem::create_directories(parent_, ec);
+  if (ec) {
+    error_ = "无法创建文件夹 " + parent_ + "：" + errnoText(ec.value());
+    return;
+  }
+  // Hidden, and never a name a result could have.
+  std::string pattern = parent_ + "/.partial-XXXXXX";
+  std::vector<char> buf(pattern.begin(), pattern.end());
+  buf.push_back('\0');
+  if (mkdtemp(buf.data()) == nullptr) {
+    error_ = "无法在 " + parent_ + " 里创建文件夹：" + errnoText(errno);
+    return;
+  }
+  temp_ = buf.data();
+  // mkdtemp's folder is private; the result is an ordinary folder.
+  chmod(temp_.c_str(), 0777 & ~currentUmask());
+}
+
+ResultFolder::~ResultFolder() {
+  if (temp_.empty()) return;
+  std::error_code ec;
+  std::filesystem::remove_all(temp_, ec);
+}
+
+bool ResultFolder::commit(const std::string& name) {
+  if (temp_.empty()) return false;
+  for (int n = 1; n <= kMaxSuffix; ++n) {
+    const std::string target = parent_ + "/" + name + (n == 1 ? "" : "_" + std::to_string(n));
+    if (renameNoReplace(temp_, target)) {
+      final_ = target;
+      temp_.clear();
+      return true;
+    }
+    if (errno != EEXIST) {
+      error_ = "无法把结果改名为 " + target + "：" + errnoText(errno);
+      return false;
+    }
+  }
+  error_ = "文件夹 " + parent_ + "/" + name + " 已存在";
+  return false;
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "dashboard/Dashboard.h"
+#include "dashboard/PngWriter.h"
+#include "results/StampRecorder.h"
+
+// Saving the running test from the window: the 保存结果 button and the E
+// key ask for it; after the frame is drawn the frame loop reads the window
+// back and calls saveWindowResult(). Main thread, apart from g_stamps.add(),
+// which the HID thread calls through the report callback.
+
+// The stamp of every report of the current test (reset with the analyzer).
+extern results::StampRecorder g_stamps;
+
+// A test has figures to save: one was started and a rate was measured.
+bool canSaveResult();
+// Asks for a save after this frame; nothing happens without figures.
+void requestSave();
+// True once per request; the frame loop then reads the window back.
+bool takeSaveRequest();
+
+// Writes the result folder with `window` as dashboard.png under the
+// documents folder, writes one console line and sets the notice.
+void saveWindowResult(const PixelImage& window);
+
+// The notice to show at ImGui time `now`: the last save's, for a while.
+dashboard::Notice currentNotice(double now);
+
+// Forgets a pending request and the notice (tests).
+void resetWindowSave();

@@ -1,0 +1,127 @@
+#include "cli/Cli.h"
+
+#include <CLI/CLI.hpp>
+#include <sstream>
+#include <system_error>
+#include <vector>
+
+#include "QuillmarkVersion.h"
+#include "cli/DeviceListing.h"
+#include "hid/HIDMonitor.h"
+
+namespace cli {
+
+namespace {
+
+const std::vector<int> kTargets = {125, 250, 500, 1000, 2000, 4000, 8000};
+
+struct Parsed {
+  CLI::App app{"Quillmark：测量鼠标的回报率（polling rate）。不带参数运行时打开窗口。",
+               "quillmark"};
+  CLI::App* list = nullptr;
+  CLI::App* measure = nullptr;
+  bool listJson = false;
+  int target = 0;
+  MeasureOptions options;
+};
+
+void describe(Parsed& p) {
+  CLI::App& app = p.app;
+  app.set_version_flag("-V,--version", std::string("quillmark ") + quillmark::kVersion,
+                       "显示版本并退出");
+  app.set_help_flag("-h,--help", "显示帮助并退出");
+  app.require_subcommand(0, 1);
+  app.footer(
+      "退出状态：0 完成，1 结果文件写入失败，2 用法错误，3 没有读取权限，4 没有鼠标或找不到设备，"
+      "5 没有收到报告。");
+
+  p.list = app.add_subcommand(
+      "list", "列出鼠标：序号、event 节点、名称、VID:PID、连接方式、端点间隔、能否读取");
+  p.list->add_flag("--json", p.listJson, "输出 JSON");
+
+  MeasureOptions& o = p.options;
+  p.measure = app.add_subcommand("measure", "测量一只鼠标的回报率，结束时打印汇总");
+  p.measure
+      ->add_option("-d,--device", o.device,
+                   "序号、event 节点，或名称的一部分（不区分大小写）；默认自动选择")
+      ->type_name("INDEX|NODE|NAME");
+  p.measure->add_option("-s,--seconds", o.seconds, "测试时长，从第一个报告算起（默认 10）")
+      ->type_name("N")
+      ->check(CLI::Range(0.1, 86400.0));
+  p.measure->add_option("-t,--target", p.target, "目标回报率 Hz（默认取最接近基准的档位）")
+      ->type_name("HZ")
+      ->check(CLI::IsMember(kTargets));
+  p.measure->add_option("--wait", o.waitSeconds, "等待第一个报告的秒数（默认 30）")
+      ->type_name("N")
+      ->check(CLI::Range(0.0, 3600.0));
+  p.measure->add_flag("--json", o.json, "只在标准输出打印 JSON 结果");
+  p.measure->add_option("--intervals", o.intervalsPath, "把每个报告的间隔写入 CSV 文件")
+      ->type_name("FILE.csv");
+  p.measure->add_option("--plot", o.plotPath, "把间隔图写入 SVG 文件")->type_name("FILE.svg");
+}
+
+// Help and version go to stdout with status 0; a parse error gives the
+// reason and the usage on stderr with status 2.
+int parseFailure(const Parsed& p, const CLI::ParseError& e, const Console& c) {
+  std::ostringstream out;
+  std::ostringstream err;
+  const int code = p.app.exit(e, out, err);
+  if (code == 0) {
+    std::fputs(out.str().c_str(), c.out);
+    return kExitOk;
+  }
+  std::fprintf(c.err, "quillmark: %s\n\n%s", e.what(), p.app.help().c_str());
+  return kExitUsage;
+}
+
+}  // namespace
+
+int runList(bool json, HIDMonitor& monitor, const Console& console) {
+  try {
+    monitor.start();
+  } catch (const std::system_error& e) {
+    std::fprintf(console.err, "[HID] 无法启动 HID 线程：%s\n", e.what());
+    return kExitNoMouse;
+  }
+  if (console.hidThreadStarted) console.hidThreadStarted();
+  monitor.waitForHidThread();
+  const std::vector<HIDDeviceInfo> devices = monitor.getMouseDevices();
+  const int autoChoice = monitor.getSelectedDeviceIndex();
+  const HIDError error = monitor.getLastError();
+  monitor.stop();
+  if (json) {
+    std::fputs(deviceJson(devices, autoChoice, HIDMonitor::permissionStatus()).c_str(),
+               console.out);
+  } else if (!devices.empty()) {
+    std::fputs(deviceTable(devices, autoChoice).c_str(), console.out);
+  }
+  if (!devices.empty()) return kExitOk;
+  std::fputs("没有找到鼠标。\n", console.err);
+  if (error.status == HIDStatus::ManagerError)
+    std::fprintf(console.err, "%s\n", error.message.c_str());
+  return kExitNoMouse;
+}
+
+int run(int argc, char** argv, const Console& console) {
+  Parsed p;
+  describe(p);
+  try {
+    p.app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return parseFailure(p, e, console);
+  }
+  if (p.list->parsed()) {
+    HIDMonitor monitor;
+    return runList(p.listJson, monitor, console);
+  }
+  if (p.measure->parsed()) {
+    if (p.target > 0) p.options.targetHz = static_cast<float>(p.target);
+    HIDMonitor monitor;
+    return runMeasure(p.options, monitor, console);
+  }
+  // Options alone (none that ends the program): nothing to do.
+  std::fprintf(console.err, "quillmark: 请给出命令（list 或 measure）\n\n%s", p.app.help().c_str());
+  return kExitUsage;
+}
+
+}  // namespace cli

@@ -1,0 +1,130 @@
+#include "cli/DeviceListing.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <nlohmann/json.hpp>
+
+namespace cli {
+
+namespace {
+
+std::string lower(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+bool allDigits(const std::string& text) {
+  if (text.empty() || text.size() > 6) return false;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  return true;
+}
+
+std::string interval(const HIDDeviceInfo& d) {
+  return d.reportIntervalUs > 0 ? std::to_string(d.reportIntervalUs) + " µs" : "未知";
+}
+
+// The canonical path of an existing file, or the text as given.
+std::string canonical(const std::string& path) {
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  if (resolved == nullptr) return path;
+  std::string out(resolved);
+  std::free(resolved);
+  return out;
+}
+
+const char* statusKey(const HIDDeviceInfo& d) {
+  if (d.opened) return "ok";
+  return d.openError.status == HIDStatus::PermissionDenied ? "permission_denied" : "device_error";
+}
+
+}  // namespace
+
+std::string vidPid(const HIDDeviceInfo& d) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%04x:%04x", static_cast<unsigned>(d.vendorId) & 0xFFFFu,
+                static_cast<unsigned>(d.productId) & 0xFFFFu);
+  return buf;
+}
+
+std::string deviceTable(const std::vector<HIDDeviceInfo>& devices, int autoChoice) {
+  std::string out = "  序号  节点                 VID:PID    连接       端点间隔   可读    名称\n";
+  char line[512];
+  for (std::size_t i = 0; i < devices.size(); ++i) {
+    const HIDDeviceInfo& d = devices[i];
+    const std::string node = d.node.empty() ? "-" : d.node;
+    // The name goes last and whole, however long the hardware made it.
+    std::snprintf(line, sizeof line, "%c %-5zu %-20s %-10s %-10s %-10s %-6s  ",
+                  static_cast<int>(i) == autoChoice ? '*' : ' ', i, node.c_str(), vidPid(d).c_str(),
+                  d.transport.empty() ? "-" : d.transport.c_str(), interval(d).c_str(),
+                  d.opened ? "是" : "否");
+    out += line + d.displayName() + "\n";
+    if (!d.opened) out += "        无法读取：" + d.openError.message + "\n";
+  }
+  if (autoChoice >= 0) out += "* 不指定 --device 时测量的鼠标\n";
+  return out;
+}
+
+std::string deviceJson(const std::vector<HIDDeviceInfo>& devices, int autoChoice,
+                       PermissionStatus permission) {
+  nlohmann::ordered_json j;
+  j["schema"] = "quillmark-devices";
+  j["schema_version"] = 1;
+  j["permission"] = permissionStatusName(permission);
+  j["auto_choice"] = autoChoice >= 0 ? nlohmann::ordered_json(autoChoice) : nullptr;
+  j["devices"] = nlohmann::ordered_json::array();
+  for (std::size_t i = 0; i < devices.size(); ++i) {
+    const HIDDeviceInfo& d = devices[i];
+    nlohmann::ordered_json e;
+    e["index"] = i;
+    e["node"] = d.node.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(d.node);
+    e["name"] = d.displayName();
+    e["product"] = d.product;
+    e["manufacturer"] = d.manufacturer;
+    e["vid_pid"] = vidPid(d);
+    e["transport"] = d.transport;
+    e["endpoint_interval_us"] = d.reportIntervalUs;
+    e["readable"] = d.opened;
+    e["status"] = statusKey(d);
+    e["error"] =
+        d.opened ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(d.openError.message);
+    j["devices"].push_back(std::move(e));
+  }
+  return j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+}
+
+std::optional<int> chooseDevice(const std::string& wanted,
+                                const std::vector<HIDDeviceInfo>& devices, int autoChoice) {
+  const int count = static_cast<int>(devices.size());
+  if (wanted.empty()) {
+    return autoChoice >= 0 && autoChoice < count ? std::optional<int>(autoChoice) : std::nullopt;
+  }
+  if (allDigits(wanted)) {
+    const int index = std::atoi(wanted.c_str());
+    if (index < count) return index;
+    // Not an index of the list: maybe a part of a name ("8000").
+  } else if (wanted.front() == '/') {
+    for (int i = 0; i < count; ++i) {
+      if (devices[static_cast<std::size_t>(i)].node == wanted) return i;
+    }
+    // A link to a node, e.g. under /dev/input/by-id/.
+    const std::string path = canonical(wanted);
+    for (int i = 0; i < count; ++i) {
+      const std::string& node = devices[static_cast<std::size_t>(i)].node;
+      if (!node.empty() && canonical(node) == path) return i;
+    }
+    return std::nullopt;
+  }
+  const std::string part = lower(wanted);
+  for (int i = 0; i < count; ++i) {
+    if (lower(devices[static_cast<std::size_t>(i)].displayName()).find(part) != std::string::npos) {
+      return i;
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace cli

@@ -1,0 +1,291 @@
+#include "cli/MeasureRun.h"
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "analysis/PollingAnalyzer.h"
+#include "cli/DeviceListing.h"
+#include "cli/Summary.h"
+#include "hid/HIDMonitor.h"
+#include "results/IntervalPlot.h"
+#include "results/IntervalsCsv.h"
+#include "results/ResultJson.h"
+#include "results/StampRecorder.h"
+
+namespace cli {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+// The window's frame period: the analyzer is advanced as often as there.
+constexpr auto kUpdatePeriod = std::chrono::microseconds(16'667);
+constexpr auto kLiveLinePeriod = 100ms;
+constexpr auto kFirstReportPoll = 5ms;
+// How long after the test's end a report stamped before it may still arrive
+// (the analyzer's activity timeout: a mouse quiet that long is at rest).
+constexpr auto kLateReportGrace = 250ms;
+
+constexpr const char* kAccessHint =
+    "提示：安装 udev 规则 70-quillmark.rules（给鼠标的 event 节点加 uaccess 标记）或把用户加入 "
+    "input 组，然后重新插拔鼠标或运行 udevadm trigger，再试一次。\n";
+
+bool stopRequested(const Console& c) { return c.stopRequested && c.stopRequested(); }
+
+double secondsBetween(Clock::time_point a, Clock::time_point b) {
+  return std::chrono::duration<double>(b - a).count();
+}
+
+// Everything the report path feeds, and the device the test is about.
+int64_t toNs(Clock::time_point t) {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
+}
+
+// Everything the report path feeds, and the device the test is about. The
+// test is the reports stamped from the first one for the length asked for:
+// a report that arrives late still counts, one stamped after the end does
+// not, so the count does not depend on when the main thread wakes up.
+struct Session {
+  Session(HIDMonitor& m, double seconds)
+      : monitor(m), lengthNs(static_cast<int64_t>(std::llround(seconds * 1e9))) {}
+
+  // HID thread.
+  void onReport(Clock::time_point t) {
+    const int64_t ns = toNs(t);
+    latestNs.store(ns, std::memory_order_relaxed);
+    if (firstNs < 0) {
+      firstNs = ns;
+      endNs.store(ns + lengthNs, std::memory_order_relaxed);
+    }
+    if (ns >= endNs.load(std::memory_order_relaxed) ||
+        ns >= stopNs.load(std::memory_order_relaxed)) {
+      return;
+    }
+    analyzer.addTimestamp(t);
+    recorder.add(t);
+  }
+  void onKernelDrop() {
+    if (!over.load(std::memory_order_relaxed)) analyzer.noteKernelDrop();
+  }
+
+  HIDMonitor& monitor;
+  PollingAnalyzer analyzer;
+  results::StampRecorder recorder;
+  HIDDeviceInfo device;
+  const int64_t lengthNs;
+  int64_t firstNs = -1;  // HID thread only
+  std::atomic<int64_t> endNs{INT64_MAX};
+  std::atomic<int64_t> latestNs{INT64_MIN};  // the newest stamp, in the test or not
+  std::atomic<int64_t> stopNs{INT64_MAX};    // set on the main thread by a stop
+  std::atomic<bool> over{false};
+};
+
+void printDeviceMissing(const Console& c, const std::string& wanted,
+                        const std::vector<HIDDeviceInfo>& devices, int autoChoice) {
+  if (devices.empty()) {
+    std::fputs("没有找到鼠标。\n", c.err);
+    return;
+  }
+  if (wanted.empty()) {
+    std::fputs("没有可以自动选择的鼠标。\n", c.err);
+  } else {
+    std::fprintf(c.err, "找不到设备「%s」。现有的鼠标：\n", wanted.c_str());
+  }
+  std::fputs(deviceTable(devices, autoChoice).c_str(), c.err);
+}
+
+// Picks the mouse; an exit status when it cannot be measured.
+std::optional<int> selectDevice(Session& s, const MeasureOptions& o, const Console& c) {
+  s.monitor.waitForHidThread();
+  const std::vector<HIDDeviceInfo> devices = s.monitor.getMouseDevices();
+  const int autoChoice = s.monitor.getSelectedDeviceIndex();
+  const std::optional<int> index = chooseDevice(o.device, devices, autoChoice);
+  if (!index) {
+    printDeviceMissing(c, o.device, devices, autoChoice);
+    const HIDError error = s.monitor.getLastError();
+    if (error.status == HIDStatus::ManagerError) std::fprintf(c.err, "%s\n", error.message.c_str());
+    return kExitNoMouse;
+  }
+  s.device = devices[static_cast<std::size_t>(*index)];
+  if (!s.device.opened) {
+    std::fprintf(c.err, "无法读取 %s：%s\n", s.device.displayName().c_str(),
+                 s.device.openError.message.c_str());
+    if (s.device.openError.status == HIDStatus::PermissionDenied) std::fputs(kAccessHint, c.err);
+    return kExitNoAccess;
+  }
+  s.monitor.setSelectedDeviceIndex(*index);
+  return std::nullopt;
+}
+
+// Still the selected mouse? When the measured one goes away the monitor
+// selects another, whose reports must not join the test.
+bool stillSelected(const Session& s) {
+  const int index = s.monitor.getSelectedDeviceIndex();
+  const std::vector<HIDDeviceInfo> devices = s.monitor.getMouseDevices();
+  return index >= 0 && static_cast<std::size_t>(index) < devices.size() &&
+         devices[static_cast<std::size_t>(index)].device == s.device.device;
+}
+
+// The stamp of the first report, or nullopt (and `status`) after the wait,
+// a stop or the mouse's removal.
+std::optional<Clock::time_point> awaitFirstReport(Session& s, const MeasureOptions& o,
+                                                  const Console& c, int& status) {
+  status = kExitNoReports;
+  std::fprintf(c.err, "正在测量 %s，请移动鼠标…\n", s.device.displayName().c_str());
+  std::fflush(c.err);
+  const Clock::time_point deadline =
+      Clock::now() +
+      std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(o.waitSeconds));
+  while (s.recorder.count() == 0) {
+    if (stopRequested(c)) {
+      std::fputs("测试在收到第一个报告之前被中断。\n", c.err);
+      return std::nullopt;
+    }
+    if (!stillSelected(s)) {
+      std::fprintf(c.err, "%s 已断开。\n", s.device.displayName().c_str());
+      status = kExitNoMouse;
+      return std::nullopt;
+    }
+    if (Clock::now() >= deadline) {
+      std::fprintf(c.err,
+                   "%g 秒内没有收到 %s 的报告：鼠标只在移动时发送报告，请在测试开始后移动它。\n",
+                   o.waitSeconds, s.device.displayName().c_str());
+      return std::nullopt;
+    }
+    std::this_thread::sleep_for(kFirstReportPoll);
+  }
+  return Clock::time_point(std::chrono::nanoseconds(s.recorder.snapshot()[0]));
+}
+
+void showLiveLine(Session& s, const Console& c, double elapsed, double total) {
+  const PollingStats stats = s.analyzer.getStats();
+  std::fprintf(
+      c.err, "\r%s\033[K",
+      liveLineText(stats.currentHz, stats.reportCount, elapsed, total, stats.kernelDrops).c_str());
+  std::fflush(c.err);
+}
+
+// How a test ended early: when, and whether the mouse went away.
+struct EarlyEnd {
+  Clock::time_point at;
+  bool deviceLost = false;
+};
+
+std::optional<EarlyEnd> checkEarlyEnd(Session& s, const Console& c) {
+  const bool lost = !stillSelected(s);
+  if (!lost && !stopRequested(c)) return std::nullopt;
+  const EarlyEnd end{Clock::now(), lost};
+  s.stopNs.store(toNs(end.at), std::memory_order_relaxed);
+  return end;
+}
+
+// Runs until the reports of the test's length are in (a report stamped at
+// or after the end has arrived, or the mouse has been quiet since), a stop
+// or the mouse's removal; nullopt when the test ran its length.
+std::optional<EarlyEnd> runTest(Session& s, const MeasureOptions& o, const Console& c,
+                                Clock::time_point first) {
+  const Clock::time_point end = first + std::chrono::nanoseconds(s.lengthNs);
+  const Clock::time_point wait = end + kLateReportGrace;
+  Clock::time_point nextLine = Clock::now();
+  Clock::time_point tick = Clock::now();
+  std::optional<EarlyEnd> stopped;
+  while (Clock::now() < wait && s.latestNs.load(std::memory_order_relaxed) < toNs(end)) {
+    if ((stopped = checkEarlyEnd(s, c))) break;
+    s.analyzer.update();
+    if (c.liveLine && Clock::now() >= nextLine) {
+      showLiveLine(s, c, std::min(secondsBetween(first, Clock::now()), o.seconds), o.seconds);
+      nextLine += kLiveLinePeriod;
+    }
+    tick += kUpdatePeriod;
+    std::this_thread::sleep_until(std::min(tick, wait));
+  }
+  if (c.liveLine) std::fputs("\r\033[K", c.err);
+  return stopped;
+}
+
+results::TestRecord makeRecord(Session& s, const MeasureOptions& o, Clock::time_point first,
+                               std::optional<EarlyEnd> stopped) {
+  results::TestRecord r;
+  const HIDDeviceInfo& d = s.device;
+  r.device = {d.displayName(), d.product,   d.manufacturer,     d.transport,
+              d.vendorId,      d.productId, d.reportIntervalUs, d.node};
+  r.start = results::wallTimeOf(first);
+  r.durationSeconds = stopped ? std::min(secondsBetween(first, stopped->at), o.seconds) : o.seconds;
+  r.end = !stopped              ? results::TestEnd::Completed
+          : stopped->deviceLost ? results::TestEnd::DeviceLost
+                                : results::TestEnd::Interrupted;
+  r.stats = s.analyzer.getStats();
+  r.targetHz = o.targetHz.value_or(results::nearestTargetHz(r.stats.baselineHz));
+  r.stamps = s.recorder.snapshot();
+  r.stampLimit = s.recorder.limit();
+  return r;
+}
+
+// Prints the summary (text or JSON) and writes the files asked for.
+int report(const results::TestRecord& r, const MeasureOptions& o, const Console& c) {
+  const std::string text = o.json ? results::resultJson(r) : summaryText(r);
+  std::fputs(text.c_str(), c.out);
+  std::fflush(c.out);
+  int status = kExitOk;
+  const auto note = [&](const results::WriteResult& w, const std::string& path) {
+    if (w) {
+      std::fprintf(c.err, "已写入 %s\n", path.c_str());
+    } else {
+      std::fprintf(c.err, "%s\n", w.error.c_str());
+      status = kExitFileError;
+    }
+  };
+  if (!o.intervalsPath.empty())
+    note(results::writeIntervalsCsv(r, o.intervalsPath), o.intervalsPath);
+  if (!o.plotPath.empty()) note(results::writeIntervalPlot(r, o.plotPath), o.plotPath);
+  if (r.stamps.truncated()) {
+    std::fprintf(c.err, "间隔文件只保留了前 %zu 个报告。\n", r.stampLimit);
+  }
+  return status;
+}
+
+int measureStarted(Session& s, const MeasureOptions& o, const Console& c) {
+  if (const std::optional<int> status = selectDevice(s, o, c)) return *status;
+  // As the window's start does: the warm-up counts from here.
+  s.analyzer.reset();
+  s.monitor.setMonitoring(true);
+  int status = kExitOk;
+  const std::optional<Clock::time_point> first = awaitFirstReport(s, o, c, status);
+  if (!first) return status;
+  const std::optional<EarlyEnd> stopped = runTest(s, o, c, *first);
+  s.over.store(true, std::memory_order_relaxed);
+  s.monitor.setMonitoring(false);
+  s.analyzer.update();
+  if (stopped && stopped->deviceLost) {
+    std::fprintf(c.err, "%s 在测试中断开，测试提前结束。\n", s.device.displayName().c_str());
+  }
+  status = report(makeRecord(s, o, *first, stopped), o, c);
+  return stopped && stopped->deviceLost ? kExitNoMouse : status;
+}
+
+}  // namespace
+
+int runMeasure(const MeasureOptions& options, HIDMonitor& monitor, const Console& console) {
+  Session session(monitor, options.seconds);
+  monitor.setReportCallback([&session](Clock::time_point t) { session.onReport(t); });
+  monitor.setKernelDropCallback([&session] { session.onKernelDrop(); });
+  try {
+    monitor.start();
+  } catch (const std::system_error& e) {
+    std::fprintf(console.err, "[HID] 无法启动 HID 线程：%s\n", e.what());
+    return kExitNoMouse;
+  }
+  if (console.hidThreadStarted) console.hidThreadStarted();
+  const int status = measureStarted(session, options, console);
+  // The HID thread feeds the session: it ends before the session goes.
+  monitor.stop();
+  return status;
+}
+
+}  // namespace cli

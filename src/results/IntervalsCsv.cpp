@@ -1,0 +1,64 @@
+#include "results/IntervalsCsv.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdint>
+
+namespace results {
+
+namespace {
+
+constexpr char kHeader[] = "t_us,interval_us\n";
+// Longest line: two 20-digit numbers with sign, point and decimals.
+constexpr std::size_t kMaxLine = 56;
+constexpr std::size_t kBlockLines = 4096;
+
+// Nanoseconds as microseconds with exactly three decimals.
+char* putMicros(char* p, int64_t ns) {
+  if (ns < 0) {
+    *p++ = '-';
+    ns = -ns;
+  }
+  p = std::to_chars(p, p + 24, ns / 1000).ptr;
+  const auto frac = static_cast<int>(ns % 1000);
+  *p++ = '.';
+  *p++ = static_cast<char>('0' + frac / 100);
+  *p++ = static_cast<char>('0' + frac / 10 % 10);
+  *p++ = static_cast<char>('0' + frac % 10);
+  return p;
+}
+
+// Hands the file to `emit` in blocks of a few thousand lines.
+template <typename Emit>
+void emitCsv(const StampSeries& stamps, Emit&& emit) {
+  emit(std::string_view(kHeader, sizeof kHeader - 1));
+  std::string block(kBlockLines * kMaxLine, '\0');
+  const int64_t first = stamps.empty() ? 0 : stamps[0];
+  for (std::size_t start = 0; start < stamps.size(); start += kBlockLines) {
+    char* p = block.data();
+    const std::size_t end = std::min(stamps.size(), start + kBlockLines);
+    for (std::size_t i = start; i < end; ++i) {
+      p = putMicros(p, stamps[i] - first);
+      *p++ = ',';
+      if (i > 0) p = putMicros(p, stamps[i] - stamps[i - 1]);
+      *p++ = '\n';
+    }
+    emit(std::string_view(block.data(), static_cast<std::size_t>(p - block.data())));
+  }
+}
+
+}  // namespace
+
+std::string intervalsCsv(const StampSeries& stamps) {
+  std::string out;
+  emitCsv(stamps, [&](std::string_view block) { out += block; });
+  return out;
+}
+
+WriteResult writeIntervalsCsv(const TestRecord& record, const std::string& path) {
+  AtomicFile file(path);
+  emitCsv(record.stamps, [&](std::string_view block) { file.write(block); });
+  return file.commit();
+}
+
+}  // namespace results

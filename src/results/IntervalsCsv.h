@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+
+#include "results/FileWriter.h"
+#include "results/TestRecord.h"
+
+namespace results {
+
+// One line per recorded report: "t_us,interval_us", microseconds with three
+// decimals (the stamps are nanoseconds), t_us since the test's first report;
+// the first report has no interval. At most StampRecorder's limit of lines
+// (ten minutes at 8000 Hz); the JSON says when the test had more. Any thread.
+// The file is written in blocks, never held whole in memory.
+std::string intervalsCsv(const StampSeries& stamps);
+WriteResult writeIntervalsCsv(const TestRecord& record, const std::string& path);
+
+}  // namespace results

@@ -1,0 +1,180 @@
+#include "results/ResultJson.h"
+
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <nlohmann/json.hpp>
+
+#include "QuillmarkVersion.h"
+#include "analysis/PollingAnalyzer.h"
+#include "analysis/PollingRules.h"
+
+namespace results {
+
+namespace {
+
+using nlohmann::ordered_json;
+
+// Figures are floats; three decimals keep what they can hold without the
+// binary noise of a float printed as a double.
+double rounded(double v, int decimals = 3) {
+  const double scale = std::pow(10.0, decimals);
+  return std::round(v * scale) / scale;
+}
+
+template <typename Duration>
+double ms(Duration d) {
+  return std::chrono::duration<double, std::milli>(d).count();
+}
+
+std::string hex4(int32_t v) {
+  char buf[8];
+  std::snprintf(buf, sizeof buf, "%04x", static_cast<unsigned>(v) & 0xFFFFu);
+  return buf;
+}
+
+ordered_json deviceJson(const DeviceIdentity& d) {
+  ordered_json j;
+  j["name"] = d.name;
+  j["product"] = d.product;
+  j["manufacturer"] = d.manufacturer;
+  j["vid_pid"] = hex4(d.vendorId) + ":" + hex4(d.productId);
+  j["transport"] = d.transport;
+  j["endpoint_interval_us"] = d.reportIntervalUs;
+  j["node"] = d.node.empty() ? ordered_json(nullptr) : ordered_json(d.node);
+  return j;
+}
+
+ordered_json testJson(const TestRecord& r) {
+  ordered_json j;
+  j["start"] = isoLocalTime(r.start);
+  j["duration_s"] = rounded(r.durationSeconds);
+  j["ended"] = testEndKey(r.end);
+  return j;
+}
+
+ordered_json rateJson(const PollingStats& s) {
+  ordered_json j;
+  j["current_hz"] = rounded(s.currentHz, 1);
+  j["max_hz"] = rounded(s.maxHz, 1);
+  j["min_hz"] = rounded(s.minHz, 1);
+  j["avg_hz"] = rounded(s.avgHz, 1);
+  j["valid"] = s.statsValid;
+  return j;
+}
+
+ordered_json intervalJson(const PollingStats& s) {
+  ordered_json j;
+  j["baseline_us"] = rounded(s.baselineUs);
+  j["baseline_hz"] = rounded(s.baselineHz, 1);
+  j["jitter_us"] = rounded(s.jitterUs);
+  j["stability"] = rounded(s.stability, 4);
+  j["anomaly_count"] = s.anomalyCount;
+  j["anomaly_ratio"] = rounded(s.anomalyRatio, 6);
+  j["longest_us"] = rounded(s.longestIntervalUs);
+  j["histogram_bin_width_us"] = rounded(s.binWidthUs);
+  j["histogram"] = s.histogram;
+  return j;
+}
+
+ordered_json reportsJson(const PollingStats& s) {
+  ordered_json j;
+  j["count"] = s.reportCount;
+  j["kernel_drops"] = s.kernelDrops;
+  j["kernel_dropped_reports"] = s.kernelDroppedReports;
+  return j;
+}
+
+ordered_json targetJson(const TestRecord& r) {
+  const float rate = verdictRateHz(r.stats);
+  const TargetVerdict verdict = targetVerdict(rate, r.targetHz);
+  ordered_json j;
+  j["hz"] = rounded(r.targetHz, 1);
+  j["interval_us"] = r.targetHz > 0.0f ? rounded(1e6 / r.targetHz) : 0.0;
+  j["compared_hz"] = rounded(rate, 1);
+  j["ratio"] = r.targetHz > 0.0f ? rounded(rate / r.targetHz, 4) : 0.0;
+  j["verdict"] = targetVerdictKey(verdict);
+  j["verdict_text"] = targetVerdictText(verdict);
+  return j;
+}
+
+ordered_json intervalsFileJson(const TestRecord& r) {
+  ordered_json j;
+  j["limit"] = r.stampLimit;
+  j["recorded"] = r.stamps.size();
+  j["truncated"] = r.stamps.truncated();
+  if (r.stamps.truncated()) {
+    j["note"] = "only the first " + std::to_string(r.stampLimit) + " reports were kept";
+  }
+  return j;
+}
+
+ordered_json rulesJson() {
+  using namespace pollingrules;
+  ordered_json j;
+  j["stale_stamp_limit_ms"] = ms(kStaleLimit);
+  j["interval_kept_min_us"] = kMinIntervalUs;
+  j["interval_kept_max_us"] = kMaxIntervalUs;
+  j["activity_timeout_ms"] = ms(kActivityTimeout);
+  j["rate_window_ms"] = ms(kRateWindow);
+  j["rate_min_reports"] = kMinRateTimestamps;
+  j["rate_min_span_ms"] = kMinRateSpanMs;
+  j["stats_warm_up_ms"] = ms(kWarmUp);
+  j["history_period_ms"] = ms(kHistoryPeriod);
+  j["diagnostics_period_ms"] = ms(kDiagnosticsPeriod);
+  j["diagnostics_intervals"] = PollingAnalyzer::kIntervalCapacity;
+  j["diagnostics_min_intervals"] = kMinDiagnosticsIntervals;
+  j["baseline"] = "median of the diagnostics intervals (upper middle for an even count)";
+  j["retained_low_factor"] = rounded(kRetainLowFactor);
+  j["retained_high_factor"] = rounded(kRetainHighFactor);
+  j["anomaly_factor"] = rounded(kAnomalyFactor);
+  j["jitter"] = "population standard deviation of the retained intervals";
+  j["stability"] = "1 - jitter / baseline, clamped to 0..1";
+  j["kernel_dropped_reports"] = "round(gap / baseline - 1) for each kernel buffer overflow";
+  j["target_near_ratio"] = 0.7;
+  j["target_reached_ratio"] = 0.95;
+  return j;
+}
+
+}  // namespace
+
+std::string isoLocalTime(std::chrono::system_clock::time_point t) {
+  const auto sinceEpoch = t.time_since_epoch();
+  const auto secs = std::chrono::floor<std::chrono::seconds>(sinceEpoch);
+  const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch - secs);
+  const std::time_t tt = static_cast<std::time_t>(secs.count());
+  std::tm local{};
+  localtime_r(&tt, &local);
+  char date[32];
+  std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local);
+  const long offset = local.tm_gmtoff;
+  const long absOffset = offset < 0 ? -offset : offset;
+  char out[64];
+  std::snprintf(out, sizeof out, "%s.%03d%c%02ld:%02ld", date, static_cast<int>(millis.count()),
+                offset < 0 ? '-' : '+', absOffset / 3600, absOffset % 3600 / 60);
+  return out;
+}
+
+std::string resultJson(const TestRecord& record) {
+  ordered_json j;
+  j["schema"] = "quillmark-result";
+  j["schema_version"] = kResultSchemaVersion;
+  j["program"] = {{"name", "quillmark"}, {"version", quillmark::kVersion}};
+  j["device"] = deviceJson(record.device);
+  j["test"] = testJson(record);
+  j["rate"] = rateJson(record.stats);
+  j["interval"] = intervalJson(record.stats);
+  j["reports"] = reportsJson(record.stats);
+  j["target"] = targetJson(record);
+  j["intervals_file"] = intervalsFileJson(record);
+  j["rules"] = rulesJson();
+  // Device names come from the hardware: replace bytes that are not UTF-8
+  // instead of failing.
+  return j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+}
+
+WriteResult writeResultJson(const TestRecord& record, const std::string& path) {
+  return writeFileAtomically(path, resultJson(record));
+}
+
+}  // namespace results

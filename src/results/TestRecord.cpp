@@ -1,0 +1,81 @@
+#include "results/TestRecord.h"
+
+#include <cmath>
+
+namespace results {
+
+namespace {
+
+constexpr float kFarBelow = 0.7f;
+constexpr float kNearBelow = 0.95f;
+
+}  // namespace
+
+std::chrono::system_clock::time_point wallTimeOf(std::chrono::steady_clock::time_point t) {
+  const auto steadyNow = std::chrono::steady_clock::now();
+  const auto wallNow = std::chrono::system_clock::now();
+  return wallNow - std::chrono::duration_cast<std::chrono::system_clock::duration>(steadyNow - t);
+}
+
+const char* testEndKey(TestEnd end) {
+  switch (end) {
+    case TestEnd::Interrupted:
+      return "interrupted";
+    case TestEnd::DeviceLost:
+      return "device_lost";
+    case TestEnd::Completed:
+      break;
+  }
+  return "completed";
+}
+
+TargetVerdict targetVerdict(float rateHz, float targetHz) {
+  if (rateHz <= 0.0f || targetHz <= 0.0f) return TargetVerdict::Unknown;
+  const float ratio = rateHz / targetHz;
+  if (ratio < kFarBelow) return TargetVerdict::Below;
+  if (ratio < kNearBelow) return TargetVerdict::Near;
+  return TargetVerdict::Reached;
+}
+
+const char* targetVerdictText(TargetVerdict verdict) {
+  switch (verdict) {
+    case TargetVerdict::Reached:
+      return "达到目标";
+    case TargetVerdict::Near:
+      return "略低于目标";
+    case TargetVerdict::Below:
+      return "远低于目标";
+    case TargetVerdict::Unknown:
+      break;
+  }
+  return "无数据";
+}
+
+const char* targetVerdictKey(TargetVerdict verdict) {
+  switch (verdict) {
+    case TargetVerdict::Reached:
+      return "reached";
+    case TargetVerdict::Near:
+      return "near";
+    case TargetVerdict::Below:
+      return "below";
+    case TargetVerdict::Unknown:
+      break;
+  }
+  return "unknown";
+}
+
+float verdictRateHz(const PollingStats& stats) {
+  return stats.avgHz > 0.0f ? stats.avgHz : stats.baselineHz;
+}
+
+float nearestTargetHz(float rateHz) {
+  if (rateHz <= 0.0f) return 1000.0f;
+  float best = kTargetRatesHz[0];
+  for (float t : kTargetRatesHz) {
+    if (std::fabs(t - rateHz) < std::fabs(best - rateHz)) best = t;
+  }
+  return best;
+}
+
+}  // namespace results

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include "analysis/PollingStats.h"
+#include "results/StampRecorder.h"
+
+namespace results {
+
+// Who was measured; filled from the monitor's device record.
+struct DeviceIdentity {
+  std::string name;  // as the device list shows it
+  std::string product;
+  std::string manufacturer;
+  std::string transport;
+  int32_t vendorId = 0;
+  int32_t productId = 0;
+  int32_t reportIntervalUs = 0;  // of the interrupt endpoint; 0 when unknown
+  std::string node;              // event node, empty for virtual mice
+};
+
+enum class TestEnd {
+  Completed,    // ran for the time asked for
+  Interrupted,  // ended early by the user (Ctrl-C, the window's controls)
+  DeviceLost,   // the mouse went away during the test
+};
+// "completed", "interrupted" or "device_lost".
+const char* testEndKey(TestEnd end);
+
+// One finished (or stopped) test: everything the result files are written
+// from. A plain value; build it on the main thread, pass it anywhere.
+struct TestRecord {
+  DeviceIdentity device;
+  std::chrono::system_clock::time_point start;  // the first report
+  double durationSeconds = 0.0;                 // first report to the end of the test
+  float targetHz = 0.0f;
+  TestEnd end = TestEnd::Completed;
+  PollingStats stats;  // the analyzer's snapshot at the end
+  StampSeries stamps;  // per report, for the intervals file and the plot
+  std::size_t stampLimit = StampRecorder::kDefaultLimit;
+};
+
+// The wall-clock time of a steady-clock stamp, read against both clocks now.
+std::chrono::system_clock::time_point wallTimeOf(std::chrono::steady_clock::time_point t);
+
+// How a rate compares to the target, by the dashboard's colour bands.
+enum class TargetVerdict { Unknown, Below, Near, Reached };
+TargetVerdict targetVerdict(float rateHz, float targetHz);
+// "达到目标", "略低于目标", "远低于目标" or "无数据".
+const char* targetVerdictText(TargetVerdict verdict);
+// "reached", "near", "below" or "unknown": the JSON word.
+const char* targetVerdictKey(TargetVerdict verdict);
+// The rate the verdict is about: the test's average, or the baseline rate
+// while there is no average yet.
+float verdictRateHz(const PollingStats& stats);
+
+// The window's target rates, and the one nearest to a rate (the lower wins a
+// tie; 1000 Hz when there is no rate).
+inline constexpr float kTargetRatesHz[7] = {125, 250, 500, 1000, 2000, 4000, 8000};
+float nearestTargetHz(float rateHz);
+
+}  // namespace results

@@ -1,0 +1,148 @@
+// The E key and the 保存结果 button ask for a save only when the test has
+// figures, once per press.
+#include <GLFW/glfw3.h>
+#include <gtest/gtest.h>
+
+#include <imgui.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "ShellTestSupport.h"
+#include "app/KeyShortcuts.h"
+#include "app/WindowSave.h"
+
+namespace {
+
+int g_forwardedKeys = 0;
+void forward(GLFWwindow*, int, int, int, int) { ++g_forwardedKeys; }
+
+void key(int action) { routeKey(nullptr, GLFW_KEY_E, 0, action, 0, forward); }
+
+// Reports until the analyzer accepts a rate; its warm-up runs on the real
+// clock (at most a few seconds on a loaded machine).
+bool waitForFigures() {
+  for (int i = 0; i < 100 && !g_analyzer.getStats().statsValid; ++i) {
+    feedAnalyzer();
+    g_analyzer.update();
+    if (!g_analyzer.getStats().statsValid)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return g_analyzer.getStats().statsValid;
+}
+
+class WindowSave : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    resetShell();
+    resetWindowSave();
+    g_forwardedKeys = 0;
+  }
+};
+
+TEST_F(WindowSave, EWithoutFiguresDoesNothingButIsConsumed) {
+  key(GLFW_PRESS);
+  EXPECT_FALSE(takeSaveRequest());
+  requestStart();  // running, nothing measured yet
+  key(GLFW_PRESS);
+  EXPECT_FALSE(takeSaveRequest());
+  EXPECT_EQ(g_forwardedKeys, 0);
+}
+
+TEST_F(WindowSave, EAndTheButtonSaveOncePerPressWhileThereAreFigures) {
+  requestStart();
+  ASSERT_TRUE(waitForFigures());
+  EXPECT_TRUE(canSaveResult());
+  key(GLFW_PRESS);
+  EXPECT_TRUE(takeSaveRequest());
+  EXPECT_FALSE(takeSaveRequest());  // one save per request
+  key(GLFW_REPEAT);                 // held down
+  key(GLFW_RELEASE);
+  EXPECT_FALSE(takeSaveRequest());
+
+  dashboard::UiActions actions;
+  actions.savePressed = true;
+  requestPause();  // a paused test keeps its figures
+  applyActions(actions, PlatformAlert{});
+  EXPECT_TRUE(takeSaveRequest());
+
+  requestReset();  // figures gone
+  key(GLFW_PRESS);
+  applyActions(actions, PlatformAlert{});
+  EXPECT_FALSE(takeSaveRequest());
+  EXPECT_EQ(g_forwardedKeys, 0);
+}
+
+TEST_F(WindowSave, TheStampsStartOverWithTheFigures) {
+  g_stamps.add(std::chrono::steady_clock::now());
+  requestStart();  // from idle: a new test
+  EXPECT_EQ(g_stamps.count(), 0u);
+  g_stamps.add(std::chrono::steady_clock::now());
+  requestReset();
+  EXPECT_EQ(g_stamps.count(), 0u);
+}
+
+// The window's save with a home of its own: one console line, and a notice
+// that names the folder, or the reason, for ten seconds.
+class WindowSaveFiles : public WindowSave {
+ protected:
+  void SetUp() override {
+    WindowSave::SetUp();
+    char pattern[] = "/tmp/quillmark-window-save-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    home = pattern;
+    oldHome = getenv("HOME") ? getenv("HOME") : "";
+    setenv("HOME", home.c_str(), 1);
+    unsetenv("XDG_CONFIG_HOME");
+    ImGui::CreateContext();  // the notice's clock
+    window.width = window.height = 2;
+    window.format = PixelImage::Format::Rgb;
+    window.pixels.assign(12, 200);
+  }
+  void TearDown() override {
+    ImGui::DestroyContext();
+    setenv("HOME", oldHome.c_str(), 1);
+    std::filesystem::remove_all(home);
+  }
+  std::string save() {
+    ::testing::internal::CaptureStderr();
+    saveWindowResult(window);
+    return ::testing::internal::GetCapturedStderr();
+  }
+  std::string home, oldHome;
+  PixelImage window;
+};
+
+TEST_F(WindowSaveFiles, ASaveIsOneLineAndANoticeThatOpensTheFolder) {
+  std::filesystem::create_directories(home + "/Documents");
+  const std::string line = save();
+  const std::string prefix = "[导出] 已保存 -> " + home + "/Documents/Quillmark/";
+  ASSERT_EQ(line.rfind(prefix, 0), 0u) << line;
+  ASSERT_EQ(std::count(line.begin(), line.end(), '\n'), 1);
+  const std::string folder =
+      line.substr(line.find(" -> ") + 4, line.size() - 1 - line.find(" -> ") - 4);
+  EXPECT_TRUE(std::filesystem::exists(folder + "/dashboard.png"));
+
+  const dashboard::Notice notice = currentNotice(ImGui::GetTime());
+  EXPECT_EQ(notice.detail, folder);
+  EXPECT_EQ(notice.openPath, folder);
+  EXPECT_FALSE(notice.failed);
+  EXPECT_TRUE(currentNotice(ImGui::GetTime() + 10.5).text.empty());  // gone after a while
+}
+
+TEST_F(WindowSaveFiles, AFailureIsOneLineAndANoticeWithTheReason) {
+  std::ofstream(home + "/Quillmark") << "a file where the folder goes";
+  const std::string line = save();
+  EXPECT_EQ(line.rfind("[导出] 保存失败：", 0), 0u) << line;
+  EXPECT_EQ(std::count(line.begin(), line.end(), '\n'), 1);
+  const dashboard::Notice notice = currentNotice(ImGui::GetTime());
+  EXPECT_TRUE(notice.failed);
+  EXPECT_TRUE(notice.openPath.empty());
+  EXPECT_NE(line.find(notice.detail), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,256 @@
+// The terminal commands on the real udev + evdev path, mocked by umockdev
+// (the test runs with its preload library): a mock USB mouse whose node
+// receives generated motion frames, each written at its stamp's instant.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <linux/capability.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <umockdev.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "QuillmarkProcess.h"
+#include "cli/Cli.h"
+#include "hid/EvdevEvents.h"
+#include "hid/HIDMonitor.h"
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+// The preload library comes before the sanitizer runtime; that is fine here.
+extern "C" const char* __asan_default_options() { return "verify_asan_link_order=0"; }
+
+namespace {
+
+constexpr const char* kNode = "/dev/input/event7";
+
+int64_t realtimeUs() {
+  timespec ts{};
+  clock_gettime(CLOCK_REALTIME, &ts);
+  return ts.tv_sec * 1'000'000LL + ts.tv_nsec / 1000;
+}
+
+// Writes `frames` motion frames at rateHz into the mock node, each when the
+// realtime clock reaches its stamp, so no stamp is stale or from the future.
+void writeFramesOnTime(int fd, int frames, int rateHz) {
+  const int64_t start = realtimeUs() + 20'000;
+  for (int i = 0; i < frames;) {
+    std::vector<input_event> batch;
+    const int64_t now = realtimeUs();
+    for (; i < frames; ++i) {
+      const int64_t us = start + static_cast<int64_t>(i) * 1'000'000 / rateHz;
+      if (us > now) break;
+      batch.push_back(ev(EV_REL, REL_X, 1, us));
+      batch.push_back(ev(EV_REL, REL_Y, -1, us));
+      batch.push_back(ev(EV_SYN, SYN_REPORT, 0, us));
+    }
+    const auto bytes = batch.size() * sizeof(input_event);
+    if (bytes > 0) {
+      ASSERT_EQ(write(fd, batch.data(), bytes), static_cast<ssize_t>(bytes));
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(500));
+  }
+}
+
+// Root reads any file; to see a refused open, this thread (and the HID
+// thread it starts) gives up the capabilities that bypass file modes.
+class WithoutFileOverride {
+ public:
+  WithoutFileOverride() {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    if (syscall(SYS_capget, &header, saved_) != 0) return;
+    __user_cap_data_struct reduced[2] = {saved_[0], saved_[1]};
+    reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+    active_ = syscall(SYS_capset, &header, reduced) == 0;
+  }
+  ~WithoutFileOverride() {
+    if (!active_) return;
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    syscall(SYS_capset, &header, saved_);
+  }
+
+ private:
+  __user_cap_data_struct saved_[2]{};
+  bool active_ = false;
+};
+
+struct Output {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+class CliUmockdevTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* preload = std::getenv("LD_PRELOAD");
+    if (preload == nullptr || std::strstr(preload, "umockdev-preload") == nullptr) {
+      GTEST_SKIP() << "needs LD_PRELOAD=libumockdev-preload.so.0 (ctest sets it)";
+    }
+    unsetenv("TAVO_VIRTUAL_MICE");
+    testbed = umockdev_testbed_new();
+    scratch =
+        fs::path(::testing::TempDir()) / ("quillmark-cli-umockdev-" + std::to_string(getpid()));
+    fs::create_directories(scratch);
+  }
+  void TearDown() override {
+    if (testbed != nullptr) g_object_unref(testbed);
+    fs::remove_all(scratch);
+  }
+
+  void addMouse() {
+    GError* error = nullptr;
+    ASSERT_TRUE(umockdev_testbed_add_from_file(
+        testbed, (std::string(QUILLMARK_HID_TEST_DATA) + "/usb-mouse.umockdev").c_str(), &error))
+        << (error ? error->message : "");
+  }
+
+  // Runs the command in this process, where the testbed is. `whileRunning`
+  // gets the stderr file's path and runs beside it.
+  template <typename Fn>
+  Output runCli(std::vector<std::string> args, Fn&& whileRunning) {
+    const std::string outPath = (scratch / "out").string();
+    const std::string errPath = (scratch / "err").string();
+    cli::Console console;
+    console.out = std::fopen(outPath.c_str(), "w");
+    console.err = std::fopen(errPath.c_str(), "w");
+    args.insert(args.begin(), "quillmark");
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    Output o;
+    std::thread side([&] { whileRunning(errPath); });
+    o.status = cli::run(static_cast<int>(argv.size()), argv.data(), console);
+    side.join();
+    std::fclose(console.out);
+    std::fclose(console.err);
+    o.out = clitest::slurp(outPath);
+    o.err = clitest::slurp(errPath);
+    return o;
+  }
+  Output runCli(std::vector<std::string> args) {
+    return runCli(std::move(args), [](const std::string&) {});
+  }
+
+  // measure on a generated stream; the frames start once the test waits
+  // for the first report.
+  json measureStream(int frames, int rateHz, double seconds, const std::string& csv) {
+    const int fd = umockdev_testbed_get_dev_fd(testbed, kNode);
+    EXPECT_GE(fd, 0);
+    const Output o =
+        runCli({"measure", "--seconds", std::to_string(seconds), "--json", "--intervals", csv},
+               [&](const std::string& errPath) {
+                 const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+                 while (clitest::slurp(errPath).find("请移动鼠标") == std::string::npos &&
+                        std::chrono::steady_clock::now() < deadline) {
+                   std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                 }
+                 writeFramesOnTime(fd, frames, rateHz);
+               });
+    EXPECT_EQ(o.status, 0) << o.err;
+    return json::parse(o.out);
+  }
+
+  UMockdevTestbed* testbed = nullptr;
+  fs::path scratch;
+};
+
+}  // namespace
+
+TEST_F(CliUmockdevTest, ListShowsTheMockMouseWithItsProperties) {
+  addMouse();
+  const Output text = runCli({"list"});
+  ASSERT_EQ(text.status, 0) << text.err;
+  for (const char* expected :
+       {kNode, "1234:abcd", "USB", "1000 µs", "Acme Pro Mouse [USB]", "是"}) {
+    EXPECT_NE(text.out.find(expected), std::string::npos) << expected << "\n" << text.out;
+  }
+  const Output j = runCli({"list", "--json"});
+  ASSERT_EQ(j.status, 0) << j.err;
+  const json doc = json::parse(j.out);
+  ASSERT_EQ(doc["devices"].size(), 1u);
+  EXPECT_EQ(doc["devices"][0]["node"], kNode);
+  EXPECT_EQ(doc["devices"][0]["endpoint_interval_us"], 1000);
+  EXPECT_EQ(doc["devices"][0]["readable"], true);
+  EXPECT_EQ(doc["permission"], "Granted");
+}
+
+TEST_F(CliUmockdevTest, NoMouseIsExitStatus4) {
+  EXPECT_EQ(runCli({"list"}).status, 4);
+  const Output o = runCli({"measure"});
+  EXPECT_EQ(o.status, 4);
+  EXPECT_NE(o.err.find("没有找到鼠标"), std::string::npos) << o.err;
+}
+
+TEST_F(CliUmockdevTest, UnreadableNodeIsExplainedAndIsExitStatus3) {
+  addMouse();
+  gchar* root = umockdev_testbed_get_root_dir(testbed);
+  const std::string node = std::string(root) + kNode;
+  g_free(root);
+  ASSERT_EQ(chmod(node.c_str(), 0), 0);
+  WithoutFileOverride unprivileged;
+  const int fd = open(node.c_str(), O_RDONLY | O_NONBLOCK);
+  if (fd >= 0) {
+    close(fd);
+    GTEST_SKIP() << "this process reads files whatever their mode";
+  }
+  // The reason is the HID layer's own record of the refused open.
+  HIDMonitor monitor;
+  monitor.start();
+  monitor.waitForHidThread();
+  const std::string reason = monitor.getLastError().message;
+  monitor.stop();
+  ASSERT_FALSE(reason.empty());
+
+  const Output list = runCli({"list"});
+  EXPECT_EQ(list.status, 0);
+  EXPECT_NE(list.out.find("无法读取：" + reason), std::string::npos) << list.out;
+  const json doc = json::parse(runCli({"list", "--json"}).out);
+  EXPECT_EQ(doc["devices"][0]["status"], "permission_denied");
+  EXPECT_EQ(doc["devices"][0]["error"], reason);
+
+  const Output measure = runCli({"measure", "--device", kNode});
+  EXPECT_EQ(measure.status, 3);
+  EXPECT_NE(measure.err.find(reason), std::string::npos) << measure.err;
+  EXPECT_NE(measure.err.find("udev 规则"), std::string::npos) << measure.err;
+}
+
+TEST_F(CliUmockdevTest, SilentMouseIsExitStatus5) {
+  addMouse();
+  const Output o = runCli({"measure", "--wait", "0.3"});
+  EXPECT_EQ(o.status, 5);
+  EXPECT_NE(o.err.find("鼠标只在移动时发送报告"), std::string::npos) << o.err;
+  EXPECT_TRUE(o.out.empty()) << o.out;
+}
+
+TEST_F(CliUmockdevTest, EightThousandHertzStreamIsCountedExactly) {
+  addMouse();
+  const std::string csv = (scratch / "8000.csv").string();
+  const json j = measureStream(16'000, 8000, 2.5, csv);
+  EXPECT_EQ(j["reports"]["count"], 16'000);
+  EXPECT_EQ(j["reports"]["kernel_drops"], 0);
+  EXPECT_NEAR(j["rate"]["avg_hz"].get<double>(), 8000.0, 0.8);
+  EXPECT_NEAR(j["interval"]["baseline_hz"].get<double>(), 8000.0, 0.8);
+  EXPECT_EQ(j["device"]["node"], kNode);
+  const std::string lines = clitest::slurp(csv);
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 16'001);
+  EXPECT_NE(lines.find("\n125.000,125.000\n"), std::string::npos);
+}
+
+TEST_F(CliUmockdevTest, ThousandHertzStreamIsCountedExactly) {
+  addMouse();
+  const json j = measureStream(2'000, 1000, 2.5, (scratch / "1000.csv").string());
+  EXPECT_EQ(j["reports"]["count"], 2'000);
+  EXPECT_NEAR(j["rate"]["avg_hz"].get<double>(), 1000.0, 0.1);
+  EXPECT_NEAR(j["interval"]["baseline_hz"].get<double>(), 1000.0, 0.1);
+  EXPECT_EQ(j["target"]["hz"], 1000.0);
+}

@@ -1,0 +1,252 @@
+// The terminal commands of the real program on virtual mice: options, the
+// JSON summary, Ctrl-C in the middle of a test, exit statuses.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+
+#include "QuillmarkProcess.h"
+#include "QuillmarkVersion.h"
+
+namespace fs = std::filesystem;
+using clitest::Finished;
+using clitest::runQuillmark;
+using nlohmann::json;
+
+namespace {
+
+class CliVirtualMiceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = fs::path(::testing::TempDir()) /
+          ("quillmark-cli-" + std::to_string(getpid()) + "-" +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+  }
+  void TearDown() override { fs::remove_all(dir); }
+
+  Finished run(const std::vector<std::string>& args, const std::string& mice = "1000,8000:5",
+               const clitest::Interrupt& interrupt = {}) {
+    return runQuillmark(args, {{"TAVO_VIRTUAL_MICE", mice}}, (dir / "run").string(), interrupt);
+  }
+
+  fs::path dir;
+};
+
+// Every field docs/result-schema.md lists.
+const char* const kSchemaFields[] = {"/schema",
+                                     "/schema_version",
+                                     "/program/name",
+                                     "/program/version",
+                                     "/device/name",
+                                     "/device/product",
+                                     "/device/manufacturer",
+                                     "/device/vid_pid",
+                                     "/device/transport",
+                                     "/device/endpoint_interval_us",
+                                     "/device/node",
+                                     "/test/start",
+                                     "/test/duration_s",
+                                     "/test/ended",
+                                     "/rate/current_hz",
+                                     "/rate/max_hz",
+                                     "/rate/min_hz",
+                                     "/rate/avg_hz",
+                                     "/rate/valid",
+                                     "/interval/baseline_us",
+                                     "/interval/baseline_hz",
+                                     "/interval/jitter_us",
+                                     "/interval/stability",
+                                     "/interval/anomaly_count",
+                                     "/interval/anomaly_ratio",
+                                     "/interval/longest_us",
+                                     "/interval/histogram_bin_width_us",
+                                     "/interval/histogram",
+                                     "/reports/count",
+                                     "/reports/kernel_drops",
+                                     "/reports/kernel_dropped_reports",
+                                     "/target/hz",
+                                     "/target/interval_us",
+                                     "/target/compared_hz",
+                                     "/target/ratio",
+                                     "/target/verdict",
+                                     "/target/verdict_text",
+                                     "/intervals_file/limit",
+                                     "/intervals_file/recorded",
+                                     "/intervals_file/truncated",
+                                     "/rules/stale_stamp_limit_ms",
+                                     "/rules/interval_kept_min_us",
+                                     "/rules/interval_kept_max_us",
+                                     "/rules/activity_timeout_ms",
+                                     "/rules/rate_window_ms",
+                                     "/rules/rate_min_reports",
+                                     "/rules/rate_min_span_ms",
+                                     "/rules/stats_warm_up_ms",
+                                     "/rules/history_period_ms",
+                                     "/rules/diagnostics_period_ms",
+                                     "/rules/diagnostics_intervals",
+                                     "/rules/diagnostics_min_intervals",
+                                     "/rules/retained_low_factor",
+                                     "/rules/retained_high_factor",
+                                     "/rules/anomaly_factor",
+                                     "/rules/target_near_ratio",
+                                     "/rules/target_reached_ratio",
+                                     "/rules/baseline",
+                                     "/rules/jitter",
+                                     "/rules/stability",
+                                     "/rules/kernel_dropped_reports"};
+
+}  // namespace
+
+TEST_F(CliVirtualMiceTest, VersionHelpAndBadOptions) {
+  const Finished version = run({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out.substr(0, version.out.find('\n')),
+            std::string("quillmark ") + quillmark::kVersion);
+
+  const Finished help = run({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("measure"), std::string::npos);
+  EXPECT_NE(help.out.find("list"), std::string::npos);
+  EXPECT_TRUE(help.err.empty()) << help.err;
+
+  for (const std::vector<std::string>& bad : {std::vector<std::string>{"--bogus"},
+                                              {"measure", "--target", "300"},
+                                              {"measure", "--seconds", "0"},
+                                              {"measure", "--seconds", "ten"},
+                                              {"frobnicate"},
+                                              {"list", "extra"}}) {
+    const Finished f = run(bad);
+    EXPECT_EQ(f.status, 2) << bad[0];
+    EXPECT_TRUE(f.out.empty()) << f.out;
+    EXPECT_NE(f.err.find("Usage: quillmark"), std::string::npos) << f.err;
+  }
+}
+
+TEST_F(CliVirtualMiceTest, ListShowsEveryMouseAndTheAutomaticChoice) {
+  const Finished f = run({"list"});
+  ASSERT_EQ(f.status, 0) << f.err;
+  EXPECT_NE(f.out.find("虚拟鼠标 1000 Hz [Virtual]"), std::string::npos) << f.out;
+  EXPECT_NE(f.out.find("虚拟鼠标 8000 Hz [Virtual]"), std::string::npos) << f.out;
+  EXPECT_NE(f.out.find("125 µs"), std::string::npos) << f.out;
+
+  const Finished j = run({"list", "--json"});
+  ASSERT_EQ(j.status, 0) << j.err;
+  const json doc = json::parse(j.out);
+  ASSERT_EQ(doc["devices"].size(), 2u);
+  EXPECT_EQ(doc["devices"][1]["vid_pid"], "0000:0002");
+  EXPECT_EQ(doc["devices"][1]["readable"], true);
+  EXPECT_TRUE(doc["devices"][1]["node"].is_null());
+  EXPECT_EQ(doc["auto_choice"], 0);
+}
+
+TEST_F(CliVirtualMiceTest, JsonSummaryHasEveryFieldAndFollowsTheRules) {
+  const Finished f = run({"measure", "--device", "8000 hz", "--seconds", "3", "--json"});
+  ASSERT_EQ(f.status, 0) << f.err;
+  const json j = json::parse(f.out);  // nothing but the document on stdout
+  for (const char* field : kSchemaFields) {
+    EXPECT_TRUE(j.contains(json::json_pointer(field))) << field;
+  }
+  EXPECT_EQ(j["device"]["name"], "虚拟鼠标 8000 Hz [Virtual]");
+  EXPECT_EQ(j["test"]["ended"], "completed");
+  EXPECT_NEAR(j["test"]["duration_s"].get<double>(), 3.0, 0.05);
+  // The test is the reports stamped within its three seconds, however late
+  // a loaded machine delivers them.
+  const int64_t count = j["reports"]["count"];
+  EXPECT_NEAR(count, 24'000, 1);
+
+  const double baselineUs = j["interval"]["baseline_us"];
+  const double jitterUs = j["interval"]["jitter_us"];
+  EXPECT_NEAR(baselineUs, 125.0, 2.0);
+  EXPECT_NEAR(j["interval"]["baseline_hz"].get<double>(), 1e6 / baselineUs, 0.5);
+  EXPECT_NEAR(j["interval"]["stability"].get<double>(),
+              std::clamp(1.0 - jitterUs / baselineUs, 0.0, 1.0), 1e-3);
+  const double minHz = j["rate"]["min_hz"], avgHz = j["rate"]["avg_hz"],
+               maxHz = j["rate"]["max_hz"];
+  EXPECT_TRUE(j["rate"]["valid"].get<bool>());
+  EXPECT_LE(minHz, avgHz);
+  EXPECT_LE(avgHz, maxHz);
+  // No target given: the standard rate nearest the baseline.
+  EXPECT_EQ(j["target"]["hz"], 8000.0);
+  EXPECT_NEAR(j["target"]["ratio"].get<double>(), avgHz / 8000.0, 1e-3);
+  EXPECT_EQ(j["target"]["verdict"], avgHz / 8000.0 >= 0.95 ? "reached" : "near");
+  EXPECT_EQ(j["intervals_file"]["recorded"], count);
+}
+
+namespace {
+
+// Everything the program writes to a terminal (stdout and stderr both).
+std::string onTerminal(const std::vector<std::string>& args, const std::string& mice) {
+  int master = -1;
+  const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+  if (pid == 0) {
+    setenv("TAVO_VIRTUAL_MICE", mice.c_str(), 1);
+    std::vector<char*> argv{const_cast<char*>(QUILLMARK_BIN)};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(QUILLMARK_BIN, argv.data());
+    _exit(127);
+  }
+  std::string text;
+  char buf[4096];
+  for (;;) {
+    pollfd p{master, POLLIN, 0};
+    if (poll(&p, 1, 20'000) <= 0) break;
+    const ssize_t n = read(master, buf, sizeof buf);
+    if (n <= 0) break;  // EIO once the program has ended
+    text.append(buf, static_cast<size_t>(n));
+  }
+  close(master);
+  waitpid(pid, nullptr, 0);
+  return text;
+}
+
+}  // namespace
+
+TEST_F(CliVirtualMiceTest, LiveLineOnATerminalOnly) {
+  const std::string terminal = onTerminal({"measure", "--seconds", "1.5"}, "1000");
+  EXPECT_NE(terminal.find("\r当前"), std::string::npos) << terminal;
+  EXPECT_NE(terminal.find("报告数"), std::string::npos) << terminal;
+
+  const Finished piped = run({"measure", "--seconds", "1.5"}, "1000");
+  EXPECT_EQ(piped.status, 0);
+  EXPECT_EQ(piped.err.find('\r'), std::string::npos) << piped.err;
+  EXPECT_EQ(piped.err.find("当前"), std::string::npos) << piped.err;
+}
+
+TEST_F(CliVirtualMiceTest, CtrlCEndsTheTestWithTheSummaryAndTheFiles) {
+  const fs::path csv = dir / "intervals.csv";
+  const fs::path svg = dir / "plot.svg";
+  const Finished f = run({"measure", "--seconds", "60", "--target", "1000", "--intervals",
+                          csv.string(), "--plot", svg.string()},
+                         "1000", {"请移动鼠标", 1.5});
+  EXPECT_EQ(f.status, 0) << f.err;
+  EXPECT_NE(f.out.find("（已中断）"), std::string::npos) << f.out;
+  EXPECT_NE(f.out.find("目标        1000 Hz："), std::string::npos) << f.out;
+  ASSERT_TRUE(fs::exists(csv));
+  ASSERT_TRUE(fs::exists(svg));
+  const std::string lines = clitest::slurp(csv.string());
+  EXPECT_GT(std::count(lines.begin(), lines.end(), '\n'), 500);
+  EXPECT_NE(f.err.find("已写入 " + svg.string()), std::string::npos) << f.err;
+}
+
+TEST_F(CliVirtualMiceTest, UnknownDeviceIsNamedWithTheMiceThatExist) {
+  const Finished f = run({"measure", "--device", "Razer"});
+  EXPECT_EQ(f.status, 4);
+  EXPECT_NE(f.err.find("「Razer」"), std::string::npos) << f.err;
+  EXPECT_NE(f.err.find("虚拟鼠标 8000 Hz [Virtual]"), std::string::npos) << f.err;
+  EXPECT_EQ(run({"measure", "--device", "/dev/input/event99"}).status, 4);
+}
+
+TEST_F(CliVirtualMiceTest, AResultFileThatCannotBeWrittenFailsTheRun) {
+  const fs::path missing = dir / "no-such-folder" / "plot.svg";
+  const Finished f = run({"measure", "--seconds", "0.5", "--plot", missing.string()}, "1000");
+  EXPECT_EQ(f.status, 1);
+  EXPECT_NE(f.out.find("报告数"), std::string::npos) << f.out;  // the summary still comes
+  EXPECT_NE(f.err.find(missing.string()), std::string::npos) << f.err;
+}

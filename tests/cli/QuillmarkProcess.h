@@ -1,0 +1,87 @@
+#pragma once
+
+// Runs the quillmark program as a user would from a shell: arguments,
+// environment, its stdout and stderr kept apart, and optionally Ctrl-C
+// (SIGINT) once a text has appeared on its stderr.
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace clitest {
+
+struct Finished {
+  int status = -1;  // exit status, or 128 + signal
+  std::string out;
+  std::string err;
+};
+
+inline std::string slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+struct Interrupt {
+  std::string whenErrHas;  // empty: never
+  double afterSeconds = 0;
+};
+
+inline Finished runQuillmark(const std::vector<std::string>& args,
+                             const std::vector<std::pair<std::string, std::string>>& env,
+                             const std::string& scratch, const Interrupt& interrupt = {}) {
+  const std::string outPath = scratch + ".out";
+  const std::string errPath = scratch + ".err";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (!freopen(outPath.c_str(), "w", stdout) || !freopen(errPath.c_str(), "w", stderr))
+      _exit(127);
+    for (const auto& [name, value] : env) setenv(name.c_str(), value.c_str(), 1);
+    std::vector<char*> argv;
+    std::string program = QUILLMARK_BIN;
+    argv.push_back(program.data());
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::seconds(180);
+  Clock::time_point seen{};
+  bool sent = false;
+  int wstatus = 0;
+  while (waitpid(pid, &wstatus, WNOHANG) == 0) {
+    if (Clock::now() > deadline) kill(pid, SIGKILL);
+    if (!interrupt.whenErrHas.empty() && !sent) {
+      if (seen == Clock::time_point{} &&
+          slurp(errPath).find(interrupt.whenErrHas) != std::string::npos) {
+        seen = Clock::now();
+      }
+      if (seen != Clock::time_point{} &&
+          Clock::now() - seen >= std::chrono::duration<double>(interrupt.afterSeconds)) {
+        kill(pid, SIGINT);
+        sent = true;
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  Finished f;
+  f.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+  f.out = slurp(outPath);
+  f.err = slurp(errPath);
+  std::remove(outPath.c_str());
+  std::remove(errPath.c_str());
+  return f;
+}
+
+}  // namespace clitest

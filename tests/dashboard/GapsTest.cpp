@@ -1,0 +1,161 @@
+// What the window shows of gaps: the longest interval and the kernel drops
+// in the signal-quality card, and the hint under the 0 while the mouse
+// sends nothing.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "DashboardHarness.h"
+#include "dashboard/DashboardRules.h"
+#include "dashboard/FontConfig.h"
+#include "dashboard/Palette.h"
+
+namespace dashboard {
+namespace {
+
+using testing::Box;
+using testing::Harness;
+
+PollingStats measured() {
+  PollingStats s;
+  s.statsValid = true;
+  s.baselineUs = 1000;
+  s.baselineHz = 1000;
+  s.jitterUs = 20;
+  s.stability = 0.98f;
+  s.reportCount = 5000;
+  s.longestIntervalUs = 1900;
+  return s;
+}
+
+TEST(GapRows, LongestIntervalIsAmberOnlyBeyondTenBaselines) {
+  PollingStats s = measured();
+  EXPECT_STREQ(qualityRow(4, s).label, "最长间隔");
+  EXPECT_STREQ(qualityRow(4, s).value, "1.90 ms");
+  EXPECT_EQ(qualityRow(4, s).colour, kColTextBright);
+  s.longestIntervalUs = 10000;
+  EXPECT_EQ(qualityRow(4, s).colour, kColTextBright);
+  s.longestIntervalUs = 31250;
+  EXPECT_STREQ(qualityRow(4, s).value, "31.25 ms");
+  EXPECT_EQ(qualityRow(4, s).colour, kColWarn);
+  s.statsValid = false;  // shown, but muted like the other figures
+  EXPECT_STREQ(qualityRow(4, s).value, "31.25 ms");
+  EXPECT_EQ(qualityRow(4, s).colour, kColTextMuted);
+  EXPECT_STREQ(qualityRow(4, PollingStats{}).value, "--");
+}
+
+TEST(GapRows, KernelDropsAreAmberWheneverThereAreAny) {
+  PollingStats s = measured();
+  EXPECT_STREQ(qualityRow(5, s).label, "内核丢弃");
+  EXPECT_STREQ(qualityRow(5, s).value, "0");
+  EXPECT_EQ(qualityRow(5, s).colour, kColTextBright);
+  s.kernelDrops = 2;
+  s.kernelDroppedReports = 37;
+  EXPECT_STREQ(qualityRow(5, s).value, "2 次 (~37)");
+  EXPECT_EQ(qualityRow(5, s).colour, kColWarn);
+  s.kernelDroppedReports = 0;  // lost reports that could not be estimated
+  EXPECT_STREQ(qualityRow(5, s).value, "2 次");
+  s.statsValid = false;
+  EXPECT_EQ(qualityRow(5, s).colour, kColWarn);
+  EXPECT_STREQ(qualityRow(5, PollingStats{}).value, "--");
+  EXPECT_EQ(qualityRow(5, PollingStats{}).colour, kColTextMuted);
+}
+
+// Vertices of one colour inside a rectangle.
+Box boundsIn(const Harness& h, ImU32 col, ImVec2 min, ImVec2 max) {
+  Box b{ImVec2(1e9f, 1e9f), ImVec2(-1e9f, -1e9f)};
+  for (const ImVec2& p : h.verticesOf(col)) {
+    if (p.x < min.x || p.y < min.y || p.x > max.x || p.y > max.y) continue;
+    b.min = ImVec2(std::min(b.min.x, p.x), std::min(b.min.y, p.y));
+    b.max = ImVec2(std::max(b.max.x, p.x), std::max(b.max.y, p.y));
+  }
+  return b;
+}
+
+class GapsInTheWindow : public ::testing::TestWithParam<ImVec2> {
+ protected:
+  GapsInTheWindow() : h(GetParam(), platformFontConfig()) {}
+  GridLayout grid() const { return gridLayout(ImVec2(0, 0), h.size(), 66); }
+  Harness h;
+};
+
+TEST_P(GapsInTheWindow, TheFifthLineOfTheQualityCardFitsInside) {
+  UiState ui;
+  ui.testState = 1;
+  ui.stats = measured();
+  ui.stats.longestIntervalUs = 31250;  // amber: the only amber text
+  const std::string text = h.text(ui);
+  for (const char* s : {"最长间隔", "31.25 ms", "内核丢弃", "0"})
+    EXPECT_NE(text.find(s), std::string::npos) << s;
+  const GridLayout g = grid();
+  ASSERT_TRUE(g.fits);
+  const ImVec2 Q(g.R, g.T + 228 + g.dH);
+  const Box longest = h.boundsOf(kColWarn);
+  const Box stability = h.boundsOf(kColGood);   // 98.0 %, the line above
+  EXPECT_GT(longest.min.x, Q.x + 14 + 4 * 13);  // right of its label
+  EXPECT_LT(longest.max.x, Q.x + 170);          // left half
+  EXPECT_GT(longest.min.y, stability.max.y);
+  EXPECT_LT(longest.max.y, Q.y + 168);
+
+  ui.stats.longestIntervalUs = 1900;
+  ui.stats.kernelDrops = 12;
+  ui.stats.kernelDroppedReports = 1234;
+  EXPECT_NE(h.text(ui).find("12 次 (~1234)"), std::string::npos);
+  const Box drops = h.boundsOf(kColWarn);
+  EXPECT_GT(drops.min.x, Q.x + 172 + 4 * 13);  // right half, right of its label
+  EXPECT_LE(drops.max.x, Q.x + 326.5f);
+  EXPECT_GT(drops.min.y, stability.max.y);
+  EXPECT_LT(drops.max.y, Q.y + 168);
+  // Nothing of the card reaches the control bar.
+  EXPECT_LT(Q.y + 168, h.size().y - 58);
+}
+
+TEST_P(GapsInTheWindow, AQuietMouseGetsAHintUnderTheZero) {
+  UiState ui;
+  ui.testState = 1;
+  ui.stats.mouseQuiet = true;
+  const std::string text = h.text(ui);
+  EXPECT_NE(text.find("请持续移动鼠标"), std::string::npos);
+
+  const GridLayout g = grid();
+  const float L = g.L, T = g.T;
+  // The 0 and "Hz" share the label colour; the 0 is the left one.
+  const Box number = boundsIn(h, kColTextLabel, ImVec2(L, T + 40), ImVec2(L + g.leftW, T + 141));
+  std::vector<ImVec2> zeroPts;
+  for (const ImVec2& p : h.verticesOf(kColTextLabel))
+    if (p.y > T + 40 && p.y < T + 141 && p.x < number.min.x + 60) zeroPts.push_back(p);
+  ASSERT_FALSE(zeroPts.empty());
+  Box zero{zeroPts[0], zeroPts[0]};
+  for (const ImVec2& p : zeroPts) {
+    zero.min = ImVec2(std::min(zero.min.x, p.x), std::min(zero.min.y, p.y));
+    zero.max = ImVec2(std::max(zero.max.x, p.x), std::max(zero.max.y, p.y));
+  }
+  const Box hint = h.boundsOf(kColWarn);
+  const Box targetLine = h.boundsOf(withAlpha(kColTextMuted, 220));
+  EXPECT_NEAR(hint.centre().x, zero.centre().x, 2.0f);
+  EXPECT_GT(hint.min.y, zero.max.y);
+  EXPECT_LT(hint.max.y, targetLine.min.y);
+  EXPECT_GT(hint.min.x, L);
+  EXPECT_LT(hint.max.x, L + g.leftW);
+}
+
+INSTANTIATE_TEST_SUITE_P(MinimumAndUsualSize, GapsInTheWindow,
+                         ::testing::Values(ImVec2(900, 640), ImVec2(1180, 820)));
+
+TEST(MoveHint, OnlyWhileATestRunsAndTheMouseIsQuiet) {
+  Harness h;
+  UiState ui;
+  ui.stats.mouseQuiet = true;
+  for (int state : {0, 2}) {
+    ui.testState = state;
+    EXPECT_EQ(h.text(ui).find("请持续移动鼠标"), std::string::npos) << state;
+  }
+  ui.testState = 1;
+  ui.stats.mouseQuiet = false;
+  EXPECT_EQ(h.text(ui).find("请持续移动鼠标"), std::string::npos);
+  ui.stats.mouseQuiet = true;
+  EXPECT_NE(h.text(ui).find("请持续移动鼠标"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace dashboard

@@ -1,0 +1,104 @@
+// TAVO_VIRTUAL_MICE as a user may write it, good and bad: which mice run and
+// what the console says about the rest.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "hid/service/VirtualHidService.h"
+
+namespace {
+
+using hidservice::VirtualMouseRate;
+
+struct Case {
+  std::string value;
+  std::vector<VirtualMouseRate> mice;  // empty: the real mice
+  std::string console;
+};
+
+const std::string kNotARate = "不是报告率（1–16000 Hz，可加抖动微秒数，如 8000:5）";
+const std::string kRange = "报告率须在 1–16000 Hz 之间";
+const std::string kRealMice = "[虚拟鼠标] TAVO_VIRTUAL_MICE 中没有可用的条目，改用真实鼠标\n";
+
+std::string ignored(const std::string& item, const std::string& why) {
+  return "[虚拟鼠标] 忽略 \"" + item + "\"：" + why + "\n";
+}
+
+std::string repeated(const std::string& item, int times) {
+  std::string list;
+  for (int i = 0; i < times; ++i) list += (i ? "," : "") + item;
+  return list;
+}
+
+std::string selectedConsole(const char* value, std::optional<std::vector<VirtualMouseRate>>& mice) {
+  char* text = nullptr;
+  size_t size = 0;
+  std::FILE* console = open_memstream(&text, &size);
+  mice = hidservice::selectVirtualMice(value, console);
+  std::fclose(console);
+  std::string out(text, size);
+  std::free(text);
+  return out;
+}
+
+TEST(VirtualMiceList, EachBadItemIsNamedAndNothingValidMeansTheRealMice) {
+  const std::string jitter8000 = "抖动须在 0–62.5 微秒之间（半个报告间隔）";
+  std::string sixteenBad;
+  for (int i = 0; i < 16; ++i) sixteenBad += ignored("x", kNotARate);
+  const std::vector<Case> cases = {
+      {"", {}, ""},
+      {"  ", {}, ""},
+      {"abc", {}, ignored("abc", kNotARate) + kRealMice},
+      {"0", {}, ignored("0", kRange) + kRealMice},
+      {"-5", {}, ignored("-5", kRange) + kRealMice},
+      {"0.5", {}, ignored("0.5", kRange) + kRealMice},
+      {"1e9", {}, ignored("1e9", kRange) + kRealMice},
+      {"100000", {}, ignored("100000", kRange) + kRealMice},
+      {"nan", {}, ignored("nan", kNotARate) + kRealMice},
+      {"8000:-1", {}, ignored("8000:-1", jitter8000) + kRealMice},
+      {"8000:99999", {}, ignored("8000:99999", jitter8000) + kRealMice},
+      {"8000:", {}, ignored("8000:", jitter8000) + kRealMice},
+      {",", {}, ignored("", kNotARate) + ignored("", kNotARate) + kRealMice},
+      {std::string(10000, 'x'), {}, ignored(std::string(32, 'x') + "…", kNotARate) + kRealMice},
+      {"1000:\x1b[2J",
+       {},
+       ignored("1000:?[2J", "抖动须在 0–500 微秒之间（半个报告间隔）") + kRealMice},
+      {repeated("x", 20), {}, sixteenBad + "[虚拟鼠标] 另有 4 个无效条目未列出\n" + kRealMice},
+      {"1000", {{1000, 0}}, ""},
+      {"1000,8000:5", {{1000, 0}, {8000, 5}}, ""},
+      {"16000, 1:500000 ,125 : 2", {{16000, 0}, {1, 500000}, {125, 2}}, ""},
+      {" 1000 , abc , 8000:62.5", {{1000, 0}, {8000, 62.5}}, ignored("abc", kNotARate)},
+      {"1000,,2000", {{1000, 0}, {2000, 0}}, ignored("", kNotARate)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE("TAVO_VIRTUAL_MICE=\"" + c.value.substr(0, 40) + "\"");
+    std::optional<std::vector<VirtualMouseRate>> mice;
+    EXPECT_EQ(selectedConsole(c.value.c_str(), mice), c.console);
+    ASSERT_EQ(mice.has_value(), !c.mice.empty());
+    if (!mice) continue;
+    ASSERT_EQ(mice->size(), c.mice.size());
+    for (size_t i = 0; i < c.mice.size(); ++i) {
+      EXPECT_EQ((*mice)[i].rateHz, c.mice[i].rateHz) << i;
+      EXPECT_EQ((*mice)[i].jitterUs, c.mice[i].jitterUs) << i;
+    }
+  }
+  std::optional<std::vector<VirtualMouseRate>> unset;
+  EXPECT_EQ(selectedConsole(nullptr, unset), "");
+  EXPECT_FALSE(unset.has_value());
+}
+
+TEST(VirtualMiceList, AtMostSixteenMiceRunAndTheRestAreRefusedInOneLine) {
+  for (int asked : {17, 2000}) {
+    std::optional<std::vector<VirtualMouseRate>> mice;
+    EXPECT_EQ(selectedConsole(repeated("1000", asked).c_str(), mice),
+              "[虚拟鼠标] 最多 16 个虚拟鼠标，其余 " + std::to_string(asked - 16) + " 个未使用\n");
+    ASSERT_TRUE(mice.has_value());
+    EXPECT_EQ(mice->size(), 16u);
+  }
+}
+
+}  // namespace

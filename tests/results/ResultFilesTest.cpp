@@ -1,0 +1,244 @@
+// The three result files as a user gets them: written to disk, read back.
+#include <gtest/gtest.h>
+#include <libxml/parser.h>
+#include <png.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <sstream>
+#include <string>
+
+#include "ResultsTestSupport.h"
+#include "results/IntervalPlot.h"
+#include "results/IntervalsCsv.h"
+#include "results/ResultJson.h"
+
+namespace fs = std::filesystem;
+using namespace resultstest;
+
+namespace {
+
+std::string readFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+class ResultFilesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = fs::path(::testing::TempDir()) /
+          ("quillmark-results-" + std::to_string(getpid()) + "-" +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+  }
+  void TearDown() override {
+    if (std::getenv("QUILLMARK_KEEP_TEST_FILES") == nullptr) fs::remove_all(dir);
+  }
+  fs::path dir;
+};
+
+struct Image {
+  int width = 0, height = 0;
+  std::vector<uint8_t> rgba;
+  const uint8_t* px(int x, int y) const { return &rgba[(static_cast<size_t>(y) * width + x) * 4]; }
+};
+
+Image readPng(const fs::path& path) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  Image out;
+  if (!png_image_begin_read_from_file(&image, path.c_str())) return out;
+  image.format = PNG_FORMAT_RGBA;
+  out.rgba.resize(PNG_IMAGE_SIZE(image));
+  if (!png_image_finish_read(&image, nullptr, out.rgba.data(), 0, nullptr)) return Image{};
+  out.width = static_cast<int>(image.width);
+  out.height = static_cast<int>(image.height);
+  return out;
+}
+
+// Renders like a user's viewer would; the test needs librsvg's tool.
+Image renderSvg(const fs::path& svg) {
+  const fs::path png = svg.string() + ".png";
+  const std::string cmd = "rsvg-convert -o '" + png.string() + "' '" + svg.string() + "'";
+  if (std::system(cmd.c_str()) != 0) return Image{};
+  return readPng(png);
+}
+
+// Pixels of the envelope (blue) or the outlier marks (amber).
+int plotMarks(const Image& img, int x0, int x1, int y0, int y1) {
+  int n = 0;
+  for (int y = y0; y < y1; ++y) {
+    for (int x = x0; x < x1; ++x) {
+      const uint8_t* p = img.px(x, y);
+      const bool blue = p[2] > 150 && p[0] < 90;
+      const bool amber = p[0] > 200 && p[1] > 120 && p[2] < 110;
+      n += blue || amber;
+    }
+  }
+  return n;
+}
+
+}  // namespace
+
+TEST_F(ResultFilesTest, JsonSummaryHoldsIdentityFiguresAndRules) {
+  results::TestRecord r = recordOf(steadyStamps(1000, 125'000), 8000);
+  r.stats.avgHz = 7990.5f;
+  r.stats.baselineUs = 125.0f;
+  r.stats.baselineHz = 8000.0f;
+  r.stats.kernelDrops = 2;
+  r.stats.kernelDroppedReports = 17;
+  r.end = results::TestEnd::Interrupted;
+  const fs::path path = dir / "result.json";
+  ASSERT_TRUE(results::writeResultJson(r, path.string()));
+  const auto j = nlohmann::json::parse(readFile(path));
+  EXPECT_EQ(j["schema"], "quillmark-result");
+  EXPECT_EQ(j["schema_version"], 1);
+  EXPECT_EQ(j["device"]["vid_pid"], "1234:abcd");
+  EXPECT_EQ(j["device"]["name"], "Acme <Pro> & Mouse [USB]");
+  EXPECT_EQ(j["device"]["endpoint_interval_us"], 125);
+  EXPECT_EQ(j["test"]["ended"], "interrupted");
+  EXPECT_EQ(j["reports"]["kernel_dropped_reports"], 17);
+  EXPECT_EQ(j["target"]["verdict"], "reached");
+  EXPECT_EQ(j["target"]["verdict_text"], "达到目标");
+  EXPECT_EQ(j["rules"]["anomaly_factor"], 1.5);
+  EXPECT_EQ(j["intervals_file"]["recorded"], 1000);
+  EXPECT_EQ(j["intervals_file"]["truncated"], false);
+  // Local time with its offset, to the millisecond.
+  EXPECT_TRUE(
+      std::regex_match(j["test"]["start"].get<std::string>(),
+                       std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d)")));
+}
+
+TEST_F(ResultFilesTest, IsoTimeCarriesTheZoneOffset) {
+  setenv("TZ", "Asia/Shanghai", 1);
+  tzset();
+  const auto t =
+      std::chrono::system_clock::time_point(std::chrono::milliseconds(1'780'000'000'125));
+  EXPECT_EQ(results::isoLocalTime(t), "2026-05-29T04:26:40.125+08:00");
+  unsetenv("TZ");
+  tzset();
+}
+
+TEST_F(ResultFilesTest, CsvHasOneLinePerReportWithSubMicrosecondDecimals) {
+  const results::TestRecord r = recordOf({5'000'000'000, 5'000'125'250, 5'000'250'001}, 8000);
+  const fs::path path = dir / "intervals.csv";
+  ASSERT_TRUE(results::writeIntervalsCsv(r, path.string()));
+  EXPECT_EQ(readFile(path),
+            "t_us,interval_us\n"
+            "0.000,\n"
+            "125.250,125.250\n"
+            "250.001,124.751\n");
+}
+
+TEST_F(ResultFilesTest, TruncatedTestSaysSoInTheJsonAndKeepsTheFirstReports) {
+  results::StampRecorder recorder(4);
+  for (int i = 0; i < 9; ++i) {
+    recorder.add(std::chrono::steady_clock::time_point(std::chrono::microseconds(1000 * i)));
+  }
+  results::TestRecord r = recordOf({}, 1000);
+  r.stamps = recorder.snapshot();
+  r.stampLimit = recorder.limit();
+  const auto j = nlohmann::json::parse(results::resultJson(r));
+  EXPECT_EQ(j["intervals_file"]["truncated"], true);
+  EXPECT_EQ(j["intervals_file"]["limit"], 4);
+  EXPECT_TRUE(j["intervals_file"].contains("note"));
+  const std::string csv = results::intervalsCsv(r.stamps);
+  EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 5);  // header + 4
+}
+
+TEST_F(ResultFilesTest, WriteFailureIsAnErrorTextAndLeavesNothingBehind) {
+  const results::TestRecord r = recordOf(steadyStamps(10, 1'000'000), 1000);
+  const fs::path missing = dir / "no-such-folder" / "result.json";
+  const results::WriteResult result = results::writeResultJson(r, missing.string());
+  EXPECT_FALSE(result.ok);
+  EXPECT_NE(result.error.find(missing.string()), std::string::npos) << result.error;
+  EXPECT_NE(result.error.find("ENOENT"), std::string::npos) << result.error;
+
+  // A folder in the way of the final name: the temporary file is removed.
+  fs::create_directory(dir / "taken.svg");
+  EXPECT_FALSE(results::writeIntervalPlot(r, (dir / "taken.svg").string()).ok);
+  std::size_t entries = 0;
+  for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir)) ++entries;
+  EXPECT_EQ(entries, 1u);
+}
+
+TEST_F(ResultFilesTest, RewriteReplacesTheWholeFileWithUsualMode) {
+  const fs::path path = dir / "intervals.csv";
+  ASSERT_TRUE(
+      results::writeIntervalsCsv(recordOf(steadyStamps(500, 1'000'000), 1000), path.string()));
+  ASSERT_TRUE(
+      results::writeIntervalsCsv(recordOf(steadyStamps(3, 1'000'000), 1000), path.string()));
+  EXPECT_EQ(readFile(path), "t_us,interval_us\n0.000,\n1000.000,1000.000\n2000.000,1000.000\n");
+  struct stat st {};
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  const mode_t mask = umask(0);
+  umask(mask);
+  EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
+}
+
+TEST_F(ResultFilesTest, PlotIsXmlThatRendersAndShowsAStall) {
+  // 10 s at 1000 Hz with one 30 ms stall at 5 s.
+  results::TestRecord stalled = recordOf(steadyStamps(10'000, 1'000'000, 30'000'000), 1000);
+  stalled.stats.baselineUs = 1000.0f;
+  results::TestRecord steady = recordOf(steadyStamps(10'000, 1'000'000), 1000);
+  steady.stats.baselineUs = 1000.0f;
+  const fs::path withStall = dir / "stall.svg";
+  const fs::path without = dir / "steady.svg";
+  ASSERT_TRUE(results::writeIntervalPlot(stalled, withStall.string()));
+  ASSERT_TRUE(results::writeIntervalPlot(steady, without.string()));
+
+  for (const fs::path& p : {withStall, without}) {
+    xmlDocPtr doc = xmlReadFile(p.c_str(), nullptr, XML_PARSE_NONET);
+    ASSERT_NE(doc, nullptr) << p;
+    EXPECT_STREQ(reinterpret_cast<const char*>(xmlDocGetRootElement(doc)->name), "svg");
+    xmlFreeDoc(doc);
+  }
+  // A long name from the hardware stays whole and escaped.
+  results::TestRecord longName = steady;
+  longName.device.name = std::string(400, '&') + " <end>";
+  const std::string longSvg = results::intervalPlotSvg(longName);
+  xmlDocPtr longDoc = xmlReadMemory(longSvg.data(), static_cast<int>(longSvg.size()), "long.svg",
+                                    nullptr, XML_PARSE_NONET);
+  EXPECT_NE(longDoc, nullptr);
+  xmlFreeDoc(longDoc);
+  EXPECT_NE(longSvg.find("&amp;&amp; &lt;end&gt;</text>"), std::string::npos);
+
+  const std::string svg = readFile(withStall);
+  EXPECT_NE(svg.find("报告间隔随时间变化"), std::string::npos);
+  EXPECT_NE(svg.find("Acme &lt;Pro&gt; &amp; Mouse"), std::string::npos);
+
+  const Image a = renderSvg(withStall);
+  const Image b = renderSvg(without);
+  ASSERT_GT(a.width, 0) << "rsvg-convert (librsvg2-bin) failed";
+  ASSERT_EQ(a.width, b.width);
+  // Well above the 1 ms band (at y 326 or 403, as the axis spans 2 or 3 decades),
+  // around the middle of the time axis (x about 490).
+  EXPECT_GT(plotMarks(a, 470, 512, 100, 250), 0);
+  EXPECT_EQ(plotMarks(b, 470, 512, 100, 250), 0);
+  // The band itself is drawn in both.
+  EXPECT_GT(plotMarks(b, 100, 880, 300, 420), 500);
+}
+
+TEST_F(ResultFilesTest, TenMinutesAt8000HzWithManyOutliersStaysUnderOneMegabyte) {
+  std::vector<int64_t> ns;
+  int64_t t = 0;
+  for (int i = 0; i < 4'800'000; ++i) {
+    ns.push_back(t);
+    t += (i % 97 == 0) ? 400'000 : 125'000;  // an outlier every 97 reports
+  }
+  results::TestRecord r = recordOf(ns, 8000);
+  r.stats.baselineUs = 125.0f;
+  const std::string svg = results::intervalPlotSvg(r);
+  EXPECT_LT(svg.size(), 1'000'000u);
+  EXPECT_NE(svg.find("离群间隔 49485 个"), std::string::npos);
+}
