@@ -123,7 +123,8 @@ int overflows() {
   hidservice::VirtualDevice* mouse = service->addDevice({});
   service->sync();
   hidDebugLog("probe overflow ctx=%p", mouse->target().context);
-  for (int i = 0; i < 1000; ++i) service->deliverReport(mouse, hidservice::overrunResult(), 1000 + i);
+  for (int i = 0; i < 1000; ++i)
+    service->deliverReport(mouse, hidservice::overrunResult(), 1000 + i);
   service->sync();
   const auto devices = monitor.getMouseDevices();
   return devices.size() == 1 && devices[0].droppedReports == 1000 ? 0 : fail("drops not counted");
