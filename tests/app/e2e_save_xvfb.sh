@@ -16,12 +16,11 @@ out=$2
 mkdir -p "$out"
 work=$(mktemp -d /tmp/quillmark-e2e-save-XXXXXX)
 chmod 755 "$work"
-xvfb_pid=""
-app_pid=""
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+source "$here/xvfb_session.sh"
 
 cleanup() {
-  [ -n "$app_pid" ] && kill -KILL "$app_pid" 2>/dev/null
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
+  stop_xvfb
   cp "$work"/*.err "$out"/ 2>/dev/null
   chmod -R u+w "$work" 2>/dev/null
   rm -rf "$work"
@@ -29,16 +28,8 @@ cleanup() {
 trap cleanup EXIT
 trap "exit 1" INT TERM
 
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-pass() { echo "ok: $*"; }
-
-Xvfb -displayfd 3 -screen 0 1180x820x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.err" &
-xvfb_pid=$!
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-[ -s "$work/display" ] || { fail "Xvfb did not start"; exit 1; }
-export DISPLAY=":$(head -n 1 "$work/display")"
-unset WAYLAND_DISPLAY XDG_CONFIG_HOME
+start_xvfb 1180x820x24
+unset XDG_CONFIG_HOME
 
 # A home whose user-dirs.dirs names a documents folder that is not ~/Documents.
 home="$work/home"
@@ -78,13 +69,7 @@ wait_line() {
 
 finish_app() {
   xdotool key Escape
-  (sleep 15 && kill -KILL "$app_pid" 2>/dev/null) &
-  local watchdog=$!
-  wait "$app_pid"
-  rc=$?
-  kill "$watchdog" 2>/dev/null
-  wait "$watchdog" 2>/dev/null
-  app_pid=""
+  wait_exit 15
 }
 
 # --- run 1: a save ----------------------------------------------------------

@@ -18,23 +18,19 @@ mkdir -p "$out"
 work=$(mktemp -d /tmp/quillmark-e2e-XXXXXX)
 switch=/tmp/tavo_debug_on
 tracelog=/tmp/tavo_debug.log
-xvfb_pid=""
-app_pid=""
 created_switch=0
 
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+source "$here/xvfb_session.sh"
+
 cleanup() {
-  [ -n "$app_pid" ] && kill -KILL "$app_pid" 2>/dev/null
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
+  stop_xvfb
   [ "$created_switch" = 1 ] && rm -f "$switch"
   cp "$work"/*.err "$work"/*.csv "$out"/ 2>/dev/null
   rm -rf "$work"
 }
 trap cleanup EXIT
 trap "exit 1" INT TERM
-
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-pass() { echo "ok: $*"; }
 
 # --- no display ----------------------------------------------------------
 msg=$(env -u DISPLAY -u WAYLAND_DISPLAY "$exe" 2>&1 >/dev/null)
@@ -46,12 +42,7 @@ else
 fi
 
 # --- X server ------------------------------------------------------------
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.err" &
-xvfb_pid=$!
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-[ -s "$work/display" ] || { fail "Xvfb did not start"; exit 1; }
-export DISPLAY=":$(head -n 1 "$work/display")"
-unset WAYLAND_DISPLAY
+start_xvfb 1280x800x24
 
 # Every checkout on this machine writes the same trace log: their runs take
 # turns (a run never waits more than two minutes for another).
@@ -62,32 +53,12 @@ fi 2>/dev/null
 if [ ! -e "$switch" ]; then touch "$switch"; created_switch=1; fi
 log_offset=$(stat -c %s "$tracelog" 2>/dev/null || echo 0)
 
-# start_app NAME: the program on a virtual 1000 Hz mouse with a capture; sets
+# start_run NAME: the program on a virtual 1000 Hz mouse with a capture; sets
 # app_pid and window once its window is mapped.
-start_app() {
+start_run() {
   TAVO_VIRTUAL_MICE=1000 TAVO_CAPTURE="$work/$1.csv" TAVO_CAPTURE_SECONDS=120 \
-    "$exe" 2>"$work/$1.err" &
-  app_pid=$!
-  window=$(timeout 30 xdotool search --sync --onlyvisible --name '^Quillmark$' | head -n 1)
-  [ -n "$window" ] || { fail "$1: no window"; exit 1; }
+    start_app "$1" "$exe" || exit 1
   xdotool mousemove 5 5
-  timeout 5 xdotool windowfocus --sync "$window" 2>/dev/null || true
-  sleep 0.5  # the first frames
-}
-
-# finish_app: waits (15 s at most) for the program; sets rc to its exit status.
-# No watchdog subshell: one killed before it had reset the traps it copied
-# from this shell would run this shell's cleanup.
-finish_app() {
-  local tenths=0
-  while kill -0 "$app_pid" 2>/dev/null && [ "$tenths" -lt 150 ]; do
-    sleep 0.1
-    tenths=$((tenths + 1))
-  done
-  kill -KILL "$app_pid" 2>/dev/null
-  wait "$app_pid"
-  rc=$?
-  app_pid=""
 }
 
 # check_capture NAME MIN_SAMPLES: header and sample count agree, the median
@@ -141,7 +112,7 @@ fps_lines() {
 log_size() { stat -c %s "$tracelog" 2>/dev/null || echo 0; }
 
 # --- run 1: keys ----------------------------------------------------------
-start_app keys
+start_run keys
 xdotool key s
 sleep 2
 import -window root "$out/e2e_running.png" || fail "screenshot"
@@ -153,7 +124,7 @@ import -window root "$out/e2e_reset.png" || fail "screenshot after R"
 xdotool key s
 sleep 1
 xdotool key Escape
-finish_app
+wait_exit 15
 [ "$rc" = 0 ] && pass "keys: exit 0" || fail "keys: exit $rc; stderr: $(cat "$work/keys.err")"
 [ "$(sed -n 1p "$work/keys.err")" = "[版本] v1.0.1 (2026-10-09)" ] ||
   fail "keys: the first console line is not the version: $(sed -n 1p "$work/keys.err")"
@@ -190,16 +161,16 @@ else
 fi
 
 # --- run 2: SIGTERM -------------------------------------------------------
-start_app term
+start_run term
 xdotool key s
 sleep 1.5
 kill -TERM "$app_pid"
-finish_app
+wait_exit 15
 [ "$rc" = 0 ] && pass "SIGTERM: exit 0" || fail "SIGTERM: exit $rc; stderr: $(cat "$work/term.err")"
 check_capture term 1000
 
 # --- run 3: minimise, restore, close ---------------------------------------
-start_app close
+start_run close
 xdotool key s
 sleep 1
 # Other programs on the machine may write to the same trace log, so a
@@ -223,7 +194,7 @@ else
   fail "minimised: $hidden fps lines while minimised, $shown once restored"
 fi
 "$standin" close "$window" || fail "close: cannot ask the window to close"
-finish_app
+wait_exit 15
 [ "$rc" = 0 ] && pass "close: exit 0" || fail "close: exit $rc; stderr: $(cat "$work/close.err")"
 grep -q '^\[采集\] 已写出 [0-9]* 条报告' "$work/close.err" || fail "close: capture not reported"
 check_capture close 2000
