@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "EvdevEvents.h"
+#include "WithoutFileOverride.h"
 #include "hid/HIDMonitor.h"
 #include "hid/service/LinuxHidService.h"
 
@@ -81,28 +82,6 @@ std::string writeMotionEvents(int frames, int rateHz) {
   std::fclose(f);
   return path;
 }
-
-// Root reads any file; to see a refused open, this thread (and the HID
-// thread it starts) gives up the capabilities that bypass file modes.
-class WithoutFileOverride {
- public:
-  WithoutFileOverride() {
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    if (syscall(SYS_capget, &header, saved_) != 0) return;
-    __user_cap_data_struct reduced[2] = {saved_[0], saved_[1]};
-    reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
-    active_ = syscall(SYS_capset, &header, reduced) == 0;
-  }
-  ~WithoutFileOverride() {
-    if (!active_) return;
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    syscall(SYS_capset, &header, saved_);
-  }
-
- private:
-  __user_cap_data_struct saved_[2]{};
-  bool active_ = false;
-};
 
 constexpr const char* kReadsAnyFile =
     "this process reads files whatever their mode (capabilities kept)";
