@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "TestFiles.h"
 #include "app/DocumentsFolder.h"
 
 namespace fs = std::filesystem;
@@ -13,18 +14,13 @@ namespace {
 
 class DocumentsFolder : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/quillmark-docs-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    home = pattern;
-  }
-  void TearDown() override { fs::remove_all(home); }
   void userDirs(const std::string& text, const std::string& config = "") {
     const std::string dir = config.empty() ? home + "/.config" : config;
     fs::create_directories(dir);
     std::ofstream(dir + "/user-dirs.dirs") << text;
   }
-  std::string home;
+  TempDir tmp;
+  const std::string home = tmp.path();
 };
 
 TEST_F(DocumentsFolder, XdgDocumentsDirWinsWhenItExists) {

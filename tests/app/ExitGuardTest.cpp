@@ -9,12 +9,13 @@
 #include <fstream>
 #include <string>
 
+#include "TestFiles.h"
+
 namespace {
 
 TEST(ExitGuard, ExitDuringATestStopsTheMonitorAndWritesTheCapture) {
-  char dir[] = "/tmp/quillmark-exit-XXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
-  const std::string capture = std::string(dir) + "/capture.csv";
+  TempDir dir;
+  const std::string capture = dir.file("capture.csv");
 
   const pid_t pid = fork();
   if (pid == 0) {
@@ -39,7 +40,6 @@ TEST(ExitGuard, ExitDuringATestStopsTheMonitorAndWritesTheCapture) {
   }
   EXPECT_GT(samples, 0u);
   EXPECT_EQ(samples, headerSamples);
-  std::system((std::string("rm -rf ") + dir).c_str());
 }
 
 }  // namespace

@@ -9,32 +9,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <string>
 
+#include "TestFiles.h"
 #include "app/ProcessLaunch.h"
-
-inline std::string readFile(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-class TempDir {
- public:
-  TempDir() {
-    char templ[] = "/tmp/quillmark-app-XXXXXX";
-    path_ = mkdtemp(templ);
-  }
-  ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 // Waits for every started child; the launcher's own list forgets them on
 // its next reap.

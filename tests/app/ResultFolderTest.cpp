@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "TestFiles.h"
 #include "app/ResultFolder.h"
 
 namespace fs = std::filesystem;
@@ -23,16 +24,8 @@ std::vector<std::string> entries(const std::string& dir) {
 
 class ResultFolderTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/quillmark-results-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root = pattern;
-  }
-  void TearDown() override {
-    fs::permissions(root, fs::perms::owner_all, fs::perm_options::add);
-    fs::remove_all(root);
-  }
-  std::string root;
+  TempDir tmp;
+  const std::string root = tmp.path();
 };
 
 TEST_F(ResultFolderTest, CommitMovesTheFilesUnderTheFinalName) {

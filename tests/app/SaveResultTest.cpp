@@ -1,5 +1,6 @@
 // A saved result folder with real files: what is in it, and that a failure
 // leaves nothing behind.
+#include "TestFiles.h"
 #include "app/SaveResult.h"
 
 #include <gtest/gtest.h>
@@ -38,13 +39,8 @@ PixelImage smallWindow() {
 
 class SaveResult : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/quillmark-save-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    docs = pattern;
-  }
-  void TearDown() override { fs::remove_all(docs); }
-  std::string docs;
+  TempDir tmp;
+  const std::string docs = tmp.path();
   results::TestRecord record =
       resultstest::recordOf(resultstest::steadyStamps(2000, 1'000'000, 31'000'000), 1000);
   std::chrono::system_clock::time_point now = std::chrono::system_clock::now();

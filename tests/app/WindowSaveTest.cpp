@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "ShellTestSupport.h"
+#include "TestFiles.h"
 #include "app/KeyShortcuts.h"
 #include "app/WindowSave.h"
 
@@ -92,9 +93,7 @@ class WindowSaveFiles : public WindowSave {
  protected:
   void SetUp() override {
     WindowSave::SetUp();
-    char pattern[] = "/tmp/quillmark-window-save-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    home = pattern;
+    home = homeDir.path();
     oldHome = getenv("HOME") ? getenv("HOME") : "";
     setenv("HOME", home.c_str(), 1);
     unsetenv("XDG_CONFIG_HOME");
@@ -106,13 +105,13 @@ class WindowSaveFiles : public WindowSave {
   void TearDown() override {
     ImGui::DestroyContext();
     setenv("HOME", oldHome.c_str(), 1);
-    std::filesystem::remove_all(home);
   }
   std::string save() {
     ::testing::internal::CaptureStderr();
     saveWindowResult(window);
     return ::testing::internal::GetCapturedStderr();
   }
+  TempDir homeDir;
   std::string home, oldHome;
   PixelImage window;
 };

@@ -9,6 +9,7 @@
 #include <sstream>
 #include <string>
 
+#include "TestFiles.h"
 #include "hid/HIDDeviceInfo.h"
 #include "hid/HIDMonitor.h"
 #include "hid/Permission.h"
@@ -33,19 +34,11 @@ TEST(PermissionNames, ValuesOutsideTheFourReadUnknown) {
   EXPECT_STREQ(permissionStatusName(PermissionStatus::Denied), "Denied");
 }
 
-std::string readFile(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
 // The capture starts when a mouse arrives with TAVO_CAPTURE set (once per
 // process) and is written out when the monitor stops, not before.
 TEST(MonitorStop, EndsARunningCaptureAndWritesIt) {
-  char dir[] = "/tmp/quillmark-stop-XXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
-  const std::string file = std::string(dir) + "/capture.csv";
+  TempDir dir;
+  const std::string file = dir.file("capture.csv");
   setenv("TAVO_CAPTURE", file.c_str(), 1);
   setenv("TAVO_CAPTURE_SECONDS", "120", 1);
 
@@ -67,7 +60,6 @@ TEST(MonitorStop, EndsARunningCaptureAndWritesIt) {
   EXPECT_NE(text.find("# samples=3\n"), std::string::npos) << text;
   EXPECT_NE(console.find("[采集] 已写出 3 条报告"), std::string::npos) << console;
   unsetenv("TAVO_CAPTURE");
-  std::system((std::string("rm -rf ") + dir).c_str());
 }
 
 }  // namespace

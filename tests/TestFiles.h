@@ -8,18 +8,28 @@
 #include <sstream>
 #include <string>
 
+// Files of the tests: a scratch folder, and whole files read and written.
+
 // A fresh directory under the system's temporary directory, removed with
-// everything in it when the test ends.
+// everything in it when the test ends (folders a test made read-only too).
 class TempDir {
  public:
   TempDir() {
     std::string pattern =
-        (std::filesystem::temp_directory_path() / "quillmark-intake-XXXXXX").string();
+        (std::filesystem::temp_directory_path() / "quillmark-test-XXXXXX").string();
     path_ = ::mkdtemp(pattern.data()) ? pattern : std::string();
   }
   ~TempDir() {
+    namespace fs = std::filesystem;
+    if (path_.empty()) return;
     std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
+    for (auto it = fs::recursive_directory_iterator(path_, ignored);
+         it != fs::recursive_directory_iterator(); it.increment(ignored)) {
+      if (it->is_directory(ignored))
+        fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+    }
+    fs::remove_all(path_, ignored);
   }
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
