@@ -77,13 +77,7 @@ int parseFailure(const Parsed& p, const CLI::ParseError& e, const Console& c) {
 }  // namespace
 
 int runList(bool json, HIDMonitor& monitor, const Console& console) {
-  try {
-    monitor.start();
-  } catch (const std::system_error& e) {
-    std::fprintf(console.err, "[HID] 无法启动 HID 线程：%s\n", e.what());
-    return kExitNoMouse;
-  }
-  if (console.hidThreadStarted) console.hidThreadStarted();
+  if (!startHidThread(monitor, console)) return kExitNoMouse;
   monitor.waitForHidThread();
   const std::vector<HIDDeviceInfo> devices = monitor.getMouseDevices();
   const int autoChoice = monitor.getSelectedDeviceIndex();

@@ -271,17 +271,22 @@ int measureStarted(Session& s, const MeasureOptions& o, const Console& c) {
 
 }  // namespace
 
-int runMeasure(const MeasureOptions& options, HIDMonitor& monitor, const Console& console) {
-  Session session(monitor, options.seconds);
-  monitor.setReportCallback([&session](Clock::time_point t) { session.onReport(t); });
-  monitor.setKernelDropCallback([&session] { session.onKernelDrop(); });
+bool startHidThread(HIDMonitor& monitor, const Console& console) {
   try {
     monitor.start();
   } catch (const std::system_error& e) {
     std::fprintf(console.err, "[HID] 无法启动 HID 线程：%s\n", e.what());
-    return kExitNoMouse;
+    return false;
   }
   if (console.hidThreadStarted) console.hidThreadStarted();
+  return true;
+}
+
+int runMeasure(const MeasureOptions& options, HIDMonitor& monitor, const Console& console) {
+  Session session(monitor, options.seconds);
+  monitor.setReportCallback([&session](Clock::time_point t) { session.onReport(t); });
+  monitor.setKernelDropCallback([&session] { session.onKernelDrop(); });
+  if (!startHidThread(monitor, console)) return kExitNoMouse;
   const int status = measureStarted(session, options, console);
   // The HID thread feeds the session: it ends before the session goes.
   monitor.stop();

@@ -112,8 +112,8 @@ class CliUmockdevTest : public ::testing::Test {
     side.join();
     std::fclose(console.out);
     std::fclose(console.err);
-    o.out = clitest::slurp(outPath);
-    o.err = clitest::slurp(errPath);
+    o.out = readFile(outPath);
+    o.err = readFile(errPath);
     return o;
   }
   Output runCli(std::vector<std::string> args) {
@@ -129,7 +129,7 @@ class CliUmockdevTest : public ::testing::Test {
         runCli({"measure", "--seconds", std::to_string(seconds), "--json", "--intervals", csv},
                [&](const std::string& errPath) {
                  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-                 while (clitest::slurp(errPath).find("请移动鼠标") == std::string::npos &&
+                 while (readFile(errPath).find("请移动鼠标") == std::string::npos &&
                         std::chrono::steady_clock::now() < deadline) {
                    std::this_thread::sleep_for(std::chrono::milliseconds(2));
                  }
@@ -220,7 +220,7 @@ TEST_F(CliUmockdevTest, EightThousandHertzStreamIsCountedExactly) {
   EXPECT_NEAR(j["rate"]["avg_hz"].get<double>(), 8000.0, 0.8);
   EXPECT_NEAR(j["interval"]["baseline_hz"].get<double>(), 8000.0, 0.8);
   EXPECT_EQ(j["device"]["node"], kNode);
-  const std::string lines = clitest::slurp(csv);
+  const std::string lines = readFile(csv);
   EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 16'001);
   EXPECT_NE(lines.find("\n125.000,125.000\n"), std::string::npos);
 }

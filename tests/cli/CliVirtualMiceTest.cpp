@@ -230,7 +230,7 @@ TEST_F(CliVirtualMiceTest, CtrlCEndsTheTestWithTheSummaryAndTheFiles) {
   EXPECT_NE(f.out.find("目标        1000 Hz："), std::string::npos) << f.out;
   ASSERT_TRUE(fs::exists(csv));
   ASSERT_TRUE(fs::exists(svg));
-  const std::string lines = clitest::slurp(csv.string());
+  const std::string lines = readFile(csv.string());
   EXPECT_GT(std::count(lines.begin(), lines.end(), '\n'), 500);
   EXPECT_NE(f.err.find("已写入 " + svg.string()), std::string::npos) << f.err;
 }

@@ -31,7 +31,7 @@ TEST(MeasureRunTest, AMouseUnpluggedMidTestEndsItWithoutTakingAnotherMouse) {
   options.json = true;
 
   std::thread unplug([&] {
-    while (clitest::slurp(errPath).find("请移动鼠标") == std::string::npos) {
+    while (readFile(errPath).find("请移动鼠标") == std::string::npos) {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
@@ -47,12 +47,12 @@ TEST(MeasureRunTest, AMouseUnpluggedMidTestEndsItWithoutTakingAnotherMouse) {
   std::fclose(console.err);
 
   EXPECT_EQ(status, 4);
-  const auto j = nlohmann::json::parse(clitest::slurp((dir / "out").string()));
+  const auto j = nlohmann::json::parse(readFile((dir / "out").string()));
   EXPECT_EQ(j["test"]["ended"], "device_lost");
   EXPECT_LT(j["test"]["duration_s"].get<double>(), 10.0);
   // Only the 8000 Hz mouse's reports: none of the 1000 Hz one it gave way to.
   EXPECT_NEAR(j["interval"]["baseline_us"].get<double>(), 125.0, 1.0);
   EXPECT_LT(j["interval"]["anomaly_count"].get<int>(), 5);
-  EXPECT_NE(clitest::slurp(errPath).find("在测试中断开"), std::string::npos);
+  EXPECT_NE(readFile(errPath).find("在测试中断开"), std::string::npos);
   fs::remove_all(dir);
 }

@@ -17,6 +17,8 @@
 #include <utility>
 #include <vector>
 
+#include "TestFiles.h"
+
 namespace clitest {
 
 struct Finished {
@@ -24,13 +26,6 @@ struct Finished {
   std::string out;
   std::string err;
 };
-
-inline std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
 
 struct Interrupt {
   std::string whenErrHas;  // empty: never
@@ -64,7 +59,7 @@ inline Finished runQuillmark(const std::vector<std::string>& args,
     if (Clock::now() > deadline) kill(pid, SIGKILL);
     if (!interrupt.whenErrHas.empty() && !sent) {
       if (seen == Clock::time_point{} &&
-          slurp(errPath).find(interrupt.whenErrHas) != std::string::npos) {
+          readFile(errPath).find(interrupt.whenErrHas) != std::string::npos) {
         seen = Clock::now();
       }
       if (seen != Clock::time_point{} &&
@@ -77,8 +72,8 @@ inline Finished runQuillmark(const std::vector<std::string>& args,
   }
   Finished f;
   f.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-  f.out = slurp(outPath);
-  f.err = slurp(errPath);
+  f.out = readFile(outPath);
+  f.err = readFile(errPath);
   std::remove(outPath.c_str());
   std::remove(errPath.c_str());
   return f;
