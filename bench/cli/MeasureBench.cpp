@@ -14,7 +14,7 @@
 
 #include "cli/MeasureRun.h"
 #include "hid/HIDMonitor.h"
-#include "hid/service/VirtualHidService.h"
+#include "hid/service/VirtualHIDService.h"
 
 namespace {
 
@@ -47,7 +47,7 @@ void BM_MeasureVirtual8000Hz(benchmark::State& state) {
   int64_t reports = 0;
   double cpu = 0;
   for (auto _ : state) {
-    auto service = std::make_shared<hidservice::VirtualHidService>(
+    auto service = std::make_shared<hidservice::VirtualHIDService>(
         std::vector<hidservice::VirtualMouseRate>{{8000, 5}});
     HIDMonitor monitor(service);
     cli::Console console;

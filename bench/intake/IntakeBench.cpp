@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "hid/HidDebugLog.h"
+#include "hid/HIDDebugLog.h"
 #include "intake/ReportCapture.h"
 #include "intake/ReportRouter.h"
 

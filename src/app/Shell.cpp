@@ -9,7 +9,7 @@
 #include "app/PlatformActions.h"
 #include "app/ProcessLaunch.h"
 #include "app/WindowSave.h"
-#include "hid/HidDebugLog.h"
+#include "hid/HIDDebugLog.h"
 
 // Constructed in this order and destroyed in reverse, so the analyzer goes
 // first; the HID thread, which feeds it, is stopped before that on every

@@ -77,8 +77,8 @@ int parseFailure(const Parsed& p, const CLI::ParseError& e, const Console& c) {
 }  // namespace
 
 int runList(bool json, HIDMonitor& monitor, const Console& console) {
-  if (!startHidThread(monitor, console)) return kExitNoMouse;
-  monitor.waitForHidThread();
+  if (!startHIDThread(monitor, console)) return kExitNoMouse;
+  monitor.waitForHIDThread();
   const std::vector<HIDDeviceInfo> devices = monitor.getMouseDevices();
   const int autoChoice = monitor.getSelectedDeviceIndex();
   const HIDError error = monitor.getLastError();

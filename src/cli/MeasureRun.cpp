@@ -102,7 +102,7 @@ void printDeviceMissing(const Console& c, const std::string& wanted,
 
 // Picks the mouse; an exit status when it cannot be measured.
 std::optional<int> selectDevice(Session& s, const MeasureOptions& o, const Console& c) {
-  s.monitor.waitForHidThread();
+  s.monitor.waitForHIDThread();
   const std::vector<HIDDeviceInfo> devices = s.monitor.getMouseDevices();
   const int autoChoice = s.monitor.getSelectedDeviceIndex();
   const std::optional<int> index = chooseDevice(o.device, devices, autoChoice);
@@ -271,7 +271,7 @@ int measureStarted(Session& s, const MeasureOptions& o, const Console& c) {
 
 }  // namespace
 
-bool startHidThread(HIDMonitor& monitor, const Console& console) {
+bool startHIDThread(HIDMonitor& monitor, const Console& console) {
   try {
     monitor.start();
   } catch (const std::system_error& e) {
@@ -286,7 +286,7 @@ int runMeasure(const MeasureOptions& options, HIDMonitor& monitor, const Console
   Session session(monitor, options.seconds);
   monitor.setReportCallback([&session](Clock::time_point t) { session.onReport(t); });
   monitor.setKernelDropCallback([&session] { session.onKernelDrop(); });
-  if (!startHidThread(monitor, console)) return kExitNoMouse;
+  if (!startHIDThread(monitor, console)) return kExitNoMouse;
   const int status = measureStarted(session, options, console);
   // The HID thread feeds the session: it ends before the session goes.
   monitor.stop();

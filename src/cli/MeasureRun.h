@@ -43,7 +43,7 @@ struct Console {
 
 // Starts the monitor's HID thread and tells the console's hidThreadStarted;
 // false, after one console line, when the thread cannot be created.
-bool startHidThread(HIDMonitor& monitor, const Console& console);
+bool startHIDThread(HIDMonitor& monitor, const Console& console);
 
 // Runs the test on `monitor` (not started yet; started and stopped here).
 // Main thread.

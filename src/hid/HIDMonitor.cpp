@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <system_error>
 
+#include "hid/HIDDebugLog.h"
 #include "hid/HIDMonitorImpl.h"
-#include "hid/HidDebugLog.h"
 #include "hid/HostTime.h"
 #include "hid/service/DeviceText.h"
 #include "hid/service/ErrnoResult.h"
@@ -356,7 +356,7 @@ void HIDMonitor::start() { impl_->start(); }
 
 void HIDMonitor::stop() { impl_->stop(); }
 
-void HIDMonitor::waitForHidThread() { impl_->sync(); }
+void HIDMonitor::waitForHIDThread() { impl_->sync(); }
 
 std::vector<HIDDeviceInfo> HIDMonitor::getMouseDevices() const {
   std::lock_guard<std::mutex> lock(impl_->mutex);

@@ -44,7 +44,7 @@ class HIDMonitor {
 
   // Returns once the HID thread has handled everything it had to do when
   // the call was made: after start(), the mice present then are listed.
-  void waitForHidThread();
+  void waitForHIDThread();
 
   // -1 means no mouse is selected.
   int getSelectedDeviceIndex() const;

@@ -13,7 +13,7 @@
 #include "hid/HIDError.h"
 #include "hid/HIDMonitor.h"
 #include "hid/TraceRateLimit.h"
-#include "hid/service/HidService.h"
+#include "hid/service/HIDService.h"
 #include "intake/ReportRouter.h"
 
 namespace hidservice {

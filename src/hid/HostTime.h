@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "hid/service/HidService.h"
+#include "hid/service/HIDService.h"
 
 // Host time to steady-clock nanoseconds. Both divisions are integer
 // divisions done before the multiplication, so the remainder is dropped.

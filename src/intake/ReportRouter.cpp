@@ -1,6 +1,6 @@
 #include "intake/ReportRouter.h"
 
-#include "hid/HidDebugLog.h"
+#include "hid/HIDDebugLog.h"
 #include "intake/ReportCapture.h"
 
 namespace {

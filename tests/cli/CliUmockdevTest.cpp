@@ -185,7 +185,7 @@ TEST_F(CliUmockdevTest, UnreadableNodeIsExplainedAndIsExitStatus3) {
   // The reason is the HID layer's own record of the refused open.
   HIDMonitor monitor;
   monitor.start();
-  monitor.waitForHidThread();
+  monitor.waitForHIDThread();
   const std::string reason = monitor.getLastError().message;
   monitor.stop();
   ASSERT_FALSE(reason.empty());

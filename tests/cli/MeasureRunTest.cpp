@@ -10,12 +10,12 @@
 #include "QuillmarkProcess.h"
 #include "cli/MeasureRun.h"
 #include "hid/HIDMonitor.h"
-#include "hid/service/VirtualHidService.h"
+#include "hid/service/VirtualHIDService.h"
 
 namespace fs = std::filesystem;
 
 TEST(MeasureRunTest, AMouseUnpluggedMidTestEndsItWithoutTakingAnotherMouse) {
-  auto service = std::make_shared<hidservice::VirtualHidService>(
+  auto service = std::make_shared<hidservice::VirtualHIDService>(
       std::vector<hidservice::VirtualMouseRate>{{1000, 0}, {8000, 0}});
   HIDMonitor monitor(service);
   const fs::path dir =

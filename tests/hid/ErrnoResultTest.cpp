@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "hid/service/ErrnoResult.h"
-#include "hid/service/LinuxHidService.h"
+#include "hid/service/LinuxHIDService.h"
 #include "hid/service/RunLoop.h"
 
 using namespace hidservice;

@@ -13,13 +13,13 @@
 #include "EpollFault.h"
 #include "hid/HIDMonitor.h"
 #include "hid/service/ErrnoResult.h"
-#include "hid/service/VirtualHidService.h"
+#include "hid/service/VirtualHIDService.h"
 
 using hidservice::Result;
 using hidservice::ResultKind;
 using hidservice::VirtualDevice;
 using hidservice::VirtualDeviceSetup;
-using hidservice::VirtualHidService;
+using hidservice::VirtualHIDService;
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -75,7 +75,7 @@ class MonitorTest : public ::testing::Test {
     return i < 0 ? nullptr : monitor.getMouseDevices().at(i).device;
   }
 
-  std::shared_ptr<VirtualHidService> service = std::make_shared<VirtualHidService>();
+  std::shared_ptr<VirtualHIDService> service = std::make_shared<VirtualHIDService>();
   HIDMonitor monitor{service};
   std::mutex mutex;
   std::condition_variable cv;
@@ -418,7 +418,7 @@ TEST_F(MonitorTest, LongNamesAreCutAtACharacterBoundary) {
 }
 
 TEST(VirtualMiceTest, TimerDrivenMouseReportsAtItsIdealTimesPlusJitter) {
-  auto service = std::make_shared<VirtualHidService>(
+  auto service = std::make_shared<VirtualHIDService>(
       std::vector<hidservice::VirtualMouseRate>{{2000, 0}, {1000, 5}});
   std::mutex mutex;
   std::condition_variable cv;
@@ -470,12 +470,12 @@ TEST_F(MonitorTest, EachUnopenedMouseKeepsTheRecordOfItsOwnOpen) {
   EXPECT_TRUE(devices[2].node.empty());  // virtual mice have no device file
 }
 
-TEST_F(MonitorTest, WaitForHidThreadListsTheMicePresentAtStart) {
-  HIDMonitor withMice(std::make_shared<VirtualHidService>(
+TEST_F(MonitorTest, WaitForHIDThreadListsTheMicePresentAtStart) {
+  HIDMonitor withMice(std::make_shared<VirtualHIDService>(
       std::vector<hidservice::VirtualMouseRate>{{1000, 0}, {8000, 0}}));
   withMice.start();
-  withMice.waitForHidThread();
+  withMice.waitForHIDThread();
   EXPECT_EQ(withMice.getMouseDevices().size(), 2u);
   withMice.stop();
-  withMice.waitForHidThread();  // no thread: returns at once
+  withMice.waitForHIDThread();  // no thread: returns at once
 }

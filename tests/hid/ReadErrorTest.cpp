@@ -23,7 +23,7 @@
 
 #include "EvdevEvents.h"
 #include "hid/HIDMonitor.h"
-#include "hid/service/LinuxHidService.h"
+#include "hid/service/LinuxHIDService.h"
 #include "hid/service/RunLoop.h"
 
 namespace {
@@ -80,7 +80,7 @@ class OneNodeManager : public hidservice::Manager {
   std::unique_ptr<EvdevDevice> device_;
 };
 
-class OneNodeService : public hidservice::LinuxHidService {
+class OneNodeService : public hidservice::LinuxHIDService {
  public:
   explicit OneNodeService(std::string node) : node_(std::move(node)) {}
   std::unique_ptr<hidservice::Manager> createManager(hidservice::Result&) override {

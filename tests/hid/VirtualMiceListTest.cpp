@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "hid/service/VirtualHidService.h"
+#include "hid/service/VirtualHIDService.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "TestFiles.h"
-#include "hid/HidDebugLog.h"
+#include "hid/HIDDebugLog.h"
 
 // The trace line format and the safety of the append, on private paths. The
 // fixed paths under /tmp are exercised by TraceProcessTest in child processes.

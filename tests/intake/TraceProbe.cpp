@@ -9,9 +9,9 @@
 #include <cstring>
 #include <string>
 
+#include "hid/HIDDebugLog.h"
 #include "hid/HIDMonitor.h"
-#include "hid/HidDebugLog.h"
-#include "hid/service/VirtualHidService.h"
+#include "hid/service/VirtualHIDService.h"
 #include "intake/ReportRouter.h"
 
 namespace {
@@ -117,7 +117,7 @@ int quiet() {
 // A mouse whose kernel buffer overflows 1000 times in a row. Its context is
 // written to the log first, so the parent can tell its lines from others'.
 int overflows() {
-  auto service = std::make_shared<hidservice::VirtualHidService>();
+  auto service = std::make_shared<hidservice::VirtualHIDService>();
   HIDMonitor monitor(service);
   monitor.start();
   hidservice::VirtualDevice* mouse = service->addDevice({});

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "TestFiles.h"
-#include "hid/HidDebugLog.h"
+#include "hid/HIDDebugLog.h"
 
 extern char** environ;
 

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "hid/service/HidService.h"
+#include "hid/service/HIDService.h"
 
 namespace hidservice {
 

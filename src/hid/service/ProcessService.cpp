@@ -1,9 +1,9 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "hid/service/HidService.h"
-#include "hid/service/LinuxHidService.h"
-#include "hid/service/VirtualHidService.h"
+#include "hid/service/HIDService.h"
+#include "hid/service/LinuxHIDService.h"
+#include "hid/service/VirtualHIDService.h"
 
 namespace hidservice {
 
@@ -11,9 +11,9 @@ namespace {
 
 std::shared_ptr<Service> makeProcessService() {
   if (auto mice = selectVirtualMice(std::getenv("TAVO_VIRTUAL_MICE"), stderr)) {
-    return std::make_shared<VirtualHidService>(*mice);
+    return std::make_shared<VirtualHIDService>(*mice);
   }
-  return std::make_shared<LinuxHidService>();
+  return std::make_shared<LinuxHIDService>();
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "hid/HidDebugLog.h"
+#include "hid/HIDDebugLog.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -13,7 +13,7 @@
 #include "hid/HIDDeviceInfo.h"
 #include "hid/HIDMonitor.h"
 #include "hid/Permission.h"
-#include "hid/service/VirtualHidService.h"
+#include "hid/service/VirtualHIDService.h"
 
 namespace {
 
@@ -42,7 +42,7 @@ TEST(MonitorStop, EndsARunningCaptureAndWritesIt) {
   setenv("TAVO_CAPTURE", file.c_str(), 1);
   setenv("TAVO_CAPTURE_SECONDS", "120", 1);
 
-  auto service = std::make_shared<hidservice::VirtualHidService>();
+  auto service = std::make_shared<hidservice::VirtualHIDService>();
   HIDMonitor monitor(service);
   monitor.setMonitoring(true);
   monitor.start();

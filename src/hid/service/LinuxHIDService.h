@@ -5,13 +5,13 @@
 #include <string_view>
 
 #include "hid/service/EvdevFrameAssembler.h"
-#include "hid/service/HidService.h"
+#include "hid/service/HIDService.h"
 
 namespace hidservice {
 
 // Mice through udev (enumeration, hotplug, properties) and evdev nodes read
 // directly on the HID thread. Host time is CLOCK_MONOTONIC in nanoseconds.
-class LinuxHidService : public Service {
+class LinuxHIDService : public Service {
  public:
   std::unique_ptr<Manager> createManager(Result& failure) override;
   uint64_t hostTime() const override;

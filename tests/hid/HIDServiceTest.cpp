@@ -18,7 +18,7 @@
 #include "EvdevEvents.h"
 #include "hid/service/DeviceText.h"
 #include "hid/service/EvdevFrameAssembler.h"
-#include "hid/service/LinuxHidService.h"
+#include "hid/service/LinuxHIDService.h"
 #include "hid/service/RunLoop.h"
 
 using namespace hidservice;

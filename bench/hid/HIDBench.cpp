@@ -18,9 +18,9 @@
 #include "hid/EvdevEvents.h"
 #include "hid/HIDMonitor.h"
 #include "hid/service/EvdevFrameAssembler.h"
-#include "hid/service/LinuxHidService.h"
+#include "hid/service/LinuxHIDService.h"
 #include "hid/service/RunLoop.h"
-#include "hid/service/VirtualHidService.h"
+#include "hid/service/VirtualHIDService.h"
 
 using namespace hidservice;
 using Clock = std::chrono::steady_clock;
@@ -47,7 +47,7 @@ struct MonitoredMouse {
   }
   VirtualDevice::Target target() const { return device->target(); }
 
-  std::shared_ptr<VirtualHidService> service = std::make_shared<VirtualHidService>();
+  std::shared_ptr<VirtualHIDService> service = std::make_shared<VirtualHIDService>();
   HIDMonitor monitor{service};
   VirtualDevice* device = nullptr;
 };
@@ -87,7 +87,7 @@ static void BM_VirtualMouse8000Hz(benchmark::State& state) {
     stamps.reserve(static_cast<size_t>(8000 * (seconds + 2)));
     int64_t firstCpu = -1;
     int64_t lastCpu = 0;
-    auto service = std::make_shared<VirtualHidService>(std::vector<VirtualMouseRate>{{8000, 0}});
+    auto service = std::make_shared<VirtualHIDService>(std::vector<VirtualMouseRate>{{8000, 0}});
     HIDMonitor monitor(service);
     monitor.setReportCallback([&](Clock::time_point t) {
       const int64_t cpu = threadCpuNs();

@@ -1,4 +1,4 @@
-#include "hid/service/HidService.h"
+#include "hid/service/HIDService.h"
 
 namespace hidservice {
 

@@ -12,11 +12,11 @@
 #include <string_view>
 #include <vector>
 
-#include "hid/service/HidService.h"
+#include "hid/service/HIDService.h"
 
 namespace hidservice {
 
-class VirtualHidService;
+class VirtualHIDService;
 class VirtualManager;
 
 // One mouse of TAVO_VIRTUAL_MICE: rate in Hz, optional jitter in us.
@@ -72,7 +72,7 @@ class VirtualDevice : public Device {
 
  private:
   friend class VirtualManager;
-  friend class VirtualHidService;
+  friend class VirtualHIDService;
 
   void deliver(const Result& result, uint32_t reportId, const uint8_t* bytes, size_t length,
                uint64_t hostTime);
@@ -97,12 +97,12 @@ class VirtualDevice : public Device {
 // Virtual mice for tests and demos. Everything a test asks for (arrival,
 // removal, reports) is carried out on the HID thread's loop through the same
 // callbacks a real service uses. Devices live as long as the service.
-class VirtualHidService : public Service {
+class VirtualHIDService : public Service {
  public:
-  VirtualHidService();
+  VirtualHIDService();
   // Timer-driven mice at the given rates, present from the start.
-  explicit VirtualHidService(const std::vector<VirtualMouseRate>& mice);
-  ~VirtualHidService() override;
+  explicit VirtualHIDService(const std::vector<VirtualMouseRate>& mice);
+  ~VirtualHIDService() override;
 
   std::unique_ptr<Manager> createManager(Result& failure) override;
   uint64_t hostTime() const override;

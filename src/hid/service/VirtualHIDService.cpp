@@ -1,4 +1,4 @@
-#include "hid/service/VirtualHidService.h"
+#include "hid/service/VirtualHIDService.h"
 
 #include <sys/epoll.h>
 #include <sys/timerfd.h>
@@ -226,7 +226,7 @@ void VirtualDevice::onTick() {
 
 class VirtualManager : public Manager {
  public:
-  explicit VirtualManager(VirtualHidService& service) : service_(service) {}
+  explicit VirtualManager(VirtualHIDService& service) : service_(service) {}
   ~VirtualManager() override {
     service_.detach(this);
     for (VirtualDevice* device : announced_) release(device);
@@ -265,16 +265,16 @@ class VirtualManager : public Manager {
     device->loop_ = nullptr;
   }
 
-  VirtualHidService& service_;
+  VirtualHIDService& service_;
   RunLoop* loop_ = nullptr;
   std::vector<VirtualDevice*> announced_;
 };
 
-// --- VirtualHidService ---
+// --- VirtualHIDService ---
 
-VirtualHidService::VirtualHidService() = default;
+VirtualHIDService::VirtualHIDService() = default;
 
-VirtualHidService::VirtualHidService(const std::vector<VirtualMouseRate>& mice) {
+VirtualHIDService::VirtualHIDService(const std::vector<VirtualMouseRate>& mice) {
   for (size_t i = 0; i < mice.size(); ++i) {
     const int index = static_cast<int>(i);
     devices_.push_back(std::make_unique<VirtualDevice>(timedMouseSpec(mice[i], index), mice[i],
@@ -283,9 +283,9 @@ VirtualHidService::VirtualHidService(const std::vector<VirtualMouseRate>& mice) 
   }
 }
 
-VirtualHidService::~VirtualHidService() = default;
+VirtualHIDService::~VirtualHIDService() = default;
 
-std::unique_ptr<Manager> VirtualHidService::createManager(Result& failure) {
+std::unique_ptr<Manager> VirtualHIDService::createManager(Result& failure) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (createFails_) {
@@ -297,17 +297,17 @@ std::unique_ptr<Manager> VirtualHidService::createManager(Result& failure) {
   return std::make_unique<VirtualManager>(*this);
 }
 
-uint64_t VirtualHidService::hostTime() const {
+uint64_t VirtualHIDService::hostTime() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return hostTime_ ? *hostTime_ : static_cast<uint64_t>(monotonicNs());
 }
 
-Timebase VirtualHidService::timebase() const {
+Timebase VirtualHIDService::timebase() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return timebase_;
 }
 
-void VirtualHidService::attach(VirtualManager* manager, RunLoop* loop) {
+void VirtualHIDService::attach(VirtualManager* manager, RunLoop* loop) {
   std::lock_guard<std::mutex> lock(mutex_);
   active_ = manager;
   loop_ = loop;
@@ -318,7 +318,7 @@ void VirtualHidService::attach(VirtualManager* manager, RunLoop* loop) {
   });
 }
 
-void VirtualHidService::detach(VirtualManager* manager) {
+void VirtualHIDService::detach(VirtualManager* manager) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (active_ != manager) return;
   active_ = nullptr;
@@ -327,7 +327,7 @@ void VirtualHidService::detach(VirtualManager* manager) {
   detached_.notify_all();
 }
 
-VirtualDevice* VirtualHidService::addDevice(VirtualDeviceSetup setup) {
+VirtualDevice* VirtualHIDService::addDevice(VirtualDeviceSetup setup) {
   std::lock_guard<std::mutex> lock(mutex_);
   const auto seed = static_cast<uint32_t>(devices_.size());
   devices_.push_back(std::make_unique<VirtualDevice>(std::move(setup), std::nullopt, seed));
@@ -340,7 +340,7 @@ VirtualDevice* VirtualHidService::addDevice(VirtualDeviceSetup setup) {
   return device;
 }
 
-void VirtualHidService::removeDevice(VirtualDevice* device) {
+void VirtualHIDService::removeDevice(VirtualDevice* device) {
   std::lock_guard<std::mutex> lock(mutex_);
   present_.erase(std::remove(present_.begin(), present_.end(), device), present_.end());
   if (active_ != nullptr) {
@@ -349,19 +349,19 @@ void VirtualHidService::removeDevice(VirtualDevice* device) {
   }
 }
 
-void VirtualHidService::deliverReport(VirtualDevice* device, Result result, uint64_t hostTime,
+void VirtualHIDService::deliverReport(VirtualDevice* device, Result result, uint64_t hostTime,
                                       std::vector<uint8_t> bytes, uint32_t reportId) {
   post([device, result = std::move(result), hostTime, bytes = std::move(bytes), reportId] {
     device->deliver(result, reportId, bytes.data(), bytes.size(), hostTime);
   });
 }
 
-void VirtualHidService::post(std::function<void()> task) {
+void VirtualHIDService::post(std::function<void()> task) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (loop_ != nullptr) loop_->post(std::move(task));
 }
 
-void VirtualHidService::sync() {
+void VirtualHIDService::sync() {
   std::unique_lock<std::mutex> lock(mutex_);
   if (loop_ == nullptr) return;
   const uint64_t epoch = attachEpoch_;
@@ -374,27 +374,27 @@ void VirtualHidService::sync() {
   detached_.wait(lock, [&] { return *done || attachEpoch_ != epoch; });
 }
 
-void VirtualHidService::setManagerCreateFails(bool fails) {
+void VirtualHIDService::setManagerCreateFails(bool fails) {
   std::lock_guard<std::mutex> lock(mutex_);
   createFails_ = fails;
 }
 
-void VirtualHidService::setManagerOpenResult(Result result) {
+void VirtualHIDService::setManagerOpenResult(Result result) {
   std::lock_guard<std::mutex> lock(mutex_);
   openResult_ = std::move(result);
 }
 
-Result VirtualHidService::managerOpenResult() const {
+Result VirtualHIDService::managerOpenResult() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return openResult_;
 }
 
-void VirtualHidService::setTimebase(Timebase timebase) {
+void VirtualHIDService::setTimebase(Timebase timebase) {
   std::lock_guard<std::mutex> lock(mutex_);
   timebase_ = timebase;
 }
 
-void VirtualHidService::setHostTime(std::optional<uint64_t> hostTime) {
+void VirtualHIDService::setHostTime(std::optional<uint64_t> hostTime) {
   std::lock_guard<std::mutex> lock(mutex_);
   hostTime_ = hostTime;
 }

@@ -1,4 +1,4 @@
-#include "hid/service/LinuxHidService.h"
+#include "hid/service/LinuxHIDService.h"
 
 #include <fcntl.h>
 #include <libudev.h>
@@ -14,7 +14,7 @@
 #include <map>
 #include <vector>
 
-#include "hid/HidDebugLog.h"
+#include "hid/HIDDebugLog.h"
 #include "hid/service/DeviceText.h"
 #include "hid/service/ErrnoResult.h"
 #include "hid/service/RunLoop.h"
@@ -475,7 +475,7 @@ void EvdevDevice::drain() {
   }
 }
 
-std::unique_ptr<Manager> LinuxHidService::createManager(Result& failure) {
+std::unique_ptr<Manager> LinuxHIDService::createManager(Result& failure) {
   errno = 0;
   udev* u = udev_new();
   if (u == nullptr) {
@@ -485,11 +485,11 @@ std::unique_ptr<Manager> LinuxHidService::createManager(Result& failure) {
   return std::make_unique<LinuxManager>(u);
 }
 
-uint64_t LinuxHidService::hostTime() const {
+uint64_t LinuxHIDService::hostTime() const {
   return static_cast<uint64_t>(clockNs(CLOCK_MONOTONIC));
 }
 
-PermissionStatus LinuxHidService::checkAccess() {
+PermissionStatus LinuxHIDService::checkAccess() {
   UdevPtr<udev> u(udev_new());
   if (!u) return PermissionStatus::Unknown;
   bool examined = false;

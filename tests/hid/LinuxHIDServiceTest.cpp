@@ -23,7 +23,7 @@
 #include "EvdevEvents.h"
 #include "WithoutFileOverride.h"
 #include "hid/HIDMonitor.h"
-#include "hid/service/LinuxHidService.h"
+#include "hid/service/LinuxHIDService.h"
 
 using Clock = std::chrono::steady_clock;
 
@@ -115,7 +115,7 @@ class UmockdevTest : public ::testing::Test {
   // The replay runs from the moment it is loaded, so monitoring is switched
   // on before the first frame can be read.
   void startMonitor(bool monitoring = false) {
-    monitor = std::make_unique<HIDMonitor>(std::make_shared<hidservice::LinuxHidService>());
+    monitor = std::make_unique<HIDMonitor>(std::make_shared<hidservice::LinuxHIDService>());
     monitor->setMonitoring(monitoring);
     monitor->setReportCallback([this](Clock::time_point t) {
       std::lock_guard<std::mutex> lock(mutex);
@@ -321,7 +321,7 @@ TEST_F(UmockdevTest, HotplugLoopLeavesNothingBehind) {
 
 TEST_F(UmockdevTest, UnreadableNodeGivesAPermissionRecord) {
   addFile("usb-mouse.umockdev");
-  hidservice::LinuxHidService service;
+  hidservice::LinuxHIDService service;
   EXPECT_EQ(service.checkAccess(), PermissionStatus::Granted);
   const std::string node = devPath("/dev/input/event7");
   ASSERT_EQ(chmod(node.c_str(), 0), 0);
@@ -361,7 +361,7 @@ TEST_F(UmockdevTest, MonitorPermissionCallsAskAfresh) {
 
 TEST_F(UmockdevTest, NoMouseMeansThePermissionIsUnknown) {
   addFile("usb-keyboard.umockdev");
-  EXPECT_EQ(hidservice::LinuxHidService().checkAccess(), PermissionStatus::Unknown);
+  EXPECT_EQ(hidservice::LinuxHIDService().checkAccess(), PermissionStatus::Unknown);
 }
 
 // A laptop's own pointing devices are listed but rank below any mouse that
