@@ -14,8 +14,8 @@ extern char** environ;
 
 namespace {
 
-std::vector<std::string> g_launchArgs;
-std::vector<pid_t> g_children;  // started and not yet reaped
+std::vector<std::string> s_launchArgs;
+std::vector<pid_t> s_children;  // started and not yet reaped
 
 std::vector<char*> argvOf(std::vector<std::string>& args) {
   std::vector<char*> out;
@@ -72,7 +72,7 @@ bool spawnProgram(const char* program, const std::vector<std::string>& args, std
     error = std::strerror(rc);
     return false;
   }
-  g_children.push_back(pid);
+  s_children.push_back(pid);
   return true;
 }
 
@@ -113,18 +113,18 @@ bool launchInstance(const std::string& exe, const std::vector<std::string>& argv
   }
   // The new instance outlives this one; if this one keeps running after all,
   // its status is collected like any other child's.
-  g_children.push_back(pid);
+  s_children.push_back(pid);
   return true;
 }
 
-void setLaunchArguments(int argc, char** argv) { g_launchArgs.assign(argv, argv + argc); }
+void setLaunchArguments(int argc, char** argv) { s_launchArgs.assign(argv, argv + argc); }
 
 bool relaunchSelf(std::string& error) {
-  return launchInstance("/proc/self/exe", g_launchArgs, error);
+  return launchInstance("/proc/self/exe", s_launchArgs, error);
 }
 
 void reapChildren() {
-  std::erase_if(g_children, [](pid_t pid) {
+  std::erase_if(s_children, [](pid_t pid) {
     const pid_t r = waitpid(pid, nullptr, WNOHANG);
     return r == pid || (r < 0 && errno == ECHILD);
   });
