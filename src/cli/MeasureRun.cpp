@@ -42,7 +42,6 @@ double secondsBetween(Clock::time_point a, Clock::time_point b) {
   return std::chrono::duration<double>(b - a).count();
 }
 
-// Everything the report path feeds, and the device the test is about.
 int64_t toNs(Clock::time_point t) {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
 }
@@ -70,8 +69,14 @@ struct Session {
     analyzer.addTimestamp(t);
     recorder.add(t);
   }
+  // Same rule as reports: none after the test's end or a stop.
   void onKernelDrop() {
-    if (!over.load(std::memory_order_relaxed)) analyzer.noteKernelDrop();
+    const int64_t ns = latestNs.load(std::memory_order_relaxed);
+    if (ns >= endNs.load(std::memory_order_relaxed) ||
+        stopNs.load(std::memory_order_relaxed) != INT64_MAX) {
+      return;
+    }
+    analyzer.noteKernelDrop();
   }
 
   HIDMonitor& monitor;
@@ -83,7 +88,6 @@ struct Session {
   std::atomic<int64_t> endNs{INT64_MAX};
   std::atomic<int64_t> latestNs{INT64_MIN};  // the newest stamp, in the test or not
   std::atomic<int64_t> stopNs{INT64_MAX};    // set on the main thread by a stop
-  std::atomic<bool> over{false};
 };
 
 void printDeviceMissing(const Console& c, const std::string& wanted,
@@ -119,18 +123,15 @@ std::optional<int> selectDevice(Session& s, const MeasureOptions& o, const Conso
     if (s.device.openError.status == HIDStatus::PermissionDenied) std::fputs(kAccessHint, c.err);
     return kExitNoAccess;
   }
+  // The test is this mouse's: another one plugged in must not take over.
+  s.monitor.holdSelection(true);
   s.monitor.setSelectedDeviceIndex(*index);
   return std::nullopt;
 }
 
-// Still the selected mouse? When the measured one goes away the monitor
-// selects another, whose reports must not join the test.
-bool stillSelected(const Session& s) {
-  const int index = s.monitor.getSelectedDeviceIndex();
-  const std::vector<HIDDeviceInfo> devices = s.monitor.getMouseDevices();
-  return index >= 0 && static_cast<std::size_t>(index) < devices.size() &&
-         devices[static_cast<std::size_t>(index)].device == s.device.device;
-}
+// Still there? The selection is held, so it empties only when the measured
+// mouse goes away, and no other mouse's reports can join the test.
+bool stillSelected(const Session& s) { return s.monitor.getSelectedDeviceIndex() >= 0; }
 
 // The stamp of the first report, or nullopt (and `status`) after the wait,
 // a stop or the mouse's removal.
@@ -244,7 +245,7 @@ int report(const results::TestRecord& r, const MeasureOptions& o, const Console&
   if (!o.intervalsPath.empty())
     note(results::writeIntervalsCsv(r, o.intervalsPath), o.intervalsPath);
   if (!o.plotPath.empty()) note(results::writeIntervalPlot(r, o.plotPath), o.plotPath);
-  if (r.stamps.truncated()) {
+  if (r.stamps.truncated() && (!o.intervalsPath.empty() || !o.plotPath.empty())) {
     std::fprintf(c.err, "间隔文件只保留了前 %zu 个报告。\n", r.stampLimit);
   }
   return status;
@@ -259,7 +260,6 @@ int measureStarted(Session& s, const MeasureOptions& o, const Console& c) {
   const std::optional<Clock::time_point> first = awaitFirstReport(s, o, c, status);
   if (!first) return status;
   const std::optional<EarlyEnd> stopped = runTest(s, o, c, *first);
-  s.over.store(true, std::memory_order_relaxed);
   s.monitor.setMonitoring(false);
   s.analyzer.update();
   if (stopped && stopped->deviceLost) {

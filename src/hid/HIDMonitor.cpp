@@ -256,7 +256,7 @@ void HIDMonitor::Impl::handleDeviceMatched(HIDDeviceRef device) {
     lastError = HIDError{};
     reportErrorLatched.store(false);
   }
-  reselectLocked();
+  if (!selectionHeld) reselectLocked();
 }
 
 void HIDMonitor::Impl::handleDeviceRemoved(HIDDeviceRef device) {
@@ -284,7 +284,12 @@ void HIDMonitor::Impl::handleDeviceRemoved(HIDDeviceRef device) {
     contexts.erase(contexts.begin() + static_cast<std::ptrdiff_t>(i));
     const int32_t selected = selectedIndex.load();
     if (selected == static_cast<int32_t>(i)) {
-      reselectLocked();
+      if (selectionHeld) {
+        selectedIndex.store(-1);
+        syncSelectedLocked();
+      } else {
+        reselectLocked();
+      }
     } else if (selected > static_cast<int32_t>(i)) {
       selectedIndex.store(selected - 1);
       syncSelectedLocked();
@@ -379,6 +384,11 @@ void HIDMonitor::setSelectedDeviceIndex(int index) {
   if (index < 0 || static_cast<size_t>(index) >= impl_->devices.size()) index = -1;
   impl_->selectedIndex.store(index);
   impl_->syncSelectedLocked();
+}
+
+void HIDMonitor::holdSelection(bool held) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->selectionHeld = held;
 }
 
 void HIDMonitor::setMonitoring(bool on) { impl_->monitoring.store(on, std::memory_order_relaxed); }

@@ -50,6 +50,11 @@ class HIDMonitor {
   int getSelectedDeviceIndex() const;
   // An index out of range selects nothing.
   void setSelectedDeviceIndex(int index);
+  // While held, arrivals and removals never choose a mouse by themselves:
+  // the selected mouse stays selected until it goes away, then nothing is.
+  // For a test bound to one mouse (the terminal meter); the window keeps the
+  // automatic choice.
+  void holdSelection(bool held);
 
   // Reports reach the callback only while monitoring is on.
   void setMonitoring(bool on);

@@ -31,6 +31,8 @@ class HIDMonitor::Impl : public ReportRouter {
   std::vector<std::unique_ptr<DeviceContext>> contexts;
   // Written under mutex together with selectedContext; read without it.
   std::atomic<int32_t> selectedIndex{-1};
+  // Guarded by mutex: no automatic choice on arrival or removal.
+  bool selectionHeld = false;
   HIDError lastError;
   std::atomic<bool> reportErrorLatched{false};
   // Overflow trace lines: the reader is already behind when one happens.

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <thread>
 
@@ -14,12 +15,24 @@
 
 namespace fs = std::filesystem;
 
-TEST(MeasureRunTest, AMouseUnpluggedMidTestEndsItWithoutTakingAnotherMouse) {
+namespace {
+
+struct MeasureOutcome {
+  int status = -1;
+  nlohmann::json result;
+  std::string console;
+};
+
+// Measures the 8000 Hz one of a 1000 Hz and an 8000 Hz virtual mouse for
+// `seconds`; `during` runs 0.5 s into the test, on another thread.
+MeasureOutcome measureWhile(
+    double seconds,
+    const std::function<void(hidservice::VirtualHIDService&, HIDMonitor&)>& during) {
   auto service = std::make_shared<hidservice::VirtualHIDService>(
       std::vector<hidservice::VirtualMouseRate>{{1000, 0}, {8000, 0}});
   HIDMonitor monitor(service);
   const fs::path dir =
-      fs::path(::testing::TempDir()) / ("quillmark-unplug-" + std::to_string(getpid()));
+      fs::path(::testing::TempDir()) / ("quillmark-measure-" + std::to_string(getpid()));
   fs::create_directories(dir);
   const std::string errPath = (dir / "err").string();
   cli::Console console;
@@ -27,32 +40,58 @@ TEST(MeasureRunTest, AMouseUnpluggedMidTestEndsItWithoutTakingAnotherMouse) {
   console.err = std::fopen(errPath.c_str(), "w");
   cli::MeasureOptions options;
   options.device = "8000 Hz";
-  options.seconds = 30;
+  options.seconds = seconds;
   options.json = true;
 
-  std::thread unplug([&] {
+  std::thread meddler([&] {
     while (readFile(errPath).find("请移动鼠标") == std::string::npos) {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    for (const HIDDeviceInfo& d : monitor.getMouseDevices()) {
-      if (d.product == "虚拟鼠标 8000 Hz") {
-        service->removeDevice(static_cast<hidservice::VirtualDevice*>(d.device));
-      }
-    }
+    during(*service, monitor);
   });
-  const int status = cli::runMeasure(options, monitor, console);
-  unplug.join();
+  MeasureOutcome outcome;
+  outcome.status = cli::runMeasure(options, monitor, console);
+  meddler.join();
   std::fclose(console.out);
   std::fclose(console.err);
-
-  EXPECT_EQ(status, 4);
-  const auto j = nlohmann::json::parse(readFile((dir / "out").string()));
-  EXPECT_EQ(j["test"]["ended"], "device_lost");
-  EXPECT_LT(j["test"]["duration_s"].get<double>(), 10.0);
-  // Only the 8000 Hz mouse's reports: none of the 1000 Hz one it gave way to.
-  EXPECT_NEAR(j["interval"]["baseline_us"].get<double>(), 125.0, 1.0);
-  EXPECT_LT(j["interval"]["anomaly_count"].get<int>(), 5);
-  EXPECT_NE(readFile(errPath).find("在测试中断开"), std::string::npos);
+  outcome.result = nlohmann::json::parse(readFile((dir / "out").string()));
+  outcome.console = readFile(errPath);
   fs::remove_all(dir);
+  return outcome;
+}
+
+}  // namespace
+
+TEST(MeasureRunTest, AMouseUnpluggedMidTestEndsItWithoutTakingAnotherMouse) {
+  const MeasureOutcome m =
+      measureWhile(30, [](hidservice::VirtualHIDService& service, HIDMonitor& monitor) {
+        for (const HIDDeviceInfo& d : monitor.getMouseDevices()) {
+          if (d.product == "虚拟鼠标 8000 Hz") {
+            service.removeDevice(static_cast<hidservice::VirtualDevice*>(d.device));
+          }
+        }
+      });
+  EXPECT_EQ(m.status, 4);
+  EXPECT_EQ(m.result["test"]["ended"], "device_lost");
+  EXPECT_LT(m.result["test"]["duration_s"].get<double>(), 10.0);
+  // Only the 8000 Hz mouse's reports: none of the 1000 Hz one it gave way to.
+  EXPECT_NEAR(m.result["interval"]["baseline_us"].get<double>(), 125.0, 1.0);
+  EXPECT_LT(m.result["interval"]["anomaly_count"].get<int>(), 5);
+  EXPECT_NE(m.console.find("在测试中断开"), std::string::npos);
+}
+
+// An arrival makes the window's automatic choice again; the terminal's test
+// stays with the mouse it measures.
+TEST(MeasureRunTest, AMousePluggedInMidTestDoesNotEndItNorJoinIt) {
+  const MeasureOutcome m = measureWhile(2, [](hidservice::VirtualHIDService& service, HIDMonitor&) {
+    hidservice::VirtualDeviceSetup setup;
+    setup.properties.product = "Plugged Mouse";
+    service.addDevice(setup);
+    service.sync();
+  });
+  EXPECT_EQ(m.status, 0) << m.console;
+  EXPECT_EQ(m.result["test"]["ended"], "completed");
+  EXPECT_EQ(m.result["reports"]["count"].get<int>(), 16000);
+  EXPECT_NEAR(m.result["interval"]["baseline_us"].get<double>(), 125.0, 1.0);
 }
