@@ -78,7 +78,7 @@ void BM_CaptureAdd16(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_CaptureAdd16)
-    ->Arg(ReportCapture::kInitialReserve)
+    ->Arg(200'000)
     ->Arg(ReportCapture::kSampleLimit - 1)
     ->Repetitions(5)
     ->ReportAggregatesOnly(true);

@@ -116,7 +116,7 @@ void HIDMonitor::Impl::stop() {
     if (runLoop != nullptr) runLoop->stop();
   }
   if (thread.joinable()) thread.join();
-  ReportCapture::instance().stop();
+  capture->stop();
 }
 
 void HIDMonitor::Impl::sync() {
@@ -229,7 +229,7 @@ void HIDMonitor::Impl::handleDeviceMatched(HIDDeviceRef device) {
   info.opened = result.ok();
   info.priority = selectionPriority(info, numberProperty(*device, hidservice::kBuiltInKey) != 0);
 
-  ReportCapture::instance().maybeStart(info.displayName());
+  capture->maybeStart(info.displayName());
 
   auto context = std::make_unique<DeviceContext>();
   context->device = device;

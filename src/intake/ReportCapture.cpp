@@ -114,7 +114,10 @@ void ReportCapture::maybeStart(const std::string& name) {
   } else if (!(durationSeconds > 0)) {
     durationSeconds = kDefaultSeconds;
   }
-  if (samples.capacity() < kInitialReserve) samples.reserve(kInitialReserve);
+  // Room for every sample at once: growing the vector later would copy it
+  // on the HID thread, for milliseconds at 8000 Hz, while the kernel's
+  // buffer overflows. Pages are only touched as samples arrive.
+  samples.reserve(kSampleLimit);
   firstUs = 0;
   recording = true;
   std::fprintf(console_, "[采集] 开始记录原始 HID 报告 -> %s（%.0f 秒）\n", outputPath.c_str(),
@@ -126,15 +129,8 @@ void ReportCapture::add(unsigned int reportId, const unsigned char* report, size
   const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(clock_().time_since_epoch());
   const uint64_t t = static_cast<uint64_t>(ns.count()) / 1000;
   if (firstUs == 0) firstUs = t;
-  if (samples.size() == samples.capacity()) growSamples();
   samples.push_back({t, reportId, static_cast<uint32_t>(length), hashReport(report, length)});
   if (samples.size() >= kSampleLimit || t - firstUs >= durationMicros(durationSeconds)) write();
-}
-
-// Doubling from 200,000 would end at room for 1.6 million; stop at the limit.
-void ReportCapture::growSamples() {
-  const size_t wanted = std::max(samples.capacity() * 2, kInitialReserve);
-  samples.reserve(std::max(std::min(wanted, kSampleLimit), samples.size() + 1));
 }
 
 bool ReportCapture::writeAll(int fd, const char* data, size_t len) {

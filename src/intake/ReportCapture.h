@@ -42,7 +42,6 @@ class ReportCapture {
   // 570,000 years): longer requests end at the sample limit or at stop().
   static constexpr double kMaxSeconds = 1.8e13;
   static constexpr size_t kSampleLimit = 1'000'000;
-  static constexpr size_t kInitialReserve = 200'000;
   static constexpr uint64_t kHashStart = 0x14650fb0739d0383ULL;
   // A write that makes no progress for this long (a FIFO whose reader stopped
   // reading) fails.
@@ -98,7 +97,6 @@ class ReportCapture {
   static double parseSeconds(const char* text);
   // Seconds in whole microseconds, saturated to the 64-bit range.
   static uint64_t durationMicros(double seconds);
-  void growSamples();
   void startWriter(std::shared_ptr<Job> job);
   // Opens the file, writes it and prints the outcome. Writer thread.
   void writeJob(const Job& job);

@@ -82,7 +82,7 @@ std::string shownItem(std::string_view item) {
   return shown;
 }
 
-VirtualDeviceSetup timedMouseSpec(const VirtualMouseRate& rate, int index) {
+VirtualDeviceSetup timedMouseSetup(const VirtualMouseRate& rate, int index) {
   char name[64];
   std::snprintf(name, sizeof name, "虚拟鼠标 %g Hz", rate.rateHz);
   VirtualDeviceSetup setup;
@@ -277,7 +277,7 @@ VirtualHIDService::VirtualHIDService() = default;
 VirtualHIDService::VirtualHIDService(const std::vector<VirtualMouseRate>& mice) {
   for (size_t i = 0; i < mice.size(); ++i) {
     const int index = static_cast<int>(i);
-    devices_.push_back(std::make_unique<VirtualDevice>(timedMouseSpec(mice[i], index), mice[i],
+    devices_.push_back(std::make_unique<VirtualDevice>(timedMouseSetup(mice[i], index), mice[i],
                                                        static_cast<uint32_t>(index)));
     present_.push_back(devices_.back().get());
   }
