@@ -228,11 +228,12 @@ void drawRatioCard(ImDrawList* dl, const GridLayout& g, int testState, float tar
 
 void drawRateCards(ImDrawList* dl, const GridLayout& g, const UiState& ui, float targetHz,
                    HeldRate& held) {
-  const double now = ImGui::GetTime();
-  drawCurrentRateCard(dl, g, ui, targetHz, held.update(ui.stats.currentHz, now));
+  // Both cards show the same held figure.
+  const float shownHz = held.update(ui.stats.currentHz, ImGui::GetTime());
+  drawCurrentRateCard(dl, g, ui, targetHz, shownHz);
   drawHistoryCard(dl, g, ui, targetHz);
   drawTiles(dl, g, ui.stats);
-  drawRatioCard(dl, g, ui.testState, targetHz, held.update(ui.stats.currentHz, now));
+  drawRatioCard(dl, g, ui.testState, targetHz, shownHz);
 }
 
 }  // namespace dashboard
