@@ -35,4 +35,11 @@ inline constexpr float kAnomalyFactor = 1.5f;
 inline constexpr std::array<float, 10> kBinWidthLadder = {1, 2, 5, 10, 20, 50, 100, 200, 500, 1000};
 inline constexpr float kWidestBinUs = 2000.0f;
 
+// The target rates a test is measured against, and how a rate compares with
+// its target: below kTargetNearRatio x target it is far below, from
+// kTargetReachedRatio x target on it has reached it.
+inline constexpr float kTargetRatesHz[7] = {125, 250, 500, 1000, 2000, 4000, 8000};
+inline constexpr float kTargetNearRatio = 0.7f;
+inline constexpr float kTargetReachedRatio = 0.95f;
+
 }  // namespace pollingrules

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "QuillmarkVersion.h"
+#include "analysis/PollingRules.h"
 #include "cli/DeviceListing.h"
 #include "hid/HIDMonitor.h"
 
@@ -13,7 +14,8 @@ namespace cli {
 
 namespace {
 
-const std::vector<int> kTargets = {125, 250, 500, 1000, 2000, 4000, 8000};
+const std::vector<int> kTargets(std::begin(pollingrules::kTargetRatesHz),
+                                std::end(pollingrules::kTargetRatesHz));
 
 struct Parsed {
   CLI::App app{"Quillmark：测量鼠标的回报率（polling rate）。不带参数运行时打开窗口。",

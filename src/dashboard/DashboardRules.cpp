@@ -25,7 +25,9 @@ ImU32 rateColour(int testState, float shownHz, float targetHz, ImU32 inactive, i
   ImU32 col = inactive;
   if (testState == kStateRunning && shownHz > 0.0f) {
     const float ratio = shownHz / targetHz;
-    col = ratio < 0.7f ? kColBad : ratio < 0.95f ? kColWarn : kColGood;
+    col = ratio < pollingrules::kTargetNearRatio      ? kColBad
+          : ratio < pollingrules::kTargetReachedRatio ? kColWarn
+                                                      : kColGood;
   }
   return withAlpha(col, alpha);
 }

@@ -2,6 +2,8 @@
 
 #include <imgui.h>
 
+#include "analysis/PollingRules.h"
+
 namespace dashboard {
 
 inline constexpr ImU32 kColBackground = IM_COL32(14, 15, 17, 255);
@@ -25,7 +27,7 @@ inline constexpr int kStateIdle = 0;
 inline constexpr int kStateRunning = 1;
 inline constexpr int kStatePaused = 2;
 
-inline constexpr float kTargetRates[7] = {125, 250, 500, 1000, 2000, 4000, 8000};
+inline constexpr const float (&kTargetRates)[7] = pollingrules::kTargetRatesHz;
 inline constexpr int kTargetRateCount = 7;
 
 }  // namespace dashboard

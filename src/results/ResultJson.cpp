@@ -131,8 +131,8 @@ ordered_json rulesJson() {
   j["jitter"] = "population standard deviation of the retained intervals";
   j["stability"] = "1 - jitter / baseline, clamped to 0..1";
   j["kernel_dropped_reports"] = "round(gap / baseline - 1) for each kernel buffer overflow";
-  j["target_near_ratio"] = 0.7;
-  j["target_reached_ratio"] = 0.95;
+  j["target_near_ratio"] = rounded(kTargetNearRatio);
+  j["target_reached_ratio"] = rounded(kTargetReachedRatio);
   return j;
 }
 

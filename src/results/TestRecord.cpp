@@ -2,14 +2,9 @@
 
 #include <cmath>
 
+#include "analysis/PollingRules.h"
+
 namespace results {
-
-namespace {
-
-constexpr float kFarBelow = 0.7f;
-constexpr float kNearBelow = 0.95f;
-
-}  // namespace
 
 std::chrono::system_clock::time_point wallTimeOf(std::chrono::steady_clock::time_point t) {
   const auto steadyNow = std::chrono::steady_clock::now();
@@ -32,8 +27,8 @@ const char* testEndKey(TestEnd end) {
 TargetVerdict targetVerdict(float rateHz, float targetHz) {
   if (rateHz <= 0.0f || targetHz <= 0.0f) return TargetVerdict::Unknown;
   const float ratio = rateHz / targetHz;
-  if (ratio < kFarBelow) return TargetVerdict::Below;
-  if (ratio < kNearBelow) return TargetVerdict::Near;
+  if (ratio < pollingrules::kTargetNearRatio) return TargetVerdict::Below;
+  if (ratio < pollingrules::kTargetReachedRatio) return TargetVerdict::Near;
   return TargetVerdict::Reached;
 }
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "analysis/PollingRules.h"
 #include "analysis/PollingStats.h"
 #include "results/StampRecorder.h"
 
@@ -58,7 +59,7 @@ float verdictRateHz(const PollingStats& stats);
 
 // The window's target rates, and the one nearest to a rate (the lower wins a
 // tie; 1000 Hz when there is no rate).
-inline constexpr float kTargetRatesHz[7] = {125, 250, 500, 1000, 2000, 4000, 8000};
+using pollingrules::kTargetRatesHz;
 float nearestTargetHz(float rateHz);
 
 }  // namespace results
