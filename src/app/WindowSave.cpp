@@ -9,6 +9,7 @@
 #include "app/Shell.h"
 #include "dashboard/DashboardState.h"
 #include "dashboard/Palette.h"
+#include "results/DeviceIdentityOf.h"
 
 results::StampRecorder g_stamps;
 
@@ -21,20 +22,10 @@ dashboard::Notice s_notice;
 double s_noticeAt = -1.0;
 
 results::DeviceIdentity selectedDevice() {
-  results::DeviceIdentity id;
   const std::vector<HIDDeviceInfo> devices = g_monitor.getMouseDevices();
   const int sel = g_monitor.getSelectedDeviceIndex();
-  if (sel < 0 || sel >= static_cast<int>(devices.size())) return id;
-  const HIDDeviceInfo& d = devices[static_cast<size_t>(sel)];
-  id.name = d.displayName();
-  id.product = d.product;
-  id.manufacturer = d.manufacturer;
-  id.transport = d.transport;
-  id.vendorId = d.vendorId;
-  id.productId = d.productId;
-  id.reportIntervalUs = d.reportIntervalUs;
-  id.node = d.node;
-  return id;
+  if (sel < 0 || sel >= static_cast<int>(devices.size())) return {};
+  return results::identityOf(devices[static_cast<size_t>(sel)]);
 }
 
 // The test as it stands: the analyzer's figures and every stamp so far.

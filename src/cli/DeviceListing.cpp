@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <nlohmann/json.hpp>
 
+#include "results/TestRecord.h"
+
 namespace cli {
 
 namespace {
@@ -43,12 +45,7 @@ const char* statusKey(const HIDDeviceInfo& d) {
 
 }  // namespace
 
-std::string vidPid(const HIDDeviceInfo& d) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "%04x:%04x", static_cast<unsigned>(d.vendorId) & 0xFFFFu,
-                static_cast<unsigned>(d.productId) & 0xFFFFu);
-  return buf;
-}
+std::string vidPid(const HIDDeviceInfo& d) { return results::vidPidText(d.vendorId, d.productId); }
 
 std::string deviceTable(const std::vector<HIDDeviceInfo>& devices, int autoChoice) {
   std::string out = "  序号  节点                 VID:PID    连接       端点间隔   可读    名称\n";

@@ -12,6 +12,7 @@
 #include "cli/DeviceListing.h"
 #include "cli/Summary.h"
 #include "hid/HIDMonitor.h"
+#include "results/DeviceIdentityOf.h"
 #include "results/IntervalPlot.h"
 #include "results/IntervalsCsv.h"
 #include "results/ResultJson.h"
@@ -213,9 +214,7 @@ std::optional<EarlyEnd> runTest(Session& s, const MeasureOptions& o, const Conso
 results::TestRecord makeRecord(Session& s, const MeasureOptions& o, Clock::time_point first,
                                std::optional<EarlyEnd> stopped) {
   results::TestRecord r;
-  const HIDDeviceInfo& d = s.device;
-  r.device = {d.displayName(), d.product,   d.manufacturer,     d.transport,
-              d.vendorId,      d.productId, d.reportIntervalUs, d.node};
+  r.device = results::identityOf(s.device);
   r.start = results::wallTimeOf(first);
   r.durationSeconds = stopped ? std::min(secondsBetween(first, stopped->at), o.seconds) : o.seconds;
   r.end = !stopped              ? results::TestEnd::Completed

@@ -27,18 +27,12 @@ double ms(Duration d) {
   return std::chrono::duration<double, std::milli>(d).count();
 }
 
-std::string hex4(int32_t v) {
-  char buf[8];
-  std::snprintf(buf, sizeof buf, "%04x", static_cast<unsigned>(v) & 0xFFFFu);
-  return buf;
-}
-
 ordered_json deviceJson(const DeviceIdentity& d) {
   ordered_json j;
   j["name"] = d.name;
   j["product"] = d.product;
   j["manufacturer"] = d.manufacturer;
-  j["vid_pid"] = hex4(d.vendorId) + ":" + hex4(d.productId);
+  j["vid_pid"] = vidPidText(d.vendorId, d.productId);
   j["transport"] = d.transport;
   j["endpoint_interval_us"] = d.reportIntervalUs;
   j["node"] = d.node.empty() ? ordered_json(nullptr) : ordered_json(d.node);

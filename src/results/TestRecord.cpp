@@ -1,6 +1,7 @@
 #include "results/TestRecord.h"
 
 #include <cmath>
+#include <cstdio>
 
 #include "analysis/PollingRules.h"
 
@@ -71,6 +72,13 @@ float nearestTargetHz(float rateHz) {
     if (std::fabs(t - rateHz) < std::fabs(best - rateHz)) best = t;
   }
   return best;
+}
+
+std::string vidPidText(int32_t vendorId, int32_t productId) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%04x:%04x", static_cast<unsigned>(vendorId) & 0xFFFFu,
+                static_cast<unsigned>(productId) & 0xFFFFu);
+  return buf;
 }
 
 }  // namespace results

@@ -62,4 +62,7 @@ float verdictRateHz(const PollingStats& stats);
 using pollingrules::kTargetRatesHz;
 float nearestTargetHz(float rateHz);
 
+// "046d:c077": vendor and product id as four hex digits each.
+std::string vidPidText(int32_t vendorId, int32_t productId);
+
 }  // namespace results

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "hid/HIDDeviceInfo.h"
+#include "results/TestRecord.h"
+
+namespace results {
+
+// The identity a result file records for a listed mouse. Header only: the
+// programs that save results (the window, the terminal meter) also link the
+// HID layer; the results part itself does not.
+inline DeviceIdentity identityOf(const HIDDeviceInfo& d) {
+  DeviceIdentity id;
+  id.name = d.displayName();
+  id.product = d.product;
+  id.manufacturer = d.manufacturer;
+  id.transport = d.transport;
+  id.vendorId = d.vendorId;
+  id.productId = d.productId;
+  id.reportIntervalUs = d.reportIntervalUs;
+  id.node = d.node;
+  return id;
+}
+
+}  // namespace results
