@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "results/ResultJson.h"
+#include "results/TextFormat.h"
 
 namespace cli {
 
@@ -13,15 +14,11 @@ void line(std::string& out, const char* label, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
 
 void line(std::string& out, const char* label, const char* format, ...) {
+  std::string value;
   va_list args;
   va_start(args, format);
-  va_list again;
-  va_copy(again, args);
-  const int n = std::vsnprintf(nullptr, 0, format, args);
+  results::appendFormatV(value, format, args);
   va_end(args);
-  std::string value(n > 0 ? static_cast<std::size_t>(n) : 0, '\0');
-  std::vsnprintf(value.data(), value.size() + 1, format, again);
-  va_end(again);
   out += label;
   // Labels are CJK characters, two columns each: pad them to ten columns.
   int width = 0;

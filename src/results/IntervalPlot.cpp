@@ -10,6 +10,7 @@
 #include "analysis/PollingRules.h"
 #include "results/PlotScale.h"
 #include "results/ResultJson.h"
+#include "results/TextFormat.h"
 
 namespace results {
 
@@ -32,22 +33,10 @@ class Svg {
  public:
   // Never cut: a long device name would leave broken XML.
   void add(const char* format, ...) __attribute__((format(printf, 2, 3))) {
-    char buf[256];
     va_list args;
     va_start(args, format);
-    va_list again;
-    va_copy(again, args);
-    const int n = std::vsnprintf(buf, sizeof buf, format, args);
+    appendFormatV(out_, format, args);
     va_end(args);
-    if (n > 0 && static_cast<std::size_t>(n) < sizeof buf) {
-      out_.append(buf, static_cast<std::size_t>(n));
-    } else if (n > 0) {
-      const std::size_t at = out_.size();
-      out_.resize(at + static_cast<std::size_t>(n) + 1);
-      std::vsnprintf(out_.data() + at, static_cast<std::size_t>(n) + 1, format, again);
-      out_.resize(at + static_cast<std::size_t>(n));
-    }
-    va_end(again);
   }
   void raw(const std::string& text) { out_ += text; }
   std::string take() { return std::move(out_); }
