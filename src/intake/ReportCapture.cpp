@@ -109,11 +109,7 @@ void ReportCapture::maybeStart(const std::string& name) {
   if (path == nullptr || *path == '\0') return;
   outputPath = path;
   deviceName = name;
-  if (const char* seconds = env_("TAVO_CAPTURE_SECONDS")) {
-    durationSeconds = parseSeconds(seconds);
-  } else if (!(durationSeconds > 0)) {
-    durationSeconds = kDefaultSeconds;
-  }
+  if (const char* seconds = env_("TAVO_CAPTURE_SECONDS")) durationSeconds = parseSeconds(seconds);
   // Room for every sample at once: growing the vector later would copy it
   // on the HID thread, for milliseconds at 8000 Hz, while the kernel's
   // buffer overflows. Pages are only touched as samples arrive.

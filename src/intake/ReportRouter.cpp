@@ -19,9 +19,7 @@ void ReportRouter::route(const void* context, unsigned int reportId, const unsig
                          size_t length, std::chrono::steady_clock::time_point timestamp) {
   if (!monitoring.load(std::memory_order_relaxed)) return;
 
-  const void* selected = selectedContext.load(std::memory_order_acquire);
-  // With nothing selected every report is dropped, even one without a context.
-  if (selected == nullptr || selected != context) {
+  if (!isSelected(context)) {
     if (hidDebugLogEnabled() && dropLines.allow()) {
       hidDebugLog("报告被丢弃: 来自 ctx=%p，当前选中 ctx=%p", context,
                   selectedContext.load(std::memory_order_acquire));
@@ -42,8 +40,12 @@ void ReportRouter::route(const void* context, unsigned int reportId, const unsig
 }
 
 void ReportRouter::routeKernelDrop(const void* context) {
-  if (!monitoring.load(std::memory_order_relaxed)) return;
-  const void* selected = selectedContext.load(std::memory_order_acquire);
-  if (selected == nullptr || selected != context) return;
+  if (!monitoring.load(std::memory_order_relaxed) || !isSelected(context)) return;
   if (kernelDropCallback) kernelDropCallback();
+}
+
+// With nothing selected nothing passes, not even a report without a context.
+bool ReportRouter::isSelected(const void* context) const {
+  const void* selected = selectedContext.load(std::memory_order_acquire);
+  return selected != nullptr && selected == context;
 }

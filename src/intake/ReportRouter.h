@@ -46,4 +46,7 @@ class ReportRouter {
 
   static ReportCapture* processCapture();
   static Clock::time_point steadyNow();
+
+ private:
+  bool isSelected(const void* context) const;
 };
