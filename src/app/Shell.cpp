@@ -98,7 +98,7 @@ void drawUI() {
   ui.selectedDevice = g_monitor.getSelectedDeviceIndex();
   const PlatformAlert alert = makePlatformAlert(g_permission, g_monitor.getLastError());
   ui.alert = alert;
-  ui.canSave = g_testState != TestState::Idle && ui.stats.statsValid;
+  ui.canSave = canSaveResult(ui.stats);
   ui.notice = currentNotice(now);
 
   const dashboard::UiActions actions = dashboard::draw(ui);

@@ -64,7 +64,11 @@ void setNotice(const SaveOutcome& outcome) {
 
 }  // namespace
 
-bool canSaveResult() { return g_testState != TestState::Idle && g_analyzer.getStats().statsValid; }
+bool canSaveResult(const PollingStats& stats) {
+  return g_testState != TestState::Idle && stats.statsValid;
+}
+
+bool canSaveResult() { return canSaveResult(g_analyzer.getStats()); }
 
 void requestSave() {
   if (canSaveResult()) s_saveRequested = true;

@@ -12,7 +12,9 @@
 // The stamp of every report of the current test (reset with the analyzer).
 extern results::StampRecorder g_stamps;
 
-// A test has figures to save: one was started and a rate was measured.
+// A test has figures to save: one was started and a rate was measured
+// (stats: the analyzer's, as this frame shows them).
+bool canSaveResult(const PollingStats& stats);
 bool canSaveResult();
 // Asks for a save after this frame; nothing happens without figures.
 void requestSave();
