@@ -2,15 +2,15 @@
 
 #include <GLFW/glfw3.h>
 
-PixelImage readFramebuffer(int width, int height) {
+PixelImage readFramebuffer(int width, int height, PixelImage::Format format) {
+  const bool rgba = format == PixelImage::Format::Rgba;
   PixelImage image;
   image.width = width;
   image.height = height;
-  image.format = PixelImage::Format::Rgb;  // the window is opaque
-  image.bottomUp = true;
-  image.pixels.resize(static_cast<size_t>(width) * static_cast<size_t>(height) * 3);
+  image.format = format;
+  image.bottomUp = true;  // GL rows run bottom-up
+  image.pixels.resize(static_cast<size_t>(width) * static_cast<size_t>(height) * (rgba ? 4 : 3));
   glPixelStorei(GL_PACK_ALIGNMENT, 1);
-  glReadBuffer(GL_BACK);
-  glReadPixels(0, 0, width, height, GL_RGB, GL_UNSIGNED_BYTE, image.pixels.data());
+  glReadPixels(0, 0, width, height, rgba ? GL_RGBA : GL_RGB, GL_UNSIGNED_BYTE, image.pixels.data());
   return image;
 }

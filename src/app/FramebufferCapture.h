@@ -2,7 +2,8 @@
 
 #include "dashboard/PngWriter.h"
 
-// The current GL context's back buffer, as the last frame drew it (call
-// after rendering, before the swap): width x height RGB pixels, bottom row
-// first. Main thread, with the window's context current.
-PixelImage readFramebuffer(int width, int height);
+// The bound framebuffer of the current GL context as the last frame drew it
+// (for the window: after rendering, before the swap): width x height pixels,
+// bottom row first. The thread whose context is current.
+PixelImage readFramebuffer(int width, int height,
+                           PixelImage::Format format = PixelImage::Format::Rgb);

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "Fixtures.h"
+#include "app/FramebufferCapture.h"
 #include "app/HiddenGlWindow.h"
 #include "dashboard/Dashboard.h"
 #include "dashboard/DashboardState.h"
@@ -86,17 +87,6 @@ class Target {
   bool ok_ = false;
 };
 
-PixelImage readPixels(int w, int h) {
-  PixelImage image;
-  image.width = w;
-  image.height = h;
-  image.bottomUp = true;  // GL rows run bottom-up
-  image.pixels.resize(static_cast<size_t>(w) * static_cast<size_t>(h) * 4);
-  glPixelStorei(GL_PACK_ALIGNMENT, 1);
-  glReadPixels(0, 0, w, h, GL_RGBA, GL_UNSIGNED_BYTE, image.pixels.data());
-  return image;
-}
-
 bool renderFixture(const FboGl& gl, const dashboard::Fixture& f, const std::string& dir) {
   const int w = static_cast<int>(f.windowSize.x), h = static_cast<int>(f.windowSize.y);
   Target target(gl, w, h);
@@ -123,7 +113,7 @@ bool renderFixture(const FboGl& gl, const dashboard::Fixture& f, const std::stri
   glFinish();
   const std::string path = dir + "/" + f.name + ".png";
   std::string error;
-  if (!writePng(path, readPixels(w, h), error)) {
+  if (!writePng(path, readFramebuffer(w, h, PixelImage::Format::Rgba), error)) {
     std::fprintf(stderr, "quillmark-preview: %s\n", error.c_str());
     return false;
   }
