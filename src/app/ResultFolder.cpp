@@ -66,12 +66,6 @@ mode_t currentUmask() {
 
 }  // namespace
 
-std::string errnoText(int err) {
-  const char* name = strerrorname_np(err);
-  return std::string(name != nullptr ? name : "errno " + std::to_string(err)) + "（" +
-         std::strerror(err) + "）";
-}
-
 std::string resultFolderName(std::chrono::system_clock::time_point when,
                              const std::string& device) {
   const std::time_t t = std::chrono::system_clock::to_time_t(when);

@@ -3,6 +3,8 @@
 #include <chrono>
 #include <string>
 
+#include "results/FileWriter.h"
+
 // A folder of result files that appears under its final name whole or not
 // at all: the files are written into a hidden temporary folder next to it,
 // which commit() renames; until then (and when anything fails) the
@@ -39,6 +41,4 @@ class ResultFolder {
 // "_", cut to a sensible length at a character boundary; "mouse" without one.
 std::string resultFolderName(std::chrono::system_clock::time_point when, const std::string& device);
 
-// "EACCES（Permission denied）": an errno value as the console and the
-// notice show it.
-std::string errnoText(int err);
+using results::errnoText;

@@ -6,13 +6,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include "results/FileWriter.h"
+
 namespace {
 
 // "无法写入 /x/dashboard.png：ENOSPC（No space left on device）"
 std::string failure(const std::string& path, int err) {
-  const char* name = strerrorname_np(err);
-  return "无法写入 " + path + "：" + (name != nullptr ? name : "errno") + "（" +
-         std::strerror(err) + "）";
+  return "无法写入 " + path + "：" + results::errnoText(err);
 }
 
 bool checkSize(const PixelImage& image, std::string& error) {

@@ -13,11 +13,7 @@ namespace results {
 namespace {
 
 WriteResult failure(const std::string& path, int err) {
-  const char* name = strerrorname_np(err);
-  char text[512];
-  std::snprintf(text, sizeof text, "无法写入 %s：%s（%s）", path.c_str(), name ? name : "?",
-                std::strerror(err));
-  return WriteResult{false, text};
+  return WriteResult{false, "无法写入 " + path + "：" + errnoText(err)};
 }
 
 // A name beside `path` that no other writer of this process or another
@@ -32,6 +28,12 @@ std::string temporaryName(const std::string& path) {
 }
 
 }  // namespace
+
+std::string errnoText(int err) {
+  const char* name = strerrorname_np(err);
+  return std::string(name != nullptr ? name : "errno " + std::to_string(err)) + "（" +
+         std::strerror(err) + "）";
+}
 
 AtomicFile::AtomicFile(std::string path) : path_(std::move(path)) {
   if (path_.empty() || path_.back() == '/') {

@@ -5,6 +5,9 @@
 
 namespace results {
 
+// "ENOSPC（No space left on device）": the errno's name and its text.
+std::string errnoText(int err);
+
 // Success, or why a result file could not be written. Writers never throw.
 struct WriteResult {
   bool ok = true;
