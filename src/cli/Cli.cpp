@@ -2,7 +2,6 @@
 
 #include <CLI/CLI.hpp>
 #include <sstream>
-#include <system_error>
 #include <vector>
 
 #include "QuillmarkVersion.h"

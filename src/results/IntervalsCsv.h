@@ -11,8 +11,8 @@ namespace results {
 // decimals (the stamps are nanoseconds), t_us since the test's first report;
 // the first report has no interval. At most StampRecorder's limit of lines
 // (ten minutes at 8000 Hz); the JSON says when the test had more. Any thread.
-// The file is written in blocks, never held whole in memory.
 std::string intervalsCsv(const StampSeries& stamps);
+// The file is written in blocks, never held whole in memory.
 WriteResult writeIntervalsCsv(const TestRecord& record, const std::string& path);
 
 }  // namespace results

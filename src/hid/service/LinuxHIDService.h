@@ -36,7 +36,6 @@ class EvdevDevice : public Device {
   void registerInputReportCallback(uint8_t* buffer, size_t size, InputReportCallback callback,
                                    void* context) override;
 
-  const std::string& devnode() const { return devnode_; }
   bool isOpen() const { return fd_ >= 0; }
   uint64_t dropCount() const { return assembler_.dropCount(); }
   // Reads until the node has nothing more; called when it is readable.
