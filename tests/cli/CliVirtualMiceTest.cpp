@@ -21,21 +21,13 @@ namespace {
 
 class CliVirtualMiceTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir = fs::path(::testing::TempDir()) /
-          ("quillmark-cli-" + std::to_string(getpid()) + "-" +
-           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-  }
-  void TearDown() override { fs::remove_all(dir); }
-
   Finished run(const std::vector<std::string>& args, const std::string& mice = "1000,8000:5",
                const clitest::Interrupt& interrupt = {}) {
     return runQuillmark(args, {{"TAVO_VIRTUAL_MICE", mice}}, (dir / "run").string(), interrupt);
   }
 
-  fs::path dir;
+  TempDir tmp;
+  const fs::path dir{tmp.path()};
 };
 
 // Every field docs/result-schema.md lists.

@@ -31,9 +31,8 @@ MeasureOutcome measureWhile(
   auto service = std::make_shared<hidservice::VirtualHIDService>(
       std::vector<hidservice::VirtualMouseRate>{{1000, 0}, {8000, 0}});
   HIDMonitor monitor(service);
-  const fs::path dir =
-      fs::path(::testing::TempDir()) / ("quillmark-measure-" + std::to_string(getpid()));
-  fs::create_directories(dir);
+  const TempDir tmp;
+  const fs::path dir{tmp.path()};
   const std::string errPath = (dir / "err").string();
   cli::Console console;
   console.out = std::fopen((dir / "out").c_str(), "w");
@@ -57,7 +56,6 @@ MeasureOutcome measureWhile(
   std::fclose(console.err);
   outcome.result = nlohmann::json::parse(readFile((dir / "out").string()));
   outcome.console = readFile(errPath);
-  fs::remove_all(dir);
   return outcome;
 }
 
