@@ -2,12 +2,45 @@
 
 namespace results {
 
-StampRecorder::StampRecorder(std::size_t limit) : limit_(limit) {
-  // The list of chunks never grows on the HID thread.
-  chunks_.reserve((limit_ + StampSeries::kChunkStamps - 1) / StampSeries::kChunkStamps);
+namespace {
+
+std::size_t chunksFor(std::size_t limit) {
+  return (limit + StampSeries::kChunkStamps - 1) / StampSeries::kChunkStamps;
 }
 
-void StampRecorder::add(std::chrono::steady_clock::time_point t) {
+template <typename T>
+std::vector<std::shared_ptr<const T>> shareAll(const std::vector<std::shared_ptr<T>>& chunks) {
+  return {chunks.begin(), chunks.end()};
+}
+
+}  // namespace
+
+StampSeries StampSeries::fromVectors(const std::vector<int64_t>& stamps,
+                                     const std::vector<ReportMotion>& motion,
+                                     std::vector<std::size_t> drops, bool truncated) {
+  std::vector<std::shared_ptr<const Chunk>> chunks;
+  std::vector<std::shared_ptr<const MotionChunk>> motionChunks;
+  for (std::size_t at = 0; at < stamps.size(); at += kChunkStamps) {
+    auto c = std::make_shared<Chunk>();
+    auto m = std::make_shared<MotionChunk>();
+    for (std::size_t i = at; i < stamps.size() && i < at + kChunkStamps; ++i) {
+      (*c)[i - at] = stamps[i];
+      if (i < motion.size()) (*m)[i - at] = motion[i];
+    }
+    chunks.push_back(std::move(c));
+    if (!motion.empty()) motionChunks.push_back(std::move(m));
+  }
+  return StampSeries(std::move(chunks), std::move(motionChunks), stamps.size(), truncated,
+                     std::move(drops));
+}
+
+StampRecorder::StampRecorder(std::size_t limit) : limit_(limit) {
+  // The lists of chunks never grow on the HID thread.
+  chunks_.reserve(chunksFor(limit_));
+  motion_.reserve(chunksFor(limit_));
+}
+
+void StampRecorder::add(std::chrono::steady_clock::time_point t, const ReportMotion& motion) {
   const int64_t ns =
       std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
   std::lock_guard lock(mutex_);
@@ -17,33 +50,48 @@ void StampRecorder::add(std::chrono::steady_clock::time_point t) {
   }
   const std::size_t slot = count_ % StampSeries::kChunkStamps;
   // Chunks are not zeroed: only slots below count_ are ever read.
-  if (slot == 0) chunks_.push_back(std::shared_ptr<Chunk>(new Chunk));
+  if (slot == 0) {
+    chunks_.push_back(std::shared_ptr<Chunk>(new Chunk));
+    motion_.push_back(std::shared_ptr<MotionChunk>(new MotionChunk));
+  }
   (*chunks_.back())[slot] = ns;
+  (*motion_.back())[slot] = motion;
   ++count_;
   published_.store(count_, std::memory_order_relaxed);
 }
 
+void StampRecorder::noteKernelDrop() {
+  std::lock_guard lock(mutex_);
+  // A drop past the bound has no recorded report after it to mark.
+  if (count_ < limit_) drops_.push_back(count_);
+}
+
 void StampRecorder::reset() {
   std::vector<std::shared_ptr<Chunk>> fresh;
-  fresh.reserve((limit_ + StampSeries::kChunkStamps - 1) / StampSeries::kChunkStamps);
+  std::vector<std::shared_ptr<MotionChunk>> freshMotion;
+  fresh.reserve(chunksFor(limit_));
+  freshMotion.reserve(chunksFor(limit_));
   std::vector<std::shared_ptr<Chunk>> old;
+  std::vector<std::shared_ptr<MotionChunk>> oldMotion;
   {
     std::lock_guard lock(mutex_);
     old.swap(chunks_);
     chunks_.swap(fresh);
+    oldMotion.swap(motion_);
+    motion_.swap(freshMotion);
+    drops_.clear();
     count_ = 0;
     truncated_ = false;
     published_.store(0, std::memory_order_relaxed);
   }
-  // `old` is released here, outside the lock.
+  // `old` and `oldMotion` are released here, outside the lock.
 }
 
 // Slots below count_ are written before the lock is released and never
 // again, so the snapshot reads them without the lock while add() goes on.
 StampSeries StampRecorder::snapshot() const {
   std::lock_guard lock(mutex_);
-  std::vector<std::shared_ptr<const StampSeries::Chunk>> shared(chunks_.begin(), chunks_.end());
-  return StampSeries(std::move(shared), count_, truncated_);
+  return StampSeries(shareAll(chunks_), shareAll(motion_), count_, truncated_, drops_);
 }
 
 }  // namespace results
