@@ -48,7 +48,7 @@ class PollingAnalyzer {
   friend struct PollingAnalyzerProbe;  // white-box access for tests and benchmarks
 
   void closeDropGapLocked(TimePoint t);
-  void noteIntervalLocked(TimePoint t);
+  void noteIntervalLocked(TimePoint t, bool betweenKernelStamps);
 
   // Works on `scratch` without the lock; locks only to publish.
   void recomputeDiagnostics();
@@ -73,6 +73,7 @@ class PollingAnalyzer {
   std::deque<float> intervalsUs;
   TimePoint lastTimestamp{};
   bool hasLastTimestamp = false;
+  bool lastIsKernelStamp = false;  // lastTimestamp was not replaced by the clock
   TimePoint lastDiagnostics;
   float baselineUs = 0.0f;
   float baselineHz = 0.0f;
