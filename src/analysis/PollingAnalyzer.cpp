@@ -141,6 +141,15 @@ void PollingAnalyzer::update() {
   recomputeDiagnostics();
 }
 
+void PollingAnalyzer::refreshDiagnostics() {
+  {
+    std::lock_guard lock(mutex);
+    lastDiagnostics = nowFn();
+    scratch.assign(intervalsUs.begin(), intervalsUs.end());
+  }
+  recomputeDiagnostics();
+}
+
 void PollingAnalyzer::reset() {
   std::lock_guard lock(mutex);
   timestamps.clear();

@@ -40,6 +40,9 @@ class PollingAnalyzer {
   // Advances the rate window, statistics, history and (at most every 200 ms)
   // the diagnostics. Main thread, once per frame.
   void update();
+  // Recomputes the diagnostics now, e.g. once a test has ended, so they
+  // include its last reports. Main thread.
+  void refreshDiagnostics();
   // Clears the running test. Main thread.
   void reset();
   PollingStats getStats() const;
