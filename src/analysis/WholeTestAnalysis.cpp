@@ -112,37 +112,38 @@ class SlotTracker {
   int64_t last_ = -1;
 };
 
-// One moving stretch [first, last]: slots from the tracker, a least-squares
-// grid through them, and each report's residual (ns) appended to `out`.
-// Slots without a report are counted as missed, or as the kernel's when a
-// drop lies in that gap.
+// One moving stretch [first, last]: slots from the tracker (kept in `out`
+// while the grid is fitted), a least-squares grid through them, and each
+// report's residual (ns) in place of its slot. Slots without a report are
+// counted as missed, or as the kernel's when a drop lies in that gap.
 void fitStretch(const StampSeries& s, std::size_t first, std::size_t last, double periodNs,
                 const std::vector<bool>& dropped, WholeTestFigures& f, std::vector<int32_t>& out) {
+  const std::size_t at = out.size();
   const auto count = static_cast<double>(last - first + 1);
-  double kMean = 0.0, tMean = 0.0;
+  double kSum = 0.0, tSum = 0.0;
   SlotTracker slots(s[first], periodNs);
   int64_t prev = -1;
   for (std::size_t i = first; i <= last; ++i) {
     const int64_t k = slots.next(s[i]);
     if (i > first) (dropped[i] ? f.kernelDroppedReports : f.missedSlots) += k - prev - 1;
     prev = k;
-    kMean += static_cast<double>(k) / count;
-    tMean += static_cast<double>(s[i] - s[first]) / count;
+    out.push_back(static_cast<int32_t>(std::min<int64_t>(k, INT32_MAX)));
+    kSum += static_cast<double>(k);
+    tSum += static_cast<double>(s[i] - s[first]);
   }
+  const double kMean = kSum / count, tMean = tSum / count;
   double kt = 0.0, kk = 0.0;
-  SlotTracker again(s[first], periodNs);
   for (std::size_t i = first; i <= last; ++i) {
-    const double dk = static_cast<double>(again.next(s[i])) - kMean;
+    const double dk = out[at + i - first] - kMean;
     kt += dk * (static_cast<double>(s[i] - s[first]) - tMean);
     kk += dk * dk;
   }
   const double period = kk > 0.0 ? kt / kk : periodNs;
   constexpr long long kLimit = 1'000'000'000;
-  SlotTracker third(s[first], periodNs);
   for (std::size_t i = first; i <= last; ++i) {
-    const double grid = tMean + period * (static_cast<double>(third.next(s[i])) - kMean);
-    const double r = static_cast<double>(s[i] - s[first]) - grid;
-    out.push_back(static_cast<int32_t>(std::clamp(std::llround(r), -kLimit, kLimit)));
+    int32_t& slot = out[at + i - first];
+    const double r = static_cast<double>(s[i] - s[first]) - (tMean + period * (slot - kMean));
+    slot = static_cast<int32_t>(std::clamp(std::llround(r), -kLimit, kLimit));
   }
 }
 
