@@ -26,8 +26,9 @@ enum class TestEnd {
   Completed,    // ran for the time asked for
   Interrupted,  // ended early by the user (Ctrl-C, the window's controls)
   DeviceLost,   // the mouse went away during the test
+  DeviceError,  // reading the mouse failed during the test
 };
-// "completed", "interrupted" or "device_lost".
+// "completed", "interrupted", "device_lost" or "device_error".
 const char* testEndKey(TestEnd end);
 
 // One finished (or stopped) test: everything the result files are written
@@ -38,6 +39,7 @@ struct TestRecord {
   double durationSeconds = 0.0;                 // first report to the end of the test
   float targetHz = 0.0f;
   TestEnd end = TestEnd::Completed;
+  std::string endError;  // what failed, for TestEnd::DeviceError; empty otherwise
   PollingStats stats;  // the analyzer's snapshot at the end
   StampSeries stamps;  // per report, for the intervals file and the plot
   std::size_t stampLimit = StampRecorder::kDefaultLimit;
