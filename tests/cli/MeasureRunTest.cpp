@@ -11,6 +11,7 @@
 #include "QuillmarkProcess.h"
 #include "cli/MeasureRun.h"
 #include "hid/HIDMonitor.h"
+#include "hid/service/ErrnoResult.h"
 #include "hid/service/VirtualHIDService.h"
 
 namespace fs = std::filesystem;
@@ -23,13 +24,17 @@ struct MeasureOutcome {
   std::string console;
 };
 
-// Measures the 8000 Hz one of a 1000 Hz and an 8000 Hz virtual mouse for
-// `seconds`; `during` runs 0.5 s into the test, on another thread.
+using Meddler = std::function<void(hidservice::VirtualHIDService&, HIDMonitor&)>;
+
+// Measures the 8000 Hz one of a 1000 Hz and an 8000 Hz virtual mouse (or the
+// mouse named `device` that `before` adds) for `seconds`; `during` runs 0.5 s
+// into the test, on another thread.
 MeasureOutcome measureWhile(
-    double seconds,
-    const std::function<void(hidservice::VirtualHIDService&, HIDMonitor&)>& during) {
+    double seconds, const Meddler& during, const std::string& device = "8000 Hz",
+    const std::function<void(hidservice::VirtualHIDService&)>& before = {}) {
   auto service = std::make_shared<hidservice::VirtualHIDService>(
       std::vector<hidservice::VirtualMouseRate>{{1000, 0}, {8000, 0}});
+  if (before) before(*service);
   HIDMonitor monitor(service);
   const TempDir tmp;
   const fs::path dir{tmp.path()};
@@ -38,7 +43,7 @@ MeasureOutcome measureWhile(
   console.out = std::fopen((dir / "out").c_str(), "w");
   console.err = std::fopen(errPath.c_str(), "w");
   cli::MeasureOptions options;
-  options.device = "8000 Hz";
+  options.device = device;
   options.seconds = seconds;
   options.json = true;
 
@@ -92,4 +97,52 @@ TEST(MeasureRunTest, AMousePluggedInMidTestDoesNotEndItNorJoinIt) {
   EXPECT_EQ(m.result["test"]["ended"], "completed");
   EXPECT_EQ(m.result["reports"]["count"].get<int>(), 16000);
   EXPECT_NEAR(m.result["interval"]["baseline_us"].get<double>(), 125.0, 1.0);
+}
+
+static hidservice::VirtualDevice* mouseNamed(HIDMonitor& monitor, const std::string& product) {
+  for (const HIDDeviceInfo& d : monitor.getMouseDevices()) {
+    if (d.product == product) return static_cast<hidservice::VirtualDevice*>(d.device);
+  }
+  return nullptr;
+}
+
+TEST(MeasureRunTest, AReadErrorEndsTheTestAsADeviceErrorWithItsOwnStatus) {
+  const MeasureOutcome m =
+      measureWhile(30, [](hidservice::VirtualHIDService& service, HIDMonitor& monitor) {
+        service.deliverReport(mouseNamed(monitor, "虚拟鼠标 8000 Hz"),
+                              hidservice::errnoResult("read /dev/input/event9", EIO),
+                              service.hostTime());
+      });
+  EXPECT_EQ(m.status, 7);
+  EXPECT_EQ(m.result["test"]["ended"], "device_error");
+  EXPECT_NE(m.result["test"]["error"].get<std::string>().find("read /dev/input/event9 failed: EIO"),
+            std::string::npos);
+  EXPECT_LT(m.result["test"]["duration_s"].get<double>(), 10.0);
+  EXPECT_NE(m.console.find("出错，测试提前结束"), std::string::npos) << m.console;
+}
+
+// The kernel lost reports of the mouse before the test's first one: they
+// were not the test's.
+TEST(MeasureRunTest, AKernelDropBeforeTheFirstReportIsNotTheTests) {
+  hidservice::VirtualDevice* mouse = nullptr;
+  const MeasureOutcome m = measureWhile(
+      0.5,
+      [&mouse](hidservice::VirtualHIDService& service, HIDMonitor&) {
+        const uint64_t now = service.hostTime();
+        service.deliverReport(mouse, hidservice::Result::failure(hidservice::ResultKind::Overrun, 0, ""),
+                              now);
+        // 700 reports 1 ms apart, the last 100 ms ago: the test's 500 and more.
+        for (uint64_t i = 0; i < 700; ++i) {
+          service.deliverReport(mouse, hidservice::successResult(), now - 800'000'000 + i * 1'000'000);
+        }
+      },
+      "Hand Mouse",
+      [&mouse](hidservice::VirtualHIDService& service) {
+        hidservice::VirtualDeviceSetup setup;
+        setup.properties.product = "Hand Mouse";
+        mouse = service.addDevice(setup);
+      });
+  EXPECT_EQ(m.status, 0) << m.console;
+  EXPECT_EQ(m.result["reports"]["count"].get<int>(), 500);
+  EXPECT_EQ(m.result["reports"]["kernel_drops"].get<int>(), 0);
 }
