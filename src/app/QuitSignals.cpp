@@ -18,7 +18,8 @@ std::atomic<int> s_quitSignals{0};
 char s_urgentNotice[4096];
 // 0 while the notice is being written, so the handler never reads half of it.
 std::atomic<std::size_t> s_urgentLength{0};
-static_assert(std::atomic<int>::is_always_lock_free && std::atomic<std::size_t>::is_always_lock_free);
+static_assert(std::atomic<int>::is_always_lock_free &&
+              std::atomic<std::size_t>::is_always_lock_free);
 
 void onQuitSignal(int) {
   s_quitSignal.store(true, std::memory_order_relaxed);

@@ -1,9 +1,9 @@
 #include "cli/MeasureRun.h"
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
-#include <cerrno>
 #include <cstdint>
 #include <mutex>
 #include <system_error>

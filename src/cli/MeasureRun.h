@@ -17,11 +17,11 @@ namespace cli {
 // summary still says how the test ended.
 enum ExitStatus : int {
   kExitOk = 0,
-  kExitFileError = 1,  // a result file or standard output could not be written
-  kExitUsage = 2,      // bad options; nothing was measured
-  kExitNoAccess = 3,   // the mouse cannot be opened (no read access, or another error)
-  kExitNoMouse = 4,    // no mouse, none matching --device, or it went away during the test
-  kExitNoReports = 5,  // no report within --wait seconds
+  kExitFileError = 1,     // a result file or standard output could not be written
+  kExitUsage = 2,         // bad options; nothing was measured
+  kExitNoAccess = 3,      // the mouse cannot be opened (no read access, or another error)
+  kExitNoMouse = 4,       // no mouse, none matching --device, or it went away during the test
+  kExitNoReports = 5,     // no report within --wait seconds
   kExitTargetMissed = 6,  // --require-target, and the verdict is not "reached"
   kExitDeviceError = 7,   // reading the mouse failed during the test
 };
@@ -41,7 +41,7 @@ struct MeasureOptions {
 struct Console {
   std::FILE* out = stdout;
   std::FILE* err = stderr;
-  bool outClosed = false;  // standard output was closed at start: writes to `out` fail
+  bool outClosed = false;               // standard output was closed at start: writes to `out` fail
   bool liveLine = false;                // refresh a status line on err
   std::function<bool()> stopRequested;  // polled on the calling thread; may be empty
   // Called once the HID thread runs (it keeps the signal mask it started with).

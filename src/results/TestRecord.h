@@ -40,8 +40,8 @@ struct TestRecord {
   float targetHz = 0.0f;
   TestEnd end = TestEnd::Completed;
   std::string endError;  // what failed, for TestEnd::DeviceError; empty otherwise
-  PollingStats stats;  // the analyzer's snapshot at the end
-  StampSeries stamps;  // per report, for the intervals file and the plot
+  PollingStats stats;    // the analyzer's snapshot at the end
+  StampSeries stamps;    // per report, for the intervals file and the plot
   std::size_t stampLimit = StampRecorder::kDefaultLimit;
 };
 

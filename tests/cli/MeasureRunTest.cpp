@@ -129,11 +129,12 @@ TEST(MeasureRunTest, AKernelDropBeforeTheFirstReportIsNotTheTests) {
       0.5,
       [&mouse](hidservice::VirtualHIDService& service, HIDMonitor&) {
         const uint64_t now = service.hostTime();
-        service.deliverReport(mouse, hidservice::Result::failure(hidservice::ResultKind::Overrun, 0, ""),
-                              now);
+        service.deliverReport(
+            mouse, hidservice::Result::failure(hidservice::ResultKind::Overrun, 0, ""), now);
         // 700 reports 1 ms apart, the last 100 ms ago: the test's 500 and more.
         for (uint64_t i = 0; i < 700; ++i) {
-          service.deliverReport(mouse, hidservice::successResult(), now - 800'000'000 + i * 1'000'000);
+          service.deliverReport(mouse, hidservice::successResult(),
+                                now - 800'000'000 + i * 1'000'000);
         }
       },
       "Hand Mouse",

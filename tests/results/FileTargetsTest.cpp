@@ -93,8 +93,8 @@ const Target kTargets[] = {
     {"name of 255 bytes",
      [](const fs::path& d) { return (d / (std::string(251, 'n') + ".csv")).string(); }, true,
      nullptr, nullptr},
-    {"missing folder", [](const fs::path& d) { return (d / "no-such" / "a.csv").string(); },
-     false, "ENOENT", nullptr},
+    {"missing folder", [](const fs::path& d) { return (d / "no-such" / "a.csv").string(); }, false,
+     "ENOENT", nullptr},
     {"a folder",
      [](const fs::path& d) {
        fs::create_directory(d / "folder.csv");
@@ -140,7 +140,7 @@ const Target kTargets[] = {
        if (::geteuid() != 0) return std::string("/dev/null");
        const fs::path node = d / "null";
        return ::mknod(node.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0 ? node.string()
-                                                                           : std::string();
+                                                                        : std::string();
      },
      true, nullptr,
      [](const fs::path&, const std::string& p) { EXPECT_TRUE(S_ISCHR(fileMode(p))); }},

@@ -251,11 +251,16 @@ TEST_F(ResultFilesTest, HostileDeviceNamesGiveValidXmlAndPlainLines) {
     const char* name;
     const char* plain;
   } kNames[] = {
-      {"Mouse \xEF\xBF\xBE\xEF\xBF\xBF end", "Mouse  end"},       // U+FFFE, U+FFFF
+      {"Mouse \xEF\xBF\xBE\xEF\xBF\xBF end", "Mouse  end"},            // U+FFFE, U+FFFF
       {"Bad \xFF\xC3( bytes", "Bad \xEF\xBF\xBD\xEF\xBF\xBD( bytes"},  // invalid UTF-8
-      {"evil\xE2\x80\xAEgnp.exe", "evilgnp.exe"},                 // U+202E
-      {"iso\xE2\x81\xA6" "late\xE2\x81\xA9" "d", "isolated"},  // U+2066, U+2069
-      {"c1\xC2\x85\xC2\x9B" "31m", "c131m"},                       // NEL, CSI
+      {"evil\xE2\x80\xAEgnp.exe", "evilgnp.exe"},                      // U+202E
+      {"iso\xE2\x81\xA6"
+       "late\xE2\x81\xA9"
+       "d",
+       "isolated"},  // U+2066, U+2069
+      {"c1\xC2\x85\xC2\x9B"
+       "31m",
+       "c131m"},  // NEL, CSI
       {"tab\tline\nend\x1B[2J", "tablineend[2J"},
       {"鼠标 \xF0\x9F\x96\xB1 ok", "鼠标 \xF0\x9F\x96\xB1 ok"},  // kept as it is
   };
