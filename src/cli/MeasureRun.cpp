@@ -66,7 +66,7 @@ struct Session {
       firstNs = ns;
       endNs.store(ns + lengthNs, std::memory_order_relaxed);
     }
-    if (firstNs < 0 || ns >= endNs.load(std::memory_order_relaxed) ||
+    if (ns >= endNs.load(std::memory_order_relaxed) ||
         ns >= stopNs.load(std::memory_order_relaxed)) {
       return;
     }

@@ -8,6 +8,8 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
+#include <sys/stat.h>
+
 #include "QuillmarkProcess.h"
 #include "cli/MeasureRun.h"
 #include "hid/HIDMonitor.h"
@@ -26,15 +28,19 @@ struct MeasureOutcome {
 
 using Meddler = std::function<void(hidservice::VirtualHIDService&, HIDMonitor&)>;
 
+struct Extras {
+  std::string device = "8000 Hz";
+  std::function<void(hidservice::VirtualHIDService&)> before;  // adds mice
+  std::string plotPath;
+};
+
 // Measures the 8000 Hz one of a 1000 Hz and an 8000 Hz virtual mouse (or the
-// mouse named `device` that `before` adds) for `seconds`; `during` runs 0.5 s
-// into the test, on another thread.
-MeasureOutcome measureWhile(
-    double seconds, const Meddler& during, const std::string& device = "8000 Hz",
-    const std::function<void(hidservice::VirtualHIDService&)>& before = {}) {
+// mouse named in `extras` that its `before` adds) for `seconds`; `during`
+// runs 0.5 s into the test, on another thread.
+MeasureOutcome measureWhile(double seconds, const Meddler& during, const Extras& extras = {}) {
   auto service = std::make_shared<hidservice::VirtualHIDService>(
       std::vector<hidservice::VirtualMouseRate>{{1000, 0}, {8000, 0}});
-  if (before) before(*service);
+  if (extras.before) extras.before(*service);
   HIDMonitor monitor(service);
   const TempDir tmp;
   const fs::path dir{tmp.path()};
@@ -43,7 +49,8 @@ MeasureOutcome measureWhile(
   console.out = std::fopen((dir / "out").c_str(), "w");
   console.err = std::fopen(errPath.c_str(), "w");
   cli::MeasureOptions options;
-  options.device = device;
+  options.device = extras.device;
+  options.plotPath = extras.plotPath;
   options.seconds = seconds;
   options.json = true;
 
@@ -66,15 +73,16 @@ MeasureOutcome measureWhile(
 
 }  // namespace
 
+const Meddler kUnplug = [](hidservice::VirtualHIDService& service, HIDMonitor& monitor) {
+  for (const HIDDeviceInfo& d : monitor.getMouseDevices()) {
+    if (d.product == "虚拟鼠标 8000 Hz") {
+      service.removeDevice(static_cast<hidservice::VirtualDevice*>(d.device));
+    }
+  }
+};
+
 TEST(MeasureRunTest, AMouseUnpluggedMidTestEndsItWithoutTakingAnotherMouse) {
-  const MeasureOutcome m =
-      measureWhile(30, [](hidservice::VirtualHIDService& service, HIDMonitor& monitor) {
-        for (const HIDDeviceInfo& d : monitor.getMouseDevices()) {
-          if (d.product == "虚拟鼠标 8000 Hz") {
-            service.removeDevice(static_cast<hidservice::VirtualDevice*>(d.device));
-          }
-        }
-      });
+  const MeasureOutcome m = measureWhile(30, kUnplug);
   EXPECT_EQ(m.status, 4);
   EXPECT_EQ(m.result["test"]["ended"], "device_lost");
   EXPECT_LT(m.result["test"]["duration_s"].get<double>(), 10.0);
@@ -82,6 +90,19 @@ TEST(MeasureRunTest, AMouseUnpluggedMidTestEndsItWithoutTakingAnotherMouse) {
   EXPECT_NEAR(m.result["interval"]["baseline_us"].get<double>(), 125.0, 1.0);
   EXPECT_LT(m.result["interval"]["anomaly_count"].get<int>(), 5);
   EXPECT_NE(m.console.find("在测试中断开"), std::string::npos);
+}
+
+// The plot goes to a FIFO nobody reads (it passes the check before the test,
+// its write fails after): the status says the file was lost, the summary
+// how the test ended.
+TEST(MeasureRunTest, AFileNotWrittenIsNotHiddenByAnUnplug) {
+  const TempDir tmp;
+  const std::string fifo = tmp.file("fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const MeasureOutcome m = measureWhile(30, kUnplug, {"8000 Hz", {}, fifo});
+  EXPECT_EQ(m.status, 1);
+  EXPECT_EQ(m.result["test"]["ended"], "device_lost");
+  EXPECT_NE(m.console.find("ENXIO"), std::string::npos) << m.console;
 }
 
 // An arrival makes the window's automatic choice again; the terminal's test
@@ -137,12 +158,13 @@ TEST(MeasureRunTest, AKernelDropBeforeTheFirstReportIsNotTheTests) {
                                 now - 800'000'000 + i * 1'000'000);
         }
       },
-      "Hand Mouse",
-      [&mouse](hidservice::VirtualHIDService& service) {
-        hidservice::VirtualDeviceSetup setup;
-        setup.properties.product = "Hand Mouse";
-        mouse = service.addDevice(setup);
-      });
+      {"Hand Mouse",
+       [&mouse](hidservice::VirtualHIDService& service) {
+         hidservice::VirtualDeviceSetup setup;
+         setup.properties.product = "Hand Mouse";
+         mouse = service.addDevice(setup);
+       },
+       ""});
   EXPECT_EQ(m.status, 0) << m.console;
   EXPECT_EQ(m.result["reports"]["count"].get<int>(), 500);
   EXPECT_EQ(m.result["reports"]["kernel_drops"].get<int>(), 0);
