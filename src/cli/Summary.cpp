@@ -121,12 +121,14 @@ void targetLine(std::string& out, const results::TestRecord& r, const WholeTestF
 
 std::string summaryText(const results::TestRecord& r) {
   std::string out;
-  line(out, "设备", "%s", r.device.name.c_str());
+  line(out, "设备", "%s", results::plainText(r.device.name).c_str());
   line(out, "开始", "%s", results::isoLocalTime(r.start).c_str());
-  const char* ended = r.end == results::TestEnd::Interrupted  ? "（已中断）"
-                      : r.end == results::TestEnd::DeviceLost ? "（鼠标已断开）"
-                                                              : "";
+  const char* ended = r.end == results::TestEnd::Interrupted   ? "（已中断）"
+                      : r.end == results::TestEnd::DeviceLost  ? "（鼠标已断开）"
+                      : r.end == results::TestEnd::DeviceError ? "（读取鼠标出错）"
+                                                               : "";
   line(out, "时长", "%.1f s%s", r.durationSeconds, ended);
+  if (!r.endError.empty()) line(out, "错误", "%s", results::plainText(r.endError).c_str());
   rateLines(out, r.stats, r.durationSeconds);
   qualityLines(out, r.stats);
   countLines(out, r.stats);
@@ -139,7 +141,7 @@ std::string summaryText(const results::TestRecord& r) {
 std::string liveLineText(float currentHz, int64_t reports, double elapsedSeconds,
                          double totalSeconds, int64_t kernelDrops) {
   char buf[256];
-  std::snprintf(buf, sizeof buf, "当前 %5.0f Hz · 报告 %lld · %.1f / %.0f s · 内核丢弃 %lld",
+  std::snprintf(buf, sizeof buf, "当前 %5.0f Hz · 报告 %lld · %.1f / %g s · 内核丢弃 %lld",
                 currentHz, static_cast<long long>(reports), elapsedSeconds, totalSeconds,
                 static_cast<long long>(kernelDrops));
   return buf;

@@ -313,6 +313,7 @@ void HIDMonitor::Impl::inputReportCallback(void* context, const Result& result, 
   }
   if (!result.ok()) {
     owner->noteReportError(result);
+    owner->passReportError(*ctx, result);
     return;
   }
   owner->route(ctx, reportID, report, reportLength, owner->machToSteady(timeStamp));
@@ -324,6 +325,16 @@ void HIDMonitor::Impl::noteReportError(const Result& result) {
   if (reportErrorLatched.exchange(true)) return;
   std::lock_guard<std::mutex> lock(mutex);
   setErrorLocked(deviceStatus(result), result);
+}
+
+// Under the rule of reports: a test runs and it is the selected mouse.
+void HIDMonitor::Impl::passReportError(const DeviceContext& context, const Result& result) {
+  if (result.kind == ResultKind::Gone || !reportErrorCallback ||
+      !monitoring.load(std::memory_order_relaxed) ||
+      selectedContext.load(std::memory_order_acquire) != &context) {
+    return;
+  }
+  reportErrorCallback(HIDError{deviceStatus(result), result.code, result.text});
 }
 
 void HIDMonitor::Impl::noteDroppedReport(DeviceContext& context) {
@@ -405,6 +416,10 @@ void HIDMonitor::setReportCallback(
 
 void HIDMonitor::setKernelDropCallback(std::function<void()> callback) {
   impl_->kernelDropCallback = std::move(callback);
+}
+
+void HIDMonitor::setReportErrorCallback(std::function<void(const HIDError&)> callback) {
+  impl_->reportErrorCallback = std::move(callback);
 }
 
 PermissionStatus HIDMonitor::permissionStatus() {

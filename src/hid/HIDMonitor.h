@@ -65,6 +65,10 @@ class HIDMonitor {
   // Called on the HID thread when the kernel lost reports (SYN_DROPPED) of the
   // selected mouse while monitoring is on. Install before start().
   void setKernelDropCallback(std::function<void()> callback);
+  // Called on the HID thread when reading the selected mouse fails (it sends
+  // no more reports; its removal is not such a failure) while monitoring is
+  // on. Install before start().
+  void setReportErrorCallback(std::function<void(const HIDError&)> callback);
 
   static PermissionStatus permissionStatus();
   static bool requestPermission();

@@ -45,30 +45,6 @@ class Svg {
   std::string out_;
 };
 
-std::string escapeXml(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      default:
-        // Control characters are not allowed in XML 1.0.
-        if (static_cast<unsigned char>(c) >= 0x20 || c == '\t') out += c;
-    }
-  }
-  return out;
-}
-
 struct Outlier {
   double t;   // s since the first report
   double ms;  // interval
@@ -180,7 +156,7 @@ void drawTitles(Svg& svg, const TestRecord& r, const PlotData& d) {
   svg.add(
       "<text x=\"%d\" y=\"34\" font-size=\"22\" font-weight=\"bold\" fill=\"#e8eaed\">"
       "报告间隔随时间变化 — %s</text>\n",
-      static_cast<int>(kPlot.left), escapeXml(r.device.name).c_str());
+      static_cast<int>(kPlot.left), xmlText(r.device.name).c_str());
   svg.add(
       "<text x=\"%d\" y=\"62\" font-size=\"14\" fill=\"#9aa0a6\">开始 %s · 时长 %.1f s · "
       "%lld 次报告 · 平均 %.0f Hz · 基准间隔 %.3f ms · 目标 %.0f Hz</text>\n",
@@ -342,7 +318,7 @@ std::string intervalPlotSvg(const TestRecord& record) {
       "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%d\" height=\"%d\" "
       "viewBox=\"0 0 %d %d\" font-family=\"%s\">\n",
       kWidth, kHeight, kWidth, kHeight, kFont);
-  svg.add("<title>报告间隔 — %s</title>\n", escapeXml(record.device.name).c_str());
+  svg.add("<title>报告间隔 — %s</title>\n", xmlText(record.device.name).c_str());
   svg.add("<rect width=\"%d\" height=\"%d\" fill=\"#0e0f11\"/>\n", kWidth, kHeight);
   drawTitles(svg, record, d);
   drawIntervalAxis(svg, d);

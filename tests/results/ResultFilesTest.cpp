@@ -19,6 +19,7 @@
 #include "results/IntervalPlot.h"
 #include "results/IntervalsCsv.h"
 #include "results/ResultJson.h"
+#include "results/TextFormat.h"
 
 namespace fs = std::filesystem;
 using namespace resultstest;
@@ -265,4 +266,38 @@ TEST_F(ResultFilesTest, TenMinutesAt8000HzWithManyOutliersStaysUnderOneMegabyte)
   const std::string svg = results::intervalPlotSvg(r);
   EXPECT_LT(svg.size(), 1'000'000u);
   EXPECT_NE(svg.find("离群间隔 49485 个"), std::string::npos);
+}
+
+// Whatever bytes a device's name holds, the plot is well-formed XML and a
+// terminal line or a folder name gets nothing that could reorder or hide text.
+TEST_F(ResultFilesTest, HostileDeviceNamesGiveValidXmlAndPlainLines) {
+  const struct {
+    const char* name;
+    const char* plain;
+  } kNames[] = {
+      {"Mouse \xEF\xBF\xBE\xEF\xBF\xBF end", "Mouse  end"},            // U+FFFE, U+FFFF
+      {"Bad \xFF\xC3( bytes", "Bad \xEF\xBF\xBD\xEF\xBF\xBD( bytes"},  // invalid UTF-8
+      {"evil\xE2\x80\xAEgnp.exe", "evilgnp.exe"},                      // U+202E
+      {"iso\xE2\x81\xA6"
+       "late\xE2\x81\xA9"
+       "d",
+       "isolated"},  // U+2066, U+2069
+      {"c1\xC2\x85\xC2\x9B"
+       "31m",
+       "c131m"},  // NEL, CSI
+      {"tab\tline\nend\x1B[2J", "tablineend[2J"},
+      {"鼠标 \xF0\x9F\x96\xB1 ok", "鼠标 \xF0\x9F\x96\xB1 ok"},  // kept as it is
+  };
+  results::TestRecord r = recordOf(steadyStamps(100, 1'000'000), 1000);
+  for (const auto& n : kNames) {
+    SCOPED_TRACE(n.name);
+    EXPECT_EQ(results::plainText(n.name), n.plain);
+    r.device.name = n.name;
+    const std::string svg = results::intervalPlotSvg(r);
+    xmlDocPtr doc = xmlReadMemory(svg.data(), static_cast<int>(svg.size()), "name.svg", nullptr,
+                                  XML_PARSE_NONET);
+    EXPECT_NE(doc, nullptr);
+    xmlFreeDoc(doc);
+    EXPECT_NE(svg.find(results::xmlText(n.plain)), std::string::npos);
+  }
 }
