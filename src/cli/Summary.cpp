@@ -91,6 +91,24 @@ void wholeTestLines(std::string& out, const WholeTestFigures& w) {
        w.latenessUs.max);
 }
 
+void motionLines(std::string& out, const MotionFigures& m) {
+  if (!m.known) {
+    line(out, "移动数据", "无（记录不含每个报告的移动量）");
+    return;
+  }
+  line(out, "移动量", "%.0f counts（x %lld，y %lld）", m.totalCounts,
+       static_cast<long long>(m.countsX), static_cast<long long>(m.countsY));
+  line(out, "手速", "p50 %.0f · p90 %.0f · 最高 %.0f counts/s", m.speedP50, m.speedP90, m.speedMax);
+  line(out, "单计数报告", "%.1f%%", m.singleCountShare * 100.0);
+  for (const SpeedBand& b : m.bands) {
+    char label[64];
+    std::snprintf(label, sizeof label, "  %.0f–%.0f counts/s", b.lowCountsPerS,
+                  2 * b.lowCountsPerS);
+    out += label;
+    results::appendFormat(out, "：%.0f Hz（%.2f s）\n", b.rateHz, b.movingSeconds);
+  }
+}
+
 const char* targetSourceText(results::TargetSource source) {
   switch (source) {
     case results::TargetSource::Configured:
@@ -134,7 +152,11 @@ std::string summaryText(const results::TestRecord& r) {
   countLines(out, r.stats);
   const WholeTestFigures whole = results::wholeTestOf(r);
   wholeTestLines(out, whole);
+  motionLines(out, whole.motion);
   targetLine(out, r, whole);
+  if (const std::optional<RateCause> cause = results::causeOf(r, whole)) {
+    line(out, "原因", "%s", cause->text.c_str());
+  }
   return out;
 }
 
