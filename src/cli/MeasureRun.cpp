@@ -56,7 +56,7 @@ struct Session {
       : monitor(m), lengthNs(static_cast<int64_t>(std::llround(seconds * 1e9))) {}
 
   // HID thread.
-  void onReport(Clock::time_point t) {
+  void onReport(Clock::time_point t, const ReportMotion& motion) {
     const int64_t ns = toNs(t);
     latestNs.store(ns, std::memory_order_relaxed);
     if (firstNs < 0) {
@@ -68,7 +68,7 @@ struct Session {
       return;
     }
     analyzer.addTimestamp(t);
-    recorder.add(t);
+    recorder.add(t, motion);
   }
   // Same rule as reports: none after the test's end or a stop.
   void onKernelDrop() {
@@ -78,6 +78,7 @@ struct Session {
       return;
     }
     analyzer.noteKernelDrop();
+    recorder.noteKernelDrop();
   }
 
   HIDMonitor& monitor;
@@ -283,7 +284,8 @@ bool startHIDThread(HIDMonitor& monitor, const Console& console) {
 
 int runMeasure(const MeasureOptions& options, HIDMonitor& monitor, const Console& console) {
   Session session(monitor, options.seconds);
-  monitor.setReportCallback([&session](Clock::time_point t) { session.onReport(t); });
+  monitor.setReportCallback(
+      [&session](Clock::time_point t, const ReportMotion& m) { session.onReport(t, m); });
   monitor.setKernelDropCallback([&session] { session.onKernelDrop(); });
   if (!startHIDThread(monitor, console)) return kExitNoMouse;
   const int status = measureStarted(session, options, console);
