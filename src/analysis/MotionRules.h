@@ -1,0 +1,48 @@
+#pragma once
+
+#include <algorithm>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+
+#include "analysis/ReportMotion.h"
+#include "analysis/StampSeries.h"
+
+// When the reports' motion says the hand, not the mouse, limits the rate: a
+// sensor reports as soon as one count has built up, so while the hand is too
+// slow for every slot most reports carry a single count. Shared by the
+// window's live hint and the whole-test cause.
+namespace motionrules {
+
+using namespace std::chrono_literals;
+
+// At least this share of the reports carry a single count on their larger axis.
+inline constexpr double kSpeedLimitedShare = 0.5;
+// The live hint looks at the reports of this span before the newest one.
+inline constexpr auto kSpeedLimitedSpan = 1s;
+
+// A known motion whose larger axis moved by exactly one count.
+inline bool singleCount(const ReportMotion& m) {
+  return m.known() && std::max(std::abs(m.dx), std::abs(m.dy)) == 1;
+}
+
+// Whether the reports of the last kSpeedLimitedSpan of `series` (up to its
+// newest report) are speed-limited by the share above. False when none of
+// them has a known motion, or when the series stopped growing at its bound.
+// Reads at most one span of reports; any thread.
+inline bool speedLimitedAtEnd(const StampSeries& series) {
+  if (series.empty() || series.truncated()) return false;
+  const int64_t spanNs = std::chrono::nanoseconds(kSpeedLimitedSpan).count();
+  const int64_t from = series[series.size() - 1] - spanNs;
+  std::size_t known = 0, single = 0;
+  for (std::size_t i = series.size(); i-- > 0 && series[i] >= from;) {
+    const ReportMotion m = series.motion(i);
+    known += m.known() ? 1 : 0;
+    single += singleCount(m) ? 1 : 0;
+  }
+  return known > 0 &&
+         static_cast<double>(single) >= kSpeedLimitedShare * static_cast<double>(known);
+}
+
+}  // namespace motionrules
