@@ -226,8 +226,10 @@ TEST_F(CliVirtualMiceTest, WindowFiguresAgreeWithTheIntervalsFile) {
     std::string row;
     std::getline(lines, row);  // header
     while (std::getline(lines, row)) {
+      // The second column; empty on the first line.
       const std::size_t comma = row.find(',');
-      if (comma + 1 < row.size()) intervals.push_back(std::stod(row.substr(comma + 1)));
+      const std::string interval = row.substr(comma + 1, row.find(',', comma + 1) - comma - 1);
+      if (!interval.empty()) intervals.push_back(std::stod(interval));
     }
     std::vector<double> sorted = intervals;
     std::sort(sorted.begin(), sorted.end());
