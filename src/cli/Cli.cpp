@@ -110,6 +110,13 @@ void describe(Parsed& p) {
   p.measure->add_option("--plot", o.plotPath, "把间隔图写入 SVG 文件（- 为标准输出）")
       ->type_name("FILE.svg")
       ->check(aValue("文件名", true));
+  // Shown above the exit statuses.
+  app.footer([] {
+    return std::string(
+        "虚拟鼠标（没有鼠标时试用）：TAVO_VIRTUAL_MICE=RATE[:JITTER][@COUNTS_PER_S],...，"
+        "RATE 为 1–16000 Hz，JITTER 为抖动微秒数（至多半个报告间隔），COUNTS_PER_S 为手速 "
+        "1–1000000 counts/s：只在攒够一个 count 的时隙发报告，如 8000@2000 约 2000 Hz。");
+  });
 }
 
 bool samePath(const std::string& a, const std::string& b) {

@@ -59,7 +59,7 @@ struct Session {
       : monitor(m), lengthNs(static_cast<int64_t>(std::llround(seconds * 1e9))) {}
 
   // HID thread.
-  void onReport(Clock::time_point t) {
+  void onReport(Clock::time_point t, const ReportMotion& motion) {
     const int64_t ns = toNs(t);
     latestNs.store(ns, std::memory_order_relaxed);
     if (firstNs < 0) {
@@ -71,7 +71,7 @@ struct Session {
       return;
     }
     analyzer.addTimestamp(t);
-    recorder.add(t);
+    recorder.add(t, motion);
   }
   // Same rule as reports: none before the test's first report (the reports
   // lost then were not the test's), after its end or a stop.
@@ -82,6 +82,7 @@ struct Session {
       return;
     }
     analyzer.noteKernelDrop();
+    recorder.noteKernelDrop();
   }
   // The measured mouse can no longer be read.
   void onReportError(const HIDError& error) {
@@ -420,7 +421,8 @@ bool writeOut(const Console& c, const std::string& text) {
 int runMeasure(const MeasureOptions& options, HIDMonitor& monitor, const Console& console) {
   if (!outputsWritable(options, console)) return kExitFileError;
   Session session(monitor, options.seconds);
-  monitor.setReportCallback([&session](Clock::time_point t) { session.onReport(t); });
+  monitor.setReportCallback(
+      [&session](Clock::time_point t, const ReportMotion& m) { session.onReport(t, m); });
   monitor.setKernelDropCallback([&session] { session.onKernelDrop(); });
   monitor.setReportErrorCallback([&session](const HIDError& e) { session.onReportError(e); });
   if (!startHIDThread(monitor, console)) return kExitNoMouse;

@@ -410,7 +410,7 @@ void HIDMonitor::setMonitoring(bool on) { impl_->monitoring.store(on, std::memor
 bool HIDMonitor::isMonitoring() const { return impl_->monitoring.load(std::memory_order_relaxed); }
 
 void HIDMonitor::setReportCallback(
-    std::function<void(std::chrono::steady_clock::time_point)> callback) {
+    std::function<void(std::chrono::steady_clock::time_point, const ReportMotion&)> callback) {
   impl_->reportCallback = std::move(callback);
 }
 

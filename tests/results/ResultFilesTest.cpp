@@ -154,15 +154,22 @@ TEST_F(ResultFilesTest, IsoTimeCarriesTheZoneOffset) {
   tzset();
 }
 
-TEST_F(ResultFilesTest, CsvHasOneLinePerReportWithSubMicrosecondDecimals) {
-  const results::TestRecord r = recordOf({5'000'000'000, 5'000'125'250, 5'000'250'001}, 8000);
+TEST_F(ResultFilesTest, CsvHasOneLinePerReportWithSubMicrosecondDecimalsAndItsMotion) {
+  results::TestRecord r = recordOf({}, 8000);
+  const auto known = [](int16_t dx, int16_t dy) {
+    return ReportMotion{dx, dy, 0, 0, 0, ReportMotion::kKnown};
+  };
+  // The last report's motion is not known: both columns stay empty.
+  r.stamps = StampSeries::fromVectors({5'000'000'000, 5'000'125'250, 5'000'250'001, 5'000'375'000},
+                                      {known(1, 0), known(-3, 32767), known(0, -32768), {}});
   const fs::path path = dir / "intervals.csv";
   ASSERT_TRUE(results::writeIntervalsCsv(r, path.string()));
   EXPECT_EQ(readFile(path),
-            "t_us,interval_us\n"
-            "0.000,\n"
-            "125.250,125.250\n"
-            "250.001,124.751\n");
+            "t_us,interval_us,dx,dy\n"
+            "0.000,,1,0\n"
+            "125.250,125.250,-3,32767\n"
+            "250.001,124.751,0,-32768\n"
+            "375.000,124.999,,\n");
 }
 
 TEST_F(ResultFilesTest, TruncatedTestSaysSoInTheJsonAndKeepsTheFirstReports) {
@@ -203,7 +210,8 @@ TEST_F(ResultFilesTest, RewriteReplacesTheWholeFileWithUsualMode) {
       results::writeIntervalsCsv(recordOf(steadyStamps(500, 1'000'000), 1000), path.string()));
   ASSERT_TRUE(
       results::writeIntervalsCsv(recordOf(steadyStamps(3, 1'000'000), 1000), path.string()));
-  EXPECT_EQ(readFile(path), "t_us,interval_us\n0.000,\n1000.000,1000.000\n2000.000,1000.000\n");
+  EXPECT_EQ(readFile(path),
+            "t_us,interval_us,dx,dy\n0.000,,,\n1000.000,1000.000,,\n2000.000,1000.000,,\n");
   struct stat st {};
   ASSERT_EQ(stat(path.c_str(), &st), 0);
   const mode_t mask = umask(0);
