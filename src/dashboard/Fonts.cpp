@@ -1,5 +1,13 @@
 // dashboard::init: fonts and the dark theme.
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstring>
+#include <map>
+#include <string>
 
 #include "dashboard/Dashboard.h"
 #include "dashboard/DrawKit.h"
@@ -36,11 +44,45 @@ const char* firstOpenable(const std::vector<const char*>& paths) {
   return nullptr;
 }
 
+struct FontBytes {
+  void* data = nullptr;
+  size_t size = 0;
+};
+
+// A font file mapped read-only, once per process, shared by every size that
+// is loaded from it: Dear ImGui draws glyphs on demand and keeps reading the
+// file's bytes, so only the pages of the glyphs drawn are ever resident (a
+// copy per size would keep four whole copies of a 19 MB CJK collection).
+// Never unmapped, as an atlas may outlive init(). Null when it cannot be mapped.
+const FontBytes* mappedFont(const char* path) {
+  static std::map<std::string, FontBytes> s_files;
+  if (const auto it = s_files.find(path); it != s_files.end()) return &it->second;
+  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat st {};
+  FontBytes bytes;
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+    bytes.size = static_cast<size_t>(st.st_size);
+    bytes.data = mmap(nullptr, bytes.size, PROT_READ, MAP_PRIVATE, fd, 0);
+  }
+  close(fd);
+  if (bytes.data == nullptr || bytes.data == MAP_FAILED) return nullptr;
+  return &s_files.emplace(path, bytes).first->second;
+}
+
 ImFont* addFont(const char* path, float size, int fontNo, const ImWchar* ranges, bool merge) {
   ImFontConfig cfg;
   cfg.FontNo = fontNo;
   cfg.MergeMode = merge;
-  return ImGui::GetIO().Fonts->AddFontFromFileTTF(path, size, &cfg, ranges);
+  ImFontAtlas* atlas = ImGui::GetIO().Fonts;
+  const FontBytes* bytes = mappedFont(path);
+  if (bytes == nullptr) return atlas->AddFontFromFileTTF(path, size, &cfg, ranges);
+  // Named after the file, as a font loaded from the file is.
+  const char* base = std::strrchr(path, '/');
+  std::snprintf(cfg.Name, sizeof cfg.Name, "%s", base != nullptr ? base + 1 : path);
+  cfg.FontDataOwnedByAtlas = false;
+  return atlas->AddFontFromMemoryTTF(bytes->data, static_cast<int>(bytes->size), size, &cfg,
+                                     ranges);
 }
 
 void loadFonts(const FontConfig& config, const char* cjk, const char* sym) {
