@@ -187,11 +187,7 @@ int main(int argc, char** argv) {
 
   std::fprintf(stderr, "[版本] %s\n", quillmark::kVersionLine);
   checkPermission();
-  g_monitor.setReportCallback([](std::chrono::steady_clock::time_point t) {
-    g_analyzer.addTimestamp(t);
-    g_stamps.add(t);
-  });
-  g_monitor.setKernelDropCallback([] { g_analyzer.noteKernelDrop(); });
+  connectMonitor();
   try {
     g_monitor.start();
   } catch (const std::system_error& e) {

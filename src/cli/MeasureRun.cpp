@@ -108,8 +108,10 @@ void printDeviceMissing(const Console& c, const std::string& wanted,
 // Picks the mouse; an exit status when it cannot be measured.
 std::optional<int> selectDevice(Session& s, const MeasureOptions& o, const Console& c) {
   s.monitor.waitForHIDThread();
-  const std::vector<HIDDeviceInfo> devices = s.monitor.getMouseDevices();
-  const int autoChoice = s.monitor.getSelectedDeviceIndex();
+  // One read: a mouse plugged in between two would shift the indexes.
+  const HIDMonitor::DeviceSelection listed = s.monitor.getDevicesAndSelection();
+  const std::vector<HIDDeviceInfo>& devices = listed.devices;
+  const int autoChoice = listed.selected;
   const std::optional<int> index = chooseDevice(o.device, devices, autoChoice);
   if (!index) {
     printDeviceMissing(c, o.device, devices, autoChoice);

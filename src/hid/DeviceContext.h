@@ -15,6 +15,7 @@ struct DeviceContext {
   HIDDeviceRef device = nullptr;
   std::array<uint8_t, kReportBufferSize> reportBuffer{};
   HIDMonitor::Impl* owner = nullptr;
+  uint64_t serial = 0;  // the device record's serial
   // Kernel buffer overflows of this device; written on the HID thread,
   // read by getMouseDevices().
   std::atomic<uint64_t> droppedReports{0};

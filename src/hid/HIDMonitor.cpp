@@ -227,6 +227,7 @@ void HIDMonitor::Impl::handleDeviceMatched(HIDDeviceRef device) {
   info.reportIntervalUs = numberProperty(*device, hidservice::kReportIntervalKey);
   info.node = stringProperty(*device, hidservice::kNodeKey);
   info.opened = result.ok();
+  info.serial = nextSerial++;
   info.priority = selectionPriority(info, numberProperty(*device, hidservice::kBuiltInKey) != 0);
 
   capture->maybeStart(info.displayName());
@@ -234,6 +235,7 @@ void HIDMonitor::Impl::handleDeviceMatched(HIDDeviceRef device) {
   auto context = std::make_unique<DeviceContext>();
   context->device = device;
   context->owner = this;
+  context->serial = info.serial;
   if (info.opened) {
     device->registerInputReportCallback(context->reportBuffer.data(), context->reportBuffer.size(),
                                         &Impl::inputReportCallback, context.get());
@@ -279,6 +281,9 @@ void HIDMonitor::Impl::handleDeviceRemoved(HIDDeviceRef device) {
                     static_cast<unsigned long long>(dropped));
       }
     }
+    departed.push_back(std::move(devices[i]));
+    departed.back().device = nullptr;  // the handle dies with the removal
+    if (departed.size() > kDepartedKept) departed.pop_front();
     devices.erase(devices.begin() + static_cast<std::ptrdiff_t>(i));
     context = std::move(contexts[i]);
     contexts.erase(contexts.begin() + static_cast<std::ptrdiff_t>(i));
@@ -312,6 +317,7 @@ void HIDMonitor::Impl::inputReportCallback(void* context, const Result& result, 
     owner->noteReportError(result);
     return;
   }
+  owner->deliveringSerial = ctx->serial;
   owner->route(ctx, reportID, report, reportLength, owner->machToSteady(timeStamp));
 }
 
@@ -350,6 +356,18 @@ std::chrono::steady_clock::time_point HIDMonitor::Impl::machToSteady(uint64_t ho
 
 // --- HIDMonitor ---
 
+namespace {
+
+std::vector<HIDDeviceInfo> copyDevicesLocked(const HIDMonitor::Impl& impl) {
+  std::vector<HIDDeviceInfo> copy = impl.devices;
+  for (size_t i = 0; i < copy.size() && i < impl.contexts.size(); ++i) {
+    copy[i].droppedReports = impl.contexts[i]->droppedReports.load(std::memory_order_relaxed);
+  }
+  return copy;
+}
+
+}  // namespace
+
 HIDMonitor::HIDMonitor() : HIDMonitor(hidservice::processService()) {}
 
 HIDMonitor::HIDMonitor(std::shared_ptr<hidservice::Service> service)
@@ -365,12 +383,27 @@ void HIDMonitor::waitForHIDThread() { impl_->sync(); }
 
 std::vector<HIDDeviceInfo> HIDMonitor::getMouseDevices() const {
   std::lock_guard<std::mutex> lock(impl_->mutex);
-  std::vector<HIDDeviceInfo> copy = impl_->devices;
-  for (size_t i = 0; i < copy.size() && i < impl_->contexts.size(); ++i) {
-    copy[i].droppedReports = impl_->contexts[i]->droppedReports.load(std::memory_order_relaxed);
-  }
-  return copy;
+  return copyDevicesLocked(*impl_);
 }
+
+HIDMonitor::DeviceSelection HIDMonitor::getDevicesAndSelection() const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  DeviceSelection s;
+  s.devices = copyDevicesLocked(*impl_);
+  s.selected = impl_->selectedIndex.load();
+  return s;
+}
+
+std::optional<HIDDeviceInfo> HIDMonitor::findDevice(uint64_t serial) const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  for (const HIDDeviceInfo& d : impl_->devices)
+    if (d.serial == serial) return d;
+  for (const HIDDeviceInfo& d : impl_->departed)
+    if (d.serial == serial) return d;
+  return std::nullopt;
+}
+
+uint64_t HIDMonitor::deliveringDeviceSerial() const { return impl_->deliveringSerial; }
 
 HIDError HIDMonitor::getLastError() const {
   std::lock_guard<std::mutex> lock(impl_->mutex);

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -34,6 +35,13 @@ class HIDMonitor::Impl : public ReportRouter {
   // Guarded by mutex: no automatic choice on arrival or removal.
   bool selectionHeld = false;
   HIDError lastError;
+  // Guarded by mutex: the records of the latest removed devices, newest last.
+  std::deque<HIDDeviceInfo> departed;
+  static constexpr size_t kDepartedKept = 16;
+  // HID thread only: the next arrival's serial, and the serial of the device
+  // whose report is being delivered.
+  uint64_t nextSerial = 1;
+  uint64_t deliveringSerial = 0;
   std::atomic<bool> reportErrorLatched{false};
   // Overflow trace lines: the reader is already behind when one happens.
   TraceRateLimit overflowLines{std::chrono::seconds(30), 5};
