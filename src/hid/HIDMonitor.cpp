@@ -59,7 +59,11 @@ void raiseThreadPriority() {
 
 // --- HIDMonitor::Impl ---
 
-HIDMonitor::Impl::Impl(std::shared_ptr<hidservice::Service> s) : service(std::move(s)) {}
+HIDMonitor::Impl::Impl(std::shared_ptr<hidservice::Service> s) : service(std::move(s)) {
+  contextName = [](const void* context) {
+    return static_cast<const DeviceContext*>(context)->name;
+  };
+}
 
 void HIDMonitor::Impl::setErrorLocked(HIDStatus status, const Result& result) {
   lastError = HIDError{status, result.code, result.text};
@@ -236,6 +240,7 @@ void HIDMonitor::Impl::handleDeviceMatched(HIDDeviceRef device) {
   context->device = device;
   context->owner = this;
   context->serial = info.serial;
+  context->name = info.displayName();
   if (info.opened) {
     device->registerInputReportCallback(context->reportBuffer.data(), context->reportBuffer.size(),
                                         &Impl::inputReportCallback, context.get());
