@@ -4,6 +4,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <system_error>
 
@@ -123,19 +124,18 @@ void HIDMonitor::Impl::stop() {
   capture->stop();
 }
 
+// Ends when the posted task has run, or when the loop has ended without
+// running it (a failed wait ends the loop with tasks still queued).
 void HIDMonitor::Impl::sync() {
-  Handshake done;
-  {
-    std::lock_guard<std::mutex> lock(mutex);
-    if (runLoop == nullptr) return;
-    runLoop->post([&done] {
-      std::lock_guard<std::mutex> doneLock(done.mutex);
-      done.ready = true;
-      done.cv.notify_one();
-    });
-  }
-  std::unique_lock<std::mutex> lock(done.mutex);
-  done.cv.wait(lock, [&] { return done.ready; });
+  std::unique_lock<std::mutex> lock(mutex);
+  if (runLoop == nullptr) return;
+  const uint64_t ticket = ++syncsPosted;
+  runLoop->post([this, ticket] {
+    std::lock_guard<std::mutex> doneLock(mutex);
+    syncsDone = std::max(syncsDone, ticket);
+    syncDone.notify_all();
+  });
+  syncDone.wait(lock, [&] { return syncsDone >= ticket || runLoop == nullptr; });
 }
 
 void HIDMonitor::Impl::threadMain(Handshake* handshake) {
@@ -207,6 +207,7 @@ void HIDMonitor::Impl::run(hidservice::RunLoop& loop) {
   manager.reset();
   std::lock_guard<std::mutex> lock(mutex);
   runLoop = nullptr;
+  syncDone.notify_all();  // tasks still queued will never run
 }
 
 void HIDMonitor::Impl::deviceMatchingCallback(void* context, const Result&, void*,

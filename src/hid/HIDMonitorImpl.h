@@ -50,6 +50,11 @@ class HIDMonitor::Impl : public ReportRouter {
   // The HID thread's loop while it exists; published under mutex so stop()
   // never reaches a loop that is being destroyed.
   hidservice::RunLoop* runLoop = nullptr;
+  // Guarded by mutex: waitForHIDThread()'s tickets, and the signal that one
+  // was handled or that the loop is gone.
+  uint64_t syncsPosted = 0;
+  uint64_t syncsDone = 0;
+  std::condition_variable syncDone;
   std::unique_ptr<hidservice::Manager> manager;
 
   std::shared_ptr<hidservice::Service> service;
