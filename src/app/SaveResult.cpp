@@ -40,8 +40,9 @@ SaveOutcome saveResultFolder(const results::TestRecord& record, const PixelImage
   }
   if (!writeResultFiles(record, folder, out.reason) ||
       !writePng(folder.file("dashboard.png"), window, out.reason)) {
-    out.reason = inFinalFolder(out.reason, folder.tempPath(),
-                               documents + "/Quillmark/" + resultFolderName(now, record.device.name));
+    out.reason =
+        inFinalFolder(out.reason, folder.tempPath(),
+                      documents + "/Quillmark/" + resultFolderName(now, record.device.name));
     return out;
   }
   if (!folder.commit(resultFolderName(now, record.device.name))) {

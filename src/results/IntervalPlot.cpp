@@ -196,7 +196,8 @@ void drawTitles(Svg& svg, const TestRecord& r, const PlotData& d) {
       list += escapeXml(m.device.name) + " " + std::to_string(m.reports) + " 次";
     }
     svg.add(
-        "<text x=\"%d\" y=\"84\" font-size=\"12\" fill=\"#ffba38\">报告来自 %zu 个鼠标：%s</text>\n",
+        "<text x=\"%d\" y=\"84\" font-size=\"12\" fill=\"#ffba38\">报告来自 %zu "
+        "个鼠标：%s</text>\n",
         static_cast<int>(kPlot.left), r.devices.size(), list.c_str());
   }
 }

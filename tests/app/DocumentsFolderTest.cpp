@@ -72,8 +72,7 @@ TEST_F(DocumentsFolder, OnlyASmallRegularUserDirsFileIsRead) {
       {"FIFO", [&] { ASSERT_EQ(mkfifo(target.c_str(), 0600), 0); }, false},
       {"link to /dev/zero", [&] { fs::create_symlink("/dev/zero", target); }, false},
       {"folder", [&] { fs::create_directory(target); }, false},
-      {"larger than 64 KiB", [&] { writeFile(target, good + std::string(70 * 1024, '#')); },
-       false},
+      {"larger than 64 KiB", [&] { writeFile(target, good + std::string(70 * 1024, '#')); }, false},
   };
   for (const auto& c : kCases) {
     fs::remove_all(target);

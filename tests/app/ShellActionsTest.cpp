@@ -171,9 +171,9 @@ TEST_F(ShellActions, ASaveNamesEveryMouseWhoseReportsTheTestHolds) {
   EXPECT_EQ(json["devices"][1]["name"], mice[0].displayName());
   EXPECT_GE(json["devices"][0]["reports"].get<int64_t>(), 100);
   EXPECT_GE(json["devices"][1]["reports"].get<int64_t>(), 600);
-  EXPECT_EQ(json["devices"][0]["reports"].get<int64_t>() +
-                json["devices"][1]["reports"].get<int64_t>(),
-            json["reports"]["count"].get<int64_t>());
+  EXPECT_EQ(
+      json["devices"][0]["reports"].get<int64_t>() + json["devices"][1]["reports"].get<int64_t>(),
+      json["reports"]["count"].get<int64_t>());
   EXPECT_EQ(json["device"]["name"], mice[0].displayName());
 }
 

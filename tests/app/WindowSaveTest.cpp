@@ -182,7 +182,8 @@ TEST_F(WindowSaveFiles, ATestPastTheStampBoundKeepsItsDuration) {
   for (std::size_t i = 0; i < reports; ++i)
     g_stamps.add(first + std::chrono::microseconds(125 * i));
   const std::string line = save();
-  const std::string folder = line.substr(line.find(" -> ") + 4, line.size() - 1 - line.find(" -> ") - 4);
+  const std::string folder =
+      line.substr(line.find(" -> ") + 4, line.size() - 1 - line.find(" -> ") - 4);
   const std::string json = readFile(folder + "/result.json");
   EXPECT_NE(json.find("\"duration_s\": 601.0"), std::string::npos) << json.substr(0, 600);
   const std::string svg = readFile(folder + "/intervals.svg");

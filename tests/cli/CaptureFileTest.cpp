@@ -33,7 +33,8 @@ TEST(CaptureFile, ARunWithoutReportsKeepsTheFileAndAMeasureNamesItsMouse) {
   const Finished f = run({"measure", "--device", "1", "--seconds", "0.5"});
   ASSERT_EQ(f.status, 0) << f.err;
   const std::string file = readFile(capture);
-  EXPECT_NE(file.find("# device=虚拟鼠标 500 Hz [Virtual]\n"), std::string::npos) << file.substr(0, 200);
+  EXPECT_NE(file.find("# device=虚拟鼠标 500 Hz [Virtual]\n"), std::string::npos)
+      << file.substr(0, 200);
   EXPECT_EQ(file.find("# samples=0\n"), std::string::npos);
 }
 
