@@ -88,8 +88,8 @@ void showNotice(dashboard::Notice notice) {
   s_noticeAt = kNoticeUnshown;
 }
 
+// Only the notice: nothing was tried, so the console stays quiet.
 void setBlockedNotice(const std::string& reason) {
-  std::fprintf(stderr, "[导出] 无法保存：%s\n", reason.c_str());
   dashboard::Notice n;
   n.text = "无法保存";
   n.detail = reason;

@@ -27,7 +27,9 @@ void noteTestReset();
 bool takeSaveRequest();
 
 // Writes the result folder with `window` as dashboard.png under the
-// documents folder, writes one console line and sets the notice.
+// documents folder, writes one console line and sets the notice. A test
+// without figures by now (reset since the request) writes nothing, and only
+// the notice says why.
 void saveWindowResult(const PixelImage& window);
 
 // The notice to show at ImGui time `now`: the last save's, for a while.

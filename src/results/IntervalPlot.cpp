@@ -187,6 +187,15 @@ void drawTitles(Svg& svg, const TestRecord& r, const PlotData& d) {
       "%lld 次报告 · 平均 %.0f Hz · 基准间隔 %.3f ms · 目标 %.0f Hz</text>\n",
       static_cast<int>(kPlot.left), isoLocalTime(r.start).c_str(), r.durationSeconds,
       static_cast<long long>(r.stats.reportCount), r.stats.avgHz, d.baselineMs, r.targetHz);
+  const WholeTestFigures w = wholeTestOf(r);
+  const WholeTestVerdict v = wholeTestVerdict(w, r.targetHz);
+  // Short enough to end before the outlier note on the right.
+  svg.add(
+      "<text x=\"%d\" y=\"84\" font-size=\"13\" fill=\"#9aa0a6\">整个测试 · 移动时 %.0f Hz · %s · "
+      "p99 %.1f µs · 缺失 %lld · 丢弃 %lld · 延迟 p99 %.1f µs</text>\n",
+      static_cast<int>(kPlot.left), w.movingRateHz, targetVerdictText(v.verdict), w.intervalUs.p99,
+      static_cast<long long>(w.missedSlots), static_cast<long long>(w.kernelDrops),
+      w.latenessUs.p99);
   svg.add("<text x=\"%.1f\" y=\"%.1f\" font-size=\"16\" fill=\"#e8eaed\">间隔分布</text>\n",
           kHist.left, kHist.top - 12);
   if (r.devices.size() > 1) {
@@ -195,10 +204,11 @@ void drawTitles(Svg& svg, const TestRecord& r, const PlotData& d) {
       if (!list.empty()) list += "，";
       list += escapeXml(m.device.name) + " " + std::to_string(m.reports) + " 次";
     }
+    // Under the time axis, on the left; the truncation note takes the right.
     svg.add(
-        "<text x=\"%d\" y=\"84\" font-size=\"12\" fill=\"#ffba38\">报告来自 %zu "
+        "<text x=\"%.1f\" y=\"%.1f\" font-size=\"12\" fill=\"#ffba38\">报告来自 %zu "
         "个鼠标：%s</text>\n",
-        static_cast<int>(kPlot.left), r.devices.size(), list.c_str());
+        kPlot.left, kPlot.bottom() + 66, r.devices.size(), list.c_str());
   }
 }
 
@@ -208,7 +218,7 @@ void drawTruncationNote(Svg& svg, const TestRecord& r, const PlotData& d) {
   svg.add(
       "<text x=\"%.1f\" y=\"%.1f\" font-size=\"12\" fill=\"#ffba38\" text-anchor=\"end\">"
       "只画出前 %zu 次报告（前 %.1f s，测试共 %.1f s）</text>\n",
-      kPlot.right(), kPlot.bottom() + 42, r.stamps.size(), d.spanS, r.durationSeconds);
+      kPlot.right(), kPlot.bottom() + 66, r.stamps.size(), d.spanS, r.durationSeconds);
 }
 
 void drawIntervalAxis(Svg& svg, const PlotData& d) {
