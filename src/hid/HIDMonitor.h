@@ -19,7 +19,8 @@ class Service;
 // HID thread receives arrivals, removals and input reports and routes the
 // reports of the selected mouse to the report callback.
 //
-// Every public member function is called from one thread (the main thread).
+// Every public member function is called from one thread (the main thread),
+// apart from deliveringDeviceSerial(), which the report callback calls.
 class HIDMonitor {
  public:
   // Uses the HID service of this process: virtual mice when TAVO_VIRTUAL_MICE

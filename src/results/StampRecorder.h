@@ -18,7 +18,8 @@ using StampSeries = ::StampSeries;
 // Keeps the stamp and motion of every report of a test (16 bytes each), up
 // to a bound, and where the kernel dropped reports. add() runs on the HID
 // thread for every report: it never copies what it holds, it only takes two
-// new chunks (512 KiB each) every 65,536 reports. snapshot() and reset() may
+// new chunks (512 KiB each) every 65,536 reports, and one entry the first
+// time a mouse (a source) reports. snapshot() and reset() may
 // be called from any thread while add() runs.
 class StampRecorder {
  public:
