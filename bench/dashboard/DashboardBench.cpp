@@ -2,6 +2,11 @@
 // full histogram, with the machine's real fonts.
 #include <benchmark/benchmark.h>
 #include <imgui.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
 
 #include "Fixtures.h"
 #include "HeadlessImgui.h"
@@ -55,6 +60,46 @@ BENCHMARK(BM_DashboardFrame8000Hz)
     ->Unit(benchmark::kMicrosecond)
     ->Repetitions(7)
     ->ReportAggregatesOnly(true);
+
+long residentKiB() {
+  std::FILE* status = std::fopen("/proc/self/status", "r");
+  char line[256];
+  long kib = 0;
+  while (status && std::fgets(line, sizeof line, status))
+    if (std::strncmp(line, "VmRSS:", 6) == 0) kib = std::atol(line + 6);
+  if (status) std::fclose(status);
+  return kib;
+}
+
+// What the fonts cost in resident memory: a fresh process's growth over
+// dashboard::init with the machine's fonts and ten frames of a running test
+// (every size drawn). The fonts are mapped once per process, so a process of
+// its own measures it; the time is not the figure.
+void BM_FontsResident(benchmark::State& state) {
+  long grownKiB = -1;
+  for (auto _ : state) {
+    int out[2];
+    if (pipe(out) != 0) break;
+    const pid_t child = fork();
+    if (child == 0) {
+      const long before = residentKiB();
+      {
+        Headless imgui;
+        const dashboard::UiState ui = dashboard::runningState(8000);
+        for (int i = 0; i < 10; ++i) frame(ui);
+        const long grown = residentKiB() - before;
+        if (write(out[1], &grown, sizeof grown) != sizeof grown) _exit(1);
+      }
+      _exit(0);
+    }
+    close(out[1]);
+    if (read(out[0], &grownKiB, sizeof grownKiB) != sizeof grownKiB) grownKiB = -1;
+    close(out[0]);
+    waitpid(child, nullptr, 0);
+  }
+  state.counters["fonts_resident_MiB"] = static_cast<double>(grownKiB) / 1024.0;
+}
+BENCHMARK(BM_FontsResident)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace
 

@@ -1,14 +1,18 @@
 #include "app/DocumentsFolder.h"
 
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 
 namespace {
+
+// A user-dirs.dirs file is a few hundred bytes; anything far larger is not one.
+constexpr off_t kMaxUserDirsBytes = 64 * 1024;
 
 bool isDirectory(const std::string& path) {
   struct stat st {};
@@ -20,11 +24,29 @@ std::string withoutTrailingSlash(std::string path) {
   return path;
 }
 
-std::string readFile(const std::string& path) {
-  std::ifstream in(path);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+// The text of a regular file of at most kMaxUserDirsBytes, else "". The UI
+// thread reads it: a FIFO or a device put in its place must neither block nor
+// feed it without end, so those are never read (and opened without blocking).
+std::string readSmallRegularFile(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return "";
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return "";
+  std::string text;
+  // Checked again on what was opened: the name may have changed meanwhile.
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxUserDirsBytes) {
+    text.resize(static_cast<size_t>(kMaxUserDirsBytes) + 1);
+    size_t got = 0;
+    ssize_t n = 0;
+    while (got < text.size() && (n = read(fd, &text[got], text.size() - got)) != 0) {
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) break;
+      got += static_cast<size_t>(n);
+    }
+    text.resize(n < 0 || got > static_cast<size_t>(kMaxUserDirsBytes) ? 0 : got);
+  }
+  close(fd);
+  return text;
 }
 
 // The double-quoted value of a shell assignment, with \" \\ \$ \` escapes.
@@ -67,7 +89,7 @@ std::string xdgDocumentsDir(const std::string& userDirsText, const std::string& 
 
 std::string documentsFolderFor(const std::string& home, const std::string& configHome) {
   const std::string config = configHome.empty() ? home + "/.config" : configHome;
-  const std::string xdg = xdgDocumentsDir(readFile(config + "/user-dirs.dirs"), home);
+  const std::string xdg = xdgDocumentsDir(readSmallRegularFile(config + "/user-dirs.dirs"), home);
   if (xdg != withoutTrailingSlash(home) && isDirectory(xdg)) return xdg;
   if (isDirectory(home + "/Documents")) return withoutTrailingSlash(home) + "/Documents";
   return withoutTrailingSlash(home);

@@ -6,7 +6,8 @@
 // directories name it (XDG_DOCUMENTS_DIR in user-dirs.dirs, the file that
 // xdg-user-dir reads), else ~/Documents, else the home folder itself. Only
 // folders that exist are chosen; a documents folder set to the home folder
-// itself means "none" there and is skipped. Main thread.
+// itself means "none" there and is skipped. Only a regular user-dirs.dirs of
+// at most 64 KiB is read, without blocking. Main thread.
 
 // From the environment: HOME (or the password database) and XDG_CONFIG_HOME.
 std::string documentsFolder();

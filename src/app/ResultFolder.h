@@ -23,6 +23,8 @@ class ResultFolder {
   const std::string& error() const { return error_; }
   // Where to write a file that should end up in the folder.
   std::string file(const std::string& name) const { return temp_ + "/" + name; }
+  // The hidden temporary folder, while there is one.
+  const std::string& tempPath() const { return temp_; }
 
   // Renames the temporary folder to parent/name, or parent/name_2, _3, ...
   // when that exists. Returns false with error() set when it cannot.
@@ -36,7 +38,7 @@ class ResultFolder {
   std::string error_;
 };
 
-// "<date>_<time>_<device>", e.g. "2026-12-07_103205_Halden_Corvid_Pro_Wireless_USB":
+// "<date>_<time>_<device>", e.g. "2026-12-07_103205_Halden_Corvid_Pro_Wireless_[USB]":
 // local time; the device name with separators, quotes and blanks made into
 // "_", cut to a sensible length at a character boundary; "mouse" without one.
 std::string resultFolderName(std::chrono::system_clock::time_point when, const std::string& device);

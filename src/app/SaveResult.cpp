@@ -17,6 +17,16 @@ bool writeResultFiles(const results::TestRecord& record, const ResultFolder& fol
   return r.ok;
 }
 
+// The temporary folder is gone once the save fails: a reason names the
+// folder the user would have got instead.
+std::string inFinalFolder(std::string reason, const std::string& temp, const std::string& final) {
+  for (size_t at = reason.find(temp); !temp.empty() && at != std::string::npos;
+       at = reason.find(temp, at + final.size())) {
+    reason.replace(at, temp.size(), final);
+  }
+  return reason;
+}
+
 }  // namespace
 
 SaveOutcome saveResultFolder(const results::TestRecord& record, const PixelImage& window,
@@ -29,8 +39,12 @@ SaveOutcome saveResultFolder(const results::TestRecord& record, const PixelImage
     return out;
   }
   if (!writeResultFiles(record, folder, out.reason) ||
-      !writePng(folder.file("dashboard.png"), window, out.reason))
+      !writePng(folder.file("dashboard.png"), window, out.reason)) {
+    out.reason =
+        inFinalFolder(out.reason, folder.tempPath(),
+                      documents + "/Quillmark/" + resultFolderName(now, record.device.name));
     return out;
+  }
   if (!folder.commit(resultFolderName(now, record.device.name))) {
     out.reason = folder.error();
     return out;

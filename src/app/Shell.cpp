@@ -2,6 +2,7 @@
 
 #include <imgui.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <mutex>
 #include <vector>
@@ -59,7 +60,9 @@ void requestPause() {
 }
 
 void requestReset() {
-  if (g_testState != TestState::Idle) resetTest();
+  if (g_testState == TestState::Idle) return;
+  resetTest();
+  noteTestReset();
 }
 
 void applyActions(const dashboard::UiActions& actions, const PlatformAlert& alert) {
@@ -77,7 +80,7 @@ void applyActions(const dashboard::UiActions& actions, const PlatformAlert& aler
 
 void drawUI() {
   static double s_lastDevicePoll = -1.0;
-  static std::vector<HIDDeviceInfo> s_devices;
+  static HIDMonitor::DeviceSelection s_devices;
 
   dashboard::UiState ui;
   ui.stats = g_analyzer.getStats();
@@ -86,7 +89,9 @@ void drawUI() {
   const double now = ImGui::GetTime();
   if (now - s_lastDevicePoll >= kDevicePollSeconds) {
     s_lastDevicePoll = now;
-    s_devices = g_monitor.getMouseDevices();
+    // The list and the selection in one read: an arrival or removal between
+    // two reads would mark the wrong mouse as selected.
+    s_devices = g_monitor.getDevicesAndSelection();
     // The permission is refreshed only alongside a device poll.
     if (now - g_lastPermissionCheck >= kPermissionRefreshSeconds) {
       g_lastPermissionCheck = now;
@@ -95,8 +100,8 @@ void drawUI() {
     }
     reapChildren();
   }
-  ui.devices = s_devices;
-  ui.selectedDevice = g_monitor.getSelectedDeviceIndex();
+  ui.devices = s_devices.devices;
+  ui.selectedDevice = s_devices.selected;
   const PlatformAlert alert = makePlatformAlert(g_permission, g_monitor.getLastError());
   ui.alert = alert;
   ui.canSave = canSaveResult(ui.stats);
@@ -107,7 +112,21 @@ void drawUI() {
 
   const dashboard::UiActions actions = dashboard::draw(ui);
   applyActions(actions, alert);
+  // The user's own choice shows in the next frame.
+  if (actions.selectDevice >= 0) s_lastDevicePoll = -1.0;
   g_analyzer.update();
+}
+
+void connectMonitor() {
+  g_monitor.setReportCallback(
+      [](std::chrono::steady_clock::time_point t, const ReportMotion& motion) {
+        g_analyzer.addTimestamp(t);
+        g_stamps.add(t, motion, g_monitor.deliveringDeviceSerial());
+      });
+  g_monitor.setKernelDropCallback([] {
+    g_analyzer.noteKernelDrop();
+    g_stamps.noteKernelDrop();
+  });
 }
 
 void stopMonitorBeforeExit() { g_monitor.stop(); }

@@ -29,6 +29,10 @@ void requestReset();
 // alert drawn in the same frame.
 void applyActions(const dashboard::UiActions& actions, const PlatformAlert& alert);
 
+// Installs the monitor's report and kernel-drop callbacks, which feed the
+// analyzer and the window's stamps. Once, before g_monitor.start().
+void connectMonitor();
+
 // One frame of the shell: snapshot, device poll and permission refresh,
 // dashboard, actions, analyzer update. Between ImGui::NewFrame and Render.
 void drawUI();

@@ -3,6 +3,8 @@
 #include <imgui.h>
 
 #include <cstdio>
+#include <optional>
+#include <string>
 
 #include "app/DocumentsFolder.h"
 #include "app/SaveResult.h"
@@ -16,36 +18,82 @@ results::StampRecorder g_stamps;
 namespace {
 
 constexpr double kNoticeSeconds = 10.0;
+constexpr double kNoticeUnshown = -2.0;
 
 bool s_saveRequested = false;
 dashboard::Notice s_notice;
 double s_noticeAt = -1.0;
 
+// Set by a reset of the running test; a start from idle begins afresh.
+bool s_testWasReset = false;
+
 results::DeviceIdentity selectedDevice() {
-  const std::vector<HIDDeviceInfo> devices = g_monitor.getMouseDevices();
-  const int sel = g_monitor.getSelectedDeviceIndex();
-  if (sel < 0 || sel >= static_cast<int>(devices.size())) return {};
-  return results::identityOf(devices[static_cast<size_t>(sel)]);
+  const HIDMonitor::DeviceSelection s = g_monitor.getDevicesAndSelection();
+  if (s.selected < 0 || s.selected >= static_cast<int>(s.devices.size())) return {};
+  return results::identityOf(s.devices[static_cast<size_t>(s.selected)]);
+}
+
+// The identity of a mouse the test's reports came from; a report without a
+// known mouse (serial 0) is the selected one's.
+results::DeviceIdentity identityOfSource(uint64_t serial) {
+  if (serial == 0) return selectedDevice();
+  const std::optional<HIDDeviceInfo> info = g_monitor.findDevice(serial);
+  return info ? results::identityOf(*info) : results::DeviceIdentity{};
+}
+
+// The mouse with the most reports is the result's; all of them are listed
+// when there were several.
+void nameDevices(results::TestRecord& r, const results::StampRecorder::Tally& tally) {
+  size_t most = 0;
+  for (const results::StampRecorder::SourceCount& s : tally.sources) {
+    r.devices.push_back({identityOfSource(s.source), static_cast<int64_t>(s.reports)});
+    if (s.reports > tally.sources[most].reports) most = r.devices.size() - 1;
+  }
+  r.device = r.devices.empty() ? selectedDevice() : r.devices[most].device;
+  if (r.devices.size() < 2) r.devices.clear();
 }
 
 // The test as it stands: the analyzer's figures and every stamp so far.
 results::TestRecord currentRecord() {
   results::TestRecord r;
-  r.device = selectedDevice();
+  results::StampRecorder::Tally tally;
   r.stats = g_analyzer.getStats();
-  r.stamps = g_stamps.snapshot();
+  r.stamps = g_stamps.snapshot(tally);
+  nameDevices(r, tally);
   r.stampLimit = g_stamps.limit();
   r.targetHz = dashboard::kTargetRates[dashboard::dashboardState().targetIndex];
   r.end = results::TestEnd::Interrupted;  // saved while it runs or pauses
   r.start = std::chrono::system_clock::now();
   if (!r.stamps.empty()) {
     const int64_t first = r.stamps[0];
-    const int64_t last = r.stamps[r.stamps.size() - 1];
     r.start = results::wallTimeOf(
         std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(first)));
-    r.durationSeconds = static_cast<double>(last - first) / 1e9;
+    // To the newest report, also past the stamps kept.
+    r.durationSeconds = static_cast<double>(tally.lastNs - first) / 1e9;
   }
   return r;
+}
+
+// Why the test has nothing to save yet; "" when it has.
+std::string saveBlockedReason(const PollingStats& stats) {
+  if (g_testState == TestState::Idle) return "还没有开始测试，按 S 开始";
+  if (stats.statsValid) return "";
+  if (s_testWasReset) return "测试刚重置，还没有新的数据";
+  return "测试刚开始，还没有测出回报率，请移动鼠标";
+}
+
+// The notice takes its time when first drawn: a key can ask outside a frame.
+void showNotice(dashboard::Notice notice) {
+  s_notice = std::move(notice);
+  s_noticeAt = kNoticeUnshown;
+}
+
+// Only the notice: nothing was tried, so the console stays quiet.
+void setBlockedNotice(const std::string& reason) {
+  dashboard::Notice n;
+  n.text = "无法保存";
+  n.detail = reason;
+  showNotice(std::move(n));
 }
 
 void setNotice(const SaveOutcome& outcome) {
@@ -64,15 +112,19 @@ void setNotice(const SaveOutcome& outcome) {
 
 }  // namespace
 
-bool canSaveResult(const PollingStats& stats) {
-  return g_testState != TestState::Idle && stats.statsValid;
-}
+bool canSaveResult(const PollingStats& stats) { return saveBlockedReason(stats).empty(); }
 
 bool canSaveResult() { return canSaveResult(g_analyzer.getStats()); }
 
 void requestSave() {
-  if (canSaveResult()) s_saveRequested = true;
+  const std::string reason = saveBlockedReason(g_analyzer.getStats());
+  if (reason.empty())
+    s_saveRequested = true;
+  else
+    setBlockedNotice(reason);
 }
+
+void noteTestReset() { s_testWasReset = true; }
 
 bool takeSaveRequest() {
   const bool requested = s_saveRequested;
@@ -81,6 +133,12 @@ bool takeSaveRequest() {
 }
 
 void saveWindowResult(const PixelImage& window) {
+  // The rule again: a reset in the same frame as the request leaves nothing.
+  const std::string reason = saveBlockedReason(g_analyzer.getStats());
+  if (!reason.empty()) {
+    setBlockedNotice(reason);
+    return;
+  }
   const SaveOutcome outcome = saveResultFolder(currentRecord(), window, documentsFolder(),
                                                std::chrono::system_clock::now());
   if (outcome.ok)
@@ -91,6 +149,7 @@ void saveWindowResult(const PixelImage& window) {
 }
 
 dashboard::Notice currentNotice(double now) {
+  if (s_noticeAt == kNoticeUnshown) s_noticeAt = now;
   if (s_noticeAt < 0.0 || now - s_noticeAt > kNoticeSeconds) return {};
   return s_notice;
 }
@@ -99,4 +158,5 @@ void resetWindowSave() {
   s_saveRequested = false;
   s_notice = dashboard::Notice{};
   s_noticeAt = -1.0;
+  s_testWasReset = false;
 }

@@ -195,15 +195,7 @@ int main(int argc, char** argv) {
 
   std::fprintf(stderr, "[版本] %s\n", quillmark::kVersionLine);
   checkPermission();
-  g_monitor.setReportCallback(
-      [](std::chrono::steady_clock::time_point t, const ReportMotion& motion) {
-        g_analyzer.addTimestamp(t);
-        g_stamps.add(t, motion);
-      });
-  g_monitor.setKernelDropCallback([] {
-    g_analyzer.noteKernelDrop();
-    g_stamps.noteKernelDrop();
-  });
+  connectMonitor();
   try {
     g_monitor.start();
   } catch (const std::system_error& e) {

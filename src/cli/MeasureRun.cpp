@@ -141,8 +141,10 @@ void printDeviceAmbiguous(const Console& c, const std::string& wanted,
 // Picks the mouse; an exit status when it cannot be measured.
 std::optional<int> selectDevice(Session& s, const MeasureOptions& o, const Console& c) {
   s.monitor.waitForHIDThread();
-  const std::vector<HIDDeviceInfo> devices = s.monitor.getMouseDevices();
-  const int autoChoice = s.monitor.getSelectedDeviceIndex();
+  // One read: a mouse plugged in between two would shift the indexes.
+  const HIDMonitor::DeviceSelection listed = s.monitor.getDevicesAndSelection();
+  const std::vector<HIDDeviceInfo>& devices = listed.devices;
+  const int autoChoice = listed.selected;
   const std::vector<int> matches = chooseDevice(o.device, devices, autoChoice);
   if (matches.size() > 1) {
     printDeviceAmbiguous(c, o.device, devices, matches);

@@ -1,5 +1,15 @@
 // dashboard::init: fonts and the dark theme.
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <string>
 
 #include "dashboard/Dashboard.h"
 #include "dashboard/DrawKit.h"
@@ -36,11 +46,81 @@ const char* firstOpenable(const std::vector<const char*>& paths) {
   return nullptr;
 }
 
+// Font files mapped read-only, once per process, shared by every size that
+// is loaded from them: Dear ImGui draws glyphs on demand and keeps reading a
+// font's bytes, so only the pages of the glyphs drawn are ever resident (a
+// copy per size kept four whole copies of a 19 MB CJK collection). Never
+// unmapped, as an atlas may outlive init().
+struct FontBytes {
+  std::string path;
+  void* data = nullptr;
+  size_t size = 0;
+};
+constexpr size_t kMaxMappedFonts = 8;
+std::array<FontBytes, kMaxMappedFonts> s_mapped;
+// The data pointers alone, read by the free function from any thread.
+std::array<std::atomic<const void*>, kMaxMappedFonts> s_mappedData{};
+
+bool isMappedFont(const void* p) {
+  for (const auto& data : s_mappedData)
+    if (p != nullptr && data.load(std::memory_order_relaxed) == p) return true;
+  return false;
+}
+
+// Dear ImGui 1.92 copies font data it does not own; it gets the mapping as
+// its own, and its free function leaves mappings alone.
+ImGuiMemAllocFunc s_nextAlloc = nullptr;
+ImGuiMemFreeFunc s_nextFree = nullptr;
+void* s_nextUserData = nullptr;
+
+void* allocate(size_t size, void*) { return s_nextAlloc(size, s_nextUserData); }
+void release(void* p, void*) {
+  if (!isMappedFont(p)) s_nextFree(p, s_nextUserData);
+}
+
+void keepMappingsFromFree() {
+  static bool s_installed = false;
+  if (s_installed) return;
+  s_installed = true;
+  ImGui::GetAllocatorFunctions(&s_nextAlloc, &s_nextFree, &s_nextUserData);
+  ImGui::SetAllocatorFunctions(allocate, release, nullptr);
+}
+
+// Null when the file cannot be mapped (or too many are).
+const FontBytes* mappedFont(const char* path) {
+  size_t slot = 0;
+  while (slot < kMaxMappedFonts && s_mapped[slot].data != nullptr) {
+    if (s_mapped[slot].path == path) return &s_mapped[slot];
+    ++slot;
+  }
+  if (slot == kMaxMappedFonts) return nullptr;
+  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat st {};
+  void* data = MAP_FAILED;
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 && st.st_size < INT32_MAX)
+    data = mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+  close(fd);
+  if (data == MAP_FAILED) return nullptr;
+  s_mapped[slot] = FontBytes{path, data, static_cast<size_t>(st.st_size)};
+  s_mappedData[slot].store(data, std::memory_order_relaxed);
+  return &s_mapped[slot];
+}
+
 ImFont* addFont(const char* path, float size, int fontNo, const ImWchar* ranges, bool merge) {
   ImFontConfig cfg;
   cfg.FontNo = fontNo;
   cfg.MergeMode = merge;
-  return ImGui::GetIO().Fonts->AddFontFromFileTTF(path, size, &cfg, ranges);
+  ImFontAtlas* atlas = ImGui::GetIO().Fonts;
+  const FontBytes* bytes = mappedFont(path);
+  if (bytes == nullptr) return atlas->AddFontFromFileTTF(path, size, &cfg, ranges);
+  keepMappingsFromFree();
+  // Named after the file, as a font loaded from the file is.
+  const char* base = std::strrchr(path, '/');
+  std::snprintf(cfg.Name, sizeof cfg.Name, "%s", base != nullptr ? base + 1 : path);
+  cfg.FontDataOwnedByAtlas = true;  // no copy; see release()
+  return atlas->AddFontFromMemoryTTF(bytes->data, static_cast<int>(bytes->size), size, &cfg,
+                                     ranges);
 }
 
 void loadFonts(const FontConfig& config, const char* cjk, const char* sym) {

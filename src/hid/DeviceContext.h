@@ -3,6 +3,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 #include "hid/HIDDeviceInfo.h"
 #include "hid/HIDMonitor.h"
@@ -15,6 +16,8 @@ struct DeviceContext {
   HIDDeviceRef device = nullptr;
   std::array<uint8_t, kReportBufferSize> reportBuffer{};
   HIDMonitor::Impl* owner = nullptr;
+  uint64_t serial = 0;  // the device record's serial
+  std::string name;     // as the device list shows it
   // Kernel buffer overflows of this device; written on the HID thread,
   // read by getMouseDevices().
   std::atomic<uint64_t> droppedReports{0};

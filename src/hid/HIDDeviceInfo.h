@@ -33,6 +33,9 @@ struct HIDDeviceInfo {
   // Why the device could not be opened (the record the monitor kept as its
   // last error then); status Ok when it was opened.
   HIDError openError;
+  // The monitor's number for this arrival of the device: never reused while
+  // the process runs, so it tells a test's mice apart after they are gone.
+  uint64_t serial = 0;
 
   std::string displayName() const;
 };

@@ -4,6 +4,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <system_error>
 
@@ -59,7 +60,11 @@ void raiseThreadPriority() {
 
 // --- HIDMonitor::Impl ---
 
-HIDMonitor::Impl::Impl(std::shared_ptr<hidservice::Service> s) : service(std::move(s)) {}
+HIDMonitor::Impl::Impl(std::shared_ptr<hidservice::Service> s) : service(std::move(s)) {
+  contextName = [](const void* context) {
+    return static_cast<const DeviceContext*>(context)->name;
+  };
+}
 
 void HIDMonitor::Impl::setErrorLocked(HIDStatus status, const Result& result) {
   lastError = HIDError{status, result.code, result.text};
@@ -119,19 +124,18 @@ void HIDMonitor::Impl::stop() {
   capture->stop();
 }
 
+// Ends when the posted task has run, or when the loop has ended without
+// running it (a failed wait ends the loop with tasks still queued).
 void HIDMonitor::Impl::sync() {
-  Handshake done;
-  {
-    std::lock_guard<std::mutex> lock(mutex);
-    if (runLoop == nullptr) return;
-    runLoop->post([&done] {
-      std::lock_guard<std::mutex> doneLock(done.mutex);
-      done.ready = true;
-      done.cv.notify_one();
-    });
-  }
-  std::unique_lock<std::mutex> lock(done.mutex);
-  done.cv.wait(lock, [&] { return done.ready; });
+  std::unique_lock<std::mutex> lock(mutex);
+  if (runLoop == nullptr) return;
+  const uint64_t ticket = ++syncsPosted;
+  runLoop->post([this, ticket] {
+    std::lock_guard<std::mutex> doneLock(mutex);
+    syncsDone = std::max(syncsDone, ticket);
+    syncDone.notify_all();
+  });
+  syncDone.wait(lock, [&] { return syncsDone >= ticket || runLoop == nullptr; });
 }
 
 void HIDMonitor::Impl::threadMain(Handshake* handshake) {
@@ -203,6 +207,7 @@ void HIDMonitor::Impl::run(hidservice::RunLoop& loop) {
   manager.reset();
   std::lock_guard<std::mutex> lock(mutex);
   runLoop = nullptr;
+  syncDone.notify_all();  // tasks still queued will never run
 }
 
 void HIDMonitor::Impl::deviceMatchingCallback(void* context, const Result&, void*,
@@ -230,6 +235,7 @@ void HIDMonitor::Impl::handleDeviceMatched(HIDDeviceRef device) {
   info.portPath = stringProperty(*device, hidservice::kPortPathKey);
   info.hostDriver = stringProperty(*device, hidservice::kHostDriverKey);
   info.opened = result.ok();
+  info.serial = nextSerial++;
   info.priority = selectionPriority(info, numberProperty(*device, hidservice::kBuiltInKey) != 0);
 
   capture->maybeStart(info.displayName());
@@ -237,6 +243,8 @@ void HIDMonitor::Impl::handleDeviceMatched(HIDDeviceRef device) {
   auto context = std::make_unique<DeviceContext>();
   context->device = device;
   context->owner = this;
+  context->serial = info.serial;
+  context->name = info.displayName();
   if (info.opened) {
     device->registerInputReportCallback(context->reportBuffer.data(), context->reportBuffer.size(),
                                         &Impl::inputReportCallback, context.get());
@@ -282,6 +290,9 @@ void HIDMonitor::Impl::handleDeviceRemoved(HIDDeviceRef device) {
                     static_cast<unsigned long long>(dropped));
       }
     }
+    departed.push_back(std::move(devices[i]));
+    departed.back().device = nullptr;  // the handle dies with the removal
+    if (departed.size() > kDepartedKept) departed.pop_front();
     devices.erase(devices.begin() + static_cast<std::ptrdiff_t>(i));
     context = std::move(contexts[i]);
     contexts.erase(contexts.begin() + static_cast<std::ptrdiff_t>(i));
@@ -316,6 +327,7 @@ void HIDMonitor::Impl::inputReportCallback(void* context, const Result& result, 
     owner->passReportError(*ctx, result);
     return;
   }
+  owner->deliveringSerial = ctx->serial;
   owner->route(ctx, reportID, report, reportLength, owner->machToSteady(timeStamp));
 }
 
@@ -364,6 +376,18 @@ std::chrono::steady_clock::time_point HIDMonitor::Impl::machToSteady(uint64_t ho
 
 // --- HIDMonitor ---
 
+namespace {
+
+std::vector<HIDDeviceInfo> copyDevicesLocked(const HIDMonitor::Impl& impl) {
+  std::vector<HIDDeviceInfo> copy = impl.devices;
+  for (size_t i = 0; i < copy.size() && i < impl.contexts.size(); ++i) {
+    copy[i].droppedReports = impl.contexts[i]->droppedReports.load(std::memory_order_relaxed);
+  }
+  return copy;
+}
+
+}  // namespace
+
 HIDMonitor::HIDMonitor() : HIDMonitor(hidservice::processService()) {}
 
 HIDMonitor::HIDMonitor(std::shared_ptr<hidservice::Service> service)
@@ -379,12 +403,27 @@ void HIDMonitor::waitForHIDThread() { impl_->sync(); }
 
 std::vector<HIDDeviceInfo> HIDMonitor::getMouseDevices() const {
   std::lock_guard<std::mutex> lock(impl_->mutex);
-  std::vector<HIDDeviceInfo> copy = impl_->devices;
-  for (size_t i = 0; i < copy.size() && i < impl_->contexts.size(); ++i) {
-    copy[i].droppedReports = impl_->contexts[i]->droppedReports.load(std::memory_order_relaxed);
-  }
-  return copy;
+  return copyDevicesLocked(*impl_);
 }
+
+HIDMonitor::DeviceSelection HIDMonitor::getDevicesAndSelection() const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  DeviceSelection s;
+  s.devices = copyDevicesLocked(*impl_);
+  s.selected = impl_->selectedIndex.load();
+  return s;
+}
+
+std::optional<HIDDeviceInfo> HIDMonitor::findDevice(uint64_t serial) const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  for (const HIDDeviceInfo& d : impl_->devices)
+    if (d.serial == serial) return d;
+  for (const HIDDeviceInfo& d : impl_->departed)
+    if (d.serial == serial) return d;
+  return std::nullopt;
+}
+
+uint64_t HIDMonitor::deliveringDeviceSerial() const { return impl_->deliveringSerial; }
 
 HIDError HIDMonitor::getLastError() const {
   std::lock_guard<std::mutex> lock(impl_->mutex);

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "analysis/ReportMotion.h"
@@ -19,7 +20,8 @@ class Service;
 // HID thread receives arrivals, removals and input reports and routes the
 // reports of the selected mouse to the report callback.
 //
-// Every public member function is called from one thread (the main thread).
+// Every public member function is called from one thread (the main thread),
+// apart from deliveringDeviceSerial(), which the report callback calls.
 class HIDMonitor {
  public:
   // Uses the HID service of this process: virtual mice when TAVO_VIRTUAL_MICE
@@ -42,6 +44,19 @@ class HIDMonitor {
   // current at the time of the call.
   std::vector<HIDDeviceInfo> getMouseDevices() const;
   HIDError getLastError() const;
+  // The device list and the selected index into it, read together (an
+  // arrival or removal between two separate reads would pair the wrong ones).
+  struct DeviceSelection {
+    std::vector<HIDDeviceInfo> devices;
+    int selected = -1;
+  };
+  DeviceSelection getDevicesAndSelection() const;
+  // The record of the device with this serial: listed now, or among the
+  // latest removed ones.
+  std::optional<HIDDeviceInfo> findDevice(uint64_t serial) const;
+  // HID thread, inside the report callback only: the serial of the mouse
+  // whose report is being delivered.
+  uint64_t deliveringDeviceSerial() const;
 
   // Returns once the HID thread has handled everything it had to do when
   // the call was made: after start(), the mice present then are listed.

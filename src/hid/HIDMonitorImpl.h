@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -34,6 +35,13 @@ class HIDMonitor::Impl : public ReportRouter {
   // Guarded by mutex: no automatic choice on arrival or removal.
   bool selectionHeld = false;
   HIDError lastError;
+  // Guarded by mutex: the records of the latest removed devices, newest last.
+  std::deque<HIDDeviceInfo> departed;
+  static constexpr size_t kDepartedKept = 16;
+  // HID thread only: the next arrival's serial, and the serial of the device
+  // whose report is being delivered.
+  uint64_t nextSerial = 1;
+  uint64_t deliveringSerial = 0;
   std::atomic<bool> reportErrorLatched{false};
   // Installed before the HID thread starts.
   std::function<void(const HIDError&)> reportErrorCallback;
@@ -44,6 +52,11 @@ class HIDMonitor::Impl : public ReportRouter {
   // The HID thread's loop while it exists; published under mutex so stop()
   // never reaches a loop that is being destroyed.
   hidservice::RunLoop* runLoop = nullptr;
+  // Guarded by mutex: waitForHIDThread()'s tickets, and the signal that one
+  // was handled or that the loop is gone.
+  uint64_t syncsPosted = 0;
+  uint64_t syncsDone = 0;
+  std::condition_variable syncDone;
   std::unique_ptr<hidservice::Manager> manager;
 
   std::shared_ptr<hidservice::Service> service;

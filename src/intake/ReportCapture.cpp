@@ -232,6 +232,13 @@ void ReportCapture::startWriter(std::shared_ptr<Job> job) {
 void ReportCapture::write() {
   recording = false;
   finished = true;
+  // Nothing captured: the target is never opened, so an earlier capture
+  // file there is kept.
+  if (samples.empty()) {
+    std::fprintf(console_, "[采集] 没有记录到报告，未写出 %s\n", outputPath.c_str());
+    std::vector<Sample>().swap(samples);
+    return;
+  }
   auto job = std::make_shared<Job>();
   job->path = outputPath;
   job->deviceName = deviceName;

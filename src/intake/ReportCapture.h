@@ -16,7 +16,9 @@
 // Records the raw reports of the selected mouse to a text file, for one
 // capture per process: started by TAVO_CAPTURE at the first matched mouse,
 // ended after TAVO_CAPTURE_SECONDS from the first report (30 s by default),
-// at 1,000,000 reports, or when the monitor stops.
+// at 1,000,000 reports, or when the monitor stops. The file is only opened
+// when reports were captured (a run without any leaves an existing file
+// alone); its header names the mouse of the first report captured.
 //
 // maybeStart(), add() and a write() that add() triggers run on the HID thread
 // and take no lock; stop() runs only after the HID thread has ended. The file

@@ -28,7 +28,12 @@ void ReportRouter::route(const void* context, unsigned int reportId, const unsig
     return;
   }
 
-  if (capture->recording) capture->add(reportId, report, length);
+  if (capture->recording) {
+    // The file names the mouse whose reports it holds, not the first one found.
+    if (capture->samples.empty() && contextName != nullptr)
+      capture->deviceName = contextName(context);
+    capture->add(reportId, report, length);
+  }
 
   if (hidDebugLogEnabled()) {
     const Clock::time_point now = clock();

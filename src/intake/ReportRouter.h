@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include "analysis/ReportMotion.h"
 #include "hid/TraceRateLimit.h"
@@ -44,6 +45,9 @@ class ReportRouter {
   // The capture that selected reports go to: the process-wide one unless a
   // test points the router at its own.
   ReportCapture* capture = processCapture();
+  // The name of a context's mouse, for the capture's header; set by the
+  // monitor before the HID thread starts (null: the name given at start).
+  std::string (*contextName)(const void* context) = nullptr;
   // Read only while tracing is on.
   ClockFn clock = steadyNow;
 

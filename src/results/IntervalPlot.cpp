@@ -21,11 +21,11 @@ using plot::Box;
 using plot::LogAxis;
 
 constexpr int kWidth = 1200;
-constexpr int kHeight = 640;
+constexpr int kHeight = 664;  // the cause in words below the notes under the time axis
 constexpr Box kPlot{80, 96, 820, 460};
 constexpr Box kHist{960, 96, 200, 460};
 // Below the intervals, when the reports carried motion.
-constexpr Box kSpeedPlot{80, 700, 1080, 200};
+constexpr Box kSpeedPlot{80, 724, 1080, 200};
 constexpr int kSpeedPlotHeight = 300;
 constexpr int kHistBins = 80;
 constexpr double kFloorMs = 1e-4;  // a zero interval still has a place on the log axis
@@ -121,8 +121,9 @@ PlotData gather(const TestRecord& r) {
   d.baselineMs = r.stats.baselineUs > 0 ? r.stats.baselineUs / 1000.0 : medianMs(s);
   chooseAxis(r, d);
   d.intervals = s.size() > 1 ? s.size() - 1 : 0;
-  d.spanS = std::max(s.size() > 1 ? static_cast<double>(s[s.size() - 1] - s[0]) / 1e9 : 0.0,
-                     r.durationSeconds);
+  // A test longer than the stamps kept is drawn over the part kept (and says so).
+  const double kept = s.size() > 1 ? static_cast<double>(s[s.size() - 1] - s[0]) / 1e9 : 0.0;
+  d.spanS = s.truncated() ? kept : std::max(kept, r.durationSeconds);
   if (d.spanS <= 0) d.spanS = 1;
   const auto columns = static_cast<std::size_t>(kPlot.width);
   d.colMin.assign(columns, std::numeric_limits<float>::quiet_NaN());
@@ -177,6 +178,27 @@ void drawTitles(Svg& svg, const TestRecord& r, const PlotData& d) {
       w.latenessUs.p99);
   svg.add("<text x=\"%.1f\" y=\"%.1f\" font-size=\"16\" fill=\"#e8eaed\">间隔分布</text>\n",
           kHist.left, kHist.top - 12);
+  if (r.devices.size() > 1) {
+    std::string list;
+    for (const DeviceReports& m : r.devices) {
+      if (!list.empty()) list += "，";
+      list += xmlText(m.device.name) + " " + std::to_string(m.reports) + " 次";
+    }
+    // Under the time axis, on the left; the truncation note takes the right.
+    svg.add(
+        "<text x=\"%.1f\" y=\"%.1f\" font-size=\"12\" fill=\"#ffba38\">报告来自 %zu "
+        "个鼠标：%s</text>\n",
+        kPlot.left, kPlot.bottom() + 66, r.devices.size(), list.c_str());
+  }
+}
+
+// Below the time axis, when the plot holds only the test's first reports.
+void drawTruncationNote(Svg& svg, const TestRecord& r, const PlotData& d) {
+  if (!r.stamps.truncated()) return;
+  svg.add(
+      "<text x=\"%.1f\" y=\"%.1f\" font-size=\"12\" fill=\"#ffba38\" text-anchor=\"end\">"
+      "只画出前 %zu 次报告（前 %.1f s，测试共 %.1f s）</text>\n",
+      kPlot.right(), kPlot.bottom() + 66, r.stamps.size(), d.spanS, r.durationSeconds);
 }
 
 void drawIntervalAxis(Svg& svg, const PlotData& d) {
@@ -367,6 +389,7 @@ std::string intervalPlotSvg(const TestRecord& given) {
   drawLevelLabel(svg, d, d.targetMs, kTargetColour, "目标间隔", true);
   drawLevelLabel(svg, d, d.baselineMs, kBaselineColour, "基准间隔", false);
   drawFrames(svg);
+  drawTruncationNote(svg, record, d);
   drawCause(svg, record, speedPlot);
   svg.raw("</svg>\n");
   return svg.take();

@@ -151,6 +151,17 @@ ordered_json wholeTestJson(const TestRecord& r, const WholeTestFigures& w) {
   return j;
 }
 
+// Only when the test holds reports of several mice.
+ordered_json devicesJson(const std::vector<DeviceReports>& devices) {
+  ordered_json list = ordered_json::array();
+  for (const DeviceReports& d : devices) {
+    ordered_json j = deviceJson(d.device);
+    j["reports"] = d.reports;
+    list.push_back(std::move(j));
+  }
+  return list;
+}
+
 ordered_json testJson(const TestRecord& r) {
   ordered_json j;
   j["start"] = isoLocalTime(r.start);
@@ -268,6 +279,7 @@ std::string resultJson(const TestRecord& record) {
   j["schema_version"] = kResultSchemaVersion;
   j["program"] = {{"name", "quillmark"}, {"version", quillmark::kVersion}};
   j["device"] = deviceJson(record.device);
+  if (record.devices.size() > 1) j["devices"] = devicesJson(record.devices);
   j["environment"] = environmentJson(record.device);
   j["test"] = testJson(record);
   j["rate"] = rateJson(record.stats);

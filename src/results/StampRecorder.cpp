@@ -22,9 +22,24 @@ StampRecorder::StampRecorder(std::size_t limit) : limit_(limit) {
 }
 
 void StampRecorder::add(std::chrono::steady_clock::time_point t, const ReportMotion& motion) {
+  add(t, motion, 0);
+}
+
+void StampRecorder::add(std::chrono::steady_clock::time_point t, const ReportMotion& motion,
+                        uint64_t source) {
   const int64_t ns =
       std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
   std::lock_guard lock(mutex_);
+  ++tally_.reports;
+  tally_.lastNs = ns;
+  // Mostly the same mouse as the previous report; a test has a handful at most.
+  std::vector<SourceCount>& sources = tally_.sources;
+  if (sourceAt_ >= sources.size() || sources[sourceAt_].source != source) {
+    sourceAt_ = 0;
+    while (sourceAt_ < sources.size() && sources[sourceAt_].source != source) ++sourceAt_;
+    if (sourceAt_ == sources.size()) sources.push_back({source, 0});
+  }
+  ++sources[sourceAt_].reports;
   if (count_ >= limit_) {
     truncated_ = true;
     return;
@@ -62,6 +77,8 @@ void StampRecorder::reset() {
     motion_.swap(freshMotion);
     drops_.clear();
     count_ = 0;
+    tally_ = Tally{};
+    sourceAt_ = 0;
     truncated_ = false;
     published_.store(0, std::memory_order_relaxed);
   }
@@ -72,6 +89,12 @@ void StampRecorder::reset() {
 // again, so the snapshot reads them without the lock while add() goes on.
 StampSeries StampRecorder::snapshot() const {
   std::lock_guard lock(mutex_);
+  return StampSeries(shareAll(chunks_), shareAll(motion_), count_, truncated_, drops_);
+}
+
+StampSeries StampRecorder::snapshot(Tally& tally) const {
+  std::lock_guard lock(mutex_);
+  tally = tally_;
   return StampSeries(shareAll(chunks_), shareAll(motion_), count_, truncated_, drops_);
 }
 

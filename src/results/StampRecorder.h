@@ -18,7 +18,8 @@ using StampSeries = ::StampSeries;
 // Keeps the stamp and motion of every report of a test (16 bytes each), up
 // to a bound, and where the kernel dropped reports. add() runs on the HID
 // thread for every report: it never copies what it holds, it only takes two
-// new chunks (512 KiB each) every 65,536 reports. snapshot() and reset() may
+// new chunks (512 KiB each) every 65,536 reports, and one entry the first
+// time a mouse (a source) reports. snapshot() and reset() may
 // be called from any thread while add() runs.
 class StampRecorder {
  public:
@@ -27,15 +28,32 @@ class StampRecorder {
 
   explicit StampRecorder(std::size_t limit = kDefaultLimit);
 
+  // The reports of one mouse: `source` is any number that tells the mice of
+  // a test apart (the monitor's device serial; 0 when not known).
+  struct SourceCount {
+    uint64_t source = 0;
+    std::size_t reports = 0;
+  };
+  // What is counted of every report, past the bound too.
+  struct Tally {
+    std::size_t reports = 0;
+    int64_t lastNs = 0;                // the newest report's stamp; 0 with none
+    std::vector<SourceCount> sources;  // in the order of their first report
+  };
+
   StampRecorder(const StampRecorder&) = delete;
   StampRecorder& operator=(const StampRecorder&) = delete;
 
   void add(std::chrono::steady_clock::time_point t, const ReportMotion& motion = {});
+  // The same, for a report of the mouse `source`.
+  void add(std::chrono::steady_clock::time_point t, const ReportMotion& motion, uint64_t source);
   // The kernel dropped reports before the next one (HID thread).
   void noteKernelDrop();
   // Forgets every stamp; earlier snapshots keep theirs.
   void reset();
   StampSeries snapshot() const;
+  // A snapshot and the tally of the same moment.
+  StampSeries snapshot(Tally& tally) const;
 
   std::size_t limit() const { return limit_; }
   // Stamps held; any thread, without the lock.
@@ -51,6 +69,8 @@ class StampRecorder {
   std::vector<std::shared_ptr<MotionChunk>> motion_;
   std::vector<std::size_t> drops_;
   std::size_t count_ = 0;
+  Tally tally_;
+  std::size_t sourceAt_ = 0;  // tally_.sources index of the latest report's source
   bool truncated_ = false;
   std::atomic<std::size_t> published_{0};
 };

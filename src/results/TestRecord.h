@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "analysis/PollingRules.h"
 #include "analysis/PollingStats.h"
@@ -43,6 +44,12 @@ enum class TestEnd {
 // "completed", "interrupted", "device_lost" or "device_error".
 const char* testEndKey(TestEnd end);
 
+// One mouse's share of a test's reports.
+struct DeviceReports {
+  DeviceIdentity device;
+  int64_t reports = 0;
+};
+
 // Where a test's target rate came from.
 enum class TargetSource {
   Window,           // chosen in the window
@@ -56,7 +63,11 @@ const char* targetSourceKey(TargetSource source);
 // One finished (or stopped) test: everything the result files are written
 // from. A plain value; build it on the main thread, pass it anywhere.
 struct TestRecord {
-  DeviceIdentity device;
+  DeviceIdentity device;  // the mouse measured; of several, the one with the most reports
+  // Every mouse whose reports the test holds, in the order of their first
+  // report, when there was more than one (the window's selection can change
+  // during a test); empty otherwise.
+  std::vector<DeviceReports> devices;
   std::chrono::system_clock::time_point start;  // the first report
   double durationSeconds = 0.0;                 // first report to the end of the test
   float targetHz = 0.0f;

@@ -2,8 +2,11 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "TestFiles.h"
 #include "app/DocumentsFolder.h"
@@ -48,6 +51,34 @@ TEST_F(DocumentsFolder, FallsBackToDocumentsThenHome) {
   // Set to the home folder itself, the documents folder is switched off.
   userDirs("XDG_DOCUMENTS_DIR=\"$HOME/\"\n");
   EXPECT_EQ(documentsFolderFor(home, ""), home + "/Documents");
+}
+
+// Only a small regular file is read: a FIFO with no writer would block the
+// window for good, a link to /dev/zero would grow memory without end.
+TEST_F(DocumentsFolder, OnlyASmallRegularUserDirsFileIsRead) {
+  fs::create_directories(home + "/文档");
+  fs::create_directories(home + "/.config");
+  const std::string good = "XDG_DOCUMENTS_DIR=\"$HOME/文档\"\n";
+  writeFile(home + "/real.dirs", good);
+  const std::string target = home + "/.config/user-dirs.dirs";
+  const struct {
+    const char* kind;
+    std::function<void()> make;
+    bool read;
+  } kCases[] = {
+      {"regular", [&] { writeFile(target, good); }, true},
+      {"link to a regular file", [&] { fs::create_symlink(home + "/real.dirs", target); }, true},
+      {"missing", [] {}, false},
+      {"FIFO", [&] { ASSERT_EQ(mkfifo(target.c_str(), 0600), 0); }, false},
+      {"link to /dev/zero", [&] { fs::create_symlink("/dev/zero", target); }, false},
+      {"folder", [&] { fs::create_directory(target); }, false},
+      {"larger than 64 KiB", [&] { writeFile(target, good + std::string(70 * 1024, '#')); }, false},
+  };
+  for (const auto& c : kCases) {
+    fs::remove_all(target);
+    c.make();
+    EXPECT_EQ(documentsFolderFor(home, ""), c.read ? home + "/文档" : home) << c.kind;
+  }
 }
 
 TEST(XdgDocumentsDir, ReadsTheFileFormat) {

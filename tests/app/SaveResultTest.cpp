@@ -1,11 +1,14 @@
 // A saved result folder with real files: what is in it, and that a failure
 // leaves nothing behind.
 #include "TestFiles.h"
+#include "app/ResultFolder.h"
 #include "app/SaveResult.h"
 
 #include <gtest/gtest.h>
 #include <png.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 
 #include <filesystem>
 #include <fstream>
@@ -94,6 +97,25 @@ TEST_F(SaveResult, AFileThatCannotBeWrittenLeavesNoFolder) {
   EXPECT_FALSE(out.reason.empty());
   EXPECT_EQ(out.reason.find('\n'), std::string::npos);
   EXPECT_TRUE(fs::is_empty(fs::path(docs) / "Quillmark"));  // neither final nor partial
+}
+
+// The hidden temporary folder is gone with the failure: the reason names the
+// folder the user would have got.
+TEST_F(SaveResult, AFailedWriteNamesTheFolderTheUserWouldHaveGot) {
+  rlimit old{};
+  getrlimit(RLIMIT_FSIZE, &old);
+  rlimit tiny = old;
+  tiny.rlim_cur = 16;  // every file write fails with EFBIG
+  const sighandler_t oldHandler = signal(SIGXFSZ, SIG_IGN);
+  setrlimit(RLIMIT_FSIZE, &tiny);
+  const SaveOutcome out = saveResultFolder(record, smallWindow(), docs, now);
+  setrlimit(RLIMIT_FSIZE, &old);
+  signal(SIGXFSZ, oldHandler);
+  ASSERT_FALSE(out.ok);
+  const std::string wouldBe =
+      docs + "/Quillmark/" + resultFolderName(now, record.device.name) + "/result.json";
+  EXPECT_NE(out.reason.find(wouldBe), std::string::npos) << out.reason;
+  EXPECT_EQ(out.reason.find(".partial"), std::string::npos) << out.reason;
 }
 
 TEST_F(SaveResult, NoDocumentsFolderIsTheReason) {

@@ -5,14 +5,19 @@
 #include <imgui.h>
 #include <imgui_internal.h>
 
+#include <stdlib.h>
+
 #include <chrono>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <thread>
 
 #include "HeadlessImgui.h"
 #include "LinkOpenerStandIn.h"
 #include "ShellTestSupport.h"
+#include "TestFiles.h"
 #include "app/PlatformActions.h"
+#include "app/WindowSave.h"
 #include "dashboard/Branding.h"
 #include "dashboard/DashboardHarness.h"
 #include "dashboard/FontConfig.h"
@@ -28,6 +33,7 @@ class ShellActions : public ::testing::Test {
   static void SetUpTestSuite() {
     imgui_ = std::make_unique<HeadlessImgui>(ImVec2(kWidth, 820));
     dashboard::init(FontConfig{});
+    connectMonitor();
     g_monitor.start();
   }
   static void TearDownTestSuite() {
@@ -122,6 +128,53 @@ TEST_F(ShellActions, DeniedAccessShowsTheBannerWhoseFirstButtonOpensTheHelp) {
   waitForChildren();
   EXPECT_EQ(readFile(opener.out()), "1\n" + permissionHelpUrl() + "\n");
   g_permission = PermissionStatus::Granted;
+}
+
+// The user switches mice during a test: the saved result names each mouse
+// with its reports, and the one with the most as the result's mouse.
+TEST_F(ShellActions, ASaveNamesEveryMouseWhoseReportsTheTestHolds) {
+  TempDir home;
+  const std::string oldHome = getenv("HOME") ? getenv("HOME") : "";
+  setenv("HOME", home.path().c_str(), 1);
+  const auto waitForStamps = [](std::size_t n) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (g_stamps.count() < n && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  };
+  const std::vector<HIDDeviceInfo> mice = g_monitor.getMouseDevices();
+  g_monitor.setSelectedDeviceIndex(1);  // 500 Hz
+  requestStart();
+  waitForStamps(100);
+  g_monitor.setSelectedDeviceIndex(0);  // 1000 Hz
+  waitForStamps(100 + 600);
+  for (int i = 0; i < 400 && !g_analyzer.getStats().statsValid; ++i) {
+    g_analyzer.update();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  requestPause();
+  g_monitor.waitForHIDThread();  // nothing more in flight
+  PixelImage window;
+  window.width = window.height = 1;
+  window.format = PixelImage::Format::Rgb;
+  window.pixels.assign(3, 0);
+  ::testing::internal::CaptureStderr();
+  saveWindowResult(window);
+  const std::string line = ::testing::internal::GetCapturedStderr();
+  setenv("HOME", oldHome.c_str(), 1);
+  const size_t arrow = line.find(" -> ");
+  ASSERT_NE(arrow, std::string::npos) << line;
+  const auto json = nlohmann::json::parse(
+      readFile(line.substr(arrow + 4, line.size() - arrow - 5) + "/result.json"));
+
+  ASSERT_EQ(json["devices"].size(), 2u) << json.dump(1);
+  EXPECT_EQ(json["devices"][0]["name"], mice[1].displayName());
+  EXPECT_EQ(json["devices"][1]["name"], mice[0].displayName());
+  EXPECT_GE(json["devices"][0]["reports"].get<int64_t>(), 100);
+  EXPECT_GE(json["devices"][1]["reports"].get<int64_t>(), 600);
+  EXPECT_EQ(
+      json["devices"][0]["reports"].get<int64_t>() + json["devices"][1]["reports"].get<int64_t>(),
+      json["reports"]["count"].get<int64_t>());
+  EXPECT_EQ(json["device"]["name"], mice[0].displayName());
 }
 
 }  // namespace

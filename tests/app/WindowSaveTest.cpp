@@ -45,13 +45,25 @@ class WindowSave : public ::testing::Test {
   }
 };
 
-TEST_F(WindowSave, EWithoutFiguresDoesNothingButIsConsumed) {
-  key(GLFW_PRESS);
-  EXPECT_FALSE(takeSaveRequest());
+// E without figures asks for no save and is consumed; the notice says why.
+TEST_F(WindowSave, EWithoutFiguresSaysWhyInTheNotice) {
+  ImGui::CreateContext();  // the notice's clock
+  const auto noticeAfterE = [] {
+    key(GLFW_PRESS);
+    EXPECT_FALSE(takeSaveRequest());
+    const dashboard::Notice n = currentNotice(ImGui::GetTime());
+    EXPECT_EQ(n.text, "无法保存");
+    EXPECT_FALSE(n.failed);
+    return n.detail;
+  };
+  EXPECT_EQ(noticeAfterE(), "还没有开始测试，按 S 开始");
   requestStart();  // running, nothing measured yet
-  key(GLFW_PRESS);
-  EXPECT_FALSE(takeSaveRequest());
+  EXPECT_EQ(noticeAfterE(), "测试刚开始，还没有测出回报率，请移动鼠标");
+  ASSERT_TRUE(waitForFigures());
+  requestReset();
+  EXPECT_EQ(noticeAfterE(), "测试刚重置，还没有新的数据");
   EXPECT_EQ(g_forwardedKeys, 0);
+  ImGui::DestroyContext();
 }
 
 TEST_F(WindowSave, EAndTheButtonSaveOncePerPressWhileThereAreFigures) {
@@ -101,6 +113,8 @@ class WindowSaveFiles : public WindowSave {
     window.width = window.height = 2;
     window.format = PixelImage::Format::Rgb;
     window.pixels.assign(12, 200);
+    requestStart();
+    ASSERT_TRUE(waitForFigures());
   }
   void TearDown() override {
     ImGui::DestroyContext();
@@ -142,6 +156,35 @@ TEST_F(WindowSaveFiles, AFailureIsOneLineAndANoticeWithTheReason) {
   EXPECT_TRUE(notice.failed);
   EXPECT_TRUE(notice.openPath.empty());
   EXPECT_NE(line.find(notice.detail), std::string::npos);
+}
+
+// E and R in one frame: the request was made with figures, the reset took
+// them; the save checks again and writes nothing.
+TEST_F(WindowSaveFiles, EThenRInOneFrameSavesNothingAndSaysWhy) {
+  key(GLFW_PRESS);
+  requestReset();
+  ASSERT_TRUE(takeSaveRequest());
+  const std::string line = save();
+  EXPECT_EQ(line, "");
+  EXPECT_FALSE(std::filesystem::exists(home + "/Quillmark"));
+  EXPECT_EQ(currentNotice(ImGui::GetTime()).detail, "测试刚重置，还没有新的数据");
+}
+
+// Past the stamp bound (ten minutes at 8000 Hz) the duration is still the
+// test's, and the plot says it shows only the first part.
+TEST_F(WindowSaveFiles, ATestPastTheStampBoundKeepsItsDuration) {
+  const auto first = std::chrono::steady_clock::now() - std::chrono::minutes(11);
+  const std::size_t reports = results::StampRecorder::kDefaultLimit + 8000;  // one second more
+  for (std::size_t i = 0; i < reports; ++i)
+    g_stamps.add(first + std::chrono::microseconds(125 * i));
+  const std::string line = save();
+  const std::string folder =
+      line.substr(line.find(" -> ") + 4, line.size() - 1 - line.find(" -> ") - 4);
+  const std::string json = readFile(folder + "/result.json");
+  EXPECT_NE(json.find("\"duration_s\": 601.0"), std::string::npos) << json.substr(0, 600);
+  const std::string svg = readFile(folder + "/intervals.svg");
+  EXPECT_NE(svg.find("时长 601.0 s"), std::string::npos);
+  EXPECT_NE(svg.find("只画出前 4800000 次报告（前 600.0 s，测试共 601.0 s）"), std::string::npos);
 }
 
 }  // namespace

@@ -407,6 +407,39 @@ TEST_F(MonitorTest, AFailingEventWaitIsRecordedAsAManagerError) {
   EXPECT_EQ(monitor.getLastError().status, HIDStatus::ManagerError);
 }
 
+// The loop ends on a failed wait while waitForHIDThread() waits for a task it
+// had posted: the wait ends all the same.
+TEST_F(MonitorTest, AWaitForTheHIDThreadEndsWhenTheLoopFails) {
+  bool inCallback = false, release = false;
+  monitor.setReportCallback([&](Clock::time_point, const ReportMotion&) {
+    std::unique_lock<std::mutex> lock(mutex);
+    inCallback = true;
+    cv.notify_all();
+    cv.wait(lock, [&] { return release; });  // holds the HID thread
+  });
+  const std::set<int> before = epollFds();
+  monitor.start();
+  VirtualDevice* d = add(mouse("Pro Mouse"));
+  const int fd = newEpollFd(before);
+  ASSERT_GE(fd, 0);
+  monitor.setMonitoring(true);
+  service->deliverReport(d, kOpened, 1000);
+  {
+    std::unique_lock<std::mutex> lock(mutex);
+    ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(20), [&] { return inCallback; }));
+  }
+  ASSERT_TRUE(replaceWithDevNull(fd));  // the loop's next wait fails
+  std::thread waiter([&] { monitor.waitForHIDThread(); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // its task is queued
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    release = true;
+    cv.notify_all();
+  }
+  waiter.join();  // never returned before
+  EXPECT_EQ(monitor.getLastError().status, HIDStatus::ManagerError);
+}
+
 TEST_F(MonitorTest, LongNamesAreCutAtACharacterBoundary) {
   monitor.start();
   std::string longName;

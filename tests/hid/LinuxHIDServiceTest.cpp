@@ -395,3 +395,27 @@ TEST_F(UmockdevTest, BuiltInPointersRankBelowUsbAndBluetoothMice) {
   EXPECT_EQ(selectedName(), "Acme Pro Mouse [USB]");
   EXPECT_EQ(monitor->getMouseDevices().at(monitor->getSelectedDeviceIndex()).priority, 0);
 }
+
+// A mouse that cannot be opened is passed over for one that can, even one of
+// lower rank; once access is granted it takes its place.
+TEST_F(UmockdevTest, TheAutomaticChoiceTakesAMouseThatOpensOverAHigherRankedOneThatDoesNot) {
+  addFile("usb-mouse.umockdev");
+  addFile("i2c-touchpad.umockdev");
+  const std::string node = devPath("/dev/input/event7");
+  ASSERT_EQ(chmod(node.c_str(), 0), 0);
+  WithoutFileOverride unprivileged;
+  if (readable(node)) GTEST_SKIP() << kReadsAnyFile;
+  startMonitor();
+  ASSERT_TRUE(eventually([&] { return deviceCount() == 2; }));
+  const auto selected = [&] {
+    const HIDMonitor::DeviceSelection s = monitor->getDevicesAndSelection();
+    return s.selected < 0 ? HIDDeviceInfo{} : s.devices.at(static_cast<size_t>(s.selected));
+  };
+  EXPECT_EQ(selected().displayName(), "SYNA2B31:00 06CB:CE7D Touchpad [I2C]");
+  EXPECT_TRUE(selected().opened);
+
+  ASSERT_EQ(chmod(node.c_str(), 0644), 0);
+  umockdev_testbed_uevent(testbed, kMouseSyspath, "change");
+  ASSERT_TRUE(eventually([&] { return selected().displayName() == "Acme Pro Mouse [USB]"; }));
+  EXPECT_TRUE(selected().opened);
+}

@@ -105,10 +105,11 @@ TEST_F(CaptureTest, FileHoldsHeaderAndOneLinePerSampleRelativeToTheFirst) {
 
 TEST_F(CaptureTest, LineBreaksInTheDeviceNameDoNotBreakTheHeader) {
   start(nullptr, "Evil\nMouse\r");
+  addAt(1s, 0, "");
   capture.stop();
   EXPECT_EQ(readFile(out),
-            "# TAVO raw HID report capture\n# device=Evil Mouse \n# samples=0\n"
-            "# t_us,report_id,len,hash\n");
+            "# TAVO raw HID report capture\n# device=Evil Mouse \n# samples=1\n"
+            "# t_us,report_id,len,hash\n0,0,0,14650fb0739d0383\n");
 }
 
 // --- start rules --------------------------------------------------------------
@@ -240,15 +241,25 @@ TEST_F(CaptureTest, TheMillionthReportEndsTheCaptureAndIsInTheFile) {
 
 TEST_F(CaptureTest, StopWritesWhatWasRecordedOnce) {
   start();
+  addAt(1s, 1, "a");
   capture.stop();
-  EXPECT_EQ(readFile(out),
-            "# TAVO raw HID report capture\n# device=Mouse A\n# samples=0\n"
-            "# t_us,report_id,len,hash\n");
+  EXPECT_NE(readFile(out).find("# samples=1\n"), std::string::npos);
 
   writeFile(out, "untouched");
   capture.stop();
   EXPECT_EQ(readFile(out), "untouched");
-  EXPECT_EQ(console(), startLine(out, "30") + writtenLine(0, out));
+  EXPECT_EQ(console(), startLine(out, "30") + writtenLine(1, out));
+}
+
+// A run that captured nothing (a window closed before any test, a failed
+// measure) keeps the capture file a previous run left.
+TEST_F(CaptureTest, NothingCapturedLeavesAnEarlierFileAsItWas) {
+  writeFile(out, "an earlier capture\n");
+  start();
+  capture.stop();
+  EXPECT_EQ(readFile(out), "an earlier capture\n");
+  EXPECT_TRUE(capture.finished);
+  EXPECT_EQ(console(), startLine(out, "30") + "[采集] 没有记录到报告，未写出 " + out + "\n");
 }
 
 TEST_F(CaptureTest, AFailedWriteIsReportedAsAFailure) {

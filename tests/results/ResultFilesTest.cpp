@@ -238,7 +238,7 @@ TEST_F(ResultFilesTest, PlotOfAReportsWithMotionShowsTheCauseAndTheSpeedPlot) {
   EXPECT_NE(doc, nullptr);
   xmlFreeDoc(doc);
   const Image image = renderSvg(path);
-  EXPECT_EQ(image.height, 940);  // the speed plot's panel below the 640 of the intervals
+  EXPECT_EQ(image.height, 964);  // the speed plot's panel below the 664 of the intervals
 }
 
 TEST_F(ResultFilesTest, PlotIsXmlThatRendersAndShowsAStall) {

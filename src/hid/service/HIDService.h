@@ -72,8 +72,10 @@ struct DeviceProperties {
   std::optional<std::string> hostDriver;
 };
 
-// One matched device. Handles stay valid from arrival until the manager that
-// announced them is destroyed; all calls happen on the manager's loop thread.
+// One matched device. A handle stays valid from its arrival until the removal
+// callback for it returns (the device may be destroyed right after it), or
+// until the manager that announced it is destroyed, whichever comes first;
+// all calls happen on the manager's loop thread.
 class Device {
  public:
   virtual ~Device() = default;
