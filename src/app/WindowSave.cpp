@@ -71,6 +71,8 @@ results::TestRecord currentRecord() {
     // To the newest report, also past the stamps kept.
     r.durationSeconds = static_cast<double>(tally.lastNs - first) / 1e9;
   }
+  // Once for every file written from it.
+  r.whole = analyzeWholeTest(r.stamps);
   return r;
 }
 

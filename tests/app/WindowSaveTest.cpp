@@ -182,6 +182,9 @@ TEST_F(WindowSaveFiles, ATestPastTheStampBoundKeepsItsDuration) {
       line.substr(line.find(" -> ") + 4, line.size() - 1 - line.find(" -> ") - 4);
   const std::string json = readFile(folder + "/result.json");
   EXPECT_NE(json.find("\"duration_s\": 601.0"), std::string::npos) << json.substr(0, 600);
+  // The whole test's figures, from every report kept.
+  EXPECT_NE(json.find("\"moving_rate_hz\": 8000.0"), std::string::npos);
+  EXPECT_NE(json.find("\"reports\": 4800000"), std::string::npos);
   const std::string svg = readFile(folder + "/intervals.svg");
   EXPECT_NE(svg.find("时长 601.0 s"), std::string::npos);
   EXPECT_NE(svg.find("只画出前 4800000 次报告（前 600.0 s，测试共 601.0 s）"), std::string::npos);
