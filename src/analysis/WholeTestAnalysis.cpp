@@ -92,15 +92,15 @@ class SlotTracker {
  public:
   SlotTracker(int64_t firstNs, double periodNs) : first_(firstNs), period_(periodNs) {}
 
-  int64_t next(int64_t ns) {
-    const auto x = static_cast<double>(ns - first_);
-    int64_t k = std::llround((x - phase_) / period_);
-    if (k <= last_) k = last_ + 1;
-    const double r = x - (phase_ + static_cast<double>(k) * period_);
+  // The slot nearest the stamp on the grid as it stands.
+  int64_t nearest(int64_t ns) const {
+    return std::llround((static_cast<double>(ns - first_) - phase_) / period_);
+  }
+  // The report at `ns` was given slot k: the grid follows it a little.
+  void follow(int64_t ns, int64_t k) {
+    const double r = static_cast<double>(ns - first_) - (phase_ + static_cast<double>(k) * period_);
     phase_ += kPhaseGain * r;
     period_ += kPeriodGain * r;
-    last_ = k;
-    return k;
   }
 
  private:
@@ -109,7 +109,6 @@ class SlotTracker {
   const int64_t first_;
   double phase_ = 0.0;
   double period_;
-  int64_t last_ = -1;
 };
 
 // One moving stretch [first, last]: slots from the tracker (kept in `out`
@@ -122,10 +121,28 @@ void fitStretch(const StampSeries& s, std::size_t first, std::size_t last, doubl
   const auto count = static_cast<double>(last - first + 1);
   double kSum = 0.0, tSum = 0.0;
   SlotTracker slots(s[first], periodNs);
-  int64_t prev = -1;
+  int64_t prev = -1, gapBeforePrev = 0;
+  int64_t* prevCounter = nullptr;
   for (std::size_t i = first; i <= last; ++i) {
-    const int64_t k = slots.next(s[i]);
-    if (i > first) (dropped[i] ? f.kernelDroppedReports : f.missedSlots) += k - prev - 1;
+    int64_t k = i == first ? 0 : slots.nearest(s[i]);
+    if (i > first && k <= prev) {
+      // Two reports in one slot: the earlier came late into the slot after
+      // its own when that one was empty; otherwise this one is the late one.
+      if (k == prev && gapBeforePrev > 0) {
+        --out.back();
+        --*prevCounter;
+        kSum -= 1.0;
+        --prev;
+      } else {
+        k = prev + 1;
+      }
+    }
+    slots.follow(s[i], k);
+    gapBeforePrev = i > first ? k - prev - 1 : 0;
+    if (i > first) {
+      prevCounter = dropped[i] ? &f.kernelDroppedReports : &f.missedSlots;
+      *prevCounter += gapBeforePrev;
+    }
     prev = k;
     out.push_back(static_cast<int32_t>(std::min<int64_t>(k, INT32_MAX)));
     kSum += static_cast<double>(k);

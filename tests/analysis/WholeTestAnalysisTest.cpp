@@ -93,6 +93,25 @@ TEST(WholeTestAnalysis, LatenessAgainstTheFittedGrid) {
   EXPECT_NEAR(f.latenessUs.max, 61.0, 0.002);
 }
 
+// One report in a hundred delivered late by 0.6 to 0.9 of a period, into
+// the next slot's time: nothing is missing, and lateness says by how much.
+TEST(WholeTestAnalysis, LateReportsAreNotMissedSlots) {
+  std::mt19937 random(5);
+  std::uniform_int_distribution<int64_t> late(75 * kUs, 112 * kUs);
+  std::vector<int64_t> ns;
+  int64_t latest = 0;
+  for (int64_t i = 0; i < 80'000; ++i) {
+    const int64_t delay = i % 100 == 50 ? late(random) : 0;
+    latest = std::max(latest, delay);
+    ns.push_back(kMs + i * 125 * kUs + delay);
+  }
+  const WholeTestFigures f = analyze(ns);
+  EXPECT_EQ(f.missedSlots, 0);
+  EXPECT_NEAR(f.latenessUs.p50, 0.0, 0.5);
+  EXPECT_NEAR(f.latenessUs.max, latest / 1000.0, 0.5);
+  EXPECT_NEAR(f.movingRateHz, 8000.0, 1.0);
+}
+
 TEST(WholeTestAnalysis, PercentilesByNearestRank) {
   std::vector<int64_t> ns = {0};
   // Intervals 1..1000 us in a shuffled order.
