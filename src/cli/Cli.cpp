@@ -6,6 +6,7 @@
 
 #include "QuillmarkVersion.h"
 #include "analysis/PollingRules.h"
+#include "cli/AnalyzeRun.h"
 #include "cli/DeviceListing.h"
 #include "hid/HIDMonitor.h"
 
@@ -21,10 +22,35 @@ struct Parsed {
                "quillmark"};
   CLI::App* list = nullptr;
   CLI::App* measure = nullptr;
+  CLI::App* analyze = nullptr;
   bool listJson = false;
   int target = 0;
   MeasureOptions options;
+  AnalyzeOptions analyzeOptions;
+  int analyzeDevice = -1;
+  int analyzeTarget = 0;
 };
+
+void describeAnalyze(Parsed& p) {
+  AnalyzeOptions& o = p.analyzeOptions;
+  p.analyze = p.app.add_subcommand(
+      "analyze",
+      "分析已有的录制文件（libinput record、evemu-record、Quillmark 的间隔 CSV 或原始采集），"
+      "给出与 measure 相同的结果");
+  p.analyze->add_option("FILE", o.file, "录制文件")->required();
+  p.analyze
+      ->add_option("-d,--device", p.analyzeDevice,
+                   "文件里第几个设备（从 0 数起）；默认取第一个有相对位移的设备")
+      ->type_name("N")
+      ->check(CLI::NonNegativeNumber);
+  p.analyze->add_option("-t,--target", p.analyzeTarget, "目标回报率 Hz（默认取最接近基准的档位）")
+      ->type_name("HZ")
+      ->check(CLI::IsMember(kTargets));
+  p.analyze->add_flag("--json", o.json, "只在标准输出打印 JSON 结果");
+  p.analyze->add_option("--intervals", o.intervalsPath, "把每个报告的间隔写入 CSV 文件")
+      ->type_name("FILE.csv");
+  p.analyze->add_option("--plot", o.plotPath, "把间隔图写入 SVG 文件")->type_name("FILE.svg");
+}
 
 void describe(Parsed& p) {
   CLI::App& app = p.app;
@@ -34,7 +60,7 @@ void describe(Parsed& p) {
   app.require_subcommand(0, 1);
   app.footer(
       "退出状态：0 完成，1 结果文件写入失败，2 用法错误，3 没有读取权限，4 没有鼠标或找不到设备，"
-      "5 没有收到报告。");
+      "5 没有收到报告，6 录制文件无法读取。");
 
   p.list = app.add_subcommand(
       "list", "列出鼠标：序号、event 节点、名称、VID:PID、连接方式、端点间隔、能否读取");
@@ -59,6 +85,7 @@ void describe(Parsed& p) {
   p.measure->add_option("--intervals", o.intervalsPath, "把每个报告的间隔写入 CSV 文件")
       ->type_name("FILE.csv");
   p.measure->add_option("--plot", o.plotPath, "把间隔图写入 SVG 文件")->type_name("FILE.svg");
+  describeAnalyze(p);
 }
 
 // Help and version go to stdout with status 0; a parse error gives the
@@ -114,8 +141,14 @@ int run(int argc, char** argv, const Console& console) {
     HIDMonitor monitor;
     return runMeasure(p.options, monitor, console);
   }
+  if (p.analyze->parsed()) {
+    if (p.analyzeDevice >= 0) p.analyzeOptions.device = p.analyzeDevice;
+    if (p.analyzeTarget > 0) p.analyzeOptions.targetHz = static_cast<float>(p.analyzeTarget);
+    return runAnalyze(p.analyzeOptions, console);
+  }
   // Options alone (none that ends the program): nothing to do.
-  std::fprintf(console.err, "quillmark: 请给出命令（list 或 measure）\n\n%s", p.app.help().c_str());
+  std::fprintf(console.err, "quillmark: 请给出命令（list、measure 或 analyze）\n\n%s",
+               p.app.help().c_str());
   return kExitUsage;
 }
 

@@ -19,6 +19,7 @@ enum ExitStatus : int {
   kExitNoAccess = 3,
   kExitNoMouse = 4,
   kExitNoReports = 5,
+  kExitBadRecording = 6,  // `analyze`: the file cannot be read as a recording
 };
 
 struct MeasureOptions {
