@@ -63,6 +63,8 @@ std::size_t InputFile::read(char* out, std::size_t size) {
   if (begin_ == end_ && !fill()) return 0;
   const std::size_t n = std::min(size, end_ - begin_);
   std::memcpy(out, buffer_.data() + begin_, n);
+  rawLines_ += std::count(out, out + n, '\n');
+  lastByte_ = out[n - 1];
   begin_ += n;
   return n;
 }

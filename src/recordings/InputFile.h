@@ -29,6 +29,8 @@ class InputFile {
   std::string_view head();
   // Raw bytes for a parser of its own; 0 at the end.
   std::size_t read(char* out, std::size_t size);
+  // After read() has reached the end: the number of the file's last line.
+  int64_t lastLine() const { return rawLines_ + (lastByte_ != '\n' ? 1 : 0); }
   // The next line without its line break; false at the end. lineNumber()
   // is then the line's number.
   bool nextLine(std::string_view& line);
@@ -47,6 +49,8 @@ class InputFile {
   std::string carry_;                // a line that spans blocks
   int64_t consumed_ = 0;             // bytes taken from the file
   int64_t line_ = 0;
+  int64_t rawLines_ = 0;  // line breaks handed out by read()
+  char lastByte_ = '\n';
   bool eof_ = false;
 };
 

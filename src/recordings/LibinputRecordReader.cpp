@@ -45,6 +45,12 @@ void LibinputRecordReader::next() {
   if (haveEvent_) return;
   if (readError_) std::rethrow_exception(readError_);
   std::string reason = "YAML 错误：";
+  if (parser_.eof != 0 && static_cast<int64_t>(parser_.problem_mark.line) + 1 > file_.lastLine()) {
+    // libyaml places an early end past the last line: name the last line.
+    reason = "文件在这一行意外结束（YAML 不完整）：";
+    reason += parser_.problem != nullptr ? parser_.problem : "";
+    throw RecordingError(file_.path(), file_.lastLine(), 0, reason);
+  }
   reason += parser_.problem != nullptr ? parser_.problem : "无法解析";
   if (parser_.context != nullptr) reason += std::string("（") + parser_.context + "）";
   fail(parser_.problem_mark, reason);
@@ -118,7 +124,8 @@ void LibinputRecordReader::readRoot() {
   next();
   expect(YAML_STREAM_START_EVENT, "不是 YAML 文件");
   next();
-  if (event_.type == YAML_STREAM_END_EVENT) fail(event_.start_mark, "文件是空的");
+  if (event_.type == YAML_STREAM_END_EVENT)
+    fail(event_.start_mark, "文件里没有内容（只有注释或空行）");
   next();
   if (event_.type != YAML_MAPPING_START_EVENT) {
     fail(event_.start_mark,
