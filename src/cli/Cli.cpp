@@ -37,6 +37,9 @@ void describeAnalyze(Parsed& p) {
       "analyze",
       "分析已有的录制文件（libinput record、evemu-record、Quillmark 的间隔 CSV 或原始采集），"
       "给出与 measure 相同的结果");
+  p.analyze->footer(
+      "退出状态：0 完成，1 结果文件写入失败，2 用法错误，5 录制里没有报告，6 录制文件无法读取"
+      "（读不到、格式不对、内容有误或没有鼠标；错误信息给出文件、行和列）。");
   p.analyze->add_option("FILE", o.file, "录制文件")->required();
   p.analyze
       ->add_option("-d,--device", p.analyzeDevice,
@@ -60,7 +63,7 @@ void describe(Parsed& p) {
   app.require_subcommand(0, 1);
   app.footer(
       "退出状态：0 完成，1 结果文件写入失败，2 用法错误，3 没有读取权限，4 没有鼠标或找不到设备，"
-      "5 没有收到报告，6 录制文件无法读取。");
+      "5 没有收到报告。");
 
   p.list = app.add_subcommand(
       "list", "列出鼠标：序号、event 节点、名称、VID:PID、连接方式、端点间隔、能否读取");
@@ -85,7 +88,6 @@ void describe(Parsed& p) {
   p.measure->add_option("--intervals", o.intervalsPath, "把每个报告的间隔写入 CSV 文件")
       ->type_name("FILE.csv");
   p.measure->add_option("--plot", o.plotPath, "把间隔图写入 SVG 文件")->type_name("FILE.svg");
-  describeAnalyze(p);
 }
 
 // Help and version go to stdout with status 0; a parse error gives the
@@ -127,6 +129,7 @@ int runList(bool json, HIDMonitor& monitor, const Console& console) {
 int run(int argc, char** argv, const Console& console) {
   Parsed p;
   describe(p);
+  describeAnalyze(p);
   try {
     p.app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
