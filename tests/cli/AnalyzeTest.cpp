@@ -99,6 +99,19 @@ TEST_F(AnalyzeTest, CsvThatMeasureWroteGivesTheSameStamps) {
   }
 }
 
+// A stamp decades after the others is a long rest, replayed at once.
+TEST_F(AnalyzeTest, RestOfDecadesIsReplayedAtOnce) {
+  const std::string evemu = readFile(kData + "/mouse.evemu");
+  std::string later = evemu;
+  for (std::size_t at = 0; (at = later.find("E: 0.007000", at)) != std::string::npos;) {
+    later.replace(at, 11, "E: 2000000000.007000");
+  }
+  writeFile(tmp.file("later.evemu"), later);
+  const Finished f = analyze({tmp.file("later.evemu"), "--json"});
+  ASSERT_EQ(f.status, 0) << f.err;
+  EXPECT_EQ(json::parse(f.out)["test"]["duration_s"], 2000000000.007);
+}
+
 // Where `needle` starts in `text` (1-based line and column), plus `skip` columns.
 std::pair<int, int> placeOf(const std::string& text, const std::string& needle, int skip = 0) {
   const std::size_t at = text.find(needle);
