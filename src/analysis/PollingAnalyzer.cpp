@@ -39,18 +39,26 @@ void PollingAnalyzer::addTimestamp(TimePoint t) {
   // Read before locking so time spent waiting for the lock does not count
   // towards staleness.
   const TimePoint now = nowFn();
-  if (t < now - kStaleLimit || t > now) t = now;
+  // A stamp replaced here is not the kernel's: no interval ends or starts at it.
+  bool kernelStamp = true;
+  if (t < now - kStaleLimit || t > now) {
+    t = now;
+    kernelStamp = false;
+  }
 
   std::lock_guard lock(mutex);
+  if (hasLastTimestamp && t < lastTimestamp) {
+    t = lastTimestamp;
+    kernelStamp = false;
+  }
   if (dropGapOpen) {
-    if (t < lastTimestamp) t = lastTimestamp;
     closeDropGapLocked(t);
   } else if (hasLastTimestamp) {
-    if (t < lastTimestamp) t = lastTimestamp;
-    noteIntervalLocked(t);
+    noteIntervalLocked(t, kernelStamp && lastIsKernelStamp);
   }
   ++reportCount;
   lastTimestamp = t;
+  lastIsKernelStamp = kernelStamp;
   hasLastTimestamp = true;
   timestamps.push_back(t);
   // Frames that skip update() (hidden window) must not let the window grow
@@ -59,9 +67,9 @@ void PollingAnalyzer::addTimestamp(TimePoint t) {
   while (t - timestamps.front() > kRateWindow) timestamps.pop_front();
 }
 
-void PollingAnalyzer::noteIntervalLocked(TimePoint t) {
+void PollingAnalyzer::noteIntervalLocked(TimePoint t, bool betweenKernelStamps) {
   const float intervalUs = static_cast<float>((t - lastTimestamp).count()) / 1000.0f;
-  if (intervalUs >= kMinIntervalUs && intervalUs <= kMaxIntervalUs) {
+  if (betweenKernelStamps && intervalUs >= kMinIntervalUs && intervalUs <= kMaxIntervalUs) {
     intervalsUs.push_back(intervalUs);
     if (intervalsUs.size() > kIntervalCapacity) intervalsUs.pop_front();
     lastIntervalUs = intervalUs;
@@ -130,6 +138,15 @@ void PollingAnalyzer::update() {
   lastDiagnostics = now;
   scratch.assign(intervalsUs.begin(), intervalsUs.end());
   lock.unlock();
+  recomputeDiagnostics();
+}
+
+void PollingAnalyzer::refreshDiagnostics() {
+  {
+    std::lock_guard lock(mutex);
+    lastDiagnostics = nowFn();
+    scratch.assign(intervalsUs.begin(), intervalsUs.end());
+  }
   recomputeDiagnostics();
 }
 

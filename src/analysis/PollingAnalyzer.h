@@ -40,6 +40,9 @@ class PollingAnalyzer {
   // Advances the rate window, statistics, history and (at most every 200 ms)
   // the diagnostics. Main thread, once per frame.
   void update();
+  // Recomputes the diagnostics now, e.g. once a test has ended, so they
+  // include its last reports. Main thread.
+  void refreshDiagnostics();
   // Clears the running test. Main thread.
   void reset();
   PollingStats getStats() const;
@@ -48,7 +51,7 @@ class PollingAnalyzer {
   friend struct PollingAnalyzerProbe;  // white-box access for tests and benchmarks
 
   void closeDropGapLocked(TimePoint t);
-  void noteIntervalLocked(TimePoint t);
+  void noteIntervalLocked(TimePoint t, bool betweenKernelStamps);
 
   // Works on `scratch` without the lock; locks only to publish.
   void recomputeDiagnostics();
@@ -73,6 +76,7 @@ class PollingAnalyzer {
   std::deque<float> intervalsUs;
   TimePoint lastTimestamp{};
   bool hasLastTimestamp = false;
+  bool lastIsKernelStamp = false;  // lastTimestamp was not replaced by the clock
   TimePoint lastDiagnostics;
   float baselineUs = 0.0f;
   float baselineHz = 0.0f;

@@ -12,8 +12,10 @@ using namespace std::chrono_literals;
 
 // A report stamp older than this, or in the future, is replaced by the clock.
 inline constexpr auto kStaleLimit = 2s;
-// Intervals outside [kMinIntervalUs, kMaxIntervalUs] are not kept.
-inline constexpr float kMinIntervalUs = 100.0f;
+// Intervals outside [kMinIntervalUs, kMaxIntervalUs] are not kept, nor one
+// that starts or ends at a stamp the analyzer replaced; the retention range
+// below removes outliers relative to the baseline, at any rate.
+inline constexpr float kMinIntervalUs = 0.0f;
 inline constexpr float kMaxIntervalUs = 50000.0f;
 // No report for this long: the mouse is at rest, the rate falls to 0.
 inline constexpr auto kActivityTimeout = 250ms;

@@ -59,6 +59,8 @@ PollingStats replay(const Recording& rec) {
   }
   for (; drop < rec.drops.size(); ++drop) analyzer.noteKernelDrop();
   analyzer.update();
+  // As measure does: the figures cover the last reports too.
+  analyzer.refreshDiagnostics();
   return analyzer.getStats();
 }
 
@@ -108,7 +110,6 @@ results::TestRecord makeRecord(Recording& rec, const PollingStats& stats, const 
   r.start = fileEndTime(o.file) - std::chrono::duration_cast<std::chrono::system_clock::duration>(
                                       std::chrono::duration<double>(r.durationSeconds));
   r.stats = stats;
-  r.targetHz = o.targetHz.value_or(results::nearestTargetHz(stats.baselineHz));
   const bool truncated = rec.stampsNs.size() > r.stampLimit;
   if (truncated) {
     rec.stampsNs.resize(r.stampLimit);
@@ -118,6 +119,13 @@ results::TestRecord makeRecord(Recording& rec, const PollingStats& stats, const 
   r.stamps = StampSeries::fromVectors(rec.stampsNs, rec.motion, rec.drops, truncated);
   std::vector<int64_t>().swap(rec.stampsNs);
   std::vector<ReportMotion>().swap(rec.motion);
+  r.whole = analyzeWholeTest(r.stamps);
+  if (o.targetHz) {
+    r.targetHz = *o.targetHz;
+    r.targetSource = results::TargetSource::Option;
+  } else {
+    r.targetHz = results::defaultTargetHz(r.device, *r.whole, r.targetSource);
+  }
   return r;
 }
 

@@ -1,9 +1,11 @@
 #include "cli/DeviceListing.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <nlohmann/json.hpp>
 
+#include "results/DeviceIdentityOf.h"
 #include "results/TestRecord.h"
 
 namespace cli {
@@ -29,6 +31,12 @@ std::string interval(const HIDDeviceInfo& d) {
   return d.reportIntervalUs > 0 ? std::to_string(d.reportIntervalUs) + " µs" : "未知";
 }
 
+// The rate the mouse asks for, from its endpoint interval.
+std::string configuredRate(const HIDDeviceInfo& d) {
+  const float hz = results::configuredHz(results::identityOf(d));
+  return hz > 0.0f ? std::to_string(static_cast<int>(std::lround(hz))) + " Hz" : "未知";
+}
+
 // The canonical path of an existing file, or the text as given.
 std::string canonical(const std::string& path) {
   char* resolved = ::realpath(path.c_str(), nullptr);
@@ -48,16 +56,17 @@ const char* statusKey(const HIDDeviceInfo& d) {
 std::string vidPid(const HIDDeviceInfo& d) { return results::vidPidText(d.vendorId, d.productId); }
 
 std::string deviceTable(const std::vector<HIDDeviceInfo>& devices, int autoChoice) {
-  std::string out = "  序号  节点                 VID:PID    连接       端点间隔   可读    名称\n";
+  std::string out =
+      "  序号  节点                 VID:PID    连接       端点间隔   要求回报率  可读    名称\n";
   char line[512];
   for (std::size_t i = 0; i < devices.size(); ++i) {
     const HIDDeviceInfo& d = devices[i];
     const std::string node = d.node.empty() ? "-" : d.node;
     // The name goes last and whole, however long the hardware made it.
-    std::snprintf(line, sizeof line, "%c %-5zu %-20s %-10s %-10s %-10s %-6s  ",
+    std::snprintf(line, sizeof line, "%c %-5zu %-20s %-10s %-10s %-10s %-11s %-6s  ",
                   static_cast<int>(i) == autoChoice ? '*' : ' ', i, node.c_str(), vidPid(d).c_str(),
                   d.transport.empty() ? "-" : d.transport.c_str(), interval(d).c_str(),
-                  d.opened ? "是" : "否");
+                  configuredRate(d).c_str(), d.opened ? "是" : "否");
     out += line + d.displayName() + "\n";
     if (!d.opened) out += "        无法读取：" + d.openError.message + "\n";
   }
@@ -84,6 +93,8 @@ std::string deviceJson(const std::vector<HIDDeviceInfo>& devices, int autoChoice
     e["vid_pid"] = vidPid(d);
     e["transport"] = d.transport;
     e["endpoint_interval_us"] = d.reportIntervalUs;
+    const float asked = results::configuredHz(results::identityOf(d));
+    e["configured_hz"] = asked > 0.0f ? nlohmann::ordered_json(asked) : nullptr;
     e["readable"] = d.opened;
     e["status"] = statusKey(d);
     e["error"] =

@@ -221,9 +221,15 @@ results::TestRecord makeRecord(Session& s, const MeasureOptions& o, Clock::time_
           : stopped->deviceLost ? results::TestEnd::DeviceLost
                                 : results::TestEnd::Interrupted;
   r.stats = s.analyzer.getStats();
-  r.targetHz = o.targetHz.value_or(results::nearestTargetHz(r.stats.baselineHz));
   r.stamps = s.recorder.snapshot();
   r.stampLimit = s.recorder.limit();
+  r.whole = analyzeWholeTest(r.stamps);
+  if (o.targetHz) {
+    r.targetHz = *o.targetHz;
+    r.targetSource = results::TargetSource::Option;
+  } else {
+    r.targetHz = results::defaultTargetHz(r.device, *r.whole, r.targetSource);
+  }
   return r;
 }
 
@@ -261,6 +267,8 @@ int measureStarted(Session& s, const MeasureOptions& o, const Console& c) {
   const std::optional<EarlyEnd> stopped = runTest(s, o, c, *first);
   s.monitor.setMonitoring(false);
   s.analyzer.update();
+  // The window's figures cover the test's last reports too.
+  s.analyzer.refreshDiagnostics();
   if (stopped && stopped->deviceLost) {
     std::fprintf(c.err, "%s 在测试中断开，测试提前结束。\n", s.device.displayName().c_str());
   }

@@ -32,14 +32,20 @@ void line(std::string& out, const char* label, const char* format, ...) {
   out += '\n';
 }
 
-void rateLines(std::string& out, const PollingStats& s) {
+// A test too short for a rate, or one whose strokes were all shorter than
+// the half-second the window's rate needs.
+const char* noRateText(double durationSeconds) {
+  return durationSeconds < 0.45 ? "--（测试太短）" : "--（没有连续移动半秒以上，见移动时回报率）";
+}
+
+void rateLines(std::string& out, const PollingStats& s, double durationSeconds) {
   line(out, "当前回报率", "%.0f Hz", s.currentHz);
   if (s.statsValid) {
     line(out, "最高回报率", "%.0f Hz", s.maxHz);
     line(out, "最低回报率", "%.0f Hz", s.minHz);
   } else {
-    line(out, "最高回报率", "--（测试太短）");
-    line(out, "最低回报率", "--（测试太短）");
+    line(out, "最高回报率", "%s", noRateText(durationSeconds));
+    line(out, "最低回报率", "%s", noRateText(durationSeconds));
   }
   line(out, "平均回报率", "%.0f Hz", s.avgHz);
 }
@@ -69,6 +75,48 @@ void countLines(std::string& out, const PollingStats& s) {
   }
 }
 
+void wholeTestLines(std::string& out, const WholeTestFigures& w) {
+  out += "── 整个测试（每个报告） ──\n";
+  line(out, "移动回报率", "%.1f Hz（移动 %.3f s，停顿 %lld 次）", w.movingRateHz, w.movingSeconds,
+       static_cast<long long>(w.rests));
+  if (w.intervals == 0) return;
+  const IntervalSummary& i = w.intervalUs;
+  line(out, "间隔分位", "p1 %.1f · p50 %.1f · p99 %.1f · p99.9 %.1f · 最大 %.1f µs", i.p1, i.p50,
+       i.p99, i.p99_9, i.max);
+  line(out, "间隔均值", "%.2f µs，标准差 %.2f µs", i.mean, i.stddev);
+  line(out, "异常间隔", "%lld（%.3f%%）", static_cast<long long>(w.anomalies),
+       w.anomalyShare * 100.0);
+  line(out, "缺失报告", "%lld 个空槽", static_cast<long long>(w.missedSlots));
+  line(out, "延迟", "p50 %.1f · p99 %.1f · 最大 %.1f µs", w.latenessUs.p50, w.latenessUs.p99,
+       w.latenessUs.max);
+}
+
+const char* targetSourceText(results::TargetSource source) {
+  switch (source) {
+    case results::TargetSource::Configured:
+      return "鼠标要求的回报率";
+    case results::TargetSource::NearestStandard:
+      return "最接近中位间隔的标准回报率";
+    case results::TargetSource::Option:
+    case results::TargetSource::Window:
+      break;
+  }
+  return "指定";
+}
+
+// The verdict is the whole test's: the rate while the mouse moved.
+void targetLine(std::string& out, const results::TestRecord& r, const WholeTestFigures& w) {
+  const results::WholeTestVerdict v = results::wholeTestVerdict(w, r.targetHz);
+  const char* source = targetSourceText(r.targetSource);
+  if (v.verdict == results::TargetVerdict::Unknown) {
+    line(out, "目标", "%.0f Hz（%s）：%s", r.targetHz, source,
+         results::targetVerdictText(v.verdict));
+  } else {
+    line(out, "目标", "%.0f Hz（%s）：%s（移动时 %.0f Hz，为目标的 %.1f%%）", r.targetHz, source,
+         results::targetVerdictText(v.verdict), v.comparedHz, v.ratio * 100.0f);
+  }
+}
+
 }  // namespace
 
 std::string summaryText(const results::TestRecord& r) {
@@ -79,17 +127,12 @@ std::string summaryText(const results::TestRecord& r) {
                       : r.end == results::TestEnd::DeviceLost ? "（鼠标已断开）"
                                                               : "";
   line(out, "时长", "%.1f s%s", r.durationSeconds, ended);
-  rateLines(out, r.stats);
+  rateLines(out, r.stats, r.durationSeconds);
   qualityLines(out, r.stats);
   countLines(out, r.stats);
-  const float rate = results::verdictRateHz(r.stats);
-  const results::TargetVerdict verdict = results::targetVerdict(rate, r.targetHz);
-  if (verdict == results::TargetVerdict::Unknown) {
-    line(out, "目标", "%.0f Hz：%s", r.targetHz, results::targetVerdictText(verdict));
-  } else {
-    line(out, "目标", "%.0f Hz：%s（%.0f Hz，为目标的 %.1f%%）", r.targetHz,
-         results::targetVerdictText(verdict), rate, rate / r.targetHz * 100.0f);
-  }
+  const WholeTestFigures whole = results::wholeTestOf(r);
+  wholeTestLines(out, whole);
+  targetLine(out, r, whole);
   return out;
 }
 

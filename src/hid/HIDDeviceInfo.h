@@ -22,6 +22,9 @@ struct HIDDeviceInfo {
   bool opened = false;
   int32_t priority = 0;
   int32_t reportIntervalUs = 0;
+  int32_t busSpeedKbps = 0;  // 0 when unknown
+  std::string portPath;      // USB port path, e.g. "3-1.4"; empty when not USB
+  std::string hostDriver;    // host controller's driver, e.g. "xhci_hcd"
   // Times the kernel's event buffer of this device overflowed (SYN_DROPPED)
   // since it arrived; each time at least one report was lost.
   uint64_t droppedReports = 0;

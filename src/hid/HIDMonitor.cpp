@@ -226,6 +226,9 @@ void HIDMonitor::Impl::handleDeviceMatched(HIDDeviceRef device) {
   info.productId = numberProperty(*device, hidservice::kProductIdKey);
   info.reportIntervalUs = numberProperty(*device, hidservice::kReportIntervalKey);
   info.node = stringProperty(*device, hidservice::kNodeKey);
+  info.busSpeedKbps = numberProperty(*device, hidservice::kBusSpeedKey);
+  info.portPath = stringProperty(*device, hidservice::kPortPathKey);
+  info.hostDriver = stringProperty(*device, hidservice::kHostDriverKey);
   info.opened = result.ok();
   info.priority = selectionPriority(info, numberProperty(*device, hidservice::kBuiltInKey) != 0);
 

@@ -18,6 +18,9 @@ inline DeviceIdentity identityOf(const HIDDeviceInfo& d) {
   id.productId = d.productId;
   id.reportIntervalUs = d.reportIntervalUs;
   id.node = d.node;
+  id.busSpeedMbps = d.busSpeedKbps / 1000.0;
+  id.portPath = d.portPath;
+  id.hostDriver = d.hostDriver;
   return id;
 }
 

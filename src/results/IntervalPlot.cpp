@@ -186,6 +186,15 @@ void drawTitles(Svg& svg, const TestRecord& r, const PlotData& d) {
       "%lld 次报告 · 平均 %.0f Hz · 基准间隔 %.3f ms · 目标 %.0f Hz</text>\n",
       static_cast<int>(kPlot.left), isoLocalTime(r.start).c_str(), r.durationSeconds,
       static_cast<long long>(r.stats.reportCount), r.stats.avgHz, d.baselineMs, r.targetHz);
+  const WholeTestFigures w = wholeTestOf(r);
+  const WholeTestVerdict v = wholeTestVerdict(w, r.targetHz);
+  // Short enough to end before the outlier note on the right.
+  svg.add(
+      "<text x=\"%d\" y=\"84\" font-size=\"13\" fill=\"#9aa0a6\">整个测试 · 移动时 %.0f Hz · %s · "
+      "p99 %.1f µs · 缺失 %lld · 丢弃 %lld · 延迟 p99 %.1f µs</text>\n",
+      static_cast<int>(kPlot.left), w.movingRateHz, targetVerdictText(v.verdict), w.intervalUs.p99,
+      static_cast<long long>(w.missedSlots), static_cast<long long>(w.kernelDrops),
+      w.latenessUs.p99);
   svg.add("<text x=\"%.1f\" y=\"%.1f\" font-size=\"16\" fill=\"#e8eaed\">间隔分布</text>\n",
           kHist.left, kHist.top - 12);
 }

@@ -5,6 +5,8 @@
 #include <ctime>
 #include <nlohmann/json.hpp>
 
+#include <sys/utsname.h>
+
 #include "QuillmarkVersion.h"
 #include "analysis/PollingAnalyzer.h"
 #include "analysis/PollingRules.h"
@@ -27,6 +29,12 @@ double ms(Duration d) {
   return std::chrono::duration<double, std::milli>(d).count();
 }
 
+// Unknown figures (0 or empty) are null.
+template <typename T>
+ordered_json orNull(const T& v) {
+  return v == T{} ? ordered_json(nullptr) : ordered_json(v);
+}
+
 ordered_json deviceJson(const DeviceIdentity& d) {
   ordered_json j;
   j["name"] = d.name;
@@ -36,6 +44,67 @@ ordered_json deviceJson(const DeviceIdentity& d) {
   j["transport"] = d.transport;
   j["endpoint_interval_us"] = d.reportIntervalUs;
   j["node"] = d.node.empty() ? ordered_json(nullptr) : ordered_json(d.node);
+  j["configured_hz"] = orNull(rounded(configuredHz(d), 1));
+  return j;
+}
+
+std::string kernelRelease() {
+  utsname u{};
+  return uname(&u) == 0 ? u.release : "";
+}
+
+ordered_json environmentJson(const DeviceIdentity& d) {
+  ordered_json j;
+  j["kernel_release"] = kernelRelease();
+  j["virtual_device"] = d.transport == "Virtual";
+  j["bus_speed_mbps"] = orNull(d.busSpeedMbps);
+  j["usb_port_path"] = orNull(d.portPath);
+  j["hub_depth"] = d.portPath.empty() ? ordered_json(nullptr) : ordered_json(hubDepth(d.portPath));
+  j["host_controller_driver"] = orNull(d.hostDriver);
+  j["endpoint_interval_us"] = orNull(d.reportIntervalUs);
+  return j;
+}
+
+ordered_json percentiles(std::initializer_list<std::pair<const char*, double>> values) {
+  ordered_json j;
+  for (const auto& [key, us] : values) j[key] = rounded(us);
+  return j;
+}
+
+ordered_json wholeTargetJson(const TestRecord& r, const WholeTestFigures& w) {
+  const WholeTestVerdict v = wholeTestVerdict(w, r.targetHz);
+  ordered_json j;
+  j["hz"] = rounded(r.targetHz, 1);
+  j["source"] = targetSourceKey(r.targetSource);
+  j["compared_hz"] = rounded(v.comparedHz, 1);
+  j["ratio"] = rounded(v.ratio, 4);
+  j["verdict"] = targetVerdictKey(v.verdict);
+  j["verdict_text"] = targetVerdictText(v.verdict);
+  return j;
+}
+
+ordered_json wholeTestJson(const TestRecord& r, const WholeTestFigures& w) {
+  ordered_json j;
+  j["reports"] = w.reports;
+  j["intervals"] = w.intervals;
+  j["moving_s"] = rounded(w.movingSeconds, 6);
+  j["rests"] = w.rests;
+  j["moving_rate_hz"] = rounded(w.movingRateHz, 2);
+  const IntervalSummary& i = w.intervalUs;
+  j["interval_us"] = percentiles({{"p1", i.p1},
+                                  {"p50", i.p50},
+                                  {"p99", i.p99},
+                                  {"p99_9", i.p99_9},
+                                  {"max", i.max},
+                                  {"mean", i.mean},
+                                  {"stddev", i.stddev}});
+  j["anomalies"] = {{"count", w.anomalies}, {"share", rounded(w.anomalyShare, 6)}};
+  j["missed_slots"] = w.missedSlots;
+  j["kernel_drops"] = w.kernelDrops;
+  j["kernel_dropped_reports"] = w.kernelDroppedReports;
+  const LatenessSummary& l = w.latenessUs;
+  j["lateness_us"] = percentiles({{"p50", l.p50}, {"p99", l.p99}, {"max", l.max}});
+  j["target"] = wholeTargetJson(r, w);
   return j;
 }
 
@@ -155,12 +224,14 @@ std::string resultJson(const TestRecord& record) {
   j["schema_version"] = kResultSchemaVersion;
   j["program"] = {{"name", "quillmark"}, {"version", quillmark::kVersion}};
   j["device"] = deviceJson(record.device);
+  j["environment"] = environmentJson(record.device);
   j["test"] = testJson(record);
   j["rate"] = rateJson(record.stats);
   j["interval"] = intervalJson(record.stats);
   j["reports"] = reportsJson(record.stats);
   j["target"] = targetJson(record);
   j["intervals_file"] = intervalsFileJson(record);
+  j["whole_test"] = wholeTestJson(record, wholeTestOf(record));
   j["rules"] = rulesJson();
   // Device names come from the hardware: replace bytes that are not UTF-8
   // instead of failing.

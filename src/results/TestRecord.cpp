@@ -1,11 +1,60 @@
 #include "results/TestRecord.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
 #include "analysis/PollingRules.h"
 
 namespace results {
+
+float configuredHz(const DeviceIdentity& device) {
+  const bool asks = device.transport == "USB" || device.transport == "Virtual";
+  return asks && device.reportIntervalUs > 0 ? 1e6f / static_cast<float>(device.reportIntervalUs)
+                                             : 0.0f;
+}
+
+const char* targetSourceKey(TargetSource source) {
+  switch (source) {
+    case TargetSource::Option:
+      return "option";
+    case TargetSource::Configured:
+      return "configured";
+    case TargetSource::NearestStandard:
+      return "nearest_standard";
+    case TargetSource::Window:
+      break;
+  }
+  return "window";
+}
+
+WholeTestFigures wholeTestOf(const TestRecord& record) {
+  return record.whole ? *record.whole : analyzeWholeTest(record.stamps);
+}
+
+float defaultTargetHz(const DeviceIdentity& device, const WholeTestFigures& whole,
+                      TargetSource& source) {
+  if (const float asked = configuredHz(device); asked > 0.0f) {
+    source = TargetSource::Configured;
+    return asked;
+  }
+  source = TargetSource::NearestStandard;
+  const double p50 = whole.intervalUs.p50;
+  return nearestTargetHz(p50 > 0.0 ? static_cast<float>(1e6 / p50) : 0.0f);
+}
+
+WholeTestVerdict wholeTestVerdict(const WholeTestFigures& whole, float targetHz) {
+  WholeTestVerdict v;
+  v.comparedHz = static_cast<float>(whole.movingRateHz);
+  v.verdict = targetVerdict(v.comparedHz, targetHz);
+  if (targetHz > 0.0f) v.ratio = v.comparedHz / targetHz;
+  return v;
+}
+
+int hubDepth(const std::string& portPath) {
+  if (portPath.find('-') == std::string::npos) return 0;
+  return static_cast<int>(std::count(portPath.begin(), portPath.end(), '.'));
+}
 
 std::chrono::system_clock::time_point wallTimeOf(std::chrono::steady_clock::time_point t) {
   const auto steadyNow = std::chrono::steady_clock::now();

@@ -2,10 +2,12 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "analysis/PollingRules.h"
 #include "analysis/PollingStats.h"
+#include "analysis/WholeTestAnalysis.h"
 #include "results/StampRecorder.h"
 
 namespace results {
@@ -20,7 +22,16 @@ struct DeviceIdentity {
   int32_t productId = 0;
   int32_t reportIntervalUs = 0;  // of the interrupt endpoint; 0 when unknown
   std::string node;              // event node, empty for virtual mice
+  double busSpeedMbps = 0.0;     // 0 when unknown
+  std::string portPath;          // USB port path ("3-1.4"), empty when not USB
+  std::string hostDriver;        // the USB host controller's driver
 };
+
+// The rate the mouse asks the host for: its endpoint interval on USB (and
+// the virtual mice's own); 0 when unknown, e.g. over Bluetooth.
+float configuredHz(const DeviceIdentity& device);
+// Hubs between the mouse and its root port: "3-1.4" is behind one hub.
+int hubDepth(const std::string& portPath);
 
 enum class TestEnd {
   Completed,    // ran for the time asked for
@@ -30,6 +41,16 @@ enum class TestEnd {
 // "completed", "interrupted" or "device_lost".
 const char* testEndKey(TestEnd end);
 
+// Where a test's target rate came from.
+enum class TargetSource {
+  Window,           // chosen in the window
+  Option,           // given with --target
+  Configured,       // the rate the mouse asks for
+  NearestStandard,  // the standard rate nearest the median interval's
+};
+// "window", "option", "configured" or "nearest_standard".
+const char* targetSourceKey(TargetSource source);
+
 // One finished (or stopped) test: everything the result files are written
 // from. A plain value; build it on the main thread, pass it anywhere.
 struct TestRecord {
@@ -37,11 +58,25 @@ struct TestRecord {
   std::chrono::system_clock::time_point start;  // the first report
   double durationSeconds = 0.0;                 // first report to the end of the test
   float targetHz = 0.0f;
+  TargetSource targetSource = TargetSource::Window;
   TestEnd end = TestEnd::Completed;
   PollingStats stats;  // the analyzer's snapshot at the end
   StampSeries stamps;  // per report, for the intervals file and the plot
   std::size_t stampLimit = StampRecorder::kDefaultLimit;
+  // The figures of every recorded report; filled once by whoever builds the
+  // record (analyzing ten minutes at 8000 Hz takes a while), else computed
+  // where needed.
+  std::optional<WholeTestFigures> whole;
 };
+
+// The record's whole-test figures, computed now when it has none.
+WholeTestFigures wholeTestOf(const TestRecord& record);
+
+// Without a target given: the rate the mouse asks for when known, else the
+// standard rate nearest the median interval's rate (a mouse moved slowly
+// still reports in its own slots, so the median shows its rate).
+float defaultTargetHz(const DeviceIdentity& device, const WholeTestFigures& whole,
+                      TargetSource& source);
 
 // The wall-clock time of a steady-clock stamp, read against both clocks now.
 std::chrono::system_clock::time_point wallTimeOf(std::chrono::steady_clock::time_point t);
@@ -56,6 +91,14 @@ const char* targetVerdictKey(TargetVerdict verdict);
 // The rate the verdict is about: the test's average, or the baseline rate
 // while there is no average yet.
 float verdictRateHz(const PollingStats& stats);
+
+// The whole test against its target: the rate while moving, compared.
+struct WholeTestVerdict {
+  float comparedHz = 0.0f;
+  float ratio = 0.0f;  // 0 without a target
+  TargetVerdict verdict = TargetVerdict::Unknown;
+};
+WholeTestVerdict wholeTestVerdict(const WholeTestFigures& whole, float targetHz);
 
 // The window's target rates, and the one nearest to a rate (the lower wins a
 // tie; 1000 Hz when there is no rate).

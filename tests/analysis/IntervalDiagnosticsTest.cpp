@@ -109,9 +109,10 @@ TEST_F(IntervalDiagnosticsTest, TenBaselinesIsRetainedButBeyondTheBins) {
 }
 
 TEST_F(IntervalDiagnosticsTest, BinWidthFollowsTheLadder) {
+  // 62.5 us is 16,000 Hz, the fastest virtual mouse; 8 us a burst of batched reports.
   const std::pair<float, float> cases[] = {
-      {100, 10},    {101, 20},     {125, 20},     {1000, 100},   {2000, 200},
-      {8000, 1000}, {10000, 1000}, {10001, 2000}, {20000, 2000},
+      {8, 1},      {62.5f, 10},  {100, 10},     {101, 20},     {125, 20},     {1000, 100},
+      {2000, 200}, {8000, 1000}, {10000, 1000}, {10001, 2000}, {20000, 2000},
   };
   for (const auto& [baseline, width] : cases) {
     const PollingStats s = diagnose(repeat(baseline, 8));

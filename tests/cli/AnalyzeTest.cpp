@@ -64,6 +64,13 @@ TEST_F(AnalyzeTest, GeneratedStreamGivesItsTruth) {
   EXPECT_EQ(j["source"]["device_name"], "Generated Mouse");
   EXPECT_EQ(j["source"]["motion"], true);
   EXPECT_EQ(j["device"]["name"], "Generated Mouse");
+  // Every drop cost one report slot; the mouse skipped none; one rest.
+  const json& whole = j["whole_test"];
+  EXPECT_EQ(whole["reports"], s.reports.size());
+  EXPECT_EQ(whole["rests"], 1);
+  EXPECT_EQ(whole["kernel_drops"], s.drops.size());
+  EXPECT_EQ(whole["kernel_dropped_reports"], s.drops.size());
+  EXPECT_EQ(whole["missed_slots"], 0);
   // The live meter's figures for a steady 8000 Hz stream.
   EXPECT_NEAR(j["interval"]["baseline_hz"].get<double>(), 8000.0, 80.0);
   EXPECT_NEAR(j["rate"]["avg_hz"].get<double>(), 8000.0, 80.0);
@@ -79,10 +86,10 @@ TEST_F(AnalyzeTest, GeneratedStreamGivesItsTruth) {
             std::string::npos);
   EXPECT_NE(text.out.find("报告数      " + std::to_string(s.reports.size()) + "\n"),
             std::string::npos);
-  EXPECT_NE(text.out.find("目标        4000 Hz：达到目标"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("目标        4000 Hz（指定）：达到目标"), std::string::npos) << text.out;
 }
 
-TEST_F(AnalyzeTest, CsvThatMeasureWroteGivesTheSameStamps) {
+TEST_F(AnalyzeTest, CsvThatMeasureWroteGivesTheSameFigures) {
   const Finished m =
       runQuillmark({"measure", "--seconds", "1", "--json", "--intervals", tmp.file("m.csv")},
                    {{"TAVO_VIRTUAL_MICE", "1000:20"}}, tmp.file("measure"));
@@ -94,9 +101,15 @@ TEST_F(AnalyzeTest, CsvThatMeasureWroteGivesTheSameStamps) {
   const json analyzed = json::parse(a.out);
   EXPECT_EQ(analyzed["reports"]["count"], measured["intervals_file"]["recorded"]);
   EXPECT_EQ(analyzed["source"]["format"], "quillmark-csv");
-  if (measured.contains("whole_test")) {
-    EXPECT_EQ(analyzed["whole_test"], measured["whole_test"]);
-  }
+  // The same figures; only the target's source differs: measure knew the
+  // rate the mouse asks for, a CSV does not hold it.
+  json measuredWhole = measured["whole_test"];
+  json analyzedWhole = analyzed["whole_test"];
+  EXPECT_EQ(measuredWhole["target"]["source"], "configured");
+  EXPECT_EQ(analyzedWhole["target"]["source"], "nearest_standard");
+  measuredWhole["target"].erase("source");
+  analyzedWhole["target"].erase("source");
+  EXPECT_EQ(analyzedWhole, measuredWhole);
 }
 
 // A stamp decades after the others is a long rest, replayed at once.

@@ -1,8 +1,11 @@
 // The terminal commands of the real program on virtual mice: options, the
 // JSON summary, Ctrl-C in the middle of a test, exit statuses.
 #include <gtest/gtest.h>
+
 #include <poll.h>
 #include <pty.h>
+#include <numeric>
+#include <sstream>
 
 #include <algorithm>
 #include <cmath>
@@ -91,7 +94,41 @@ const char* const kSchemaFields[] = {"/schema",
                                      "/rules/baseline",
                                      "/rules/jitter",
                                      "/rules/stability",
-                                     "/rules/kernel_dropped_reports"};
+                                     "/rules/kernel_dropped_reports",
+                                     "/device/configured_hz",
+                                     "/environment/kernel_release",
+                                     "/environment/virtual_device",
+                                     "/environment/bus_speed_mbps",
+                                     "/environment/usb_port_path",
+                                     "/environment/hub_depth",
+                                     "/environment/host_controller_driver",
+                                     "/environment/endpoint_interval_us",
+                                     "/whole_test/reports",
+                                     "/whole_test/intervals",
+                                     "/whole_test/moving_s",
+                                     "/whole_test/rests",
+                                     "/whole_test/moving_rate_hz",
+                                     "/whole_test/interval_us/p1",
+                                     "/whole_test/interval_us/p50",
+                                     "/whole_test/interval_us/p99",
+                                     "/whole_test/interval_us/p99_9",
+                                     "/whole_test/interval_us/max",
+                                     "/whole_test/interval_us/mean",
+                                     "/whole_test/interval_us/stddev",
+                                     "/whole_test/anomalies/count",
+                                     "/whole_test/anomalies/share",
+                                     "/whole_test/missed_slots",
+                                     "/whole_test/kernel_drops",
+                                     "/whole_test/kernel_dropped_reports",
+                                     "/whole_test/lateness_us/p50",
+                                     "/whole_test/lateness_us/p99",
+                                     "/whole_test/lateness_us/max",
+                                     "/whole_test/target/hz",
+                                     "/whole_test/target/source",
+                                     "/whole_test/target/compared_hz",
+                                     "/whole_test/target/ratio",
+                                     "/whole_test/target/verdict",
+                                     "/whole_test/target/verdict_text"};
 
 }  // namespace
 
@@ -163,11 +200,45 @@ TEST_F(CliVirtualMiceTest, JsonSummaryHasEveryFieldAndFollowsTheRules) {
   EXPECT_TRUE(j["rate"]["valid"].get<bool>());
   EXPECT_LE(minHz, avgHz);
   EXPECT_LE(avgHz, maxHz);
-  // No target given: the standard rate nearest the baseline.
+  // No target given: the rate the mouse asks for.
   EXPECT_EQ(j["target"]["hz"], 8000.0);
+  EXPECT_EQ(j["whole_test"]["target"]["source"], "configured");
+  EXPECT_EQ(j["whole_test"]["reports"], count);
   EXPECT_NEAR(j["target"]["ratio"].get<double>(), avgHz / 8000.0, 1e-3);
   EXPECT_EQ(j["target"]["verdict"], avgHz / 8000.0 >= 0.95 ? "reached" : "near");
   EXPECT_EQ(j["intervals_file"]["recorded"], count);
+}
+
+// The window's figures against the intervals file the same run wrote: host
+// jitter of +-60 us at 8000 Hz leaves the baseline at the intervals' median,
+// and the figures of a short test include its last reports.
+TEST_F(CliVirtualMiceTest, WindowFiguresAgreeWithTheIntervalsFile) {
+  const fs::path csv = dir / "i.csv";
+  for (const auto& [mice, seconds] : {std::pair{"8000:60", "2"}, {"1000", "1"}}) {
+    const Finished f =
+        run({"measure", "--seconds", seconds, "--json", "--intervals", csv.string()}, mice);
+    ASSERT_EQ(f.status, 0) << f.err;
+    const json j = json::parse(f.out);
+    std::vector<double> intervals;
+    std::istringstream lines(readFile(csv.string()));
+    std::string row;
+    std::getline(lines, row);  // header
+    while (std::getline(lines, row)) {
+      const std::size_t comma = row.find(',');
+      if (comma + 1 < row.size()) intervals.push_back(std::stod(row.substr(comma + 1)));
+    }
+    std::vector<double> sorted = intervals;
+    std::sort(sorted.begin(), sorted.end());
+    const double median = sorted[sorted.size() / 2];
+    EXPECT_NEAR(j["interval"]["baseline_us"].get<double>(), median, 2.0) << mice;
+    EXPECT_NEAR(j["whole_test"]["interval_us"]["p50"].get<double>(), median, 0.5) << mice;
+    if (intervals.size() < 4096) {
+      const auto histogram = j["interval"]["histogram"].get<std::vector<int64_t>>();
+      EXPECT_EQ(std::accumulate(histogram.begin(), histogram.end(), int64_t{0}),
+                static_cast<int64_t>(intervals.size()))
+          << mice;
+    }
+  }
 }
 
 namespace {
@@ -219,7 +290,7 @@ TEST_F(CliVirtualMiceTest, CtrlCEndsTheTestWithTheSummaryAndTheFiles) {
                          "1000", {"请移动鼠标", 1.5});
   EXPECT_EQ(f.status, 0) << f.err;
   EXPECT_NE(f.out.find("（已中断）"), std::string::npos) << f.out;
-  EXPECT_NE(f.out.find("目标        1000 Hz："), std::string::npos) << f.out;
+  EXPECT_NE(f.out.find("目标        1000 Hz（指定）："), std::string::npos) << f.out;
   ASSERT_TRUE(fs::exists(csv));
   ASSERT_TRUE(fs::exists(svg));
   const std::string lines = readFile(csv.string());

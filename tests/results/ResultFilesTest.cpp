@@ -102,7 +102,7 @@ TEST_F(ResultFilesTest, JsonSummaryHoldsIdentityFiguresAndRules) {
   ASSERT_TRUE(results::writeResultJson(r, path.string()));
   const auto j = nlohmann::json::parse(readFile(path));
   EXPECT_EQ(j["schema"], "quillmark-result");
-  EXPECT_EQ(j["schema_version"], 1);
+  EXPECT_EQ(j["schema_version"], 2);
   EXPECT_EQ(j["device"]["vid_pid"], "1234:abcd");
   EXPECT_EQ(j["device"]["name"], "Acme <Pro> & Mouse [USB]");
   EXPECT_EQ(j["device"]["endpoint_interval_us"], 125);
@@ -113,10 +113,34 @@ TEST_F(ResultFilesTest, JsonSummaryHoldsIdentityFiguresAndRules) {
   EXPECT_EQ(j["rules"]["anomaly_factor"], 1.5);
   EXPECT_EQ(j["intervals_file"]["recorded"], 1000);
   EXPECT_EQ(j["intervals_file"]["truncated"], false);
+  EXPECT_EQ(j["device"]["configured_hz"], 8000.0);
+  EXPECT_EQ(j["environment"]["virtual_device"], false);
+  EXPECT_TRUE(j["environment"]["usb_port_path"].is_null());
+  EXPECT_FALSE(j["environment"]["kernel_release"].get<std::string>().empty());
+  const auto& w = j["whole_test"];
+  EXPECT_EQ(w["reports"], 1000);
+  EXPECT_EQ(w["moving_rate_hz"], 8000.0);
+  EXPECT_EQ(w["interval_us"]["p99_9"], 125.0);
+  EXPECT_EQ(w["target"]["verdict"], "reached");
+  EXPECT_EQ(w["target"]["source"], "window");
   // Local time with its offset, to the millisecond.
   EXPECT_TRUE(
       std::regex_match(j["test"]["start"].get<std::string>(),
                        std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d)")));
+}
+
+// An 8000 Hz mouse delivering 4000 Hz: the whole test says so, whatever the
+// window's average said.
+TEST_F(ResultFilesTest, WholeTestVerdictComparesTheMovingRate) {
+  results::TestRecord r = recordOf(steadyStamps(4000, 250'000), 8000);
+  r.stats.avgHz = 8000.0f;
+  r.device.portPath = "3-1.4";
+  r.device.busSpeedMbps = 480;
+  const auto j = nlohmann::json::parse(results::resultJson(r));
+  EXPECT_EQ(j["whole_test"]["target"]["ratio"], 0.5);
+  EXPECT_EQ(j["whole_test"]["target"]["verdict_text"], "远低于目标");
+  EXPECT_EQ(j["environment"]["hub_depth"], 1);
+  EXPECT_EQ(j["environment"]["bus_speed_mbps"], 480.0);
 }
 
 TEST_F(ResultFilesTest, IsoTimeCarriesTheZoneOffset) {

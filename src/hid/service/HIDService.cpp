@@ -7,6 +7,8 @@ std::optional<std::string> Device::stringProperty(std::string_view key) const {
   if (key == kManufacturerKey) return properties_.manufacturer;
   if (key == kTransportKey) return properties_.transport;
   if (key == kNodeKey) return properties_.node;
+  if (key == kPortPathKey) return properties_.portPath;
+  if (key == kHostDriverKey) return properties_.hostDriver;
   return std::nullopt;
 }
 
@@ -15,6 +17,7 @@ std::optional<int32_t> Device::numberProperty(std::string_view key) const {
   if (key == kProductIdKey) return properties_.productId;
   if (key == kReportIntervalKey) return properties_.reportIntervalUs;
   if (key == kBuiltInKey) return properties_.builtIn;
+  if (key == kBusSpeedKey) return properties_.busSpeedKbps;
   return std::nullopt;
 }
 

@@ -32,6 +32,11 @@ inline constexpr std::string_view kReportIntervalKey = "ReportInterval";
 inline constexpr std::string_view kBuiltInKey = "BuiltIn";
 // The device file reports are read from ("/dev/input/event7"); none for virtual mice.
 inline constexpr std::string_view kNodeKey = "Node";
+// Where a USB mouse is plugged in: bus speed in kb/s, port path ("3-1.4"),
+// and the driver of the host controller it hangs off ("xhci_hcd").
+inline constexpr std::string_view kBusSpeedKey = "BusSpeed";
+inline constexpr std::string_view kPortPathKey = "PortPath";
+inline constexpr std::string_view kHostDriverKey = "HostDriver";
 
 // Generic Desktop / Mouse.
 inline constexpr int kUsagePageGenericDesktop = 1;
@@ -62,6 +67,9 @@ struct DeviceProperties {
   std::optional<int32_t> reportIntervalUs;
   std::optional<int32_t> builtIn;
   std::optional<std::string> node;
+  std::optional<int32_t> busSpeedKbps;
+  std::optional<std::string> portPath;
+  std::optional<std::string> hostDriver;
 };
 
 // One matched device. Handles stay valid from arrival until the manager that

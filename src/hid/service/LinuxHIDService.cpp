@@ -140,6 +140,23 @@ std::optional<int32_t> endpointInterval(udev* u, udev_device* usbInterface,
   return std::nullopt;
 }
 
+// The bus speed and port path of the USB device, and the driver of the host
+// controller above its root hub (the first ancestor outside the usb bus).
+void readUsbPlace(udev_device* usbDevice, DeviceProperties& p) {
+  if (const char* speed = sysattr(usbDevice, "speed")) {
+    const double mbits = std::strtod(speed, nullptr);
+    if (mbits > 0.0) p.busSpeedKbps = static_cast<int32_t>(mbits * 1000.0 + 0.5);
+  }
+  if (const char* name = udev_device_get_sysname(usbDevice)) p.portPath = std::string(name);
+  for (udev_device* d = udev_device_get_parent(usbDevice); d != nullptr;
+       d = udev_device_get_parent(d)) {
+    const char* subsystem = udev_device_get_subsystem(d);
+    if (subsystem != nullptr && std::strcmp(subsystem, "usb") == 0) continue;
+    if (const char* driver = udev_device_get_driver(d)) p.hostDriver = std::string(driver);
+    break;
+  }
+}
+
 DeviceProperties readProperties(udev* u, udev_device* node) {
   DeviceProperties p;
   udev_device* input = udev_device_get_parent_with_subsystem_devtype(node, "input", nullptr);
@@ -181,6 +198,7 @@ DeviceProperties readProperties(udev* u, udev_device* node) {
   if (usbInterface != nullptr && usbDevice != nullptr) {
     p.reportIntervalUs = endpointInterval(u, usbInterface, usbDevice);
   }
+  if (usbDevice != nullptr) readUsbPlace(usbDevice, p);
   return p;
 }
 

@@ -1,0 +1,187 @@
+#include "analysis/WholeTestAnalysis.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+
+#include "analysis/PollingRules.h"
+
+namespace {
+
+using namespace pollingrules;
+
+constexpr int64_t kRestNs = std::chrono::nanoseconds(kActivityTimeout).count();
+constexpr double kNsPerUs = 1000.0;
+
+int64_t intervalNs(const StampSeries& s, std::size_t i) { return s[i] - s[i - 1]; }
+
+// Intervals that are neither rests nor stamps going backwards.
+bool isMoving(int64_t ns) { return ns >= 0 && ns <= kRestNs; }
+
+// Nearest rank: the smallest value with at least p of all values at or below
+// it. Reorders [from, end) of `v` only; ranks must be asked in ascending order.
+int32_t nearestRank(std::vector<int32_t>& v, double p, std::size_t& from) {
+  const auto n = static_cast<double>(v.size());
+  std::size_t rank = static_cast<std::size_t>(std::ceil(p * n - 1e-9));
+  rank = std::clamp<std::size_t>(rank, 1, v.size()) - 1;
+  rank = std::max(rank, from);
+  std::nth_element(v.begin() + static_cast<std::ptrdiff_t>(from),
+                   v.begin() + static_cast<std::ptrdiff_t>(rank), v.end());
+  from = rank;
+  return v[rank];
+}
+
+// Which reports are preceded by a kernel drop; one flag per report.
+std::vector<bool> dropGaps(const StampSeries& s) {
+  std::vector<bool> gaps(s.size(), false);
+  for (std::size_t k : s.drops()) {
+    if (k >= 1 && k < s.size()) gaps[k] = true;
+  }
+  return gaps;
+}
+
+void intervalFigures(const StampSeries& s, WholeTestFigures& f, std::vector<int32_t>& buf) {
+  buf.clear();
+  double sum = 0.0;
+  for (std::size_t i = 1; i < s.size(); ++i) {
+    const int64_t d = intervalNs(s, i);
+    if (d > kRestNs) ++f.rests;
+    if (!isMoving(d)) continue;
+    buf.push_back(static_cast<int32_t>(d));
+    sum += static_cast<double>(d);
+  }
+  f.intervals = static_cast<int64_t>(buf.size());
+  f.movingSeconds = sum / 1e9;
+  if (buf.empty()) return;
+  f.movingRateHz = static_cast<double>(buf.size()) / f.movingSeconds;
+  const double mean = sum / static_cast<double>(buf.size());
+  double squares = 0.0;
+  for (int32_t d : buf) squares += (d - mean) * (d - mean);
+  f.intervalUs.mean = mean / kNsPerUs;
+  f.intervalUs.stddev = std::sqrt(squares / static_cast<double>(buf.size())) / kNsPerUs;
+  std::size_t from = 0;
+  f.intervalUs.p1 = nearestRank(buf, 0.01, from) / kNsPerUs;
+  f.intervalUs.p50 = nearestRank(buf, 0.50, from) / kNsPerUs;
+  f.intervalUs.p99 = nearestRank(buf, 0.99, from) / kNsPerUs;
+  f.intervalUs.p99_9 = nearestRank(buf, 0.999, from) / kNsPerUs;
+  f.intervalUs.max =
+      *std::max_element(buf.begin() + static_cast<std::ptrdiff_t>(from), buf.end()) / kNsPerUs;
+}
+
+// The live analyzer's anomaly rule over every interval.
+void anomalyFigures(const StampSeries& s, WholeTestFigures& f) {
+  const double m = f.intervalUs.p50 * kNsPerUs;
+  if (m <= 0.0) return;
+  int64_t retained = 0;
+  for (std::size_t i = 1; i < s.size(); ++i) {
+    const int64_t d = intervalNs(s, i);
+    if (!isMoving(d)) continue;
+    const auto x = static_cast<double>(d);
+    if (x < kRetainLowFactor * m || x > kRetainHighFactor * m) continue;
+    ++retained;
+    if (x > kAnomalyFactor * m) ++f.anomalies;
+  }
+  f.anomalyShare = retained > 0 ? static_cast<double>(f.anomalies) / retained : 0.0;
+}
+
+// Gives each report of a moving stretch its slot on a grid that follows the
+// mouse's own clock: a phase- and period-tracking loop, so host jitter under
+// half a period never moves a report into a neighbouring slot and a slow
+// drift of the mouse's clock over minutes is followed.
+class SlotTracker {
+ public:
+  SlotTracker(int64_t firstNs, double periodNs) : first_(firstNs), period_(periodNs) {}
+
+  int64_t next(int64_t ns) {
+    const auto x = static_cast<double>(ns - first_);
+    int64_t k = std::llround((x - phase_) / period_);
+    if (k <= last_) k = last_ + 1;
+    const double r = x - (phase_ + static_cast<double>(k) * period_);
+    phase_ += kPhaseGain * r;
+    period_ += kPeriodGain * r;
+    last_ = k;
+    return k;
+  }
+
+ private:
+  static constexpr double kPhaseGain = 1.0 / 4096;
+  static constexpr double kPeriodGain = kPhaseGain * kPhaseGain / 4;
+  const int64_t first_;
+  double phase_ = 0.0;
+  double period_;
+  int64_t last_ = -1;
+};
+
+// One moving stretch [first, last]: slots from the tracker (kept in `out`
+// while the grid is fitted), a least-squares grid through them, and each
+// report's residual (ns) in place of its slot. Slots without a report are
+// counted as missed, or as the kernel's when a drop lies in that gap.
+void fitStretch(const StampSeries& s, std::size_t first, std::size_t last, double periodNs,
+                const std::vector<bool>& dropped, WholeTestFigures& f, std::vector<int32_t>& out) {
+  const std::size_t at = out.size();
+  const auto count = static_cast<double>(last - first + 1);
+  double kSum = 0.0, tSum = 0.0;
+  SlotTracker slots(s[first], periodNs);
+  int64_t prev = -1;
+  for (std::size_t i = first; i <= last; ++i) {
+    const int64_t k = slots.next(s[i]);
+    if (i > first) (dropped[i] ? f.kernelDroppedReports : f.missedSlots) += k - prev - 1;
+    prev = k;
+    out.push_back(static_cast<int32_t>(std::min<int64_t>(k, INT32_MAX)));
+    kSum += static_cast<double>(k);
+    tSum += static_cast<double>(s[i] - s[first]);
+  }
+  const double kMean = kSum / count, tMean = tSum / count;
+  double kt = 0.0, kk = 0.0;
+  for (std::size_t i = first; i <= last; ++i) {
+    const double dk = out[at + i - first] - kMean;
+    kt += dk * (static_cast<double>(s[i] - s[first]) - tMean);
+    kk += dk * dk;
+  }
+  const double period = kk > 0.0 ? kt / kk : periodNs;
+  constexpr long long kLimit = 1'000'000'000;
+  for (std::size_t i = first; i <= last; ++i) {
+    int32_t& slot = out[at + i - first];
+    const double r = static_cast<double>(s[i] - s[first]) - (tMean + period * (slot - kMean));
+    slot = static_cast<int32_t>(std::clamp(std::llround(r), -kLimit, kLimit));
+  }
+}
+
+// Lateness against each stretch's grid, and the missed slots on the way.
+void slotFigures(const StampSeries& s, const std::vector<bool>& dropped, WholeTestFigures& f,
+                 std::vector<int32_t>& buf) {
+  const double periodNs = f.intervalUs.p50 * kNsPerUs;
+  if (periodNs <= 0.0) return;
+  buf.clear();
+  for (std::size_t first = 0; first < s.size();) {
+    std::size_t last = first;
+    while (last + 1 < s.size() && isMoving(intervalNs(s, last + 1))) ++last;
+    const std::size_t at = buf.size();
+    fitStretch(s, first, last, periodNs, dropped, f, buf);
+    const auto begin = buf.begin() + static_cast<std::ptrdiff_t>(at);
+    const int32_t earliest = *std::min_element(begin, buf.end());
+    for (auto it = begin; it != buf.end(); ++it) *it -= earliest;
+    first = last + 1;
+  }
+  std::size_t from = 0;
+  f.latenessUs.p50 = nearestRank(buf, 0.50, from) / kNsPerUs;
+  f.latenessUs.p99 = nearestRank(buf, 0.99, from) / kNsPerUs;
+  f.latenessUs.max =
+      *std::max_element(buf.begin() + static_cast<std::ptrdiff_t>(from), buf.end()) / kNsPerUs;
+}
+
+}  // namespace
+
+WholeTestFigures analyzeWholeTest(const StampSeries& series) {
+  WholeTestFigures f;
+  f.reports = static_cast<int64_t>(series.size());
+  for (std::size_t k : series.drops()) {
+    if (k >= 1) ++f.kernelDrops;
+  }
+  std::vector<int32_t> buf;
+  buf.reserve(series.size());
+  intervalFigures(series, f, buf);
+  anomalyFigures(series, f);
+  slotFigures(series, dropGaps(series), f, buf);
+  return f;
+}
