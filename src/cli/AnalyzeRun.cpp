@@ -136,26 +136,6 @@ const char* formatName(const std::string& format) {
   return "Quillmark 原始采集";
 }
 
-// The result document with a `source` object after `device`.
-std::string analyzedJson(const results::TestRecord& r, const Recording& rec,
-                         const std::string& file) {
-  using nlohmann::ordered_json;
-  ordered_json source;
-  source["file"] = file;
-  source["format"] = rec.format;
-  source["device_name"] =
-      rec.deviceName.empty() ? ordered_json(nullptr) : ordered_json(rec.deviceName);
-  source["device_index"] = rec.deviceIndex;
-  source["motion"] = rec.motionKnown;
-  const ordered_json doc = ordered_json::parse(results::resultJson(r));
-  ordered_json out;
-  for (const auto& item : doc.items()) {
-    out[item.key()] = item.value();
-    if (item.key() == "device") out["source"] = source;
-  }
-  return out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
-}
-
 int writeFiles(const results::TestRecord& r, const AnalyzeOptions& o, const Console& c) {
   int status = kExitOk;
   const auto note = [&](const results::WriteResult& w, const std::string& path) {
@@ -177,32 +157,61 @@ int writeFiles(const results::TestRecord& r, const AnalyzeOptions& o, const Cons
 
 }  // namespace
 
-int runAnalyze(const AnalyzeOptions& o, const Console& c) {
+std::optional<AnalyzedFile> analyzeFile(const AnalyzeOptions& o, const Console& c, int& status) {
   ProgressLine progress(c, o.file);
-  Recording rec;
+  AnalyzedFile f;
   try {
-    rec =
+    f.source =
         recordings::readRecording(o.file, {o.device, [&](double share) { progress.show(share); }});
   } catch (const recordings::RecordingError& e) {
     progress.clear();
     std::fprintf(c.err, "quillmark: %s\n", e.what());
-    return kExitBadRecording;
+    status = kExitBadRecording;
+    return std::nullopt;
   }
   progress.clear();
-  if (rec.stampsNs.empty()) {
+  if (f.source.stampsNs.empty()) {
     std::fprintf(c.err, "quillmark: %s：录制里没有报告\n", o.file.c_str());
-    return kExitNoReports;
+    status = kExitNoReports;
+    return std::nullopt;
   }
-  const PollingStats stats = replay(rec);
-  const results::TestRecord r = makeRecord(rec, stats, o);
+  const PollingStats stats = replay(f.source);
+  f.record = makeRecord(f.source, stats, o);
+  return f;
+}
+
+std::string analyzedJson(const AnalyzedFile& analyzed, const std::string& file) {
+  const results::TestRecord& r = analyzed.record;
+  const Recording& rec = analyzed.source;
+  using nlohmann::ordered_json;
+  ordered_json source;
+  source["file"] = file;
+  source["format"] = rec.format;
+  source["device_name"] =
+      rec.deviceName.empty() ? ordered_json(nullptr) : ordered_json(rec.deviceName);
+  source["device_index"] = rec.deviceIndex;
+  source["motion"] = rec.motionKnown;
+  const ordered_json doc = ordered_json::parse(results::resultJson(r));
+  ordered_json out;
+  for (const auto& item : doc.items()) {
+    out[item.key()] = item.value();
+    if (item.key() == "device") out["source"] = source;
+  }
+  return out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+}
+
+int runAnalyze(const AnalyzeOptions& o, const Console& c) {
+  int status = kExitOk;
+  const std::optional<AnalyzedFile> f = analyzeFile(o, c, status);
+  if (!f) return status;
   if (o.json) {
-    std::fputs(analyzedJson(r, rec, o.file).c_str(), c.out);
+    std::fputs(analyzedJson(*f, o.file).c_str(), c.out);
   } else {
-    std::fprintf(c.out, "来源        %s（%s）\n", o.file.c_str(), formatName(rec.format));
-    std::fputs(summaryText(r).c_str(), c.out);
+    std::fprintf(c.out, "来源        %s（%s）\n", o.file.c_str(), formatName(f->source.format));
+    std::fputs(summaryText(f->record).c_str(), c.out);
   }
   std::fflush(c.out);
-  return writeFiles(r, o, c);
+  return writeFiles(f->record, o, c);
 }
 
 }  // namespace cli

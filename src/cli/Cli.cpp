@@ -7,6 +7,7 @@
 #include "QuillmarkVersion.h"
 #include "analysis/PollingRules.h"
 #include "cli/AnalyzeRun.h"
+#include "cli/CompareRun.h"
 #include "cli/DeviceListing.h"
 #include "hid/HIDMonitor.h"
 
@@ -23,12 +24,14 @@ struct Parsed {
   CLI::App* list = nullptr;
   CLI::App* measure = nullptr;
   CLI::App* analyze = nullptr;
+  CLI::App* compare = nullptr;
   bool listJson = false;
   int target = 0;
   MeasureOptions options;
   AnalyzeOptions analyzeOptions;
   int analyzeDevice = -1;
   int analyzeTarget = 0;
+  CompareOptions compareOptions;
 };
 
 void describeAnalyze(Parsed& p) {
@@ -53,6 +56,21 @@ void describeAnalyze(Parsed& p) {
   p.analyze->add_option("--intervals", o.intervalsPath, "把每个报告的间隔写入 CSV 文件")
       ->type_name("FILE.csv");
   p.analyze->add_option("--plot", o.plotPath, "把间隔图写入 SVG 文件")->type_name("FILE.svg");
+}
+
+void describeCompare(Parsed& p) {
+  CompareOptions& o = p.compareOptions;
+  p.compare = p.app.add_subcommand("compare",
+                                   "并排比较几次测试（结果文件夹、结果 JSON 或 analyze "
+                                   "能读的录制文件），并判断与第一个的差异是否超出噪声");
+  p.compare->footer(
+      "退出状态：0 完成，1 图写入失败，2 用法错误，5 录制里没有报告，6 文件无法读取。");
+  p.compare->add_option("RUN", o.inputs, "结果文件夹、结果 JSON 或录制文件（至少两个）")
+      ->required()
+      ->expected(2, -1);
+  p.compare->add_flag("--json", o.json, "只在标准输出打印 JSON");
+  p.compare->add_option("--plot", o.plotPath, "把间隔分布对比图写入 SVG 文件")
+      ->type_name("FILE.svg");
 }
 
 void describe(Parsed& p) {
@@ -130,6 +148,7 @@ int run(int argc, char** argv, const Console& console) {
   Parsed p;
   describe(p);
   describeAnalyze(p);
+  describeCompare(p);
   try {
     p.app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -149,8 +168,9 @@ int run(int argc, char** argv, const Console& console) {
     if (p.analyzeTarget > 0) p.analyzeOptions.targetHz = static_cast<float>(p.analyzeTarget);
     return runAnalyze(p.analyzeOptions, console);
   }
+  if (p.compare->parsed()) return runCompare(p.compareOptions, console);
   // Options alone (none that ends the program): nothing to do.
-  std::fprintf(console.err, "quillmark: 请给出命令（list、measure 或 analyze）\n\n%s",
+  std::fprintf(console.err, "quillmark: 请给出命令（list、measure、analyze 或 compare）\n\n%s",
                p.app.help().c_str());
   return kExitUsage;
 }

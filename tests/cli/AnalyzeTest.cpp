@@ -92,7 +92,10 @@ TEST_F(AnalyzeTest, GeneratedStreamGivesItsTruth) {
 TEST_F(AnalyzeTest, CsvThatMeasureWroteGivesTheSameFigures) {
   const Finished m =
       runQuillmark({"measure", "--seconds", "1", "--json", "--intervals", tmp.file("m.csv")},
-                   {{"TAVO_VIRTUAL_MICE", "1000:20"}}, tmp.file("measure"));
+                   {{"TAVO_VIRTUAL_MICE", "1000:20"},
+                    {"TAVO_CAPTURE", tmp.file("capture.txt")},
+                    {"TAVO_CAPTURE_SECONDS", "1"}},
+                   tmp.file("measure"));
   ASSERT_EQ(m.status, 0) << m.err;
   const Finished a = analyze({tmp.file("m.csv"), "--json", "--intervals", tmp.file("a.csv")});
   ASSERT_EQ(a.status, 0) << a.err;
@@ -110,6 +113,14 @@ TEST_F(AnalyzeTest, CsvThatMeasureWroteGivesTheSameFigures) {
   measuredWhole["target"].erase("source");
   analyzedWhole["target"].erase("source");
   EXPECT_EQ(analyzedWhole, measuredWhole);
+
+  // The raw capture the same run wrote: the same mouse, its reports.
+  const Finished c = analyze({tmp.file("capture.txt"), "--json"});
+  ASSERT_EQ(c.status, 0) << c.err;
+  const json captured = json::parse(c.out);
+  EXPECT_EQ(captured["source"]["format"], "quillmark-capture");
+  EXPECT_EQ(captured["source"]["device_name"], measured["device"]["name"]);
+  EXPECT_GE(captured["reports"]["count"], measured["reports"]["count"]);
 }
 
 // A stamp decades after the others is a long rest, replayed at once.
