@@ -170,6 +170,97 @@ void slotFigures(const StampSeries& s, const std::vector<bool>& dropped, WholeTe
       *std::max_element(buf.begin() + static_cast<std::ptrdiff_t>(from), buf.end()) / kNsPerUs;
 }
 
+// The hand's speed is taken over windows of this much moving time; a
+// stroke's last window counts only when at least kMinWindowNs long.
+constexpr int64_t kWindowNs = 50'000'000;
+constexpr int64_t kMinWindowNs = 20'000'000;
+
+double lengthOf(const ReportMotion& m) {
+  return std::hypot(static_cast<double>(m.dx), static_cast<double>(m.dy));
+}
+
+struct SpeedWindow {
+  double countsPerS = 0;
+  int64_t intervals = 0;
+  double seconds = 0;
+};
+
+// Splits each moving stretch into windows and measures the speed in each:
+// the motion of the reports that end its intervals over its span.
+std::vector<SpeedWindow> speedWindows(const StampSeries& s) {
+  std::vector<SpeedWindow> windows;
+  std::size_t start = 0;
+  double counts = 0.0;
+  const auto close = [&](std::size_t end, int64_t minNs) {
+    const int64_t span = s[end] - s[start];
+    if (span > 0 && span >= minNs) {
+      const double seconds = static_cast<double>(span) / 1e9;
+      windows.push_back({counts / seconds, static_cast<int64_t>(end - start), seconds});
+    }
+    start = end;
+    counts = 0.0;
+  };
+  for (std::size_t i = 1; i < s.size(); ++i) {
+    if (!isMoving(intervalNs(s, i))) {
+      close(i - 1, kMinWindowNs);
+      start = i;
+      continue;
+    }
+    counts += lengthOf(s.motion(i));
+    if (s[i] - s[start] >= kWindowNs) close(i, kWindowNs);
+  }
+  if (!s.empty()) close(s.size() - 1, kMinWindowNs);
+  return windows;
+}
+
+std::vector<SpeedBand> speedBands(const std::vector<SpeedWindow>& windows) {
+  std::vector<SpeedBand> bands;
+  for (const SpeedWindow& w : windows) {
+    if (w.countsPerS < 1.0) continue;
+    const double low = std::exp2(std::floor(std::log2(w.countsPerS)));
+    auto it = std::find_if(bands.begin(), bands.end(),
+                           [&](const SpeedBand& b) { return b.lowCountsPerS == low; });
+    if (it == bands.end()) it = bands.insert(bands.end(), SpeedBand{low, 0, 0, 0});
+    it->intervals += w.intervals;
+    it->movingSeconds += w.seconds;
+  }
+  std::sort(bands.begin(), bands.end(), [](const SpeedBand& a, const SpeedBand& b) {
+    return a.lowCountsPerS < b.lowCountsPerS;
+  });
+  for (SpeedBand& b : bands) b.rateHz = static_cast<double>(b.intervals) / b.movingSeconds;
+  return bands;
+}
+
+void motionFigures(const StampSeries& s, MotionFigures& m) {
+  int64_t moved = 0, single = 0;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    const ReportMotion r = s.motion(i);
+    if (!r.known()) continue;
+    m.known = true;
+    m.countsX += std::abs(r.dx);
+    m.countsY += std::abs(r.dy);
+    m.totalCounts += lengthOf(r);
+    const int larger = std::max(std::abs(r.dx), std::abs(r.dy));
+    moved += larger > 0;
+    single += larger == 1;
+  }
+  if (!m.known) return;
+  m.singleCountShare = moved > 0 ? static_cast<double>(single) / static_cast<double>(moved) : 0.0;
+  const std::vector<SpeedWindow> windows = speedWindows(s);
+  m.bands = speedBands(windows);
+  std::vector<double> speeds;
+  for (const SpeedWindow& w : windows) speeds.push_back(w.countsPerS);
+  if (speeds.empty()) return;
+  std::sort(speeds.begin(), speeds.end());
+  const auto rank = [&](double p) {
+    const auto r = static_cast<std::size_t>(std::ceil(p * static_cast<double>(speeds.size())));
+    return speeds[std::clamp<std::size_t>(r, 1, speeds.size()) - 1];
+  };
+  m.speedP50 = rank(0.5);
+  m.speedP90 = rank(0.9);
+  m.speedMax = speeds.back();
+}
+
 }  // namespace
 
 WholeTestFigures analyzeWholeTest(const StampSeries& series) {
@@ -183,5 +274,6 @@ WholeTestFigures analyzeWholeTest(const StampSeries& series) {
   intervalFigures(series, f, buf);
   anomalyFigures(series, f);
   slotFigures(series, dropGaps(series), f, buf);
+  motionFigures(series, f.motion);
   return f;
 }

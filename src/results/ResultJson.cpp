@@ -83,6 +83,46 @@ ordered_json wholeTargetJson(const TestRecord& r, const WholeTestFigures& w) {
   return j;
 }
 
+ordered_json motionJson(const MotionFigures& m, const std::optional<RateCause>& cause) {
+  ordered_json j;
+  j["known"] = m.known;
+  j["counts_x"] = m.countsX;
+  j["counts_y"] = m.countsY;
+  j["total_counts"] = rounded(m.totalCounts, 1);
+  j["speed_counts_per_s"] = {{"p50", rounded(m.speedP50, 1)},
+                             {"p90", rounded(m.speedP90, 1)},
+                             {"max", rounded(m.speedMax, 1)}};
+  j["single_count_share"] = rounded(m.singleCountShare, 4);
+  j["bands"] = ordered_json::array();
+  for (const SpeedBand& b : m.bands) {
+    j["bands"].push_back({{"low_counts_per_s", b.lowCountsPerS},
+                          {"high_counts_per_s", 2 * b.lowCountsPerS},
+                          {"intervals", b.intervals},
+                          {"moving_s", rounded(b.movingSeconds, 6)},
+                          {"rate_hz", rounded(b.rateHz, 1)}});
+  }
+  const bool saturated = cause && cause->saturationCountsPerS;
+  j["saturation_counts_per_s"] =
+      saturated ? ordered_json(*cause->saturationCountsPerS) : ordered_json(nullptr);
+  return j;
+}
+
+ordered_json causeJson(const TestRecord& r, const WholeTestFigures& w,
+                       const std::optional<RateCause>& cause) {
+  if (!cause) return nullptr;
+  ordered_json j;
+  j["kind"] = rateCauseKey(cause->kind);
+  j["text"] = cause->text;
+  j["yardstick_hz"] = rounded(cause->yardstickHz, 1);
+  j["yardstick_source"] = configuredHz(r.device) > 0.0f ? "configured" : "target";
+  j["ratio"] = rounded(cause->ratio, 4);
+  j["single_count_share"] =
+      w.motion.known ? ordered_json(rounded(w.motion.singleCountShare, 4)) : ordered_json(nullptr);
+  j["kernel_dropped_share"] =
+      w.reports > 0 ? rounded(static_cast<double>(w.kernelDroppedReports) / w.reports, 6) : 0.0;
+  return j;
+}
+
 ordered_json wholeTestJson(const TestRecord& r, const WholeTestFigures& w) {
   ordered_json j;
   j["reports"] = w.reports;
@@ -105,6 +145,9 @@ ordered_json wholeTestJson(const TestRecord& r, const WholeTestFigures& w) {
   const LatenessSummary& l = w.latenessUs;
   j["lateness_us"] = percentiles({{"p50", l.p50}, {"p99", l.p99}, {"max", l.max}});
   j["target"] = wholeTargetJson(r, w);
+  const std::optional<RateCause> cause = causeOf(r, w);
+  j["motion"] = motionJson(w.motion, cause);
+  j["cause"] = causeJson(r, w, cause);
   return j;
 }
 

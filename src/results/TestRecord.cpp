@@ -51,6 +51,11 @@ WholeTestVerdict wholeTestVerdict(const WholeTestFigures& whole, float targetHz)
   return v;
 }
 
+std::optional<RateCause> causeOf(const TestRecord& record, const WholeTestFigures& whole) {
+  const float asked = configuredHz(record.device);
+  return diagnoseRate(whole, asked > 0.0f ? asked : record.targetHz);
+}
+
 int hubDepth(const std::string& portPath) {
   if (portPath.find('-') == std::string::npos) return 0;
   return static_cast<int>(std::count(portPath.begin(), portPath.end(), '.'));

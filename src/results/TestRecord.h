@@ -7,6 +7,7 @@
 
 #include "analysis/PollingRules.h"
 #include "analysis/PollingStats.h"
+#include "analysis/RateCause.h"
 #include "analysis/WholeTestAnalysis.h"
 #include "results/StampRecorder.h"
 
@@ -99,6 +100,10 @@ struct WholeTestVerdict {
   TargetVerdict verdict = TargetVerdict::Unknown;
 };
 WholeTestVerdict wholeTestVerdict(const WholeTestFigures& whole, float targetHz);
+
+// Why the rate while moving fell short, held against the rate the mouse asks
+// for, else the target; nullopt when there is nothing to judge.
+std::optional<RateCause> causeOf(const TestRecord& record, const WholeTestFigures& whole);
 
 // The window's target rates, and the one nearest to a rate (the lower wins a
 // tie; 1000 Hz when there is no rate).

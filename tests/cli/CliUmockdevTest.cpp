@@ -94,6 +94,23 @@ class CliUmockdevTest : public ::testing::Test {
         << (error ? error->message : "");
   }
 
+  // The same mouse on a high-speed link (bInterval 1: 125 us, 8000 Hz), below
+  // an xHCI host controller and its root hub.
+  void addHighSpeedMouse() {
+    std::string description =
+        readFile(std::string(QUILLMARK_HID_TEST_DATA) + "/usb-mouse.umockdev");
+    description.replace(description.find("A: speed=12"), 11, "A: speed=480");
+    description =
+        "P: /devices/pci0000:00/0000:00:14.0\nE: SUBSYSTEM=pci\nE: DRIVER=xhci_hcd\n"
+        "L: driver=../../../bus/pci/drivers/xhci_hcd\n\n"
+        "P: /devices/pci0000:00/0000:00:14.0/usb1\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n"
+        "A: speed=480\n\n" +
+        description;
+    GError* error = nullptr;
+    ASSERT_TRUE(umockdev_testbed_add_from_string(testbed, description.c_str(), &error))
+        << (error ? error->message : "");
+  }
+
   // Runs the command in this process, where the testbed is. `whileRunning`
   // gets the stderr file's path and runs beside it.
   template <typename Fn>
@@ -232,4 +249,24 @@ TEST_F(CliUmockdevTest, ThousandHertzStreamIsCountedExactly) {
   EXPECT_NEAR(j["rate"]["avg_hz"].get<double>(), 1000.0, 0.1);
   EXPECT_NEAR(j["interval"]["baseline_hz"].get<double>(), 1000.0, 0.1);
   EXPECT_EQ(j["target"]["hz"], 1000.0);
+  EXPECT_EQ(j["device"]["configured_hz"], 1000.0);
+  EXPECT_EQ(j["environment"]["usb_port_path"], "1-2");
+  EXPECT_EQ(j["environment"]["bus_speed_mbps"], 12.0);
+  EXPECT_EQ(j["environment"]["hub_depth"], 0);
+}
+
+// A mouse that asks for 8000 Hz and delivers 4000: below its own rate, in
+// the JSON and in words, without any --target.
+TEST_F(CliUmockdevTest, HighSpeedMouseIsMeasuredAgainstTheRateItAsksFor) {
+  addHighSpeedMouse();
+  const Output list = runCli({"list"});
+  EXPECT_NE(list.out.find("8000 Hz"), std::string::npos) << list.out;
+  const json j = measureStream(4'000, 4000, 1.5, (scratch / "4000.csv").string());
+  EXPECT_EQ(j["device"]["configured_hz"], 8000.0);
+  EXPECT_EQ(j["environment"]["host_controller_driver"], "xhci_hcd");
+  EXPECT_EQ(j["environment"]["bus_speed_mbps"], 480.0);
+  const json& target = j["whole_test"]["target"];
+  EXPECT_EQ(target["source"], "configured");
+  EXPECT_NEAR(target["ratio"].get<double>(), 0.5, 0.001);
+  EXPECT_EQ(target["verdict_text"], "远低于目标");
 }
