@@ -295,11 +295,26 @@ std::string compareText(const std::vector<Run>& runs, const std::vector<Verdict>
   return out;
 }
 
+// The rate in each speed band, from the result's motion figures.
+std::vector<std::pair<double, double>> rateBySpeed(const json& result) {
+  std::vector<std::pair<double, double>> out;
+  const json* bands = at(result, "/whole_test/motion/bands");
+  if (bands == nullptr || !bands->is_array()) return out;
+  for (const json& b : *bands) {
+    const json* low = at(b, "/low_counts_per_s");
+    const json* hz = at(b, "/rate_hz");
+    if (low != nullptr && hz != nullptr && low->is_number() && hz->is_number())
+      out.emplace_back(low->get<double>(), hz->get<double>());
+  }
+  return out;
+}
+
 std::vector<results::PlotRun> plotRuns(const std::vector<Run>& runs) {
   std::vector<results::PlotRun> out;
   for (const Run& r : runs) {
-    if (r.hasIntervals)
-      out.push_back({r.label + "  " + textAt(r.result, "/device/name"), &r.intervalsUs});
+    if (!r.hasIntervals) continue;
+    out.push_back(
+        {r.label + "  " + textAt(r.result, "/device/name"), &r.intervalsUs, rateBySpeed(r.result)});
   }
   return out;
 }

@@ -11,6 +11,7 @@ namespace {
 
 constexpr int kWidth = 960;
 constexpr int kHeight = 560;
+constexpr int kSpeedPanelHeight = 440;  // below, when a run has motion
 constexpr double kLeft = 80, kTop = 70, kRight = 930, kBottom = 480;
 constexpr int kPoints = 600;  // per curve, whatever the number of intervals
 constexpr char kFont[] = "Noto Sans CJK SC, WenQuanYi Micro Hei, Source Han Sans SC, sans-serif";
@@ -136,17 +137,93 @@ void drawLegend(std::string& svg, const std::vector<PlotRun>& runs) {
   }
 }
 
+// The speed panel: rate (Hz, linear) against the band's speed (counts/s,
+// logarithmic), one polyline with dots per run.
+struct SpeedAxis {
+  double lowLog = 0, highLog = 1, maxHz = 1;
+  double top = kHeight + 50.0, bottom = kHeight + kSpeedPanelHeight - 80.0;
+  double x(double speed) const {
+    return kLeft + (std::log10(speed) - lowLog) / (highLog - lowLog) * (kRight - kLeft);
+  }
+  double y(double hz) const { return bottom - hz / maxHz * (bottom - top); }
+};
+
+SpeedAxis speedAxisFor(const std::vector<PlotRun>& runs) {
+  double lo = 1e12, hi = 0, maxHz = 0;
+  for (const PlotRun& r : runs) {
+    for (const auto& [speed, hz] : r.rateBySpeed) {
+      lo = std::min(lo, std::max(1.0, speed));
+      hi = std::max(hi, std::max(1.0, 2 * speed));
+      maxHz = std::max(maxHz, hz);
+    }
+  }
+  SpeedAxis a;
+  a.lowLog = std::floor(std::log10(lo));
+  a.highLog = std::max(a.lowLog + 1, std::ceil(std::log10(hi)));
+  a.maxHz = maxHz > 0 ? maxHz * 1.1 : 1;
+  return a;
+}
+
+void drawSpeedPanel(std::string& svg, const std::vector<PlotRun>& runs) {
+  const SpeedAxis a = speedAxisFor(runs);
+  appendFormat(svg,
+               "<text x=\"%.0f\" y=\"%.1f\" font-size=\"18\" font-weight=\"bold\" "
+               "fill=\"#e8eaed\">回报率与移动速度</text>\n",
+               kLeft, a.top - 16);
+  for (double k = a.lowLog; k <= a.highLog + 1e-9; k += 1) {
+    const double x = a.x(std::pow(10.0, k));
+    appendFormat(svg,
+                 "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#2c3038\"/>\n"
+                 "<text x=\"%.1f\" y=\"%.1f\" font-size=\"12\" fill=\"#9aa0a6\" "
+                 "text-anchor=\"middle\">%.0f</text>\n",
+                 x, a.top, x, a.bottom, x, a.bottom + 18, std::pow(10.0, k));
+  }
+  for (int i = 0; i <= 4; ++i) {
+    const double hz = a.maxHz * i / 4.0;
+    appendFormat(svg,
+                 "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#2c3038\"/>\n"
+                 "<text x=\"%.1f\" y=\"%.1f\" font-size=\"12\" fill=\"#9aa0a6\" "
+                 "text-anchor=\"end\">%.0f Hz</text>\n",
+                 kLeft, a.y(hz), kRight, a.y(hz), kLeft - 8, a.y(hz) + 4, hz);
+  }
+  appendFormat(svg,
+               "<text x=\"%.1f\" y=\"%.1f\" font-size=\"14\" fill=\"#c4c7cc\" "
+               "text-anchor=\"middle\">移动速度（计数/秒，对数刻度）</text>\n",
+               (kLeft + kRight) / 2, a.bottom + 44);
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    if (runs[i].rateBySpeed.empty()) continue;
+    const char* colour = kColours[i % std::size(kColours)];
+    appendFormat(svg, "<polyline fill=\"none\" stroke=\"%s\" stroke-width=\"2\" points=\"", colour);
+    // Each band drawn at its middle (geometric) speed.
+    for (const auto& [speed, hz] : runs[i].rateBySpeed) {
+      appendFormat(svg, "%.1f,%.1f ", a.x(speed * std::sqrt(2.0)), a.y(hz));
+    }
+    svg += "\"/>\n";
+    for (const auto& [speed, hz] : runs[i].rateBySpeed) {
+      appendFormat(svg, "<circle cx=\"%.1f\" cy=\"%.1f\" r=\"3\" fill=\"%s\"/>\n",
+                   a.x(speed * std::sqrt(2.0)), a.y(hz), colour);
+    }
+  }
+}
+
+bool anyMotion(const std::vector<PlotRun>& runs) {
+  return std::any_of(runs.begin(), runs.end(),
+                     [](const PlotRun& r) { return !r.rateBySpeed.empty(); });
+}
+
 }  // namespace
 
 std::string comparePlotSvg(const std::vector<PlotRun>& runs) {
   std::string svg;
+  const bool motion = anyMotion(runs);
+  const int height = kHeight + (motion ? kSpeedPanelHeight : 0);
   appendFormat(svg,
                "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
                "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%d\" height=\"%d\" "
                "viewBox=\"0 0 %d %d\" font-family=\"%s\">\n",
-               kWidth, kHeight, kWidth, kHeight, kFont);
+               kWidth, height, kWidth, height, kFont);
   svg += "<title>报告间隔分布对比</title>\n";
-  appendFormat(svg, "<rect width=\"%d\" height=\"%d\" fill=\"#0e0f11\"/>\n", kWidth, kHeight);
+  appendFormat(svg, "<rect width=\"%d\" height=\"%d\" fill=\"#0e0f11\"/>\n", kWidth, height);
   appendFormat(svg,
                "<text x=\"%.0f\" y=\"38\" font-size=\"22\" font-weight=\"bold\" "
                "fill=\"#e8eaed\">报告间隔分布对比（累积）</text>\n",
@@ -156,6 +233,7 @@ std::string comparePlotSvg(const std::vector<PlotRun>& runs) {
   for (std::size_t i = 0; i < runs.size(); ++i)
     drawCurve(svg, a, runs[i], kColours[i % std::size(kColours)]);
   drawLegend(svg, runs);
+  if (motion) drawSpeedPanel(svg, runs);
   if (runs.empty()) {
     appendFormat(svg,
                  "<text x=\"%.1f\" y=\"%.1f\" font-size=\"18\" fill=\"#9aa0a6\" "

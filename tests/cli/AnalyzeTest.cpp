@@ -104,14 +104,18 @@ TEST_F(AnalyzeTest, CsvThatMeasureWroteGivesTheSameFigures) {
   const json analyzed = json::parse(a.out);
   EXPECT_EQ(analyzed["reports"]["count"], measured["intervals_file"]["recorded"]);
   EXPECT_EQ(analyzed["source"]["format"], "quillmark-csv");
-  // The same figures; only the target's source differs: measure knew the
-  // rate the mouse asks for, a CSV does not hold it.
+  // The same figures; only where the yardstick came from differs: measure
+  // knew the rate the mouse asks for, a CSV does not hold it.
   json measuredWhole = measured["whole_test"];
   json analyzedWhole = analyzed["whole_test"];
   EXPECT_EQ(measuredWhole["target"]["source"], "configured");
   EXPECT_EQ(analyzedWhole["target"]["source"], "nearest_standard");
-  measuredWhole["target"].erase("source");
-  analyzedWhole["target"].erase("source");
+  EXPECT_EQ(measuredWhole["cause"]["yardstick_source"], "configured");
+  EXPECT_EQ(analyzedWhole["cause"]["yardstick_source"], "target");
+  for (json* w : {&measuredWhole, &analyzedWhole}) {
+    (*w)["target"].erase("source");
+    (*w)["cause"].erase("yardstick_source");
+  }
   EXPECT_EQ(analyzedWhole, measuredWhole);
 
   // The raw capture the same run wrote: the same mouse, its reports.

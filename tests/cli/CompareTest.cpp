@@ -107,7 +107,8 @@ TEST_F(CompareTest, PlotParsesAndRenders) {
   xmlFreeDoc(doc);
   std::size_t curves = 0;
   for (std::size_t at = 0; (at = text.find("<polyline", at)) != std::string::npos; ++at) ++curves;
-  EXPECT_EQ(curves, 2u);
+  EXPECT_EQ(curves, 4u);  // the two distributions, and rate against speed (both moved)
+  EXPECT_NE(text.find("回报率与移动速度"), std::string::npos);
   EXPECT_NE(text.find("A  Generated Mouse（39999 个间隔）"), std::string::npos);
   const std::string png = tmp.file("cmp.png");
   ASSERT_EQ(std::system(("rsvg-convert '" + svg + "' -o '" + png + "'").c_str()), 0);
