@@ -71,6 +71,14 @@ TEST_F(AnalyzeTest, GeneratedStreamGivesItsTruth) {
   EXPECT_EQ(whole["kernel_drops"], s.drops.size());
   EXPECT_EQ(whole["kernel_dropped_reports"], s.drops.size());
   EXPECT_EQ(whole["missed_slots"], 0);
+  int64_t countsX = 0, countsY = 0;
+  for (const auto& r : s.reports) {
+    countsX += std::abs(r.dx);
+    countsY += std::abs(r.dy);
+  }
+  EXPECT_EQ(whole["motion"]["known"], true);
+  EXPECT_EQ(whole["motion"]["counts_x"], countsX);
+  EXPECT_EQ(whole["motion"]["counts_y"], countsY);
   // The live meter's figures for a steady 8000 Hz stream.
   EXPECT_NEAR(j["interval"]["baseline_hz"].get<double>(), 8000.0, 80.0);
   EXPECT_NEAR(j["rate"]["avg_hz"].get<double>(), 8000.0, 80.0);
