@@ -36,7 +36,7 @@ int64_t threadCpuNs() {
 // A started monitor on the virtual service with one selected, opened mouse
 // and a callback that counts; target() is where that mouse's reports go.
 struct MonitoredMouse {
-  explicit MonitoredMouse(std::function<void(Clock::time_point)> callback) {
+  explicit MonitoredMouse(std::function<void(Clock::time_point, const ReportMotion&)> callback) {
     monitor.setReportCallback(std::move(callback));
     monitor.setMonitoring(true);
     monitor.start();
@@ -58,7 +58,7 @@ struct MonitoredMouse {
 // route it and call the callback.
 static void BM_ReportPath(benchmark::State& state) {
   uint64_t received = 0;
-  MonitoredMouse mouse([&received](Clock::time_point) { ++received; });
+  MonitoredMouse mouse([&received](Clock::time_point, const ReportMotion&) { ++received; });
   const VirtualDevice::Target target = mouse.target();
   EvdevFrameAssembler assembler;
   assembler.setTarget(target.buffer, target.size, target.callback, target.context, mouse.device);
@@ -89,7 +89,7 @@ static void BM_VirtualMouse8000Hz(benchmark::State& state) {
     int64_t lastCpu = 0;
     auto service = std::make_shared<VirtualHIDService>(std::vector<VirtualMouseRate>{{8000, 0}});
     HIDMonitor monitor(service);
-    monitor.setReportCallback([&](Clock::time_point t) {
+    monitor.setReportCallback([&](Clock::time_point t, const ReportMotion&) {
       const int64_t cpu = threadCpuNs();
       std::lock_guard<std::mutex> lock(mutex);
       if (firstCpu < 0) firstCpu = cpu;
@@ -143,7 +143,7 @@ static void BM_EvdevReaderFromPipe(benchmark::State& state) {
   for (auto _ : state) {
     std::atomic<size_t> received{0};
     RunLoop loop;
-    MonitoredMouse mouse([&](Clock::time_point) {
+    MonitoredMouse mouse([&](Clock::time_point, const ReportMotion&) {
       if (received.fetch_add(1, std::memory_order_relaxed) + 1 == kFrames) loop.stop();
     });
     int fds[2];

@@ -1,19 +1,27 @@
 #pragma once
 
+#include <algorithm>
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
 
-// How the reports' motion explains a rate that falls short, in one place for
-// the whole-test cause, the window's hint and the result files.
+#include "analysis/ReportMotion.h"
+#include "analysis/StampSeries.h"
+
+// When the reports' motion says the hand, not the mouse, limits the rate: a
+// sensor reports as soon as one count has built up, so while the hand is too
+// slow for every slot most reports carry a single count. Shared by the
+// window's live hint and the whole-test cause.
 namespace motionrules {
 
 using namespace std::chrono_literals;
 
-// At least this share of the reports with motion carrying a single count on
-// their larger axis: the sensor reports as soon as one count has built up, so
-// the hand's speed sets the rate.
-inline constexpr double kSingleCountShareSpeedLimited = 0.5;
-// The window's hint looks at the last second of reports.
-inline constexpr auto kLiveMotionSpan = 1s;
+// At least this share of the reports carry a single count on their larger axis.
+inline constexpr double kSpeedLimitedShare = 0.5;
+// The live hint looks at the reports of this span before the newest one.
+inline constexpr auto kSpeedLimitedSpan = 1s;
+
 // A speed band has reached the rate asked for from this share of it on, and
 // counts only with this much moving time in it.
 inline constexpr double kBandReachedRatio = 0.95;
@@ -21,5 +29,28 @@ inline constexpr double kMinBandSeconds = 0.1;
 // Reports the kernel dropped, as a share of the test's, that make the
 // kernel the cause of a shortfall.
 inline constexpr double kKernelDropShare = 0.01;
+
+// A known motion whose larger axis moved by exactly one count.
+inline bool singleCount(const ReportMotion& m) {
+  return m.known() && std::max(std::abs(m.dx), std::abs(m.dy)) == 1;
+}
+
+// Whether the reports of the last kSpeedLimitedSpan of `series` (up to its
+// newest report) are speed-limited by the share above. False when none of
+// them has a known motion, or when the series stopped growing at its bound.
+// Reads at most one span of reports; any thread.
+inline bool speedLimitedAtEnd(const StampSeries& series) {
+  if (series.empty() || series.truncated()) return false;
+  const int64_t spanNs = std::chrono::nanoseconds(kSpeedLimitedSpan).count();
+  const int64_t from = series[series.size() - 1] - spanNs;
+  std::size_t known = 0, single = 0;
+  for (std::size_t i = series.size(); i-- > 0 && series[i] >= from;) {
+    const ReportMotion m = series.motion(i);
+    known += m.known() ? 1 : 0;
+    single += singleCount(m) ? 1 : 0;
+  }
+  return known > 0 &&
+         static_cast<double>(single) >= kSpeedLimitedShare * static_cast<double>(known);
+}
 
 }  // namespace motionrules

@@ -25,7 +25,7 @@ RateCauseKind kindOf(const WholeTestFigures& f, const RateCause& c) {
     return RateCauseKind::KernelDrops;
   }
   if (!f.motion.known) return RateCauseKind::NoMotionData;
-  if (f.motion.singleCountShare >= kSingleCountShareSpeedLimited || c.saturationCountsPerS) {
+  if (f.motion.singleCountShare >= kSpeedLimitedShare || c.saturationCountsPerS) {
     return RateCauseKind::SpeedLimited;
   }
   return RateCauseKind::DeviceLimited;

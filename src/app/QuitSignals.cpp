@@ -1,8 +1,11 @@
 #include "app/QuitSignals.h"
 
 #include <signal.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
 
 namespace {
 
@@ -11,7 +14,21 @@ static_assert(std::atomic<bool>::is_always_lock_free);
 
 constexpr int kQuitSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
-void onQuitSignal(int) { s_quitSignal.store(true, std::memory_order_relaxed); }
+std::atomic<int> s_quitSignals{0};
+char s_urgentNotice[4096];
+// 0 while the notice is being written, so the handler never reads half of it.
+std::atomic<std::size_t> s_urgentLength{0};
+static_assert(std::atomic<int>::is_always_lock_free &&
+              std::atomic<std::size_t>::is_always_lock_free);
+
+void onQuitSignal(int) {
+  s_quitSignal.store(true, std::memory_order_relaxed);
+  const std::size_t length = s_urgentLength.load(std::memory_order_acquire);
+  if (s_quitSignals.fetch_add(1, std::memory_order_relaxed) >= 1 && length > 0) {
+    [[maybe_unused]] const ssize_t n = ::write(STDERR_FILENO, s_urgentNotice, length);
+    ::_exit(1);
+  }
+}
 
 sigset_t quitSignalSet() {
   sigset_t set;
@@ -38,3 +55,10 @@ void acceptQuitSignals() {
 }
 
 bool quitSignalReceived() { return s_quitSignal.load(std::memory_order_relaxed); }
+
+void setUrgentQuitNotice(const std::string& line) {
+  s_urgentLength.store(0, std::memory_order_release);
+  const std::size_t length = std::min(line.size(), sizeof s_urgentNotice);
+  std::memcpy(s_urgentNotice, line.data(), length);
+  s_urgentLength.store(length, std::memory_order_release);
+}

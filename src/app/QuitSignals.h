@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 // SIGINT, SIGTERM and SIGHUP only raise a flag; the frame loop turns it into
 // an orderly quit (monitor stopped, capture written, exit status 0).
 //
@@ -7,6 +9,12 @@
 // calling thread, so threads started afterwards (the HID thread, the GL
 // driver's threads) inherit the block and their waits are never
 // interrupted; acceptQuitSignals() then unblocks them in the main thread.
+//
+// While an urgent notice is set, a second quit signal (the first asked for
+// an orderly end) writes it to stderr and ends the process at once with
+// status 1: for a user who will not wait for the result files. Main thread;
+// the text is copied (up to 4 KiB); an empty one clears it.
 void installQuitSignals();
 void acceptQuitSignals();
 bool quitSignalReceived();
+void setUrgentQuitNotice(const std::string& line);

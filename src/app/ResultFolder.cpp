@@ -14,6 +14,8 @@
 #include <system_error>
 #include <vector>
 
+#include "results/TextFormat.h"
+
 namespace {
 
 constexpr size_t kMaxDeviceBytes = 48;
@@ -26,7 +28,8 @@ bool isUnsafe(unsigned char c) {
 
 std::string safeDeviceName(const std::string& device) {
   std::string out;
-  for (unsigned char c : device) {
+  // No control characters or bidirectional overrides in a folder name.
+  for (unsigned char c : results::plainText(device)) {
     const char keep = isUnsafe(c) ? '_' : static_cast<char>(c);
     if (keep == '_' && (out.empty() || out.back() == '_')) continue;
     out += keep;
@@ -104,11 +107,21 @@ ResultFolder::~ResultFolder() {
 
 bool ResultFolder::commit(const std::string& name) {
   if (temp_.empty()) return false;
+  // The files are on disk (the writer flushed them); so must their names be
+  // before the folder is reported saved.
+  if (const int err = results::syncFolder(temp_)) {
+    error_ = "无法把结果写入磁盘：" + errnoText(err);
+    return false;
+  }
   for (int n = 1; n <= kMaxSuffix; ++n) {
     const std::string target = parent_ + "/" + name + (n == 1 ? "" : "_" + std::to_string(n));
     if (renameNoReplace(temp_, target)) {
-      final_ = target;
       temp_.clear();
+      if (const int err = results::syncFolder(parent_)) {
+        error_ = "无法把 " + target + " 写入磁盘：" + errnoText(err);
+        return false;
+      }
+      final_ = target;
       return true;
     }
     if (errno != EEXIST) {

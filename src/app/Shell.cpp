@@ -6,6 +6,7 @@
 #include <mutex>
 #include <vector>
 
+#include "analysis/MotionRules.h"
 #include "app/PlatformActions.h"
 #include "app/ProcessLaunch.h"
 #include "app/WindowSave.h"
@@ -100,6 +101,9 @@ void drawUI() {
   ui.alert = alert;
   ui.canSave = canSaveResult(ui.stats);
   ui.notice = currentNotice(now);
+  // The newest second of the recorded reports: cheap, the snapshot shares them.
+  ui.speedLimited =
+      g_testState == TestState::Running && motionrules::speedLimitedAtEnd(g_stamps.snapshot());
 
   const dashboard::UiActions actions = dashboard::draw(ui);
   applyActions(actions, alert);

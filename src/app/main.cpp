@@ -7,6 +7,7 @@
 #include <imgui_impl_opengl3.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -30,6 +31,7 @@
 #include "cli/Cli.h"
 #include "dashboard/Dashboard.h"
 #include "dashboard/FontConfig.h"
+#include "results/FileWriter.h"
 
 namespace {
 
@@ -135,16 +137,22 @@ void shutDown(GLFWwindow* window) {
 
 // Any argument makes this the terminal program; no display is touched.
 int runTerminal(int argc, char** argv) {
+  // A reader that goes away (`measure | head`) makes a write fail, which is
+  // reported; it must not end the program before the result files are written.
+  std::signal(SIGPIPE, SIG_IGN);
   cli::Console console;
   console.liveLine = isatty(STDERR_FILENO) != 0;
+  console.outClosed = results::standardOutputClosed();
   console.hidThreadStarted = acceptQuitSignals;
   console.stopRequested = quitSignalReceived;
+  console.urgentStopNotice = setUrgentQuitNotice;
   return cli::run(argc, argv, console);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  results::guardStandardStreams();
   setLaunchArguments(argc, argv);
   installQuitSignals();
   if (argc > 1) return runTerminal(argc, argv);
@@ -187,11 +195,15 @@ int main(int argc, char** argv) {
 
   std::fprintf(stderr, "[版本] %s\n", quillmark::kVersionLine);
   checkPermission();
-  g_monitor.setReportCallback([](std::chrono::steady_clock::time_point t) {
-    g_analyzer.addTimestamp(t);
-    g_stamps.add(t);
+  g_monitor.setReportCallback(
+      [](std::chrono::steady_clock::time_point t, const ReportMotion& motion) {
+        g_analyzer.addTimestamp(t);
+        g_stamps.add(t, motion);
+      });
+  g_monitor.setKernelDropCallback([] {
+    g_analyzer.noteKernelDrop();
+    g_stamps.noteKernelDrop();
   });
-  g_monitor.setKernelDropCallback([] { g_analyzer.noteKernelDrop(); });
   try {
     g_monitor.start();
   } catch (const std::system_error& e) {

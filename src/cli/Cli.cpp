@@ -1,6 +1,9 @@
 #include "cli/Cli.h"
 
 #include <CLI/CLI.hpp>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
 #include <sstream>
 #include <vector>
 
@@ -17,6 +20,40 @@ namespace {
 
 const std::vector<int> kTargets(std::begin(pollingrules::kTargetRatesHz),
                                 std::end(pollingrules::kTargetRatesHz));
+
+// The shortest test that can give a rate: the rate needs reports spanning
+// this long.
+constexpr double kMinSeconds = pollingrules::kMinRateSpanMs / 1000.0;
+
+// A finite number of seconds in [low, high]; `belowLow` says why not less.
+CLI::Validator secondsIn(double low, double high, const std::string& belowLow) {
+  return CLI::Validator(
+      [=](std::string& text) -> std::string {
+        char* end = nullptr;
+        const double value = std::strtod(text.c_str(), &end);
+        if (text.empty() || *end != '\0') return "「" + text + "」不是一个数";
+        if (!std::isfinite(value)) return "秒数必须是有限的数，不能是「" + text + "」";
+        if (value < low) return belowLow;
+        if (value > high) return "最多 " + CLI::detail::to_string(high) + " 秒";
+        return {};
+      },
+      "N");
+}
+
+// A value, not the next option taken as one by mistake (`--plot --json`),
+// nor an empty one (an unset shell variable).
+CLI::Validator aValue(const char* what, bool fileName) {
+  return CLI::Validator(
+      [what, fileName](std::string& text) -> std::string {
+        if (text.empty()) return std::string(what) + "是空的";
+        if (text.size() > 1 && text.front() == '-') {
+          return "「" + text + "」像是一个选项，不是" + what +
+                 (fileName ? "（以 - 开头的文件名写成 ./" + text + "）" : std::string());
+        }
+        return {};
+      },
+      "");
+}
 
 struct Parsed {
   CLI::App app{"Quillmark：测量鼠标的回报率（polling rate）。不带参数运行时打开窗口。",
@@ -41,7 +78,7 @@ void describeAnalyze(Parsed& p) {
       "分析已有的录制文件（libinput record、evemu-record、Quillmark 的间隔 CSV 或原始采集），"
       "给出与 measure 相同的结果");
   p.analyze->footer(
-      "退出状态：0 完成，1 结果文件写入失败，2 用法错误，5 录制里没有报告，6 录制文件无法读取"
+      "退出状态：0 完成，1 结果文件写入失败，2 用法错误，5 录制里没有报告，8 录制文件无法读取"
       "（读不到、格式不对、内容有误或没有鼠标；错误信息给出文件、行和列）。");
   p.analyze->add_option("FILE", o.file, "录制文件")->required();
   p.analyze
@@ -64,7 +101,7 @@ void describeCompare(Parsed& p) {
                                    "并排比较几次测试（结果文件夹、结果 JSON 或 analyze "
                                    "能读的录制文件），并判断与第一个的差异是否超出噪声");
   p.compare->footer(
-      "退出状态：0 完成，1 图写入失败，2 用法错误，5 录制里没有报告，6 文件无法读取。");
+      "退出状态：0 完成，1 图写入失败，2 用法错误，5 录制里没有报告，8 文件无法读取。");
   p.compare->add_option("RUN", o.inputs, "结果文件夹、结果 JSON 或录制文件（至少两个）")
       ->required()
       ->expected(2, -1);
@@ -80,8 +117,10 @@ void describe(Parsed& p) {
   app.set_help_flag("-h,--help", "显示帮助并退出");
   app.require_subcommand(0, 1);
   app.footer(
-      "退出状态：0 完成，1 结果文件写入失败，2 用法错误，3 没有读取权限，4 没有鼠标或找不到设备，"
-      "5 没有收到报告。");
+      "退出状态：0 完成；1 结果文件或标准输出写入失败；2 用法错误；3 无法打开鼠标（没有读取权限或"
+      "其他错误）；4 没有鼠标、找不到 --device 指定的鼠标或鼠标在测试中断开；5 --wait 秒内没有收到"
+      "报告；6 用了 --require-target 而没有达到目标；7 测试中读取鼠标出错；8 analyze、compare "
+      "的文件无法读取。写入失败时总是 1。");
 
   p.list = app.add_subcommand(
       "list", "列出鼠标：序号、event 节点、名称、VID:PID、连接方式、端点间隔、能否读取");
@@ -92,20 +131,66 @@ void describe(Parsed& p) {
   p.measure
       ->add_option("-d,--device", o.device,
                    "序号、event 节点，或名称的一部分（不区分大小写）；默认自动选择")
-      ->type_name("INDEX|NODE|NAME");
-  p.measure->add_option("-s,--seconds", o.seconds, "测试时长，从第一个报告算起（默认 10）")
+      ->type_name("INDEX|NODE|NAME")
+      ->check(aValue("设备", false));
+  p.measure
+      ->add_option("-s,--seconds", o.seconds, "测试时长，从第一个报告算起（默认 10，至少 0.45）")
       ->type_name("N")
-      ->check(CLI::Range(0.1, 86400.0));
-  p.measure->add_option("-t,--target", p.target, "目标回报率 Hz（默认取最接近基准的档位）")
+      ->check(secondsIn(kMinSeconds, 86400.0,
+                        "测试至少要 0.45 秒：回报率要用 450 ms 内的报告算出，更短的测试得不出"));
+  p.measure
+      ->add_option("-t,--target", p.target,
+                   "目标回报率 Hz：125、250、500、1000、2000、4000 或 8000"
+                   "（默认取最接近基准的档位）")
       ->type_name("HZ")
       ->check(CLI::IsMember(kTargets));
+  p.measure->add_flag("--require-target", o.requireTarget,
+                      "没有达到目标（判定不是「达到目标」）时以状态 6 退出");
   p.measure->add_option("--wait", o.waitSeconds, "等待第一个报告的秒数（默认 30）")
       ->type_name("N")
-      ->check(CLI::Range(0.0, 3600.0));
+      ->check(secondsIn(0.0, 3600.0, "秒数不能是负数"));
   p.measure->add_flag("--json", o.json, "只在标准输出打印 JSON 结果");
-  p.measure->add_option("--intervals", o.intervalsPath, "把每个报告的间隔写入 CSV 文件")
-      ->type_name("FILE.csv");
-  p.measure->add_option("--plot", o.plotPath, "把间隔图写入 SVG 文件")->type_name("FILE.svg");
+  p.measure
+      ->add_option("--intervals", o.intervalsPath,
+                   "把每个报告的间隔写入 CSV 文件（- 为标准输出，汇总则改到标准错误）")
+      ->type_name("FILE.csv")
+      ->check(aValue("文件名", true));
+  p.measure->add_option("--plot", o.plotPath, "把间隔图写入 SVG 文件（- 为标准输出）")
+      ->type_name("FILE.svg")
+      ->check(aValue("文件名", true));
+  // Shown above the exit statuses.
+  app.footer([] {
+    return std::string(
+        "虚拟鼠标（没有鼠标时试用）：TAVO_VIRTUAL_MICE=RATE[:JITTER][@COUNTS_PER_S],...，"
+        "RATE 为 1–16000 Hz，JITTER 为抖动微秒数（至多半个报告间隔），COUNTS_PER_S 为手速 "
+        "1–1000000 counts/s：只在攒够一个 count 的时隙发报告，如 8000@2000 约 2000 Hz。");
+  });
+}
+
+bool samePath(const std::string& a, const std::string& b) {
+  if (a == b) return true;
+  if (a == "-" || b == "-") return false;
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::path x = fs::weakly_canonical(fs::absolute(a, ec), ec);
+  const fs::path y = fs::weakly_canonical(fs::absolute(b, ec), ec);
+  return !ec && x == y;
+}
+
+// Outputs that would clobber each other; empty when there are none.
+std::string outputConflict(const MeasureOptions& o) {
+  if (o.json && (o.intervalsPath == "-" || o.plotPath == "-")) {
+    return "--json 的结果已经写到标准输出，文件不能也用「-」";
+  }
+  if (!o.intervalsPath.empty() && !o.plotPath.empty() && samePath(o.intervalsPath, o.plotPath)) {
+    return "--intervals 和 --plot 是同一个文件：" + o.plotPath;
+  }
+  return {};
+}
+
+int usageError(const Parsed& p, const std::string& why, const Console& c) {
+  std::fprintf(c.err, "quillmark: %s\n\n%s", why.c_str(), p.app.help().c_str());
+  return kExitUsage;
 }
 
 // Help and version go to stdout with status 0; a parse error gives the
@@ -114,12 +199,8 @@ int parseFailure(const Parsed& p, const CLI::ParseError& e, const Console& c) {
   std::ostringstream out;
   std::ostringstream err;
   const int code = p.app.exit(e, out, err);
-  if (code == 0) {
-    std::fputs(out.str().c_str(), c.out);
-    return kExitOk;
-  }
-  std::fprintf(c.err, "quillmark: %s\n\n%s", e.what(), p.app.help().c_str());
-  return kExitUsage;
+  if (code == 0) return writeOut(c, out.str()) ? kExitOk : kExitFileError;
+  return usageError(p, e.what(), c);
 }
 
 }  // namespace
@@ -131,12 +212,13 @@ int runList(bool json, HIDMonitor& monitor, const Console& console) {
   const int autoChoice = monitor.getSelectedDeviceIndex();
   const HIDError error = monitor.getLastError();
   monitor.stop();
+  bool written = true;
   if (json) {
-    std::fputs(deviceJson(devices, autoChoice, HIDMonitor::permissionStatus()).c_str(),
-               console.out);
+    written = writeOut(console, deviceJson(devices, autoChoice, HIDMonitor::permissionStatus()));
   } else if (!devices.empty()) {
-    std::fputs(deviceTable(devices, autoChoice).c_str(), console.out);
+    written = writeOut(console, deviceTable(devices, autoChoice));
   }
+  if (!written) return kExitFileError;
   if (!devices.empty()) return kExitOk;
   std::fputs("没有找到鼠标。\n", console.err);
   if (error.status == HIDStatus::ManagerError)
@@ -159,6 +241,9 @@ int run(int argc, char** argv, const Console& console) {
     return runList(p.listJson, monitor, console);
   }
   if (p.measure->parsed()) {
+    if (const std::string why = outputConflict(p.options); !why.empty()) {
+      return usageError(p, why, console);
+    }
     if (p.target > 0) p.options.targetHz = static_cast<float>(p.target);
     HIDMonitor monitor;
     return runMeasure(p.options, monitor, console);
@@ -170,9 +255,7 @@ int run(int argc, char** argv, const Console& console) {
   }
   if (p.compare->parsed()) return runCompare(p.compareOptions, console);
   // Options alone (none that ends the program): nothing to do.
-  std::fprintf(console.err, "quillmark: 请给出命令（list、measure、analyze 或 compare）\n\n%s",
-               p.app.help().c_str());
-  return kExitUsage;
+  return usageError(p, "请给出命令（list、measure、analyze 或 compare）", console);
 }
 
 }  // namespace cli

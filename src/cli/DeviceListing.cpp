@@ -7,6 +7,7 @@
 
 #include "results/DeviceIdentityOf.h"
 #include "results/TestRecord.h"
+#include "results/TextFormat.h"
 
 namespace cli {
 
@@ -20,7 +21,7 @@ std::string lower(std::string text) {
 }
 
 bool allDigits(const std::string& text) {
-  if (text.empty() || text.size() > 6) return false;
+  if (text.empty()) return false;
   for (char c : text) {
     if (c < '0' || c > '9') return false;
   }
@@ -67,7 +68,7 @@ std::string deviceTable(const std::vector<HIDDeviceInfo>& devices, int autoChoic
                   static_cast<int>(i) == autoChoice ? '*' : ' ', i, node.c_str(), vidPid(d).c_str(),
                   d.transport.empty() ? "-" : d.transport.c_str(), interval(d).c_str(),
                   configuredRate(d).c_str(), d.opened ? "是" : "否");
-    out += line + d.displayName() + "\n";
+    out += line + results::plainText(d.displayName()) + "\n";
     if (!d.opened) out += "        无法读取：" + d.openError.message + "\n";
   }
   if (autoChoice >= 0) out += "* 不指定 --device 时测量的鼠标\n";
@@ -104,35 +105,37 @@ std::string deviceJson(const std::vector<HIDDeviceInfo>& devices, int autoChoice
   return j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }
 
-std::optional<int> chooseDevice(const std::string& wanted,
-                                const std::vector<HIDDeviceInfo>& devices, int autoChoice) {
+std::vector<int> chooseDevice(const std::string& wanted, const std::vector<HIDDeviceInfo>& devices,
+                              int autoChoice) {
   const int count = static_cast<int>(devices.size());
   if (wanted.empty()) {
-    return autoChoice >= 0 && autoChoice < count ? std::optional<int>(autoChoice) : std::nullopt;
+    return autoChoice >= 0 && autoChoice < count ? std::vector<int>{autoChoice}
+                                                 : std::vector<int>{};
   }
   if (allDigits(wanted)) {
-    const int index = std::atoi(wanted.c_str());
-    if (index < count) return index;
-    // Not an index of the list: maybe a part of a name ("8000").
-  } else if (wanted.front() == '/') {
+    const long index = std::strtol(wanted.c_str(), nullptr, 10);
+    return index < count ? std::vector<int>{static_cast<int>(index)} : std::vector<int>{};
+  }
+  if (wanted.front() == '/') {
     for (int i = 0; i < count; ++i) {
-      if (devices[static_cast<std::size_t>(i)].node == wanted) return i;
+      if (devices[static_cast<std::size_t>(i)].node == wanted) return {i};
     }
     // A link to a node, e.g. under /dev/input/by-id/.
     const std::string path = canonical(wanted);
     for (int i = 0; i < count; ++i) {
       const std::string& node = devices[static_cast<std::size_t>(i)].node;
-      if (!node.empty() && canonical(node) == path) return i;
+      if (!node.empty() && canonical(node) == path) return {i};
     }
-    return std::nullopt;
+    return {};
   }
   const std::string part = lower(wanted);
+  std::vector<int> matches;
   for (int i = 0; i < count; ++i) {
     if (lower(devices[static_cast<std::size_t>(i)].displayName()).find(part) != std::string::npos) {
-      return i;
+      matches.push_back(i);
     }
   }
-  return std::nullopt;
+  return matches;
 }
 
 }  // namespace cli

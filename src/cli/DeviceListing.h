@@ -1,6 +1,5 @@
 #pragma once
 
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,11 +20,11 @@ std::string deviceTable(const std::vector<HIDDeviceInfo>& devices, int autoChoic
 std::string deviceJson(const std::vector<HIDDeviceInfo>& devices, int autoChoice,
                        PermissionStatus permission);
 
-// What --device names: an index of the list, an event node, or a part of the
-// name (any case; digits beyond the list are taken as a part of a name);
-// an empty text means the automatic choice. The first match
-// wins. nullopt when nothing matches.
-std::optional<int> chooseDevice(const std::string& wanted,
-                                const std::vector<HIDDeviceInfo>& devices, int autoChoice);
+// The mice --device names, by index: digits are an index of the list and
+// nothing else, a text starting with '/' an event node (or a link to one),
+// any other text a part of the name (any case), which may match several;
+// an empty text means the automatic choice. Empty when nothing matches.
+std::vector<int> chooseDevice(const std::string& wanted, const std::vector<HIDDeviceInfo>& devices,
+                              int autoChoice);
 
 }  // namespace cli

@@ -1,9 +1,11 @@
 #include "cli/MeasureRun.h"
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <mutex>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -17,6 +19,7 @@
 #include "results/IntervalsCsv.h"
 #include "results/ResultJson.h"
 #include "results/StampRecorder.h"
+#include "results/TextFormat.h"
 
 namespace cli {
 
@@ -56,7 +59,7 @@ struct Session {
       : monitor(m), lengthNs(static_cast<int64_t>(std::llround(seconds * 1e9))) {}
 
   // HID thread.
-  void onReport(Clock::time_point t) {
+  void onReport(Clock::time_point t, const ReportMotion& motion) {
     const int64_t ns = toNs(t);
     latestNs.store(ns, std::memory_order_relaxed);
     if (firstNs < 0) {
@@ -68,16 +71,28 @@ struct Session {
       return;
     }
     analyzer.addTimestamp(t);
-    recorder.add(t);
+    recorder.add(t, motion);
   }
-  // Same rule as reports: none after the test's end or a stop.
+  // Same rule as reports: none before the test's first report (the reports
+  // lost then were not the test's), after its end or a stop.
   void onKernelDrop() {
     const int64_t ns = latestNs.load(std::memory_order_relaxed);
-    if (ns >= endNs.load(std::memory_order_relaxed) ||
+    if (firstNs < 0 || ns >= endNs.load(std::memory_order_relaxed) ||
         stopNs.load(std::memory_order_relaxed) != INT64_MAX) {
       return;
     }
     analyzer.noteKernelDrop();
+    recorder.noteKernelDrop();
+  }
+  // The measured mouse can no longer be read.
+  void onReportError(const HIDError& error) {
+    std::lock_guard lock(errorMutex);
+    if (readError.empty()) readError = error.message.empty() ? "read failed" : error.message;
+    readFailed.store(true, std::memory_order_release);
+  }
+  std::string readErrorText() {
+    std::lock_guard lock(errorMutex);
+    return readError;
   }
 
   HIDMonitor& monitor;
@@ -89,7 +104,13 @@ struct Session {
   std::atomic<int64_t> endNs{INT64_MAX};
   std::atomic<int64_t> latestNs{INT64_MIN};  // the newest stamp, in the test or not
   std::atomic<int64_t> stopNs{INT64_MAX};    // set on the main thread by a stop
+  std::atomic<bool> readFailed{false};
+  std::mutex errorMutex;
+  std::string readError;  // guarded by errorMutex
 };
+
+// The mouse's name as a terminal line shows it.
+std::string shownName(const HIDDeviceInfo& d) { return results::plainText(d.displayName()); }
 
 void printDeviceMissing(const Console& c, const std::string& wanted,
                         const std::vector<HIDDeviceInfo>& devices, int autoChoice) {
@@ -105,28 +126,45 @@ void printDeviceMissing(const Console& c, const std::string& wanted,
   std::fputs(deviceTable(devices, autoChoice).c_str(), c.err);
 }
 
+void printDeviceAmbiguous(const Console& c, const std::string& wanted,
+                          const std::vector<HIDDeviceInfo>& devices,
+                          const std::vector<int>& matches) {
+  std::fprintf(c.err, "「%s」对应 %zu 只鼠标，请用序号或节点指明其中一只：\n", wanted.c_str(),
+               matches.size());
+  for (const int i : matches) {
+    const HIDDeviceInfo& d = devices[static_cast<std::size_t>(i)];
+    std::fprintf(c.err, "  %-5d %-20s %s\n", i, d.node.empty() ? "-" : d.node.c_str(),
+                 shownName(d).c_str());
+  }
+}
+
 // Picks the mouse; an exit status when it cannot be measured.
 std::optional<int> selectDevice(Session& s, const MeasureOptions& o, const Console& c) {
   s.monitor.waitForHIDThread();
   const std::vector<HIDDeviceInfo> devices = s.monitor.getMouseDevices();
   const int autoChoice = s.monitor.getSelectedDeviceIndex();
-  const std::optional<int> index = chooseDevice(o.device, devices, autoChoice);
-  if (!index) {
+  const std::vector<int> matches = chooseDevice(o.device, devices, autoChoice);
+  if (matches.size() > 1) {
+    printDeviceAmbiguous(c, o.device, devices, matches);
+    return kExitNoMouse;
+  }
+  if (matches.empty()) {
     printDeviceMissing(c, o.device, devices, autoChoice);
     const HIDError error = s.monitor.getLastError();
     if (error.status == HIDStatus::ManagerError) std::fprintf(c.err, "%s\n", error.message.c_str());
     return kExitNoMouse;
   }
-  s.device = devices[static_cast<std::size_t>(*index)];
+  const int index = matches.front();
+  s.device = devices[static_cast<std::size_t>(index)];
   if (!s.device.opened) {
-    std::fprintf(c.err, "无法读取 %s：%s\n", s.device.displayName().c_str(),
+    std::fprintf(c.err, "无法读取 %s：%s\n", shownName(s.device).c_str(),
                  s.device.openError.message.c_str());
     if (s.device.openError.status == HIDStatus::PermissionDenied) std::fputs(kAccessHint, c.err);
     return kExitNoAccess;
   }
   // The test is this mouse's: another one plugged in must not take over.
   s.monitor.holdSelection(true);
-  s.monitor.setSelectedDeviceIndex(*index);
+  s.monitor.setSelectedDeviceIndex(index);
   return std::nullopt;
 }
 
@@ -135,11 +173,11 @@ std::optional<int> selectDevice(Session& s, const MeasureOptions& o, const Conso
 bool stillSelected(const Session& s) { return s.monitor.getSelectedDeviceIndex() >= 0; }
 
 // The stamp of the first report, or nullopt (and `status`) after the wait,
-// a stop or the mouse's removal.
+// a stop, the mouse's removal or a read error.
 std::optional<Clock::time_point> awaitFirstReport(Session& s, const MeasureOptions& o,
                                                   const Console& c, int& status) {
   status = kExitNoReports;
-  std::fprintf(c.err, "正在测量 %s，请移动鼠标…\n", s.device.displayName().c_str());
+  std::fprintf(c.err, "正在测量 %s，请移动鼠标…\n", shownName(s.device).c_str());
   std::fflush(c.err);
   const Clock::time_point deadline =
       Clock::now() +
@@ -150,14 +188,20 @@ std::optional<Clock::time_point> awaitFirstReport(Session& s, const MeasureOptio
       return std::nullopt;
     }
     if (!stillSelected(s)) {
-      std::fprintf(c.err, "%s 已断开。\n", s.device.displayName().c_str());
+      std::fprintf(c.err, "%s 已断开。\n", shownName(s.device).c_str());
       status = kExitNoMouse;
+      return std::nullopt;
+    }
+    if (s.readFailed.load(std::memory_order_acquire)) {
+      std::fprintf(c.err, "读取 %s 出错：%s\n", shownName(s.device).c_str(),
+                   results::plainText(s.readErrorText()).c_str());
+      status = kExitDeviceError;
       return std::nullopt;
     }
     if (Clock::now() >= deadline) {
       std::fprintf(c.err,
                    "%g 秒内没有收到 %s 的报告：鼠标只在移动时发送报告，请在测试开始后移动它。\n",
-                   o.waitSeconds, s.device.displayName().c_str());
+                   o.waitSeconds, shownName(s.device).c_str());
       return std::nullopt;
     }
     std::this_thread::sleep_for(kFirstReportPoll);
@@ -173,16 +217,22 @@ void showLiveLine(Session& s, const Console& c, double elapsed, double total) {
   std::fflush(c.err);
 }
 
-// How a test ended early: when, and whether the mouse went away.
+// How a test ended early: when, and why.
 struct EarlyEnd {
   Clock::time_point at;
-  bool deviceLost = false;
+  results::TestEnd end = results::TestEnd::Interrupted;
+  std::string error;  // for a device error
 };
 
 std::optional<EarlyEnd> checkEarlyEnd(Session& s, const Console& c) {
+  const bool failed = s.readFailed.load(std::memory_order_acquire);
   const bool lost = !stillSelected(s);
-  if (!lost && !stopRequested(c)) return std::nullopt;
-  const EarlyEnd end{Clock::now(), lost};
+  if (!failed && !lost && !stopRequested(c)) return std::nullopt;
+  const EarlyEnd end{Clock::now(),
+                     failed ? results::TestEnd::DeviceError
+                     : lost ? results::TestEnd::DeviceLost
+                            : results::TestEnd::Interrupted,
+                     failed ? s.readErrorText() : std::string()};
   s.stopNs.store(toNs(end.at), std::memory_order_relaxed);
   return end;
 }
@@ -217,9 +267,8 @@ results::TestRecord makeRecord(Session& s, const MeasureOptions& o, Clock::time_
   r.device = results::identityOf(s.device);
   r.start = results::wallTimeOf(first);
   r.durationSeconds = stopped ? std::min(secondsBetween(first, stopped->at), o.seconds) : o.seconds;
-  r.end = !stopped              ? results::TestEnd::Completed
-          : stopped->deviceLost ? results::TestEnd::DeviceLost
-                                : results::TestEnd::Interrupted;
+  r.end = stopped ? stopped->end : results::TestEnd::Completed;
+  if (stopped) r.endError = stopped->error;
   r.stats = s.analyzer.getStats();
   r.stamps = s.recorder.snapshot();
   r.stampLimit = s.recorder.limit();
@@ -233,27 +282,86 @@ results::TestRecord makeRecord(Session& s, const MeasureOptions& o, Clock::time_
   return r;
 }
 
-// Prints the summary (text or JSON) and writes the files asked for.
+bool usesStandardOutput(const MeasureOptions& o) {
+  return o.intervalsPath == "-" || o.plotPath == "-";
+}
+
+// A file asked for, and its writer.
+struct Output {
+  const std::string& path;
+  results::WriteResult (*write)(const results::TestRecord&, const std::string&);
+};
+
+std::vector<Output> outputsOf(const MeasureOptions& o) {
+  std::vector<Output> out;
+  if (!o.intervalsPath.empty()) out.push_back({o.intervalsPath, results::writeIntervalsCsv});
+  if (!o.plotPath.empty()) out.push_back({o.plotPath, results::writeIntervalPlot});
+  return out;
+}
+
+// What a second stop would leave unwritten, from outputs[from] on.
+void noticeUnwritten(const Console& c, const std::vector<Output>& outputs, std::size_t from) {
+  if (!c.urgentStopNotice) return;
+  std::string line;
+  for (std::size_t i = from; i < outputs.size(); ++i) {
+    line += (i == from ? "quillmark: 再次中断，立即退出；没有写入：" : "、") + outputs[i].path;
+  }
+  c.urgentStopNotice(line.empty() ? line : line + "\n");
+}
+
+// Prints the summary (text or JSON) and writes the files asked for; 0, or 1
+// when any of them (standard output included) could not be written.
 int report(const results::TestRecord& r, const MeasureOptions& o, const Console& c) {
   const std::string text = o.json ? results::resultJson(r) : summaryText(r);
-  std::fputs(text.c_str(), c.out);
-  std::fflush(c.out);
   int status = kExitOk;
+  // A file on standard output leaves the text summary to the console lines.
+  if (usesStandardOutput(o)) {
+    std::fputs(text.c_str(), c.err);
+  } else if (!writeOut(c, text)) {
+    status = kExitFileError;
+  }
   const auto note = [&](const results::WriteResult& w, const std::string& path) {
     if (w) {
-      std::fprintf(c.err, "已写入 %s\n", path.c_str());
+      std::fprintf(c.err, "已写入 %s\n", path == "-" ? "标准输出" : path.c_str());
     } else {
       std::fprintf(c.err, "%s\n", w.error.c_str());
       status = kExitFileError;
     }
   };
-  if (!o.intervalsPath.empty())
-    note(results::writeIntervalsCsv(r, o.intervalsPath), o.intervalsPath);
-  if (!o.plotPath.empty()) note(results::writeIntervalPlot(r, o.plotPath), o.plotPath);
-  if (r.stamps.truncated() && (!o.intervalsPath.empty() || !o.plotPath.empty())) {
+  const std::vector<Output> outputs = outputsOf(o);
+  for (std::size_t i = 0; i < outputs.size(); ++i) {
+    noticeUnwritten(c, outputs, i);
+    note(outputs[i].write(r, outputs[i].path), outputs[i].path);
+  }
+  noticeUnwritten(c, outputs, outputs.size());
+  if (r.stamps.truncated() && !outputs.empty()) {
     std::fprintf(c.err, "间隔文件只保留了前 %zu 个报告。\n", r.stampLimit);
   }
   return status;
+}
+
+// The one place --require-target reads the verdict.
+// The whole test's verdict: the rate while the mouse moved.
+bool targetReached(const results::TestRecord& r) {
+  return results::wholeTestVerdict(results::wholeTestOf(r), r.targetHz).verdict ==
+         results::TargetVerdict::Reached;
+}
+
+// How the test went, as a status; an output that failed goes before it.
+int testStatus(const results::TestRecord& r, const MeasureOptions& o) {
+  if (r.end == results::TestEnd::DeviceLost) return kExitNoMouse;
+  if (r.end == results::TestEnd::DeviceError) return kExitDeviceError;
+  if (o.requireTarget && !targetReached(r)) return kExitTargetMissed;
+  return kExitOk;
+}
+
+void printEarlyEnd(const Session& s, const EarlyEnd& e, const Console& c) {
+  if (e.end == results::TestEnd::DeviceLost) {
+    std::fprintf(c.err, "%s 在测试中断开，测试提前结束。\n", shownName(s.device).c_str());
+  } else if (e.end == results::TestEnd::DeviceError) {
+    std::fprintf(c.err, "读取 %s 出错，测试提前结束：%s\n", shownName(s.device).c_str(),
+                 results::plainText(e.error).c_str());
+  }
 }
 
 int measureStarted(Session& s, const MeasureOptions& o, const Console& c) {
@@ -269,11 +377,22 @@ int measureStarted(Session& s, const MeasureOptions& o, const Console& c) {
   s.analyzer.update();
   // The window's figures cover the test's last reports too.
   s.analyzer.refreshDiagnostics();
-  if (stopped && stopped->deviceLost) {
-    std::fprintf(c.err, "%s 在测试中断开，测试提前结束。\n", s.device.displayName().c_str());
+  if (stopped) printEarlyEnd(s, *stopped, c);
+  const results::TestRecord record = makeRecord(s, o, *first, stopped);
+  status = report(record, o, c);
+  return status != kExitOk ? status : testStatus(record, o);
+}
+
+// Each file's folder exists and may be written to: known before the test,
+// not after it.
+bool outputsWritable(const MeasureOptions& o, const Console& c) {
+  bool ok = true;
+  for (const Output& output : outputsOf(o)) {
+    const results::WriteResult w = results::checkWritable(output.path);
+    if (!w) std::fprintf(c.err, "%s\n", w.error.c_str());
+    ok = ok && w.ok;
   }
-  status = report(makeRecord(s, o, *first, stopped), o, c);
-  return stopped && stopped->deviceLost ? kExitNoMouse : status;
+  return ok;
 }
 
 }  // namespace
@@ -289,10 +408,23 @@ bool startHIDThread(HIDMonitor& monitor, const Console& console) {
   return true;
 }
 
+bool writeOut(const Console& c, const std::string& text) {
+  int err = c.outClosed ? EBADF : 0;
+  if (err == 0 && std::fputs(text.c_str(), c.out) == EOF) err = errno;
+  if (std::fflush(c.out) != 0 && err == 0) err = errno;
+  if (err == 0 && std::ferror(c.out) != 0) err = EIO;
+  if (err == 0) return true;
+  std::fprintf(c.err, "quillmark: 无法写入标准输出：%s\n", results::errnoText(err).c_str());
+  return false;
+}
+
 int runMeasure(const MeasureOptions& options, HIDMonitor& monitor, const Console& console) {
+  if (!outputsWritable(options, console)) return kExitFileError;
   Session session(monitor, options.seconds);
-  monitor.setReportCallback([&session](Clock::time_point t) { session.onReport(t); });
+  monitor.setReportCallback(
+      [&session](Clock::time_point t, const ReportMotion& m) { session.onReport(t, m); });
   monitor.setKernelDropCallback([&session] { session.onKernelDrop(); });
+  monitor.setReportErrorCallback([&session](const HIDError& e) { session.onReportError(e); });
   if (!startHIDThread(monitor, console)) return kExitNoMouse;
   const int status = measureStarted(session, options, console);
   // The HID thread feeds the session: it ends before the session goes.

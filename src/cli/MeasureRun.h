@@ -11,15 +11,20 @@ class HIDMonitor;
 // path (HIDMonitor, its router, PollingAnalyzer) with no display.
 namespace cli {
 
-// Exit statuses of the terminal commands.
+// Exit statuses of the terminal commands (--help, the manual page and the
+// README say the same). When a test ended badly and an output also failed,
+// the status is 1: a result that was not written is the worse news, and the
+// summary still says how the test ended.
 enum ExitStatus : int {
   kExitOk = 0,
-  kExitFileError = 1,  // a result file could not be written
-  kExitUsage = 2,
-  kExitNoAccess = 3,
-  kExitNoMouse = 4,
-  kExitNoReports = 5,
-  kExitBadRecording = 6,  // `analyze`: the file cannot be read as a recording
+  kExitFileError = 1,     // a result file or standard output could not be written
+  kExitUsage = 2,         // bad options; nothing was measured
+  kExitNoAccess = 3,      // the mouse cannot be opened (no read access, or another error)
+  kExitNoMouse = 4,       // no mouse, none matching --device, or it went away during the test
+  kExitNoReports = 5,     // no report within --wait seconds
+  kExitTargetMissed = 6,  // --require-target, and the verdict is not "reached"
+  kExitDeviceError = 7,   // reading the mouse failed during the test
+  kExitBadRecording = 8,  // analyze, compare: a file cannot be read as a recording or a result
 };
 
 struct MeasureOptions {
@@ -28,7 +33,8 @@ struct MeasureOptions {
   std::optional<float> targetHz;  // default: the standard rate nearest the baseline
   double waitSeconds = 30.0;      // for the first report
   bool json = false;
-  std::string intervalsPath;
+  bool requireTarget = false;  // status 6 unless the target is reached
+  std::string intervalsPath;   // "-": standard output
   std::string plotPath;
 };
 
@@ -36,11 +42,20 @@ struct MeasureOptions {
 struct Console {
   std::FILE* out = stdout;
   std::FILE* err = stderr;
+  bool outClosed = false;               // standard output was closed at start: writes to `out` fail
   bool liveLine = false;                // refresh a status line on err
   std::function<bool()> stopRequested;  // polled on the calling thread; may be empty
   // Called once the HID thread runs (it keeps the signal mask it started with).
   std::function<void()> hidThreadStarted;
+  // While the result files are written: a line naming the ones not written
+  // yet, for a second stop request to print as it ends the program at once;
+  // empty once they are all written. May be empty.
+  std::function<void(const std::string& line)> urgentStopNotice;
 };
+
+// Writes `text` to the console's standard output and flushes it; on failure
+// (a full disk, a broken pipe, a closed descriptor) one line on err and false.
+bool writeOut(const Console& console, const std::string& text);
 
 // Starts the monitor's HID thread and tells the console's hidThreadStarted;
 // false, after one console line, when the thread cannot be created.

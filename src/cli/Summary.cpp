@@ -91,6 +91,24 @@ void wholeTestLines(std::string& out, const WholeTestFigures& w) {
        w.latenessUs.max);
 }
 
+void motionLines(std::string& out, const MotionFigures& m) {
+  if (!m.known) {
+    line(out, "移动数据", "无（记录不含每个报告的移动量）");
+    return;
+  }
+  line(out, "移动量", "%.0f counts（x %lld，y %lld）", m.totalCounts,
+       static_cast<long long>(m.countsX), static_cast<long long>(m.countsY));
+  line(out, "手速", "p50 %.0f · p90 %.0f · 最高 %.0f counts/s", m.speedP50, m.speedP90, m.speedMax);
+  line(out, "单计数报告", "%.1f%%", m.singleCountShare * 100.0);
+  for (const SpeedBand& b : m.bands) {
+    char label[64];
+    std::snprintf(label, sizeof label, "  %.0f–%.0f counts/s", b.lowCountsPerS,
+                  2 * b.lowCountsPerS);
+    out += label;
+    results::appendFormat(out, "：%.0f Hz（%.2f s）\n", b.rateHz, b.movingSeconds);
+  }
+}
+
 const char* targetSourceText(results::TargetSource source) {
   switch (source) {
     case results::TargetSource::Configured:
@@ -121,25 +139,31 @@ void targetLine(std::string& out, const results::TestRecord& r, const WholeTestF
 
 std::string summaryText(const results::TestRecord& r) {
   std::string out;
-  line(out, "设备", "%s", r.device.name.c_str());
+  line(out, "设备", "%s", results::plainText(r.device.name).c_str());
   line(out, "开始", "%s", results::isoLocalTime(r.start).c_str());
-  const char* ended = r.end == results::TestEnd::Interrupted  ? "（已中断）"
-                      : r.end == results::TestEnd::DeviceLost ? "（鼠标已断开）"
-                                                              : "";
+  const char* ended = r.end == results::TestEnd::Interrupted   ? "（已中断）"
+                      : r.end == results::TestEnd::DeviceLost  ? "（鼠标已断开）"
+                      : r.end == results::TestEnd::DeviceError ? "（读取鼠标出错）"
+                                                               : "";
   line(out, "时长", "%.1f s%s", r.durationSeconds, ended);
+  if (!r.endError.empty()) line(out, "错误", "%s", results::plainText(r.endError).c_str());
   rateLines(out, r.stats, r.durationSeconds);
   qualityLines(out, r.stats);
   countLines(out, r.stats);
   const WholeTestFigures whole = results::wholeTestOf(r);
   wholeTestLines(out, whole);
+  motionLines(out, whole.motion);
   targetLine(out, r, whole);
+  if (const std::optional<RateCause> cause = results::causeOf(r, whole)) {
+    line(out, "原因", "%s", cause->text.c_str());
+  }
   return out;
 }
 
 std::string liveLineText(float currentHz, int64_t reports, double elapsedSeconds,
                          double totalSeconds, int64_t kernelDrops) {
   char buf[256];
-  std::snprintf(buf, sizeof buf, "当前 %5.0f Hz · 报告 %lld · %.1f / %.0f s · 内核丢弃 %lld",
+  std::snprintf(buf, sizeof buf, "当前 %5.0f Hz · 报告 %lld · %.1f / %g s · 内核丢弃 %lld",
                 currentHz, static_cast<long long>(reports), elapsedSeconds, totalSeconds,
                 static_cast<long long>(kernelDrops));
   return buf;

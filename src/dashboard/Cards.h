@@ -10,9 +10,10 @@ namespace dashboard {
 
 struct UiState;
 
-// Current rate, history chart, the three tiles and the target-ratio ring.
+// Current rate, history chart, the three tiles and the target-ratio ring;
+// speedHint: SpeedHint's answer for this frame.
 void drawRateCards(ImDrawList* dl, const GridLayout& g, const UiState& ui, float targetHz,
-                   HeldRate& held);
+                   HeldRate& held, bool speedHint);
 
 // Interval distribution and signal quality.
 void drawDiagnosticCards(ImDrawList* dl, const GridLayout& g, const PollingStats& stats);

@@ -249,6 +249,9 @@ UiActions draw(const UiState& ui) {
   UiActions actions;
   DashboardState& st = dashboardState();
   snapTarget(st, ui.stats.baselineHz);
+  const float targetHz = kTargetRates[st.targetIndex];
+  const bool speedHint = st.speedHint.update(ui.testState == kStateRunning, ui.speedLimited,
+                                             ui.stats.currentHz, targetHz, ImGui::GetTime());
 
   const ImGuiViewport* vp = ImGui::GetMainViewport();
   ImGui::SetNextWindowPos(vp->WorkPos, 0, ImVec2(0, 0));
@@ -266,7 +269,7 @@ UiActions draw(const UiState& ui) {
   const float contentTop = drawAlertBanner(dl, P, ui.alert, actions);
   const GridLayout grid = gridLayout(P, S, contentTop);
   if (grid.fits) {
-    drawRateCards(dl, grid, ui, kTargetRates[st.targetIndex], st.held);
+    drawRateCards(dl, grid, ui, targetHz, st.held, speedHint);
     drawDiagnosticCards(dl, grid, ui.stats);
   }
   drawControlBar(dl, P, S, ui, actions, st);

@@ -28,6 +28,9 @@ struct UiState {
   PlatformAlert alert;          // empty title: no banner
   bool canSave = false;         // the test has figures to save
   Notice notice;
+  // Most of the last second's reports carried a single count: the hand, not
+  // the mouse, limits the rate (MotionRules.h).
+  bool speedLimited = false;
 };
 
 // What the user did during one frame; the shell applies it after draw().

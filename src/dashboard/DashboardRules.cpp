@@ -1,9 +1,12 @@
 #include "dashboard/DashboardRules.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 
+#include "analysis/MotionRules.h"
+#include "analysis/PollingRules.h"
 #include "dashboard/Palette.h"
 
 namespace dashboard {
@@ -19,6 +22,17 @@ float HeldRate::update(float currentHz, double now) {
     shownAt = now;
   }
   return shownHz;
+}
+
+bool SpeedHint::update(bool running, bool speedLimited, float currentHz, float targetHz,
+                       double now) {
+  if (!running || currentHz >= targetHz * pollingrules::kTargetNearRatio) {
+    belowSince = -1.0;
+    return false;
+  }
+  if (belowSince < 0.0) belowSince = now;
+  return speedLimited &&
+         now - belowSince >= std::chrono::duration<double>(motionrules::kSpeedLimitedSpan).count();
 }
 
 ImU32 rateColour(int testState, float shownHz, float targetHz, ImU32 inactive, int alpha) {

@@ -20,6 +20,15 @@ struct HeldRate {
   float update(float currentHz, double now);
 };
 
+// The speed hint under the gauge: a test runs, the motion says the hand is
+// the limit (UiState::speedLimited), and the rate has stayed below the
+// target's near share for a second (counted from the frame it fell below).
+struct SpeedHint {
+  double belowSince = -1.0;  // ImGui time the rate fell below, -1 while not below
+
+  bool update(bool running, bool speedLimited, float currentHz, float targetHz, double now);
+};
+
 // Colour of the number, target line and ring: inactive unless a test runs
 // with a rate; then red / amber / green by the ratio to the target.
 ImU32 rateColour(int testState, float shownHz, float targetHz, ImU32 inactive, int alpha);

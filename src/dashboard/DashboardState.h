@@ -14,6 +14,7 @@ struct DashboardState {
   int32_t targetIndex = 3;    // into kTargetRates: 1000 Hz
   bool targetPicked = false;  // the user chose a target; stop following the mouse
   HeldRate held;
+  SpeedHint speedHint;
 };
 
 DashboardState& dashboardState();

@@ -2,18 +2,12 @@
 
 #include <png.h>
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
+#include <string_view>
+#include <vector>
 
 #include "results/FileWriter.h"
 
 namespace {
-
-// "无法写入 /x/dashboard.png：ENOSPC（No space left on device）"
-std::string failure(const std::string& path, int err) {
-  return "无法写入 " + path + "：" + results::errnoText(err);
-}
 
 bool checkSize(const PixelImage& image, std::string& error) {
   const size_t channels = image.format == PixelImage::Format::Rgb ? 3 : 4;
@@ -37,22 +31,24 @@ bool writePng(const std::string& path, const PixelImage& image, std::string& err
   // A negative stride tells libpng the rows run bottom-up.
   const png_int_32 stride = (image.bottomUp ? -1 : 1) * image.width * channels;
 
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) {
-    error = failure(path, errno);
+  // Encoded in memory, then written by the one file writer: flushed to disk
+  // and renamed into place like every other result file.
+  png_alloc_size_t size = 0;
+  std::vector<uint8_t> encoded;
+  bool encodedOk =
+      png_image_write_get_memory_size(png, size, 0, image.pixels.data(), stride, nullptr) != 0;
+  if (encodedOk) {
+    encoded.resize(size);
+    encodedOk = png_image_write_to_memory(&png, encoded.data(), &size, 0, image.pixels.data(),
+                                          stride, nullptr) != 0;
+  }
+  if (!encodedOk) {
+    error = "无法写入 " + path + "：" + png.message;
+    png_image_free(&png);
     return false;
   }
-  const bool written =
-      png_image_write_to_stdio(&png, f, 0, image.pixels.data(), stride, nullptr) != 0;
-  // Errors of the file itself (a full disk) surface at the flush and close.
-  const bool flushed = std::fflush(f) == 0 && std::ferror(f) == 0;
-  const int flushErrno = errno;
-  const bool closed = std::fclose(f) == 0;
-  if (written && flushed && closed) return true;
-  if (written)
-    error = failure(path, flushed ? errno : flushErrno);
-  else
-    error = "无法写入 " + path + "：" + png.message;
-  png_image_free(&png);
-  return false;
+  const results::WriteResult written = results::writeFileAtomically(
+      path, std::string_view(reinterpret_cast<const char*>(encoded.data()), size));
+  if (!written) error = written.error;
+  return written.ok;
 }

@@ -14,7 +14,7 @@ struct PixelImage {
   std::vector<uint8_t> pixels;  // width x height x 3 or 4 bytes, rows without padding
 };
 
-// Writes the image as a compressed PNG file (libpng), replacing the file.
-// Returns false with a one-line reason in `error` when it cannot be written;
-// a partly written file may then be left at `path`. Any thread.
+// Writes the image as a compressed PNG file (libpng) through the result
+// files' writer (replaced whole, flushed to disk). Returns false with a
+// one-line reason in `error` when it cannot be written. Any thread.
 bool writePng(const std::string& path, const PixelImage& image, std::string& error);

@@ -19,15 +19,15 @@ float digitBottom(ImFont* huge) {
   return font->GetFontBaked(92.0f)->FindGlyph('0')->Y1;
 }
 
-// Mice only report while they move: says so under the 0.
-void drawMoveHint(ImDrawList* dl, float centreX, float top) {
+// An amber line centred under the number: mice only report while they move
+// ("请持续移动鼠标"), and a slow hand holds a fast mouse back.
+void drawHint(ImDrawList* dl, float centreX, float top, const char* hint) {
   FontScope font(fonts().small, 13.0f);
-  const char* hint = "请持续移动鼠标";
   drawText(dl, ImVec2(centreX - textSize(hint).x * 0.5f, top), kColWarn, hint);
 }
 
 void drawCurrentRateCard(ImDrawList* dl, const GridLayout& g, const UiState& ui, float target,
-                         float shown) {
+                         float shown, bool speedHint) {
   const int testState = ui.testState;
   const float L = g.L, T = g.T, leftW = g.leftW;
   card(dl, ImVec2(L, T), ImVec2(leftW, 168), "当前回报率");
@@ -47,8 +47,11 @@ void drawCurrentRateCard(ImDrawList* dl, const GridLayout& g, const UiState& ui,
   const float bx = L + (leftW - (4 * dW + 12 + hz.x)) * 0.5f;
   drawText(dl, f.huge, 92.0f, ImVec2(bx + (4 * dW - nW) * 0.5f, T + 40), col, text);
   drawText(dl, ImVec2(bx + 4 * dW + 12, T + 40 + 92 - hz.y - 8), kColTextLabel, "Hz");
+  const float hintTop = T + 40 + digitBottom(f.huge) + 6;
   if (testState == kStateRunning && ui.stats.mouseQuiet)
-    drawMoveHint(dl, bx + 2 * dW, T + 40 + digitBottom(f.huge) + 6);
+    drawHint(dl, bx + 2 * dW, hintTop, "请持续移动鼠标");
+  else if (speedHint)
+    drawHint(dl, bx + 2 * dW, hintTop, "移动更快或提高 DPI 才能达到目标");
 
   FontScope small(f.small, 13.0f);
   char line[128];
@@ -227,10 +230,10 @@ void drawRatioCard(ImDrawList* dl, const GridLayout& g, int testState, float tar
 }  // namespace
 
 void drawRateCards(ImDrawList* dl, const GridLayout& g, const UiState& ui, float targetHz,
-                   HeldRate& held) {
+                   HeldRate& held, bool speedHint) {
   // Both cards show the same held figure.
   const float shownHz = held.update(ui.stats.currentHz, ImGui::GetTime());
-  drawCurrentRateCard(dl, g, ui, targetHz, shownHz);
+  drawCurrentRateCard(dl, g, ui, targetHz, shownHz, speedHint);
   drawHistoryCard(dl, g, ui, targetHz);
   drawTiles(dl, g, ui.stats);
   drawRatioCard(dl, g, ui.testState, targetHz, shownHz);

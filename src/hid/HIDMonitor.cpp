@@ -313,6 +313,7 @@ void HIDMonitor::Impl::inputReportCallback(void* context, const Result& result, 
   }
   if (!result.ok()) {
     owner->noteReportError(result);
+    owner->passReportError(*ctx, result);
     return;
   }
   owner->route(ctx, reportID, report, reportLength, owner->machToSteady(timeStamp));
@@ -324,6 +325,16 @@ void HIDMonitor::Impl::noteReportError(const Result& result) {
   if (reportErrorLatched.exchange(true)) return;
   std::lock_guard<std::mutex> lock(mutex);
   setErrorLocked(deviceStatus(result), result);
+}
+
+// Under the rule of reports: a test runs and it is the selected mouse.
+void HIDMonitor::Impl::passReportError(const DeviceContext& context, const Result& result) {
+  if (result.kind == ResultKind::Gone || !reportErrorCallback ||
+      !monitoring.load(std::memory_order_relaxed) ||
+      selectedContext.load(std::memory_order_acquire) != &context) {
+    return;
+  }
+  reportErrorCallback(HIDError{deviceStatus(result), result.code, result.text});
 }
 
 void HIDMonitor::Impl::noteDroppedReport(DeviceContext& context) {
@@ -399,12 +410,16 @@ void HIDMonitor::setMonitoring(bool on) { impl_->monitoring.store(on, std::memor
 bool HIDMonitor::isMonitoring() const { return impl_->monitoring.load(std::memory_order_relaxed); }
 
 void HIDMonitor::setReportCallback(
-    std::function<void(std::chrono::steady_clock::time_point)> callback) {
+    std::function<void(std::chrono::steady_clock::time_point, const ReportMotion&)> callback) {
   impl_->reportCallback = std::move(callback);
 }
 
 void HIDMonitor::setKernelDropCallback(std::function<void()> callback) {
   impl_->kernelDropCallback = std::move(callback);
+}
+
+void HIDMonitor::setReportErrorCallback(std::function<void(const HIDError&)> callback) {
+  impl_->reportErrorCallback = std::move(callback);
 }
 
 PermissionStatus HIDMonitor::permissionStatus() {

@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "analysis/ReportMotion.h"
 #include "hid/HIDDeviceInfo.h"
 #include "hid/HIDError.h"
 #include "hid/Permission.h"
@@ -61,10 +62,16 @@ class HIDMonitor {
   bool isMonitoring() const;
 
   // Install before start(); not synchronised with the HID thread.
-  void setReportCallback(std::function<void(std::chrono::steady_clock::time_point)> callback);
+  // Called on the HID thread with each passed report's stamp and motion.
+  void setReportCallback(
+      std::function<void(std::chrono::steady_clock::time_point, const ReportMotion&)> callback);
   // Called on the HID thread when the kernel lost reports (SYN_DROPPED) of the
   // selected mouse while monitoring is on. Install before start().
   void setKernelDropCallback(std::function<void()> callback);
+  // Called on the HID thread when reading the selected mouse fails (it sends
+  // no more reports; its removal is not such a failure) while monitoring is
+  // on. Install before start().
+  void setReportErrorCallback(std::function<void(const HIDError&)> callback);
 
   static PermissionStatus permissionStatus();
   static bool requestPermission();

@@ -35,6 +35,8 @@ class HIDMonitor::Impl : public ReportRouter {
   bool selectionHeld = false;
   HIDError lastError;
   std::atomic<bool> reportErrorLatched{false};
+  // Installed before the HID thread starts.
+  std::function<void(const HIDError&)> reportErrorCallback;
   // Overflow trace lines: the reader is already behind when one happens.
   TraceRateLimit overflowLines{std::chrono::seconds(30), 5};
   mutable std::mutex mutex;
@@ -66,6 +68,7 @@ class HIDMonitor::Impl : public ReportRouter {
   void handleDeviceMatched(HIDDeviceRef device);
   void handleDeviceRemoved(HIDDeviceRef device);
   void noteReportError(const hidservice::Result& result);
+  void passReportError(const DeviceContext& context, const hidservice::Result& result);
   void noteDroppedReport(DeviceContext& context);
   std::chrono::steady_clock::time_point machToSteady(uint64_t hostTime);
 

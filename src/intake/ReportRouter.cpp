@@ -1,6 +1,7 @@
 #include "intake/ReportRouter.h"
 
 #include "hid/HIDDebugLog.h"
+#include "hid/service/MotionDecoder.h"
 #include "intake/ReportCapture.h"
 
 namespace {
@@ -36,7 +37,7 @@ void ReportRouter::route(const void* context, unsigned int reportId, const unsig
     }
   }
 
-  if (reportCallback) reportCallback(timestamp);
+  if (reportCallback) reportCallback(timestamp, hidservice::decodeMotion(report, length));
 }
 
 void ReportRouter::routeKernelDrop(const void* context) {

@@ -6,15 +6,18 @@
 #include <cstdint>
 #include <functional>
 
+#include "analysis/ReportMotion.h"
 #include "hid/TraceRateLimit.h"
 
 class ReportCapture;
 
-using ReportCallback = std::function<void(std::chrono::steady_clock::time_point)>;
+// A passed report's stamp and the motion decoded from its bytes.
+using ReportCallback =
+    std::function<void(std::chrono::steady_clock::time_point, const ReportMotion&)>;
 
 // Passes the reports of the selected mouse, while a test runs, to the raw
-// capture and the report callback. Runs on the HID thread; the monitor's
-// implementation object begins with it.
+// capture and, with the motion decoded from its bytes, the report callback. Runs on the HID thread;
+// the monitor's implementation object begins with it.
 class ReportRouter {
  public:
   using Clock = std::chrono::steady_clock;

@@ -10,6 +10,7 @@
 #include "analysis/PollingRules.h"
 #include "results/PlotScale.h"
 #include "results/ResultJson.h"
+#include "results/SpeedPlot.h"
 #include "results/TextFormat.h"
 
 namespace results {
@@ -23,6 +24,9 @@ constexpr int kWidth = 1200;
 constexpr int kHeight = 640;
 constexpr Box kPlot{80, 96, 820, 460};
 constexpr Box kHist{960, 96, 200, 460};
+// Below the intervals, when the reports carried motion.
+constexpr Box kSpeedPlot{80, 700, 1080, 200};
+constexpr int kSpeedPlotHeight = 300;
 constexpr int kHistBins = 80;
 constexpr double kFloorMs = 1e-4;  // a zero interval still has a place on the log axis
 constexpr char kTargetColour[] = "#ffba38";
@@ -44,30 +48,6 @@ class Svg {
  private:
   std::string out_;
 };
-
-std::string escapeXml(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      default:
-        // Control characters are not allowed in XML 1.0.
-        if (static_cast<unsigned char>(c) >= 0x20 || c == '\t') out += c;
-    }
-  }
-  return out;
-}
 
 struct Outlier {
   double t;   // s since the first report
@@ -180,7 +160,7 @@ void drawTitles(Svg& svg, const TestRecord& r, const PlotData& d) {
   svg.add(
       "<text x=\"%d\" y=\"34\" font-size=\"22\" font-weight=\"bold\" fill=\"#e8eaed\">"
       "报告间隔随时间变化 — %s</text>\n",
-      static_cast<int>(kPlot.left), escapeXml(r.device.name).c_str());
+      static_cast<int>(kPlot.left), xmlText(r.device.name).c_str());
   svg.add(
       "<text x=\"%d\" y=\"62\" font-size=\"14\" fill=\"#9aa0a6\">开始 %s · 时长 %.1f s · "
       "%lld 次报告 · 平均 %.0f Hz · 基准间隔 %.3f ms · 目标 %.0f Hz</text>\n",
@@ -334,16 +314,37 @@ void drawFrames(Svg& svg) {
 
 }  // namespace
 
+// The cause of the rate in words under the plot, and the rate against the
+// hand's speed below it when the reports carried motion.
+void drawCause(Svg& svg, const TestRecord& r, const std::string& speedPlot) {
+  const WholeTestFigures w = wholeTestOf(r);
+  const std::optional<RateCause> cause = causeOf(r, w);
+  if (cause) {
+    svg.add("<text x=\"%.1f\" y=\"%d\" font-size=\"14\" fill=\"#e8eaed\">原因：%s</text>\n",
+            kPlot.left, kHeight - 12, xmlText(cause->text).c_str());
+  }
+  svg.raw(speedPlot);
+}
+
+std::string speedPlotOf(const TestRecord& r) {
+  const WholeTestFigures w = wholeTestOf(r);
+  const std::optional<RateCause> cause = causeOf(r, w);
+  if (!cause) return {};
+  return speedPlotSvg(w.motion, cause->yardstickHz, cause->saturationCountsPerS, kSpeedPlot);
+}
+
 std::string intervalPlotSvg(const TestRecord& record) {
   const PlotData d = gather(record);
+  const std::string speedPlot = speedPlotOf(record);
+  const int height = kHeight + (speedPlot.empty() ? 0 : kSpeedPlotHeight);
   Svg svg;
   svg.add(
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
       "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%d\" height=\"%d\" "
       "viewBox=\"0 0 %d %d\" font-family=\"%s\">\n",
-      kWidth, kHeight, kWidth, kHeight, kFont);
-  svg.add("<title>报告间隔 — %s</title>\n", escapeXml(record.device.name).c_str());
-  svg.add("<rect width=\"%d\" height=\"%d\" fill=\"#0e0f11\"/>\n", kWidth, kHeight);
+      kWidth, height, kWidth, height, kFont);
+  svg.add("<title>报告间隔 — %s</title>\n", xmlText(record.device.name).c_str());
+  svg.add("<rect width=\"%d\" height=\"%d\" fill=\"#0e0f11\"/>\n", kWidth, height);
   drawTitles(svg, record, d);
   drawIntervalAxis(svg, d);
   drawTimeAxis(svg, d);
@@ -363,6 +364,7 @@ std::string intervalPlotSvg(const TestRecord& record) {
   drawLevelLabel(svg, d, d.targetMs, kTargetColour, "目标间隔", true);
   drawLevelLabel(svg, d, d.baselineMs, kBaselineColour, "基准间隔", false);
   drawFrames(svg);
+  drawCause(svg, record, speedPlot);
   svg.raw("</svg>\n");
   return svg.take();
 }

@@ -8,9 +8,10 @@ namespace results {
 
 namespace {
 
-constexpr char kHeader[] = "t_us,interval_us\n";
-// Longest line: two 20-digit numbers with sign, point and decimals.
-constexpr std::size_t kMaxLine = 56;
+constexpr char kHeader[] = "t_us,interval_us,dx,dy\n";
+// Longest line: two 20-digit numbers with sign, point and decimals, and two
+// 16-bit counts with sign.
+constexpr std::size_t kMaxLine = 70;
 constexpr std::size_t kBlockLines = 4096;
 
 // Nanoseconds as microseconds with exactly three decimals.
@@ -28,6 +29,15 @@ char* putMicros(char* p, int64_t ns) {
   return p;
 }
 
+// ",dx,dy", or ",," when the motion is not known.
+char* putMotion(char* p, const ReportMotion& m) {
+  *p++ = ',';
+  if (m.known()) p = std::to_chars(p, p + 6, m.dx).ptr;
+  *p++ = ',';
+  if (m.known()) p = std::to_chars(p, p + 6, m.dy).ptr;
+  return p;
+}
+
 // Hands the file to `emit` in blocks of a few thousand lines.
 template <typename Emit>
 void emitCsv(const StampSeries& stamps, Emit&& emit) {
@@ -41,6 +51,7 @@ void emitCsv(const StampSeries& stamps, Emit&& emit) {
       p = putMicros(p, stamps[i] - first);
       *p++ = ',';
       if (i > 0) p = putMicros(p, stamps[i] - stamps[i - 1]);
+      p = putMotion(p, stamps.motion(i));
       *p++ = '\n';
     }
     emit(std::string_view(block.data(), static_cast<std::size_t>(p - block.data())));

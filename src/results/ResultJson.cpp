@@ -156,6 +156,7 @@ ordered_json testJson(const TestRecord& r) {
   j["start"] = isoLocalTime(r.start);
   j["duration_s"] = rounded(r.durationSeconds);
   j["ended"] = testEndKey(r.end);
+  j["error"] = r.endError.empty() ? ordered_json(nullptr) : ordered_json(r.endError);
   return j;
 }
 

@@ -73,6 +73,8 @@ const char* testEndKey(TestEnd end) {
       return "interrupted";
     case TestEnd::DeviceLost:
       return "device_lost";
+    case TestEnd::DeviceError:
+      return "device_error";
     case TestEnd::Completed:
       break;
   }

@@ -38,8 +38,9 @@ enum class TestEnd {
   Completed,    // ran for the time asked for
   Interrupted,  // ended early by the user (Ctrl-C, the window's controls)
   DeviceLost,   // the mouse went away during the test
+  DeviceError,  // reading the mouse failed during the test
 };
-// "completed", "interrupted" or "device_lost".
+// "completed", "interrupted", "device_lost" or "device_error".
 const char* testEndKey(TestEnd end);
 
 // Where a test's target rate came from.
@@ -61,8 +62,9 @@ struct TestRecord {
   float targetHz = 0.0f;
   TargetSource targetSource = TargetSource::Window;
   TestEnd end = TestEnd::Completed;
-  PollingStats stats;  // the analyzer's snapshot at the end
-  StampSeries stamps;  // per report, for the intervals file and the plot
+  std::string endError;  // what failed, for TestEnd::DeviceError; empty otherwise
+  PollingStats stats;    // the analyzer's snapshot at the end
+  StampSeries stamps;    // per report, for the intervals file and the plot
   std::size_t stampLimit = StampRecorder::kDefaultLimit;
   // The figures of every recorded report; filled once by whoever builds the
   // record (analyzing ten minutes at 8000 Hz takes a while), else computed

@@ -1,8 +1,53 @@
 #include "results/TextFormat.h"
 
+#include <cstdint>
 #include <cstdio>
 
 namespace results {
+
+namespace {
+
+constexpr char32_t kInvalid = 0xFFFFFFFF;
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+
+// The code point of the UTF-8 sequence at text[i] and its length; kInvalid
+// with length 1 for a byte that does not start a valid sequence (overlong
+// forms, surrogates and values above U+10FFFF included).
+char32_t decode(std::string_view text, std::size_t i, std::size_t& length) {
+  length = 1;
+  const auto b0 = static_cast<uint8_t>(text[i]);
+  if (b0 < 0x80) return b0;
+  std::size_t n = 0;
+  char32_t cp = 0;
+  if (b0 >= 0xC2 && b0 <= 0xDF) {
+    n = 2, cp = b0 & 0x1Fu;
+  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+    n = 3, cp = b0 & 0x0Fu;
+  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+    n = 4, cp = b0 & 0x07u;
+  } else {
+    return kInvalid;
+  }
+  if (i + n > text.size()) return kInvalid;
+  for (std::size_t k = 1; k < n; ++k) {
+    const auto b = static_cast<uint8_t>(text[i + k]);
+    if ((b & 0xC0) != 0x80) return kInvalid;
+    cp = (cp << 6) | (b & 0x3Fu);
+  }
+  if ((n == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
+      (n == 4 && (cp < 0x10000 || cp > 0x10FFFF))) {
+    return kInvalid;
+  }
+  length = n;
+  return cp;
+}
+
+bool leftOut(char32_t cp) {
+  return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F) || (cp >= 0x202A && cp <= 0x202E) ||
+         (cp >= 0x2066 && cp <= 0x2069) || cp == 0xFFFE || cp == 0xFFFF;
+}
+
+}  // namespace
 
 void appendFormatV(std::string& out, const char* format, va_list args) {
   char buf[256];
@@ -25,6 +70,43 @@ void appendFormat(std::string& out, const char* format, ...) {
   va_start(args, format);
   appendFormatV(out, format, args);
   va_end(args);
+}
+
+std::string plainText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0, length = 0; i < text.size(); i += length) {
+    const char32_t cp = decode(text, i, length);
+    if (cp == kInvalid) {
+      out += kReplacement;
+    } else if (!leftOut(cp)) {
+      out.append(text.substr(i, length));
+    }
+  }
+  return out;
+}
+
+std::string xmlText(std::string_view text) {
+  std::string out;
+  for (const char c : plainText(text)) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
 }
 
 }  // namespace results

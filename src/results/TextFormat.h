@@ -2,11 +2,24 @@
 
 #include <cstdarg>
 #include <string>
+#include <string_view>
 
 namespace results {
 
 // printf into the end of a string, never cut short. Any thread.
 void appendFormatV(std::string& out, const char* format, va_list args);
 void appendFormat(std::string& out, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// Text from outside (a device name) made safe to show on one terminal line
+// or to use in a file or folder name: valid UTF-8 (each invalid byte becomes
+// U+FFFD), with control characters (C0, DEL, C1) and the bidirectional
+// embeddings, overrides and isolates (U+202A-U+202E, U+2066-U+2069) left
+// out, since they could hide or reorder the text around them. The
+// noncharacters U+FFFE and U+FFFF go too. Any thread.
+std::string plainText(std::string_view text);
+
+// plainText() as XML character data or an attribute value: only characters
+// XML 1.0 allows, with & < > " escaped. Any thread.
+std::string xmlText(std::string_view text);
 
 }  // namespace results

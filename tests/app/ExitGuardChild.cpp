@@ -26,8 +26,9 @@ void checkStoppedBeforeStatics() {
 int main() {
   std::atexit(checkStoppedBeforeStatics);
   installExitGuard();
-  g_monitor.setReportCallback(
-      [](std::chrono::steady_clock::time_point t) { g_analyzer.addTimestamp(t); });
+  g_monitor.setReportCallback([](std::chrono::steady_clock::time_point t, const ReportMotion&) {
+    g_analyzer.addTimestamp(t);
+  });
   g_monitor.start();
   requestStart();
   // Wait for reports to flow (bounded, so a broken monitor cannot hang).

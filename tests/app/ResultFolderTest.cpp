@@ -122,6 +122,11 @@ TEST(ResultFolderName, DateTimeAndASafeDeviceName) {
   EXPECT_EQ(resultFolderName(when, "Halden Corvid Pro [USB]"),
             "2026-12-07_103205_Halden_Corvid_Pro_[USB]");
   EXPECT_EQ(resultFolderName(when, "a/b\\c:d*e?\"f\"<g>|h\n"), "2026-12-07_103205_a_b_c_d_e_f_g_h");
+  // Nothing that reorders or hides text in a file manager.
+  EXPECT_EQ(resultFolderName(when,
+                             "evil\xE2\x80\xAE"
+                             "gnp\xC2\x85.exe"),
+            "2026-12-07_103205_evilgnp.exe");
   EXPECT_EQ(resultFolderName(when, ""), "2026-12-07_103205_mouse");
   EXPECT_EQ(resultFolderName(when, "../.."), "2026-12-07_103205_mouse");
   // Long names are cut at a character boundary.

@@ -17,7 +17,7 @@ using nlohmann::json;
 namespace {
 
 constexpr int kExitNoReports = 5;
-constexpr int kExitBadRecording = 6;
+constexpr int kExitBadRecording = 8;
 
 const std::string kData = QUILLMARK_RECORDINGS_DATA;
 

@@ -11,6 +11,8 @@
 #include <cmath>
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
 
 #include "QuillmarkProcess.h"
 #include "QuillmarkVersion.h"
@@ -48,6 +50,7 @@ const char* const kSchemaFields[] = {"/schema",
                                      "/test/start",
                                      "/test/duration_s",
                                      "/test/ended",
+                                     "/test/error",
                                      "/rate/current_hz",
                                      "/rate/max_hz",
                                      "/rate/min_hz",
@@ -224,8 +227,10 @@ TEST_F(CliVirtualMiceTest, WindowFiguresAgreeWithTheIntervalsFile) {
     std::string row;
     std::getline(lines, row);  // header
     while (std::getline(lines, row)) {
+      // The second column; empty on the first line.
       const std::size_t comma = row.find(',');
-      if (comma + 1 < row.size()) intervals.push_back(std::stod(row.substr(comma + 1)));
+      const std::string interval = row.substr(comma + 1, row.find(',', comma + 1) - comma - 1);
+      if (!interval.empty()) intervals.push_back(std::stod(interval));
     }
     std::vector<double> sorted = intervals;
     std::sort(sorted.begin(), sorted.end());
@@ -274,6 +279,7 @@ std::string onTerminal(const std::vector<std::string>& args, const std::string& 
 TEST_F(CliVirtualMiceTest, LiveLineOnATerminalOnly) {
   const std::string terminal = onTerminal({"measure", "--seconds", "1.5"}, "1000");
   EXPECT_NE(terminal.find("\r当前"), std::string::npos) << terminal;
+  EXPECT_NE(terminal.find(" / 1.5 s"), std::string::npos) << terminal;  // the total as given
   EXPECT_NE(terminal.find("报告数"), std::string::npos) << terminal;
 
   const Finished piped = run({"measure", "--seconds", "1.5"}, "1000");
@@ -306,10 +312,45 @@ TEST_F(CliVirtualMiceTest, UnknownDeviceIsNamedWithTheMiceThatExist) {
   EXPECT_EQ(run({"measure", "--device", "/dev/input/event99"}).status, 4);
 }
 
+// Known before the test, not after it.
 TEST_F(CliVirtualMiceTest, AResultFileThatCannotBeWrittenFailsTheRun) {
   const fs::path missing = dir / "no-such-folder" / "plot.svg";
   const Finished f = run({"measure", "--seconds", "0.5", "--plot", missing.string()}, "1000");
   EXPECT_EQ(f.status, 1);
-  EXPECT_NE(f.out.find("报告数"), std::string::npos) << f.out;  // the summary still comes
+  EXPECT_TRUE(f.out.empty()) << f.out;
   EXPECT_NE(f.err.find(missing.string()), std::string::npos) << f.err;
+}
+
+// A virtual sensor reports only once a whole count has built up: at 2000
+// counts/s an 8000 Hz mouse sends 2000 single-count reports a second, and
+// without a hand speed every slot reports, with several counts.
+TEST_F(CliVirtualMiceTest, AHandSpeedLimitsTheRateAndEachReportCarriesItsCounts) {
+  struct Case {
+    std::string mice;
+    double hz;
+    bool singleCounts;
+  };
+  for (const Case& c : {Case{"8000@2000", 2000, true}, Case{"8000", 8000, false}}) {
+    SCOPED_TRACE(c.mice);
+    const fs::path csv = dir / "intervals.csv";
+    const Finished f =
+        run({"measure", "--seconds", "2", "--json", "--intervals", csv.string()}, c.mice);
+    ASSERT_EQ(f.status, 0) << f.err;
+    const json doc = json::parse(f.out);
+    EXPECT_NEAR(doc["rate"]["avg_hz"].get<double>(), c.hz, c.hz * 0.05);
+    EXPECT_NEAR(doc["reports"]["count"].get<double>(), 2 * c.hz, 2 * c.hz * 0.05);
+    std::istringstream lines(readFile(csv.string()));
+    std::string line;
+    std::getline(lines, line);
+    EXPECT_EQ(line, "t_us,interval_us,dx,dy");
+    int reports = 0, single = 0;
+    while (std::getline(lines, line)) {
+      ++reports;
+      const std::string motion = line.substr(line.find(',', line.find(',') + 1) + 1);
+      single += motion == "1,0" ? 1 : 0;
+      EXPECT_EQ(motion.substr(motion.find(',')), ",0") << line;
+    }
+    EXPECT_EQ(reports, doc["reports"]["count"].get<int>());
+    EXPECT_EQ(single, c.singleCounts ? reports : 0);
+  }
 }

@@ -90,7 +90,7 @@ TEST_F(CompareTest, ReadsEveryKindOfInput) {
   EXPECT_EQ(verdict(doc, "C", "p50")["significant"], true);  // 1000 Hz against 8000 Hz
 
   const Finished bad = compare({folder, tmp.file("missing.yml")});
-  EXPECT_EQ(bad.status, 6);
+  EXPECT_EQ(bad.status, 8);
   EXPECT_EQ(bad.out, "");
   EXPECT_EQ(bad.err.rfind("quillmark: " + tmp.file("missing.yml") + "：无法打开：ENOENT", 0), 0u)
       << bad.err;

@@ -23,24 +23,31 @@ std::vector<HIDDeviceInfo> mice() {
 
 }  // namespace
 
-TEST(DeviceChoiceTest, IndexNodeOrPartOfTheNameInAnyCase) {
+TEST(DeviceChoiceTest, IndexNodeOrPartsOfNamesInAnyCase) {
   const auto list = mice();
-  EXPECT_EQ(cli::chooseDevice("2", list, 0), 2);
-  EXPECT_EQ(cli::chooseDevice("/dev/input/event3", list, 0), 2);
-  EXPECT_EQ(cli::chooseDevice("logitech usb", list, 2), 0);
-  EXPECT_EQ(cli::chooseDevice("[ps/2]", list, 0), 2);
-  // Digits beyond the list are a part of a name.
-  EXPECT_EQ(cli::chooseDevice("8000", list, 0), 1);
-}
-
-TEST(DeviceChoiceTest, NothingMatchingOrNothingToChooseIsNoDevice) {
-  const auto list = mice();
-  EXPECT_EQ(cli::chooseDevice("", list, 1), 1);
-  EXPECT_EQ(cli::chooseDevice("", list, -1), std::nullopt);
-  EXPECT_EQ(cli::chooseDevice("Razer", list, 0), std::nullopt);
-  EXPECT_EQ(cli::chooseDevice("7", list, 0), std::nullopt);
-  EXPECT_EQ(cli::chooseDevice("/dev/input/event9", list, 0), std::nullopt);
-  // A virtual mouse has no node: an empty node never matches.
-  EXPECT_EQ(cli::chooseDevice("/", list, 0), std::nullopt);
-  EXPECT_EQ(cli::chooseDevice("0", {}, -1), std::nullopt);
+  using V = std::vector<int>;
+  const struct {
+    const char* wanted;
+    int autoChoice;
+    V matches;
+  } kCases[] = {
+      {"2", 0, V{2}},
+      {"/dev/input/event3", 0, V{2}},
+      {"logitech usb", 2, V{0}},
+      {"[ps/2]", 0, V{2}},
+      {"us", 0, V{0, 2}},  // several: the caller lists them
+      {"", 1, V{1}},
+      // Digits are an index and nothing else, even where a name holds them.
+      {"8000", 0, V{}},
+      {"7", 0, V{}},
+      {"", -1, V{}},
+      {"Razer", 0, V{}},
+      {"/dev/input/event9", 0, V{}},
+      // A virtual mouse has no node: an empty node never matches.
+      {"/", 0, V{}},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(cli::chooseDevice(c.wanted, list, c.autoChoice), c.matches) << c.wanted;
+  }
+  EXPECT_EQ(cli::chooseDevice("0", {}, -1), V{});
 }

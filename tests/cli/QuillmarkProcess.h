@@ -2,7 +2,8 @@
 
 // Runs the quillmark program as a user would from a shell: arguments,
 // environment, its stdout and stderr kept apart, and optionally Ctrl-C
-// (SIGINT) once a text has appeared on its stderr.
+// (SIGINT) once a text has appeared on its stderr, and what its descriptors
+// are set to just before it starts.
 
 #include <signal.h>
 #include <sys/wait.h>
@@ -11,6 +12,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -30,11 +32,13 @@ struct Finished {
 struct Interrupt {
   std::string whenErrHas;  // empty: never
   double afterSeconds = 0;
+  int times = 1;  // SIGINTs sent, 300 ms apart
 };
 
 inline Finished runQuillmark(const std::vector<std::string>& args,
                              const std::vector<std::pair<std::string, std::string>>& env,
-                             const std::string& scratch, const Interrupt& interrupt = {}) {
+                             const std::string& scratch, const Interrupt& interrupt = {},
+                             const std::function<void()>& inChild = {}) {
   const std::string outPath = scratch + ".out";
   const std::string errPath = scratch + ".err";
   const pid_t pid = fork();
@@ -42,6 +46,7 @@ inline Finished runQuillmark(const std::vector<std::string>& args,
     if (!freopen(outPath.c_str(), "w", stdout) || !freopen(errPath.c_str(), "w", stderr))
       _exit(127);
     for (const auto& [name, value] : env) setenv(name.c_str(), value.c_str(), 1);
+    if (inChild) inChild();
     std::vector<char*> argv;
     std::string program = QUILLMARK_BIN;
     argv.push_back(program.data());
@@ -53,19 +58,20 @@ inline Finished runQuillmark(const std::vector<std::string>& args,
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::seconds(180);
   Clock::time_point seen{};
-  bool sent = false;
+  int sent = 0;
   int wstatus = 0;
   while (waitpid(pid, &wstatus, WNOHANG) == 0) {
     if (Clock::now() > deadline) kill(pid, SIGKILL);
-    if (!interrupt.whenErrHas.empty() && !sent) {
+    if (!interrupt.whenErrHas.empty() && sent < interrupt.times) {
       if (seen == Clock::time_point{} &&
           readFile(errPath).find(interrupt.whenErrHas) != std::string::npos) {
         seen = Clock::now();
       }
       if (seen != Clock::time_point{} &&
-          Clock::now() - seen >= std::chrono::duration<double>(interrupt.afterSeconds)) {
+          Clock::now() - seen >=
+              std::chrono::duration<double>(interrupt.afterSeconds + 0.3 * sent)) {
         kill(pid, SIGINT);
-        sent = true;
+        ++sent;
       }
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -1,6 +1,6 @@
 // What the window shows of gaps: the longest interval and the kernel drops
-// in the signal-quality card, and the hint under the 0 while the mouse
-// sends nothing.
+// in the signal-quality card, the hint under the 0 while the mouse sends
+// nothing, and the one in its place while a slow hand holds the rate back.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -139,6 +139,39 @@ TEST_P(GapsInTheWindow, AQuietMouseGetsAHintUnderTheZero) {
   EXPECT_LT(hint.max.x, L + g.leftW);
 }
 
+// A test running below its target, with the motion saying the hand is the
+// limit: 500 Hz against the default 1000 Hz target.
+UiState slowHand() {
+  UiState ui;
+  ui.testState = 1;
+  ui.stats.currentHz = 500;
+  ui.speedLimited = true;
+  return ui;
+}
+
+constexpr const char* kSpeedHint = "移动更快或提高 DPI 才能达到目标";
+
+TEST_P(GapsInTheWindow, ASlowHandGetsItsHintWhereTheQuietHintGoes) {
+  UiState quiet;
+  quiet.testState = 1;
+  quiet.stats.mouseQuiet = true;
+  h.frame(quiet);
+  const Box quietHint = h.boundsOf(kColWarn);
+
+  for (int frame = 0; frame < 62; ++frame) h.frame(slowHand());  // a second at 60 frames/s
+  const std::string text = h.text(slowHand());
+  EXPECT_NE(text.find(kSpeedHint), std::string::npos);
+  EXPECT_EQ(text.find("请持续移动鼠标"), std::string::npos);
+  const GridLayout g = grid();
+  const Box hint = h.boundsOf(kColWarn);  // the rate is red: the hint is the only amber
+  const Box targetLine = h.boundsOf(withAlpha(kColBad, 220));
+  EXPECT_NEAR(hint.centre().x, quietHint.centre().x, 2.0f);
+  EXPECT_NEAR(hint.min.y, quietHint.min.y, 2.0f);
+  EXPECT_LT(hint.max.y, targetLine.min.y);
+  EXPECT_GT(hint.min.x, g.L);
+  EXPECT_LT(hint.max.x, g.L + g.leftW);
+}
+
 INSTANTIATE_TEST_SUITE_P(MinimumAndUsualSize, GapsInTheWindow,
                          ::testing::Values(ImVec2(900, 640), ImVec2(1180, 820)));
 
@@ -155,6 +188,47 @@ TEST(MoveHint, OnlyWhileATestRunsAndTheMouseIsQuiet) {
   EXPECT_EQ(h.text(ui).find("请持续移动鼠标"), std::string::npos);
   ui.stats.mouseQuiet = true;
   EXPECT_NE(h.text(ui).find("请持续移动鼠标"), std::string::npos);
+}
+
+TEST(SpeedHint, OnlyWhileRunningBelowTheNearShareForASecondAndSpeedLimited) {
+  struct Case {
+    const char* name;
+    int testState;
+    float currentHz;
+    bool speedLimited;
+    bool quiet;
+    int frames;  // at 60 frames a second
+    bool shown;
+  };
+  const Case cases[] = {
+      {"a second below, speed-limited", 1, 500, true, false, 62, true},
+      {"half a second is not yet", 1, 500, true, false, 30, false},
+      {"several counts per report: not the hand", 1, 500, false, false, 62, false},
+      {"at the near share (700 of 1000 Hz)", 1, 700, true, false, 62, false},
+      {"paused", 2, 500, true, false, 62, false},
+      {"idle", 0, 500, true, false, 62, false},
+      {"quiet: the move hint instead", 1, 0, true, true, 62, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Harness h;
+    UiState ui;
+    ui.testState = c.testState;
+    ui.stats.currentHz = c.currentHz;
+    ui.stats.mouseQuiet = c.quiet;
+    ui.speedLimited = c.speedLimited;
+    for (int frame = 1; frame < c.frames; ++frame) h.frame(ui);
+    EXPECT_EQ(h.text(ui).find(kSpeedHint) != std::string::npos, c.shown);
+  }
+  // The second starts again once the rate has come up.
+  Harness h;
+  UiState ui = slowHand();
+  for (int frame = 0; frame < 40; ++frame) h.frame(ui);
+  ui.stats.currentHz = 990;
+  h.frame(ui);
+  ui.stats.currentHz = 500;
+  for (int frame = 0; frame < 40; ++frame) h.frame(ui);
+  EXPECT_EQ(h.text(ui).find(kSpeedHint), std::string::npos);
 }
 
 }  // namespace

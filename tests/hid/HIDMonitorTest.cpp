@@ -46,7 +46,7 @@ VirtualDeviceSetup mouse(const std::string& product, Result openResult = kOpened
 class MonitorTest : public ::testing::Test {
  protected:
   MonitorTest() {
-    monitor.setReportCallback([this](Clock::time_point t) {
+    monitor.setReportCallback([this](Clock::time_point t, const ReportMotion&) {
       std::lock_guard<std::mutex> lock(mutex);
       received.push_back(t);
       cv.notify_all();
@@ -425,7 +425,7 @@ TEST(VirtualMiceTest, TimerDrivenMouseReportsAtItsIdealTimesPlusJitter) {
   std::vector<Clock::time_point> got;
   // Declared after what its callback writes, so its HID thread ends first.
   HIDMonitor monitor(service);
-  monitor.setReportCallback([&](Clock::time_point t) {
+  monitor.setReportCallback([&](Clock::time_point t, const ReportMotion&) {
     std::lock_guard<std::mutex> lock(mutex);
     got.push_back(t);
     cv.notify_all();

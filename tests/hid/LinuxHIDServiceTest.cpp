@@ -117,7 +117,7 @@ class UmockdevTest : public ::testing::Test {
   void startMonitor(bool monitoring = false) {
     monitor = std::make_unique<HIDMonitor>(std::make_shared<hidservice::LinuxHIDService>());
     monitor->setMonitoring(monitoring);
-    monitor->setReportCallback([this](Clock::time_point t) {
+    monitor->setReportCallback([this](Clock::time_point t, const ReportMotion&) {
       std::lock_guard<std::mutex> lock(mutex);
       reports.push_back(t);
     });

@@ -105,7 +105,7 @@ class ReadErrors : public ::testing::Test {
     service_ = std::make_shared<OneNodeService>("/proc/self/fd/" + std::to_string(fds_[0]));
     monitor_ = std::make_unique<HIDMonitor>(service_);
     monitor_->setMonitoring(true);
-    monitor_->setReportCallback([this](Clock::time_point) { ++reports_; });
+    monitor_->setReportCallback([this](Clock::time_point, const ReportMotion&) { ++reports_; });
     monitor_->start();
     const auto deadline = Clock::now() + std::chrono::seconds(20);
     while (monitor_->getSelectedDeviceIndex() < 0 && Clock::now() < deadline)

@@ -22,6 +22,7 @@ struct Case {
 
 const std::string kNotARate = "不是报告率（1–16000 Hz，可加抖动微秒数，如 8000:5）";
 const std::string kRange = "报告率须在 1–16000 Hz 之间";
+const std::string kSpeed = "手速须在 1–1000000 counts/s 之间（如 8000@2000）";
 const std::string kRealMice = "[虚拟鼠标] TAVO_VIRTUAL_MICE 中没有可用的条目，改用真实鼠标\n";
 
 std::string ignored(const std::string& item, const std::string& why) {
@@ -73,6 +74,15 @@ TEST(VirtualMiceList, EachBadItemIsNamedAndNothingValidMeansTheRealMice) {
       {"16000, 1:500000 ,125 : 2", {{16000, 0}, {1, 500000}, {125, 2}}, ""},
       {" 1000 , abc , 8000:62.5", {{1000, 0}, {8000, 62.5}}, ignored("abc", kNotARate)},
       {"1000,,2000", {{1000, 0}, {2000, 0}}, ignored("", kNotARate)},
+      {"8000@2000, 8000:5 @ 0.5e6,1@1", {{8000, 0, 2000}, {8000, 5, 500000}, {1, 0, 1}}, ""},
+      {"8000@0", {}, ignored("8000@0", kSpeed) + kRealMice},
+      {"8000@-100", {}, ignored("8000@-100", kSpeed) + kRealMice},
+      {"8000@fast", {}, ignored("8000@fast", kSpeed) + kRealMice},
+      {"8000@", {}, ignored("8000@", kSpeed) + kRealMice},
+      {"8000@2000000", {}, ignored("8000@2000000", kSpeed) + kRealMice},
+      {"8000@2000@1", {}, ignored("8000@2000@1", kSpeed) + kRealMice},
+      {"0@2000", {}, ignored("0@2000", kRange) + kRealMice},
+      {"8000:99@2000", {}, ignored("8000:99@2000", jitter8000) + kRealMice},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE("TAVO_VIRTUAL_MICE=\"" + c.value.substr(0, 40) + "\"");
@@ -84,6 +94,7 @@ TEST(VirtualMiceList, EachBadItemIsNamedAndNothingValidMeansTheRealMice) {
     for (size_t i = 0; i < c.mice.size(); ++i) {
       EXPECT_EQ((*mice)[i].rateHz, c.mice[i].rateHz) << i;
       EXPECT_EQ((*mice)[i].jitterUs, c.mice[i].jitterUs) << i;
+      EXPECT_EQ((*mice)[i].countsPerS, c.mice[i].countsPerS) << i;
     }
   }
   std::optional<std::vector<VirtualMouseRate>> unset;

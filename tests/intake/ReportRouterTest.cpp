@@ -20,7 +20,7 @@ class RouterTest : public ::testing::Test {
     router.capture = &capture;
     router.selectedContext.store(&selected);
     router.monitoring = true;
-    router.reportCallback = [this](Clock::time_point t) {
+    router.reportCallback = [this](Clock::time_point t, const ReportMotion&) {
       delivered.push_back(t);
       samplesAtDelivery.push_back(capture.samples.size());
     };

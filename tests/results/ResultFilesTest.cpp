@@ -19,6 +19,7 @@
 #include "results/IntervalPlot.h"
 #include "results/IntervalsCsv.h"
 #include "results/ResultJson.h"
+#include "results/TextFormat.h"
 
 namespace fs = std::filesystem;
 using namespace resultstest;
@@ -153,15 +154,22 @@ TEST_F(ResultFilesTest, IsoTimeCarriesTheZoneOffset) {
   tzset();
 }
 
-TEST_F(ResultFilesTest, CsvHasOneLinePerReportWithSubMicrosecondDecimals) {
-  const results::TestRecord r = recordOf({5'000'000'000, 5'000'125'250, 5'000'250'001}, 8000);
+TEST_F(ResultFilesTest, CsvHasOneLinePerReportWithSubMicrosecondDecimalsAndItsMotion) {
+  results::TestRecord r = recordOf({}, 8000);
+  const auto known = [](int16_t dx, int16_t dy) {
+    return ReportMotion{dx, dy, 0, 0, 0, ReportMotion::kKnown};
+  };
+  // The last report's motion is not known: both columns stay empty.
+  r.stamps = StampSeries::fromVectors({5'000'000'000, 5'000'125'250, 5'000'250'001, 5'000'375'000},
+                                      {known(1, 0), known(-3, 32767), known(0, -32768), {}});
   const fs::path path = dir / "intervals.csv";
   ASSERT_TRUE(results::writeIntervalsCsv(r, path.string()));
   EXPECT_EQ(readFile(path),
-            "t_us,interval_us\n"
-            "0.000,\n"
-            "125.250,125.250\n"
-            "250.001,124.751\n");
+            "t_us,interval_us,dx,dy\n"
+            "0.000,,1,0\n"
+            "125.250,125.250,-3,32767\n"
+            "250.001,124.751,0,-32768\n"
+            "375.000,124.999,,\n");
 }
 
 TEST_F(ResultFilesTest, TruncatedTestSaysSoInTheJsonAndKeepsTheFirstReports) {
@@ -202,7 +210,8 @@ TEST_F(ResultFilesTest, RewriteReplacesTheWholeFileWithUsualMode) {
       results::writeIntervalsCsv(recordOf(steadyStamps(500, 1'000'000), 1000), path.string()));
   ASSERT_TRUE(
       results::writeIntervalsCsv(recordOf(steadyStamps(3, 1'000'000), 1000), path.string()));
-  EXPECT_EQ(readFile(path), "t_us,interval_us\n0.000,\n1000.000,1000.000\n2000.000,1000.000\n");
+  EXPECT_EQ(readFile(path),
+            "t_us,interval_us,dx,dy\n0.000,,,\n1000.000,1000.000,,\n2000.000,1000.000,,\n");
   struct stat st {};
   ASSERT_EQ(stat(path.c_str(), &st), 0);
   const mode_t mask = umask(0);
@@ -265,4 +274,38 @@ TEST_F(ResultFilesTest, TenMinutesAt8000HzWithManyOutliersStaysUnderOneMegabyte)
   const std::string svg = results::intervalPlotSvg(r);
   EXPECT_LT(svg.size(), 1'000'000u);
   EXPECT_NE(svg.find("离群间隔 49485 个"), std::string::npos);
+}
+
+// Whatever bytes a device's name holds, the plot is well-formed XML and a
+// terminal line or a folder name gets nothing that could reorder or hide text.
+TEST_F(ResultFilesTest, HostileDeviceNamesGiveValidXmlAndPlainLines) {
+  const struct {
+    const char* name;
+    const char* plain;
+  } kNames[] = {
+      {"Mouse \xEF\xBF\xBE\xEF\xBF\xBF end", "Mouse  end"},            // U+FFFE, U+FFFF
+      {"Bad \xFF\xC3( bytes", "Bad \xEF\xBF\xBD\xEF\xBF\xBD( bytes"},  // invalid UTF-8
+      {"evil\xE2\x80\xAEgnp.exe", "evilgnp.exe"},                      // U+202E
+      {"iso\xE2\x81\xA6"
+       "late\xE2\x81\xA9"
+       "d",
+       "isolated"},  // U+2066, U+2069
+      {"c1\xC2\x85\xC2\x9B"
+       "31m",
+       "c131m"},  // NEL, CSI
+      {"tab\tline\nend\x1B[2J", "tablineend[2J"},
+      {"鼠标 \xF0\x9F\x96\xB1 ok", "鼠标 \xF0\x9F\x96\xB1 ok"},  // kept as it is
+  };
+  results::TestRecord r = recordOf(steadyStamps(100, 1'000'000), 1000);
+  for (const auto& n : kNames) {
+    SCOPED_TRACE(n.name);
+    EXPECT_EQ(results::plainText(n.name), n.plain);
+    r.device.name = n.name;
+    const std::string svg = results::intervalPlotSvg(r);
+    xmlDocPtr doc = xmlReadMemory(svg.data(), static_cast<int>(svg.size()), "name.svg", nullptr,
+                                  XML_PARSE_NONET);
+    EXPECT_NE(doc, nullptr);
+    xmlFreeDoc(doc);
+    EXPECT_NE(svg.find(results::xmlText(n.plain)), std::string::npos);
+  }
 }

@@ -1,10 +1,12 @@
 #include "hid/service/VirtualHIDService.h"
 
+#include <linux/input.h>
 #include <sys/epoll.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -21,7 +23,6 @@ namespace {
 // Timer-driven mice wake at most this often and catch up on every report
 // that is due; the reports keep their ideal times.
 constexpr int64_t kMinTickNs = 1000000;
-const uint8_t kTimedReport[] = {0, 1, 0xFF, 0};
 
 int64_t monotonicNs() {
   timespec ts{};
@@ -44,13 +45,42 @@ std::string_view trim(std::string_view s) {
   return s;
 }
 
+// A timed mouse's report: one REL_X event packed as the evdev reader packs
+// a frame (type u16, code u16, value s32, little-endian).
+std::array<uint8_t, 8> motionFrame(int32_t dx) {
+  const auto v = static_cast<uint32_t>(dx);
+  return {EV_REL,
+          0,
+          REL_X,
+          0,
+          static_cast<uint8_t>(v),
+          static_cast<uint8_t>(v >> 8),
+          static_cast<uint8_t>(v >> 16),
+          static_cast<uint8_t>(v >> 24)};
+}
+
+// Why the hand speed after '@' is not one, or empty when it is.
+std::string speedProblem(std::string_view text, VirtualMouseRate& mouse) {
+  const std::optional<double> speed = parseNumber(trim(text));
+  if (!speed || *speed < kMinVirtualCountsPerS || *speed > kMaxVirtualCountsPerS) {
+    return "手速须在 1–1000000 counts/s 之间（如 8000@2000）";
+  }
+  mouse.countsPerS = *speed;
+  return {};
+}
+
 // Why an item is not a mouse, or empty when it is one.
 std::string itemProblem(std::string_view item, VirtualMouseRate& mouse) {
+  const size_t at = item.find('@');
+  if (at != std::string_view::npos) {
+    std::string problem = itemProblem(item.substr(0, at), mouse);
+    return problem.empty() ? speedProblem(item.substr(at + 1), mouse) : problem;
+  }
   const size_t colon = item.find(':');
   const std::optional<double> rate = parseNumber(trim(item.substr(0, colon)));
   if (!rate) return "不是报告率（1–16000 Hz，可加抖动微秒数，如 8000:5）";
   if (*rate < kMinVirtualRateHz || *rate > kMaxVirtualRateHz) return "报告率须在 1–16000 Hz 之间";
-  mouse = VirtualMouseRate{*rate, 0};
+  mouse = VirtualMouseRate{*rate, 0, 0};
   if (colon == std::string_view::npos) return {};
   const double halfIntervalUs = 0.5e6 / *rate;
   const std::optional<double> jitter = parseNumber(trim(item.substr(colon + 1)));
@@ -84,7 +114,12 @@ std::string shownItem(std::string_view item) {
 
 VirtualDeviceSetup timedMouseSetup(const VirtualMouseRate& rate, int index) {
   char name[64];
-  std::snprintf(name, sizeof name, "虚拟鼠标 %g Hz", rate.rateHz);
+  if (rate.countsPerS > 0) {
+    std::snprintf(name, sizeof name, "虚拟鼠标 %g Hz（%.7g counts/s）", rate.rateHz,
+                  rate.countsPerS);
+  } else {
+    std::snprintf(name, sizeof name, "虚拟鼠标 %g Hz", rate.rateHz);
+  }
   VirtualDeviceSetup setup;
   setup.properties.product = name;
   setup.properties.transport = "Virtual";
@@ -215,11 +250,22 @@ void VirtualDevice::onTick() {
     const int64_t ideal =
         startNs_ + static_cast<int64_t>(std::llround(nextIndex_ * 1e9 / rate_->rateHz));
     if (ideal + jitterNs > now) break;
+    const int32_t counts = slotCounts(*rate_, nextIndex_++);
+    if (counts == 0) continue;  // no whole count yet: the sensor has nothing to report
     const int64_t stamp = ideal + (jitterNs > 0 ? jitter(rng_) : 0);
-    ++nextIndex_;
-    deliver(successResult(), 0, kTimedReport, sizeof kTimedReport, static_cast<uint64_t>(stamp));
+    const std::array<uint8_t, 8> frame = motionFrame(counts);
+    deliver(successResult(), 0, frame.data(), frame.size(), static_cast<uint64_t>(stamp));
     if (timerFd_ < 0) return;  // closed from inside the callback
   }
+}
+
+// The whole counts built up by slot `index`, less those by the slot before:
+// computed from the index, so no rounding error adds up over a long test.
+int32_t VirtualDevice::slotCounts(const VirtualMouseRate& rate, int64_t index) {
+  if (rate.countsPerS <= 0) return kFreeSlotCounts;
+  const double perSlot = rate.countsPerS / rate.rateHz;
+  const auto upTo = [&](int64_t i) { return std::floor(static_cast<double>(i) * perSlot); };
+  return static_cast<int32_t>(upTo(index) - upTo(index - 1));
 }
 
 // --- VirtualManager ---

@@ -19,23 +19,28 @@ namespace hidservice {
 class VirtualHIDService;
 class VirtualManager;
 
-// One mouse of TAVO_VIRTUAL_MICE: rate in Hz, optional jitter in us.
+// One mouse of TAVO_VIRTUAL_MICE: rate in Hz, optional jitter in us, and
+// optional hand speed in counts per second (0: fast enough for every slot).
 struct VirtualMouseRate {
   double rateHz = 0;
   double jitterUs = 0;
+  double countsPerS = 0;
 };
 
 inline constexpr double kMinVirtualRateHz = 1;
 inline constexpr double kMaxVirtualRateHz = 16000;
+// A hand speed of 1 count/s up to 1,000,000 (a 26,000 DPI sensor at 1 m/s).
+inline constexpr double kMinVirtualCountsPerS = 1;
+inline constexpr double kMaxVirtualCountsPerS = 1'000'000;
 // More timer-driven mice would keep the HID thread busy before any test.
 inline constexpr size_t kMaxVirtualMice = 16;
 
-// The mice a TAVO_VIRTUAL_MICE value asks for ("1000,8000:5"): each item a
-// rate of 1 to 16000 Hz with an optional jitter of 0 to half its interval,
-// in us. Every item that is not gets one line on `console` naming it, and
-// mice beyond kMaxVirtualMice are refused with one line. No value, an empty
-// one or one without a valid item gives nullopt: the real mice (the last
-// case with one line saying so).
+// The mice a TAVO_VIRTUAL_MICE value asks for ("1000,8000:5,8000@2000"): each
+// item a rate of 1 to 16000 Hz with an optional jitter of 0 to half its
+// interval, in us, and an optional hand speed of 1 to 1,000,000 counts/s. Every item that is not
+// gets one line on `console` naming it, and mice beyond kMaxVirtualMice are refused with one line.
+// No value, an empty one or one without a valid item gives nullopt: the real mice (the last case
+// with one line saying so).
 std::optional<std::vector<VirtualMouseRate>> selectVirtualMice(const char* value,
                                                                std::FILE* console);
 
@@ -45,9 +50,12 @@ struct VirtualDeviceSetup {
   Result openResult;
 };
 
-// A programmable device. Timer-driven ones report at a fixed rate on the
-// loop of the manager that announced them, each report stamped with its
-// ideal time plus jitter.
+// A programmable device. Timer-driven ones report on the loop of the manager
+// that announced them, in slots at a fixed rate, each report stamped with its
+// slot's ideal time plus jitter and carrying REL_X motion as an evdev frame
+// does. Without a hand speed every slot reports kFreeSlotCounts; with one the
+// motion builds up slot by slot and only a slot that completes a whole count
+// reports, as a sensor does.
 class VirtualDevice : public Device {
  public:
   VirtualDevice(VirtualDeviceSetup setup, std::optional<VirtualMouseRate> rate, uint32_t seed);
@@ -69,6 +77,10 @@ class VirtualDevice : public Device {
     void* context = nullptr;
   };
   Target target() const { return target_; }
+
+  static constexpr int32_t kFreeSlotCounts = 4;
+  // Counts of REL_X that slot `index` (from 1) of a timed mouse carries.
+  static int32_t slotCounts(const VirtualMouseRate& rate, int64_t index);
 
  private:
   friend class VirtualManager;
