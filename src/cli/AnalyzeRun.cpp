@@ -12,6 +12,7 @@
 #include "results/IntervalPlot.h"
 #include "results/IntervalsCsv.h"
 #include "results/ResultJson.h"
+#include "results/TextFormat.h"
 
 namespace cli {
 
@@ -140,7 +141,7 @@ int writeFiles(const results::TestRecord& r, const AnalyzeOptions& o, const Cons
   int status = kExitOk;
   const auto note = [&](const results::WriteResult& w, const std::string& path) {
     if (w) {
-      std::fprintf(c.err, "已写入 %s\n", path.c_str());
+      std::fprintf(c.err, "已写入 %s\n", path == "-" ? "标准输出" : path.c_str());
     } else {
       std::fprintf(c.err, "%s\n", w.error.c_str());
       status = kExitFileError;
@@ -201,17 +202,26 @@ std::string analyzedJson(const AnalyzedFile& analyzed, const std::string& file) 
 }
 
 int runAnalyze(const AnalyzeOptions& o, const Console& c) {
+  // As measure: one output per destination, and standard output for one.
+  const bool fileOnStdout = o.intervalsPath == "-" || o.plotPath == "-";
+  if ((o.json && fileOnStdout) || (!o.intervalsPath.empty() && o.intervalsPath == o.plotPath)) {
+    std::fputs("quillmark: --json、--intervals 和 --plot 不能写到同一个地方\n", c.err);
+    return kExitUsage;
+  }
   int status = kExitOk;
   const std::optional<AnalyzedFile> f = analyzeFile(o, c, status);
   if (!f) return status;
-  if (o.json) {
-    std::fputs(analyzedJson(*f, o.file).c_str(), c.out);
-  } else {
-    std::fprintf(c.out, "来源        %s（%s）\n", o.file.c_str(), formatName(f->source.format));
-    std::fputs(summaryText(f->record).c_str(), c.out);
+  std::string text = o.json ? analyzedJson(*f, o.file) : std::string();
+  if (!o.json) {
+    results::appendFormat(text, "来源        %s（%s）\n", o.file.c_str(),
+                          formatName(f->source.format));
+    text += summaryText(f->record);
   }
-  std::fflush(c.out);
-  return writeFiles(f->record, o, c);
+  // A file on standard output leaves the summary to the console lines.
+  std::FILE* to = fileOnStdout ? c.err : c.out;
+  const bool written = std::fputs(text.c_str(), to) >= 0 && std::fflush(to) == 0;
+  const int files = writeFiles(f->record, o, c);
+  return written ? files : kExitFileError;
 }
 
 }  // namespace cli

@@ -322,6 +322,10 @@ std::vector<results::PlotRun> plotRuns(const std::vector<Run>& runs) {
 }  // namespace
 
 int runCompare(const CompareOptions& o, const Console& c) {
+  if (o.json && o.plotPath == "-") {
+    std::fputs("quillmark: --json 和 --plot 不能都写到标准输出\n", c.err);
+    return kExitUsage;
+  }
   std::vector<Run> runs(o.inputs.size());
   for (std::size_t i = 0; i < runs.size(); ++i) {
     runs[i].label = std::string(1, static_cast<char>('A' + std::min<std::size_t>(i, 25)));
@@ -332,16 +336,19 @@ int runCompare(const CompareOptions& o, const Console& c) {
   }
   std::vector<std::string> notes;
   const std::vector<Verdict> vs = verdicts(runs, notes);
-  std::fputs((o.json ? compareJson(runs, vs, notes) : compareText(runs, vs, notes)).c_str(), c.out);
-  std::fflush(c.out);
-  if (o.plotPath.empty()) return kExitOk;
+  // A plot on standard output leaves the table to the console lines.
+  std::FILE* to = o.plotPath == "-" ? c.err : c.out;
+  const std::string text = o.json ? compareJson(runs, vs, notes) : compareText(runs, vs, notes);
+  const bool written = std::fputs(text.c_str(), to) >= 0 && std::fflush(to) == 0;
+  int status = written ? kExitOk : kExitFileError;
+  if (o.plotPath.empty()) return status;
   const results::WriteResult w = results::writeComparePlot(plotRuns(runs), o.plotPath);
   if (!w) {
     std::fprintf(c.err, "%s\n", w.error.c_str());
     return kExitFileError;
   }
-  std::fprintf(c.err, "已写入 %s\n", o.plotPath.c_str());
-  return kExitOk;
+  std::fprintf(c.err, "已写入 %s\n", o.plotPath == "-" ? "标准输出" : o.plotPath.c_str());
+  return status;
 }
 
 }  // namespace cli
