@@ -176,7 +176,9 @@ constexpr int64_t kWindowNs = 50'000'000;
 constexpr int64_t kMinWindowNs = 20'000'000;
 
 double lengthOf(const ReportMotion& m) {
-  return std::hypot(static_cast<double>(m.dx), static_cast<double>(m.dy));
+  // 16-bit counts cannot overflow here, so no need for hypot's care.
+  const double x = m.dx, y = m.dy;
+  return std::sqrt(x * x + y * y);
 }
 
 struct SpeedWindow {

@@ -41,18 +41,55 @@ int64_t realtimeUs() {
   return ts.tv_sec * 1'000'000LL + ts.tv_nsec / 1000;
 }
 
-// Writes `frames` motion frames at rateHz into the mock node, each when the
-// realtime clock reaches its stamp, so no stamp is stale or from the future.
-void writeFramesOnTime(int fd, int frames, int rateHz) {
+// One frame to write: when (µs after the stream's start) and its motion; a
+// frame with `dropped` set is the kernel's SYN_DROPPED instead.
+struct Frame {
+  int64_t us = 0;
+  int dx = 1, dy = -1;
+  bool dropped = false;
+};
+
+// `frames` frames at rateHz, each moving one count on both axes.
+std::vector<Frame> steadyFrames(int frames, int rateHz) {
+  std::vector<Frame> out;
+  for (int i = 0; i < frames; ++i) out.push_back({int64_t{i} * 1'000'000 / rateHz});
+  return out;
+}
+
+// A sensor on an 8000 Hz grid that reports only in slots where a whole count
+// has built up, moved at each stage's speed (counts/s) for its time (s).
+std::vector<Frame> sensorFrames(const std::vector<std::pair<double, double>>& stages) {
+  std::vector<Frame> out;
+  double built = 0.0;
+  int64_t slot = 0;
+  for (const auto& [countsPerS, seconds] : stages) {
+    for (const int64_t end = slot + std::llround(seconds * 8000); slot < end; ++slot) {
+      built += countsPerS / 8000.0;
+      if (built < 1.0) continue;
+      const int dx = static_cast<int>(built);
+      built -= dx;
+      out.push_back({slot * 125, dx, 0});
+    }
+  }
+  return out;
+}
+
+// Writes the frames into the mock node, each when the realtime clock reaches
+// its stamp, so no stamp is stale or from the future.
+void writeFramesOnTime(int fd, const std::vector<Frame>& frames) {
   const int64_t start = realtimeUs() + 20'000;
-  for (int i = 0; i < frames;) {
+  for (std::size_t i = 0; i < frames.size();) {
     std::vector<input_event> batch;
     const int64_t now = realtimeUs();
-    for (; i < frames; ++i) {
-      const int64_t us = start + static_cast<int64_t>(i) * 1'000'000 / rateHz;
+    for (; i < frames.size(); ++i) {
+      const int64_t us = start + frames[i].us;
       if (us > now) break;
-      batch.push_back(ev(EV_REL, REL_X, 1, us));
-      batch.push_back(ev(EV_REL, REL_Y, -1, us));
+      if (frames[i].dropped) {
+        batch.push_back(ev(EV_SYN, SYN_DROPPED, 0, us));
+        continue;
+      }
+      batch.push_back(ev(EV_REL, REL_X, frames[i].dx, us));
+      if (frames[i].dy != 0) batch.push_back(ev(EV_REL, REL_Y, frames[i].dy, us));
       batch.push_back(ev(EV_SYN, SYN_REPORT, 0, us));
     }
     const auto bytes = batch.size() * sizeof(input_event);
@@ -141,6 +178,10 @@ class CliUmockdevTest : public ::testing::Test {
   // for the first report.
   json measureStream(int frames, int rateHz, double seconds, const std::string& csv,
                      const std::string& option = "--json", int status = 0) {
+    return measureFrames(steadyFrames(frames, rateHz), seconds, csv, option, status);
+  }
+  json measureFrames(const std::vector<Frame>& frames, double seconds, const std::string& csv,
+                     const std::string& option = "--json", int status = 0) {
     const int fd = umockdev_testbed_get_dev_fd(testbed, kNode);
     EXPECT_GE(fd, 0);
     const Output o = runCli(
@@ -151,7 +192,7 @@ class CliUmockdevTest : public ::testing::Test {
                  std::chrono::steady_clock::now() < deadline) {
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
           }
-          writeFramesOnTime(fd, frames, rateHz);
+          writeFramesOnTime(fd, frames);
         });
     EXPECT_EQ(o.status, status) << o.err;
     return json::parse(o.out);
@@ -271,4 +312,41 @@ TEST_F(CliUmockdevTest, HighSpeedMouseIsMeasuredAgainstTheRateItAsksFor) {
   EXPECT_EQ(target["source"], "configured");
   EXPECT_NEAR(target["ratio"].get<double>(), 0.5, 0.001);
   EXPECT_EQ(target["verdict_text"], "远低于目标");
+}
+
+// Streams with known motion on a mouse that asks for 8000 Hz: each cause
+// from a stream that has it, and a sweep from slow to fast whose rate reaches
+// 8000 Hz at one count per slot, 8000 counts/s (in the band from 4096 or the
+// next one up).
+TEST_F(CliUmockdevTest, MotionTellsWhyTheRateFallsShort) {
+  addHighSpeedMouse();
+  std::vector<Frame> drops = sensorFrames({{24000, 1.0}});
+  for (std::size_t i = 200; i + 30 < drops.size(); i += 400) {
+    drops[i].dropped = true;
+    drops.erase(drops.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                drops.begin() + static_cast<std::ptrdiff_t>(i) + 31);
+  }
+  std::vector<Frame> fiveCounts = steadyFrames(4000, 4000);
+  for (Frame& f : fiveCounts) f.dx = 5;
+  const struct {
+    const char* name;
+    std::vector<Frame> frames;
+    const char* cause;
+  } cases[] = {
+      {"fast hand", sensorFrames({{24000, 1.0}}), "reached"},
+      {"slow hand", sensorFrames({{2000, 1.0}}), "speed_limited"},
+      {"mouse at 4000 Hz", fiveCounts, "device_limited"},
+      {"kernel drops", drops, "kernel_drops"},
+      {"sweep",
+       sensorFrames({{500, 0.4}, {1000, 0.4}, {2000, 0.4}, {4000, 0.4}, {8000, 0.4}, {16000, 0.4}}),
+       "speed_limited"},
+  };
+  for (const auto& c : cases) {
+    const double seconds = c.frames.back().us / 1e6 + 0.5;
+    const json j = measureFrames(c.frames, seconds, (scratch / "m.csv").string());
+    EXPECT_EQ(j["whole_test"]["cause"]["kind"], c.cause) << c.name << "\n" << j["whole_test"];
+    if (std::string(c.name) != "sweep") continue;
+    const double saturation = j["whole_test"]["motion"]["saturation_counts_per_s"];
+    EXPECT_TRUE(saturation == 4096 || saturation == 8192) << saturation;
+  }
 }

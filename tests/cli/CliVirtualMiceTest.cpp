@@ -329,8 +329,10 @@ TEST_F(CliVirtualMiceTest, AHandSpeedLimitsTheRateAndEachReportCarriesItsCounts)
     std::string mice;
     double hz;
     bool singleCounts;
+    const char* cause;
   };
-  for (const Case& c : {Case{"8000@2000", 2000, true}, Case{"8000", 8000, false}}) {
+  for (const Case& c :
+       {Case{"8000@2000", 2000, true, "speed_limited"}, Case{"8000", 8000, false, "reached"}}) {
     SCOPED_TRACE(c.mice);
     const fs::path csv = dir / "intervals.csv";
     const Finished f =
@@ -339,6 +341,8 @@ TEST_F(CliVirtualMiceTest, AHandSpeedLimitsTheRateAndEachReportCarriesItsCounts)
     const json doc = json::parse(f.out);
     EXPECT_NEAR(doc["rate"]["avg_hz"].get<double>(), c.hz, c.hz * 0.05);
     EXPECT_NEAR(doc["reports"]["count"].get<double>(), 2 * c.hz, 2 * c.hz * 0.05);
+    EXPECT_EQ(doc["whole_test"]["cause"]["kind"], c.cause);
+    EXPECT_EQ(doc["whole_test"]["motion"]["known"], true);
     std::istringstream lines(readFile(csv.string()));
     std::string line;
     std::getline(lines, line);

@@ -219,6 +219,28 @@ TEST_F(ResultFilesTest, RewriteReplacesTheWholeFileWithUsualMode) {
   EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
 }
 
+// A slow hand on an 8000 Hz mouse: one count per report at 2000 Hz. The plot
+// says why under the intervals and draws the rate against the speed below.
+TEST_F(ResultFilesTest, PlotOfAReportsWithMotionShowsTheCauseAndTheSpeedPlot) {
+  const std::vector<int64_t> ns = steadyStamps(4000, 500'000);
+  ReportMotion one;
+  one.dx = 1;
+  one.flags = ReportMotion::kKnown;
+  results::TestRecord r = recordOf(ns, 8000);
+  r.stamps = StampSeries::fromVectors(ns, std::vector<ReportMotion>(ns.size(), one));
+  const fs::path path = dir / "motion.svg";
+  ASSERT_TRUE(results::writeIntervalPlot(r, path.string()));
+  const std::string svg = readFile(path);
+  EXPECT_NE(svg.find("回报率与手速"), std::string::npos);
+  EXPECT_NE(svg.find("原因：移动速度不足：约 8000 counts/s 以上才达到 8000 Hz"), std::string::npos);
+  EXPECT_NE(svg.find("要求 8000 Hz"), std::string::npos);
+  xmlDocPtr doc = xmlReadFile(path.c_str(), nullptr, XML_PARSE_NONET);
+  EXPECT_NE(doc, nullptr);
+  xmlFreeDoc(doc);
+  const Image image = renderSvg(path);
+  EXPECT_EQ(image.height, 940);  // the speed plot's panel below the 640 of the intervals
+}
+
 TEST_F(ResultFilesTest, PlotIsXmlThatRendersAndShowsAStall) {
   // 10 s at 1000 Hz with one 30 ms stall at 5 s.
   results::TestRecord stalled = recordOf(steadyStamps(10'000, 1'000'000, 30'000'000), 1000);
