@@ -9,6 +9,8 @@
 
 #include "QuillmarkVersion.h"
 #include "analysis/PollingRules.h"
+#include "cli/AnalyzeRun.h"
+#include "cli/CompareRun.h"
 #include "cli/DeviceListing.h"
 #include "hid/HIDMonitor.h"
 
@@ -58,10 +60,55 @@ struct Parsed {
                "quillmark"};
   CLI::App* list = nullptr;
   CLI::App* measure = nullptr;
+  CLI::App* analyze = nullptr;
+  CLI::App* compare = nullptr;
   bool listJson = false;
   int target = 0;
   MeasureOptions options;
+  AnalyzeOptions analyzeOptions;
+  int analyzeDevice = -1;
+  int analyzeTarget = 0;
+  CompareOptions compareOptions;
 };
+
+void describeAnalyze(Parsed& p) {
+  AnalyzeOptions& o = p.analyzeOptions;
+  p.analyze = p.app.add_subcommand(
+      "analyze",
+      "分析已有的录制文件（libinput record、evemu-record、Quillmark 的间隔 CSV 或原始采集），"
+      "给出与 measure 相同的结果");
+  p.analyze->footer(
+      "退出状态：0 完成，1 结果文件写入失败，2 用法错误，5 录制里没有报告，8 录制文件无法读取"
+      "（读不到、格式不对、内容有误或没有鼠标；错误信息给出文件、行和列）。");
+  p.analyze->add_option("FILE", o.file, "录制文件")->required();
+  p.analyze
+      ->add_option("-d,--device", p.analyzeDevice,
+                   "文件里第几个设备（从 0 数起）；默认取第一个有相对位移的设备")
+      ->type_name("N")
+      ->check(CLI::NonNegativeNumber);
+  p.analyze->add_option("-t,--target", p.analyzeTarget, "目标回报率 Hz（默认取最接近基准的档位）")
+      ->type_name("HZ")
+      ->check(CLI::IsMember(kTargets));
+  p.analyze->add_flag("--json", o.json, "只在标准输出打印 JSON 结果");
+  p.analyze->add_option("--intervals", o.intervalsPath, "把每个报告的间隔写入 CSV 文件")
+      ->type_name("FILE.csv");
+  p.analyze->add_option("--plot", o.plotPath, "把间隔图写入 SVG 文件")->type_name("FILE.svg");
+}
+
+void describeCompare(Parsed& p) {
+  CompareOptions& o = p.compareOptions;
+  p.compare = p.app.add_subcommand("compare",
+                                   "并排比较几次测试（结果文件夹、结果 JSON 或 analyze "
+                                   "能读的录制文件），并判断与第一个的差异是否超出噪声");
+  p.compare->footer(
+      "退出状态：0 完成，1 图写入失败，2 用法错误，5 录制里没有报告，8 文件无法读取。");
+  p.compare->add_option("RUN", o.inputs, "结果文件夹、结果 JSON 或录制文件（至少两个）")
+      ->required()
+      ->expected(2, -1);
+  p.compare->add_flag("--json", o.json, "只在标准输出打印 JSON");
+  p.compare->add_option("--plot", o.plotPath, "把间隔分布对比图写入 SVG 文件")
+      ->type_name("FILE.svg");
+}
 
 void describe(Parsed& p) {
   CLI::App& app = p.app;
@@ -72,7 +119,8 @@ void describe(Parsed& p) {
   app.footer(
       "退出状态：0 完成；1 结果文件或标准输出写入失败；2 用法错误；3 无法打开鼠标（没有读取权限或"
       "其他错误）；4 没有鼠标、找不到 --device 指定的鼠标或鼠标在测试中断开；5 --wait 秒内没有收到"
-      "报告；6 用了 --require-target 而没有达到目标；7 测试中读取鼠标出错。写入失败时总是 1。");
+      "报告；6 用了 --require-target 而没有达到目标；7 测试中读取鼠标出错；8 analyze、compare "
+      "的文件无法读取。写入失败时总是 1。");
 
   p.list = app.add_subcommand(
       "list", "列出鼠标：序号、event 节点、名称、VID:PID、连接方式、端点间隔、能否读取");
@@ -181,6 +229,8 @@ int runList(bool json, HIDMonitor& monitor, const Console& console) {
 int run(int argc, char** argv, const Console& console) {
   Parsed p;
   describe(p);
+  describeAnalyze(p);
+  describeCompare(p);
   try {
     p.app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -198,8 +248,14 @@ int run(int argc, char** argv, const Console& console) {
     HIDMonitor monitor;
     return runMeasure(p.options, monitor, console);
   }
+  if (p.analyze->parsed()) {
+    if (p.analyzeDevice >= 0) p.analyzeOptions.device = p.analyzeDevice;
+    if (p.analyzeTarget > 0) p.analyzeOptions.targetHz = static_cast<float>(p.analyzeTarget);
+    return runAnalyze(p.analyzeOptions, console);
+  }
+  if (p.compare->parsed()) return runCompare(p.compareOptions, console);
   // Options alone (none that ends the program): nothing to do.
-  return usageError(p, "请给出命令（list 或 measure）", console);
+  return usageError(p, "请给出命令（list、measure、analyze 或 compare）", console);
 }
 
 }  // namespace cli

@@ -24,6 +24,7 @@ enum ExitStatus : int {
   kExitNoReports = 5,     // no report within --wait seconds
   kExitTargetMissed = 6,  // --require-target, and the verdict is not "reached"
   kExitDeviceError = 7,   // reading the mouse failed during the test
+  kExitBadRecording = 8,  // analyze, compare: a file cannot be read as a recording or a result
 };
 
 struct MeasureOptions {

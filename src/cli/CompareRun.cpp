@@ -1,0 +1,354 @@
+#include "cli/CompareRun.h"
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <optional>
+
+#include "analysis/PollingRules.h"
+#include "analysis/SampleComparison.h"
+#include "cli/AnalyzeRun.h"
+#include "results/ComparePlot.h"
+#include "results/TextFormat.h"
+
+namespace cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+namespace sc = samplecomparison;
+
+struct Run {
+  std::string label;  // "A", "B", …
+  std::string input;
+  json result;
+  std::vector<double> intervalsUs;  // sorted, rests left out; empty without an intervals file
+  bool hasIntervals = false;
+};
+
+// The intervals a series of stamps holds, rests (over the activity timeout) left out, sorted.
+std::vector<double> sortedIntervals(const std::vector<int64_t>& stampsNs) {
+  const auto rest = std::chrono::nanoseconds(pollingrules::kActivityTimeout).count();
+  std::vector<double> out;
+  out.reserve(stampsNs.size());
+  for (std::size_t i = 1; i < stampsNs.size(); ++i) {
+    const int64_t d = stampsNs[i] - stampsNs[i - 1];
+    if (d > 0 && d <= rest) out.push_back(static_cast<double>(d) / 1000.0);
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+std::vector<int64_t> seriesStamps(const StampSeries& s) {
+  std::vector<int64_t> out(s.size());
+  for (std::size_t i = 0; i < s.size(); ++i) out[i] = s[i];
+  return out;
+}
+
+// A result JSON's intervals file: the same name ending in .csv, else
+// intervals.csv beside it.
+std::optional<std::string> intervalsBeside(const fs::path& jsonPath) {
+  fs::path same = jsonPath;
+  same.replace_extension(".csv");
+  std::error_code ec;
+  if (fs::is_regular_file(same, ec)) return same.string();
+  const fs::path inFolder = jsonPath.parent_path() / "intervals.csv";
+  if (fs::is_regular_file(inFolder, ec)) return inFolder.string();
+  return std::nullopt;
+}
+
+bool loadResult(Run& run, const fs::path& jsonPath, const Console& c, int& status) {
+  std::ifstream in(jsonPath);
+  run.result = json::parse(in, nullptr, false);
+  if (!in || run.result.is_discarded() || !run.result.is_object() ||
+      run.result.value("schema", "") != "quillmark-result") {
+    std::fprintf(c.err, "quillmark: %s：不是 Quillmark 的结果文件\n", jsonPath.c_str());
+    status = kExitBadRecording;
+    return false;
+  }
+  const std::optional<std::string> csv = intervalsBeside(jsonPath);
+  if (!csv) return true;
+  try {
+    run.intervalsUs = sortedIntervals(recordings::readRecording(*csv).stampsNs);
+    run.hasIntervals = true;
+  } catch (const recordings::RecordingError& e) {
+    std::fprintf(c.err, "quillmark: %s\n", e.what());
+    status = kExitBadRecording;
+    return false;
+  }
+  return true;
+}
+
+bool loadRecording(Run& run, const Console& c, int& status) {
+  AnalyzeOptions o;
+  o.file = run.input;
+  const std::optional<AnalyzedFile> f = analyzeFile(o, c, status);
+  if (!f) return false;
+  run.result = json::parse(analyzedJson(*f, run.input));
+  run.intervalsUs = sortedIntervals(seriesStamps(f->record.stamps));
+  run.hasIntervals = true;
+  return true;
+}
+
+bool loadRun(Run& run, const Console& c, int& status) {
+  const fs::path path(run.input);
+  std::error_code ec;
+  if (fs::is_directory(path, ec)) return loadResult(run, path / "result.json", c, status);
+  if (path.extension() == ".json") return loadResult(run, path, c, status);
+  return loadRecording(run, c, status);
+}
+
+// ---- the table ----
+
+const json* at(const json& j, const char* pointer) {
+  const json::json_pointer p(pointer);
+  return j.contains(p) && !j.at(p).is_null() ? &j.at(p) : nullptr;
+}
+
+std::string numberText(const json& j, const char* pointer, const char* format) {
+  const json* v = at(j, pointer);
+  if (v == nullptr || !v->is_number()) return "—";
+  std::string out;
+  results::appendFormat(out, format, v->get<double>());
+  return out;
+}
+
+std::string textAt(const json& j, const char* pointer) {
+  const json* v = at(j, pointer);
+  return v != nullptr && v->is_string() && !v->get<std::string>().empty() ? v->get<std::string>()
+                                                                          : "—";
+}
+
+struct Row {
+  const char* label;
+  std::string (*value)(const json&);
+};
+
+const Row kRows[] = {
+    {"设备", [](const json& j) { return textAt(j, "/device/name"); }},
+    {"端口", [](const json& j) { return textAt(j, "/environment/usb_port_path"); }},
+    {"总线速率",
+     [](const json& j) { return numberText(j, "/environment/bus_speed_mbps", "%g Mb/s"); }},
+    {"设定回报率", [](const json& j) { return numberText(j, "/device/configured_hz", "%.0f Hz"); }},
+    {"移动回报率",
+     [](const json& j) { return numberText(j, "/whole_test/moving_rate_hz", "%.1f Hz"); }},
+    {"间隔 p50",
+     [](const json& j) { return numberText(j, "/whole_test/interval_us/p50", "%.1f µs"); }},
+    {"间隔 p99",
+     [](const json& j) { return numberText(j, "/whole_test/interval_us/p99", "%.1f µs"); }},
+    {"间隔 p99.9",
+     [](const json& j) { return numberText(j, "/whole_test/interval_us/p99_9", "%.1f µs"); }},
+    {"间隔最大",
+     [](const json& j) { return numberText(j, "/whole_test/interval_us/max", "%.1f µs"); }},
+    {"缺失报告", [](const json& j) { return numberText(j, "/whole_test/missed_slots", "%.0f"); }},
+    {"内核丢弃", [](const json& j) { return numberText(j, "/whole_test/kernel_drops", "%.0f"); }},
+    {"延迟 p99",
+     [](const json& j) { return numberText(j, "/whole_test/lateness_us/p99", "%.1f µs"); }},
+    {"原因", [](const json& j) { return textAt(j, "/whole_test/cause/text"); }},
+};
+
+// Columns of a terminal: CJK characters and full-width forms (from U+3000)
+// take two, the dash and µ one.
+int displayWidth(const std::string& s) {
+  int width = 0;
+  for (const char ch : s) {
+    const auto c = static_cast<unsigned char>(ch);
+    if ((c & 0xC0) != 0x80) width += c >= 0xE3 ? 2 : 1;
+  }
+  return width;
+}
+
+void appendCell(std::string& out, const std::string& text, int width) {
+  out += text;
+  out.append(static_cast<std::size_t>(std::max(0, width - displayWidth(text))) + 2, ' ');
+}
+
+std::string tableText(const std::vector<Run>& runs) {
+  std::vector<std::vector<std::string>> cells;
+  cells.push_back({""});
+  for (const Run& r : runs) cells[0].push_back(r.label + "  " + r.input);
+  for (const Row& row : kRows) {
+    cells.push_back({row.label});
+    for (const Run& r : runs) cells.back().push_back(row.value(r.result));
+  }
+  std::vector<int> widths(runs.size() + 1, 0);
+  for (const auto& line : cells) {
+    for (std::size_t i = 0; i < line.size(); ++i)
+      widths[i] = std::max(widths[i], displayWidth(line[i]));
+  }
+  std::string out;
+  for (const auto& line : cells) {
+    for (std::size_t i = 0; i < line.size(); ++i) appendCell(out, line[i], widths[i]);
+    while (!out.empty() && out.back() == ' ') out.pop_back();
+    out += '\n';
+  }
+  return out;
+}
+
+// ---- the verdicts ----
+
+struct Verdict {
+  std::string run;        // the run compared with the first
+  std::string figure;     // "distribution", "p50", "p99", "p99_9"
+  double difference = 0;  // µs (run minus first); D for the distribution
+  bool significant = false;
+  std::string method;
+  std::string text;
+};
+
+struct Percentile {
+  const char* key;
+  const char* name;
+  double p;
+};
+constexpr Percentile kPercentiles[] = {
+    {"p50", "p50", 0.5}, {"p99", "p99", 0.99}, {"p99_9", "p99.9", 0.999}};
+
+Verdict distributionVerdict(const Run& first, const Run& r) {
+  const sc::KsResult ks = sc::ksTest(first.intervalsUs, r.intervalsUs);
+  Verdict v{
+      r.label, "distribution", ks.d, ks.different, "two-sample Kolmogorov-Smirnov test, 1% level",
+      ""};
+  results::appendFormat(v.text, "%s 与 %s 的间隔分布%s（KS 检验 D = %.4f，1%% 水平的临界值 %.4f）",
+                        r.label.c_str(), first.label.c_str(),
+                        ks.different ? "差异显著" : "差异不显著", ks.d, ks.critical);
+  return v;
+}
+
+Verdict percentileVerdict(const Run& first, const Run& r, const Percentile& p) {
+  const sc::PercentileRange a = sc::percentileRange(first.intervalsUs, p.p);
+  const sc::PercentileRange b = sc::percentileRange(r.intervalsUs, p.p);
+  Verdict v{r.label,
+            p.key,
+            b.value - a.value,
+            sc::rangesDiffer(a, b),
+            "99% distribution-free confidence intervals (binomial ranks) do not overlap",
+            ""};
+  const double diff = b.value - a.value;
+  results::appendFormat(v.text, "%s 的 %s 间隔比 %s %s %.1f µs，%s", r.label.c_str(), p.name,
+                        first.label.c_str(), diff >= 0 ? "高" : "低", std::abs(diff),
+                        v.significant ? "差异显著" : "差异不显著（在噪声范围内）");
+  return v;
+}
+
+std::vector<Verdict> verdicts(const std::vector<Run>& runs, std::vector<std::string>& notes) {
+  std::vector<Verdict> out;
+  const Run& first = runs.front();
+  for (std::size_t i = 1; i < runs.size(); ++i) {
+    const Run& r = runs[i];
+    if (!first.hasIntervals || !r.hasIntervals || first.intervalsUs.empty() ||
+        r.intervalsUs.empty()) {
+      const Run& without = !r.hasIntervals || r.intervalsUs.empty() ? r : first;
+      notes.push_back(r.label + "：" + without.label +
+                      " 没有间隔数据，只比较汇总数值，不判断差异是否显著。");
+      continue;
+    }
+    out.push_back(distributionVerdict(first, r));
+    for (const Percentile& p : kPercentiles) out.push_back(percentileVerdict(first, r, p));
+  }
+  return out;
+}
+
+// ---- output ----
+
+std::string compareJson(const std::vector<Run>& runs, const std::vector<Verdict>& vs,
+                        const std::vector<std::string>& notes) {
+  nlohmann::ordered_json j;
+  j["schema"] = "quillmark-compare";
+  j["schema_version"] = 1;
+  j["level"] = sc::kLevel;
+  for (const Run& r : runs) {
+    nlohmann::ordered_json run;
+    run["label"] = r.label;
+    run["input"] = r.input;
+    run["intervals"] = r.hasIntervals ? nlohmann::ordered_json(r.intervalsUs.size())
+                                      : nlohmann::ordered_json(nullptr);
+    for (const Row& row : kRows) run["table"][row.label] = row.value(r.result);
+    run["result"] = r.result;
+    j["runs"].push_back(run);
+  }
+  j["verdicts"] = nlohmann::ordered_json::array();
+  for (const Verdict& v : vs) {
+    nlohmann::ordered_json o;
+    o["run"] = v.run;
+    o["against"] = runs.front().label;
+    o["figure"] = v.figure;
+    o["difference"] = std::round(v.difference * 1000.0) / 1000.0;
+    o["significant"] = v.significant;
+    o["method"] = v.method;
+    o["text"] = v.text;
+    j["verdicts"].push_back(o);
+  }
+  j["notes"] = notes;
+  return j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+}
+
+std::string compareText(const std::vector<Run>& runs, const std::vector<Verdict>& vs,
+                        const std::vector<std::string>& notes) {
+  std::string out = tableText(runs);
+  out += "\n与 " + runs.front().label + " 相比（显著性水平 1%）：\n";
+  for (const Verdict& v : vs) out += "  " + v.text + "\n";
+  for (const std::string& n : notes) out += "  " + n + "\n";
+  return out;
+}
+
+// The rate in each speed band, from the result's motion figures.
+std::vector<std::pair<double, double>> rateBySpeed(const json& result) {
+  std::vector<std::pair<double, double>> out;
+  const json* bands = at(result, "/whole_test/motion/bands");
+  if (bands == nullptr || !bands->is_array()) return out;
+  for (const json& b : *bands) {
+    const json* low = at(b, "/low_counts_per_s");
+    const json* hz = at(b, "/rate_hz");
+    if (low != nullptr && hz != nullptr && low->is_number() && hz->is_number())
+      out.emplace_back(low->get<double>(), hz->get<double>());
+  }
+  return out;
+}
+
+std::vector<results::PlotRun> plotRuns(const std::vector<Run>& runs) {
+  std::vector<results::PlotRun> out;
+  for (const Run& r : runs) {
+    if (!r.hasIntervals) continue;
+    out.push_back(
+        {r.label + "  " + textAt(r.result, "/device/name"), &r.intervalsUs, rateBySpeed(r.result)});
+  }
+  return out;
+}
+
+}  // namespace
+
+int runCompare(const CompareOptions& o, const Console& c) {
+  if (o.json && o.plotPath == "-") {
+    std::fputs("quillmark: --json 和 --plot 不能都写到标准输出\n", c.err);
+    return kExitUsage;
+  }
+  std::vector<Run> runs(o.inputs.size());
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    runs[i].label = std::string(1, static_cast<char>('A' + std::min<std::size_t>(i, 25)));
+    if (i >= 26) runs[i].label += std::to_string(i - 25);
+    runs[i].input = o.inputs[i];
+    int status = kExitOk;
+    if (!loadRun(runs[i], c, status)) return status;
+  }
+  std::vector<std::string> notes;
+  const std::vector<Verdict> vs = verdicts(runs, notes);
+  // A plot on standard output leaves the table to the console lines.
+  std::FILE* to = o.plotPath == "-" ? c.err : c.out;
+  const std::string text = o.json ? compareJson(runs, vs, notes) : compareText(runs, vs, notes);
+  const bool written = std::fputs(text.c_str(), to) >= 0 && std::fflush(to) == 0;
+  int status = written ? kExitOk : kExitFileError;
+  if (o.plotPath.empty()) return status;
+  const results::WriteResult w = results::writeComparePlot(plotRuns(runs), o.plotPath);
+  if (!w) {
+    std::fprintf(c.err, "%s\n", w.error.c_str());
+    return kExitFileError;
+  }
+  std::fprintf(c.err, "已写入 %s\n", o.plotPath == "-" ? "标准输出" : o.plotPath.c_str());
+  return status;
+}
+
+}  // namespace cli

@@ -1,0 +1,97 @@
+#include "recordings/EvemuRecordReader.h"
+
+#include <linux/input.h>
+
+#include <array>
+
+#include "recordings/TextFields.h"
+
+namespace recordings {
+
+namespace {
+
+// The fields after "E: ", and the column the first one starts at.
+constexpr std::size_t kPrefix = 3;
+
+std::string_view trimmed(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
+
+}  // namespace
+
+EvemuRecordReader::EvemuRecordReader(InputFile& file, const ReadOptions& options)
+    : file_(file), options_(options) {}
+
+void EvemuRecordReader::fail(std::size_t column, const std::string& reason) const {
+  throw RecordingError(file_.path(), file_.lineNumber(), static_cast<int64_t>(column), reason);
+}
+
+Recording EvemuRecordReader::read() {
+  if (options_.device.value_or(0) != 0) {
+    throw RecordingError(file_.path(), 0, 0, "evemu-record 文件只有一个设备（--device 0）");
+  }
+  for (std::string_view line; file_.nextLine(line);) readLine(line);
+  if (frames_.midFrame()) {
+    throw RecordingError(file_.path(), lastEventLine_, 1, "最后一帧没有以 SYN_REPORT 结束");
+  }
+  if (!declaresRel_ && !frames_.sawRelAxes()) {
+    throw RecordingError(file_.path(), 0, 0,
+                         "设备「" + name_ + "」没有相对坐标轴（REL_X/REL_Y），不是鼠标");
+  }
+  Recording r = std::move(frames_.recording());
+  r.deviceName = name_;
+  r.format = "evemu-record";
+  return r;
+}
+
+void EvemuRecordReader::readLine(std::string_view line) {
+  if (line.size() < 2 || line[1] != ':') return;  // comments, blank lines
+  const std::string_view rest = line.size() > kPrefix ? line.substr(kPrefix) : std::string_view();
+  switch (line[0]) {
+    case 'N':
+      name_.assign(trimmed(rest));
+      break;
+    case 'B':
+      readBits(rest);
+      break;
+    case 'E':
+      readEvent(rest);
+      break;
+    default:
+      break;
+  }
+}
+
+// "B: 02 03 00 …": the first byte of EV_REL's bits holds REL_X and REL_Y.
+void EvemuRecordReader::readBits(std::string_view fields) {
+  std::array<std::string_view, 2> f;
+  if (splitFields(trimmed(fields), f, ' ') < 2) return;
+  const std::optional<int64_t> type = parseInteger(f[0], 16);
+  const std::optional<int64_t> bits = parseInteger(f[1], 16);
+  if (type == EV_REL && bits && (*bits & 0x3) != 0) declaresRel_ = true;
+}
+
+void EvemuRecordReader::readEvent(std::string_view fields) {
+  lastEventLine_ = file_.lineNumber();
+  std::array<std::string_view, 4> f;
+  const std::size_t count = splitFields(trimmed(fields.substr(0, fields.find('#'))), f, ' ');
+  if (count != f.size()) fail(1, "事件行应为「E: 秒.微秒 类型 代码 值」");
+  const auto column = [&](std::size_t i) {
+    return static_cast<std::size_t>(f[i].data() - fields.data()) + kPrefix + 1;
+  };
+  const std::optional<int64_t> ns = parseDecimalNs(f[0], 1'000'000'000);
+  if (!ns) fail(column(0), "时间应为「秒.微秒」，却是「" + std::string(f[0]) + "」");
+  const std::optional<int64_t> type = parseInteger(f[1], 16);
+  const std::optional<int64_t> code = parseInteger(f[2], 16);
+  const std::optional<int64_t> value = parseInteger(f[3]);
+  if (!type || *type < 0 || *type > UINT16_MAX) fail(column(1), "事件类型应为十六进制数");
+  if (!code || *code < 0 || *code > UINT16_MAX) fail(column(2), "事件代码应为十六进制数");
+  if (!value || *value < INT32_MIN || *value > INT32_MAX) fail(column(3), "事件值应为整数");
+  const std::string wrong = frames_.add(*ns, static_cast<uint16_t>(*type),
+                                        static_cast<uint16_t>(*code), static_cast<int32_t>(*value));
+  if (!wrong.empty()) fail(column(0), wrong);
+}
+
+}  // namespace recordings

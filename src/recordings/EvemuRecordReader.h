@@ -1,0 +1,32 @@
+#pragma once
+
+#include "recordings/FrameBuilder.h"
+#include "recordings/InputFile.h"
+#include "recordings/Recording.h"
+
+namespace recordings {
+
+// Reads an evemu-record file: the device header ("N:" its name, "B: 02 …"
+// its relative axes) and one "E: sec.usec type code value" line per event
+// (type and code in hex). Lines of other kinds and comments are skipped.
+// One device per file. One read per reader; any thread.
+class EvemuRecordReader {
+ public:
+  EvemuRecordReader(InputFile& file, const ReadOptions& options);
+  Recording read();
+
+ private:
+  void readLine(std::string_view line);
+  void readEvent(std::string_view fields);
+  void readBits(std::string_view fields);
+  [[noreturn]] void fail(std::size_t column, const std::string& reason) const;
+
+  InputFile& file_;
+  ReadOptions options_;
+  FrameBuilder frames_;
+  std::string name_;
+  bool declaresRel_ = false;
+  int64_t lastEventLine_ = 0;
+};
+
+}  // namespace recordings

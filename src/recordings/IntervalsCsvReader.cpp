@@ -1,0 +1,86 @@
+#include "recordings/IntervalsCsvReader.h"
+
+#include <algorithm>
+#include <array>
+#include <limits>
+
+#include "recordings/TextFields.h"
+
+namespace recordings {
+
+namespace {
+
+constexpr std::size_t kMaxColumns = 16;
+constexpr int64_t kNsPerUs = 1000;
+
+int16_t saturated16(int64_t v) {
+  return static_cast<int16_t>(std::clamp<int64_t>(v, INT16_MIN, INT16_MAX));
+}
+
+}  // namespace
+
+IntervalsCsvReader::IntervalsCsvReader(InputFile& file, const ReadOptions& options)
+    : file_(file), options_(options) {}
+
+void IntervalsCsvReader::fail(std::string_view line, std::string_view field,
+                              const std::string& reason) const {
+  throw RecordingError(file_.path(), file_.lineNumber(),
+                       static_cast<int64_t>(field.data() - line.data()) + 1, reason);
+}
+
+Recording IntervalsCsvReader::read() {
+  if (options_.device.value_or(0) != 0) {
+    throw RecordingError(file_.path(), 0, 0, "间隔 CSV 只有一个设备（--device 0）");
+  }
+  std::string_view line;
+  if (!file_.nextLine(line)) throw RecordingError(file_.path(), 1, 1, "文件是空的");
+  readHeader(line);
+  while (file_.nextLine(line)) {
+    if (!line.empty()) readReport(line);
+  }
+  rec_.format = "quillmark-csv";
+  rec_.motionKnown = dxColumn_ != 0 && dyColumn_ != 0;
+  if (!rec_.motionKnown) rec_.motion.clear();
+  return std::move(rec_);
+}
+
+void IntervalsCsvReader::readHeader(std::string_view line) {
+  std::array<std::string_view, kMaxColumns> names;
+  columns_ = splitFields(line, names);
+  if (columns_ < 2 || names[0] != "t_us" || names[1] != "interval_us") {
+    fail(line, line, "间隔 CSV 的第一行应以「t_us,interval_us」开头");
+  }
+  for (std::size_t i = 2; i < std::min(columns_, kMaxColumns); ++i) {
+    if (names[i] == "dx") dxColumn_ = i;
+    if (names[i] == "dy") dyColumn_ = i;
+  }
+}
+
+void IntervalsCsvReader::readReport(std::string_view line) {
+  std::array<std::string_view, kMaxColumns> f;
+  const std::size_t count = splitFields(line, f);
+  if (count != columns_) {
+    fail(line, line,
+         "应有 " + std::to_string(columns_) + " 列，这一行有 " + std::to_string(count) + " 列");
+  }
+  const std::optional<int64_t> ns = parseDecimalNs(f[0], kNsPerUs);
+  if (!ns) fail(line, f[0], "t_us 应为微秒数，却是「" + std::string(f[0]) + "」");
+  if (!rec_.stampsNs.empty() && *ns < rec_.stampsNs.back()) {
+    fail(line, f[0], "时间戳倒退（比前一行早）");
+  }
+  if (!f[1].empty() && !parseDecimalNs(f[1], kNsPerUs)) {
+    fail(line, f[1], "interval_us 应为微秒数，却是「" + std::string(f[1]) + "」");
+  }
+  rec_.stampsNs.push_back(*ns);
+  ReportMotion m;
+  for (const std::size_t col : {dxColumn_, dyColumn_}) {
+    if (col == 0) continue;
+    const std::optional<int64_t> v = parseInteger(f[col]);
+    if (!v) fail(line, f[col], "位移应为整数，却是「" + std::string(f[col]) + "」");
+    (col == dxColumn_ ? m.dx : m.dy) = saturated16(*v);
+  }
+  m.flags = ReportMotion::kKnown;
+  rec_.motion.push_back(m);
+}
+
+}  // namespace recordings

@@ -1,0 +1,86 @@
+#include "recordings/Recording.h"
+
+#include <cstring>
+
+#include "recordings/CaptureFileReader.h"
+#include "recordings/EvemuRecordReader.h"
+#include "recordings/InputFile.h"
+#include "recordings/IntervalsCsvReader.h"
+#include "recordings/LibinputRecordReader.h"
+
+namespace recordings {
+
+namespace {
+
+std::string placeText(const std::string& file, int64_t line, int64_t column,
+                      const std::string& reason) {
+  std::string text = file;
+  if (line > 0) text += ":" + std::to_string(line);
+  if (line > 0 && column > 0) text += ":" + std::to_string(column);
+  return text + "：" + reason;
+}
+
+enum class Format { Libinput, Evemu, Csv, Capture };
+
+// evemu-record starts with "# EVEMU" or, without comments, its "N:" line.
+bool looksLikeEvemu(std::string_view head) {
+  if (head.starts_with("# EVEMU")) return true;
+  for (const char* start : {"N: ", "I: ", "E: "}) {
+    if (head.starts_with(start)) return true;
+  }
+  return false;
+}
+
+Format formatOf(std::string_view head) {
+  if (head.starts_with("# TAVO raw HID report capture")) return Format::Capture;
+  if (head.starts_with("t_us,")) return Format::Csv;
+  if (looksLikeEvemu(head)) return Format::Evemu;
+  return Format::Libinput;
+}
+
+// A NUL byte never appears in any of the text formats.
+void rejectBinary(const std::string& path, std::string_view head) {
+  const std::size_t nul = head.find('\0');
+  if (nul == std::string_view::npos) return;
+  int64_t line = 1;
+  std::size_t lineStart = 0;
+  for (std::size_t i = 0; i < nul; ++i) {
+    if (head[i] == '\n') {
+      ++line;
+      lineStart = i + 1;
+    }
+  }
+  throw RecordingError(path, line, static_cast<int64_t>(nul - lineStart) + 1,
+                       "这是二进制文件，不是录制文件（libinput record、evemu-record、Quillmark "
+                       "的间隔 CSV 或原始采集文件）");
+}
+
+}  // namespace
+
+RecordingError::RecordingError(std::string file, int64_t line, int64_t column,
+                               const std::string& reason)
+    : std::runtime_error(placeText(file, line, column, reason)),
+      file_(std::move(file)),
+      line_(line),
+      column_(column),
+      reason_(reason) {}
+
+Recording readRecording(const std::string& path, const ReadOptions& options) {
+  InputFile file(path, options.progress);
+  const std::string_view head = file.head();
+  if (head.empty()) throw RecordingError(path, 0, 0, "文件是空的");
+  rejectBinary(path, head);
+  switch (formatOf(head)) {
+    case Format::Capture:
+      return CaptureFileReader(file, options).read();
+    case Format::Csv:
+      return IntervalsCsvReader(file, options).read();
+    case Format::Evemu:
+      return EvemuRecordReader(file, options).read();
+    case Format::Libinput:
+      break;
+  }
+  return LibinputRecordReader(file, options).read();
+}
+
+}  // namespace recordings

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "analysis/ReportMotion.h"
+
+// One device's reports read from a file a user already has: a `libinput
+// record` YAML file, an evemu-record file, or Quillmark's own intervals CSV
+// and raw capture. Readers know nothing about analysis; they only turn a
+// file into stamps, motion and kernel-drop marks. Plain values; any thread.
+namespace recordings {
+
+struct Recording {
+  std::string deviceName;  // as the file names it; empty when it does not
+  std::string format;   // "libinput-record", "evemu-record", "quillmark-csv", "quillmark-capture"
+  int deviceIndex = 0;  // which of the file's devices (libinput record files can hold several)
+  std::vector<int64_t> stampsNs;     // one per report, the frame's SYN_REPORT time, ascending
+  std::vector<ReportMotion> motion;  // one per report when motionKnown, else empty
+  std::vector<std::size_t> drops;    // kernel drops, as the number of reports before each
+  bool motionKnown = false;
+};
+
+// Why a file cannot be read, and where: line and column count from 1, 0
+// when the place is not known.
+class RecordingError : public std::runtime_error {
+ public:
+  RecordingError(std::string file, int64_t line, int64_t column, const std::string& reason);
+  const std::string& file() const { return file_; }
+  int64_t line() const { return line_; }
+  int64_t column() const { return column_; }
+  const std::string& reason() const { return reason_; }
+
+ private:
+  std::string file_;
+  int64_t line_;
+  int64_t column_;
+  std::string reason_;
+};
+
+struct ReadOptions {
+  std::optional<int> device;  // index among the file's devices; default: the first that moves
+  // Called now and then with the share of the file read so far (0..1).
+  std::function<void(double)> progress;
+};
+
+// Reads `path`, recognising its format from its first bytes. Throws
+// RecordingError on anything it cannot read: the message, what() gives,
+// is one line "FILE:LINE:COLUMN: reason".
+Recording readRecording(const std::string& path, const ReadOptions& options = {});
+
+}  // namespace recordings

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <array>
+#include <charconv>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+// Small parsers for the fields of text recordings: whole numbers and
+// decimal seconds or microseconds turned exactly into nanoseconds, never
+// through floating point. Plain functions; any thread.
+namespace recordings {
+
+inline std::optional<int64_t> parseInteger(std::string_view text, int base = 10) {
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  int64_t v = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v, base);
+  if (ec != std::errc() || end != text.data() + text.size() || text.empty()) return std::nullopt;
+  return v;
+}
+
+// "12.345678": a decimal number of a
+// unit worth `unitNs` nanoseconds, e.g. microseconds (1000) or seconds
+// (10^9); digits finer than a nanosecond are cut off.
+inline std::optional<int64_t> parseDecimalNs(std::string_view text, int64_t unitNs) {
+  const std::size_t dot = text.find('.');
+  const std::optional<int64_t> whole = parseInteger(text.substr(0, dot));
+  if (!whole || *whole < 0 || *whole > INT64_MAX / unitNs / 2) return std::nullopt;
+  int64_t ns = *whole * unitNs;
+  if (dot == std::string_view::npos) return ns;
+  int64_t place = unitNs;
+  for (const char c : text.substr(dot + 1)) {
+    if (c < '0' || c > '9') return std::nullopt;
+    place /= 10;
+    ns += (c - '0') * place;
+  }
+  return ns;
+}
+
+// Splits `line` at each `separator` into at most N fields; returns how many
+// there were (more than N when the line has too many).
+template <std::size_t N>
+std::size_t splitFields(std::string_view line, std::array<std::string_view, N>& fields,
+                        char separator = ',') {
+  std::size_t count = 0;
+  for (;;) {
+    const std::size_t at = line.find(separator);
+    if (count < N) fields[count] = line.substr(0, at);
+    ++count;
+    if (at == std::string_view::npos) return count;
+    line.remove_prefix(at + 1);
+  }
+}
+
+}  // namespace recordings

@@ -1,0 +1,325 @@
+// `quillmark analyze` run as a user runs it: a generated stream's truth back
+// from its recording, a CSV that `measure` wrote read back to the same
+// stamps, and every kind of bad file answered with one line that names the
+// place, and its exit status.
+#include <gtest/gtest.h>
+
+#include <cinttypes>
+#include <nlohmann/json.hpp>
+
+#include "QuillmarkProcess.h"
+#include "recordings/GeneratedStream.h"
+
+using clitest::Finished;
+using clitest::runQuillmark;
+using nlohmann::json;
+
+namespace {
+
+constexpr int kExitNoReports = 5;
+constexpr int kExitBadRecording = 8;
+
+const std::string kData = QUILLMARK_RECORDINGS_DATA;
+
+class AnalyzeTest : public ::testing::Test {
+ protected:
+  Finished analyze(std::vector<std::string> args) {
+    args.insert(args.begin(), "analyze");
+    return runQuillmark(args, {}, tmp.file("run"));
+  }
+  TempDir tmp;
+};
+
+// The intervals CSV lines of a series of stamps (nanoseconds).
+std::vector<std::string> csvStampLines(const std::vector<int64_t>& ns) {
+  std::vector<std::string> lines;
+  for (const int64_t t : ns) {
+    char buf[64];
+    const int64_t rel = t - ns.front();
+    std::snprintf(buf, sizeof buf, "%" PRId64 ".%03" PRId64, rel / 1000, rel % 1000);
+    lines.emplace_back(buf);
+  }
+  return lines;
+}
+
+std::vector<std::string> csvFirstColumn(const std::string& csv) {
+  std::vector<std::string> out;
+  std::istringstream in(csv);
+  std::string line;
+  std::getline(in, line);  // header
+  while (std::getline(in, line)) out.push_back(line.substr(0, line.find(',')));
+  return out;
+}
+
+TEST_F(AnalyzeTest, GeneratedStreamGivesItsTruth) {
+  const genstream::Stream s = genstream::makeStream(8000, 4.0, 10'000, true, 7000);
+  genstream::writeLibinputRecord(tmp.file("gen.yml"), s);
+  const Finished f = analyze({tmp.file("gen.yml"), "--json", "--intervals", tmp.file("out.csv"),
+                              "--plot", tmp.file("out.svg")});
+  ASSERT_EQ(f.status, 0) << f.err;
+  const json j = json::parse(f.out);
+  EXPECT_EQ(j["reports"]["count"], s.reports.size());
+  EXPECT_EQ(j["reports"]["kernel_drops"], s.drops.size());
+  EXPECT_EQ(j["source"]["format"], "libinput-record");
+  EXPECT_EQ(j["source"]["device_name"], "Generated Mouse");
+  EXPECT_EQ(j["source"]["motion"], true);
+  EXPECT_EQ(j["device"]["name"], "Generated Mouse");
+  // Every drop cost one report slot; the mouse skipped none; one rest.
+  const json& whole = j["whole_test"];
+  EXPECT_EQ(whole["reports"], s.reports.size());
+  EXPECT_EQ(whole["rests"], 1);
+  EXPECT_EQ(whole["kernel_drops"], s.drops.size());
+  EXPECT_EQ(whole["kernel_dropped_reports"], s.drops.size());
+  EXPECT_EQ(whole["missed_slots"], 0);
+  int64_t countsX = 0, countsY = 0;
+  for (const auto& r : s.reports) {
+    countsX += std::abs(r.dx);
+    countsY += std::abs(r.dy);
+  }
+  EXPECT_EQ(whole["motion"]["known"], true);
+  EXPECT_EQ(whole["motion"]["counts_x"], countsX);
+  EXPECT_EQ(whole["motion"]["counts_y"], countsY);
+  // The live meter's figures for a steady 8000 Hz stream.
+  EXPECT_NEAR(j["interval"]["baseline_hz"].get<double>(), 8000.0, 80.0);
+  EXPECT_NEAR(j["rate"]["avg_hz"].get<double>(), 8000.0, 80.0);
+  EXPECT_EQ(j["target"]["hz"], 8000.0);
+  std::vector<int64_t> ns;
+  for (const auto& r : s.reports) ns.push_back(r.ns);
+  EXPECT_EQ(csvFirstColumn(readFile(tmp.file("out.csv"))), csvStampLines(ns));
+  EXPECT_NE(readFile(tmp.file("out.svg")).find("<svg"), std::string::npos);
+
+  const Finished text = analyze({tmp.file("gen.yml"), "--target", "4000"});
+  ASSERT_EQ(text.status, 0) << text.err;
+  EXPECT_NE(text.out.find("来源        " + tmp.file("gen.yml") + "（libinput record）\n"),
+            std::string::npos);
+  EXPECT_NE(text.out.find("报告数      " + std::to_string(s.reports.size()) + "\n"),
+            std::string::npos);
+  EXPECT_NE(text.out.find("目标        4000 Hz（指定）：达到目标"), std::string::npos) << text.out;
+}
+
+TEST_F(AnalyzeTest, CsvThatMeasureWroteGivesTheSameFigures) {
+  const Finished m =
+      runQuillmark({"measure", "--seconds", "1", "--json", "--intervals", tmp.file("m.csv")},
+                   {{"TAVO_VIRTUAL_MICE", "1000:20"},
+                    {"TAVO_CAPTURE", tmp.file("capture.txt")},
+                    {"TAVO_CAPTURE_SECONDS", "1"}},
+                   tmp.file("measure"));
+  ASSERT_EQ(m.status, 0) << m.err;
+  const Finished a = analyze({tmp.file("m.csv"), "--json", "--intervals", tmp.file("a.csv")});
+  ASSERT_EQ(a.status, 0) << a.err;
+  EXPECT_EQ(readFile(tmp.file("a.csv")), readFile(tmp.file("m.csv")));
+  const json measured = json::parse(m.out);
+  const json analyzed = json::parse(a.out);
+  EXPECT_EQ(analyzed["reports"]["count"], measured["intervals_file"]["recorded"]);
+  EXPECT_EQ(analyzed["source"]["format"], "quillmark-csv");
+  // The same figures; only where the yardstick came from differs: measure
+  // knew the rate the mouse asks for, a CSV does not hold it.
+  json measuredWhole = measured["whole_test"];
+  json analyzedWhole = analyzed["whole_test"];
+  EXPECT_EQ(measuredWhole["target"]["source"], "configured");
+  EXPECT_EQ(analyzedWhole["target"]["source"], "nearest_standard");
+  EXPECT_EQ(measuredWhole["cause"]["yardstick_source"], "configured");
+  EXPECT_EQ(analyzedWhole["cause"]["yardstick_source"], "target");
+  for (json* w : {&measuredWhole, &analyzedWhole}) {
+    (*w)["target"].erase("source");
+    (*w)["cause"].erase("yardstick_source");
+  }
+  EXPECT_EQ(analyzedWhole, measuredWhole);
+
+  // The raw capture the same run wrote: the same mouse, its reports.
+  const Finished c = analyze({tmp.file("capture.txt"), "--json"});
+  ASSERT_EQ(c.status, 0) << c.err;
+  const json captured = json::parse(c.out);
+  EXPECT_EQ(captured["source"]["format"], "quillmark-capture");
+  EXPECT_EQ(captured["source"]["device_name"], measured["device"]["name"]);
+  EXPECT_GE(captured["reports"]["count"], measured["reports"]["count"]);
+}
+
+// A stamp decades after the others is a long rest, replayed at once.
+TEST_F(AnalyzeTest, RestOfDecadesIsReplayedAtOnce) {
+  const std::string evemu = readFile(kData + "/mouse.evemu");
+  std::string later = evemu;
+  for (std::size_t at = 0; (at = later.find("E: 0.007000", at)) != std::string::npos;) {
+    later.replace(at, 11, "E: 2000000000.007000");
+  }
+  writeFile(tmp.file("later.evemu"), later);
+  const Finished f = analyze({tmp.file("later.evemu"), "--json"});
+  ASSERT_EQ(f.status, 0) << f.err;
+  EXPECT_EQ(json::parse(f.out)["test"]["duration_s"], 2000000000.007);
+}
+
+// Where `needle` starts in `text` (1-based line and column), plus `skip` columns.
+std::pair<int, int> placeOf(const std::string& text, const std::string& needle, int skip = 0) {
+  const std::size_t at = text.find(needle);
+  EXPECT_NE(at, std::string::npos) << needle;
+  const std::size_t lineStart = text.rfind('\n', at) + 1;  // npos + 1 == 0
+  const int line = static_cast<int>(std::count(text.begin(), text.begin() + at, '\n')) + 1;
+  return {line, static_cast<int>(at - lineStart) + 1 + skip};
+}
+
+std::string replaced(std::string text, const std::string& from, const std::string& to) {
+  const std::size_t at = text.find(from);
+  EXPECT_NE(at, std::string::npos) << from;
+  return text.replace(at, from.size(), to);
+}
+
+struct BadFile {
+  const char* name;
+  std::string file;  // written to the scratch folder; empty: not written
+  std::string content;
+  std::vector<std::string> extraArgs;
+  int line, column;  // 0: the message names no place of that kind
+  const char* reason;
+  int status = kExitBadRecording;
+};
+
+TEST_F(AnalyzeTest, BadFilesGiveOneLineWithThePlace) {
+  const std::string yml = readFile(kData + "/mouse.yml");
+  const std::string evemu = readFile(kData + "/mouse.evemu");
+  const std::string csv = readFile(kData + "/intervals.csv");
+  const std::string capture = readFile(kData + "/capture.txt");
+  const std::string lastRow = "      - [  0,   7000,   2,   1,";
+  const std::string cut = yml.substr(0, yml.find(lastRow) + lastRow.size());
+  const std::string keyboardOnly = yml.substr(0, yml.find("  - node: /dev/input/event7"));
+  const std::string noEvents =
+      yml.substr(0, yml.find("    events:\n    - evdev:\n      - [  0,      0,   2"));
+  const std::string backYml = replaced(yml, "[  0,   6000,   2,   8", "[  0,    500,   2,   8");
+  const std::string noSynYml = replaced(
+      yml, "      - [  0,   6000,   0,   0,     0] # ------------ SYN_REPORT (0) ---------- +2ms\n",
+      "");
+  const std::string badHex = replaced(evemu, "E: 0.006000 0002 0008", "E: 0.006000 0002 00zz");
+  const std::string backEvemu = replaced(evemu, "E: 0.006000 0002 0008", "E: 0.000500 0002 0008");
+  const std::string openEvemu = evemu.substr(0, evemu.rfind("E: 0.007000 0000 0000"));
+  const std::string backCsv = replaced(csv, "6000.000,4000.000", "1500.000,4000.000");
+  const std::string shortCapture = capture.substr(0, capture.rfind("7000,"));
+  const auto at = [](const std::string& text, const std::string& needle, int skip = 0) {
+    return placeOf(text, needle, skip);
+  };
+  const std::vector<BadFile> cases = {
+      {"truncated YAML", "cut.yml", cut, {}, at(cut, lastRow).first, 0, "文件在这一行意外结束"},
+      {"wrong type",
+       "type.yml",
+       replaced(yml, "1000,   2,   0,     2]", "abc,   2,   0,     2]"),
+       {},
+       at(yml, "1000,   2,   0,     2]").first,
+       at(yml, "1000,   2,   0,     2]").second,
+       "应为整数"},
+      {"device without relative axes",
+       "mouse.yml",
+       yml,
+       {"--device", "0"},
+       at(yml, "node: /dev/input/event3").first,
+       at(yml, "node: /dev/input/event3").second,
+       "没有相对坐标轴"},
+      {"no mouse in the file",
+       "keyboard.yml",
+       keyboardOnly,
+       {},
+       at(yml, "  - node").first,
+       3,
+       "没有带相对坐标轴"},
+      {"device that is not there",
+       "mouse.yml",
+       yml,
+       {"--device", "5"},
+       at(yml, "  - node").first,
+       3,
+       "没有设备 5"},
+      {"stamps going backwards",
+       "back.yml",
+       backYml,
+       {},
+       at(backYml, "[  0,    500").first,
+       at(backYml, "[  0,    500").second,
+       "时间戳倒退"},
+      {"frame without SYN_REPORT",
+       "nosyn.yml",
+       noSynYml,
+       {},
+       at(noSynYml, "-120]").first,
+       at(noSynYml, "[  0,   6000,   2,  11").second,
+       "没有以 SYN_REPORT 结束"},
+      {"newer format version",
+       "version.yml",
+       replaced(yml, "version: 1\n", "version: 2\n"),
+       {},
+       at(yml, "version: 1\n").first,
+       10,
+       "不支持的 libinput record 文件版本"},
+      {"YAML that is no recording", "other.yml", "hello: world\n", {}, 1, 1, "没有 devices 列表"},
+      {"mouse without reports",
+       "empty-mouse.yml",
+       noEvents,
+       {},
+       0,
+       0,
+       "录制里没有报告",
+       kExitNoReports},
+      {"evemu: bad code",
+       "code.evemu",
+       badHex,
+       {},
+       at(badHex, "00zz").first,
+       at(badHex, "00zz").second,
+       "事件代码应为十六进制数"},
+      {"evemu: stamps going backwards",
+       "back.evemu",
+       backEvemu,
+       {},
+       at(backEvemu, "E: 0.000500").first,
+       4,
+       "时间戳倒退"},
+      {"evemu: frame without SYN_REPORT",
+       "open.evemu",
+       openEvemu,
+       {},
+       at(openEvemu, "E: 0.007000 0001").first,
+       1,
+       "没有以 SYN_REPORT 结束"},
+      {"CSV: stamps going backwards",
+       "back.csv",
+       backCsv,
+       {},
+       at(backCsv, "1500.000").first,
+       1,
+       "时间戳倒退"},
+      {"CSV: not ours", "other.csv", "t_us,when\n1,2\n", {}, 1, 1, "t_us,interval_us"},
+      {"capture cut short",
+       "short.txt",
+       shortCapture,
+       {},
+       at(capture, "6000,").first,
+       0,
+       "头部说有 5 个报告，读到 4 个"},
+      {"empty file", "empty.yml", "", {}, 0, 0, "文件是空的"},
+      {"binary file",
+       "binary.dat",
+       std::string("\x7f"
+                   "ELF\x02\x01\x01\x00\x00",
+                   9),
+       {},
+       1,
+       8,
+       "二进制文件"},
+      {"missing file", "missing.yml", "", {}, 0, 0, "ENOENT"},
+  };
+  for (const BadFile& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = tmp.file(c.file);
+    std::remove(path.c_str());
+    if (c.file != std::string("missing.yml")) writeFile(path, c.content);
+    std::vector<std::string> args = {path};
+    args.insert(args.end(), c.extraArgs.begin(), c.extraArgs.end());
+    const Finished f = analyze(args);
+    EXPECT_EQ(f.status, c.status);
+    EXPECT_EQ(f.out, "");
+    std::string place = path;
+    if (c.line > 0) place += ":" + std::to_string(c.line);
+    if (c.column > 0) place += ":" + std::to_string(c.column);
+    EXPECT_EQ(f.err.rfind("quillmark: " + place + "：", 0), 0u) << f.err;
+    EXPECT_NE(f.err.find(c.reason), std::string::npos) << f.err;
+    EXPECT_EQ(std::count(f.err.begin(), f.err.end(), '\n'), 1) << f.err;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,118 @@
+// `quillmark compare` run as a user runs it: two runs of one generated
+// stream do not differ, a run with 1 % of its reports delayed differs on
+// p99, every kind of input is read, and the plot parses and renders.
+#include <gtest/gtest.h>
+#include <libxml/parser.h>
+
+#include <nlohmann/json.hpp>
+
+#include "QuillmarkProcess.h"
+#include "recordings/GeneratedStream.h"
+
+using clitest::Finished;
+using clitest::runQuillmark;
+using nlohmann::json;
+
+namespace {
+
+class CompareTest : public ::testing::Test {
+ protected:
+  Finished compare(std::vector<std::string> args) {
+    args.insert(args.begin(), "compare");
+    return runQuillmark(args, {}, tmp.file("run"));
+  }
+  // Five seconds of an 8000 Hz mouse; one report in `delayEvery` comes
+  // 300 µs late, and so do the ones after it.
+  std::string recording(const std::string& name, uint32_t seed, std::size_t delayEvery = 0) {
+    genstream::Stream s = genstream::makeStream(8000, 5.0, 10'000, false, 0, seed);
+    int64_t shift = 0;
+    for (std::size_t i = 0; i < s.reports.size(); ++i) {
+      if (delayEvery != 0 && i % delayEvery == delayEvery / 2) shift += 300'000;
+      s.reports[i].ns += shift;
+    }
+    genstream::writeLibinputRecord(tmp.file(name), s);
+    return tmp.file(name);
+  }
+  static const json& verdict(const json& doc, const std::string& run, const std::string& figure) {
+    for (const json& v : doc["verdicts"]) {
+      if (v["run"] == run && v["figure"] == figure) return v;
+    }
+    static const json none;
+    ADD_FAILURE() << "no verdict on " << figure << " for " << run;
+    return none;
+  }
+  TempDir tmp;
+};
+
+TEST_F(CompareTest, SameStreamIsNotDifferentAndDelayedReportsAre) {
+  const Finished f =
+      compare({recording("a.yml", 1), recording("b.yml", 2), recording("c.yml", 3, 100), "--json"});
+  ASSERT_EQ(f.status, 0) << f.err;
+  const json doc = json::parse(f.out);
+  EXPECT_EQ(doc["schema"], "quillmark-compare");
+  ASSERT_EQ(doc["runs"].size(), 3u);
+  for (const char* figure : {"distribution", "p50", "p99", "p99_9"}) {
+    EXPECT_EQ(verdict(doc, "B", figure)["significant"], false) << figure;
+  }
+  const json& p99 = verdict(doc, "C", "p99");
+  EXPECT_EQ(p99["significant"], true);
+  EXPECT_GT(p99["difference"].get<double>(), 0.0);
+  EXPECT_EQ(verdict(doc, "C", "p50")["significant"], false);
+
+  const Finished text = compare({recording("a.yml", 1), recording("c.yml", 3, 100)});
+  ASSERT_EQ(text.status, 0) << text.err;
+  EXPECT_NE(text.out.find("B 的 p99 间隔比 A 高 "), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("µs，差异显著\n"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("B 的 p50 间隔比 A 高 0.0 µs，差异不显著（在噪声范围内）"),
+            std::string::npos)
+      << text.out;
+}
+
+// A result folder, a result JSON without intervals beside it, a recording;
+// a file that cannot be read ends the command with one line.
+TEST_F(CompareTest, ReadsEveryKindOfInput) {
+  const std::string folder = tmp.file("saved");
+  std::filesystem::create_directories(folder);
+  const Finished m = runQuillmark(
+      {"measure", "--seconds", "1", "--json", "--intervals", folder + "/intervals.csv"},
+      {{"TAVO_VIRTUAL_MICE", "1000"}}, tmp.file("measure"));
+  ASSERT_EQ(m.status, 0) << m.err;
+  writeFile(folder + "/result.json", m.out);
+  writeFile(tmp.file("alone.json"), m.out);
+  const Finished f = compare({folder, tmp.file("alone.json"), recording("a.yml", 1), "--json"});
+  ASSERT_EQ(f.status, 0) << f.err;
+  const json doc = json::parse(f.out);
+  EXPECT_EQ(doc["runs"][0]["intervals"], 999);
+  EXPECT_EQ(doc["runs"][1]["intervals"], nullptr);
+  EXPECT_EQ(doc["runs"][0]["table"]["设备"], "虚拟鼠标 1000 Hz [Virtual]");
+  EXPECT_EQ(doc["runs"][2]["table"]["设备"], "Generated Mouse");
+  EXPECT_EQ(doc["notes"][0], "B：B 没有间隔数据，只比较汇总数值，不判断差异是否显著。");
+  EXPECT_EQ(verdict(doc, "C", "p50")["significant"], true);  // 1000 Hz against 8000 Hz
+
+  const Finished bad = compare({folder, tmp.file("missing.yml")});
+  EXPECT_EQ(bad.status, 8);
+  EXPECT_EQ(bad.out, "");
+  EXPECT_EQ(bad.err.rfind("quillmark: " + tmp.file("missing.yml") + "：无法打开：ENOENT", 0), 0u)
+      << bad.err;
+}
+
+TEST_F(CompareTest, PlotParsesAndRenders) {
+  const std::string svg = tmp.file("cmp.svg");
+  const Finished f = compare({recording("a.yml", 1), recording("c.yml", 3, 100), "--plot", svg});
+  ASSERT_EQ(f.status, 0) << f.err;
+  const std::string text = readFile(svg);
+  xmlDocPtr doc = xmlReadMemory(text.data(), static_cast<int>(text.size()), "cmp.svg", nullptr,
+                                XML_PARSE_NONET);
+  ASSERT_NE(doc, nullptr);
+  xmlFreeDoc(doc);
+  std::size_t curves = 0;
+  for (std::size_t at = 0; (at = text.find("<polyline", at)) != std::string::npos; ++at) ++curves;
+  EXPECT_EQ(curves, 4u);  // the two distributions, and rate against speed (both moved)
+  EXPECT_NE(text.find("回报率与移动速度"), std::string::npos);
+  EXPECT_NE(text.find("A  Generated Mouse（39999 个间隔）"), std::string::npos);
+  const std::string png = tmp.file("cmp.png");
+  ASSERT_EQ(std::system(("rsvg-convert '" + svg + "' -o '" + png + "'").c_str()), 0);
+  EXPECT_GT(readFile(png).size(), 1000u);
+}
+
+}  // namespace

@@ -1,0 +1,121 @@
+#pragma once
+
+// A known stream of mouse reports (stamps with jitter, a rest, kernel drops,
+// motion), and the recording files that hold it, written the way
+// `libinput record` and evemu-record write theirs. Tests and benchmarks
+// compare what the readers make of the files with the stream itself.
+
+#include <cinttypes>
+#include <cstdint>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace genstream {
+
+struct Report {
+  int64_t ns;
+  int dx, dy;
+};
+
+struct Stream {
+  std::vector<Report> reports;
+  std::vector<std::size_t> drops;  // a kernel drop before the report at each index
+};
+
+// `seconds` of reports at `rateHz` with up to ±jitterNs, a rest of 400 ms
+// in the middle when `rest`, and a kernel drop every `dropEvery` reports
+// (0: none), which loses that report.
+inline Stream makeStream(double rateHz, double seconds, int64_t jitterNs, bool rest,
+                         std::size_t dropEvery, uint32_t seed = 7) {
+  std::mt19937 rng(seed);
+  std::uniform_int_distribution<int64_t> jitter(-jitterNs, jitterNs);
+  std::uniform_int_distribution<int> motion(-20, 20);
+  const auto periodNs = static_cast<int64_t>(1e9 / rateHz);
+  const auto slots = static_cast<std::size_t>(seconds * rateHz);
+  Stream s;
+  int64_t offset = 1'000'000'000;  // libinput record starts near zero; not at it
+  for (std::size_t slot = 0; slot < slots; ++slot) {
+    if (rest && slot == slots / 2) offset += 400'000'000;
+    if (dropEvery != 0 && slot % dropEvery == dropEvery - 1) {
+      s.drops.push_back(s.reports.size());
+      continue;
+    }
+    // The formats keep microseconds.
+    const int64_t ns = (offset + static_cast<int64_t>(slot) * periodNs + jitter(rng)) / 1000 * 1000;
+    s.reports.push_back({ns, motion(rng), motion(rng)});
+  }
+  return s;
+}
+
+// The frame a drop interrupted: its first event, SYN_DROPPED, the rest.
+inline int64_t dropNs(const Stream& s, std::size_t drop) {
+  const std::size_t at = s.drops[drop];
+  const int64_t before = at > 0 ? s.reports[at - 1].ns : 0;
+  return at < s.reports.size() ? (before + s.reports[at].ns) / 2 : before + 1000;
+}
+
+inline void writeLibinputRecord(const std::string& path, const Stream& s) {
+  std::FILE* f = std::fopen(path.c_str(), "w");
+  std::fputs(
+      "version: 1\nndevices: 1\nlibinput:\n  version: 1.22.1\nsystem:\n  os: \"debian:12\"\n"
+      "devices:\n  - node: /dev/input/event5\n    evdev:\n      # Name: Generated Mouse\n"
+      "      name: Generated Mouse\n      id: [3, 1133, 49271, 273]\n      codes:\n"
+      "        0: [0, 1, 2, 3] # EV_SYN\n        1: [272, 273, 274] # EV_KEY\n"
+      "        2: [0, 1, 8, 11] # EV_REL\n      properties: []\n    events:\n",
+      f);
+  const auto row = [&](int64_t ns, int type, int code, int value, const char* note) {
+    std::fprintf(f, "      - [%3" PRId64 ", %6" PRId64 ", %3d, %3d, %5d] # %s\n",
+                 ns / 1'000'000'000, ns % 1'000'000'000 / 1000, type, code, value, note);
+  };
+  std::size_t drop = 0;
+  for (std::size_t i = 0; i <= s.reports.size(); ++i) {
+    for (; drop < s.drops.size() && s.drops[drop] == i; ++drop) {
+      const int64_t ns = dropNs(s, drop);
+      std::fputs("    - evdev:\n", f);
+      row(ns, 2, 0, 1, "EV_REL / REL_X");
+      row(ns, 0, 3, 0, "SYN_DROPPED");
+      row(ns + 1000, 2, 1, 1, "EV_REL / REL_Y");
+      row(ns + 1000, 0, 0, 0, "SYN_REPORT");
+    }
+    if (i == s.reports.size()) break;
+    const Report& r = s.reports[i];
+    std::fputs("    - evdev:\n", f);
+    row(r.ns, 2, 0, r.dx, "EV_REL / REL_X");
+    row(r.ns, 2, 1, r.dy, "EV_REL / REL_Y");
+    row(r.ns, 0, 0, 0, "------------ SYN_REPORT (0) ----------");
+  }
+  std::fclose(f);
+}
+
+inline void writeEvemu(const std::string& path, const Stream& s) {
+  std::FILE* f = std::fopen(path.c_str(), "w");
+  std::fputs(
+      "# EVEMU 1.3\n# Input device name: \"Generated Mouse\"\nN: Generated Mouse\n"
+      "I: 0003 046d c077 0111\nP: 00 00 00 00 00 00 00 00\nB: 00 0f 00 00 00 00 00 00 00\n"
+      "B: 02 03 09 00 00 00 00 00 00\n################################\n"
+      "#      Waiting for events      #\n################################\n",
+      f);
+  const auto event = [&](int64_t ns, int type, int code, int value) {
+    std::fprintf(f, "E: %" PRId64 ".%06" PRId64 " %04x %04x %04d\n", ns / 1'000'000'000,
+                 ns % 1'000'000'000 / 1000, type, code, value);
+  };
+  std::size_t drop = 0;
+  for (std::size_t i = 0; i <= s.reports.size(); ++i) {
+    for (; drop < s.drops.size() && s.drops[drop] == i; ++drop) {
+      const int64_t ns = dropNs(s, drop);
+      event(ns, 2, 0, 1);
+      event(ns, 0, 3, 0);
+      event(ns + 1000, 0, 0, 0);
+    }
+    if (i == s.reports.size()) break;
+    const Report& r = s.reports[i];
+    event(r.ns, 2, 0, r.dx);
+    event(r.ns, 2, 1, r.dy);
+    event(r.ns, 0, 0, 0);
+  }
+  std::fclose(f);
+}
+
+}  // namespace genstream
