@@ -47,4 +47,14 @@ bool rangesDiffer(const PercentileRange& a, const PercentileRange& b) {
   return a.high < b.low || b.high < a.low;
 }
 
+CountTest countRatesTest(double countA, double exposureA, double countB, double exposureB) {
+  CountTest t;
+  const double n = countA + countB;
+  if (n <= 0.0 || exposureA <= 0.0 || exposureB <= 0.0) return t;
+  const double share = exposureB / (exposureA + exposureB);
+  t.z = (countB - n * share) / std::sqrt(n * share * (1.0 - share));
+  t.different = std::abs(t.z) > kZ;
+  return t;
+}
+
 }  // namespace samplecomparison

@@ -33,4 +33,15 @@ PercentileRange percentileRange(const std::vector<double>& sorted, double p);
 // Two percentiles differ when their confidence intervals do not overlap.
 bool rangesDiffer(const PercentileRange& a, const PercentileRange& b);
 
+// Whether two counts of events over their exposures (reports over moving
+// seconds, missed slots over reports) come from the same rate: given the
+// total, the second count is binomial with the second exposure's share if
+// they do; z of its normal approximation. Counting as if events were
+// independent makes it conservative for a regular stream.
+struct CountTest {
+  double z = 0;
+  bool different = false;
+};
+CountTest countRatesTest(double countA, double exposureA, double countB, double exposureB);
+
 }  // namespace samplecomparison

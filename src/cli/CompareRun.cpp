@@ -234,11 +234,51 @@ Verdict percentileVerdict(const Run& first, const Run& r, const Percentile& p) {
   return v;
 }
 
+// A figure that counts events over an exposure, from the result's whole test.
+struct Count {
+  const char* key;
+  const char* name;
+  const char* count;     // whole_test field counted
+  const char* exposure;  // whole_test field it is counted over
+  const char* unit;
+};
+constexpr Count kCounts[] = {
+    {"moving_rate_hz", "移动回报率", "intervals", "moving_s", "Hz"},
+    {"missed_slots", "缺失报告", "missed_slots", "reports", "‰"},
+    {"kernel_dropped_reports", "内核丢弃的报告", "kernel_dropped_reports", "reports", "‰"},
+};
+
+double wholeFigure(const json& result, const char* key) {
+  const json& w = result.value("whole_test", json::object());
+  return w.contains(key) && w[key].is_number() ? w[key].get<double>() : 0.0;
+}
+
+// Rates per second, or per thousand reports for the counts of slots.
+Verdict countVerdict(const Run& first, const Run& r, const Count& c) {
+  const double ca = wholeFigure(first.result, c.count), ea = wholeFigure(first.result, c.exposure);
+  const double cb = wholeFigure(r.result, c.count), eb = wholeFigure(r.result, c.exposure);
+  const double scale = std::string(c.unit) == "Hz" ? 1.0 : 1000.0;
+  const double diff = (eb > 0 ? cb / eb : 0.0) * scale - (ea > 0 ? ca / ea : 0.0) * scale;
+  const sc::CountTest t = sc::countRatesTest(ca, ea, cb, eb);
+  Verdict v{r.label,
+            c.key,
+            diff,
+            t.different,
+            "counts over their exposures, conditional binomial test (normal approximation), 1% "
+            "level",
+            ""};
+  results::appendFormat(v.text, "%s 的%s比 %s %s %.2f %s，%s", r.label.c_str(), c.name,
+                        first.label.c_str(), diff >= 0 ? "高" : "低", std::abs(diff), c.unit,
+                        v.significant ? "差异显著" : "差异不显著（在噪声范围内）");
+  return v;
+}
+
 std::vector<Verdict> verdicts(const std::vector<Run>& runs, std::vector<std::string>& notes) {
   std::vector<Verdict> out;
   const Run& first = runs.front();
   for (std::size_t i = 1; i < runs.size(); ++i) {
     const Run& r = runs[i];
+    for (const Count& c : kCounts) out.push_back(countVerdict(first, r, c));
     if (!first.hasIntervals || !r.hasIntervals || first.intervalsUs.empty() ||
         r.intervalsUs.empty()) {
       const Run& without = !r.hasIntervals || r.intervalsUs.empty() ? r : first;

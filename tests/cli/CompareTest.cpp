@@ -51,7 +51,8 @@ TEST_F(CompareTest, SameStreamIsNotDifferentAndDelayedReportsAre) {
   const json doc = json::parse(f.out);
   EXPECT_EQ(doc["schema"], "quillmark-compare");
   ASSERT_EQ(doc["runs"].size(), 3u);
-  for (const char* figure : {"distribution", "p50", "p99", "p99_9"}) {
+  for (const char* figure : {"moving_rate_hz", "missed_slots", "kernel_dropped_reports",
+                             "distribution", "p50", "p99", "p99_9"}) {
     EXPECT_EQ(verdict(doc, "B", figure)["significant"], false) << figure;
   }
   const json& p99 = verdict(doc, "C", "p99");
@@ -88,6 +89,9 @@ TEST_F(CompareTest, ReadsEveryKindOfInput) {
   EXPECT_EQ(doc["runs"][2]["table"]["设备"], "Generated Mouse");
   EXPECT_EQ(doc["notes"][0], "B：B 没有间隔数据，只比较汇总数值，不判断差异是否显著。");
   EXPECT_EQ(verdict(doc, "C", "p50")["significant"], true);  // 1000 Hz against 8000 Hz
+  // The rates compare from the summaries too, with or without intervals.
+  EXPECT_EQ(verdict(doc, "B", "moving_rate_hz")["significant"], false);
+  EXPECT_EQ(verdict(doc, "C", "moving_rate_hz")["significant"], true);
 
   const Finished bad = compare({folder, tmp.file("missing.yml")});
   EXPECT_EQ(bad.status, 8);
