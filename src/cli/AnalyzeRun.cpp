@@ -120,13 +120,7 @@ results::TestRecord makeRecord(Recording& rec, const PollingStats& stats, const 
   r.stamps = StampSeries::fromVectors(rec.stampsNs, rec.motion, rec.drops, truncated);
   std::vector<int64_t>().swap(rec.stampsNs);
   std::vector<ReportMotion>().swap(rec.motion);
-  r.whole = analyzeWholeTest(r.stamps);
-  if (o.targetHz) {
-    r.targetHz = *o.targetHz;
-    r.targetSource = results::TargetSource::Option;
-  } else {
-    r.targetHz = results::defaultTargetHz(r.device, *r.whole, r.targetSource);
-  }
+  results::completeRecord(r, o.targetHz);
   return r;
 }
 

@@ -274,13 +274,7 @@ results::TestRecord makeRecord(Session& s, const MeasureOptions& o, Clock::time_
   r.stats = s.analyzer.getStats();
   r.stamps = s.recorder.snapshot();
   r.stampLimit = s.recorder.limit();
-  r.whole = analyzeWholeTest(r.stamps);
-  if (o.targetHz) {
-    r.targetHz = *o.targetHz;
-    r.targetSource = results::TargetSource::Option;
-  } else {
-    r.targetHz = results::defaultTargetHz(r.device, *r.whole, r.targetSource);
-  }
+  results::completeRecord(r, o.targetHz);
   return r;
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "analysis/ReportMotion.h"
+#include "hid/service/MotionDecoder.h"
 #include "recordings/Recording.h"
 
 namespace recordings {
@@ -25,12 +26,10 @@ class FrameBuilder {
   Recording& recording() { return rec_; }
 
  private:
-  void addMotion(uint16_t type, uint16_t code, int32_t value);
   void finishFrame(int64_t timeNs);
 
   Recording rec_;
-  int32_t dx_ = 0, dy_ = 0, wheel_ = 0, hwheel_ = 0, hiWheel_ = 0, hiHwheel_ = 0;
-  int32_t buttons_ = 0;
+  hidservice::MotionAccumulator motion_;  // the same decoding as live reports
   int64_t lastNs_ = INT64_MIN;
   bool open_ = false;
   bool discarding_ = false;

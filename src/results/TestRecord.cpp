@@ -43,6 +43,16 @@ float defaultTargetHz(const DeviceIdentity& device, const WholeTestFigures& whol
   return nearestTargetHz(p50 > 0.0 ? static_cast<float>(1e6 / p50) : 0.0f);
 }
 
+void completeRecord(TestRecord& r, std::optional<float> givenTargetHz) {
+  r.whole = analyzeWholeTest(r.stamps);
+  if (givenTargetHz) {
+    r.targetHz = *givenTargetHz;
+    r.targetSource = TargetSource::Option;
+  } else {
+    r.targetHz = defaultTargetHz(r.device, *r.whole, r.targetSource);
+  }
+}
+
 WholeTestVerdict wholeTestVerdict(const WholeTestFigures& whole, float targetHz) {
   WholeTestVerdict v;
   v.comparedHz = static_cast<float>(whole.movingRateHz);

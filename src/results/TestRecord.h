@@ -86,6 +86,10 @@ struct TestRecord {
 // The record's whole-test figures, computed now when it has none.
 WholeTestFigures wholeTestOf(const TestRecord& record);
 
+// Analyzes the record's stamps once and sets its target: the one given,
+// else defaultTargetHz(). For a record of a finished test or a recording.
+void completeRecord(TestRecord& record, std::optional<float> givenTargetHz);
+
 // Without a target given: the rate the mouse asks for when known, else the
 // standard rate nearest the median interval's rate (a mouse moved slowly
 // still reports in its own slots, so the median shows its rate).
