@@ -132,22 +132,7 @@ const char* formatName(const std::string& format) {
 }
 
 int writeFiles(const results::TestRecord& r, const AnalyzeOptions& o, const Console& c) {
-  int status = kExitOk;
-  const auto note = [&](const results::WriteResult& w, const std::string& path) {
-    if (w) {
-      std::fprintf(c.err, "已写入 %s\n", path == "-" ? "标准输出" : path.c_str());
-    } else {
-      std::fprintf(c.err, "%s\n", w.error.c_str());
-      status = kExitFileError;
-    }
-  };
-  if (!o.intervalsPath.empty())
-    note(results::writeIntervalsCsv(r, o.intervalsPath), o.intervalsPath);
-  if (!o.plotPath.empty()) note(results::writeIntervalPlot(r, o.plotPath), o.plotPath);
-  if (r.stamps.truncated() && (!o.intervalsPath.empty() || !o.plotPath.empty())) {
-    std::fprintf(c.err, "间隔文件只保留了前 %zu 个报告。\n", r.stampLimit);
-  }
-  return status;
+  return writeResultFiles(r, o.intervalsPath, o.plotPath, c);
 }
 
 }  // namespace

@@ -288,10 +288,10 @@ struct Output {
   results::WriteResult (*write)(const results::TestRecord&, const std::string&);
 };
 
-std::vector<Output> outputsOf(const MeasureOptions& o) {
+std::vector<Output> outputsOf(const std::string& intervalsPath, const std::string& plotPath) {
   std::vector<Output> out;
-  if (!o.intervalsPath.empty()) out.push_back({o.intervalsPath, results::writeIntervalsCsv});
-  if (!o.plotPath.empty()) out.push_back({o.plotPath, results::writeIntervalPlot});
+  if (!intervalsPath.empty()) out.push_back({intervalsPath, results::writeIntervalsCsv});
+  if (!plotPath.empty()) out.push_back({plotPath, results::writeIntervalPlot});
   return out;
 }
 
@@ -316,28 +316,12 @@ int report(const results::TestRecord& r, const MeasureOptions& o, const Console&
   } else if (!writeOut(c, text)) {
     status = kExitFileError;
   }
-  const auto note = [&](const results::WriteResult& w, const std::string& path) {
-    if (w) {
-      std::fprintf(c.err, "已写入 %s\n", path == "-" ? "标准输出" : path.c_str());
-    } else {
-      std::fprintf(c.err, "%s\n", w.error.c_str());
-      status = kExitFileError;
-    }
-  };
-  const std::vector<Output> outputs = outputsOf(o);
-  for (std::size_t i = 0; i < outputs.size(); ++i) {
-    noticeUnwritten(c, outputs, i);
-    note(outputs[i].write(r, outputs[i].path), outputs[i].path);
-  }
-  noticeUnwritten(c, outputs, outputs.size());
-  if (r.stamps.truncated() && !outputs.empty()) {
-    std::fprintf(c.err, "间隔文件只保留了前 %zu 个报告。\n", r.stampLimit);
-  }
-  return status;
+  const int files = writeResultFiles(r, o.intervalsPath, o.plotPath, c);
+  return status != kExitOk ? status : files;
 }
 
-// The one place --require-target reads the verdict.
-// The whole test's verdict: the rate while the mouse moved.
+// The one place --require-target reads the verdict: the whole test's, on the
+// rate while the mouse moved.
 bool targetReached(const results::TestRecord& r) {
   return results::wholeTestVerdict(results::wholeTestOf(r), r.targetHz).verdict ==
          results::TargetVerdict::Reached;
@@ -383,7 +367,7 @@ int measureStarted(Session& s, const MeasureOptions& o, const Console& c) {
 // not after it.
 bool outputsWritable(const MeasureOptions& o, const Console& c) {
   bool ok = true;
-  for (const Output& output : outputsOf(o)) {
+  for (const Output& output : outputsOf(o.intervalsPath, o.plotPath)) {
     const results::WriteResult w = results::checkWritable(output.path);
     if (!w) std::fprintf(c.err, "%s\n", w.error.c_str());
     ok = ok && w.ok;
@@ -392,6 +376,28 @@ bool outputsWritable(const MeasureOptions& o, const Console& c) {
 }
 
 }  // namespace
+
+int writeResultFiles(const results::TestRecord& r, const std::string& intervalsPath,
+                     const std::string& plotPath, const Console& c) {
+  int status = kExitOk;
+  const std::vector<Output> outputs = outputsOf(intervalsPath, plotPath);
+  for (std::size_t i = 0; i < outputs.size(); ++i) {
+    noticeUnwritten(c, outputs, i);
+    const results::WriteResult w = outputs[i].write(r, outputs[i].path);
+    if (w) {
+      std::fprintf(c.err, "已写入 %s\n",
+                   outputs[i].path == "-" ? "标准输出" : outputs[i].path.c_str());
+    } else {
+      std::fprintf(c.err, "%s\n", w.error.c_str());
+      status = kExitFileError;
+    }
+  }
+  noticeUnwritten(c, outputs, outputs.size());
+  if (r.stamps.truncated() && !outputs.empty()) {
+    std::fprintf(c.err, "间隔文件只保留了前 %zu 个报告。\n", r.stampLimit);
+  }
+  return status;
+}
 
 bool startHIDThread(HIDMonitor& monitor, const Console& console) {
   try {

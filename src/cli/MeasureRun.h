@@ -6,6 +6,9 @@
 #include <string>
 
 class HIDMonitor;
+namespace results {
+struct TestRecord;
+}
 
 // `quillmark measure`: one test of one mouse through the window's measuring
 // path (HIDMonitor, its router, PollingAnalyzer) with no display.
@@ -56,6 +59,11 @@ struct Console {
 // Writes `text` to the console's standard output and flushes it; on failure
 // (a full disk, a broken pipe, a closed descriptor) one line on err and false.
 bool writeOut(const Console& console, const std::string& text);
+
+// Writes a record's intervals CSV and plot where asked (an empty path: not
+// asked), one console line each; 0, or kExitFileError when any failed.
+int writeResultFiles(const results::TestRecord& record, const std::string& intervalsPath,
+                     const std::string& plotPath, const Console& console);
 
 // Starts the monitor's HID thread and tells the console's hidThreadStarted;
 // false, after one console line, when the thread cannot be created.
