@@ -10,7 +10,6 @@ namespace recordings {
 
 namespace {
 
-constexpr std::size_t kMaxColumns = 16;
 constexpr int64_t kNsPerUs = 1000;
 
 int16_t saturated16(int64_t v) {
@@ -39,25 +38,26 @@ Recording IntervalsCsvReader::read() {
     if (!line.empty()) readReport(line);
   }
   rec_.format = "quillmark-csv";
-  rec_.motionKnown = dxColumn_ != 0 && dyColumn_ != 0;
+  rec_.motionKnown = motionSeen_;
   if (!rec_.motionKnown) rec_.motion.clear();
   return std::move(rec_);
 }
 
 void IntervalsCsvReader::readHeader(std::string_view line) {
-  std::array<std::string_view, kMaxColumns> names;
+  std::array<std::string_view, kMaxCsvColumns> names;
   columns_ = splitFields(line, names);
   if (columns_ < 2 || names[0] != "t_us" || names[1] != "interval_us") {
     fail(line, line, "间隔 CSV 的第一行应以「t_us,interval_us」开头");
   }
-  for (std::size_t i = 2; i < std::min(columns_, kMaxColumns); ++i) {
+  for (std::size_t i = 2; i < std::min(columns_, kMaxCsvColumns); ++i) {
     if (names[i] == "dx") dxColumn_ = i;
     if (names[i] == "dy") dyColumn_ = i;
+    if (names[i] == "kernel_drops") dropsColumn_ = i;
   }
 }
 
 void IntervalsCsvReader::readReport(std::string_view line) {
-  std::array<std::string_view, kMaxColumns> f;
+  std::array<std::string_view, kMaxCsvColumns> f;
   const std::size_t count = splitFields(line, f);
   if (count != columns_) {
     fail(line, line,
@@ -71,16 +71,34 @@ void IntervalsCsvReader::readReport(std::string_view line) {
   if (!f[1].empty() && !parseDecimalNs(f[1], kNsPerUs)) {
     fail(line, f[1], "interval_us 应为微秒数，却是「" + std::string(f[1]) + "」");
   }
+  readDrops(line, dropsColumn_ != 0 ? f[dropsColumn_] : std::string_view{});
   rec_.stampsNs.push_back(*ns);
+  rec_.motion.push_back(readMotion(line, f));
+}
+
+// Kernel drops just before this report: the field holds their count.
+void IntervalsCsvReader::readDrops(std::string_view line, std::string_view field) {
+  if (field.empty()) return;
+  const std::optional<int64_t> n = parseInteger(field);
+  if (!n || *n < 0 || *n > 1'000'000) {
+    fail(line, field, "kernel_drops 应为非负整数，却是「" + std::string(field) + "」");
+  }
+  rec_.drops.insert(rec_.drops.end(), static_cast<std::size_t>(*n), rec_.stampsNs.size());
+}
+
+// dx and dy, or an unknown motion where the file leaves both empty.
+ReportMotion IntervalsCsvReader::readMotion(std::string_view line,
+                                            const std::array<std::string_view, kMaxCsvColumns>& f) {
   ReportMotion m;
+  if (dxColumn_ == 0 || dyColumn_ == 0 || (f[dxColumn_].empty() && f[dyColumn_].empty())) return m;
   for (const std::size_t col : {dxColumn_, dyColumn_}) {
-    if (col == 0) continue;
     const std::optional<int64_t> v = parseInteger(f[col]);
     if (!v) fail(line, f[col], "位移应为整数，却是「" + std::string(f[col]) + "」");
     (col == dxColumn_ ? m.dx : m.dy) = saturated16(*v);
   }
   m.flags = ReportMotion::kKnown;
-  rec_.motion.push_back(m);
+  motionSeen_ = true;
+  return m;
 }
 
 }  // namespace recordings

@@ -3,15 +3,16 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
+#include <vector>
 
 namespace results {
 
 namespace {
 
-constexpr char kHeader[] = "t_us,interval_us,dx,dy\n";
-// Longest line: two 20-digit numbers with sign, point and decimals, and two
-// 16-bit counts with sign.
-constexpr std::size_t kMaxLine = 70;
+constexpr char kHeader[] = "t_us,interval_us,dx,dy,kernel_drops\n";
+// Longest line: two 20-digit numbers with sign, point and decimals, two
+// 16-bit counts with sign, and a count of drops.
+constexpr std::size_t kMaxLine = 92;
 constexpr std::size_t kBlockLines = 4096;
 
 // Nanoseconds as microseconds with exactly three decimals.
@@ -38,12 +39,23 @@ char* putMotion(char* p, const ReportMotion& m) {
   return p;
 }
 
+// ",N" for the N kernel drops just before report i (the marks are ascending),
+// "," when there were none.
+char* putDrops(char* p, const std::vector<std::size_t>& drops, std::size_t& next, std::size_t i) {
+  *p++ = ',';
+  std::size_t n = 0;
+  for (; next < drops.size() && drops[next] <= i; ++next) n += drops[next] == i ? 1 : 0;
+  if (n > 0) p = std::to_chars(p, p + 20, n).ptr;
+  return p;
+}
+
 // Hands the file to `emit` in blocks of a few thousand lines.
 template <typename Emit>
 void emitCsv(const StampSeries& stamps, Emit&& emit) {
   emit(std::string_view(kHeader, sizeof kHeader - 1));
   std::string block(kBlockLines * kMaxLine, '\0');
   const int64_t first = stamps.empty() ? 0 : stamps[0];
+  std::size_t nextDrop = 0;
   for (std::size_t start = 0; start < stamps.size(); start += kBlockLines) {
     char* p = block.data();
     const std::size_t end = std::min(stamps.size(), start + kBlockLines);
@@ -52,6 +64,7 @@ void emitCsv(const StampSeries& stamps, Emit&& emit) {
       *p++ = ',';
       if (i > 0) p = putMicros(p, stamps[i] - stamps[i - 1]);
       p = putMotion(p, stamps.motion(i));
+      p = putDrops(p, stamps.drops(), nextDrop, i);
       *p++ = '\n';
     }
     emit(std::string_view(block.data(), static_cast<std::size_t>(p - block.data())));

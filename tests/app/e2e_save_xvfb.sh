@@ -123,7 +123,7 @@ if [ -d "$folder" ]; then
   # moment apart, so a report may fall between them.
   recorded=$(jq -e '.intervals_file.recorded' "$folder/result.json")
   csv_lines=$(wc -l <"$folder/intervals.csv")
-  if [ "$(head -n 1 "$folder/intervals.csv")" = "t_us,interval_us,dx,dy" ] &&
+  if [ "$(head -n 1 "$folder/intervals.csv")" = "t_us,interval_us,dx,dy,kernel_drops" ] &&
      [ "$csv_lines" -eq $((recorded + 1)) ] && [ $((count - recorded)) -le 3 ] &&
      [ $((recorded - count)) -le 3 ]; then
     pass "intervals.csv: $csv_lines lines"

@@ -163,6 +163,26 @@ std::string replaced(std::string text, const std::string& from, const std::strin
   return text.replace(at, from.size(), to);
 }
 
+// A CSV without motion, analyzed, gives a CSV whose motion columns are empty;
+// that one reads back too, with its kernel drop kept.
+TEST_F(AnalyzeTest, CsvWrittenByAnalyzeReadsBack) {
+  writeFile(tmp.file("old.csv"),
+            "t_us,interval_us\n0.000,\n1000.000,1000.000\n2000.000,1000.000\n"
+            "6000.000,4000.000\n7000.000,1000.000\n");
+  ASSERT_EQ(analyze({tmp.file("old.csv"), "--intervals", tmp.file("again.csv")}).status, 0);
+  std::string again = readFile(tmp.file("again.csv"));
+  again = replaced(again, "6000.000,4000.000,,,", "6000.000,4000.000,,,1");
+  writeFile(tmp.file("again.csv"), again);
+  const Finished f = analyze({tmp.file("again.csv"), "--json"});
+  ASSERT_EQ(f.status, 0) << f.err;
+  const json w = json::parse(f.out)["whole_test"];
+  EXPECT_EQ(w["reports"], 5);
+  EXPECT_EQ(w["motion"]["known"], false);
+  EXPECT_EQ(w["kernel_drops"], 1);
+  EXPECT_EQ(w["kernel_dropped_reports"], 3);
+  EXPECT_EQ(w["missed_slots"], 0);
+}
+
 struct BadFile {
   const char* name;
   std::string file;  // written to the scratch folder; empty: not written

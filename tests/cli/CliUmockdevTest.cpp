@@ -281,7 +281,7 @@ TEST_F(CliUmockdevTest, EightThousandHertzStreamIsCountedExactly) {
   EXPECT_EQ(j["device"]["node"], kNode);
   const std::string lines = readFile(csv);
   EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 16'001);
-  EXPECT_NE(lines.find("\n125.000,125.000,1,-1\n"), std::string::npos);  // the frames' motion
+  EXPECT_NE(lines.find("\n125.000,125.000,1,-1,\n"), std::string::npos);  // the frames' motion
 }
 
 TEST_F(CliUmockdevTest, ThousandHertzStreamIsCountedExactly) {

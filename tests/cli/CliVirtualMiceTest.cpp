@@ -346,13 +346,13 @@ TEST_F(CliVirtualMiceTest, AHandSpeedLimitsTheRateAndEachReportCarriesItsCounts)
     std::istringstream lines(readFile(csv.string()));
     std::string line;
     std::getline(lines, line);
-    EXPECT_EQ(line, "t_us,interval_us,dx,dy");
+    EXPECT_EQ(line, "t_us,interval_us,dx,dy,kernel_drops");
     int reports = 0, single = 0;
     while (std::getline(lines, line)) {
       ++reports;
       const std::string motion = line.substr(line.find(',', line.find(',') + 1) + 1);
-      single += motion == "1,0" ? 1 : 0;
-      EXPECT_EQ(motion.substr(motion.find(',')), ",0") << line;
+      single += motion == "1,0," ? 1 : 0;
+      EXPECT_EQ(motion.substr(motion.find(',')), ",0,") << line;
     }
     EXPECT_EQ(reports, doc["reports"]["count"].get<int>());
     EXPECT_EQ(single, c.singleCounts ? reports : 0);

@@ -68,7 +68,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Fixture{"mouse.yml", "libinput-record", "Logitech USB Optical Mouse", 1, true, true, true},
         Fixture{"mouse.evemu", "evemu-record", "Logitech USB Optical Mouse", 0, true, true, true},
-        Fixture{"intervals.csv", "quillmark-csv", "", 0, false, true, false},
+        Fixture{"intervals.csv", "quillmark-csv", "", 0, true, true, false},
         Fixture{"capture.txt", "quillmark-capture", "Logitech USB Optical Mouse", 0, false, false,
                 false}),
     [](const auto& info) {

@@ -159,17 +159,19 @@ TEST_F(ResultFilesTest, CsvHasOneLinePerReportWithSubMicrosecondDecimalsAndItsMo
   const auto known = [](int16_t dx, int16_t dy) {
     return ReportMotion{dx, dy, 0, 0, 0, ReportMotion::kKnown};
   };
-  // The last report's motion is not known: both columns stay empty.
-  r.stamps = StampSeries::fromVectors({5'000'000'000, 5'000'125'250, 5'000'250'001, 5'000'375'000},
-                                      {known(1, 0), known(-3, 32767), known(0, -32768), {}});
+  // The last report's motion is not known: both columns stay empty. Two
+  // kernel drops before the third report, one before the fourth.
+  r.stamps =
+      StampSeries::fromVectors({5'000'000'000, 5'000'125'250, 5'000'250'001, 5'000'375'000},
+                               {known(1, 0), known(-3, 32767), known(0, -32768), {}}, {2, 2, 3});
   const fs::path path = dir / "intervals.csv";
   ASSERT_TRUE(results::writeIntervalsCsv(r, path.string()));
   EXPECT_EQ(readFile(path),
-            "t_us,interval_us,dx,dy\n"
-            "0.000,,1,0\n"
-            "125.250,125.250,-3,32767\n"
-            "250.001,124.751,0,-32768\n"
-            "375.000,124.999,,\n");
+            "t_us,interval_us,dx,dy,kernel_drops\n"
+            "0.000,,1,0,\n"
+            "125.250,125.250,-3,32767,\n"
+            "250.001,124.751,0,-32768,2\n"
+            "375.000,124.999,,,1\n");
 }
 
 TEST_F(ResultFilesTest, TruncatedTestSaysSoInTheJsonAndKeepsTheFirstReports) {
@@ -211,7 +213,8 @@ TEST_F(ResultFilesTest, RewriteReplacesTheWholeFileWithUsualMode) {
   ASSERT_TRUE(
       results::writeIntervalsCsv(recordOf(steadyStamps(3, 1'000'000), 1000), path.string()));
   EXPECT_EQ(readFile(path),
-            "t_us,interval_us,dx,dy\n0.000,,,\n1000.000,1000.000,,\n2000.000,1000.000,,\n");
+            "t_us,interval_us,dx,dy,kernel_drops\n0.000,,,,\n1000.000,1000.000,,,\n"
+            "2000.000,1000.000,,,\n");
   struct stat st {};
   ASSERT_EQ(stat(path.c_str(), &st), 0);
   const mode_t mask = umask(0);
