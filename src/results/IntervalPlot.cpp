@@ -157,6 +157,7 @@ std::string formatMs(double ms) {
   return buf;
 }
 
+// `r.whole` is filled.
 void drawTitles(Svg& svg, const TestRecord& r, const PlotData& d) {
   svg.add(
       "<text x=\"%d\" y=\"34\" font-size=\"22\" font-weight=\"bold\" fill=\"#e8eaed\">"
@@ -167,7 +168,7 @@ void drawTitles(Svg& svg, const TestRecord& r, const PlotData& d) {
       "%lld 次报告 · 平均 %.0f Hz · 基准间隔 %.3f ms · 目标 %.0f Hz</text>\n",
       static_cast<int>(kPlot.left), isoLocalTime(r.start).c_str(), r.durationSeconds,
       static_cast<long long>(r.stats.reportCount), r.stats.avgHz, d.baselineMs, r.targetHz);
-  const WholeTestFigures w = wholeTestOf(r);
+  const WholeTestFigures& w = *r.whole;
   const WholeTestVerdict v = wholeTestVerdict(w, r.targetHz);
   // Short enough to end before the outlier note on the right.
   svg.add(
@@ -338,9 +339,7 @@ void drawFrames(Svg& svg) {
 
 // The cause of the rate in words under the plot, and the rate against the
 // hand's speed below it when the reports carried motion.
-void drawCause(Svg& svg, const TestRecord& r, const std::string& speedPlot) {
-  const WholeTestFigures w = wholeTestOf(r);
-  const std::optional<RateCause> cause = causeOf(r, w);
+void drawCause(Svg& svg, const std::optional<RateCause>& cause, const std::string& speedPlot) {
   if (cause) {
     svg.add("<text x=\"%.1f\" y=\"%d\" font-size=\"14\" fill=\"#e8eaed\">原因：%s</text>\n",
             kPlot.left, kHeight - 12, xmlText(cause->text).c_str());
@@ -348,9 +347,7 @@ void drawCause(Svg& svg, const TestRecord& r, const std::string& speedPlot) {
   svg.raw(speedPlot);
 }
 
-std::string speedPlotOf(const TestRecord& r) {
-  const WholeTestFigures w = wholeTestOf(r);
-  const std::optional<RateCause> cause = causeOf(r, w);
+std::string speedPlotOf(const WholeTestFigures& w, const std::optional<RateCause>& cause) {
   if (!cause) return {};
   return speedPlotSvg(w.motion, cause->yardstickHz, cause->saturationCountsPerS, kSpeedPlot);
 }
@@ -359,8 +356,9 @@ std::string intervalPlotSvg(const TestRecord& given) {
   // Analyzed once for the header, the cause and the speed plot.
   TestRecord record = given;
   if (!record.whole) record.whole = analyzeWholeTest(record.stamps);
+  const std::optional<RateCause> cause = causeOf(record, *record.whole);
   const PlotData d = gather(record);
-  const std::string speedPlot = speedPlotOf(record);
+  const std::string speedPlot = speedPlotOf(*record.whole, cause);
   const int height = kHeight + (speedPlot.empty() ? 0 : kSpeedPlotHeight);
   Svg svg;
   svg.add(
@@ -390,7 +388,7 @@ std::string intervalPlotSvg(const TestRecord& given) {
   drawLevelLabel(svg, d, d.baselineMs, kBaselineColour, "基准间隔", false);
   drawFrames(svg);
   drawTruncationNote(svg, record, d);
-  drawCause(svg, record, speedPlot);
+  drawCause(svg, cause, speedPlot);
   svg.raw("</svg>\n");
   return svg.take();
 }
