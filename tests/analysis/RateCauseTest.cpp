@@ -52,6 +52,20 @@ StampSeries steady(double reportsPerSecond, int counts, int drops = 0, int dropC
   return StampSeries::fromVectors(ns, counts > 0 ? motion : std::vector<ReportMotion>{}, dropMarks);
 }
 
+// 4000 reports in a second: `singles` of every 20 move one count, the rest three.
+StampSeries mixed(int singles) {
+  std::vector<int64_t> ns;
+  std::vector<ReportMotion> motion;
+  for (int i = 0; i < 4000; ++i) {
+    ns.push_back(1'000'000'000 + int64_t{i} * 250'000);
+    ReportMotion m;
+    m.dx = static_cast<int16_t>(i % 20 < singles ? 1 : 3);
+    m.flags = ReportMotion::kKnown;
+    motion.push_back(m);
+  }
+  return StampSeries::fromVectors(ns, motion);
+}
+
 TEST(RateCause, EachCauseFromAStreamThatHasIt) {
   const struct {
     const char* name;
@@ -66,6 +80,14 @@ TEST(RateCause, EachCauseFromAStreamThatHasIt) {
        "鼠标或其连接未达到要求"},
       {"kernel drops", steady(8000, 5, 40, 30), "kernel_drops", "内核丢弃了约 1200 个报告"},
       {"no motion", steady(4000, 0), "no_motion_data", "无法判断原因"},
+      // Just below the reached share (0.93 of 8000 Hz), and drops costing
+      // 0.5 % of the reports, below the kernel's share.
+      {"just short", steady(7440, 5), "device_limited", "回报率却只有 7440 Hz"},
+      {"a few drops", steady(7000, 5, 10, 4), "device_limited", "要求 8000 Hz"},
+      // At 4000 Hz, 45 % or 55 % of the reports carrying a single count: the
+      // speed-limited share is a half.
+      {"45 % single counts", mixed(9), "device_limited", "要求 8000 Hz"},
+      {"55 % single counts", mixed(11), "speed_limited", "移动速度不足"},
   };
   for (const auto& c : cases) {
     const std::optional<RateCause> cause = diagnoseRate(analyzeWholeTest(c.series), 8000.0);
