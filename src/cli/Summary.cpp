@@ -98,7 +98,12 @@ void motionLines(std::string& out, const MotionFigures& m) {
   }
   line(out, "移动量", "%.0f counts（x %lld，y %lld）", m.totalCounts,
        static_cast<long long>(m.countsX), static_cast<long long>(m.countsY));
-  line(out, "手速", "p50 %.0f · p90 %.0f · 最高 %.0f counts/s", m.speedP50, m.speedP90, m.speedMax);
+  if (m.speedMax > 0.0) {
+    line(out, "手速", "p50 %.0f · p90 %.0f · 最高 %.0f counts/s", m.speedP50, m.speedP90,
+         m.speedMax);
+  } else {
+    line(out, "手速", "--（没有 20 ms 以上的连续移动）");
+  }
   line(out, "单计数报告", "%.1f%%", m.singleCountShare * 100.0);
   for (const SpeedBand& b : m.bands) {
     char label[64];
