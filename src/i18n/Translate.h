@@ -21,6 +21,10 @@ Language currentLanguage();
 // translation's placeholders the same.
 __attribute__((format_arg(1))) const char* tr(const char* chinese);
 
+// Marks a text kept in a table for the catalogue without translating it
+// here; the place that shows it passes it through tr().
+constexpr const char* trNoop(const char* chinese) { return chinese; }
+
 // Where the catalogues are: the build tree's for a program run from it,
 // else the installed ones.
 const char* localeDirectory();

@@ -7,7 +7,7 @@ tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 cd "$root"
 find src \( -name '*.cpp' -o -name '*.h' \) -print | sort >"$tmp/files"
-xgettext --from-code=UTF-8 --language=C++ --keyword= --keyword=tr --add-comments=TRANSLATORS \
+xgettext --from-code=UTF-8 --language=C++ --keyword= --keyword=tr --keyword=trNoop --add-comments=TRANSLATORS \
   --files-from="$tmp/files" -o "$tmp/quillmark.pot" 2>"$tmp/xgettext.log" || { cat "$tmp/xgettext.log"; exit 1; }
 [ -f "$tmp/quillmark.pot" ] || : >"$tmp/quillmark.pot"
 status=0
