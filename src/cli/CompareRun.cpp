@@ -151,38 +151,14 @@ const Row kRows[] = {
     {"原因", [](const json& j) { return textAt(j, "/whole_test/cause/text"); }},
 };
 
-// Columns of a terminal: CJK characters and full-width forms (from U+3000)
-// take two, the dash and µ one.
-int displayWidth(const std::string& s) {
-  int width = 0;
-  for (const char ch : s) {
-    const auto c = static_cast<unsigned char>(ch);
-    if ((c & 0xC0) != 0x80) width += c >= 0xE3 ? 2 : 1;
-  }
-  return width;
-}
-
 void appendCell(std::string& out, const std::string& text, int width) {
   out += text;
-  out.append(static_cast<std::size_t>(std::max(0, width - displayWidth(text))) + 2, ' ');
+  out.append(static_cast<std::size_t>(std::max(0, width - results::displayColumns(text))) + 2, ' ');
 }
 
 // Four runs and the labels fit in 120 columns; a longer cell is cut, and
 // the names in full are listed under the table with the sources.
 constexpr int kCellWidth = 24;
-
-std::string cutToWidth(const std::string& text, int width) {
-  if (displayWidth(text) <= width) return text;
-  std::string out;
-  for (std::size_t i = 0; i < text.size();) {
-    std::size_t next = i + 1;
-    while (next < text.size() && (static_cast<unsigned char>(text[next]) & 0xC0) == 0x80) ++next;
-    if (displayWidth(out + text.substr(i, next - i)) > width - 1) break;
-    out += text.substr(i, next - i);
-    i = next;
-  }
-  return out + "…";
-}
 
 // The cause is a sentence: it goes with the run's source, under the table.
 bool inTable(const Row& row) { return std::string_view(row.label) != "原因"; }
@@ -194,12 +170,13 @@ std::string tableText(const std::vector<Run>& runs) {
   for (const Row& row : kRows) {
     if (!inTable(row)) continue;
     cells.push_back({row.label});
-    for (const Run& r : runs) cells.back().push_back(cutToWidth(row.value(r.result), kCellWidth));
+    for (const Run& r : runs)
+      cells.back().push_back(results::cutToColumns(row.value(r.result), kCellWidth));
   }
   std::vector<int> widths(runs.size() + 1, 0);
   for (const auto& line : cells) {
     for (std::size_t i = 0; i < line.size(); ++i)
-      widths[i] = std::max(widths[i], displayWidth(line[i]));
+      widths[i] = std::max(widths[i], results::displayColumns(line[i]));
   }
   std::string out;
   for (const auto& line : cells) {

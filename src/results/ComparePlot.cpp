@@ -30,33 +30,6 @@ struct Layout {
   int height = 0;
 };
 
-std::string escapeXml(const std::string& text) {
-  std::string out;
-  for (const char c : text) {
-    if (c == '&')
-      out += "&amp;";
-    else if (c == '<')
-      out += "&lt;";
-    else if (c == '>')
-      out += "&gt;";
-    else if (c == '"')
-      out += "&quot;";
-    else if (static_cast<unsigned char>(c) >= 0x20 || c == '\t')
-      out += c;
-  }
-  return out;
-}
-
-// Columns a text takes: CJK characters (from U+3000) two, others one.
-int columnsOf(const std::string& s) {
-  int n = 0;
-  for (const char ch : s) {
-    const auto c = static_cast<unsigned char>(ch);
-    if ((c & 0xC0) != 0x80) n += c >= 0xE3 ? 2 : 1;
-  }
-  return n;
-}
-
 // A legend text in lines of at most kLegendColumns.
 std::vector<std::string> legendLines(const std::string& text) {
   std::vector<std::string> lines(1);
@@ -64,7 +37,7 @@ std::vector<std::string> legendLines(const std::string& text) {
     std::size_t next = i + 1;
     while (next < text.size() && (static_cast<unsigned char>(text[next]) & 0xC0) == 0x80) ++next;
     const std::string ch = text.substr(i, next - i);
-    if (columnsOf(lines.back() + ch) > kLegendColumns) {
+    if (displayColumns(lines.back() + ch) > kLegendColumns) {
       // Between words where the line has a space, else between characters.
       const std::size_t space = lines.back().rfind(' ');
       std::string carried;
@@ -263,7 +236,7 @@ void drawLegend(std::string& svg, const std::vector<PlotRun>& runs, const Layout
     bool first = true;
     for (const std::string& line : legendLines(legendText(runs[i]))) {
       appendFormat(svg, "<tspan x=\"%.1f\" dy=\"%.0f\">%s</tspan>", kLeft + 26,
-                   first ? 0.0 : kLegendLine, escapeXml(line).c_str());
+                   first ? 0.0 : kLegendLine, xmlText(line).c_str());
       y += kLegendLine;
       first = false;
     }

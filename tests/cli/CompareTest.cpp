@@ -35,6 +35,20 @@ class CompareTest : public ::testing::Test {
     genstream::writeLibinputRecord(tmp.file(name), s);
     return tmp.file(name);
   }
+  // A result folder the way the window saves one, from a recording, for a
+  // mouse of the given name on the given port.
+  std::string savedRun(const std::string& folder, const std::string& name, const char* port) {
+    std::filesystem::create_directories(tmp.file(folder));
+    const std::string csv = tmp.file(folder + "/intervals.csv");
+    const Finished a = runQuillmark(
+        {"analyze", recording("a.yml", 1), "--json", "--intervals", csv}, {}, tmp.file("analyze"));
+    EXPECT_EQ(a.status, 0) << a.err;
+    json result = json::parse(a.out);
+    result["device"]["name"] = name;
+    result["environment"]["usb_port_path"] = port;
+    writeFile(tmp.file(folder + "/result.json"), result.dump());
+    return tmp.file(folder);
+  }
   static const json& verdict(const json& doc, const std::string& run, const std::string& figure) {
     for (const json& v : doc["verdicts"]) {
       if (v["run"] == run && v["figure"] == figure) return v;
@@ -85,17 +99,21 @@ int columns(const std::string& line) {
 // 120 columns; each source is named once, under the table.
 TEST_F(CompareTest, FourRunsFitInOneHundredTwentyColumns) {
   std::vector<std::string> inputs;
-  for (const char* name : {"a", "b", "c", "d"}) {
+  for (const char* name : {"a", "b", "c"}) {
     const std::string folder = std::string("a-rather-long-folder-name-for-run-") + name;
     std::filesystem::create_directories(tmp.file(folder));
     inputs.push_back(recording(folder + "/recording-" + name + ".yml", 1));
   }
+  const std::string longName = "无线游戏鼠标 Ultra Light Wireless Pro 2026 Special Edition";
+  inputs.push_back(savedRun("a-rather-long-folder-name-for-run-d", longName, "3-1.4"));
   const Finished f = compare(inputs);
   ASSERT_EQ(f.status, 0) << f.err;
   const std::string table = f.out.substr(0, f.out.find("\n\n"));
   EXPECT_EQ(table.substr(0, table.find('\n')).find_first_not_of(" ABCD"), std::string::npos)
       << table;
   EXPECT_NE(table.find("Generated Mouse"), std::string::npos) << table;
+  EXPECT_NE(table.find("无线游戏鼠标 Ultra"), std::string::npos) << table;         // cut to fit
+  EXPECT_NE(f.out.find(longName + "，端口 3-1.4\n"), std::string::npos) << f.out;  // in full below
   std::istringstream lines(table);
   for (std::string line; std::getline(lines, line);) EXPECT_LE(columns(line), 120) << line;
   for (const std::string& in : inputs) {
@@ -181,20 +199,8 @@ std::vector<std::pair<double, std::string>> svgTexts(const std::string& svg) {
 // the rate axis has round ticks.
 TEST_F(CompareTest, PlotTellsTwoPortsOfOneMouseApart) {
   const std::string name(130, 'M');
-  std::vector<std::string> folders;
-  for (const char* port : {"3-1", "3-2"}) {
-    const std::string folder = tmp.file(std::string("port-") + port);
-    std::filesystem::create_directories(folder);
-    const Finished a = runQuillmark(
-        {"analyze", recording("a.yml", 1), "--json", "--intervals", folder + "/intervals.csv"}, {},
-        tmp.file("analyze"));
-    ASSERT_EQ(a.status, 0) << a.err;
-    json result = json::parse(a.out);
-    result["device"]["name"] = name;
-    result["environment"]["usb_port_path"] = port;
-    writeFile(folder + "/result.json", result.dump());
-    folders.push_back(folder);
-  }
+  const std::vector<std::string> folders = {savedRun("port-3-1", name, "3-1"),
+                                            savedRun("port-3-2", name, "3-2")};
   const std::string svg = tmp.file("ports.svg");
   ASSERT_EQ(compare({folders[0], folders[1], "--plot", svg}).status, 0);
   const std::string text = readFile(svg);
