@@ -13,7 +13,7 @@ namespace {
 constexpr int kWidth = 960;
 constexpr double kLeft = 80, kRight = 930;
 constexpr int kPoints = 600;         // per curve, whatever the number of intervals
-constexpr int kLegendColumns = 116;  // of a terminal's width at 13 px: the legend's line
+constexpr int kLegendColumns = 116;  // a legend line at 13 px, a CJK character two columns
 constexpr double kLegendLine = 20;
 constexpr char kFont[] = "Noto Sans CJK SC, WenQuanYi Micro Hei, Source Han Sans SC, sans-serif";
 // Distinct on the dark background, in the dashboard's tones first.
@@ -38,10 +38,11 @@ std::vector<std::string> legendLines(const std::string& text) {
     while (next < text.size() && (static_cast<unsigned char>(text[next]) & 0xC0) == 0x80) ++next;
     const std::string ch = text.substr(i, next - i);
     if (displayColumns(lines.back() + ch) > kLegendColumns) {
-      // Between words where the line has a space, else between characters.
+      // Between words where a short last word can move on, else between characters.
       const std::size_t space = lines.back().rfind(' ');
       std::string carried;
-      if (space != std::string::npos && space > 0) {
+      if (space != std::string::npos && space > 0 &&
+          lines.back().size() - space < kLegendColumns / 3) {
         carried = lines.back().substr(space + 1);
         lines.back().erase(space);
       }
