@@ -45,6 +45,8 @@ ordered_json deviceJson(const DeviceIdentity& d) {
   j["endpoint_interval_us"] = d.reportIntervalUs;
   j["node"] = d.node.empty() ? ordered_json(nullptr) : ordered_json(d.node);
   j["configured_hz"] = orNull(rounded(configuredHz(d), 1));
+  j["requested_hz"] = orNull(rounded(requestedHz(d), 1));
+  j["configured_reason"] = orNull(d.configuredReason);
   return j;
 }
 
@@ -62,6 +64,8 @@ ordered_json environmentJson(const DeviceIdentity& d) {
   j["hub_depth"] = d.portPath.empty() ? ordered_json(nullptr) : ordered_json(hubDepth(d.portPath));
   j["host_controller_driver"] = orNull(d.hostDriver);
   j["endpoint_interval_us"] = orNull(d.reportIntervalUs);
+  j["usbhid_mousepoll_ms"] =
+      d.usbhidMousepollMs >= 0 ? ordered_json(d.usbhidMousepollMs) : ordered_json(nullptr);
   return j;
 }
 
