@@ -20,7 +20,7 @@ struct DeviceIdentity {
   std::string product;
   std::string manufacturer;
   std::string transport;
-  int32_t vendorId = 0;
+  int32_t vendorId = 0;  // -1 (both) when not known: a recording that does not say
   int32_t productId = 0;
   int32_t reportIntervalUs = 0;  // the interval the host polls at; 0 when unknown
   // The interval the mouse's endpoint descriptor asks for, before the host's
@@ -77,8 +77,13 @@ struct TestRecord {
   // report, when there was more than one (the window's selection can change
   // during a test); empty otherwise.
   std::vector<DeviceReports> devices;
-  std::chrono::system_clock::time_point start;  // the first report
-  double durationSeconds = 0.0;                 // first report to the end of the test
+  // The first report; nullopt when not known (a recording without wall-clock stamps).
+  std::optional<std::chrono::system_clock::time_point> start;
+  // The kernel the reports came through, as `uname -r` gives it: nullopt for
+  // a test on this machine (the result files ask it); for a recording, the
+  // one the file names, else empty.
+  std::optional<std::string> kernelRelease;
+  double durationSeconds = 0.0;  // first report to the end of the test
   float targetHz = 0.0f;
   TargetSource targetSource = TargetSource::Window;
   TestEnd end = TestEnd::Completed;

@@ -391,34 +391,6 @@ bool isBuiltInPointer(bool touchpad, bool pointingStick, std::string_view transp
          transport == "SPI";
 }
 
-std::string transportFromBusType(unsigned busType) {
-  switch (busType) {
-    case BUS_USB:
-      return "USB";
-    case BUS_BLUETOOTH:
-      return "Bluetooth";
-    case BUS_I2C:
-      return "I2C";
-    case BUS_SPI:
-      return "SPI";
-    case BUS_I8042:
-      return "PS/2";
-    case BUS_VIRTUAL:
-      return "Virtual";
-    default:
-      return "";
-  }
-}
-
-std::string transportFromIdBus(std::string_view idBus) {
-  if (idBus == "usb") return "USB";
-  if (idBus == "bluetooth") return "Bluetooth";
-  if (idBus == "i2c") return "I2C";
-  if (idBus == "spi") return "SPI";
-  if (idBus == "i8042") return "PS/2";
-  return "";
-}
-
 namespace {
 
 enum class UsbSpeed { Unknown, Full, High };  // Full covers low speed too

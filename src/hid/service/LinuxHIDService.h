@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "hid/service/BusNames.h"
 #include "hid/service/EvdevFrameAssembler.h"
 #include "hid/service/HIDService.h"
 
@@ -64,10 +65,6 @@ class EvdevDevice : public Device {
 // udev's touchpad or pointing-stick tag, or a bus that only internal
 // devices use (the i8042 PS/2 port, I2C, SPI).
 bool isBuiltInPointer(bool touchpad, bool pointingStick, std::string_view transport);
-// Transport name of a kernel bus type (BUS_USB ...), "" when unknown.
-std::string transportFromBusType(unsigned busType);
-// Transport name of udev's ID_BUS, "" when unknown.
-std::string transportFromIdBus(std::string_view idBus);
 // The interval in microseconds the host polls an interrupt-IN endpoint at,
 // from its bInterval and the device's speed attribute in Mbit/s ("1.5",
 // "12", "480", "5000" ...); 0 when unknown.
