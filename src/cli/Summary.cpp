@@ -117,7 +117,7 @@ void motionLines(std::string& out, const MotionFigures& m) {
 const char* targetSourceText(results::TargetSource source) {
   switch (source) {
     case results::TargetSource::Configured:
-      return "鼠标要求的回报率";
+      return "设定回报率";
     case results::TargetSource::NearestStandard:
       return "最接近中位间隔的标准回报率";
     case results::TargetSource::Option:
