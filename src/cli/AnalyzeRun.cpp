@@ -40,6 +40,11 @@ Clock::time_point stampAt(const Recording& rec, std::size_t i) {
   return Clock::time_point(std::chrono::nanoseconds(rec.stampsNs[i]));
 }
 
+// The readers bound the counts by the stamps, so this loop is short.
+void noteDrops(PollingAnalyzer& analyzer, const DropMark& mark) {
+  for (int64_t k = 0; k < mark.count; ++k) analyzer.noteKernelDrop();
+}
+
 // What the live meter would have shown at the last report: each report
 // added at its own stamp, update() every frame period of recording time.
 PollingStats replay(const Recording& rec) {
@@ -55,10 +60,11 @@ PollingStats replay(const Recording& rec) {
       analyzer.update();
     }
     g_replayNow = t;
-    for (; drop < rec.drops.size() && rec.drops[drop] <= i; ++drop) analyzer.noteKernelDrop();
+    for (; drop < rec.drops.size() && rec.drops[drop].before <= i; ++drop)
+      noteDrops(analyzer, rec.drops[drop]);
     analyzer.addTimestamp(t);
   }
-  for (; drop < rec.drops.size(); ++drop) analyzer.noteKernelDrop();
+  for (; drop < rec.drops.size(); ++drop) noteDrops(analyzer, rec.drops[drop]);
   analyzer.update();
   // As measure does: the figures cover the last reports too.
   analyzer.refreshDiagnostics();
@@ -115,7 +121,7 @@ results::TestRecord makeRecord(Recording& rec, const PollingStats& stats, const 
   if (truncated) {
     rec.stampsNs.resize(r.stampLimit);
     if (rec.motionKnown) rec.motion.resize(r.stampLimit);
-    std::erase_if(rec.drops, [&](std::size_t d) { return d > r.stampLimit; });
+    std::erase_if(rec.drops, [&](const DropMark& d) { return d.before > r.stampLimit; });
   }
   r.stamps = StampSeries::fromVectors(rec.stampsNs, rec.motion, rec.drops, truncated);
   std::vector<int64_t>().swap(rec.stampsNs);

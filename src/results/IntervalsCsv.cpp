@@ -41,10 +41,11 @@ char* putMotion(char* p, const ReportMotion& m) {
 
 // ",N" for the N kernel drops just before report i (the marks are ascending),
 // "," when there were none.
-char* putDrops(char* p, const std::vector<std::size_t>& drops, std::size_t& next, std::size_t i) {
+char* putDrops(char* p, const std::vector<DropMark>& drops, std::size_t& next, std::size_t i) {
   *p++ = ',';
-  std::size_t n = 0;
-  for (; next < drops.size() && drops[next] <= i; ++next) n += drops[next] == i ? 1 : 0;
+  int64_t n = 0;
+  for (; next < drops.size() && drops[next].before <= i; ++next)
+    n += drops[next].before == i ? drops[next].count : 0;
   if (n > 0) p = std::to_chars(p, p + 20, n).ptr;
   return p;
 }

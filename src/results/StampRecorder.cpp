@@ -59,7 +59,7 @@ void StampRecorder::add(std::chrono::steady_clock::time_point t, const ReportMot
 void StampRecorder::noteKernelDrop() {
   std::lock_guard lock(mutex_);
   // A drop past the bound has no recorded report after it to mark.
-  if (count_ < limit_) drops_.push_back(count_);
+  if (count_ < limit_) StampSeries::addDrops(drops_, count_, 1);
 }
 
 void StampRecorder::reset() {

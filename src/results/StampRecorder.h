@@ -67,7 +67,7 @@ class StampRecorder {
   mutable std::mutex mutex_;  // guards everything below
   std::vector<std::shared_ptr<Chunk>> chunks_;
   std::vector<std::shared_ptr<MotionChunk>> motion_;
-  std::vector<std::size_t> drops_;
+  std::vector<DropMark> drops_;
   std::size_t count_ = 0;
   Tally tally_;
   std::size_t sourceAt_ = 0;  // tally_.sources index of the latest report's source
