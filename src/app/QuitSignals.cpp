@@ -30,6 +30,20 @@ void onQuitSignal(int) {
   }
 }
 
+void (*s_cleanup)() = nullptr;
+
+void writeLine(const char* line) {
+  [[maybe_unused]] const ssize_t n = ::write(STDERR_FILENO, line, std::strlen(line));
+}
+
+void onQuitSignalEndAtOnce(int sig) {
+  if (s_cleanup != nullptr) s_cleanup();
+  writeLine(sig == SIGINT    ? "quillmark: 已中断（SIGINT），没有写完的文件已删除\n"
+            : sig == SIGTERM ? "quillmark: 已中断（SIGTERM），没有写完的文件已删除\n"
+                             : "quillmark: 已中断（SIGHUP），没有写完的文件已删除\n");
+  ::_exit(128 + sig);
+}
+
 sigset_t quitSignalSet() {
   sigset_t set;
   sigemptyset(&set);
@@ -47,6 +61,16 @@ void installQuitSignals() {
   for (int sig : kQuitSignals) sigaction(sig, &sa, nullptr);
   const sigset_t set = quitSignalSet();
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+void endAtOnceOnQuitSignal(void (*cleanup)()) {
+  s_cleanup = cleanup;
+  struct sigaction sa = {};
+  sa.sa_handler = onQuitSignalEndAtOnce;
+  // A second signal while the first is handled waits for the exit.
+  sa.sa_mask = quitSignalSet();
+  for (int sig : kQuitSignals) sigaction(sig, &sa, nullptr);
+  acceptQuitSignals();
 }
 
 void acceptQuitSignals() {

@@ -157,7 +157,7 @@ std::optional<AnalyzedFile> analyzeFile(const AnalyzeOptions& o, const Console& 
   }
   progress.clear();
   if (f.source.stampsNs.empty()) {
-    std::fprintf(c.err, "quillmark: %s：录制里没有报告\n", o.file.c_str());
+    std::fprintf(c.err, "quillmark: %s：录制里没有报告\n", results::pathText(o.file).c_str());
     status = kExitNoReports;
     return std::nullopt;
   }
@@ -187,24 +187,21 @@ std::string analyzedJson(const AnalyzedFile& analyzed, const std::string& file) 
 }
 
 int runAnalyze(const AnalyzeOptions& o, const Console& c) {
-  // As measure: one output per destination, and standard output for one.
+  // The outputs were checked against each other and the input with the
+  // options; whether they can be written is known before the reading.
+  if (!resultFilesWritable(o.intervalsPath, o.plotPath, c)) return kExitFileError;
   const bool fileOnStdout = o.intervalsPath == "-" || o.plotPath == "-";
-  if ((o.json && fileOnStdout) || (!o.intervalsPath.empty() && o.intervalsPath == o.plotPath)) {
-    std::fputs("quillmark: --json、--intervals 和 --plot 不能写到同一个地方\n", c.err);
-    return kExitUsage;
-  }
   int status = kExitOk;
   const std::optional<AnalyzedFile> f = analyzeFile(o, c, status);
   if (!f) return status;
   std::string text = o.json ? analyzedJson(*f, o.file) : std::string();
   if (!o.json) {
-    results::appendFormat(text, "来源        %s（%s）\n", o.file.c_str(),
+    results::appendFormat(text, "来源        %s（%s）\n", results::pathText(o.file).c_str(),
                           formatName(f->source.format));
     text += summaryText(f->record);
   }
   // A file on standard output leaves the summary to the console lines.
-  std::FILE* to = fileOnStdout ? c.err : c.out;
-  const bool written = std::fputs(text.c_str(), to) >= 0 && std::fflush(to) == 0;
+  const bool written = fileOnStdout ? std::fputs(text.c_str(), c.err) >= 0 : writeOut(c, text);
   const int files = writeFiles(f->record, o, c);
   return written ? files : kExitFileError;
 }

@@ -1,7 +1,11 @@
 #include "cli/CompareRun.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -11,6 +15,7 @@
 #include "analysis/SampleComparison.h"
 #include "cli/AnalyzeRun.h"
 #include "results/ComparePlot.h"
+#include "results/FileWriter.h"
 #include "results/TextFormat.h"
 
 namespace cli {
@@ -27,6 +32,7 @@ struct Run {
   json result;
   std::vector<double> intervalsUs;  // sorted, rests left out; empty without an intervals file
   bool hasIntervals = false;
+  std::string note;  // about its intervals file, for the notes
 };
 
 // The intervals a series of stamps holds, rests (over the activity timeout) left out, sorted.
@@ -60,25 +66,163 @@ std::optional<std::string> intervalsBeside(const fs::path& jsonPath) {
   return std::nullopt;
 }
 
-bool loadResult(Run& run, const fs::path& jsonPath, const Console& c, int& status) {
-  std::ifstream in(jsonPath);
-  run.result = json::parse(in, nullptr, false);
-  if (!in || run.result.is_discarded() || !run.result.is_object() ||
-      run.result.value("schema", "") != "quillmark-result") {
-    std::fprintf(c.err, "quillmark: %s：不是 Quillmark 的结果文件\n", jsonPath.c_str());
-    status = kExitBadRecording;
-    return false;
+// No result nests deeper than a few levels; a file nested far deeper is
+// refused before it costs memory or stack.
+constexpr int kMaxJsonDepth = 64;
+
+struct TooDeep {};
+
+void badFile(const Console& c, const std::string& path, const std::string& reason, int& status) {
+  std::fprintf(c.err, "quillmark: %s：%s\n", results::pathText(path).c_str(), reason.c_str());
+  status = kExitBadRecording;
+}
+
+// The whole file, or nullopt after one line.
+std::optional<std::string> readText(const std::string& path, const Console& c, int& status) {
+  std::FILE* f = std::fopen(path.c_str(), "rbe");
+  if (f == nullptr) {
+    badFile(c, path, "无法打开：" + results::readErrnoText(errno), status);
+    return std::nullopt;
   }
+  struct stat st {};
+  if (::fstat(::fileno(f), &st) == 0 && S_ISDIR(st.st_mode)) {
+    std::fclose(f);
+    badFile(c, path, "这是一个文件夹，不是结果文件", status);
+    return std::nullopt;
+  }
+  std::string text;
+  char buf[1 << 16];
+  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) text.append(buf, n);
+  const int err = std::ferror(f) ? errno : 0;
+  std::fclose(f);
+  if (err != 0) {
+    badFile(c, path, "读取失败：" + results::readErrnoText(err), status);
+    return std::nullopt;
+  }
+  return text;
+}
+
+// The fields compare reads, with the type each must have when present.
+enum class Kind { Object, Array, String, Number };
+struct Field {
+  const char* pointer;
+  Kind kind;
+};
+constexpr Field kFields[] = {
+    {"/device", Kind::Object},
+    {"/device/name", Kind::String},
+    {"/device/configured_hz", Kind::Number},
+    {"/environment", Kind::Object},
+    {"/environment/usb_port_path", Kind::String},
+    {"/environment/bus_speed_mbps", Kind::Number},
+    {"/intervals_file", Kind::Object},
+    {"/intervals_file/recorded", Kind::Number},
+    {"/whole_test", Kind::Object},
+    {"/whole_test/reports", Kind::Number},
+    {"/whole_test/intervals", Kind::Number},
+    {"/whole_test/moving_s", Kind::Number},
+    {"/whole_test/moving_rate_hz", Kind::Number},
+    {"/whole_test/missed_slots", Kind::Number},
+    {"/whole_test/kernel_drops", Kind::Number},
+    {"/whole_test/kernel_dropped_reports", Kind::Number},
+    {"/whole_test/interval_us", Kind::Object},
+    {"/whole_test/interval_us/p50", Kind::Number},
+    {"/whole_test/interval_us/p99", Kind::Number},
+    {"/whole_test/interval_us/p99_9", Kind::Number},
+    {"/whole_test/interval_us/max", Kind::Number},
+    {"/whole_test/lateness_us", Kind::Object},
+    {"/whole_test/lateness_us/p99", Kind::Number},
+    {"/whole_test/cause", Kind::Object},
+    {"/whole_test/cause/text", Kind::String},
+    {"/whole_test/motion", Kind::Object},
+    {"/whole_test/motion/bands", Kind::Array},
+};
+
+bool hasKind(const json& v, Kind kind) {
+  switch (kind) {
+    case Kind::Object:
+      return v.is_object();
+    case Kind::Array:
+      return v.is_array();
+    case Kind::String:
+      return v.is_string();
+    case Kind::Number:
+      return v.is_number();
+  }
+  return false;
+}
+
+// Why a parsed file is not a result compare can read; empty when it is.
+std::string resultTrouble(const json& r) {
+  if (!r.is_object() || !r.contains("schema") || r["schema"] != "quillmark-result") {
+    return "不是 Quillmark 的结果文件";
+  }
+  for (const Field& f : kFields) {
+    const json::json_pointer p(f.pointer);
+    if (!r.contains(p) || r.at(p).is_null() || hasKind(r.at(p), f.kind)) continue;
+    std::string name = f.pointer + 1;
+    std::replace(name.begin(), name.end(), '/', '.');
+    return "不是 Quillmark 的结果文件（" + name + " 的类型不对）";
+  }
+  return {};
+}
+
+json parseBounded(const std::string& text) {
+  return json::parse(
+      text,
+      [](int depth, json::parse_event_t, json&) {
+        if (depth > kMaxJsonDepth) throw TooDeep{};
+        return true;
+      },
+      false);
+}
+
+// The intervals file beside a result, when it is the one the result was
+// written with: as many reports as the result says it kept. Another one
+// (an older run's, left in the folder) is said and left out.
+void loadIntervalsBeside(Run& run, const fs::path& jsonPath) {
   const std::optional<std::string> csv = intervalsBeside(jsonPath);
-  if (!csv) return true;
+  if (!csv) return;
+  const std::string shown = results::pathText(*csv);
+  std::vector<int64_t> stamps;
   try {
-    run.intervalsUs = sortedIntervals(recordings::readRecording(*csv).stampsNs);
-    run.hasIntervals = true;
+    stamps = recordings::readRecording(*csv).stampsNs;
   } catch (const recordings::RecordingError& e) {
-    std::fprintf(c.err, "quillmark: %s\n", e.what());
-    status = kExitBadRecording;
+    run.note = run.label + "：没有使用 " + shown + "：" + e.reason();
+    return;
+  }
+  const json* recorded = run.result.contains("intervals_file") &&
+                                 run.result["intervals_file"].is_object() &&
+                                 run.result["intervals_file"].contains("recorded")
+                             ? &run.result["intervals_file"]["recorded"]
+                             : nullptr;
+  if (recorded == nullptr || !recorded->is_number() ||
+      recorded->get<double>() != static_cast<double>(stamps.size())) {
+    run.note = run.label + "：没有使用 " + shown + "：它有 " + std::to_string(stamps.size()) +
+               " 个报告，与结果记录的报告数不符，不是这次测试的间隔文件。";
+    return;
+  }
+  run.intervalsUs = sortedIntervals(stamps);
+  run.hasIntervals = true;
+}
+
+bool loadResult(Run& run, const fs::path& jsonPath, const Console& c, int& status) {
+  const std::optional<std::string> text = readText(jsonPath.string(), c, status);
+  if (!text) return false;
+  try {
+    run.result = parseBounded(*text);
+  } catch (const TooDeep&) {
+    badFile(c, jsonPath.string(),
+            "嵌套超过 " + std::to_string(kMaxJsonDepth) + " 层，不是 Quillmark 的结果文件", status);
     return false;
   }
+  const std::string trouble =
+      run.result.is_discarded() ? "不是 Quillmark 的结果文件" : resultTrouble(run.result);
+  if (!trouble.empty()) {
+    badFile(c, jsonPath.string(), trouble, status);
+    return false;
+  }
+  loadIntervalsBeside(run, jsonPath);
   return true;
 }
 
@@ -116,10 +260,12 @@ std::string numberText(const json& j, const char* pointer, const char* format) {
   return out;
 }
 
+// A string from a result file, safe on a terminal line.
 std::string textAt(const json& j, const char* pointer) {
   const json* v = at(j, pointer);
-  return v != nullptr && v->is_string() && !v->get<std::string>().empty() ? v->get<std::string>()
-                                                                          : "—";
+  const std::string text =
+      v != nullptr && v->is_string() ? results::plainText(v->get<std::string>()) : "";
+  return text.empty() ? "—" : text;
 }
 
 struct Row {
@@ -169,7 +315,7 @@ void appendCell(std::string& out, const std::string& text, int width) {
 std::string tableText(const std::vector<Run>& runs) {
   std::vector<std::vector<std::string>> cells;
   cells.push_back({""});
-  for (const Run& r : runs) cells[0].push_back(r.label + "  " + r.input);
+  for (const Run& r : runs) cells[0].push_back(r.label + "  " + results::pathText(r.input));
   for (const Row& row : kRows) {
     cells.push_back({row.label});
     for (const Run& r : runs) cells.back().push_back(row.value(r.result));
@@ -361,34 +507,50 @@ std::vector<results::PlotRun> plotRuns(const std::vector<Run>& runs) {
 
 }  // namespace
 
-int runCompare(const CompareOptions& o, const Console& c) {
-  if (o.json && o.plotPath == "-") {
-    std::fputs("quillmark: --json 和 --plot 不能都写到标准输出\n", c.err);
-    return kExitUsage;
-  }
-  std::vector<Run> runs(o.inputs.size());
+namespace {
+
+bool loadRuns(std::vector<Run>& runs, const CompareOptions& o, const Console& c, int& status) {
   for (std::size_t i = 0; i < runs.size(); ++i) {
     runs[i].label = std::string(1, static_cast<char>('A' + std::min<std::size_t>(i, 25)));
     if (i >= 26) runs[i].label += std::to_string(i - 25);
     runs[i].input = o.inputs[i];
-    int status = kExitOk;
-    if (!loadRun(runs[i], c, status)) return status;
+    if (!loadRun(runs[i], c, status)) return false;
   }
-  std::vector<std::string> notes;
-  const std::vector<Verdict> vs = verdicts(runs, notes);
-  // A plot on standard output leaves the table to the console lines.
-  std::FILE* to = o.plotPath == "-" ? c.err : c.out;
-  const std::string text = o.json ? compareJson(runs, vs, notes) : compareText(runs, vs, notes);
-  const bool written = std::fputs(text.c_str(), to) >= 0 && std::fflush(to) == 0;
-  int status = written ? kExitOk : kExitFileError;
-  if (o.plotPath.empty()) return status;
+  return true;
+}
+
+int writePlot(const std::vector<Run>& runs, const CompareOptions& o, const Console& c) {
   const results::WriteResult w = results::writeComparePlot(plotRuns(runs), o.plotPath);
   if (!w) {
     std::fprintf(c.err, "%s\n", w.error.c_str());
     return kExitFileError;
   }
-  std::fprintf(c.err, "已写入 %s\n", o.plotPath == "-" ? "标准输出" : o.plotPath.c_str());
-  return status;
+  std::fprintf(c.err, "已写入 %s\n",
+               o.plotPath == "-" ? "标准输出" : results::pathText(o.plotPath).c_str());
+  return kExitOk;
+}
+
+}  // namespace
+
+int runCompare(const CompareOptions& o, const Console& c) {
+  // The options were checked against each other and the inputs; whether
+  // the plot can be written is known before the reading.
+  if (!resultFilesWritable({}, o.plotPath, c)) return kExitFileError;
+  std::vector<Run> runs(o.inputs.size());
+  int status = kExitOk;
+  if (!loadRuns(runs, o, c, status)) return status;
+  std::vector<std::string> notes;
+  for (const Run& r : runs) {
+    if (!r.note.empty()) notes.push_back(r.note);
+  }
+  const std::vector<Verdict> vs = verdicts(runs, notes);
+  const std::string text = o.json ? compareJson(runs, vs, notes) : compareText(runs, vs, notes);
+  // A plot on standard output leaves the table to the console lines.
+  const bool written = o.plotPath == "-" ? std::fputs(text.c_str(), c.err) >= 0 : writeOut(c, text);
+  status = written ? kExitOk : kExitFileError;
+  if (o.plotPath.empty()) return status;
+  const int plotted = writePlot(runs, o, c);
+  return status != kExitOk ? status : plotted;
 }
 
 }  // namespace cli

@@ -67,12 +67,16 @@ void IntervalsCsvReader::readReport(std::string_view line) {
          "应有 " + std::to_string(columns_) + " 列，这一行有 " + std::to_string(count) + " 列");
   }
   const std::optional<int64_t> ns = parseDecimalNs(f[0], kNsPerUs);
-  if (!ns) fail(line, f[0], "t_us 应为微秒数，却是「" + std::string(f[0]) + "」");
+  if (!ns)
+    fail(line, f[0],
+         fieldFault("t_us ", f[0], "t_us 应为微秒数，却是「" + std::string(f[0]) + "」"));
   if (!rec_.stampsNs.empty() && *ns < rec_.stampsNs.back()) {
     fail(line, f[0], "时间戳倒退（比前一行早）");
   }
   if (!f[1].empty() && !parseDecimalNs(f[1], kNsPerUs)) {
-    fail(line, f[1], "interval_us 应为微秒数，却是「" + std::string(f[1]) + "」");
+    fail(line, f[1],
+         fieldFault("interval_us ", f[1],
+                    "interval_us 应为微秒数，却是「" + std::string(f[1]) + "」"));
   }
   readDrops(line, dropsColumn_ != 0 ? f[dropsColumn_] : std::string_view{}, *ns);
   rec_.stampsNs.push_back(*ns);
@@ -84,7 +88,9 @@ void IntervalsCsvReader::readDrops(std::string_view line, std::string_view field
   if (field.empty()) return;
   const std::optional<int64_t> n = parseInteger(field);
   if (!n || *n < 0) {
-    fail(line, field, "kernel_drops 应为非负整数，却是「" + std::string(field) + "」");
+    fail(line, field,
+         fieldFault("kernel_drops ", field,
+                    "kernel_drops 应为非负整数，却是「" + std::string(field) + "」"));
   }
   const int64_t gapNs = rec_.stampsNs.empty() ? 0 : ns - rec_.stampsNs.back();
   const int64_t most = 1 + gapNs / kFastestReportNs;
@@ -103,7 +109,9 @@ ReportMotion IntervalsCsvReader::readMotion(std::string_view line,
   if (dxColumn_ == 0 || dyColumn_ == 0 || (f[dxColumn_].empty() && f[dyColumn_].empty())) return m;
   for (const std::size_t col : {dxColumn_, dyColumn_}) {
     const std::optional<int64_t> v = parseInteger(f[col]);
-    if (!v) fail(line, f[col], "位移应为整数，却是「" + std::string(f[col]) + "」");
+    if (!v)
+      fail(line, f[col],
+           fieldFault("位移", f[col], "位移应为整数，却是「" + std::string(f[col]) + "」"));
     (col == dxColumn_ ? m.dx : m.dy) = saturated16(*v);
   }
   m.flags = ReportMotion::kKnown;
