@@ -148,6 +148,19 @@ TEST_F(AnalyzeTest, RestOfDecadesIsReplayedAtOnce) {
   EXPECT_EQ(json::parse(f.out)["test"]["duration_s"], 2000000000.007);
 }
 
+// Some editors put a byte order mark before UTF-8 text: every format reads
+// the same with it.
+TEST_F(AnalyzeTest, AByteOrderMarkIsNoContent) {
+  for (const char* name : {"mouse.yml", "mouse.evemu", "intervals.csv", "capture.txt"}) {
+    SCOPED_TRACE(name);
+    writeFile(tmp.file(name), "\xEF\xBB\xBF" + readFile(kData + "/" + name));
+    const Finished plain = analyze({kData + "/" + name, "--json"});
+    const Finished marked = analyze({tmp.file(name), "--json"});
+    ASSERT_EQ(marked.status, 0) << marked.err;
+    EXPECT_EQ(json::parse(marked.out)["whole_test"], json::parse(plain.out)["whole_test"]);
+  }
+}
+
 // Where `needle` starts in `text` (1-based line and column), plus `skip` columns.
 std::pair<int, int> placeOf(const std::string& text, const std::string& needle, int skip = 0) {
   const std::size_t at = text.find(needle);
@@ -212,6 +225,16 @@ TEST_F(AnalyzeTest, BadFilesGiveOneLineWithThePlace) {
   const std::string openEvemu = evemu.substr(0, evemu.rfind("E: 0.007000 0000 0000"));
   const std::string backCsv = replaced(csv, "6000.000,4000.000", "1500.000,4000.000");
   const std::string shortCapture = capture.substr(0, capture.rfind("7000,"));
+  const std::string deepYml = "junk: " + std::string(40'000, '[') + std::string(40'000, ']') + "\n";
+  const std::string negCsv = replaced(csv, "1000.000,1000.000", "-0.500,1000.000");
+  const std::string negEvemu = replaced(evemu, "E: 0.006000 0002 0008", "E: -0.000500 0002 0008");
+  const std::string farCapture = replaced(capture, "7000,0,32", "9223372036854775,0,32");
+  const std::string hugeCsv =
+      replaced(csv, "7000.000,1000.000,-4,5,", "99999999999999999999.000,1,-4,5,");
+  const std::string dropsCsv =
+      replaced(csv, "6000.000,4000.000,0,0,1", "6000.000,4000.000,0,0,1000000");
+  const std::string bareEvemu = "E: 0.001000 0001 0110 1\nE: 0.001000 0000 0000 0\n";
+
   const auto at = [](const std::string& text, const std::string& needle, int skip = 0) {
     return placeOf(text, needle, skip);
   };
@@ -321,7 +344,53 @@ TEST_F(AnalyzeTest, BadFilesGiveOneLineWithThePlace) {
        1,
        8,
        "二进制文件"},
-      {"missing file", "missing.yml", "", {}, 0, 0, "ENOENT"},
+      {"missing file", "missing.yml", "", {}, 0, 0, "无法打开：ENOENT（文件不存在）"},
+      {"YAML nested deeper than a recording", "deep.yml", deepYml, {}, 1, 70, "嵌套超过 64 层"},
+      {"CSV: a minus before a zero whole part",
+       "neg.csv",
+       negCsv,
+       {},
+       at(negCsv, "-0.500").first,
+       1,
+       "t_us 不能是负数：「-0.500」"},
+      {"evemu: a minus before a zero whole part",
+       "neg.evemu",
+       negEvemu,
+       {},
+       at(negEvemu, "E: -0.000500").first,
+       4,
+       "时间不能是负数"},
+      {"capture: a stamp near the end of the clock",
+       "far.txt",
+       farCapture,
+       {},
+       at(farCapture, "9223372036854775").first,
+       1,
+       "t_us 超出范围"},
+      {"CSV: a number too large", "huge.csv", hugeCsv, {}, 6, 1, "t_us 超出范围"},
+      {"CSV: more drops than the gap holds",
+       "drops.csv",
+       dropsCsv,
+       {},
+       5,
+       23,
+       "比与上一行的间隔能容下的报告还多（最多 65 次）"},
+      {"evemu: no name, no relative axes",
+       "bare.evemu",
+       bareEvemu,
+       {},
+       0,
+       0,
+       "未命名设备没有相对坐标轴"},
+      {"a line break in the name", "new\nline.csv", csv, {"--device", "1"}, 0, 0, "只有一个设备"},
+      {"device index out of range",
+       "mouse.yml",
+       yml,
+       {"--device", "99999999999"},
+       0,
+       0,
+       "设备序号「99999999999」超出范围",
+       2},
   };
   for (const BadFile& c : cases) {
     SCOPED_TRACE(c.name);
@@ -333,7 +402,15 @@ TEST_F(AnalyzeTest, BadFilesGiveOneLineWithThePlace) {
     const Finished f = analyze(args);
     EXPECT_EQ(f.status, c.status);
     EXPECT_EQ(f.out, "");
+    if (c.status == 2) {  // a usage error: the reason, then the usage
+      EXPECT_NE(f.err.find(c.reason), std::string::npos) << f.err;
+      continue;
+    }
     std::string place = path;
+    // A line break in a file name is shown escaped, on the one line.
+    for (std::size_t at = 0; (at = place.find('\n', at)) != std::string::npos; at += 2) {
+      place.replace(at, 1, "\\n");
+    }
     if (c.line > 0) place += ":" + std::to_string(c.line);
     if (c.column > 0) place += ":" + std::to_string(c.column);
     EXPECT_EQ(f.err.rfind("quillmark: " + place + "：", 0), 0u) << f.err;
