@@ -105,7 +105,8 @@ void describeAnalyze(Parsed& p) {
       "给出与 measure 相同的结果");
   p.analyze->footer(
       "退出状态：0 完成，1 结果文件写入失败，2 用法错误，5 录制里没有报告，8 录制文件无法读取"
-      "（读不到、格式不对、内容有误或没有鼠标；错误信息给出文件、行和列）。");
+      "（读不到、格式不对、内容有误或没有鼠标；错误信息给出文件、行和列），130/143/129 被 Ctrl-C、"
+      "SIGTERM 或 SIGHUP 中断。");
   p.analyze->add_option("FILE", o.file, "录制文件")->required();
   p.analyze
       ->add_option("-d,--device", p.analyzeDevice,
@@ -133,7 +134,8 @@ void describeCompare(Parsed& p) {
                                    "并排比较几次测试（结果文件夹、结果 JSON 或 analyze "
                                    "能读的录制文件），并判断与第一个的差异是否超出噪声");
   p.compare->footer(
-      "退出状态：0 完成，1 图写入失败，2 用法错误，5 录制里没有报告，8 文件无法读取。");
+      "退出状态：0 完成，1 图或标准输出写入失败，2 用法错误，5 录制里没有报告，8 文件无法读取，"
+      "130/143/129 被 Ctrl-C、SIGTERM 或 SIGHUP 中断。");
   p.compare->add_option("RUN", o.inputs, "结果文件夹、结果 JSON 或录制文件（至少两个）")
       ->required()
       ->expected(2, -1);
@@ -153,7 +155,8 @@ void describe(Parsed& p) {
       "退出状态：0 完成；1 结果文件或标准输出写入失败；2 用法错误；3 无法打开鼠标（没有读取权限或"
       "其他错误）；4 没有鼠标、找不到 --device 指定的鼠标或鼠标在测试中断开；5 --wait 秒内没有收到"
       "报告；6 用了 --require-target 而没有达到目标；7 测试中读取鼠标出错；8 analyze、compare "
-      "的文件无法读取。写入失败时总是 1。");
+      "的文件无法读取；130、143、129 analyze、compare 被 Ctrl-C、SIGTERM 或 SIGHUP 中断。"
+      "写入失败时总是 1。");
 
   p.list = app.add_subcommand(
       "list", "列出鼠标：序号、event 节点、名称、VID:PID、连接方式、端点间隔、能否读取");
