@@ -44,6 +44,9 @@ void StampRecorder::add(std::chrono::steady_clock::time_point t, const ReportMot
     truncated_ = true;
     return;
   }
+  if (tally_.runs.empty() || tally_.runs.back().sourceIndex != sourceAt_) {
+    tally_.runs.push_back({count_, sourceAt_});
+  }
   const std::size_t slot = count_ % StampSeries::kChunkStamps;
   // Chunks are not zeroed: only slots below count_ are ever read.
   if (slot == 0) {

@@ -48,6 +48,8 @@ const char* testEndKey(TestEnd end);
 struct DeviceReports {
   DeviceIdentity device;
   int64_t reports = 0;
+  StampSeries stamps;                     // its kept reports (see mouseStamps)
+  std::optional<WholeTestFigures> whole;  // their figures; empty when not analyzed
 };
 
 // Where a test's target rate came from.
@@ -68,6 +70,10 @@ struct TestRecord {
   // report, when there was more than one (the window's selection can change
   // during a test); empty otherwise.
   std::vector<DeviceReports> devices;
+  // With several devices: which one `whole` is about (the one with the most
+  // reports), and the report indexes at which another mouse's begin.
+  std::optional<std::size_t> wholeDevice;
+  std::vector<std::size_t> mouseChanges;
   std::chrono::system_clock::time_point start;  // the first report
   double durationSeconds = 0.0;                 // first report to the end of the test
   float targetHz = 0.0f;
@@ -82,6 +88,10 @@ struct TestRecord {
   // where needed.
   std::optional<WholeTestFigures> whole;
 };
+
+// The record as its plot draws it: of a test that changed mouse, the
+// reports and figures of the mouse `whole` is about; else the record.
+TestRecord plottedRecord(const TestRecord& record);
 
 // The record's whole-test figures, computed now when it has none.
 WholeTestFigures wholeTestOf(const TestRecord& record);
