@@ -49,6 +49,9 @@ TEST_F(CliOutputsTest, OptionValuesAreCheckedWithTheReasonBeforeAnyTest) {
   fs::copy_file(std::string(QUILLMARK_RECORDINGS_DATA) + "/intervals.csv", recorded);
   fs::create_symlink("recorded.csv", link);
   writeFile(readOnly, "kept\n");
+  const std::string unreadable = (dir / "unreadable.yml").string();
+  fs::copy_file(std::string(QUILLMARK_RECORDINGS_DATA) + "/mouse.yml", unreadable);
+  fs::permissions(unreadable, fs::perms::owner_write);
   fs::permissions(readOnly, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
   fs::permissions(dir, fs::perms::all);  // an ordinary user may write in the folder
   const std::string inputs = readFile(yml) + readFile(evemu) + readFile(recorded);
@@ -84,6 +87,8 @@ TEST_F(CliOutputsTest, OptionValuesAreCheckedWithTheReasonBeforeAnyTest) {
        2,
        "同一个文件"},
       {{"analyze", recorded, "--intervals", readOnly}, 1, "EACCES（没有写入权限）", true},
+      {{"analyze", unreadable}, 8, "无法打开：EACCES（没有读取权限）", true},
+      {{"compare", evemu, unreadable}, 8, "无法打开：EACCES（没有读取权限）", true},
       {{"compare", evemu, yml, "--plot", evemu}, 2, "--plot 指向要读取的文件"},
       {{"compare", evemu, yml, "--plot", "--json"}, 2, "「--json」像是一个选项"},
       {{"compare", evemu, yml, "--plot", readOnly}, 1, "EACCES（没有写入权限）", true},
