@@ -12,6 +12,7 @@
 #include "cli/DeviceIdentityOf.h"
 #include "dashboard/DashboardState.h"
 #include "dashboard/Palette.h"
+#include "results/MouseStamps.h"
 
 results::StampRecorder g_stamps;
 
@@ -41,16 +42,33 @@ results::DeviceIdentity identityOfSource(uint64_t serial) {
   return info ? cli::identityOf(*info) : results::DeviceIdentity{};
 }
 
+// Each mouse of a test that changed mouse gets its own figures; the whole
+// test's are those of the one with the most reports.
+void analyzeEachMouse(results::TestRecord& r, const results::StampRecorder::Tally& tally,
+                      size_t most) {
+  for (size_t i = 0; i < r.devices.size(); ++i) {
+    r.devices[i].stamps = results::mouseStamps(r.stamps, tally.runs, i);
+    r.devices[i].whole = analyzeWholeTest(r.devices[i].stamps);
+  }
+  r.wholeDevice = most;
+  r.whole = r.devices[most].whole;
+  r.mouseChanges = results::mouseChanges(tally.runs);
+}
+
 // The mouse with the most reports is the result's; all of them are listed
 // when there were several.
 void nameDevices(results::TestRecord& r, const results::StampRecorder::Tally& tally) {
   size_t most = 0;
   for (const results::StampRecorder::SourceCount& s : tally.sources) {
-    r.devices.push_back({identityOfSource(s.source), static_cast<int64_t>(s.reports)});
+    r.devices.push_back({identityOfSource(s.source), static_cast<int64_t>(s.reports), {}, {}});
     if (s.reports > tally.sources[most].reports) most = r.devices.size() - 1;
   }
   r.device = r.devices.empty() ? selectedDevice() : r.devices[most].device;
-  if (r.devices.size() < 2) r.devices.clear();
+  if (r.devices.size() < 2) {
+    r.devices.clear();
+    return;
+  }
+  analyzeEachMouse(r, tally, most);
 }
 
 // The test as it stands: the analyzer's figures and every stamp so far.
@@ -72,7 +90,7 @@ results::TestRecord currentRecord() {
     r.durationSeconds = static_cast<double>(tally.lastNs - first) / 1e9;
   }
   // Once for every file written from it.
-  r.whole = analyzeWholeTest(r.stamps);
+  if (!r.whole) r.whole = analyzeWholeTest(r.stamps);
   return r;
 }
 

@@ -147,6 +147,7 @@ int runTerminal(int argc, char** argv) {
   console.hidThreadStarted = acceptQuitSignals;
   console.stopRequested = quitSignalReceived;
   console.urgentStopNotice = setUrgentQuitNotice;
+  console.endOnStopRequest = [] { endAtOnceOnQuitSignal(results::removePendingTemporaryFile); };
   return cli::run(argc, argv, console);
 }
 

@@ -40,6 +40,11 @@ Clock::time_point stampAt(const Recording& rec, std::size_t i) {
   return Clock::time_point(std::chrono::nanoseconds(rec.stampsNs[i]));
 }
 
+// The readers bound the counts by the stamps, so this loop is short.
+void noteDrops(PollingAnalyzer& analyzer, const DropMark& mark) {
+  for (int64_t k = 0; k < mark.count; ++k) analyzer.noteKernelDrop();
+}
+
 // What the live meter would have shown at the last report: each report
 // added at its own stamp, update() every frame period of recording time.
 PollingStats replay(const Recording& rec) {
@@ -55,10 +60,11 @@ PollingStats replay(const Recording& rec) {
       analyzer.update();
     }
     g_replayNow = t;
-    for (; drop < rec.drops.size() && rec.drops[drop] <= i; ++drop) analyzer.noteKernelDrop();
+    for (; drop < rec.drops.size() && rec.drops[drop].before <= i; ++drop)
+      noteDrops(analyzer, rec.drops[drop]);
     analyzer.addTimestamp(t);
   }
-  for (; drop < rec.drops.size(); ++drop) analyzer.noteKernelDrop();
+  for (; drop < rec.drops.size(); ++drop) noteDrops(analyzer, rec.drops[drop]);
   analyzer.update();
   // As measure does: the figures cover the last reports too.
   analyzer.refreshDiagnostics();
@@ -131,7 +137,7 @@ results::TestRecord makeRecord(Recording& rec, const PollingStats& stats, const 
   if (truncated) {
     rec.stampsNs.resize(r.stampLimit);
     if (rec.motionKnown) rec.motion.resize(r.stampLimit);
-    std::erase_if(rec.drops, [&](std::size_t d) { return d > r.stampLimit; });
+    std::erase_if(rec.drops, [&](const DropMark& d) { return d.before > r.stampLimit; });
   }
   r.stamps = StampSeries::fromVectors(rec.stampsNs, rec.motion, rec.drops, truncated);
   std::vector<int64_t>().swap(rec.stampsNs);
@@ -159,15 +165,17 @@ bool findInputs(const std::string& input, std::string& reports, std::string& res
     }
     return true;
   }
-  if (!readResultJson(json)) {
-    std::fprintf(c.err, "quillmark: %s：不是 Quillmark 的结果文件\n", json.c_str());
+  if (std::string trouble; !readResultJson(json, &trouble)) {
+    std::fprintf(c.err, "quillmark: %s：%s\n", results::pathText(json.string()).c_str(),
+                 trouble.c_str());
     status = kExitBadRecording;
     return false;
   }
   const std::optional<std::string> csv = intervalsBeside(json);
   if (!csv) {
     std::fprintf(c.err, "quillmark: %s：旁边没有间隔文件（%s 或 intervals.csv），无法重新分析\n",
-                 json.c_str(), json.filename().replace_extension(".csv").c_str());
+                 results::pathText(json.string()).c_str(),
+                 results::pathText(json.filename().replace_extension(".csv").string()).c_str());
     status = kExitBadRecording;
     return false;
   }
@@ -207,7 +215,7 @@ std::optional<AnalyzedFile> analyzeFile(const AnalyzeOptions& o, const Console& 
   }
   progress.clear();
   if (f.source.stampsNs.empty()) {
-    std::fprintf(c.err, "quillmark: %s：录制里没有报告\n", reports.c_str());
+    std::fprintf(c.err, "quillmark: %s：录制里没有报告\n", results::pathText(reports).c_str());
     status = kExitNoReports;
     return std::nullopt;
   }
@@ -242,18 +250,16 @@ std::string analyzedJson(const AnalyzedFile& analyzed, const std::string& file) 
 }
 
 int runAnalyze(const AnalyzeOptions& o, const Console& c) {
-  // As measure: one output per destination, and standard output for one.
+  // The outputs were checked against each other and the input with the
+  // options; whether they can be written is known before the reading.
+  if (!resultFilesWritable(o.intervalsPath, o.plotPath, c)) return kExitFileError;
   const bool fileOnStdout = o.intervalsPath == "-" || o.plotPath == "-";
-  if ((o.json && fileOnStdout) || (!o.intervalsPath.empty() && o.intervalsPath == o.plotPath)) {
-    std::fputs("quillmark: --json、--intervals 和 --plot 不能写到同一个地方\n", c.err);
-    return kExitUsage;
-  }
   int status = kExitOk;
   const std::optional<AnalyzedFile> f = analyzeFile(o, c, status);
   if (!f) return status;
   std::string text = o.json ? analyzedJson(*f, o.file) : std::string();
   if (!o.json) {
-    results::appendFormat(text, "来源        %s（%s）\n", o.file.c_str(),
+    results::appendFormat(text, "来源        %s（%s）\n", results::pathText(o.file).c_str(),
                           formatName(f->source.format));
     if (!f->resultFile.empty()) {
       results::appendFormat(text, "设备与环境  取自 %s\n", f->resultFile.c_str());
@@ -261,8 +267,7 @@ int runAnalyze(const AnalyzeOptions& o, const Console& c) {
     text += summaryText(f->record);
   }
   // A file on standard output leaves the summary to the console lines.
-  std::FILE* to = fileOnStdout ? c.err : c.out;
-  const bool written = std::fputs(text.c_str(), to) >= 0 && std::fflush(to) == 0;
+  const bool written = fileOnStdout ? std::fputs(text.c_str(), c.err) >= 0 : writeOut(c, text);
   const int files = writeFiles(f->record, o, c);
   return written ? files : kExitFileError;
 }

@@ -1,7 +1,11 @@
 #include "cli/CompareRun.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -12,6 +16,7 @@
 #include "cli/AnalyzeRun.h"
 #include "cli/ResultInput.h"
 #include "results/ComparePlot.h"
+#include "results/FileWriter.h"
 #include "results/TextFormat.h"
 
 namespace cli {
@@ -28,6 +33,7 @@ struct Run {
   json result;
   std::vector<double> intervalsUs;  // sorted, rests left out; empty without an intervals file
   bool hasIntervals = false;
+  std::string note;  // about its intervals file, for the notes
 };
 
 // The intervals a series of stamps holds, rests (over the activity timeout) left out, sorted.
@@ -49,24 +55,49 @@ std::vector<int64_t> seriesStamps(const StampSeries& s) {
   return out;
 }
 
+void badFile(const Console& c, const std::string& path, const std::string& reason, int& status) {
+  std::fprintf(c.err, "quillmark: %s：%s\n", results::pathText(path).c_str(), reason.c_str());
+  status = kExitBadRecording;
+}
+
+// The intervals file beside a result, when it is the one the result was
+// written with: as many reports as the result says it kept. Another one
+// (an older run's, left in the folder) is said and left out.
+void loadIntervalsBeside(Run& run, const fs::path& jsonPath) {
+  const std::optional<std::string> csv = intervalsBeside(jsonPath);
+  if (!csv) return;
+  const std::string shown = results::pathText(*csv);
+  std::vector<int64_t> stamps;
+  try {
+    stamps = recordings::readRecording(*csv).stampsNs;
+  } catch (const recordings::RecordingError& e) {
+    run.note = run.label + "：没有使用 " + shown + "：" + e.reason();
+    return;
+  }
+  const json* recorded = run.result.contains("intervals_file") &&
+                                 run.result["intervals_file"].is_object() &&
+                                 run.result["intervals_file"].contains("recorded")
+                             ? &run.result["intervals_file"]["recorded"]
+                             : nullptr;
+  if (recorded == nullptr || !recorded->is_number() ||
+      recorded->get<double>() != static_cast<double>(stamps.size())) {
+    run.note = run.label + "：没有使用 " + shown + "：它有 " + std::to_string(stamps.size()) +
+               " 个报告，与结果记录的报告数不符，不是这次测试的间隔文件。";
+    return;
+  }
+  run.intervalsUs = sortedIntervals(stamps);
+  run.hasIntervals = true;
+}
+
 bool loadResult(Run& run, const fs::path& jsonPath, const Console& c, int& status) {
-  std::optional<json> result = readResultJson(jsonPath);
+  std::string trouble;
+  std::optional<json> result = readResultJson(jsonPath, &trouble);
   if (!result) {
-    std::fprintf(c.err, "quillmark: %s：不是 Quillmark 的结果文件\n", jsonPath.c_str());
-    status = kExitBadRecording;
+    badFile(c, jsonPath.string(), trouble, status);
     return false;
   }
   run.result = std::move(*result);
-  const std::optional<std::string> csv = intervalsBeside(jsonPath);
-  if (!csv) return true;
-  try {
-    run.intervalsUs = sortedIntervals(recordings::readRecording(*csv).stampsNs);
-    run.hasIntervals = true;
-  } catch (const recordings::RecordingError& e) {
-    std::fprintf(c.err, "quillmark: %s\n", e.what());
-    status = kExitBadRecording;
-    return false;
-  }
+  loadIntervalsBeside(run, jsonPath);
   return true;
 }
 
@@ -104,10 +135,12 @@ std::string numberText(const json& j, const char* pointer, const char* format) {
   return out;
 }
 
+// A string from a result file, safe on a terminal line.
 std::string textAt(const json& j, const char* pointer) {
   const json* v = at(j, pointer);
-  return v != nullptr && v->is_string() && !v->get<std::string>().empty() ? v->get<std::string>()
-                                                                          : "—";
+  const std::string text =
+      v != nullptr && v->is_string() ? results::plainText(v->get<std::string>()) : "";
+  return text.empty() ? "—" : text;
 }
 
 struct Row {
@@ -369,34 +402,50 @@ std::vector<results::PlotRun> plotRuns(const std::vector<Run>& runs) {
 
 }  // namespace
 
-int runCompare(const CompareOptions& o, const Console& c) {
-  if (o.json && o.plotPath == "-") {
-    std::fputs("quillmark: --json 和 --plot 不能都写到标准输出\n", c.err);
-    return kExitUsage;
-  }
-  std::vector<Run> runs(o.inputs.size());
+namespace {
+
+bool loadRuns(std::vector<Run>& runs, const CompareOptions& o, const Console& c, int& status) {
   for (std::size_t i = 0; i < runs.size(); ++i) {
     runs[i].label = std::string(1, static_cast<char>('A' + std::min<std::size_t>(i, 25)));
     if (i >= 26) runs[i].label += std::to_string(i - 25);
     runs[i].input = o.inputs[i];
-    int status = kExitOk;
-    if (!loadRun(runs[i], c, status)) return status;
+    if (!loadRun(runs[i], c, status)) return false;
   }
-  std::vector<std::string> notes;
-  const std::vector<Verdict> vs = verdicts(runs, notes);
-  // A plot on standard output leaves the table to the console lines.
-  std::FILE* to = o.plotPath == "-" ? c.err : c.out;
-  const std::string text = o.json ? compareJson(runs, vs, notes) : compareText(runs, vs, notes);
-  const bool written = std::fputs(text.c_str(), to) >= 0 && std::fflush(to) == 0;
-  int status = written ? kExitOk : kExitFileError;
-  if (o.plotPath.empty()) return status;
+  return true;
+}
+
+int writePlot(const std::vector<Run>& runs, const CompareOptions& o, const Console& c) {
   const results::WriteResult w = results::writeComparePlot(plotRuns(runs), o.plotPath);
   if (!w) {
     std::fprintf(c.err, "%s\n", w.error.c_str());
     return kExitFileError;
   }
-  std::fprintf(c.err, "已写入 %s\n", o.plotPath == "-" ? "标准输出" : o.plotPath.c_str());
-  return status;
+  std::fprintf(c.err, "已写入 %s\n",
+               o.plotPath == "-" ? "标准输出" : results::pathText(o.plotPath).c_str());
+  return kExitOk;
+}
+
+}  // namespace
+
+int runCompare(const CompareOptions& o, const Console& c) {
+  // The options were checked against each other and the inputs; whether
+  // the plot can be written is known before the reading.
+  if (!resultFilesWritable({}, o.plotPath, c)) return kExitFileError;
+  std::vector<Run> runs(o.inputs.size());
+  int status = kExitOk;
+  if (!loadRuns(runs, o, c, status)) return status;
+  std::vector<std::string> notes;
+  for (const Run& r : runs) {
+    if (!r.note.empty()) notes.push_back(r.note);
+  }
+  const std::vector<Verdict> vs = verdicts(runs, notes);
+  const std::string text = o.json ? compareJson(runs, vs, notes) : compareText(runs, vs, notes);
+  // A plot on standard output leaves the table to the console lines.
+  const bool written = o.plotPath == "-" ? std::fputs(text.c_str(), c.err) >= 0 : writeOut(c, text);
+  status = written ? kExitOk : kExitFileError;
+  if (o.plotPath.empty()) return status;
+  const int plotted = writePlot(runs, o, c);
+  return status != kExitOk ? status : plotted;
 }
 
 }  // namespace cli

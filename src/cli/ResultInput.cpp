@@ -1,9 +1,15 @@
 #include "cli/ResultInput.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
-#include <fstream>
+
+#include "results/FileWriter.h"
+#include "results/TextFormat.h"
 
 namespace cli {
 
@@ -46,16 +52,128 @@ std::optional<std::chrono::system_clock::time_point> parseIsoTime(const std::str
   return std::chrono::system_clock::from_time_t(utc - offset) + std::chrono::milliseconds(millis);
 }
 
-}  // namespace
-
-std::optional<json> readResultJson(const fs::path& path) {
-  std::ifstream in(path);
-  json result = json::parse(in, nullptr, false);
-  if (!in || result.is_discarded() || !result.is_object() ||
-      result.value("schema", "") != "quillmark-result") {
+// The whole file, or nullopt with the reason.
+std::optional<std::string> readText(const fs::path& path, std::string& trouble) {
+  std::FILE* f = std::fopen(path.c_str(), "rbe");
+  if (f == nullptr) {
+    trouble = "无法打开：" + results::readErrnoText(errno);
     return std::nullopt;
   }
-  return result;
+  struct stat st {};
+  if (::fstat(::fileno(f), &st) == 0 && S_ISDIR(st.st_mode)) {
+    std::fclose(f);
+    trouble = "这是一个文件夹，不是结果文件";
+    return std::nullopt;
+  }
+  std::string text;
+  char buf[1 << 16];
+  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) text.append(buf, n);
+  const int err = std::ferror(f) ? errno : 0;
+  std::fclose(f);
+  if (err != 0) {
+    trouble = "读取失败：" + results::readErrnoText(err);
+    return std::nullopt;
+  }
+  return text;
+}
+
+// No result nests deeper than a few levels; a file nested far deeper is
+// refused before it costs memory or stack.
+constexpr int kMaxJsonDepth = 64;
+
+struct TooDeep {};
+
+// The fields compare reads, with the type each must have when present.
+enum class Kind { Object, Array, String, Number };
+struct Field {
+  const char* pointer;
+  Kind kind;
+};
+constexpr Field kFields[] = {
+    {"/device", Kind::Object},
+    {"/device/name", Kind::String},
+    {"/device/configured_hz", Kind::Number},
+    {"/environment", Kind::Object},
+    {"/environment/usb_port_path", Kind::String},
+    {"/environment/bus_speed_mbps", Kind::Number},
+    {"/intervals_file", Kind::Object},
+    {"/intervals_file/recorded", Kind::Number},
+    {"/whole_test", Kind::Object},
+    {"/whole_test/reports", Kind::Number},
+    {"/whole_test/intervals", Kind::Number},
+    {"/whole_test/moving_s", Kind::Number},
+    {"/whole_test/moving_rate_hz", Kind::Number},
+    {"/whole_test/missed_slots", Kind::Number},
+    {"/whole_test/kernel_drops", Kind::Number},
+    {"/whole_test/kernel_dropped_reports", Kind::Number},
+    {"/whole_test/interval_us", Kind::Object},
+    {"/whole_test/interval_us/p50", Kind::Number},
+    {"/whole_test/interval_us/p99", Kind::Number},
+    {"/whole_test/interval_us/p99_9", Kind::Number},
+    {"/whole_test/interval_us/max", Kind::Number},
+    {"/whole_test/lateness_us", Kind::Object},
+    {"/whole_test/lateness_us/p99", Kind::Number},
+    {"/whole_test/cause", Kind::Object},
+    {"/whole_test/cause/text", Kind::String},
+    {"/whole_test/motion", Kind::Object},
+    {"/whole_test/motion/bands", Kind::Array},
+};
+
+bool hasKind(const json& v, Kind kind) {
+  switch (kind) {
+    case Kind::Object:
+      return v.is_object();
+    case Kind::Array:
+      return v.is_array();
+    case Kind::String:
+      return v.is_string();
+    case Kind::Number:
+      return v.is_number();
+  }
+  return false;
+}
+
+// Why a parsed file is not a result compare can read; empty when it is.
+std::string resultTrouble(const json& r) {
+  if (!r.is_object() || !r.contains("schema") || r["schema"] != "quillmark-result") {
+    return "不是 Quillmark 的结果文件";
+  }
+  for (const Field& f : kFields) {
+    const json::json_pointer p(f.pointer);
+    if (!r.contains(p) || r.at(p).is_null() || hasKind(r.at(p), f.kind)) continue;
+    std::string name = f.pointer + 1;
+    std::replace(name.begin(), name.end(), '/', '.');
+    return "不是 Quillmark 的结果文件（" + name + " 的类型不对）";
+  }
+  return {};
+}
+
+json parseBounded(const std::string& text) {
+  return json::parse(
+      text,
+      [](int depth, json::parse_event_t, json&) {
+        if (depth > kMaxJsonDepth) throw TooDeep{};
+        return true;
+      },
+      false);
+}
+
+}  // namespace
+
+std::optional<json> readResultJson(const fs::path& path, std::string* trouble) {
+  std::string why;
+  std::optional<json> result;
+  if (const std::optional<std::string> text = readText(path, why)) {
+    try {
+      result = parseBounded(*text);
+      why = result->is_discarded() ? "不是 Quillmark 的结果文件" : resultTrouble(*result);
+    } catch (const TooDeep&) {
+      why = "嵌套超过 " + std::to_string(kMaxJsonDepth) + " 层，不是 Quillmark 的结果文件";
+    }
+  }
+  if (why.empty()) return result;
+  if (trouble != nullptr) *trouble = why;
+  return std::nullopt;
 }
 
 std::optional<std::string> intervalsBeside(const fs::path& jsonPath) {

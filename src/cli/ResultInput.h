@@ -12,9 +12,11 @@
 // facts the JSON keeps about the mouse and the machine.
 namespace cli {
 
-// The result document at `path`; nullopt when the file is not a Quillmark
-// result (or cannot be read).
-std::optional<nlohmann::json> readResultJson(const std::filesystem::path& path);
+// The result document at `path`, its fields of the types the readers
+// expect; nullopt, with the reason in `trouble`, when the file cannot be
+// read, nests deeper than any result, or is not a Quillmark result.
+std::optional<nlohmann::json> readResultJson(const std::filesystem::path& path,
+                                             std::string* trouble = nullptr);
 
 // A result JSON's intervals file: the same name ending in .csv, else
 // intervals.csv beside it.

@@ -39,7 +39,8 @@ Recording EvemuRecordReader::read() {
   }
   if (!declaresRel_ && !frames_.sawRelAxes()) {
     throw RecordingError(file_.path(), 0, 0,
-                         "设备「" + name_ + "」没有相对坐标轴（REL_X/REL_Y），不是鼠标");
+                         (name_.empty() ? std::string("未命名设备") : "设备「" + name_ + "」") +
+                             "没有相对坐标轴（REL_X/REL_Y），不是鼠标");
   }
   Recording r = std::move(frames_.recording());
   r.deviceName = name_;
@@ -111,13 +112,20 @@ void EvemuRecordReader::readEvent(std::string_view fields) {
     return static_cast<std::size_t>(f[i].data() - fields.data()) + kPrefix + 1;
   };
   const std::optional<int64_t> ns = parseDecimalNs(f[0], 1'000'000'000);
-  if (!ns) fail(column(0), "时间应为「秒.微秒」，却是「" + std::string(f[0]) + "」");
+  if (!ns) {
+    fail(column(0),
+         fieldFault("时间", f[0], "时间应为「秒.微秒」，却是「" + std::string(f[0]) + "」"));
+  }
   const std::optional<int64_t> type = parseInteger(f[1], 16);
   const std::optional<int64_t> code = parseInteger(f[2], 16);
   const std::optional<int64_t> value = parseInteger(f[3]);
   if (!type || *type < 0 || *type > UINT16_MAX) fail(column(1), "事件类型应为十六进制数");
   if (!code || *code < 0 || *code > UINT16_MAX) fail(column(2), "事件代码应为十六进制数");
-  if (!value || *value < INT32_MIN || *value > INT32_MAX) fail(column(3), "事件值应为整数");
+  if (!value || *value < INT32_MIN || *value > INT32_MAX) {
+    fail(column(3), value || numberTrouble(f[3]) != nullptr
+                        ? "事件值超出范围：「" + std::string(f[3]) + "」"
+                        : "事件值应为整数");
+  }
   const std::string wrong = frames_.add(*ns, static_cast<uint16_t>(*type),
                                         static_cast<uint16_t>(*code), static_cast<int32_t>(*value));
   if (!wrong.empty()) fail(column(0), wrong);

@@ -42,6 +42,9 @@ class LibinputRecordReader {
   static int readSome(void* self, unsigned char* buffer, size_t size, size_t* got);
   void next();
   [[noreturn]] void fail(const yaml_mark_t& at, const std::string& reason) const;
+  // Counts the collections the current event opens or closes; refuses a
+  // file nested deeper than any recording.
+  void trackDepth();
   void expect(yaml_event_type_t type, const char* reason) const;
   // Reads the key of the mapping being read, or false at its end.
   bool nextKey(std::string& key);
@@ -69,6 +72,7 @@ class LibinputRecordReader {
   std::exception_ptr readError_;
   int devices_ = 0;
   yaml_mark_t devicesAt_{};
+  int depth_ = 0;
   std::optional<Recording> chosen_;
   std::string kernel_;  // the system section's
 };

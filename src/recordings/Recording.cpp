@@ -7,6 +7,7 @@
 #include "recordings/InputFile.h"
 #include "recordings/IntervalsCsvReader.h"
 #include "recordings/LibinputRecordReader.h"
+#include "results/TextFormat.h"
 
 namespace recordings {
 
@@ -14,7 +15,7 @@ namespace {
 
 std::string placeText(const std::string& file, int64_t line, int64_t column,
                       const std::string& reason) {
-  std::string text = file;
+  std::string text = results::pathText(file);
   if (line > 0) text += ":" + std::to_string(line);
   if (line > 0 && column > 0) text += ":" + std::to_string(column);
   return text + "：" + reason;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "analysis/ReportMotion.h"
+#include "analysis/StampSeries.h"
 
 // One device's reports read from a file a user already has: a `libinput
 // record` YAML file, an evemu-record file, or Quillmark's own intervals CSV
@@ -22,7 +23,7 @@ struct Recording {
   int deviceIndex = 0;  // which of the file's devices (libinput record files can hold several)
   std::vector<int64_t> stampsNs;     // one per report, the frame's SYN_REPORT time, ascending
   std::vector<ReportMotion> motion;  // one per report when motionKnown, else empty
-  std::vector<std::size_t> drops;    // kernel drops, as the number of reports before each
+  std::vector<DropMark> drops;       // kernel drops, by the report they came before
   bool motionKnown = false;
 
   // What the file says about the device and the machine it was recorded on;

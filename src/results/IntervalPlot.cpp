@@ -186,10 +186,14 @@ void drawTitles(Svg& svg, const TestRecord& r, const PlotData& d) {
       list += xmlText(m.device.name) + " " + std::to_string(m.reports) + " 次";
     }
     // Under the time axis, on the left; the truncation note takes the right.
+    const std::string only =
+        r.wholeDevice && *r.wholeDevice < r.devices.size()
+            ? "图中只有 " + xmlText(r.devices[*r.wholeDevice].device.name) + " 的报告；"
+            : std::string();
     svg.add(
-        "<text x=\"%.1f\" y=\"%.1f\" font-size=\"12\" fill=\"#ffba38\">报告来自 %zu "
+        "<text x=\"%.1f\" y=\"%.1f\" font-size=\"12\" fill=\"#ffba38\">%s报告来自 %zu "
         "个鼠标：%s</text>\n",
-        kPlot.left, kPlot.bottom() + 66, r.devices.size(), list.c_str());
+        kPlot.left, kPlot.bottom() + 66, only.c_str(), r.devices.size(), list.c_str());
   }
 }
 

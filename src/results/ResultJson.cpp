@@ -158,12 +158,20 @@ ordered_json wholeTestJson(const TestRecord& r, const WholeTestFigures& w) {
   return j;
 }
 
-// Only when the test holds reports of several mice.
-ordered_json devicesJson(const std::vector<DeviceReports>& devices) {
+// Only when the test holds reports of several mice: each with its own
+// whole-test figures and cause, when they were computed.
+ordered_json devicesJson(const TestRecord& r) {
   ordered_json list = ordered_json::array();
-  for (const DeviceReports& d : devices) {
+  for (const DeviceReports& d : r.devices) {
     ordered_json j = deviceJson(d.device);
     j["reports"] = d.reports;
+    if (d.whole) {
+      TestRecord one;
+      one.device = d.device;
+      one.targetHz = r.targetHz;
+      one.targetSource = r.targetSource;
+      j["whole_test"] = wholeTestJson(one, *d.whole);
+    }
     list.push_back(std::move(j));
   }
   return list;
@@ -290,7 +298,7 @@ std::string resultJson(const TestRecord& record) {
   j["schema_version"] = kResultSchemaVersion;
   j["program"] = {{"name", "quillmark"}, {"version", quillmark::kVersion}};
   j["device"] = deviceJson(record.device);
-  if (record.devices.size() > 1) j["devices"] = devicesJson(record.devices);
+  if (record.devices.size() > 1) j["devices"] = devicesJson(record);
   j["environment"] = environmentJson(record);
   j["test"] = testJson(record);
   j["rate"] = rateJson(record.stats);
@@ -299,6 +307,9 @@ std::string resultJson(const TestRecord& record) {
   j["target"] = targetJson(record);
   j["intervals_file"] = intervalsFileJson(record);
   j["whole_test"] = wholeTestJson(record, wholeTestOf(record));
+  // Of a test that changed mouse: which of devices[] the figures are about.
+  j["whole_test"]["device_index"] =
+      record.wholeDevice ? ordered_json(*record.wholeDevice) : ordered_json(nullptr);
   j["rules"] = rulesJson();
   // Device names come from the hardware: replace bytes that are not UTF-8
   // instead of failing.

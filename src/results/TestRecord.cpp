@@ -67,6 +67,15 @@ WholeTestVerdict wholeTestVerdict(const WholeTestFigures& whole, float targetHz)
   return v;
 }
 
+TestRecord plottedRecord(const TestRecord& record) {
+  TestRecord r = record;
+  if (!record.wholeDevice || *record.wholeDevice >= record.devices.size()) return r;
+  const DeviceReports& top = record.devices[*record.wholeDevice];
+  r.stamps = top.stamps;
+  r.whole = top.whole;
+  return r;
+}
+
 std::optional<RateCause> causeOf(const TestRecord& record, const WholeTestFigures& whole) {
   const float asked = configuredHz(record.device);
   return diagnoseRate(whole, asked > 0.0f ? asked : record.targetHz);

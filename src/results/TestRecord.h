@@ -57,6 +57,8 @@ const char* testEndKey(TestEnd end);
 struct DeviceReports {
   DeviceIdentity device;
   int64_t reports = 0;
+  StampSeries stamps;                     // its kept reports (see mouseStamps)
+  std::optional<WholeTestFigures> whole;  // their figures; empty when not analyzed
 };
 
 // Where a test's target rate came from.
@@ -77,6 +79,10 @@ struct TestRecord {
   // report, when there was more than one (the window's selection can change
   // during a test); empty otherwise.
   std::vector<DeviceReports> devices;
+  // With several devices: which one `whole` is about (the one with the most
+  // reports), and the report indexes at which another mouse's begin.
+  std::optional<std::size_t> wholeDevice;
+  std::vector<std::size_t> mouseChanges;
   // The first report; nullopt when not known (a recording without wall-clock stamps).
   std::optional<std::chrono::system_clock::time_point> start;
   // The kernel the reports came through, as `uname -r` gives it: nullopt for
@@ -96,6 +102,10 @@ struct TestRecord {
   // where needed.
   std::optional<WholeTestFigures> whole;
 };
+
+// The record as its plot draws it: of a test that changed mouse, the
+// reports and figures of the mouse `whole` is about; else the record.
+TestRecord plottedRecord(const TestRecord& record);
 
 // The record's whole-test figures, computed now when it has none.
 WholeTestFigures wholeTestOf(const TestRecord& record);

@@ -86,6 +86,23 @@ std::string plainText(std::string_view text) {
   return out;
 }
 
+std::string pathText(std::string_view path) {
+  std::string escaped;
+  for (const char c : path) {
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '\n') {
+      escaped += "\\n";
+    } else if (c == '\t') {
+      escaped += "\\t";
+    } else if (u < 0x20 || u == 0x7f) {
+      appendFormat(escaped, "\\x%02x", u);
+    } else {
+      escaped += c;
+    }
+  }
+  return plainText(escaped);
+}
+
 std::string xmlText(std::string_view text) {
   std::string out;
   for (const char c : plainText(text)) {

@@ -18,6 +18,11 @@ void appendFormat(std::string& out, const char* format, ...) __attribute__((form
 // noncharacters U+FFFE and U+FFFF go too. Any thread.
 std::string plainText(std::string_view text);
 
+// A file name on one terminal line: plainText(), with the control
+// characters written out instead of left out (a line break as \n, a tab as
+// \t, others as \xNN), so the name shown is the name. Any thread.
+std::string pathText(std::string_view path);
+
 // plainText() as XML character data or an attribute value: only characters
 // XML 1.0 allows, with & < > " escaped. Any thread.
 std::string xmlText(std::string_view text);

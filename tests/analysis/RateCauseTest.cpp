@@ -49,7 +49,8 @@ StampSeries steady(double reportsPerSecond, int counts, int drops = 0, int dropC
     m.flags = counts > 0 ? ReportMotion::kKnown : 0;
     motion.push_back(m);
   }
-  return StampSeries::fromVectors(ns, counts > 0 ? motion : std::vector<ReportMotion>{}, dropMarks);
+  return StampSeries::fromVectors(ns, counts > 0 ? motion : std::vector<ReportMotion>{},
+                                  StampSeries::dropMarks(dropMarks));
 }
 
 // 4000 reports in a second: `singles` of every 20 move one count, the rest three.

@@ -12,7 +12,7 @@ constexpr int64_t kUs = 1000;
 constexpr int64_t kMs = 1000 * kUs;
 
 WholeTestFigures analyze(const std::vector<int64_t>& ns, std::vector<std::size_t> drops = {}) {
-  return analyzeWholeTest(StampSeries::fromVectors(ns, {}, std::move(drops)));
+  return analyzeWholeTest(StampSeries::fromVectors(ns, {}, StampSeries::dropMarks(drops)));
 }
 
 // 8000 Hz, each report delivered up to 60 us early or late (uniformly): the

@@ -222,6 +222,19 @@ TEST_F(AnalyzeTest, RestOfDecadesIsReplayedAtOnce) {
   EXPECT_EQ(json::parse(f.out)["test"]["duration_s"], 2000000000.007);
 }
 
+// Some editors put a byte order mark before UTF-8 text: every format reads
+// the same with it.
+TEST_F(AnalyzeTest, AByteOrderMarkIsNoContent) {
+  for (const char* name : {"mouse.yml", "mouse.evemu", "intervals.csv", "capture.txt"}) {
+    SCOPED_TRACE(name);
+    writeFile(tmp.file(name), "\xEF\xBB\xBF" + readFile(kData + "/" + name));
+    const Finished plain = analyze({kData + "/" + name, "--json"});
+    const Finished marked = analyze({tmp.file(name), "--json"});
+    ASSERT_EQ(marked.status, 0) << marked.err;
+    EXPECT_EQ(json::parse(marked.out)["whole_test"], json::parse(plain.out)["whole_test"]);
+  }
+}
+
 // A place in a file, 1-based; 0: the message names no place of that kind.
 struct Place {
   int line = 0, column = 0;
@@ -303,6 +316,16 @@ TEST_F(AnalyzeTest, BadFilesGiveOneLineWithThePlace) {
   const Place openFrame = {at(noSynYml, "-120]").line,
                            at(noSynYml, "[  0,   6000,   2,  11").column};
   const std::vector<std::string> pick0 = {"--device", "0"}, noArgs;
+  const std::string deepYml = "junk: " + std::string(40'000, '[') + std::string(40'000, ']') + "\n";
+  const std::string negCsv = replaced(csv, "1000.000,1000.000", "-0.500,1000.000");
+  const std::string negEvemu = replaced(evemu, "E: 0.006000 0002 0008", "E: -0.000500 0002 0008");
+  const std::string farCapture = replaced(capture, "7000,0,32", "9223372036854775,0,32");
+  const std::string hugeCsv =
+      replaced(csv, "7000.000,1000.000,-4,5,", "99999999999999999999.000,1,-4,5,");
+  const std::string dropsCsv =
+      replaced(csv, "6000.000,4000.000,0,0,1", "6000.000,4000.000,0,0,1000000");
+  const std::string bareEvemu = "E: 0.001000 0001 0110 1\nE: 0.001000 0000 0000 0\n";
+
   const std::vector<BadFile> cases = {
       {"truncated YAML", "cut.yml", cut, "文件在这一行意外结束", lineOf(cut, lastRow)},
       {"wrong type", "type.yml", typeYml, "应为整数", at(yml, "1000,   2,   0,     2]")},
@@ -332,7 +355,32 @@ TEST_F(AnalyzeTest, BadFilesGiveOneLineWithThePlace) {
        "旁边没有间隔文件（alone.csv 或 intervals.csv）"},
       {"empty file", "empty.yml", "", "文件是空的"},
       {"binary file", "binary.dat", elf, "二进制文件", {1, 8}},
-      {"missing file", "missing.yml", "", "ENOENT"},
+      {"missing file", "missing.yml", "", "无法打开：ENOENT（文件不存在）"},
+      {"YAML nested deeper than a recording", "deep.yml", deepYml, "嵌套超过 64 层", {1, 70}},
+      {"CSV: a minus before a zero whole part",
+       "neg.csv",
+       negCsv,
+       "t_us 不能是负数：「-0.500」",
+       {at(negCsv, "-0.500").line, 1}},
+      {"evemu: a minus before a zero whole part", "neg.evemu", negEvemu, "时间不能是负数",
+       at(negEvemu, "E: -0.000500", 3)},
+      {"capture: a stamp near the end of the clock", "far.txt", farCapture, "t_us 超出范围",
+       at(farCapture, "9223372036854775")},
+      {"CSV: a number too large", "huge.csv", hugeCsv, "t_us 超出范围", {6, 1}},
+      {"CSV: more drops than the gap holds",
+       "drops.csv",
+       dropsCsv,
+       "比与上一行的间隔能容下的报告还多（最多 65 次）",
+       {5, 23}},
+      {"evemu: no name, no relative axes", "bare.evemu", bareEvemu, "未命名设备没有相对坐标轴"},
+      {"a line break in the name", "new\nline.csv", csv, "只有一个设备", {}, {"--device", "1"}},
+      {"device index out of range",
+       "mouse.yml",
+       yml,
+       "设备序号「99999999999」超出范围",
+       {},
+       {"--device", "99999999999"},
+       2},
   };
   for (const BadFile& c : cases) {
     SCOPED_TRACE(c.name);
@@ -344,7 +392,15 @@ TEST_F(AnalyzeTest, BadFilesGiveOneLineWithThePlace) {
     const Finished f = analyze(args);
     EXPECT_EQ(f.status, c.status);
     EXPECT_EQ(f.out, "");
+    if (c.status == 2) {  // a usage error: the reason, then the usage
+      EXPECT_NE(f.err.find(c.reason), std::string::npos) << f.err;
+      continue;
+    }
     std::string place = path;
+    // A line break in a file name is shown escaped, on the one line.
+    for (std::size_t at = 0; (at = place.find('\n', at)) != std::string::npos; at += 2) {
+      place.replace(at, 1, "\\n");
+    }
     if (c.place.line > 0) place += ":" + std::to_string(c.place.line);
     if (c.place.column > 0) place += ":" + std::to_string(c.place.column);
     EXPECT_EQ(f.err.rfind("quillmark: " + place + "：", 0), 0u) << f.err;

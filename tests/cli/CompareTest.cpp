@@ -154,6 +154,80 @@ TEST_F(CompareTest, ReadsEveryKindOfInput) {
       << bad.err;
 }
 
+// Hostile and unlucky inputs: each row gives its status and its line, and
+// nothing on standard output when the command fails.
+TEST_F(CompareTest, HostileInputsGiveOneLineOrTheSoundResult) {
+  const std::string data = QUILLMARK_RECORDINGS_DATA;
+  const Finished a =
+      runQuillmark({"analyze", data + "/intervals.csv", "--json"}, {}, tmp.file("a"));
+  ASSERT_EQ(a.status, 0) << a.err;
+  json named = json::parse(a.out);
+  named["device"]["name"] = "\x1b]0;pwned\x07\x1b[2J\x1b[31mred";
+  json wrongType = json::parse(a.out);
+  wrongType["whole_test"]["reports"] = "many";
+  std::filesystem::create_directories(tmp.file("old"));
+  writeFile(tmp.file("old/result.json"), a.out);  // 5 reports recorded
+  const std::string csv = data + "/intervals.csv";
+  std::string otherRun = "t_us,interval_us\n";
+  for (int i = 0; i < 50; ++i) otherRun += std::to_string(i * 125) + ".000,\n";
+  const struct {
+    const char* name;
+    std::vector<std::pair<std::string, std::string>> files;
+    std::vector<std::string> args;
+    int status;
+    std::string said;
+  } kCases[] = {
+      {"schema a number",
+       {{"s.json", R"({"schema": 5})"}},
+       {csv, "s.json"},
+       8,
+       "s.json：不是 Quillmark 的结果文件\n"},
+      {"schema null",
+       {{"s.json", R"({"schema": null})"}},
+       {csv, "s.json", "--json"},
+       8,
+       "s.json：不是 Quillmark 的结果文件\n"},
+      {"a field of the wrong type",
+       {{"w.json", wrongType.dump()}},
+       {csv, "w.json"},
+       8,
+       "w.json：不是 Quillmark 的结果文件（whole_test.reports 的类型不对）"},
+      {"nested 100,000 levels",
+       {{"deep.json", std::string(100'000, '[') + std::string(100'000, ']')}},
+       {csv, "deep.json", "--json"},
+       8,
+       "deep.json：嵌套超过 64 层"},
+      {"missing", {}, {csv, "missing.json"}, 8, "missing.json：无法打开：ENOENT（文件不存在）"},
+      {"a folder's CSV of another run",
+       {{"old/intervals.csv", otherRun}},
+       {csv, "old"},
+       0,
+       "old/intervals.csv：它有 50 个报告，与结果记录的报告数不符，不是这次测试的间隔文件。"},
+      {"escape sequences in a name",
+       {{"named.json", named.dump()}},
+       {csv, "named.json"},
+       0,
+       "]0;pwned[2J[31mred"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    for (const auto& [name, content] : c.files) writeFile(tmp.file(name), content);
+    std::vector<std::string> args = {"compare"};
+    for (const std::string& arg : c.args)
+      args.push_back(arg.starts_with("-") || arg.starts_with("/") ? arg : tmp.file(arg));
+    const Finished f = runQuillmark(args, {}, tmp.file("run"));
+    EXPECT_EQ(f.status, c.status) << f.err;
+    const std::string said = c.status == 0 ? f.out : f.err;
+    const std::string shown = c.status == 0 ? c.said : "quillmark: " + tmp.file("") + c.said;
+    EXPECT_NE(said.find(shown), std::string::npos) << said;
+    EXPECT_EQ(f.out.find('\x1b'), std::string::npos);
+    if (c.status != 0) {
+      EXPECT_EQ(f.out, "");
+      EXPECT_EQ(std::count(f.err.begin(), f.err.end(), '\n'), 1) << f.err;
+    }
+  }
+}
+
 TEST_F(CompareTest, PlotParsesAndRenders) {
   const std::string svg = tmp.file("cmp.svg");
   const Finished f = compare({recording("a.yml", 1), recording("c.yml", 3, 100), "--plot", svg});

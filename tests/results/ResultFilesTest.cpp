@@ -174,9 +174,9 @@ TEST_F(ResultFilesTest, CsvHasOneLinePerReportWithSubMicrosecondDecimalsAndItsMo
   };
   // The last report's motion is not known: both columns stay empty. Two
   // kernel drops before the third report, one before the fourth.
-  r.stamps =
-      StampSeries::fromVectors({5'000'000'000, 5'000'125'250, 5'000'250'001, 5'000'375'000},
-                               {known(1, 0), known(-3, 32767), known(0, -32768), {}}, {2, 2, 3});
+  r.stamps = StampSeries::fromVectors({5'000'000'000, 5'000'125'250, 5'000'250'001, 5'000'375'000},
+                                      {known(1, 0), known(-3, 32767), known(0, -32768), {}},
+                                      StampSeries::dropMarks({2, 2, 3}));
   const fs::path path = dir / "intervals.csv";
   ASSERT_TRUE(results::writeIntervalsCsv(r, path.string()));
   EXPECT_EQ(readFile(path),
