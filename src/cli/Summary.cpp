@@ -167,10 +167,14 @@ std::string summaryText(const results::TestRecord& r) {
 
 std::string liveLineText(float currentHz, int64_t reports, double elapsedSeconds,
                          double totalSeconds, int64_t kernelDrops) {
+  char length[64];
+  if (totalSeconds > 0.0)
+    std::snprintf(length, sizeof length, "%.1f / %g s", elapsedSeconds, totalSeconds);
+  else
+    std::snprintf(length, sizeof length, "%.1f s（Ctrl-C 结束）", elapsedSeconds);
   char buf[256];
-  std::snprintf(buf, sizeof buf, "当前 %5.0f Hz · 报告 %lld · %.1f / %g s · 内核丢弃 %lld",
-                currentHz, static_cast<long long>(reports), elapsedSeconds, totalSeconds,
-                static_cast<long long>(kernelDrops));
+  std::snprintf(buf, sizeof buf, "当前 %5.0f Hz · 报告 %lld · %s · 内核丢弃 %lld", currentHz,
+                static_cast<long long>(reports), length, static_cast<long long>(kernelDrops));
   return buf;
 }
 
