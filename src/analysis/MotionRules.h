@@ -53,4 +53,46 @@ inline bool speedLimitedAtEnd(const StampSeries& series) {
          static_cast<double>(single) >= kSpeedLimitedShare * static_cast<double>(known);
 }
 
+// What the last kSpeedLimitedSpan of reports says about the hand and the
+// mouse, for the window's hints.
+struct RecentMotion {
+  bool speedLimited = false;   // as speedLimitedAtEnd
+  bool deviceLimited = false;  // most reports carried two count steps or more
+  double countsPerSecond = 0;  // the hand: larger-axis counts per second
+  int countStep = 1;           // the smallest count a report carried (2 for interpolated DPI)
+};
+
+inline RecentMotion recentMotion(const StampSeries& series) {
+  RecentMotion r;
+  if (series.empty() || series.truncated()) return r;
+  const int64_t spanNs = std::chrono::nanoseconds(kSpeedLimitedSpan).count();
+  const int64_t from = series[series.size() - 1] - spanNs;
+  std::size_t known = 0, single = 0;
+  int64_t counts = 0;
+  int step = 0;
+  std::size_t i = series.size();
+  for (; i-- > 0 && series[i] >= from;) {
+    const ReportMotion m = series.motion(i);
+    if (!m.known()) continue;
+    const int larger = std::max(std::abs(m.dx), std::abs(m.dy));
+    ++known;
+    single += larger == 1 ? 1 : 0;
+    counts += larger;
+    if (larger > 0) step = step == 0 ? larger : std::min(step, larger);
+  }
+  if (known == 0 || step == 0) return r;
+  std::size_t several = 0;
+  for (std::size_t k = i + 1; k < series.size(); ++k) {
+    const ReportMotion m = series.motion(k);
+    several += m.known() && std::max(std::abs(m.dx), std::abs(m.dy)) >= 2 * step ? 1 : 0;
+  }
+  const double n = static_cast<double>(known);
+  r.speedLimited = static_cast<double>(single) >= kSpeedLimitedShare * n;
+  r.deviceLimited = static_cast<double>(several) > kSpeedLimitedShare * n;
+  r.countsPerSecond =
+      static_cast<double>(counts) / std::chrono::duration<double>(kSpeedLimitedSpan).count();
+  r.countStep = step;
+  return r;
+}
+
 }  // namespace motionrules

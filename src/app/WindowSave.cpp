@@ -58,6 +58,8 @@ results::TestRecord currentRecord() {
   results::TestRecord r;
   results::StampRecorder::Tally tally;
   r.stats = g_analyzer.getStats();
+  // A paused test keeps the last rate it ran at, as the window shows it.
+  if (g_testState == TestState::Paused) r.stats.currentHz = dashboard::dashboardState().held.lastHz;
   r.stamps = g_stamps.snapshot(tally);
   nameDevices(r, tally);
   r.stampLimit = g_stamps.limit();

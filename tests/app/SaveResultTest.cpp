@@ -112,8 +112,9 @@ TEST_F(SaveResult, AFailedWriteNamesTheFolderTheUserWouldHaveGot) {
   setrlimit(RLIMIT_FSIZE, &old);
   signal(SIGXFSZ, oldHandler);
   ASSERT_FALSE(out.ok);
-  const std::string wouldBe =
-      docs + "/Quillmark/" + resultFolderName(now, record.device.name) + "/result.json";
+  const std::string wouldBe = docs + "/Quillmark/" +
+                              resultFolderName(now, record.device.name, record.device.portPath) +
+                              "/result.json";
   EXPECT_NE(out.reason.find(wouldBe), std::string::npos) << out.reason;
   EXPECT_EQ(out.reason.find(".partial"), std::string::npos) << out.reason;
 }
