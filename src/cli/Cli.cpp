@@ -59,8 +59,7 @@ CLI::Validator targetRate() { return CLI::IsMember(kTargets).description(""); }
 
 // The default target, the same words in each command's help, the manual
 // page and the README.
-constexpr const char* kDefaultTarget =
-    "（默认取主机给鼠标配置的回报率；不知道时取最接近中位间隔的档位）";
+constexpr const char* kDefaultTarget = "（默认取主机配置的回报率；不知道时取最接近中位间隔的档位）";
 
 constexpr const char* kVirtualMice =
     "虚拟鼠标（没有鼠标时试用）：TAVO_VIRTUAL_MICE=RATE[:JITTER][@COUNTS_PER_S],...，"

@@ -118,8 +118,8 @@ struct WholeTestVerdict {
 };
 WholeTestVerdict wholeTestVerdict(const WholeTestFigures& whole, float targetHz);
 
-// Why the rate while moving fell short, held against the rate the mouse asks
-// for, else the target; nullopt when there is nothing to judge.
+// Why the rate while moving fell short, held against the test's target (the
+// verdict's yardstick); nullopt when there is nothing to judge.
 std::optional<RateCause> causeOf(const TestRecord& record, const WholeTestFigures& whole);
 
 // The window's target rates, and the one nearest to a rate (the lower wins a

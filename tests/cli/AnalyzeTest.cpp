@@ -4,7 +4,13 @@
 // place, and its exit status.
 #include <gtest/gtest.h>
 
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cinttypes>
+#include <cstdlib>
+#include <fstream>
 #include <nlohmann/json.hpp>
 
 #include "QuillmarkProcess.h"
@@ -95,6 +101,25 @@ TEST_F(AnalyzeTest, GeneratedStreamGivesItsTruth) {
   EXPECT_NE(text.out.find("报告数      " + std::to_string(s.reports.size()) + "\n"),
             std::string::npos);
   EXPECT_NE(text.out.find("目标        4000 Hz（指定）：达到目标"), std::string::npos) << text.out;
+}
+
+// The summary of a fixed run, line by line as reviewed: an 8000 Hz mouse
+// with ±20 µs of host jitter, a rest and a kernel drop every 20000 reports.
+// QUILLMARK_UPDATE_GOLDEN=1 writes the file anew for the next review.
+TEST_F(AnalyzeTest, SummaryOfAFixedRunMatchesItsReviewedText) {
+  genstream::writeLibinputRecord(tmp.file("run.yml"),
+                                 genstream::makeStream(8000, 10.0, 20'000, true, 20'000));
+  // The recording's time is its file's: 2026-12-07 10:32:05 UTC.
+  const timeval times[2] = {{1796639525, 0}, {1796639525, 0}};
+  ASSERT_EQ(::utimes(tmp.file("run.yml").c_str(), times), 0);
+  const std::string dir = tmp.file("");
+  const Finished f = runQuillmark({"analyze", "run.yml"}, {{"TZ", "UTC"}}, tmp.file("out"), {},
+                                  [dir] { ASSERT_EQ(::chdir(dir.c_str()), 0); });
+  ASSERT_EQ(f.status, 0) << f.err;
+  const std::string golden = std::string(QUILLMARK_GOLDEN) + "/summary-8000hz.txt";
+  if (std::getenv("QUILLMARK_UPDATE_GOLDEN") != nullptr) std::ofstream(golden) << f.out;
+  EXPECT_EQ(f.out, readFile(golden));
+  EXPECT_LE(std::count(f.out.begin(), f.out.end(), '\n'), 22);
 }
 
 TEST_F(AnalyzeTest, CsvThatMeasureWroteGivesTheSameFigures) {
