@@ -114,7 +114,7 @@ ordered_json causeJson(const TestRecord& r, const WholeTestFigures& w,
   j["kind"] = rateCauseKey(cause->kind);
   j["text"] = cause->text;
   j["yardstick_hz"] = rounded(cause->yardstickHz, 1);
-  j["yardstick_source"] = configuredHz(r.device) > 0.0f ? "configured" : "target";
+  j["yardstick_source"] = r.targetSource == TargetSource::Configured ? "configured" : "target";
   j["ratio"] = rounded(cause->ratio, 4);
   j["single_count_share"] =
       w.motion.known ? ordered_json(rounded(w.motion.singleCountShare, 4)) : ordered_json(nullptr);

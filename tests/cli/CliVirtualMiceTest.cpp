@@ -393,15 +393,24 @@ TEST_F(CliVirtualMiceTest, AHandSpeedLimitsTheRateAndEachReportCarriesItsCounts)
     double hz;
     bool singleCounts;
     const char* cause;
+    std::string target = "";  // --target; the cause then speaks of it, as the verdict does
   };
   for (const Case& c :
-       {Case{"8000@2000", 2000, true, "speed_limited"}, Case{"8000", 8000, false, "reached"}}) {
-    SCOPED_TRACE(c.mice);
+       {Case{"8000@2000", 2000, true, "speed_limited"}, Case{"8000", 8000, false, "reached"},
+        Case{"8000@2000", 2000, true, "reached", "2000"}}) {
+    SCOPED_TRACE(c.mice + " " + c.target);
     const fs::path csv = dir / "intervals.csv";
-    const Finished f =
-        run({"measure", "--seconds", "2", "--json", "--intervals", csv.string()}, c.mice);
+    std::vector<std::string> args = {"measure", "--seconds",   "2",
+                                     "--json",  "--intervals", csv.string()};
+    if (!c.target.empty()) args.insert(args.end(), {"--target", c.target});
+    const Finished f = run(args, c.mice);
     ASSERT_EQ(f.status, 0) << f.err;
     const json doc = json::parse(f.out);
+    if (!c.target.empty()) {
+      EXPECT_EQ(doc["whole_test"]["target"]["verdict"], "reached");
+      EXPECT_EQ(doc["whole_test"]["cause"]["yardstick_hz"], std::stod(c.target));
+      EXPECT_EQ(doc["whole_test"]["cause"]["yardstick_source"], "target");
+    }
     EXPECT_NEAR(doc["rate"]["avg_hz"].get<double>(), c.hz, c.hz * 0.05);
     EXPECT_NEAR(doc["reports"]["count"].get<double>(), 2 * c.hz, 2 * c.hz * 0.05);
     EXPECT_EQ(doc["whole_test"]["cause"]["kind"], c.cause);
