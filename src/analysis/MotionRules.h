@@ -59,7 +59,7 @@ struct RecentMotion {
   bool speedLimited = false;   // as speedLimitedAtEnd
   bool deviceLimited = false;  // most reports carried two count steps or more
   double countsPerSecond = 0;  // the hand: larger-axis counts per second
-  int countStep = 1;           // the smallest count a report carried (2 for interpolated DPI)
+  int countStep = 1;           // 2 when every count was even (interpolated DPI), else 1
 };
 
 inline RecentMotion recentMotion(const StampSeries& series) {
@@ -69,7 +69,7 @@ inline RecentMotion recentMotion(const StampSeries& series) {
   const int64_t from = series[series.size() - 1] - spanNs;
   std::size_t known = 0, single = 0;
   int64_t counts = 0;
-  int step = 0;
+  bool allEven = true;
   std::size_t i = series.size();
   for (; i-- > 0 && series[i] >= from;) {
     const ReportMotion m = series.motion(i);
@@ -78,9 +78,10 @@ inline RecentMotion recentMotion(const StampSeries& series) {
     ++known;
     single += larger == 1 ? 1 : 0;
     counts += larger;
-    if (larger > 0) step = step == 0 ? larger : std::min(step, larger);
+    allEven = allEven && larger % 2 == 0;
   }
-  if (known == 0 || step == 0) return r;
+  if (known == 0 || counts == 0) return r;
+  const int step = allEven ? 2 : 1;
   std::size_t several = 0;
   for (std::size_t k = i + 1; k < series.size(); ++k) {
     const ReportMotion m = series.motion(k);

@@ -35,7 +35,7 @@ struct UiState {
   // hand, so a rate below the target is the mouse's or its link's.
   bool deviceLimited = false;
   float handCountsPerS = 0;  // the last second's larger-axis counts per second
-  int countStep = 1;         // the smallest count a report carried
+  int countStep = 1;         // 2 when every count was even (interpolated DPI)
   float configuredHz = 0;    // the selected mouse's configured rate; 0 unknown
 };
 
