@@ -84,8 +84,8 @@ if wait_line saved '^\[导出\]'; then
   import -window root "$out/e2e_saved.png" || fail "screenshot"
 fi
 geometry=$(xdotool getwindowgeometry "$window" | sed -n 's/.*Geometry: *//p')
-# The notice sits at the left, just above the control bar.
-xdotool mousemove --window "$window" 60 $((${geometry#*x} - 58 - 12 - 20)) click 1
+# The notice is one line at the left, between the cards and the control bar.
+xdotool mousemove --window "$window" 60 $((${geometry#*x} - 60 - 10)) click 1
 for _ in $(seq 50); do [ -s "$work/opened" ] && break; sleep 0.1; done
 finish_app
 [ "$rc" = 0 ] && pass "saved: exit 0" || fail "saved: exit $rc"
@@ -93,7 +93,7 @@ finish_app
 lines=$(grep -c '^\[导出\]' "$work/saved.err")
 line=$(grep '^\[导出\]' "$work/saved.err" | head -n 1)
 folder=${line#\[导出\] 已保存 -> }
-name_re='^[0-9]{4}-[0-9]{2}-[0-9]{2}_[0-9]{6}_虚拟鼠标_1000_Hz_\[Virtual\]$'
+name_re='^[0-9]{4}-[0-9]{2}-[0-9]{2}_[0-9]{6}_虚拟鼠标_1000_Hz_Virtual$'
 if [ "$lines" = 1 ] && [ "$(dirname "$folder")" = "$docs/Quillmark" ] &&
    [[ $(basename "$folder") =~ $name_re ]] && [ -d "$folder" ]; then
   pass "one console line: $line"
