@@ -39,10 +39,17 @@ void snapTarget(DashboardState& st, const UiState& ui) {
   if (index >= 0) st.targetIndex = index;
 }
 
-// The picker's name for a mouse: with its port, so two of one model differ.
-std::string deviceLabel(const HIDDeviceInfo& d) {
+// The picker's name for a mouse: with its port, so two of one model differ;
+// mice without one (virtual, Bluetooth) that share a name get their place
+// in the list.
+std::string deviceLabel(const std::vector<HIDDeviceInfo>& devices, size_t index) {
+  const HIDDeviceInfo& d = devices[index];
   std::string label = d.displayName();
-  if (!d.portPath.empty()) label += "  端口 " + d.portPath;
+  if (!d.portPath.empty()) return label + "  端口 " + d.portPath;
+  for (size_t i = 0; i < devices.size(); ++i) {
+    if (i != index && devices[i].portPath.empty() && devices[i].displayName() == label)
+      return label + "  #" + std::to_string(index + 1);
+  }
   return label;
 }
 
@@ -68,7 +75,7 @@ const char* pickerPreview(const UiState& ui, DashboardState& st) {
   const int sel = ui.selectedDevice;
   if (sel < 0 || sel >= static_cast<int>(ui.devices.size())) return kNoDevice;
   const HIDDeviceInfo& d = ui.devices[static_cast<size_t>(sel)];
-  st.devicePreview = deviceLabel(d);
+  st.devicePreview = deviceLabel(ui.devices, static_cast<size_t>(sel));
   if (!d.opened) st.devicePreview += "（无法打开）";
   return st.devicePreview.c_str();
 }
@@ -110,7 +117,7 @@ void drawDevicePicker(ImVec2 P, ImVec2 S, const UiState& ui, UiActions& actions,
   if (!open) return;
   if (ui.devices.empty()) ImGui::TextDisabled("%s", kNoDevice);
   for (size_t i = 0; i < ui.devices.size(); ++i) {
-    std::string label = deviceLabel(ui.devices[i]);
+    std::string label = deviceLabel(ui.devices, i);
     if (!ui.devices[i].opened) label += "   （无法打开）";
     drawDeviceEntry(label, static_cast<int>(i), ui.selectedDevice, actions);
   }

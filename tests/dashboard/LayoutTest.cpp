@@ -187,6 +187,10 @@ TEST_F(DevicePicker, TwoIdenticalMiceAreToldApartByPort) {
   const std::string text = h.text(ui);
   EXPECT_NE(text.find("Corvid  端口 3-1.4"), std::string::npos);
   EXPECT_EQ(h.click(ui, h.comboEntry(0)).selectDevice, 0);
+  // Without ports, their places in the list.
+  ui.devices[0].portPath.clear();
+  ui.devices[1].portPath.clear();
+  EXPECT_NE(h.text(ui).find("Corvid  #2"), std::string::npos);
 }
 
 TEST_F(DevicePicker, ListMarksUnopenedDevicesAndReportsAChoice) {
