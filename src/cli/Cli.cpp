@@ -73,7 +73,9 @@ void speakChinese(CLI::App& app) {
   formatter->label("OPTIONS", "选项");
   formatter->label("SUBCOMMAND", "命令");
   formatter->label("Positionals", "参数");
-  formatter->label("REQUIRED", "必需");
+  // Required arguments show as such in the usage line; a CJK word here would
+  // break the columns, which the library counts in bytes.
+  formatter->label("REQUIRED", "");
   app.formatter(formatter);
   app.option_defaults()->group("选项");
 }
