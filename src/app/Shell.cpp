@@ -11,8 +11,8 @@
 #include "app/PlatformActions.h"
 #include "app/ProcessLaunch.h"
 #include "app/WindowSave.h"
+#include "cli/DeviceIdentityOf.h"
 #include "hid/HIDDebugLog.h"
-#include "results/DeviceIdentityOf.h"
 #include "results/TestRecord.h"
 
 // Constructed in this order and destroyed in reverse, so the analyzer goes
@@ -45,8 +45,7 @@ void resetTest() {
 void fillMouseFacts(dashboard::UiState& ui) {
   const int sel = ui.selectedDevice;
   if (sel >= 0 && sel < static_cast<int>(ui.devices.size()))
-    ui.configuredHz =
-        results::configuredHz(results::identityOf(ui.devices[static_cast<size_t>(sel)]));
+    ui.configuredHz = results::configuredHz(cli::identityOf(ui.devices[static_cast<size_t>(sel)]));
   if (g_testState != TestState::Running) return;
   // The newest second of the recorded reports: cheap, the snapshot shares them.
   const motionrules::RecentMotion m = motionrules::recentMotion(g_stamps.snapshot());

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <nlohmann/json.hpp>
 
-#include "results/DeviceIdentityOf.h"
+#include "cli/DeviceIdentityOf.h"
 #include "results/TestRecord.h"
 #include "results/TextFormat.h"
 
@@ -34,7 +34,7 @@ std::string interval(const HIDDeviceInfo& d) {
 
 // The rate the mouse asks for, from its endpoint interval.
 std::string configuredRate(const HIDDeviceInfo& d) {
-  const float hz = results::configuredHz(results::identityOf(d));
+  const float hz = results::configuredHz(identityOf(d));
   return hz > 0.0f ? std::to_string(static_cast<int>(std::lround(hz))) + " Hz" : "未知";
 }
 
@@ -100,7 +100,7 @@ std::string deviceJson(const std::vector<HIDDeviceInfo>& devices, int autoChoice
     e["usb_port_path"] =
         d.portPath.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(d.portPath);
     e["endpoint_interval_us"] = d.reportIntervalUs;
-    const float asked = results::configuredHz(results::identityOf(d));
+    const float asked = results::configuredHz(identityOf(d));
     e["configured_hz"] = asked > 0.0f ? nlohmann::ordered_json(asked) : nullptr;
     e["readable"] = d.opened;
     e["status"] = statusKey(d);
