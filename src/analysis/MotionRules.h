@@ -53,4 +53,47 @@ inline bool speedLimitedAtEnd(const StampSeries& series) {
          static_cast<double>(single) >= kSpeedLimitedShare * static_cast<double>(known);
 }
 
+// What the last kSpeedLimitedSpan of reports says about the hand and the
+// mouse, for the window's hints.
+struct RecentMotion {
+  bool speedLimited = false;   // as speedLimitedAtEnd
+  bool deviceLimited = false;  // most reports carried two count steps or more
+  double countsPerSecond = 0;  // the hand: larger-axis counts per second
+  int countStep = 1;           // 2 when every count was even (interpolated DPI), else 1
+};
+
+inline RecentMotion recentMotion(const StampSeries& series) {
+  RecentMotion r;
+  if (series.empty() || series.truncated()) return r;
+  const int64_t spanNs = std::chrono::nanoseconds(kSpeedLimitedSpan).count();
+  const int64_t from = series[series.size() - 1] - spanNs;
+  std::size_t known = 0, single = 0;
+  int64_t counts = 0;
+  bool allEven = true;
+  std::size_t i = series.size();
+  for (; i-- > 0 && series[i] >= from;) {
+    const ReportMotion m = series.motion(i);
+    if (!m.known()) continue;
+    const int larger = std::max(std::abs(m.dx), std::abs(m.dy));
+    ++known;
+    single += larger == 1 ? 1 : 0;
+    counts += larger;
+    allEven = allEven && larger % 2 == 0;
+  }
+  if (known == 0 || counts == 0) return r;
+  const int step = allEven ? 2 : 1;
+  std::size_t several = 0;
+  for (std::size_t k = i + 1; k < series.size(); ++k) {
+    const ReportMotion m = series.motion(k);
+    several += m.known() && std::max(std::abs(m.dx), std::abs(m.dy)) >= 2 * step ? 1 : 0;
+  }
+  const double n = static_cast<double>(known);
+  r.speedLimited = static_cast<double>(single) >= kSpeedLimitedShare * n;
+  r.deviceLimited = static_cast<double>(several) > kSpeedLimitedShare * n;
+  r.countsPerSecond =
+      static_cast<double>(counts) / std::chrono::duration<double>(kSpeedLimitedSpan).count();
+  r.countStep = step;
+  return r;
+}
+
 }  // namespace motionrules

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -21,27 +22,45 @@ namespace {
 constexpr size_t kMaxDeviceBytes = 48;
 constexpr int kMaxSuffix = 99;
 
-// Characters that trouble file managers, shells or other systems' file names.
-bool isUnsafe(unsigned char c) {
-  return c < 0x20 || c == 0x7f || std::strchr(" /\\:*?\"<>|'`$", c) != nullptr;
+// Letters, digits, '.', '-', '_' and any non-ASCII character (after
+// plainText, no control or reordering one): nothing a shell needs quoted.
+bool isPlain(unsigned char c) {
+  return c >= 0x80 || std::isalnum(c) != 0 || c == '.' || c == '-' || c == '_';
 }
 
-std::string safeDeviceName(const std::string& device) {
+// Cut to at most `limit` bytes at the last word gap, or at a character
+// boundary when a word is longer than half of it.
+void cutAtWord(std::string& out, size_t limit) {
+  if (out.size() <= limit) return;
+  const size_t gap = out.rfind('_', limit);
+  if (gap != std::string::npos && gap >= limit / 2) {
+    out.resize(gap);
+    return;
+  }
+  size_t cut = limit;
+  while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80) --cut;
+  out.resize(cut);
+}
+
+std::string safeName(const std::string& text) {
   std::string out;
-  // No control characters or bidirectional overrides in a folder name.
-  for (unsigned char c : results::plainText(device)) {
-    const char keep = isUnsafe(c) ? '_' : static_cast<char>(c);
+  for (unsigned char c : results::plainText(text)) {
+    const char keep = isPlain(c) ? static_cast<char>(c) : '_';
     if (keep == '_' && (out.empty() || out.back() == '_')) continue;
     out += keep;
   }
-  if (out.size() > kMaxDeviceBytes) {
-    size_t cut = kMaxDeviceBytes;
-    while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80) --cut;
-    out.resize(cut);
-  }
+  cutAtWord(out, kMaxDeviceBytes);
   while (!out.empty() && (out.back() == '_' || out.back() == '.' || out.back() == '-'))
     out.pop_back();
-  return out.empty() ? "mouse" : out;
+  while (!out.empty() && (out.front() == '.' || out.front() == '-')) out.erase(0, 1);
+  return out;
+}
+
+std::string safeDeviceName(const std::string& device, const std::string& port) {
+  std::string out = safeName(device);
+  if (out.empty()) out = "mouse";
+  const std::string where = safeName(port);
+  return where.empty() ? out : out + "_" + where;
 }
 
 // Never over an existing folder, not even an empty one. File systems
@@ -69,14 +88,14 @@ mode_t currentUmask() {
 
 }  // namespace
 
-std::string resultFolderName(std::chrono::system_clock::time_point when,
-                             const std::string& device) {
+std::string resultFolderName(std::chrono::system_clock::time_point when, const std::string& device,
+                             const std::string& port) {
   const std::time_t t = std::chrono::system_clock::to_time_t(when);
   std::tm local{};
   localtime_r(&t, &local);
   char stamp[32];
   std::strftime(stamp, sizeof stamp, "%Y-%m-%d_%H%M%S", &local);
-  return std::string(stamp) + "_" + safeDeviceName(device);
+  return std::string(stamp) + "_" + safeDeviceName(device, port);
 }
 
 ResultFolder::ResultFolder(const std::string& parent) : parent_(parent) {

@@ -38,9 +38,12 @@ class ResultFolder {
   std::string error_;
 };
 
-// "<date>_<time>_<device>", e.g. "2026-12-07_103205_Halden_Corvid_Pro_Wireless_[USB]":
-// local time; the device name with separators, quotes and blanks made into
-// "_", cut to a sensible length at a character boundary; "mouse" without one.
-std::string resultFolderName(std::chrono::system_clock::time_point when, const std::string& device);
+// "<date>_<time>_<device>_<port>", e.g. "2026-12-07_103205_Halden_Corvid_Pro_USB_3-1.4":
+// local time; the device name with everything but letters, digits, '.', '-'
+// and '_' made into "_" (no name needs quoting in a shell), cut at a word gap;
+// "mouse" without one; the USB port when there is one, so two mice of one
+// model differ.
+std::string resultFolderName(std::chrono::system_clock::time_point when, const std::string& device,
+                             const std::string& port = {});
 
 using results::errnoText;

@@ -43,10 +43,11 @@ SaveOutcome saveResultFolder(const results::TestRecord& record, const PixelImage
       !writePng(folder.file("dashboard.png"), window, out.reason)) {
     out.reason =
         inFinalFolder(out.reason, folder.tempPath(),
-                      documents + "/Quillmark/" + resultFolderName(now, record.device.name));
+                      documents + "/Quillmark/" +
+                          resultFolderName(now, record.device.name, record.device.portPath));
     return out;
   }
-  if (!folder.commit(resultFolderName(now, record.device.name))) {
+  if (!folder.commit(resultFolderName(now, record.device.name, record.device.portPath))) {
     out.reason = folder.error();
     return out;
   }

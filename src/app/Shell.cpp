@@ -11,7 +11,9 @@
 #include "app/PlatformActions.h"
 #include "app/ProcessLaunch.h"
 #include "app/WindowSave.h"
+#include "cli/DeviceIdentityOf.h"
 #include "hid/HIDDebugLog.h"
+#include "results/TestRecord.h"
 
 // Constructed in this order and destroyed in reverse, so the analyzer goes
 // first; the HID thread, which feeds it, is stopped before that on every
@@ -37,6 +39,20 @@ void setState(TestState state) {
 void resetTest() {
   g_analyzer.reset();
   g_stamps.reset();
+}
+
+// The motion hints and the rate the mouse is configured for.
+void fillMouseFacts(dashboard::UiState& ui) {
+  const int sel = ui.selectedDevice;
+  if (sel >= 0 && sel < static_cast<int>(ui.devices.size()))
+    ui.configuredHz = results::configuredHz(cli::identityOf(ui.devices[static_cast<size_t>(sel)]));
+  if (g_testState != TestState::Running) return;
+  // The newest second of the recorded reports: cheap, the snapshot shares them.
+  const motionrules::RecentMotion m = motionrules::recentMotion(g_stamps.snapshot());
+  ui.speedLimited = m.speedLimited;
+  ui.deviceLimited = m.deviceLimited;
+  ui.handCountsPerS = static_cast<float>(m.countsPerSecond);
+  ui.countStep = m.countStep;
 }
 
 }  // namespace
@@ -106,9 +122,7 @@ void drawUI() {
   ui.alert = alert;
   ui.canSave = canSaveResult(ui.stats);
   ui.notice = currentNotice(now);
-  // The newest second of the recorded reports: cheap, the snapshot shares them.
-  ui.speedLimited =
-      g_testState == TestState::Running && motionrules::speedLimitedAtEnd(g_stamps.snapshot());
+  fillMouseFacts(ui);
 
   const dashboard::UiActions actions = dashboard::draw(ui);
   applyActions(actions, alert);

@@ -76,6 +76,8 @@ results::TestRecord currentRecord() {
   results::TestRecord r;
   results::StampRecorder::Tally tally;
   r.stats = g_analyzer.getStats();
+  // A paused test keeps the last rate it ran at, as the window shows it.
+  if (g_testState == TestState::Paused) r.stats.currentHz = dashboard::dashboardState().held.lastHz;
   r.stamps = g_stamps.snapshot(tally);
   nameDevices(r, tally);
   r.stampLimit = g_stamps.limit();
@@ -91,6 +93,12 @@ results::TestRecord currentRecord() {
   }
   // Once for every file written from it.
   if (!r.whole) r.whole = analyzeWholeTest(r.stamps);
+  // The automatic target follows the mouse: the test is held against the
+  // rate its mouse is polled at, and in a test that changed mouse each
+  // mouse against its own.
+  r.targetFollowsMouse = !dashboard::dashboardState().targetPicked;
+  if (r.targetFollowsMouse)
+    r.targetHz = results::defaultTargetHz(r.device, *r.whole, r.targetSource);
   return r;
 }
 

@@ -16,6 +16,7 @@
 #include "cli/AnalyzeRun.h"
 #include "cli/CompareRun.h"
 #include "cli/DeviceListing.h"
+#include "cli/UsageError.h"
 #include "hid/HIDMonitor.h"
 #include "results/TextFormat.h"
 
@@ -30,19 +31,47 @@ const std::vector<int> kTargets(std::begin(pollingrules::kTargetRatesHz),
 // this long.
 constexpr double kMinSeconds = pollingrules::kMinRateSpanMs / 1000.0;
 
-// A finite number of seconds in [low, high]; `belowLow` says why not less.
-CLI::Validator secondsIn(double low, double high, const std::string& belowLow) {
+// A finite number of seconds in [low, high], or 0 when `zero` allows it;
+// `belowLow` says why not less. No type hint in the help: "N:N" reads as a range.
+CLI::Validator secondsIn(double low, double high, const std::string& belowLow, bool zero = false) {
   return CLI::Validator(
       [=](std::string& text) -> std::string {
         char* end = nullptr;
         const double value = std::strtod(text.c_str(), &end);
         if (text.empty() || *end != '\0') return "「" + text + "」不是一个数";
         if (!std::isfinite(value)) return "秒数必须是有限的数，不能是「" + text + "」";
+        if (zero && value == 0.0) return {};
         if (value < low) return belowLow;
         if (value > high) return "最多 " + CLI::detail::to_string(high) + " 秒";
         return {};
       },
-      "N");
+      "");
+}
+
+// Targets as the help lists them in words, without the library's "{…}" hint.
+CLI::Validator targetRate() { return CLI::IsMember(kTargets).description(""); }
+
+// The default target, the same words in each command's help, the manual
+// page and the README.
+constexpr const char* kDefaultTarget = "（默认取主机配置的回报率；不知道时取最接近中位间隔的档位）";
+
+constexpr const char* kVirtualMice =
+    "虚拟鼠标（没有鼠标时试用）：TAVO_VIRTUAL_MICE=RATE[:JITTER][@COUNTS_PER_S],...，"
+    "RATE 为 1–16000 Hz，JITTER 为抖动微秒数（至多半个报告间隔），COUNTS_PER_S 为手速 "
+    "1–1000000 counts/s：只在攒够一个 count 的时隙发报告，如 8000@2000 约 2000 Hz。";
+
+// Usage, option groups and "REQUIRED" in the program's language.
+void speakChinese(CLI::App& app) {
+  auto formatter = std::make_shared<CLI::Formatter>();
+  formatter->label("Usage", "用法");
+  formatter->label("OPTIONS", "选项");
+  formatter->label("SUBCOMMAND", "命令");
+  formatter->label("Positionals", "参数");
+  // Required arguments show as such in the usage line; a CJK word here would
+  // break the columns, which the library counts in bytes.
+  formatter->label("REQUIRED", "");
+  app.formatter(formatter);
+  app.option_defaults()->group("选项");
 }
 
 // A value, not the next option taken as one by mistake (`--plot --json`),
@@ -107,16 +136,22 @@ void describeAnalyze(Parsed& p) {
       "退出状态：0 完成，1 结果文件写入失败，2 用法错误，5 录制里没有报告，8 录制文件无法读取"
       "（读不到、格式不对、内容有误或没有鼠标；错误信息给出文件、行和列），130/143/129 被 Ctrl-C、"
       "SIGTERM 或 SIGHUP 中断。");
-  p.analyze->add_option("FILE", o.file, "录制文件、结果文件夹或结果 JSON")->required();
+  p.analyze->add_option("FILE", o.file, "录制文件、结果文件夹或结果 JSON")
+      ->required()
+      ->type_name("");
+  p.analyze->group("命令");
   p.analyze
       ->add_option("-d,--device", p.analyzeDevice,
                    "文件里第几个设备（从 0 数起）；默认取第一个有相对位移的设备")
       ->type_name("N")
       ->check(aValue("设备序号", false))
       ->check(deviceIndex());
-  p.analyze->add_option("-t,--target", p.analyzeTarget, "目标回报率 Hz（默认取最接近基准的档位）")
+  p.analyze
+      ->add_option(
+          "-t,--target", p.analyzeTarget,
+          std::string("目标回报率 Hz：125、250、500、1000、2000、4000 或 8000") + kDefaultTarget)
       ->type_name("HZ")
-      ->check(CLI::IsMember(kTargets));
+      ->check(targetRate());
   p.analyze->add_flag("--json", o.json, "只在标准输出打印 JSON 结果");
   p.analyze
       ->add_option("--intervals", o.intervalsPath,
@@ -138,7 +173,9 @@ void describeCompare(Parsed& p) {
       "130/143/129 被 Ctrl-C、SIGTERM 或 SIGHUP 中断。");
   p.compare->add_option("RUN", o.inputs, "结果文件夹、结果 JSON 或录制文件（至少两个）")
       ->required()
-      ->expected(2, -1);
+      ->expected(2, -1)
+      ->type_name("");
+  p.compare->group("命令");
   p.compare->add_flag("--json", o.json, "只在标准输出打印 JSON");
   p.compare->add_option("--plot", o.plotPath, "把间隔分布对比图写入 SVG 文件（- 为标准输出）")
       ->type_name("FILE.svg")
@@ -150,6 +187,8 @@ void describe(Parsed& p) {
   app.set_version_flag("-V,--version", std::string("quillmark ") + quillmark::kVersion,
                        "显示版本并退出");
   app.set_help_flag("-h,--help", "显示帮助并退出");
+  app.get_option("--version")->group("选项");
+  app.get_option("--help")->group("选项");
   app.require_subcommand(0, 1);
   app.footer(
       "退出状态：0 完成；1 结果文件或标准输出写入失败；2 用法错误；3 无法打开鼠标（没有读取权限或"
@@ -160,26 +199,38 @@ void describe(Parsed& p) {
 
   p.list = app.add_subcommand(
       "list", "列出鼠标：序号、event 节点、名称、VID:PID、连接方式、端点间隔、能否读取");
+  p.list->group("命令");
+  p.list->footer(std::string(kVirtualMice) +
+                 "\n退出状态：0 完成；1 标准输出写入失败；2 用法错误；4 没有鼠标。");
   p.list->add_flag("--json", p.listJson, "输出 JSON");
 
   MeasureOptions& o = p.options;
   p.measure = app.add_subcommand("measure", "测量一只鼠标的回报率，结束时打印汇总");
+  p.measure->group("命令");
+  p.measure->footer(
+      std::string(kVirtualMice) +
+      "\n退出状态：0 完成；1 结果文件或标准输出写入失败；2 用法错误；3 无法打开鼠标（没有读取权限"
+      "或其他错误）；4 没有鼠标、找不到 --device 指定的鼠标或鼠标在测试中断开；5 --wait 秒内没有"
+      "收到报告；6 用了 --require-target 而没有达到目标；7 测试中读取鼠标出错。写入失败时总是 1。");
   p.measure
       ->add_option("-d,--device", o.device,
                    "序号、event 节点，或名称的一部分（不区分大小写）；默认自动选择")
       ->type_name("INDEX|NODE|NAME")
       ->check(aValue("设备", false));
   p.measure
-      ->add_option("-s,--seconds", o.seconds, "测试时长，从第一个报告算起（默认 10，至少 0.45）")
+      ->add_option("-s,--seconds", o.seconds,
+                   "测试时长，从第一个报告算起（默认 10，至少 0.45；0 为一直测到按 Ctrl-C）")
       ->type_name("N")
       ->check(secondsIn(kMinSeconds, 86400.0,
-                        "测试至少要 0.45 秒：回报率要用 450 ms 内的报告算出，更短的测试得不出"));
+                        "测试至少要 0.45 秒：回报率要用 450 ms 内的报告算出，更短的测试得不出"
+                        "（0 为一直测到按 Ctrl-C）",
+                        true));
   p.measure
-      ->add_option("-t,--target", p.target,
-                   "目标回报率 Hz：125、250、500、1000、2000、4000 或 8000"
-                   "（默认取最接近基准的档位）")
+      ->add_option(
+          "-t,--target", p.target,
+          std::string("目标回报率 Hz：125、250、500、1000、2000、4000 或 8000") + kDefaultTarget)
       ->type_name("HZ")
-      ->check(CLI::IsMember(kTargets));
+      ->check(targetRate());
   p.measure->add_flag("--require-target", o.requireTarget,
                       "没有达到目标（判定不是「达到目标」）时以状态 6 退出");
   p.measure->add_option("--wait", o.waitSeconds, "等待第一个报告的秒数（默认 30）")
@@ -195,12 +246,7 @@ void describe(Parsed& p) {
       ->type_name("FILE.svg")
       ->check(aValue("文件名", true));
   // Shown above the exit statuses.
-  app.footer([] {
-    return std::string(
-        "虚拟鼠标（没有鼠标时试用）：TAVO_VIRTUAL_MICE=RATE[:JITTER][@COUNTS_PER_S],...，"
-        "RATE 为 1–16000 Hz，JITTER 为抖动微秒数（至多半个报告间隔），COUNTS_PER_S 为手速 "
-        "1–1000000 counts/s：只在攒够一个 count 的时隙发报告，如 8000@2000 约 2000 Hz。");
-  });
+  app.footer([] { return std::string(kVirtualMice); });
 }
 
 // Where a path leads: the file it names once links are followed (device
@@ -305,8 +351,16 @@ std::string usageConflict(const Parsed& p) {
   return {};
 }
 
+// The command the user got to: its options are what a typo was meant as.
+const CLI::App& commandOf(const Parsed& p) {
+  for (const CLI::App* sub : {p.list, p.measure, p.analyze, p.compare})
+    if (sub->parsed()) return *sub;
+  return p.app;
+}
+
+// One line why, one line how: the whole help would bury the reason.
 int usageError(const Parsed& p, const std::string& why, const Console& c) {
-  std::fprintf(c.err, "quillmark: %s\n\n%s", why.c_str(), p.app.help().c_str());
+  std::fprintf(c.err, "quillmark: %s\n%s\n", why.c_str(), usageLine(commandOf(p)).c_str());
   return kExitUsage;
 }
 
@@ -317,7 +371,7 @@ int parseFailure(const Parsed& p, const CLI::ParseError& e, const Console& c) {
   std::ostringstream err;
   const int code = p.app.exit(e, out, err);
   if (code == 0) return writeOut(c, out.str()) ? kExitOk : kExitFileError;
-  return usageError(p, e.what(), c);
+  return usageError(p, usageProblem(commandOf(p), e), c);
 }
 
 }  // namespace
@@ -345,9 +399,13 @@ int runList(bool json, HIDMonitor& monitor, const Console& console) {
 
 int run(int argc, char** argv, const Console& console) {
   Parsed p;
+  speakChinese(p.app);
   describe(p);
   describeAnalyze(p);
   describeCompare(p);
+  // Each command's own help flag is made before the group name is known.
+  for (CLI::App* sub : {p.list, p.measure, p.analyze, p.compare})
+    sub->get_help_ptr()->group("选项");
   try {
     p.app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

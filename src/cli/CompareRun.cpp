@@ -166,7 +166,7 @@ const Row kRows[] = {
      [](const json& j) { return numberText(j, "/whole_test/interval_us/max", "%.1f µs"); }},
     {"缺失报告", [](const json& j) { return numberText(j, "/whole_test/missed_slots", "%.0f"); }},
     {"内核丢弃", [](const json& j) { return numberText(j, "/whole_test/kernel_drops", "%.0f"); }},
-    {"延迟 p99",
+    {"网格偏差 p99",
      [](const json& j) { return numberText(j, "/whole_test/lateness_us/p99", "%.1f µs"); }},
     {"原因", [](const json& j) { return textAt(j, "/whole_test/cause/text"); }},
 };

@@ -79,15 +79,19 @@ std::string vidPid(const HIDDeviceInfo& d) { return results::vidPidText(d.vendor
 
 std::string deviceTable(const std::vector<HIDDeviceInfo>& devices, int autoChoice) {
   std::string out =
-      "  序号  节点                 VID:PID    连接       端点间隔   设定回报率  可读    名称\n";
+      "  序号  节点                 VID:PID    连接       端口       端点间隔   设定回报率  可读   "
+      " "
+      "名称\n";
   char line[512];
   for (std::size_t i = 0; i < devices.size(); ++i) {
     const HIDDeviceInfo& d = devices[i];
     const std::string node = d.node.empty() ? "-" : d.node;
     // The name goes last and whole, however long the hardware made it.
-    std::snprintf(line, sizeof line, "%c %-5zu %-20s %-10s %-10s %-10s %-11s %-6s  ",
+    // The port tells two mice of one model apart.
+    std::snprintf(line, sizeof line, "%c %-5zu %-20s %-10s %-10s %-10s %-10s %-11s %-6s  ",
                   static_cast<int>(i) == autoChoice ? '*' : ' ', i, node.c_str(), vidPid(d).c_str(),
-                  d.transport.empty() ? "-" : d.transport.c_str(), interval(d).c_str(),
+                  d.transport.empty() ? "-" : d.transport.c_str(),
+                  d.portPath.empty() ? "-" : d.portPath.c_str(), interval(d).c_str(),
                   configuredRate(d).c_str(), d.opened ? "是" : "否");
     out += line + results::plainText(d.displayName()) + "\n";
     out += configuredNote(d);
@@ -115,6 +119,8 @@ std::string deviceJson(const std::vector<HIDDeviceInfo>& devices, int autoChoice
     e["manufacturer"] = d.manufacturer;
     e["vid_pid"] = vidPid(d);
     e["transport"] = d.transport;
+    e["usb_port_path"] =
+        d.portPath.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(d.portPath);
     e["endpoint_interval_us"] = d.reportIntervalUs;
     const results::DeviceIdentity id = identityOf(d);
     const float host = results::configuredHz(id);
@@ -156,14 +162,19 @@ std::vector<int> chooseDevice(const std::string& wanted, const std::vector<HIDDe
     }
     return {};
   }
-  const std::string part = lower(wanted);
+  return devicesNamed(wanted, devices);
+}
+
+std::vector<int> devicesNamed(const std::string& part, const std::vector<HIDDeviceInfo>& devices) {
+  const std::string wanted = lower(part);
   std::vector<int> matches;
-  for (int i = 0; i < count; ++i) {
-    if (lower(devices[static_cast<std::size_t>(i)].displayName()).find(part) != std::string::npos) {
-      matches.push_back(i);
-    }
+  for (std::size_t i = 0; i < devices.size(); ++i) {
+    if (lower(devices[i].displayName()).find(wanted) != std::string::npos)
+      matches.push_back(static_cast<int>(i));
   }
   return matches;
 }
+
+bool isIndexText(const std::string& text) { return allDigits(text); }
 
 }  // namespace cli

@@ -26,5 +26,9 @@ std::string deviceJson(const std::vector<HIDDeviceInfo>& devices, int autoChoice
 // an empty text means the automatic choice. Empty when nothing matches.
 std::vector<int> chooseDevice(const std::string& wanted, const std::vector<HIDDeviceInfo>& devices,
                               int autoChoice);
+// The mice whose names contain `part` (any case).
+std::vector<int> devicesNamed(const std::string& part, const std::vector<HIDDeviceInfo>& devices);
+// Digits only: --device reads the text as an index.
+bool isIndexText(const std::string& text);
 
 }  // namespace cli

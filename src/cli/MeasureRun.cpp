@@ -46,6 +46,16 @@ double secondsBetween(Clock::time_point a, Clock::time_point b) {
   return std::chrono::duration<double>(b - a).count();
 }
 
+// --seconds 0: the test runs until it is stopped (about 70 years).
+constexpr int64_t kUntilStoppedNs = int64_t{1} << 61;
+
+bool untilStopped(const MeasureOptions& o) { return o.seconds <= 0.0; }
+
+// The test's length so far, never past the length asked for.
+double testSeconds(const MeasureOptions& o, double elapsed) {
+  return untilStopped(o) ? elapsed : std::min(elapsed, o.seconds);
+}
+
 int64_t toNs(Clock::time_point t) {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
 }
@@ -56,7 +66,9 @@ int64_t toNs(Clock::time_point t) {
 // not, so the count does not depend on when the main thread wakes up.
 struct Session {
   Session(HIDMonitor& m, double seconds)
-      : monitor(m), lengthNs(static_cast<int64_t>(std::llround(seconds * 1e9))) {}
+      : monitor(m),
+        lengthNs(seconds > 0.0 ? static_cast<int64_t>(std::llround(seconds * 1e9))
+                               : kUntilStoppedNs) {}
 
   // HID thread.
   void onReport(Clock::time_point t, const ReportMotion& motion) {
@@ -112,6 +124,19 @@ struct Session {
 // The mouse's name as a terminal line shows it.
 std::string shownName(const HIDDeviceInfo& d) { return results::plainText(d.displayName()); }
 
+// Digits are an index; a user who typed part of a name ("8000") learns which
+// names hold it.
+void printIndexMissing(const Console& c, const std::string& wanted,
+                       const std::vector<HIDDeviceInfo>& devices) {
+  std::fprintf(c.err, "找不到序号为 %s 的鼠标：纯数字是 list 的序号（现有 0–%zu）。\n",
+               wanted.c_str(), devices.size() - 1);
+  for (const int i : devicesNamed(wanted, devices)) {
+    std::fprintf(c.err, "名称含「%s」的鼠标：序号 %d  %s\n", wanted.c_str(), i,
+                 shownName(devices[static_cast<std::size_t>(i)]).c_str());
+  }
+  std::fputs("现有的鼠标：\n", c.err);
+}
+
 void printDeviceMissing(const Console& c, const std::string& wanted,
                         const std::vector<HIDDeviceInfo>& devices, int autoChoice) {
   if (devices.empty()) {
@@ -120,6 +145,8 @@ void printDeviceMissing(const Console& c, const std::string& wanted,
   }
   if (wanted.empty()) {
     std::fputs("没有可以自动选择的鼠标。\n", c.err);
+  } else if (isIndexText(wanted)) {
+    printIndexMissing(c, wanted, devices);
   } else {
     std::fprintf(c.err, "找不到设备「%s」。现有的鼠标：\n", wanted.c_str());
   }
@@ -226,14 +253,17 @@ struct EarlyEnd {
   std::string error;  // for a device error
 };
 
+// A stop ends a test without a length the way its length ends the others.
 std::optional<EarlyEnd> checkEarlyEnd(Session& s, const Console& c) {
   const bool failed = s.readFailed.load(std::memory_order_acquire);
   const bool lost = !stillSelected(s);
   if (!failed && !lost && !stopRequested(c)) return std::nullopt;
+  const results::TestEnd stop =
+      s.lengthNs == kUntilStoppedNs ? results::TestEnd::Completed : results::TestEnd::Interrupted;
   const EarlyEnd end{Clock::now(),
                      failed ? results::TestEnd::DeviceError
                      : lost ? results::TestEnd::DeviceLost
-                            : results::TestEnd::Interrupted,
+                            : stop,
                      failed ? s.readErrorText() : std::string()};
   s.stopNs.store(toNs(end.at), std::memory_order_relaxed);
   return end;
@@ -253,7 +283,7 @@ std::optional<EarlyEnd> runTest(Session& s, const MeasureOptions& o, const Conso
     if ((stopped = checkEarlyEnd(s, c))) break;
     s.analyzer.update();
     if (c.liveLine && Clock::now() >= nextLine) {
-      showLiveLine(s, c, std::min(secondsBetween(first, Clock::now()), o.seconds), o.seconds);
+      showLiveLine(s, c, testSeconds(o, secondsBetween(first, Clock::now())), o.seconds);
       nextLine += kLiveLinePeriod;
     }
     tick += kUpdatePeriod;
@@ -268,7 +298,7 @@ results::TestRecord makeRecord(Session& s, const MeasureOptions& o, Clock::time_
   results::TestRecord r;
   r.device = identityOf(s.device);
   r.start = results::wallTimeOf(first);
-  r.durationSeconds = stopped ? std::min(secondsBetween(first, stopped->at), o.seconds) : o.seconds;
+  r.durationSeconds = stopped ? testSeconds(o, secondsBetween(first, stopped->at)) : o.seconds;
   r.end = stopped ? stopped->end : results::TestEnd::Completed;
   if (stopped) r.endError = stopped->error;
   r.stats = s.analyzer.getStats();

@@ -32,51 +32,14 @@ void line(std::string& out, const char* label, const char* format, ...) {
   out += '\n';
 }
 
-// A test too short for a rate, or one whose strokes were all shorter than
-// the half-second the window's rate needs.
-const char* noRateText(double durationSeconds) {
-  return durationSeconds < 0.45 ? "--（测试太短）" : "--（没有连续移动半秒以上，见移动时回报率）";
-}
-
-void rateLines(std::string& out, const PollingStats& s, double durationSeconds) {
-  line(out, "当前回报率", "%.0f Hz", s.currentHz);
-  if (s.statsValid) {
-    line(out, "最高回报率", "%.0f Hz", s.maxHz);
-    line(out, "最低回报率", "%.0f Hz", s.minHz);
-  } else {
-    line(out, "最高回报率", "%s", noRateText(durationSeconds));
-    line(out, "最低回报率", "%s", noRateText(durationSeconds));
-  }
-  line(out, "平均回报率", "%.0f Hz", s.avgHz);
-}
-
-void qualityLines(std::string& out, const PollingStats& s) {
-  if (s.baselineUs > 0.0f) {
-    line(out, "基准间隔", "%.3f ms  (%.0f Hz)", s.baselineUs / 1000.0f, s.baselineHz);
-    line(out, "抖动", "±%.3f ms", s.jitterUs / 1000.0f);
-    line(out, "异常间隔", "%.2f%%  (%d)", s.anomalyRatio * 100.0f,
-         static_cast<int>(s.anomalyCount));
-    line(out, "稳定性", "%.1f%%", s.stability * 100.0f);
-  } else {
-    for (const char* label : {"基准间隔", "抖动", "异常间隔", "稳定性"}) {
-      line(out, label, "--（间隔太少）");
-    }
-  }
-}
-
-void countLines(std::string& out, const PollingStats& s) {
-  line(out, "报告数", "%lld", static_cast<long long>(s.reportCount));
-  line(out, "内核丢弃", "%lld 次缓冲区溢出，估计丢失 %lld 个报告",
-       static_cast<long long>(s.kernelDrops), static_cast<long long>(s.kernelDroppedReports));
-  if (s.longestIntervalUs > 0.0f) {
-    line(out, "最长间隔", "%.3f ms", s.longestIntervalUs / 1000.0f);
-  } else {
-    line(out, "最长间隔", "--");
-  }
-}
-
+// The whole test, every report: what the verdict and the cause read. The
+// live window's figures (500 ms rate windows, the newest 4096 intervals) stay
+// in the JSON: beside these they would give one term two numbers.
 void wholeTestLines(std::string& out, const WholeTestFigures& w) {
   out += "── 整个测试（每个报告） ──\n";
+  line(out, "报告数", "%lld", static_cast<long long>(w.reports));
+  line(out, "内核丢弃", "%lld 次缓冲区溢出，估计丢失 %lld 个报告",
+       static_cast<long long>(w.kernelDrops), static_cast<long long>(w.kernelDroppedReports));
   line(out, "移动回报率", "%.1f Hz（移动 %.3f s，停顿 %lld 次）", w.movingRateHz, w.movingSeconds,
        static_cast<long long>(w.rests));
   if (w.intervals == 0) return;
@@ -84,11 +47,11 @@ void wholeTestLines(std::string& out, const WholeTestFigures& w) {
   line(out, "间隔分位", "p1 %.1f · p50 %.1f · p99 %.1f · p99.9 %.1f · 最大 %.1f µs", i.p1, i.p50,
        i.p99, i.p99_9, i.max);
   line(out, "间隔均值", "%.2f µs，标准差 %.2f µs", i.mean, i.stddev);
-  line(out, "异常间隔", "%lld（%.3f%%）", static_cast<long long>(w.anomalies),
-       w.anomalyShare * 100.0);
+  line(out, "异常间隔", "%lld（%.3f%%，长于中位间隔的 1.5 倍）",
+       static_cast<long long>(w.anomalies), w.anomalyShare * 100.0);
   line(out, "缺失报告", "%lld 个空槽", static_cast<long long>(w.missedSlots));
-  line(out, "延迟", "p50 %.1f · p99 %.1f · 最大 %.1f µs", w.latenessUs.p50, w.latenessUs.p99,
-       w.latenessUs.max);
+  line(out, "网格偏差", "p50 %.1f · p99 %.1f · 最大 %.1f µs（相对报告网格的偏差）",
+       w.latenessUs.p50, w.latenessUs.p99, w.latenessUs.max);
 }
 
 void motionLines(std::string& out, const MotionFigures& m) {
@@ -152,9 +115,6 @@ std::string summaryText(const results::TestRecord& r) {
                                                                : "";
   line(out, "时长", "%.1f s%s", r.durationSeconds, ended);
   if (!r.endError.empty()) line(out, "错误", "%s", results::plainText(r.endError).c_str());
-  rateLines(out, r.stats, r.durationSeconds);
-  qualityLines(out, r.stats);
-  countLines(out, r.stats);
   const WholeTestFigures whole = results::wholeTestOf(r);
   wholeTestLines(out, whole);
   motionLines(out, whole.motion);
@@ -167,10 +127,14 @@ std::string summaryText(const results::TestRecord& r) {
 
 std::string liveLineText(float currentHz, int64_t reports, double elapsedSeconds,
                          double totalSeconds, int64_t kernelDrops) {
+  char length[64];
+  if (totalSeconds > 0.0)
+    std::snprintf(length, sizeof length, "%.1f / %g s", elapsedSeconds, totalSeconds);
+  else
+    std::snprintf(length, sizeof length, "%.1f s（Ctrl-C 结束）", elapsedSeconds);
   char buf[256];
-  std::snprintf(buf, sizeof buf, "当前 %5.0f Hz · 报告 %lld · %.1f / %g s · 内核丢弃 %lld",
-                currentHz, static_cast<long long>(reports), elapsedSeconds, totalSeconds,
-                static_cast<long long>(kernelDrops));
+  std::snprintf(buf, sizeof buf, "当前 %5.0f Hz · 报告 %lld · %s · 内核丢弃 %lld", currentHz,
+                static_cast<long long>(reports), length, static_cast<long long>(kernelDrops));
   return buf;
 }
 

@@ -10,12 +10,12 @@ namespace dashboard {
 
 struct UiState;
 
-// Current rate, history chart, the three tiles and the target-ratio ring;
-// speedHint: SpeedHint's answer for this frame.
+// Current rate, history chart, the three tiles and the target-ratio ring.
 void drawRateCards(ImDrawList* dl, const GridLayout& g, const UiState& ui, float targetHz,
-                   HeldRate& held, bool speedHint);
+                   HeldRate& held, HintFlags hints);
 
 // Interval distribution and signal quality.
-void drawDiagnosticCards(ImDrawList* dl, const GridLayout& g, const PollingStats& stats);
+void drawDiagnosticCards(ImDrawList* dl, const GridLayout& g, const PollingStats& stats,
+                         int testState);
 
 }  // namespace dashboard

@@ -32,9 +32,25 @@ constexpr ImGuiWindowFlags kRootFlags =
 constexpr const char* kNoDevice = "未检测到鼠标设备";
 constexpr float kPickerWidth = 300;
 
-// Follows the measured mouse until the user picks a target.
-void snapTarget(DashboardState& st, float baselineHz) {
-  if (!st.targetPicked && baselineHz > 0.0f) st.targetIndex = nearestTargetIndex(baselineHz);
+// Follows the mouse until the user picks a target.
+void snapTarget(DashboardState& st, const UiState& ui) {
+  if (st.targetPicked) return;
+  const int index = automaticTargetIndex(ui.configuredHz, ui.stats.baselineHz);
+  if (index >= 0) st.targetIndex = index;
+}
+
+// The picker's name for a mouse: with its port, so two of one model differ;
+// mice without one (virtual, Bluetooth) that share a name get their place
+// in the list.
+std::string deviceLabel(const std::vector<HIDDeviceInfo>& devices, size_t index) {
+  const HIDDeviceInfo& d = devices[index];
+  std::string label = d.displayName();
+  if (!d.portPath.empty()) return label + "  端口 " + d.portPath;
+  for (size_t i = 0; i < devices.size(); ++i) {
+    if (i != index && devices[i].portPath.empty() && devices[i].displayName() == label)
+      return label + "  #" + std::to_string(index + 1);
+  }
+  return label;
 }
 
 void drawStateIndicator(ImDrawList* dl, ImVec2 P, float a, int testState) {
@@ -59,7 +75,7 @@ const char* pickerPreview(const UiState& ui, DashboardState& st) {
   const int sel = ui.selectedDevice;
   if (sel < 0 || sel >= static_cast<int>(ui.devices.size())) return kNoDevice;
   const HIDDeviceInfo& d = ui.devices[static_cast<size_t>(sel)];
-  st.devicePreview = d.displayName();
+  st.devicePreview = deviceLabel(ui.devices, static_cast<size_t>(sel));
   if (!d.opened) st.devicePreview += "（无法打开）";
   return st.devicePreview.c_str();
 }
@@ -101,7 +117,7 @@ void drawDevicePicker(ImVec2 P, ImVec2 S, const UiState& ui, UiActions& actions,
   if (!open) return;
   if (ui.devices.empty()) ImGui::TextDisabled("%s", kNoDevice);
   for (size_t i = 0; i < ui.devices.size(); ++i) {
-    std::string label = ui.devices[i].displayName();
+    std::string label = deviceLabel(ui.devices, i);
     if (!ui.devices[i].opened) label += "   （无法打开）";
     drawDeviceEntry(label, static_cast<int>(i), ui.selectedDevice, actions);
   }
@@ -198,11 +214,13 @@ void drawTargetSelector(ImVec2 pos, DashboardState& st) {
   for (int i = 0; i < kTargetRateCount; ++i) {
     char label[32];
     std::snprintf(label, sizeof label, "%.0f Hz", kTargetRates[i]);
-    if (ImGui::Selectable(label, i == st.targetIndex, 0, ImVec2(0, 0))) {
+    if (ImGui::Selectable(label, st.targetPicked && i == st.targetIndex, 0, ImVec2(0, 0))) {
       st.targetIndex = i;
       st.targetPicked = true;
     }
   }
+  // Back to following the mouse.
+  if (ImGui::Selectable("自动", !st.targetPicked, 0, ImVec2(0, 0))) st.targetPicked = false;
   ImGui::EndCombo();
 }
 
@@ -240,7 +258,20 @@ void drawControlBar(ImDrawList* dl, ImVec2 P, ImVec2 S, const UiState& ui, UiAct
   drawTargetSelector(ImVec2(P.x + S.x - 170, by + 2), st);
   FontScope hintFont(fonts().small, 13.0f);
   drawText(dl, ImVec2(P.x + 20, by + 10), kColTextMuted,
-           "快捷键：S 开始 / 继续　P 暂停　R 重置　ESC 退出");
+           "快捷键：S 开始 / 继续　P 暂停　R 重置　ESC 退出　E 保存结果");
+}
+
+// Instead of the cards when the window cannot hold them: how big it must be.
+void drawTooSmall(ImDrawList* dl, ImVec2 P, ImVec2 S, float contentTop) {
+  const ImVec2 need = smallestGridWindow(contentTop - P.y);
+  char text[128];
+  std::snprintf(text, sizeof text, "窗口太小，放大到至少 %.0f × %.0f 像素才能显示测试数据", need.x,
+                need.y);
+  FontScope font(fonts().body, 16.0f);
+  const ImVec2 ts = textSize(text);
+  const float bottom = P.y + S.y - 64;
+  const float y = std::max(contentTop, contentTop + (bottom - contentTop - ts.y) * 0.5f);
+  drawText(dl, ImVec2(std::max(P.x + 20, P.x + (S.x - ts.x) * 0.5f), y), kColWarn, text);
 }
 
 }  // namespace
@@ -248,10 +279,14 @@ void drawControlBar(ImDrawList* dl, ImVec2 P, ImVec2 S, const UiState& ui, UiAct
 UiActions draw(const UiState& ui) {
   UiActions actions;
   DashboardState& st = dashboardState();
-  snapTarget(st, ui.stats.baselineHz);
+  snapTarget(st, ui);
   const float targetHz = kTargetRates[st.targetIndex];
-  const bool speedHint = st.speedHint.update(ui.testState == kStateRunning, ui.speedLimited,
-                                             ui.stats.currentHz, targetHz, ImGui::GetTime());
+  const bool running = ui.testState == kStateRunning;
+  HintFlags hints;
+  hints.speed =
+      st.speedHint.update(running, ui.speedLimited, ui.stats.currentHz, targetHz, ImGui::GetTime());
+  hints.device = st.deviceHint.update(running, ui.deviceLimited, ui.stats.currentHz, targetHz,
+                                      ImGui::GetTime());
 
   const ImGuiViewport* vp = ImGui::GetMainViewport();
   ImGui::SetNextWindowPos(vp->WorkPos, 0, ImVec2(0, 0));
@@ -269,8 +304,10 @@ UiActions draw(const UiState& ui) {
   const float contentTop = drawAlertBanner(dl, P, ui.alert, actions);
   const GridLayout grid = gridLayout(P, S, contentTop);
   if (grid.fits) {
-    drawRateCards(dl, grid, ui, targetHz, st.held, speedHint);
-    drawDiagnosticCards(dl, grid, ui.stats);
+    drawRateCards(dl, grid, ui, targetHz, st.held, hints);
+    drawDiagnosticCards(dl, grid, ui.stats, ui.testState);
+  } else {
+    drawTooSmall(dl, P, S, contentTop);
   }
   drawControlBar(dl, P, S, ui, actions, st);
   drawNotice(dl, P, S, ui.notice, actions);

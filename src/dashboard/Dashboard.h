@@ -31,6 +31,12 @@ struct UiState {
   // Most of the last second's reports carried a single count: the hand, not
   // the mouse, limits the rate (MotionRules.h).
   bool speedLimited = false;
+  // Most of the last second's reports carried several count steps: a fast
+  // hand, so a rate below the target is the mouse's or its link's.
+  bool deviceLimited = false;
+  float handCountsPerS = 0;  // the last second's larger-axis counts per second
+  int countStep = 1;         // 2 when every count was even (interpolated DPI)
+  float configuredHz = 0;    // the selected mouse's configured rate; 0 unknown
 };
 
 // What the user did during one frame; the shell applies it after draw().

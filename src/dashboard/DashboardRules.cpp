@@ -20,6 +20,7 @@ float HeldRate::update(float currentHz, double now) {
   if (shownAt < 0.0 || now - shownAt >= 0.25) {
     shownHz = currentHz;
     shownAt = now;
+    lastHz = currentHz;
   }
   return shownHz;
 }
@@ -59,6 +60,12 @@ int nearestTargetIndex(float hz) {
   return best;
 }
 
+int automaticTargetIndex(float configuredHz, float baselineHz) {
+  if (configuredHz > 0.0f) return nearestTargetIndex(configuredHz);
+  if (baselineHz > 0.0f) return nearestTargetIndex(baselineHz);
+  return -1;
+}
+
 float historyTop(float targetHz, const std::vector<float>& history) {
   float top = targetHz * 1.2f;
   for (float v : history) top = std::max(top, v * 1.1f);
@@ -86,11 +93,28 @@ void setValue(QualityRow& row, const char* text) {
 
 namespace {
 
+// Below a millisecond in µs with one decimal, so that at 8000 Hz no figure
+// reads below one it cannot be below (0.12 ms next to 0.125 ms).
+void intervalText(char* out, size_t size, const char* prefix, float us, const char* msFormat) {
+  if (us < 1000.0f)
+    std::snprintf(out, size, "%s%.1f µs", prefix, us);
+  else
+    std::snprintf(out, size, msFormat, prefix, us / 1000.0f);
+}
+
+// The baseline with the rate that follows from the interval as shown.
+void baselineValue(QualityRow& r, float us) {
+  char interval[32];
+  intervalText(interval, sizeof interval, "", us, "%s%.3f ms");
+  const float shownUs = us < 1000.0f ? std::round(us * 10.0f) / 10.0f : std::round(us);
+  std::snprintf(r.value, sizeof r.value, "%s  (%.0f Hz)", interval, 1e6f / shownUs);
+}
+
 // The longest interval is amber when it is a gap that drops out of every
 // other figure (more than ten baselines).
 void longestIntervalValue(QualityRow& r, const PollingStats& s, bool valid) {
   if (s.longestIntervalUs > 0.0f)
-    std::snprintf(r.value, sizeof r.value, "%.2f ms", s.longestIntervalUs / 1000.0f);
+    intervalText(r.value, sizeof r.value, "", s.longestIntervalUs, "%s%.2f ms");
   if (valid) r.colour = s.longestIntervalUs > 10.0f * s.baselineUs ? kColWarn : kColTextBright;
 }
 
@@ -120,14 +144,11 @@ QualityRow qualityRow(int row, const PollingStats& s) {
   setValue(r, "--");
   switch (row) {
     case 0:
-      if (s.baselineUs > 0.0f)
-        std::snprintf(r.value, sizeof r.value, "%.3f ms  (%.0f Hz)", s.baselineUs / 1000.0f,
-                      s.baselineHz);
+      if (s.baselineUs > 0.0f) baselineValue(r, s.baselineUs);
       if (valid) r.colour = kColTextBright;
       break;
     case 1:
-      if (s.jitterUs > 0.0f)
-        std::snprintf(r.value, sizeof r.value, "±%.3f ms", s.jitterUs / 1000.0f);
+      if (s.jitterUs > 0.0f) intervalText(r.value, sizeof r.value, "±", s.jitterUs, "%s%.3f ms");
       if (valid) r.colour = s.jitterUs > 0.1f * s.baselineUs ? kColWarn : kColTextBright;
       break;
     case 2:
@@ -151,6 +172,10 @@ QualityRow qualityRow(int row, const PollingStats& s) {
       break;
   }
   return r;
+}
+
+ImVec2 smallestGridWindow(float contentTopOffset) {
+  return ImVec2(396.0f + 321.0f, contentTopOffset + 84.0f + 121.0f);
 }
 
 GridLayout gridLayout(ImVec2 pos, ImVec2 size, float contentTop) {

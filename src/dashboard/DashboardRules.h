@@ -16,6 +16,7 @@ namespace dashboard {
 struct HeldRate {
   float shownHz = 0.0f;
   double shownAt = -1.0;  // ImGui time of the last change, -1 when nothing is held
+  float lastHz = 0.0f;    // the last rate above 0: what a paused test shows
 
   float update(float currentHz, double now);
 };
@@ -35,6 +36,18 @@ ImU32 rateColour(int testState, float shownHz, float targetHz, ImU32 inactive, i
 
 // Index into kTargetRates nearest to hz; the lower rate wins a tie.
 int nearestTargetIndex(float hz);
+// The automatic target: the mouse's configured rate when known, else the
+// rate nearest the measured baseline; -1 when neither is known.
+int automaticTargetIndex(float configuredHz, float baselineHz);
+
+// The line under the big number: what to do, or what holds the rate back.
+struct RateHint {
+  std::string text;  // empty: none
+  ImU32 colour = 0;
+};
+struct HintFlags {
+  bool speed = false, device = false;  // SpeedHint's answers for this frame
+};
 
 // History chart scale: at least 20 % above the target, 10 % above every
 // sample, rounded up to a multiple of 100 Hz.
@@ -56,6 +69,9 @@ struct QualityRow {
 };
 inline constexpr int kQualityRowCount = 6;
 QualityRow qualityRow(int row, const PollingStats& stats);
+
+// The smallest window the cards fit in, for the text that asks for it.
+ImVec2 smallestGridWindow(float contentTopOffset);
 
 // Where the cards go. fits is false when the window is too small for them.
 struct GridLayout {

@@ -15,6 +15,7 @@ struct DashboardState {
   bool targetPicked = false;  // the user chose a target; stop following the mouse
   HeldRate held;
   SpeedHint speedHint;
+  SpeedHint deviceHint;  // the same timing for a mouse that holds the rate back
 };
 
 DashboardState& dashboardState();

@@ -45,16 +45,19 @@ void drawAxisLabels(ImDrawList* dl, const Bars& b, const PollingStats& s) {
   }
 }
 
-void drawDistributionCard(ImDrawList* dl, ImVec2 D, float dH, const PollingStats& s) {
+void drawDistributionCard(ImDrawList* dl, ImVec2 D, float dH, const PollingStats& s,
+                          int testState) {
   card(dl, D, ImVec2(340, dH), "报告间隔分布");
   Bars b{D.x + 12, D.x + 328, D.y + 40, D.y + dH - 30, 0};
   FontScope font(fonts().small, 13.0f);
   // A zero bin width has no scale to draw against; treat it as "no data yet".
   if (s.histogram.empty() || s.baselineUs <= 0 || s.binWidthUs <= 0 || b.right <= b.left ||
       b.bottom <= b.top) {
-    const ImVec2 ts = textSize("采样中…");
+    // Sampling only while a test runs.
+    const char* text = testState == kStateRunning ? "采样中…" : "暂无数据";
+    const ImVec2 ts = textSize(text);
     drawText(dl, ImVec2((b.left + b.right) / 2 - ts.x / 2, (b.top + b.bottom) / 2 - ts.y / 2),
-             kColTextMuted, "采样中…");
+             kColTextMuted, text);
     return;
   }
   b.barW = (b.right - b.left) / static_cast<float>(s.histogram.size());
@@ -89,8 +92,9 @@ void drawQualityCard(ImDrawList* dl, ImVec2 Q, const PollingStats& s) {
 
 }  // namespace
 
-void drawDiagnosticCards(ImDrawList* dl, const GridLayout& g, const PollingStats& stats) {
-  drawDistributionCard(dl, ImVec2(g.R, g.T + 212), g.dH, stats);
+void drawDiagnosticCards(ImDrawList* dl, const GridLayout& g, const PollingStats& stats,
+                         int testState) {
+  drawDistributionCard(dl, ImVec2(g.R, g.T + 212), g.dH, stats, testState);
   drawQualityCard(dl, ImVec2(g.R, g.T + 228 + g.dH), stats);
 }
 

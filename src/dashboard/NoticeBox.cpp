@@ -1,6 +1,7 @@
 #include "dashboard/NoticeBox.h"
 
 #include <algorithm>
+#include <string>
 
 #include "dashboard/DrawKit.h"
 #include "dashboard/Palette.h"
@@ -20,6 +21,19 @@ NoticeColours noticeColours(bool failed, bool hovered) {
           kColTextLabel};
 }
 
+// The end of `text` that fits in `width` after a leading "…".
+std::string keepEnd(const std::string& text, float width) {
+  if (textSize(text.c_str()).x <= width) return text;
+  size_t from = 0;
+  while (from < text.size()) {
+    do ++from;
+    while (from < text.size() && (static_cast<unsigned char>(text[from]) & 0xC0) == 0x80);
+    const std::string shown = "…" + text.substr(from);
+    if (textSize(shown.c_str()).x <= width) return shown;
+  }
+  return "…";
+}
+
 }  // namespace
 
 void drawNotice(ImDrawList* dl, ImVec2 P, ImVec2 S, const Notice& notice, UiActions& actions) {
@@ -34,10 +48,12 @@ void drawNotice(ImDrawList* dl, ImVec2 P, ImVec2 S, const Notice& notice, UiActi
     FontScope font(f.small, 13.0f);
     ds = textSize(notice.detail.c_str());
   }
-  const float W = std::min(std::max(ts.x, ds.x) + 32, S.x - 40);
+  // The cards end 84 pixels above the bottom, the buttons start 58 above it.
+  const float gap = notice.detail.empty() ? 0.0f : 12.0f;
+  const float W = std::min(ts.x + gap + ds.x + 32, S.x - 40);
   if (W < 1) return;  // no room in a window this narrow
-  const float H = 24 + ts.y + (notice.detail.empty() ? 0 : 4 + ds.y);
-  const ImVec2 B(P.x + 20, P.y + S.y - 58 - 12 - H);
+  const float H = ts.y + 4;
+  const ImVec2 B(P.x + 20, P.y + S.y - 60 - H);
   const ImVec2 end(B.x + W, B.y + H);
 
   bool hovered = false;
@@ -53,11 +69,13 @@ void drawNotice(ImDrawList* dl, ImVec2 P, ImVec2 S, const Notice& notice, UiActi
   dl->PushClipRect(B, end, true);  // a long folder name is cut at the box's edge
   {
     FontScope font(f.body, 16.0f);
-    drawText(dl, ImVec2(B.x + 16, B.y + 12), c.text, notice.text.c_str());
+    drawText(dl, ImVec2(B.x + 16, B.y + 2), c.text, notice.text.c_str());
   }
   if (!notice.detail.empty()) {
     FontScope font(f.small, 13.0f);
-    drawText(dl, ImVec2(B.x + 16, B.y + 16 + ts.y), c.detail, notice.detail.c_str());
+    const float x = B.x + 16 + ts.x + gap;
+    drawText(dl, ImVec2(x, B.y + 2 + ts.y - ds.y), c.detail,
+             keepEnd(notice.detail, B.x + W - 16 - x).c_str());
   }
   dl->PopClipRect();
 }

@@ -1,5 +1,7 @@
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "dashboard/Cards.h"
@@ -19,15 +21,54 @@ float digitBottom(ImFont* huge) {
   return font->GetFontBaked(92.0f)->FindGlyph('0')->Y1;
 }
 
-// An amber line centred under the number: mice only report while they move
-// ("请持续移动鼠标"), and a slow hand holds a fast mouse back.
-void drawHint(ImDrawList* dl, float centreX, float top, const char* hint) {
-  FontScope font(fonts().small, 13.0f);
-  drawText(dl, ImVec2(centreX - textSize(hint).x * 0.5f, top), kColWarn, hint);
+// A line centred under the number, in the body size so it reads at a glance.
+// A narrow card takes the small size rather than cut it.
+void drawHint(ImDrawList* dl, float centreX, float top, float maxWidth, const RateHint& hint) {
+  if (hint.text.empty()) return;
+  float w = 0;
+  {
+    FontScope font(fonts().body, 16.0f);
+    w = textSize(hint.text.c_str()).x;
+  }
+  const bool fits = w <= maxWidth;
+  FontScope font(fits ? fonts().body : fonts().small, fits ? 16.0f : 13.0f);
+  drawText(dl, ImVec2(centreX - textSize(hint.text.c_str()).x * 0.5f, top), hint.colour,
+           hint.text.c_str());
+}
+
+// The slow hand, with what it would take: the target needs one count step
+// per report.
+std::string speedHintText(const UiState& ui, float target) {
+  char text[160];
+  const float hand = std::round(ui.handCountsPerS / 10.0f) * 10.0f;
+  std::snprintf(text, sizeof text,
+                "手速约 %.0f counts/s，达到 %.0f Hz 需约 %.0f counts/s — 移动更快或提高 DPI", hand,
+                target, target * static_cast<float>(std::max(ui.countStep, 1)));
+  return text;
+}
+
+// Mice only report while they move; a slow hand holds a fast mouse back; a
+// fast hand with a slow rate points at the mouse; a paused test keeps its
+// last rate; an idle window says how to begin.
+RateHint rateHint(const UiState& ui, float target, HintFlags hints) {
+  const bool running = ui.testState == kStateRunning;
+  if (running && ui.stats.mouseQuiet) return {"请持续移动鼠标", kColWarn};
+  if (running && hints.speed) return {speedHintText(ui, target), kColWarn};
+  if (running && hints.device) {
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "鼠标或其连接未达到目标：每个报告带有多个计数，回报率却低于 %.0f Hz", target);
+    return {text, kColWarn};
+  }
+  if (ui.testState == kStatePaused) return {"已暂停　按 S 继续", kColWarn};
+  const bool hasMouse =
+      ui.selectedDevice >= 0 && ui.selectedDevice < static_cast<int>(ui.devices.size());
+  if (ui.testState == kStateIdle && hasMouse) return {"点击「开始测试」后移动鼠标", kColTextLabel};
+  return {};
 }
 
 void drawCurrentRateCard(ImDrawList* dl, const GridLayout& g, const UiState& ui, float target,
-                         float shown, bool speedHint) {
+                         float shown, HintFlags hints) {
   const int testState = ui.testState;
   const float L = g.L, T = g.T, leftW = g.leftW;
   card(dl, ImVec2(L, T), ImVec2(leftW, 168), "当前回报率");
@@ -47,11 +88,8 @@ void drawCurrentRateCard(ImDrawList* dl, const GridLayout& g, const UiState& ui,
   const float bx = L + (leftW - (4 * dW + 12 + hz.x)) * 0.5f;
   drawText(dl, f.huge, 92.0f, ImVec2(bx + (4 * dW - nW) * 0.5f, T + 40), col, text);
   drawText(dl, ImVec2(bx + 4 * dW + 12, T + 40 + 92 - hz.y - 8), kColTextLabel, "Hz");
-  const float hintTop = T + 40 + digitBottom(f.huge) + 6;
-  if (testState == kStateRunning && ui.stats.mouseQuiet)
-    drawHint(dl, bx + 2 * dW, hintTop, "请持续移动鼠标");
-  else if (speedHint)
-    drawHint(dl, bx + 2 * dW, hintTop, "移动更快或提高 DPI 才能达到目标");
+  drawHint(dl, bx + 2 * dW, T + 40 + digitBottom(f.huge) + 7, leftW - 28,
+           rateHint(ui, target, hints));
 
   FontScope small(f.small, 13.0f);
   char line[128];
@@ -136,7 +174,9 @@ void drawHistoryCard(ImDrawList* dl, const GridLayout& g, const UiState& ui, flo
       dl->AddLine(ImVec2(x, yt), ImVec2(std::min(x + 6, p.max.x), yt), IM_COL32(46, 214, 110, 130),
                   1.0f);
   }
-  if (p.n >= 2) {
+  // Idle, a line of zeros says nothing: the instruction stays until a test runs.
+  const bool flat = std::all_of(h.begin(), h.end(), [](float v) { return v <= 0.0f; });
+  if (p.n >= 2 && !(ui.testState == kStateIdle && flat)) {
     drawHistoryCurve(dl, p, h);
     return;
   }
@@ -230,10 +270,13 @@ void drawRatioCard(ImDrawList* dl, const GridLayout& g, int testState, float tar
 }  // namespace
 
 void drawRateCards(ImDrawList* dl, const GridLayout& g, const UiState& ui, float targetHz,
-                   HeldRate& held, bool speedHint) {
-  // Both cards show the same held figure.
-  const float shownHz = held.update(ui.stats.currentHz, ImGui::GetTime());
-  drawCurrentRateCard(dl, g, ui, targetHz, shownHz, speedHint);
+                   HeldRate& held, HintFlags hints) {
+  // Both cards show the same held figure; a paused test keeps its last rate
+  // (the hand has stopped before it clicks), a reset one has none.
+  if (ui.stats.reportCount == 0) held.lastHz = 0.0f;
+  const bool paused = ui.testState == kStatePaused;
+  const float shownHz = paused ? held.lastHz : held.update(ui.stats.currentHz, ImGui::GetTime());
+  drawCurrentRateCard(dl, g, ui, targetHz, shownHz, hints);
   drawHistoryCard(dl, g, ui, targetHz);
   drawTiles(dl, g, ui.stats);
   drawRatioCard(dl, g, ui.testState, targetHz, shownHz);

@@ -66,10 +66,58 @@ void fillDiagnostics(PollingStats& s, float rateHz, Noise& noise) {
 
 UiState idleNoMouse() { return UiState{}; }
 
+UiState idleWithMouse() {
+  UiState ui;
+  ui.devices = twoMice();
+  ui.selectedDevice = 0;
+  ui.stats.history.assign(600, 0.0f);
+  return ui;
+}
+
 UiState paused() {
   UiState ui = runningState(1000);
   ui.testState = 2;
   ui.stats.currentHz = 0;
+  return ui;
+}
+
+// Paused, then saved: the picture keeps the rate it ran at.
+UiState pausedAndSaved() {
+  UiState ui = paused();
+  ui.notice.text = "结果已保存（点击打开文件夹）";
+  ui.notice.detail =
+      "/home/user/Documents/Quillmark/2026-12-07_103205_Halden_Corvid_Pro_Wireless_USB_3-1.4";
+  ui.notice.openPath = ui.notice.detail;
+  return ui;
+}
+
+// Two receivers of one model, told apart by their USB ports.
+UiState twoIdenticalMice() {
+  UiState ui = runningState(1000);
+  ui.devices = {ui.devices[0], ui.devices[0]};
+  ui.devices[0].portPath = "3-1.4";
+  ui.devices[1].portPath = "3-2";
+  ui.selectedDevice = 1;
+  return ui;
+}
+
+// An 8000 Hz mouse under a hand that gives about 2000 counts/s.
+UiState slowHandAt8k() {
+  UiState ui = runningState(8000);
+  ui.configuredHz = 8000;
+  ui.stats.currentHz = 1990;
+  ui.speedLimited = true;
+  ui.handCountsPerS = 1994;
+  return ui;
+}
+
+// A fast hand, several counts per report, and the rate stays at half.
+UiState deviceLimitedAt8k() {
+  UiState ui = runningState(8000);
+  ui.configuredHz = 8000;
+  ui.stats.currentHz = 4010;
+  ui.deviceLimited = true;
+  ui.handCountsPerS = 24000;
   return ui;
 }
 
@@ -170,7 +218,12 @@ std::vector<Fixture> previewFixtures() {
       {"running-1000hz", size, runningState(1000)},
       {"running-8000hz", size, runningState(8000)},
       {"running-below-target", size, belowTarget()},
-      {"paused", size, paused()},
+      {"paused", size, paused(), 1000},
+      {"idle-with-mouse", size, idleWithMouse()},
+      {"paused-and-saved", size, pausedAndSaved(), 1000},
+      {"two-identical-mice", size, twoIdenticalMice()},
+      {"slow-hand-8000hz", size, slowHandAt8k()},
+      {"device-limited-8000hz", size, deviceLimitedAt8k()},
       {"permission-banner", size, permissionBanner()},
       {"error-banner", size, errorBanner()},
       {"too-small", ImVec2(700, 480), runningState(1000)},

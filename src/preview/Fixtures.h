@@ -15,6 +15,9 @@ struct Fixture {
   std::string name;
   ImVec2 windowSize;
   UiState state;
+  // Drawn running at this rate for the first frames: a paused test shows the
+  // rate it last ran at. 0: the state from the first frame.
+  float ranAtHz = 0;
 };
 
 std::vector<Fixture> previewFixtures();

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -97,12 +98,16 @@ bool renderFixture(const FboGl& gl, const dashboard::Fixture& f, const std::stri
   dashboard::detail::resetState();
   ImGuiIO& io = ImGui::GetIO();
   io.DisplaySize = f.windowSize;
-  io.DeltaTime = 1.0f / 60.0f;
-  // A new window is hidden in its first frame; a few frames settle the layout.
-  for (int frame = 0; frame < 4; ++frame) {
+  // A new window is hidden in its first frame; a few frames settle the
+  // layout, and 0.4 s each give the hints their second.
+  io.DeltaTime = 0.4f;
+  dashboard::UiState before = f.state;
+  before.testState = 1;
+  before.stats.currentHz = f.ranAtHz;
+  for (int frame = 0; frame < 6; ++frame) {
     ImGui_ImplOpenGL3_NewFrame();
     ImGui::NewFrame();
-    dashboard::draw(f.state);
+    dashboard::draw(frame < 2 && f.ranAtHz > 0 ? before : f.state);
     ImGui::Render();
     target.bind();
     glViewport(0, 0, w, h);
@@ -132,6 +137,13 @@ bool wanted(const std::string& name, int argc, char** argv) {
 
 int main(int argc, char** argv) {
   const std::string dir = argc > 1 ? argv[1] : ".";
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
+  if (ec) {
+    std::fprintf(stderr, "quillmark-preview: cannot create %s: %s\n", dir.c_str(),
+                 ec.message().c_str());
+    return 1;
+  }
   if (!glfwInit()) {
     std::fprintf(stderr,
                  "quillmark-preview: GLFW cannot start (is there a display? try xvfb-run)\n");

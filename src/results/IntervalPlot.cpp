@@ -173,7 +173,7 @@ void drawTitles(Svg& svg, const TestRecord& r, const PlotData& d) {
   // Short enough to end before the outlier note on the right.
   svg.add(
       "<text x=\"%d\" y=\"84\" font-size=\"13\" fill=\"#9aa0a6\">整个测试 · 移动时 %.0f Hz · %s · "
-      "p99 %.1f µs · 缺失 %lld · 丢弃 %lld · 延迟 p99 %.1f µs</text>\n",
+      "p99 %.1f µs · 缺失 %lld · 丢弃 %lld · 网格偏差 p99 %.1f µs</text>\n",
       static_cast<int>(kPlot.left), w.movingRateHz, targetVerdictText(v.verdict), w.intervalUs.p99,
       static_cast<long long>(w.missedSlots), static_cast<long long>(w.kernelDrops),
       w.latenessUs.p99);
@@ -279,7 +279,7 @@ void drawOutliers(Svg& svg, const PlotData& d) {
   if (d.outlierTotal > d.outliers.size()) {
     svg.add(
         "<text x=\"%.1f\" y=\"%.1f\" font-size=\"12\" fill=\"#ffba38\" text-anchor=\"end\">"
-        "离群间隔 %zu 个，标出偏离最大的 %zu 个</text>\n",
+        "偏离基准 1.5 倍以上 %zu 个，标出最远 %zu 个</text>\n",
         kPlot.right(), kPlot.top - 6, d.outlierTotal, d.outliers.size());
   }
 }

@@ -121,7 +121,7 @@ ordered_json causeJson(const TestRecord& r, const WholeTestFigures& w,
   j["kind"] = rateCauseKey(cause->kind);
   j["text"] = cause->text;
   j["yardstick_hz"] = rounded(cause->yardstickHz, 1);
-  j["yardstick_source"] = configuredHz(r.device) > 0.0f ? "configured" : "target";
+  j["yardstick_source"] = r.targetSource == TargetSource::Configured ? "configured" : "target";
   j["ratio"] = rounded(cause->ratio, 4);
   j["single_count_share"] =
       w.motion.known ? ordered_json(rounded(w.motion.singleCountShare, 4)) : ordered_json(nullptr);
@@ -170,6 +170,8 @@ ordered_json devicesJson(const TestRecord& r) {
       one.device = d.device;
       one.targetHz = r.targetHz;
       one.targetSource = r.targetSource;
+      if (r.targetFollowsMouse)
+        one.targetHz = defaultTargetHz(d.device, *d.whole, one.targetSource);
       j["whole_test"] = wholeTestJson(one, *d.whole);
     }
     list.push_back(std::move(j));

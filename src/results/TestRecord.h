@@ -92,6 +92,9 @@ struct TestRecord {
   double durationSeconds = 0.0;  // first report to the end of the test
   float targetHz = 0.0f;
   TargetSource targetSource = TargetSource::Window;
+  // The target is each mouse's own (the window's automatic target), not one
+  // chosen for the test: each mouse of devices[] is held against its own.
+  bool targetFollowsMouse = false;
   TestEnd end = TestEnd::Completed;
   std::string endError;  // what failed, for TestEnd::DeviceError; empty otherwise
   PollingStats stats;    // the analyzer's snapshot at the end
@@ -142,8 +145,8 @@ struct WholeTestVerdict {
 };
 WholeTestVerdict wholeTestVerdict(const WholeTestFigures& whole, float targetHz);
 
-// Why the rate while moving fell short, held against the rate the host polls
-// at, else the target; nullopt when there is nothing to judge.
+// Why the rate while moving fell short, held against the test's target (the
+// verdict's yardstick); nullopt when there is nothing to judge.
 std::optional<RateCause> causeOf(const TestRecord& record, const WholeTestFigures& whole);
 
 // The window's target rates, and the one nearest to a rate (the lower wins a

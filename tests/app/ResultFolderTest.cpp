@@ -127,8 +127,21 @@ TEST(ResultFolderName, DateTimeAndASafeDeviceName) {
   local.tm_sec = 5;
   local.tm_isdst = -1;
   const auto when = std::chrono::system_clock::from_time_t(std::mktime(&local));
-  EXPECT_EQ(resultFolderName(when, "Halden Corvid Pro [USB]"),
-            "2026-12-07_103205_Halden_Corvid_Pro_[USB]");
+  // Nothing a shell needs quoted, the port to tell two of one model apart,
+  // and a long name cut between words.
+  const struct {
+    const char* device;
+    const char* port;
+    const char* folder;
+  } kNames[] = {
+      {"Halden Corvid Pro [USB]", "", "2026-12-07_103205_Halden_Corvid_Pro_USB"},
+      {"Halden Corvid Pro [USB]", "3-1.4", "2026-12-07_103205_Halden_Corvid_Pro_USB_3-1.4"},
+      {"虚拟鼠标 8000 Hz [Virtual]", "", "2026-12-07_103205_虚拟鼠标_8000_Hz_Virtual"},
+      {"Tom's (best) mouse; & more!", "", "2026-12-07_103205_Tom_s_best_mouse_more"},
+      {"Halden Corvid Pro Superlight Wireless Gaming Mouse [USB]", "1-2",
+       "2026-12-07_103205_Halden_Corvid_Pro_Superlight_Wireless_Gaming_1-2"},
+  };
+  for (const auto& n : kNames) EXPECT_EQ(resultFolderName(when, n.device, n.port), n.folder);
   EXPECT_EQ(resultFolderName(when, "a/b\\c:d*e?\"f\"<g>|h\n"), "2026-12-07_103205_a_b_c_d_e_f_g_h");
   // Nothing that reorders or hides text in a file manager.
   EXPECT_EQ(resultFolderName(when,

@@ -53,7 +53,7 @@ TEST_F(SaveResult, TheFolderHoldsTheFourFiles) {
   const SaveOutcome out = saveResultFolder(record, smallWindow(), docs, now);
   ASSERT_TRUE(out.ok) << out.reason;
   EXPECT_EQ(fs::path(out.folder).parent_path(), fs::path(docs) / "Quillmark");
-  EXPECT_NE(out.folder.find("_Acme_Pro_&_Mouse_[USB]"), std::string::npos) << out.folder;
+  EXPECT_NE(out.folder.find("_Acme_Pro_Mouse_USB"), std::string::npos) << out.folder;
   std::vector<std::string> names;
   for (const auto& e : fs::directory_iterator(out.folder)) names.push_back(e.path().filename());
   std::sort(names.begin(), names.end());
@@ -112,8 +112,9 @@ TEST_F(SaveResult, AFailedWriteNamesTheFolderTheUserWouldHaveGot) {
   setrlimit(RLIMIT_FSIZE, &old);
   signal(SIGXFSZ, oldHandler);
   ASSERT_FALSE(out.ok);
-  const std::string wouldBe =
-      docs + "/Quillmark/" + resultFolderName(now, record.device.name) + "/result.json";
+  const std::string wouldBe = docs + "/Quillmark/" +
+                              resultFolderName(now, record.device.name, record.device.portPath) +
+                              "/result.json";
   EXPECT_NE(out.reason.find(wouldBe), std::string::npos) << out.reason;
   EXPECT_EQ(out.reason.find(".partial"), std::string::npos) << out.reason;
 }

@@ -10,12 +10,14 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <thread>
 
 #include "ShellTestSupport.h"
 #include "TestFiles.h"
 #include "app/KeyShortcuts.h"
 #include "app/WindowSave.h"
+#include "dashboard/DashboardState.h"
 
 namespace {
 
@@ -145,6 +147,16 @@ TEST_F(WindowSaveFiles, ASaveIsOneLineAndANoticeThatOpensTheFolder) {
   EXPECT_EQ(notice.openPath, folder);
   EXPECT_FALSE(notice.failed);
   EXPECT_TRUE(currentNotice(ImGui::GetTime() + 10.5).text.empty());  // gone after a while
+
+  // Paused, the result keeps the rate the window last showed, not 0.
+  dashboard::dashboardState().held.lastHz = 987;
+  requestPause();
+  const std::string paused = save();
+  const std::string pausedFolder = paused.substr(paused.find(" -> ") + 4,
+                                                 paused.size() - 1 - paused.find(" -> ") - 4);
+  std::ifstream in(pausedFolder + "/result.json");
+  const nlohmann::json j = nlohmann::json::parse(in);
+  EXPECT_EQ(j["rate"]["current_hz"], 987.0);
 }
 
 TEST_F(WindowSaveFiles, AFailureIsOneLineAndANoticeWithTheReason) {

@@ -1,18 +1,20 @@
 #!/usr/bin/env bash
 # End to end: saving a result from the window, under its own Xvfb, on a
 # virtual 1000 Hz mouse, with a home folder of its own.
-#   e2e_save_xvfb.sh QUILLMARK_EXE ARTIFACT_DIR
+#   e2e_save_xvfb.sh QUILLMARK_EXE ARTIFACT_DIR [QUILLMARK_PREVIEW_EXE]
 # Run 1: E before a test saves nothing; S, 2 s, E -> one console line
 # "[导出] 已保存 -> <folder>" with the folder under the XDG documents folder,
 # holding a valid JSON, CSV, SVG and a PNG of the window's size; a click on
 # the notice hands the folder to xdg-open (a stand-in that records its
 # argument: no file manager runs here); Escape -> exit 0. Run 2: the documents folder is read-only (the program runs as
 # nobody when this runs as root) -> one failure line naming the reason, and
-# nothing left in the folder.
+# nothing left in the folder. Then the preview tool: it creates the folder it
+# is given, or fails once with one line.
 set -uo pipefail
 
 exe=$1
 out=$2
+preview=${3:-}
 mkdir -p "$out"
 work=$(mktemp -d /tmp/quillmark-e2e-save-XXXXXX)
 chmod 755 "$work"
@@ -84,8 +86,8 @@ if wait_line saved '^\[导出\]'; then
   import -window root "$out/e2e_saved.png" || fail "screenshot"
 fi
 geometry=$(xdotool getwindowgeometry "$window" | sed -n 's/.*Geometry: *//p')
-# The notice sits at the left, just above the control bar.
-xdotool mousemove --window "$window" 60 $((${geometry#*x} - 58 - 12 - 20)) click 1
+# The notice is one line at the left, between the cards and the control bar.
+xdotool mousemove --window "$window" 60 $((${geometry#*x} - 60 - 10)) click 1
 for _ in $(seq 50); do [ -s "$work/opened" ] && break; sleep 0.1; done
 finish_app
 [ "$rc" = 0 ] && pass "saved: exit 0" || fail "saved: exit $rc"
@@ -93,7 +95,7 @@ finish_app
 lines=$(grep -c '^\[导出\]' "$work/saved.err")
 line=$(grep '^\[导出\]' "$work/saved.err" | head -n 1)
 folder=${line#\[导出\] 已保存 -> }
-name_re='^[0-9]{4}-[0-9]{2}-[0-9]{2}_[0-9]{6}_虚拟鼠标_1000_Hz_\[Virtual\]$'
+name_re='^[0-9]{4}-[0-9]{2}-[0-9]{2}_[0-9]{6}_虚拟鼠标_1000_Hz_Virtual$'
 if [ "$lines" = 1 ] && [ "$(dirname "$folder")" = "$docs/Quillmark" ] &&
    [[ $(basename "$folder") =~ $name_re ]] && [ -d "$folder" ]; then
   pass "one console line: $line"
@@ -170,6 +172,18 @@ else
   fail "read-only: $failure"
 fi
 [ -z "$(ls -A "$docs")" ] && pass "nothing written" || fail "left in $docs: $(ls -A "$docs")"
+
+# --- the preview tool's pictures go into a folder it makes --------------------
+if [ -n "$preview" ]; then
+  "$preview" "$work/pictures/new" idle-no-mouse >/dev/null 2>"$work/preview.err"
+  [ $? = 0 ] && [ -s "$work/pictures/new/idle-no-mouse.png" ] &&
+    pass "preview: the folder is made" || fail "preview: $(cat "$work/preview.err")"
+  "$preview" /dev/null/pictures >/dev/null 2>"$work/preview.err"
+  prc=$?
+  [ "$prc" = 1 ] && [ "$(wc -l <"$work/preview.err")" = 1 ] &&
+    pass "preview: one line when it cannot: $(cat "$work/preview.err")" ||
+    fail "preview: status $prc, $(wc -l <"$work/preview.err") lines"
+fi
 
 [ "$failures" -eq 0 ] && echo "e2e save: all passed (screenshots in $out)"
 exit $((failures > 0))

@@ -4,8 +4,14 @@
 // place, and its exit status.
 #include <gtest/gtest.h>
 
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cinttypes>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <nlohmann/json.hpp>
 
 #include "QuillmarkProcess.h"
@@ -98,6 +104,25 @@ TEST_F(AnalyzeTest, GeneratedStreamGivesItsTruth) {
   EXPECT_NE(text.out.find("目标        4000 Hz（指定）：达到目标"), std::string::npos) << text.out;
 }
 
+// The summary of a fixed run, line by line as reviewed: an 8000 Hz mouse
+// with ±20 µs of host jitter, a rest and a kernel drop every 20000 reports.
+// QUILLMARK_UPDATE_GOLDEN=1 writes the file anew for the next review.
+TEST_F(AnalyzeTest, SummaryOfAFixedRunMatchesItsReviewedText) {
+  genstream::writeLibinputRecord(tmp.file("run.yml"),
+                                 genstream::makeStream(8000, 10.0, 20'000, true, 20'000));
+  // The recording's time is its file's: 2026-12-07 10:32:05 UTC.
+  const timeval times[2] = {{1796639525, 0}, {1796639525, 0}};
+  ASSERT_EQ(::utimes(tmp.file("run.yml").c_str(), times), 0);
+  const std::string dir = tmp.file("");
+  const Finished f = runQuillmark({"analyze", "run.yml"}, {{"TZ", "UTC"}}, tmp.file("out"), {},
+                                  [dir] { ASSERT_EQ(::chdir(dir.c_str()), 0); });
+  ASSERT_EQ(f.status, 0) << f.err;
+  const std::string golden = std::string(QUILLMARK_GOLDEN) + "/summary-8000hz.txt";
+  if (std::getenv("QUILLMARK_UPDATE_GOLDEN") != nullptr) std::ofstream(golden) << f.out;
+  EXPECT_EQ(f.out, readFile(golden));
+  EXPECT_LE(std::count(f.out.begin(), f.out.end(), '\n'), 22);
+}
+
 TEST_F(AnalyzeTest, CsvThatMeasureWroteGivesTheSameFigures) {
   const Finished m =
       runQuillmark({"measure", "--seconds", "1", "--json", "--intervals", tmp.file("m.csv")},
@@ -138,7 +163,10 @@ TEST_F(AnalyzeTest, CsvThatMeasureWroteGivesTheSameFigures) {
 
 // A second at 1000 Hz, then one at 500 Hz: each of the summary's extremes
 // under its own name.
-TEST_F(AnalyzeTest, SummaryNamesTheHighestAndTheLowestRate) {
+// A second at 1000 Hz, a second at 500 Hz: the window's highest and lowest
+// rate are in the JSON; the summary gives the whole test's rate once, 1500
+// intervals in 2 s, and not the window's figures beside it.
+TEST_F(AnalyzeTest, SummaryGivesTheWholeTestsRateAndTheJsonTheExtremes) {
   std::string csv = "t_us,interval_us\n0.000,\n";
   for (int us = 1000; us <= 2'000'000; us += us < 1'000'000 ? 1000 : 2000) {
     csv += std::to_string(us) + ".000,\n";
@@ -148,10 +176,10 @@ TEST_F(AnalyzeTest, SummaryNamesTheHighestAndTheLowestRate) {
   const double maxHz = j["rate"]["max_hz"], minHz = j["rate"]["min_hz"];
   ASSERT_GT(maxHz, 1.5 * minHz);
   const Finished text = analyze({tmp.file("halves.csv")});
-  char expected[128];
-  std::snprintf(expected, sizeof expected, "最高回报率  %.0f Hz\n最低回报率  %.0f Hz\n", maxHz,
-                minHz);
-  EXPECT_NE(text.out.find(expected), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("移动回报率  750.0 Hz（移动 2.000 s，停顿 0 次）\n"), std::string::npos)
+      << text.out;
+  for (const char* window : {"最高回报率", "最低回报率", "当前回报率", "基准间隔"})
+    EXPECT_EQ(text.out.find(window), std::string::npos) << window;
 }
 
 // What analyze says about the mouse, the machine and the start: what the

@@ -150,16 +150,72 @@ TEST_F(CliVirtualMiceTest, VersionHelpAndBadOptions) {
   EXPECT_NE(help.out.find("list"), std::string::npos);
   EXPECT_TRUE(help.err.empty()) << help.err;
 
-  for (const std::vector<std::string>& bad : {std::vector<std::string>{"--bogus"},
-                                              {"measure", "--target", "300"},
-                                              {"measure", "--seconds", "0"},
-                                              {"measure", "--seconds", "ten"},
-                                              {"frobnicate"},
-                                              {"list", "extra"}}) {
-    const Finished f = run(bad);
-    EXPECT_EQ(f.status, 2) << bad[0];
+  // One line why (with a guess where one is near), then the command's usage line.
+  const struct {
+    std::vector<std::string> args;
+    const char* why;
+    const char* usage;
+  } bad[] = {
+      {{"--bogus"}, "quillmark: 不认识的选项「--bogus」\n", "用法: quillmark [选项] [命令]"},
+      {{"measure", "--target", "300"},
+       "quillmark: --target 不能是 300，只能是 125、250、500、1000、2000、4000、8000\n",
+       "用法: quillmark measure [选项]"},
+      {{"measure", "--seconds", "0.2"},
+       "quillmark: --seconds：测试至少要 0.45 秒",
+       "用法: quillmark measure [选项]"},
+      {{"measure", "--seconds", "ten"},
+       "quillmark: --seconds：「ten」不是一个数\n",
+       "用法: quillmark measure [选项]"},
+      {{"mesure"},
+       "quillmark: 不认识的命令「mesure」：mesure → measure？\n",
+       "用法: quillmark [选项] [命令]"},
+      {{"measure", "--secs", "3"},
+       "quillmark: 不认识的选项「--secs」：--secs → --seconds？\n",
+       "用法: quillmark measure [选项]"},
+      {{"frobnicate"}, "quillmark: 不认识的命令「frobnicate」\n", "用法: quillmark [选项] [命令]"},
+      {{"list", "extra"}, "quillmark: 多余的参数「extra」\n", "用法: quillmark list [选项]"},
+      {{"analyze"}, "quillmark: 缺少 FILE\n", "用法: quillmark analyze [选项] FILE"},
+  };
+  for (const auto& b : bad) {
+    const Finished f = run(b.args);
+    EXPECT_EQ(f.status, 2) << b.args[0];
     EXPECT_TRUE(f.out.empty()) << f.out;
-    EXPECT_NE(f.err.find("Usage: quillmark"), std::string::npos) << f.err;
+    EXPECT_EQ(f.err.rfind(b.why, 0), 0u) << f.err;
+    EXPECT_NE(f.err.find(std::string("\n") + b.usage), std::string::npos) << f.err;
+    EXPECT_EQ(std::count(f.err.begin(), f.err.end(), '\n'), 2) << f.err;
+    EXPECT_EQ(f.err.find("not expected"), std::string::npos) << f.err;
+  }
+}
+
+// Each command's help lists the exit statuses it can return and no other,
+// and no type hint of the option library ("N:N").
+TEST_F(CliVirtualMiceTest, EachHelpListsItsOwnExitStatuses) {
+  const struct {
+    const char* command;
+    std::vector<int> statuses;
+  } helps[] = {{"list", {0, 1, 2, 4}},
+               {"measure", {0, 1, 2, 3, 4, 5, 6, 7}},
+               {"analyze", {0, 1, 2, 5, 8}},
+               {"compare", {0, 1, 2, 5, 8}}};
+  for (const auto& h : helps) {
+    const Finished f = run({h.command, "--help"});
+    ASSERT_EQ(f.status, 0) << h.command;
+    const size_t at = f.out.find("退出状态：");
+    ASSERT_NE(at, std::string::npos) << f.out;
+    const std::string line = f.out.substr(at, f.out.find('\n', at) - at);
+    for (int status = 0; status <= 8; ++status) {
+      const bool listed =
+          std::find(h.statuses.begin(), h.statuses.end(), status) != h.statuses.end();
+      const std::string a = "：" + std::to_string(status) + " ",
+                        b = "；" + std::to_string(status) + " ",
+                        c = "，" + std::to_string(status) + " ";
+      const bool shown = line.find(a) != std::string::npos || line.find(b) != std::string::npos ||
+                         line.find(c) != std::string::npos;
+      EXPECT_EQ(shown, listed) << h.command << " " << status << ": " << line;
+    }
+    for (const char* hint : {"N:N", "NONNEGATIVE", "HZ:{", "TEXT"})
+      EXPECT_EQ(f.out.find(hint), std::string::npos) << h.command << " " << hint;
+    EXPECT_EQ(f.out.find("Options"), std::string::npos) << f.out;
   }
 }
 
@@ -305,6 +361,13 @@ TEST_F(CliVirtualMiceTest, CtrlCEndsTheTestWithTheSummaryAndTheFiles) {
   const std::string lines = readFile(csv.string());
   EXPECT_GT(std::count(lines.begin(), lines.end(), '\n'), 500);
   EXPECT_NE(f.err.find("已写入 " + svg.string()), std::string::npos) << f.err;
+
+  // Without a length the test runs until Ctrl-C, which ends it as its length would.
+  const Finished open = run({"measure", "--seconds", "0", "--json"}, "1000", {"请移动鼠标", 1.5});
+  EXPECT_EQ(open.status, 0) << open.err;
+  const json j = json::parse(open.out);
+  EXPECT_EQ(j["test"]["ended"], "completed");
+  EXPECT_GT(j["test"]["duration_s"].get<double>(), 1.0);
 }
 
 TEST_F(CliVirtualMiceTest, UnknownDeviceIsNamedWithTheMiceThatExist) {
@@ -333,15 +396,24 @@ TEST_F(CliVirtualMiceTest, AHandSpeedLimitsTheRateAndEachReportCarriesItsCounts)
     double hz;
     bool singleCounts;
     const char* cause;
+    std::string target = "";  // --target; the cause then speaks of it, as the verdict does
   };
   for (const Case& c :
-       {Case{"8000@2000", 2000, true, "speed_limited"}, Case{"8000", 8000, false, "reached"}}) {
-    SCOPED_TRACE(c.mice);
+       {Case{"8000@2000", 2000, true, "speed_limited"}, Case{"8000", 8000, false, "reached"},
+        Case{"8000@2000", 2000, true, "reached", "2000"}}) {
+    SCOPED_TRACE(c.mice + " " + c.target);
     const fs::path csv = dir / "intervals.csv";
-    const Finished f =
-        run({"measure", "--seconds", "2", "--json", "--intervals", csv.string()}, c.mice);
+    std::vector<std::string> args = {"measure", "--seconds",   "2",
+                                     "--json",  "--intervals", csv.string()};
+    if (!c.target.empty()) args.insert(args.end(), {"--target", c.target});
+    const Finished f = run(args, c.mice);
     ASSERT_EQ(f.status, 0) << f.err;
     const json doc = json::parse(f.out);
+    if (!c.target.empty()) {
+      EXPECT_EQ(doc["whole_test"]["target"]["verdict"], "reached");
+      EXPECT_EQ(doc["whole_test"]["cause"]["yardstick_hz"], std::stod(c.target));
+      EXPECT_EQ(doc["whole_test"]["cause"]["yardstick_source"], "target");
+    }
     EXPECT_NEAR(doc["rate"]["avg_hz"].get<double>(), c.hz, c.hz * 0.05);
     EXPECT_NEAR(doc["reports"]["count"].get<double>(), 2 * c.hz, 2 * c.hz * 0.05);
     EXPECT_EQ(doc["whole_test"]["cause"]["kind"], c.cause);

@@ -85,12 +85,37 @@ TEST_F(ControlBar, TargetFollowsTheMeasuredMouseUntilPicked) {
   for (const char* rate :
        {"125 Hz", "250 Hz", "500 Hz", "1000 Hz", "2000 Hz", "4000 Hz", "8000 Hz"})
     EXPECT_NE(list.find(rate), std::string::npos) << rate;
+  EXPECT_NE(list.find("自动"), std::string::npos);
   h.click(ui, h.comboEntry(2));
   ui.stats.baselineHz = 8000;
   h.frame(ui);
   const std::string after = h.text(ui);
   EXPECT_NE(after.find("目标 500 Hz"), std::string::npos);
   EXPECT_EQ(after.find("目标 8000 Hz"), std::string::npos);
+
+  // "自动", after the rates, follows the mouse again.
+  h.click(ui, selector());
+  h.click(ui, h.comboEntry(7));
+  h.frame(ui);
+  EXPECT_NE(h.text(ui).find("目标 8000 Hz"), std::string::npos);
+}
+
+// The rate the mouse is configured for wins over the measured one: a slow
+// hand on an 8000 Hz mouse is judged against 8000 Hz, not its 2000 Hz.
+TEST_F(ControlBar, AutomaticTargetIsTheConfiguredRateWhenKnown) {
+  const struct {
+    float configuredHz, baselineHz;
+    const char* target;
+  } kRows[] = {{8000, 2000, "目标 8000 Hz"},
+               {0, 2000, "目标 2000 Hz"},
+               {1000, 0, "目标 1000 Hz"},
+               {125, 7900, "目标 125 Hz"}};
+  for (const auto& r : kRows) {
+    UiState ui;
+    ui.configuredHz = r.configuredHz;
+    ui.stats.baselineHz = r.baselineHz;
+    EXPECT_NE(h.text(ui).find(r.target), std::string::npos) << r.configuredHz;
+  }
 }
 
 // The three buttons, 130 x 36 with 12-pixel gaps, centred 58 pixels above

@@ -95,9 +95,18 @@ TEST(HistogramBars, AxisLabelsStayInsideThePlot) {
 
 TEST(HistogramBars, NoHistogramShowsSampling) {
   Harness h;
-  EXPECT_NE(h.text(withHistogram(1000, 100, {})).find("采样中…"), std::string::npos);
-  EXPECT_NE(h.text(withHistogram(0, 100, std::vector<uint32_t>(25, 5))).find("采样中…"),
-            std::string::npos);
+  // Sampling while a test runs; before it, or paused, there is no data.
+  for (int state : {0, 1, 2}) {
+    const char* said = state == 1 ? "采样中…" : "暂无数据";
+    UiState ui = withHistogram(1000, 100, {});
+    ui.testState = state;
+    const std::string text = h.text(ui);
+    EXPECT_NE(text.find(said), std::string::npos) << state;
+    EXPECT_EQ(text.find(state == 1 ? "暂无数据" : "采样中…"), std::string::npos) << state;
+    ui = withHistogram(0, 100, std::vector<uint32_t>(25, 5));
+    ui.testState = state;
+    EXPECT_NE(h.text(ui).find(said), std::string::npos) << state;
+  }
   EXPECT_FALSE(h.hasColour(kCyanBar));
 }
 
@@ -116,7 +125,8 @@ PollingStats quality(float jitterUs, float anomalyRatio, float stability) {
 TEST(QualityRows, JitterIsAmberOnlyAboveTenPercent) {
   EXPECT_EQ(qualityRow(1, quality(100, 0, 1)).colour, kColTextBright);
   EXPECT_EQ(qualityRow(1, quality(100.1f, 0, 1)).colour, kColWarn);
-  EXPECT_STREQ(qualityRow(1, quality(100, 0, 1)).value, "±0.100 ms");
+  EXPECT_STREQ(qualityRow(1, quality(100, 0, 1)).value, "±100.0 µs");
+  EXPECT_STREQ(qualityRow(1, quality(1000, 0, 1)).value, "±1.000 ms");
   EXPECT_STREQ(qualityRow(1, quality(0, 0, 1)).value, "--");
 }
 
@@ -134,11 +144,35 @@ TEST(QualityRows, StabilityGreenAmberRed) {
   EXPECT_STREQ(qualityRow(3, quality(10, 0, 0.95f)).value, "95.0%");
 }
 
+// At 8000 Hz every interval below a millisecond shows in µs with a decimal,
+// so the longest never reads below the baseline, and the rate follows from
+// the interval shown.
+TEST(QualityRows, IntervalsBelowAMillisecondInMicroseconds) {
+  const struct {
+    float baselineUs, longestUs;
+    const char* baseline;
+    const char* longest;
+  } kRows[] = {
+      {125.0f, 124.96f, "125.0 µs  (8000 Hz)", "125.0 µs"},
+      {124.6f, 180.0f, "124.6 µs  (8026 Hz)", "180.0 µs"},
+      {125.14f, 1250.0f, "125.1 µs  (7994 Hz)", "1.25 ms"},
+      {1000.4f, 31250.0f, "1.000 ms  (1000 Hz)", "31.25 ms"},
+  };
+  for (const auto& r : kRows) {
+    PollingStats s = quality(10, 0, 1);
+    s.baselineUs = r.baselineUs;
+    s.baselineHz = 1e6f / r.baselineUs;
+    s.longestIntervalUs = r.longestUs;
+    EXPECT_STREQ(qualityRow(0, s).value, r.baseline) << r.baselineUs;
+    EXPECT_STREQ(qualityRow(4, s).value, r.longest) << r.longestUs;
+  }
+}
+
 TEST(QualityRows, WithoutValidStatsOnlyTheOwnTestDecidesTheText) {
   PollingStats s = quality(20, 0.5f, 0.5f);
   s.statsValid = false;
   EXPECT_STREQ(qualityRow(0, s).value, "1.000 ms  (1000 Hz)");
-  EXPECT_STREQ(qualityRow(1, s).value, "±0.020 ms");
+  EXPECT_STREQ(qualityRow(1, s).value, "±20.0 µs");
   EXPECT_STREQ(qualityRow(2, s).value, "--");
   EXPECT_STREQ(qualityRow(3, s).value, "--");
   for (int k = 0; k < 4; ++k) EXPECT_EQ(qualityRow(k, s).colour, kColTextMuted) << k;
@@ -149,7 +183,7 @@ TEST(QualityCard, ShowsItsFourRows) {
   UiState ui;
   ui.stats = quality(20, 0.001f, 0.98f);
   const std::string text = h.text(ui);
-  for (const char* s : {"基准间隔", "1.000 ms  (1000 Hz)", "抖动", "±0.020 ms", "异常间隔",
+  for (const char* s : {"基准间隔", "1.000 ms  (1000 Hz)", "抖动", "±20.0 µs", "异常间隔",
                         "0.10%  (3)", "稳定性", "98.0%"})
     EXPECT_NE(text.find(s), std::string::npos) << s;
 }

@@ -153,10 +153,15 @@ UiState slowHand() {
   ui.testState = 1;
   ui.stats.currentHz = 500;
   ui.speedLimited = true;
+  ui.handCountsPerS = 304;
   return ui;
 }
 
-constexpr const char* kSpeedHint = "移动更快或提高 DPI 才能达到目标";
+// What to do, with the figures: the hand's speed and the target's (one count per report).
+constexpr const char* kSpeedHint =
+    "手速约 300 counts/s，达到 1000 Hz 需约 1000 counts/s — 移动更快或提高 DPI";
+constexpr const char* kDeviceHint =
+    "鼠标或其连接未达到目标：每个报告带有多个计数，回报率却低于 1000 Hz";
 
 TEST_P(GapsInTheWindow, ASlowHandGetsItsHintWhereTheQuietHintGoes) {
   UiState quiet;
@@ -206,6 +211,9 @@ TEST(SpeedHint, OnlyWhileRunningBelowTheNearShareForASecondAndSpeedLimited) {
     bool quiet;
     int frames;  // at 60 frames a second
     bool shown;
+    bool deviceLimited = false;
+    int countStep = 1;
+    const char* hint = kSpeedHint;
   };
   const Case cases[] = {
       {"a second below, speed-limited", 1, 500, true, false, 62, true},
@@ -215,17 +223,28 @@ TEST(SpeedHint, OnlyWhileRunningBelowTheNearShareForASecondAndSpeedLimited) {
       {"paused", 2, 500, true, false, 62, false},
       {"idle", 0, 500, true, false, 62, false},
       {"quiet: the move hint instead", 1, 0, true, true, 62, false},
+      {"counts in steps of two need twice the speed", 1, 500, true, false, 62, true, false, 2,
+       "手速约 300 counts/s，达到 1000 Hz 需约 2000 counts/s — 移动更快或提高 DPI"},
+      {"a fast hand and a slow rate: the mouse", 1, 500, false, false, 62, true, true, 1,
+       kDeviceHint},
+      {"the mouse's hint waits a second too", 1, 500, false, false, 30, false, true, 1,
+       kDeviceHint},
+      {"the mouse's hint not at the near share", 1, 700, false, false, 62, false, true, 1,
+       kDeviceHint},
+      {"the mouse's hint not while paused", 2, 500, false, false, 62, false, true, 1, kDeviceHint},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Harness h;
-    UiState ui;
+    UiState ui = slowHand();
     ui.testState = c.testState;
     ui.stats.currentHz = c.currentHz;
     ui.stats.mouseQuiet = c.quiet;
     ui.speedLimited = c.speedLimited;
+    ui.deviceLimited = c.deviceLimited;
+    ui.countStep = c.countStep;
     for (int frame = 1; frame < c.frames; ++frame) h.frame(ui);
-    EXPECT_EQ(h.text(ui).find(kSpeedHint) != std::string::npos, c.shown);
+    EXPECT_EQ(h.text(ui).find(c.hint) != std::string::npos, c.shown);
   }
   // The second starts again once the rate has come up.
   Harness h;

@@ -1,8 +1,13 @@
 // Frame layout: which cards fit, the alert banner, the header's picker and link.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "DashboardHarness.h"
+#include "Fixtures.h"
 #include "dashboard/Branding.h"
+#include "dashboard/DashboardState.h"
 #include "dashboard/Palette.h"
 
 namespace dashboard {
@@ -36,14 +41,28 @@ TEST(DashboardGrid, CardsNeedMoreThan120PixelsOfHeight) {
   EXPECT_TRUE(cardsDrawn(ImVec2(1280, 66 + 121 + 84)));
 }
 
+// Instead of the cards, the size they need: the exact limits above, lower
+// by the banner's height when there is one.
 TEST(DashboardGrid, ATooSmallWindowStillHasHeaderAndControlBar) {
-  Harness h(ImVec2(500, 300));
-  const std::string text = h.text(UiState{});
-  EXPECT_EQ(text.find(kCardTitle), std::string::npos);
-  EXPECT_NE(text.find("Quillmark"), std::string::npos);
-  EXPECT_NE(text.find("开始测试"), std::string::npos);
-  EXPECT_NE(text.find("目标 1000 Hz"), std::string::npos);
-  EXPECT_NE(text.find("快捷键"), std::string::npos);
+  const struct {
+    ImVec2 size;
+    const char* said;
+  } kSizes[] = {{ImVec2(500, 300), "窗口太小，放大到至少 717 × 271 像素才能显示测试数据"},
+                {ImVec2(700, 480), "窗口太小，放大到至少 717 × 271 像素才能显示测试数据"},
+                {ImVec2(1280, 200), "窗口太小，放大到至少 717 × 271 像素才能显示测试数据"}};
+  for (const auto& k : kSizes) {
+    Harness h(k.size);
+    const std::string text = h.text(UiState{});
+    EXPECT_EQ(text.find(kCardTitle), std::string::npos);
+    EXPECT_NE(text.find(k.said), std::string::npos) << k.size.x;
+    EXPECT_NE(text.find("Quillmark"), std::string::npos);
+    EXPECT_NE(text.find("开始测试"), std::string::npos);
+    EXPECT_NE(text.find("目标 1000 Hz"), std::string::npos);
+    EXPECT_NE(text.find("快捷键：S 开始 / 继续　P 暂停　R 重置　ESC 退出　E 保存结果"),
+              std::string::npos);
+  }
+  Harness h(ImVec2(717, 271));
+  EXPECT_EQ(h.text(UiState{}).find("窗口太小"), std::string::npos);
 }
 
 class DashboardBanner : public ::testing::Test {
@@ -156,6 +175,24 @@ TEST_F(DevicePicker, PreviewShowsTheSelectedDeviceOrNone) {
   EXPECT_NE(h.text(ui).find("未检测到鼠标设备"), std::string::npos);
 }
 
+// Two mice of one model differ by their USB port, closed and open.
+TEST_F(DevicePicker, TwoIdenticalMiceAreToldApartByPort) {
+  UiState ui;
+  ui.devices = {mouse("Corvid", true), mouse("Corvid", true)};
+  ui.devices[0].portPath = "3-1.4";
+  ui.devices[1].portPath = "3-2";
+  ui.selectedDevice = 1;
+  EXPECT_NE(h.text(ui).find("Corvid  端口 3-2"), std::string::npos);
+  h.click(ui, pickerPos());
+  const std::string text = h.text(ui);
+  EXPECT_NE(text.find("Corvid  端口 3-1.4"), std::string::npos);
+  EXPECT_EQ(h.click(ui, h.comboEntry(0)).selectDevice, 0);
+  // Without ports, their places in the list.
+  ui.devices[0].portPath.clear();
+  ui.devices[1].portPath.clear();
+  EXPECT_NE(h.text(ui).find("Corvid  #2"), std::string::npos);
+}
+
 TEST_F(DevicePicker, ListMarksUnopenedDevicesAndReportsAChoice) {
   UiState ui;
   ui.devices = {mouse("Corvid", true), mouse("Touchpad", false)};
@@ -193,6 +230,43 @@ TEST_F(DevicePicker, EmptyListSaysNoDevice) {
   const size_t first = text.find("未检测到鼠标设备");
   ASSERT_NE(first, std::string::npos);
   EXPECT_NE(text.find("未检测到鼠标设备", first + 1), std::string::npos);
+}
+
+// The named states the preview tool draws, with what a user reads in each:
+// a second of frames, after a running start where the state was paused.
+TEST(PreviewStates, SayWhatTheUserNeeds) {
+  const struct {
+    const char* fixture;
+    std::vector<const char*> said;
+  } kStates[] = {
+      {"idle-with-mouse", {"点击「开始测试」后移动鼠标", "暂无数据", "E 保存结果"}},
+      {"running-8000hz", {"125.0 µs  (8000 Hz)", "±4.8 µs", "237.5 µs", "目标 8000 Hz"}},
+      {"paused-and-saved",
+       {"1000", "已暂停", "达成 100%", "结果已保存（点击打开文件夹）", "Wireless_USB_3-1.4"}},
+      {"too-small", {"窗口太小，放大到至少 717 × 271 像素才能显示测试数据"}},
+      {"two-identical-mice", {"Halden Corvid Pro Wireless [USB]  端口 3-2"}},
+      {"slow-hand-8000hz",
+       {"手速约 1990 counts/s，达到 8000 Hz 需约 8000 counts/s — 移动更快或提高 DPI"}},
+      {"device-limited-8000hz",
+       {"鼠标或其连接未达到目标：每个报告带有多个计数，回报率却低于 8000 Hz"}},
+  };
+  const std::vector<Fixture> fixtures = previewFixtures();
+  for (const auto& k : kStates) {
+    SCOPED_TRACE(k.fixture);
+    const auto f = std::find_if(fixtures.begin(), fixtures.end(),
+                                [&](const Fixture& x) { return x.name == k.fixture; });
+    ASSERT_NE(f, fixtures.end());
+    detail::resetState();
+    Harness h(f->windowSize);
+    UiState before = f->state;
+    before.testState = 1;
+    before.stats.currentHz = f->ranAtHz;
+    if (f->ranAtHz > 0) h.frame(before);
+    for (int frame = 0; frame < 70; ++frame) h.frame(f->state);
+    const std::string text = h.text(f->state);
+    for (const char* s : k.said) EXPECT_NE(text.find(s), std::string::npos) << s << "\n" << text;
+  }
+  detail::resetState();
 }
 
 }  // namespace

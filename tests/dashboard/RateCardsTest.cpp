@@ -99,14 +99,17 @@ TEST(RatioRing, ShowsUnclampedPercentWhileRunningAndDashesOtherwise) {
   UiState ui;
   ui.testState = 1;
   ui.stats.currentHz = 2000;
+  ui.stats.reportCount = 5000;
   // The card's target line and the ring both read 200 %.
   EXPECT_EQ(count(h.text(ui), "200%"), 2);
-  ui.testState = 2;  // paused; the held rate is still above 0
+  ui.testState = 2;  // paused: the last rate stays, also once the rate has fallen to 0
+  ui.stats.currentHz = 0;
   const std::string paused = h.text(ui);
   EXPECT_EQ(count(paused, "200%"), 1);
   EXPECT_NE(paused.find("--"), std::string::npos);
+  EXPECT_NE(paused.find("已暂停"), std::string::npos);
   EXPECT_TRUE(h.hasColour(withAlpha(kColTextMuted, 55)));
-  ui.stats.currentHz = 0;
+  ui.stats.reportCount = 0;  // reset while paused
   h.frame(ui);
   EXPECT_FALSE(h.hasColour(withAlpha(kColTextMuted, 55))) << "only the track at rate 0";
 }
@@ -147,6 +150,18 @@ TEST(HistoryChart, OneSampleShowsTheWaitingMessageInsteadOfACurve) {
   EXPECT_FALSE(h.hasColour(IM_COL32(0, 195, 255, 54)));
   ui.testState = 0;
   EXPECT_NE(h.text(ui).find("点击「开始测试」后移动鼠标"), std::string::npos);
+  // Idle, a line of zeros does not replace the instruction; with a mouse
+  // the instruction also stands under the number.
+  ui.stats.history.assign(40, 0.0f);
+  std::string text = h.text(ui);
+  EXPECT_EQ(count(text, "点击「开始测试」后移动鼠标"), 1);
+  EXPECT_FALSE(h.hasColour(IM_COL32(0, 195, 255, 255)));
+  ui.devices.resize(1);
+  ui.devices[0].product = "Corvid";
+  ui.selectedDevice = 0;
+  text = h.text(ui);
+  EXPECT_EQ(count(text, "点击「开始测试」后移动鼠标"), 2);
+  EXPECT_FALSE(h.boundsOf(kColTextLabel, rect(20, 66 + 110, 884, 30)).empty());
 }
 
 TEST(Tiles, HighestLowestAverageInThatOrderWithTheirValues) {
@@ -222,6 +237,9 @@ TEST(CurrentRate, NumberIsGreyUnlessRunning) {
   }
   for (int state : {0, 2}) {
     Harness h;
+    ui.stats.reportCount = 100;
+    ui.testState = 1;
+    h.frame(ui);  // a paused test shows the rate it last ran at
     ui.testState = state;
     h.frame(ui);
     EXPECT_TRUE(h.boundsOf(kColGood, kCurrentCard).empty()) << state;

@@ -111,6 +111,7 @@ TEST_F(Notices, ASavedFolderOpensOnClick) {
   EXPECT_GE(box.min.x, 20);
   EXPECT_LE(box.max.x, 900 - 20);
   EXPECT_LT(box.max.y, 640 - 58);  // above the control bar
+  EXPECT_GE(box.min.y, 640 - 84);  // below the cards: no figure covered
   const UiActions a = h.click(ui, box.centre());
   EXPECT_EQ(a.openFolder, kFolder);
   EXPECT_FALSE(a.savePressed || a.startPressed || a.pausePressed || a.resetPressed);

@@ -328,7 +328,7 @@ TEST_F(ResultFilesTest, TenMinutesAt8000HzWithManyOutliersStaysUnderOneMegabyte)
   r.stats.baselineUs = 125.0f;
   const std::string svg = results::intervalPlotSvg(r);
   EXPECT_LT(svg.size(), 1'000'000u);
-  EXPECT_NE(svg.find("离群间隔 49485 个"), std::string::npos);
+  EXPECT_NE(svg.find("偏离基准 1.5 倍以上 49485 个"), std::string::npos);
 }
 
 // Whatever bytes a device's name holds, the plot is well-formed XML and a
