@@ -120,9 +120,19 @@ TEST_F(AnalyzeTest, CsvThatMeasureWroteGivesTheSameFigures) {
   EXPECT_EQ(analyzedWhole["target"]["source"], "nearest_standard");
   EXPECT_EQ(measuredWhole["cause"]["yardstick_source"], "configured");
   EXPECT_EQ(analyzedWhole["cause"]["yardstick_source"], "target");
+  // The grid: the host's interval, or one estimated from the stamps.
+  EXPECT_EQ(measuredWhole["grid"]["source"], "configured");
+  EXPECT_EQ(analyzedWhole["grid"]["source"], "estimated");
+  EXPECT_NEAR(analyzedWhole["grid"]["period_us"].get<double>(), 1000.0, 1.0);
+  for (const char* p : {"p50", "p99", "max"}) {
+    EXPECT_NEAR(analyzedWhole["lateness_us"][p].get<double>(),
+                measuredWhole["lateness_us"][p].get<double>(), 0.5);
+  }
   for (json* w : {&measuredWhole, &analyzedWhole}) {
     (*w)["target"].erase("source");
     (*w)["cause"].erase("yardstick_source");
+    w->erase("grid");
+    w->erase("lateness_us");
   }
   EXPECT_EQ(analyzedWhole, measuredWhole);
 
