@@ -70,32 +70,35 @@ class IntervalHistogram {
   std::vector<double> sum_;
 };
 
-// Chunks of about `slots` periods, each a whole number of slots: their spans
-// over their slots give the period far finer than any one interval. The
-// chunks grow while the period is fine enough to count their slots.
+// Chunks of a fixed number of reports, each spanning a whole number of
+// slots: their spans over their slots give the period far finer than any one
+// interval. The chunks grow while the period is fine enough to count their
+// slots. Chunks are cut by count, not by time, so that no late or early
+// stamp is picked as an end.
 double refinedPeriodNs(const StampSeries& s, std::size_t first, std::size_t end, double p) {
-  for (double slots = 8; slots < 1e6; slots *= 4) {
+  // Each size three times over: a rounding biased by the period's error
+  // shrinks with it.
+  for (std::size_t pass = 0, reports = 8; reports < end - first;
+       reports *= ++pass % 3 == 0 ? 4 : 1) {
+    const auto most = 4 * static_cast<double>(reports);  // slots a chunk may span
     double spans = 0, count = 0, q = 0, qq = 0, chunks = 0;
     forEachStretch(s, first, end, [&](std::size_t a, std::size_t b) {
-      for (std::size_t j = a, i = a + 1; i <= b; ++i) {
-        const auto span = static_cast<double>(s[i] - s[j]);
-        if (span < slots * p) continue;
-        if (span <= 2 * slots * p) {
-          const double k = std::round(span / p);
-          spans += span;
-          count += k;
-          q += span / k;
-          qq += span / k * (span / k);
-          ++chunks;
-        }
-        j = i;
+      for (std::size_t j = a; j + reports <= b; j += reports) {
+        const auto span = static_cast<double>(s[j + reports] - s[j]);
+        const double k = std::round(span / p);
+        if (k < 1 || k > most) continue;
+        spans += span;
+        count += k;
+        q += span / k;
+        qq += span / k * (span / k);
+        ++chunks;
       }
     });
     if (chunks < 4) break;
     p = spans / count;
     const double spread = std::sqrt(std::max(0.0, qq / chunks - (q / chunks) * (q / chunks)));
     const double error = spread / std::sqrt(chunks) / p;  // relative
-    if (2 * (4 * slots) * 3 * error > 0.25) break;
+    if (4 * most * 3 * error > 0.25) break;
   }
   return p;
 }
