@@ -64,10 +64,10 @@ std::vector<Run> blockRuns(const StampSeries& s) {
       if (v > 0 && v <= kRestNs) d.push_back(static_cast<int32_t>(v));
       if (d.size() < kBlockIntervals) continue;
     }
-    const bool tells = d.size() >= kMinBlockIntervals && tellsPeriod(s, start, i);
     const double p = d.empty() ? 0.0 : blockPeriod(d);
+    const bool few = d.size() < kMinBlockIntervals;
     d.clear();
-    if (!runs.empty() && (!tells || sameRate(p, runs.back().periodNs))) {
+    if (!runs.empty() && (sameRate(p, runs.back().periodNs) || few || !tellsPeriod(s, start, i))) {
       runs.back().end = i;
     } else if (p > 0) {
       runs.push_back({start, i, p});
