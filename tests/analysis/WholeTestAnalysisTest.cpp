@@ -239,6 +239,9 @@ TEST(WholeTestAnalysis, GridOnStreamsFromAUsbHost) {
     ASSERT_EQ(f.segments.size(), c.segmentPeriodsUs.size());
     for (std::size_t k = 0; k < f.segments.size(); ++k) {
       EXPECT_NEAR(f.segments[k].periodUs, c.segmentPeriodsUs[k], c.segmentPeriodsUs[k] * 0.001);
+      EXPECT_NEAR(f.segments[k].startS, k == 0 ? 0.0 : c.host.switchAtS, 0.002);
+      EXPECT_NEAR(f.segments[k].movingRateHz, 1e6 / c.segmentPeriodsUs[k],
+                  1e6 / c.segmentPeriodsUs[k] * 0.002);
     }
     if (c.status != GridStatus::Ok) {
       EXPECT_FALSE(f.missedSlots || f.idleSlots || f.latenessUs);
