@@ -25,6 +25,14 @@ struct Run {
 
 bool sameRate(double a, double b) { return std::max(a, b) < kSameRate * std::min(a, b); }
 
+// A block keeps the test's period while a fair share of its intervals lie
+// near it; only the others need their own.
+bool atPeriod(const std::vector<int32_t>& d, double periodNs) {
+  std::size_t near = 0;
+  for (int32_t v : d) near += v >= 0.8 * periodNs && v <= 1.2 * periodNs;
+  return static_cast<double>(near) >= 0.05 * static_cast<double>(d.size());
+}
+
 // A block's period: the mean of its intervals near their lowest tenth.
 double blockPeriod(std::vector<int32_t>& d) {
   const auto at = d.begin() + static_cast<std::ptrdiff_t>(d.size() / 10);
@@ -54,7 +62,7 @@ bool tellsPeriod(const StampSeries& s, std::size_t first, std::size_t end) {
   return *mid >= 2;
 }
 
-std::vector<Run> blockRuns(const StampSeries& s) {
+std::vector<Run> blockRuns(const StampSeries& s, double periodNs) {
   std::vector<Run> runs;
   std::vector<int32_t> d;
   std::size_t start = 0;
@@ -64,7 +72,7 @@ std::vector<Run> blockRuns(const StampSeries& s) {
       if (v > 0 && v <= kRestNs) d.push_back(static_cast<int32_t>(v));
       if (d.size() < kBlockIntervals) continue;
     }
-    const double p = d.empty() ? 0.0 : blockPeriod(d);
+    const double p = d.empty() ? 0.0 : atPeriod(d, periodNs) ? periodNs : blockPeriod(d);
     const bool few = d.size() < kMinBlockIntervals;
     d.clear();
     if (!runs.empty() && (sameRate(p, runs.back().periodNs) || few || !tellsPeriod(s, start, i))) {
@@ -129,8 +137,8 @@ void placeBorder(const StampSeries& s, Run& a, Run& b) {
 
 }  // namespace
 
-std::vector<SegmentRange> rateSegments(const StampSeries& s) {
-  std::vector<Run> runs = blockRuns(s);
+std::vector<SegmentRange> rateSegments(const StampSeries& s, double periodNs) {
+  std::vector<Run> runs = blockRuns(s, periodNs);
   mergeRuns(s, runs);
   if (runs.size() < 2) return {};
   for (std::size_t k = 0; k + 1 < runs.size(); ++k) placeBorder(s, runs[k], runs[k + 1]);

@@ -15,8 +15,9 @@ struct SegmentRange {
 };
 
 // The stretches of a test at clearly different grid periods, each lasting at
-// least a second; empty when the period held through the test.
-std::vector<SegmentRange> rateSegments(const StampSeries& s);
+// least a second; empty when the period held through the test. Blocks with
+// a fair share of their intervals near `periodNs` keep that period.
+std::vector<SegmentRange> rateSegments(const StampSeries& s, double periodNs);
 
 RateSegment segmentFigures(const StampSeries& s, const SegmentRange& r);
 

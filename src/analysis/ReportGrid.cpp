@@ -253,6 +253,29 @@ int64_t* emptySlotsOf(const StampSeries& s, std::size_t i, int64_t gap,
   return largerCounts(m) >= (gap + 1) * usualStep(s, i) ? &c.missed : &c.idle;
 }
 
+// The value at rank kEnvelopeRank of out[a, b): a window asks for one of its
+// few lowest values, kept in a short sorted list in one pass.
+double lowRank(const std::vector<int32_t>& out, std::size_t a, std::size_t b) {
+  if (a == b) return 0;
+  const auto rank = static_cast<std::size_t>(kEnvelopeRank * static_cast<double>(b - a));
+  std::array<int32_t, 16> lowest{};
+  if (rank >= lowest.size()) {
+    std::vector<int32_t> v(out.begin() + static_cast<std::ptrdiff_t>(a),
+                           out.begin() + static_cast<std::ptrdiff_t>(b));
+    std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(rank), v.end());
+    return v[rank];
+  }
+  std::size_t kept = 0;
+  for (std::size_t i = a; i < b; ++i) {
+    const int32_t x = out[i];
+    if (kept == rank + 1 && x >= lowest[rank]) continue;
+    std::size_t at = kept < rank + 1 ? kept++ : rank;
+    for (; at > 0 && lowest[at - 1] > x; --at) lowest[at] = lowest[at - 1];
+    lowest[at] = x;
+  }
+  return lowest[rank];
+}
+
 // A stretch short enough for one window has no neighbours to follow its
 // drift by: the residuals' straight-line trend is the period's error.
 void levelled(const StampSeries& s, std::size_t first, const Window& w, std::vector<int32_t>& out) {
@@ -325,16 +348,7 @@ void slotStretch(const StampSeries& s, std::size_t a, std::size_t b, double p,
     ws[w].outB = out.size();
   }
   if (ws.size() == 1) levelled(s, a, ws[0], out);
-  std::vector<int32_t> scratch;
-  for (Window& w : ws) {
-    scratch.assign(out.begin() + static_cast<std::ptrdiff_t>(w.outA),
-                   out.begin() + static_cast<std::ptrdiff_t>(w.outB));
-    if (scratch.empty()) continue;
-    const auto rank = static_cast<std::size_t>(kEnvelopeRank * static_cast<double>(scratch.size()));
-    std::nth_element(scratch.begin(), scratch.begin() + static_cast<std::ptrdiff_t>(rank),
-                     scratch.end());
-    w.envelope = scratch[rank];
-  }
+  for (Window& w : ws) w.envelope = lowRank(out, w.outA, w.outB);
   // Lateness: the residual above the grid's lower envelope, which the
   // earliest reports of each window define.
   std::size_t j = start;
@@ -417,7 +431,7 @@ void gridFigures(const StampSeries& s, const std::vector<bool>& dropped,
     f.kernelDroppedReports = droppedByGaps(s, dropped, periodNs);
     return;
   }
-  const std::vector<SegmentRange> segs = rateSegments(s);
+  const std::vector<SegmentRange> segs = rateSegments(s, periodNs);
   for (const SegmentRange& r : segs) f.segments.push_back(segmentFigures(s, r));
   const std::vector<SegmentRange> ranges = gridRanges(s, segs, periodNs, configured > 0);
   if (const double share = batchedShare(s, ranges); share > kUnknownShare) {
