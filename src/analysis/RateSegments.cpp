@@ -144,7 +144,8 @@ std::vector<SegmentRange> rateSegments(const StampSeries& s, double periodNs) {
   for (std::size_t k = 0; k + 1 < runs.size(); ++k) placeBorder(s, runs[k], runs[k + 1]);
   std::vector<SegmentRange> out;
   for (const Run& r : runs) {
-    const double p = estimatePeriodNs(s, r.first, r.end);
+    // Near the run's rough period: a short histogram for each of many runs.
+    const double p = estimatePeriodNs(s, r.first, r.end, 4 * r.periodNs);
     out.push_back({r.first, r.end, p > 0 ? p : r.periodNs});
   }
   return out;

@@ -47,11 +47,13 @@ std::vector<std::pair<std::size_t, std::size_t>> stretchesOf(const StampSeries& 
 // Counts and sums of the intervals per 1 µs bin, cumulated, to ask ranges.
 class IntervalHistogram {
  public:
-  IntervalHistogram(const StampSeries& s, std::size_t first, std::size_t end)
-      : count_(kRestNs / kBinNs + 2, 0), sum_(count_.size(), 0.0) {
+  IntervalHistogram(const StampSeries& s, std::size_t first, std::size_t end, int64_t maxNs)
+      : count_(static_cast<std::size_t>(maxNs / kBinNs + 2), 0), sum_(count_.size(), 0.0) {
     for (std::size_t i = first + 1; i < end; ++i) {
       const int64_t d = s[i] - s[i - 1];
       if (!isStep(d)) continue;
+      ++total_;
+      if (d > maxNs) continue;
       const auto b = static_cast<std::size_t>(d / kBinNs) + 1;
       ++count_[b];
       sum_[b] += static_cast<double>(d);
@@ -61,7 +63,7 @@ class IntervalHistogram {
       sum_[b] += sum_[b - 1];
     }
   }
-  double total() const { return static_cast<double>(count_.back()); }
+  double total() const { return total_; }
   double bins() const { return static_cast<double>(count_.size() - 1); }
   // Intervals and their sum (ns) in [lo, hi] ns, to the bin.
   std::pair<double, double> within(double lo, double hi) const {
@@ -74,6 +76,7 @@ class IntervalHistogram {
  private:
   std::vector<uint32_t> count_;  // [b]: intervals below b µs
   std::vector<double> sum_;
+  double total_ = 0;  // every interval, also those beyond the bins
 };
 
 // Chunks of a fixed number of reports, each spanning a whole number of
@@ -112,9 +115,10 @@ double refinedPeriodNs(const StampSeries& s, std::size_t first, std::size_t end,
 
 }  // namespace
 
-double estimatePeriodNs(const StampSeries& s, std::size_t first, std::size_t end) {
+double estimatePeriodNs(const StampSeries& s, std::size_t first, std::size_t end, double maxNs) {
   if (end < first + 2) return 0;
-  const IntervalHistogram h(s, first, end);
+  const IntervalHistogram h(
+      s, first, end, static_cast<int64_t>(std::clamp(maxNs, kMinPeriodNs * 2, 1.0 * kRestNs)));
   const double need = kClusterShare * h.total();
   if (h.total() == 0) return 0;
   const auto around = [&](double c) {

@@ -14,8 +14,10 @@ namespace reportgrid {
 // The period (ns) of the reports [first, end): the lowest cluster of
 // intervals holding a fair share of them, so that a mouse which skips slots
 // (its intervals whole multiples of the period) and a two-peaked spread give
-// the grid's period, not their median. 0 when there is none.
-double estimatePeriodNs(const StampSeries& s, std::size_t first, std::size_t end);
+// the grid's period, not their median. 0 when there is none. Only clusters
+// below `maxNs` are looked for.
+double estimatePeriodNs(const StampSeries& s, std::size_t first, std::size_t end,
+                        double maxNs = 1e12);
 
 // Fills the grid, the slot figures (missed, idle and kernel-dropped slots)
 // and the segments of `f`; each report's lateness (ns) goes to `lateness`,

@@ -63,6 +63,7 @@ struct UsbHost {
   double devicePeriodNs = 0;       // the mouse's own interval; 0: every poll
   double switchAtS = 0;            // from then on the mouse's interval is
   double switchPeriodNs = 0;       //   this one (0: no switch)
+  double switchBackS = 0;          // and back and forth every this long (0: stays)
   int64_t delayNs = 0;             // host delay uniform in [0, delayNs]
   double tailNs = 0;               // plus an exponential tail of this mean
   double slewPpm = 0;              // the stamping clock swings ± this, once a minute
@@ -95,7 +96,9 @@ inline Stream makeUsbStream(const UsbHost& h, HostTruth& truth) {
   const auto slots = static_cast<int64_t>(h.seconds * 1e9 / h.periodNs);
   for (int64_t k = 0; k < slots; ++k) {
     const double t = static_cast<double>(k) * h.periodNs;
-    const bool switched = h.switchPeriodNs > 0 && t >= h.switchAtS * 1e9;
+    const bool switched =
+        h.switchPeriodNs > 0 && t >= h.switchAtS * 1e9 &&
+        (h.switchBackS <= 0 || std::fmod(t / 1e9 - h.switchAtS, 2 * h.switchBackS) < h.switchBackS);
     const double own = switched ? h.switchPeriodNs : h.devicePeriodNs;
     const double cycle = h.strokeS + h.pauseS;
     const bool moving = cycle <= 0 || std::fmod(t / 1e9, cycle) < h.strokeS;
