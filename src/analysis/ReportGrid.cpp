@@ -22,8 +22,8 @@ constexpr double kClusterWidth = 0.2;         // a cluster spans its centre ± t
 constexpr double kBatchedFactor = 0.3;        // of the period: intervals this short are batches
 constexpr double kUnknownShare = 0.01;        // of batched intervals or doubled slots
 constexpr std::size_t kWindowReports = 2048;  // a grid phase per this many reports
-constexpr std::size_t kPhaseSamples = 2048;
-constexpr double kEnvelopeRank = 0.002;  // the window's residuals defining "on time"
+constexpr std::size_t kPhaseSamples = 1024;   // reports a window's phase is taken from
+constexpr double kEnvelopeRank = 0.002;       // the window's residuals defining "on time"
 
 // Rounding by conversion: no library call in the loops over every report.
 int64_t nearest(double v) { return static_cast<int64_t>(v < 0 ? v - 0.5 : v + 0.5); }
