@@ -28,7 +28,7 @@ StampSeries tenMinutesAt8000Hz() {
     motion[i].dy = counts(random);
     motion[i].flags = ReportMotion::kKnown;
   }
-  return StampSeries::fromVectors(ns, motion, {2'400'000});
+  return StampSeries::fromVectors(ns, motion, {DropMark{2'400'000, 1}});
 }
 
 void BM_WholeTestTenMinutesAt8000Hz(benchmark::State& state) {

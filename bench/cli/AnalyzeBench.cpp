@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -73,6 +74,40 @@ void BM_AnalyzeLibinputRecord8000Hz(benchmark::State& state) {
   state.counters["cpu_s"] = benchmark::Counter(cpu, benchmark::Counter::kAvgIterations);
 }
 BENCHMARK(BM_AnalyzeLibinputRecord8000Hz)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(3);
+
+// An intervals CSV whose kernel_drops column is full: 10 s at 8000 Hz with
+// the most drops each 125 µs gap may hold (3), or (range 1) 20 rows claiming
+// a million drops each, which is refused. Drops are kept as counts, so the
+// peak memory is that of the reports, whatever the column says.
+void BM_AnalyzeCsvDropCounts(benchmark::State& state) {
+  const bool hostile = state.range(0) == 1;
+  TempDir tmp;
+  const std::string file = tmp.file("drops.csv");
+  std::FILE* f = std::fopen(file.c_str(), "w");
+  std::fputs("t_us,interval_us,dx,dy,kernel_drops\n", f);
+  const int rows = hostile ? 20 : 80'000;
+  for (int i = 0; i < rows; ++i) {
+    std::fprintf(f, "%d.000,%s,,,%s\n", i * 125, i == 0 ? "" : "125.000",
+                 hostile ? "1000000" : (i == 0 ? "" : "3"));
+  }
+  std::fclose(f);
+  double peakMB = 0;
+  for (auto _ : state) {
+    const Run r = analyzeInChild(file);
+    if (r.status != (hostile ? 8 : 0)) state.SkipWithError("unexpected exit status");
+    state.SetIterationTime(r.seconds);
+    peakMB = std::max(peakMB, r.peakMB);
+  }
+  state.counters["rows"] = rows;
+  state.counters["claimed_drops"] = hostile ? rows * 1e6 : (rows - 1) * 3.0;
+  state.counters["peak_rss_MB"] = peakMB;
+}
+BENCHMARK(BM_AnalyzeCsvDropCounts)
+    ->Arg(0)
+    ->Arg(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
 
 }  // namespace
 

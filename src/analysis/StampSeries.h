@@ -8,6 +8,14 @@
 
 #include "analysis/ReportMotion.h"
 
+// `count` kernel drops in the gap just before report `before` (so the gap
+// from report before-1 to report before lost reports).
+struct DropMark {
+  std::size_t before = 0;
+  int64_t count = 0;
+  bool operator==(const DropMark&) const = default;
+};
+
 // The kernel stamps of one test's reports (steady-clock nanoseconds) with
 // each report's motion and the places where the kernel dropped reports, as an
 // immutable view: full chunks are shared with the recorder, never copied.
@@ -21,7 +29,7 @@ class StampSeries {
   StampSeries() = default;
   StampSeries(std::vector<std::shared_ptr<const Chunk>> chunks,
               std::vector<std::shared_ptr<const MotionChunk>> motion, std::size_t count,
-              bool truncated, std::vector<std::size_t> drops = {})
+              bool truncated, std::vector<DropMark> drops = {})
       : chunks_(std::move(chunks)),
         motion_(std::move(motion)),
         drops_(std::move(drops)),
@@ -33,7 +41,7 @@ class StampSeries {
   // A series made from plain vectors (recordings, tests); motion may be empty.
   static StampSeries fromVectors(const std::vector<int64_t>& stamps,
                                  const std::vector<ReportMotion>& motion = {},
-                                 std::vector<std::size_t> drops = {}, bool truncated = false);
+                                 std::vector<DropMark> drops = {}, bool truncated = false);
 
   std::size_t size() const { return count_; }
   bool empty() const { return count_ == 0; }
@@ -45,14 +53,17 @@ class StampSeries {
     return i / kChunkStamps < motion_.size() ? (*motion_[i / kChunkStamps])[i % kChunkStamps]
                                              : ReportMotion{};
   }
-  // Kernel drops, each as the number of reports recorded before it (so the
-  // gap from report k-1 to report k held a drop), ascending; one entry per drop.
-  const std::vector<std::size_t>& drops() const { return drops_; }
+  // Kernel drops by the report they came before, ascending, one mark per gap.
+  const std::vector<DropMark>& drops() const { return drops_; }
+  // Adds `count` drops before report `before` to a list kept as drops() is.
+  static void addDrops(std::vector<DropMark>& marks, std::size_t before, int64_t count);
+  // The marks of single drops given by the report each came before, ascending.
+  static std::vector<DropMark> dropMarks(const std::vector<std::size_t>& before);
 
  private:
   std::vector<std::shared_ptr<const Chunk>> chunks_;
   std::vector<std::shared_ptr<const MotionChunk>> motion_;
-  std::vector<std::size_t> drops_;
+  std::vector<DropMark> drops_;
   std::size_t count_ = 0;
   bool truncated_ = false;
 };

@@ -67,8 +67,8 @@ std::vector<int32_t> nearestRanks(const std::vector<int32_t>& v, std::initialize
 // Which reports are preceded by a kernel drop; one flag per report.
 std::vector<bool> dropGaps(const StampSeries& s) {
   std::vector<bool> gaps(s.size(), false);
-  for (std::size_t k : s.drops()) {
-    if (k >= 1 && k < s.size()) gaps[k] = true;
+  for (const DropMark& d : s.drops()) {
+    if (d.before >= 1 && d.before < s.size()) gaps[d.before] = true;
   }
   return gaps;
 }
@@ -225,8 +225,8 @@ void motionFigures(const StampSeries& s, MotionFigures& m) {
 WholeTestFigures analyzeWholeTest(const StampSeries& series, const WholeTestOptions& options) {
   WholeTestFigures f;
   f.reports = static_cast<int64_t>(series.size());
-  for (std::size_t k : series.drops()) {
-    if (k >= 1) ++f.kernelDrops;
+  for (const DropMark& d : series.drops()) {
+    if (d.before >= 1) f.kernelDrops += d.count;
   }
   std::vector<int32_t> buf;
   buf.reserve(series.size());

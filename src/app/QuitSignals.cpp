@@ -30,6 +30,22 @@ void onQuitSignal(int) {
   }
 }
 
+void (*s_cleanup)() = nullptr;
+bool s_errIsTerminal = false;  // a progress line may stand there: cleared first
+
+void writeLine(const char* line) {
+  [[maybe_unused]] const ssize_t n = ::write(STDERR_FILENO, line, std::strlen(line));
+}
+
+void onQuitSignalEndAtOnce(int sig) {
+  if (s_cleanup != nullptr) s_cleanup();
+  if (s_errIsTerminal) writeLine("\r\033[K");
+  writeLine(sig == SIGINT    ? "quillmark: 已中断（SIGINT），没有写完的文件已删除\n"
+            : sig == SIGTERM ? "quillmark: 已中断（SIGTERM），没有写完的文件已删除\n"
+                             : "quillmark: 已中断（SIGHUP），没有写完的文件已删除\n");
+  ::_exit(128 + sig);
+}
+
 sigset_t quitSignalSet() {
   sigset_t set;
   sigemptyset(&set);
@@ -47,6 +63,17 @@ void installQuitSignals() {
   for (int sig : kQuitSignals) sigaction(sig, &sa, nullptr);
   const sigset_t set = quitSignalSet();
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+void endAtOnceOnQuitSignal(void (*cleanup)()) {
+  s_cleanup = cleanup;
+  s_errIsTerminal = ::isatty(STDERR_FILENO) != 0;
+  struct sigaction sa = {};
+  sa.sa_handler = onQuitSignalEndAtOnce;
+  // A second signal while the first is handled waits for the exit.
+  sa.sa_mask = quitSignalSet();
+  for (int sig : kQuitSignals) sigaction(sig, &sa, nullptr);
+  acceptQuitSignals();
 }
 
 void acceptQuitSignals() {

@@ -14,7 +14,15 @@
 // an orderly end) writes it to stderr and ends the process at once with
 // status 1: for a user who will not wait for the result files. Main thread;
 // the text is copied (up to 4 KiB); an empty one clears it.
+//
+// endAtOnceOnQuitSignal() is for commands that only read files and write
+// results, with nothing to finish in order: from then on the first quit
+// signal runs `cleanup` (which must be async-signal-safe), writes one line
+// and ends the process with status 128 + the signal's number (130 for
+// Ctrl-C, 143 for SIGTERM, 129 for SIGHUP). It also unblocks the signals
+// in the calling thread. Main thread.
 void installQuitSignals();
+void endAtOnceOnQuitSignal(void (*cleanup)());
 void acceptQuitSignals();
 bool quitSignalReceived();
 void setUrgentQuitNotice(const std::string& line);

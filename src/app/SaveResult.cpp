@@ -12,7 +12,8 @@ bool writeResultFiles(const results::TestRecord& record, const ResultFolder& fol
                       std::string& reason) {
   results::WriteResult r = results::writeResultJson(record, folder.file("result.json"));
   if (r) r = results::writeIntervalsCsv(record, folder.file("intervals.csv"));
-  if (r) r = results::writeIntervalPlot(record, folder.file("intervals.svg"));
+  if (r)
+    r = results::writeIntervalPlot(results::plottedRecord(record), folder.file("intervals.svg"));
   if (!r) reason = r.error;
   return r.ok;
 }

@@ -9,9 +9,10 @@
 #include "app/DocumentsFolder.h"
 #include "app/SaveResult.h"
 #include "app/Shell.h"
+#include "cli/DeviceIdentityOf.h"
 #include "dashboard/DashboardState.h"
 #include "dashboard/Palette.h"
-#include "results/DeviceIdentityOf.h"
+#include "results/MouseStamps.h"
 
 results::StampRecorder g_stamps;
 
@@ -30,7 +31,7 @@ bool s_testWasReset = false;
 results::DeviceIdentity selectedDevice() {
   const HIDMonitor::DeviceSelection s = g_monitor.getDevicesAndSelection();
   if (s.selected < 0 || s.selected >= static_cast<int>(s.devices.size())) return {};
-  return results::identityOf(s.devices[static_cast<size_t>(s.selected)]);
+  return cli::identityOf(s.devices[static_cast<size_t>(s.selected)]);
 }
 
 // The identity of a mouse the test's reports came from; a report without a
@@ -38,7 +39,21 @@ results::DeviceIdentity selectedDevice() {
 results::DeviceIdentity identityOfSource(uint64_t serial) {
   if (serial == 0) return selectedDevice();
   const std::optional<HIDDeviceInfo> info = g_monitor.findDevice(serial);
-  return info ? results::identityOf(*info) : results::DeviceIdentity{};
+  return info ? cli::identityOf(*info) : results::DeviceIdentity{};
+}
+
+// Each mouse of a test that changed mouse gets its own figures; the whole
+// test's are those of the one with the most reports.
+void analyzeEachMouse(results::TestRecord& r, const results::StampRecorder::Tally& tally,
+                      size_t most) {
+  for (size_t i = 0; i < r.devices.size(); ++i) {
+    r.devices[i].stamps = results::mouseStamps(r.stamps, tally.runs, i);
+    r.devices[i].whole =
+        analyzeWholeTest(r.devices[i].stamps, results::wholeTestOptions(r.devices[i].device));
+  }
+  r.wholeDevice = most;
+  r.whole = r.devices[most].whole;
+  r.mouseChanges = results::mouseChanges(tally.runs);
 }
 
 // The mouse with the most reports is the result's; all of them are listed
@@ -46,11 +61,15 @@ results::DeviceIdentity identityOfSource(uint64_t serial) {
 void nameDevices(results::TestRecord& r, const results::StampRecorder::Tally& tally) {
   size_t most = 0;
   for (const results::StampRecorder::SourceCount& s : tally.sources) {
-    r.devices.push_back({identityOfSource(s.source), static_cast<int64_t>(s.reports)});
+    r.devices.push_back({identityOfSource(s.source), static_cast<int64_t>(s.reports), {}, {}});
     if (s.reports > tally.sources[most].reports) most = r.devices.size() - 1;
   }
   r.device = r.devices.empty() ? selectedDevice() : r.devices[most].device;
-  if (r.devices.size() < 2) r.devices.clear();
+  if (r.devices.size() < 2) {
+    r.devices.clear();
+    return;
+  }
+  analyzeEachMouse(r, tally, most);
 }
 
 // The test as it stands: the analyzer's figures and every stamp so far.
@@ -72,7 +91,7 @@ results::TestRecord currentRecord() {
     r.durationSeconds = static_cast<double>(tally.lastNs - first) / 1e9;
   }
   // Once for every file written from it.
-  r.whole = analyzeWholeTest(r.stamps, results::wholeTestOptions(r));
+  if (!r.whole) r.whole = analyzeWholeTest(r.stamps, results::wholeTestOptions(r));
   return r;
 }
 

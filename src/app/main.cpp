@@ -31,6 +31,7 @@
 #include "cli/Cli.h"
 #include "dashboard/Dashboard.h"
 #include "dashboard/FontConfig.h"
+#include "i18n/Translate.h"
 #include "results/FileWriter.h"
 
 namespace {
@@ -146,6 +147,7 @@ int runTerminal(int argc, char** argv) {
   console.hidThreadStarted = acceptQuitSignals;
   console.stopRequested = quitSignalReceived;
   console.urgentStopNotice = setUrgentQuitNotice;
+  console.endOnStopRequest = [] { endAtOnceOnQuitSignal(results::removePendingTemporaryFile); };
   return cli::run(argc, argv, console);
 }
 
@@ -153,6 +155,7 @@ int runTerminal(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   results::guardStandardStreams();
+  i18n::initTranslation(i18n::languageFromEnvironment());
   setLaunchArguments(argc, argv);
   installQuitSignals();
   if (argc > 1) return runTerminal(argc, argv);
@@ -160,9 +163,10 @@ int main(int argc, char** argv) {
 
   glfwSetErrorCallback(rememberGlfwError);
   if (!glfwInit()) {
-    std::fprintf(stderr,
-                 "[窗口] 无法连接图形显示（%s），请在桌面会话里运行，或用 xvfb-run 启动。\n",
-                 s_glfwError.c_str());
+    std::fprintf(
+        stderr,
+        i18n::tr("[窗口] 无法连接图形显示（%s），请在桌面会话里运行，或用 xvfb-run 启动。\n"),
+        s_glfwError.c_str());
     return 1;
   }
   GLFWwindow* window = createWindow();

@@ -14,7 +14,7 @@ namespace cli {
 struct AnalyzeOptions {
   std::string file;
   std::optional<int> device;      // index among the file's devices
-  std::optional<float> targetHz;  // default: the rate the mouse asks for (see completeRecord)
+  std::optional<float> targetHz;  // default: the rate the host polls at (see completeRecord)
   bool json = false;
   std::string intervalsPath;
   std::string plotPath;
@@ -25,6 +25,9 @@ struct AnalyzeOptions {
 struct AnalyzedFile {
   results::TestRecord record;
   recordings::Recording source;
+  // The result JSON the device, the environment and the start were taken
+  // from (the reports are its intervals file); empty when there is none.
+  std::string resultFile;
 };
 
 // Reads and replays `options.file`; nullopt after one line on the console's

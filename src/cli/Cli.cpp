@@ -1,6 +1,10 @@
 #include "cli/Cli.h"
 
+#include <sys/stat.h>
+
 #include <CLI/CLI.hpp>
+#include <charconv>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -13,6 +17,7 @@
 #include "cli/CompareRun.h"
 #include "cli/DeviceListing.h"
 #include "hid/HIDMonitor.h"
+#include "results/TextFormat.h"
 
 namespace cli {
 
@@ -55,6 +60,27 @@ CLI::Validator aValue(const char* what, bool fileName) {
       "");
 }
 
+// A device's place among a file's devices: a whole number from 0.
+CLI::Validator deviceIndex() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string {
+        int value = 0;
+        const char* end = text.data() + text.size();
+        const auto [at, ec] = std::from_chars(text.data(), end, value);
+        const bool digits =
+            !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+        if (digits && ec == std::errc::result_out_of_range) {
+          return "设备序号「" + text + "」超出范围（最大 " + std::to_string(INT_MAX) + "）";
+        }
+        if (!digits || ec != std::errc() || at != end) {
+          return "设备序号应为从 0 数起的整数，却是「" + text +
+                 "」（以 - 开头的文件名写成 ./文件名）";
+        }
+        return {};
+      },
+      "");
+}
+
 struct Parsed {
   CLI::App app{"Quillmark：测量鼠标的回报率（polling rate）。不带参数运行时打开窗口。",
                "quillmark"};
@@ -66,7 +92,7 @@ struct Parsed {
   int target = 0;
   MeasureOptions options;
   AnalyzeOptions analyzeOptions;
-  int analyzeDevice = -1;
+  std::string analyzeDevice;
   int analyzeTarget = 0;
   CompareOptions compareOptions;
 };
@@ -75,24 +101,31 @@ void describeAnalyze(Parsed& p) {
   AnalyzeOptions& o = p.analyzeOptions;
   p.analyze = p.app.add_subcommand(
       "analyze",
-      "分析已有的录制文件（libinput record、evemu-record、Quillmark 的间隔 CSV 或原始采集），"
-      "给出与 measure 相同的结果");
+      "分析已有的录制文件（libinput record、evemu-record、Quillmark 的间隔 CSV 或原始采集）"
+      "或结果文件夹、结果 JSON，给出与 measure 相同的结果");
   p.analyze->footer(
       "退出状态：0 完成，1 结果文件写入失败，2 用法错误，5 录制里没有报告，8 录制文件无法读取"
-      "（读不到、格式不对、内容有误或没有鼠标；错误信息给出文件、行和列）。");
-  p.analyze->add_option("FILE", o.file, "录制文件")->required();
+      "（读不到、格式不对、内容有误或没有鼠标；错误信息给出文件、行和列），130/143/129 被 Ctrl-C、"
+      "SIGTERM 或 SIGHUP 中断。");
+  p.analyze->add_option("FILE", o.file, "录制文件、结果文件夹或结果 JSON")->required();
   p.analyze
       ->add_option("-d,--device", p.analyzeDevice,
                    "文件里第几个设备（从 0 数起）；默认取第一个有相对位移的设备")
       ->type_name("N")
-      ->check(CLI::NonNegativeNumber);
+      ->check(aValue("设备序号", false))
+      ->check(deviceIndex());
   p.analyze->add_option("-t,--target", p.analyzeTarget, "目标回报率 Hz（默认取最接近基准的档位）")
       ->type_name("HZ")
       ->check(CLI::IsMember(kTargets));
   p.analyze->add_flag("--json", o.json, "只在标准输出打印 JSON 结果");
-  p.analyze->add_option("--intervals", o.intervalsPath, "把每个报告的间隔写入 CSV 文件")
-      ->type_name("FILE.csv");
-  p.analyze->add_option("--plot", o.plotPath, "把间隔图写入 SVG 文件")->type_name("FILE.svg");
+  p.analyze
+      ->add_option("--intervals", o.intervalsPath,
+                   "把每个报告的间隔写入 CSV 文件（- 为标准输出，汇总则改到标准错误）")
+      ->type_name("FILE.csv")
+      ->check(aValue("文件名", true));
+  p.analyze->add_option("--plot", o.plotPath, "把间隔图写入 SVG 文件（- 为标准输出）")
+      ->type_name("FILE.svg")
+      ->check(aValue("文件名", true));
 }
 
 void describeCompare(Parsed& p) {
@@ -101,13 +134,15 @@ void describeCompare(Parsed& p) {
                                    "并排比较几次测试（结果文件夹、结果 JSON 或 analyze "
                                    "能读的录制文件），并判断与第一个的差异是否超出噪声");
   p.compare->footer(
-      "退出状态：0 完成，1 图写入失败，2 用法错误，5 录制里没有报告，8 文件无法读取。");
+      "退出状态：0 完成，1 图或标准输出写入失败，2 用法错误，5 录制里没有报告，8 文件无法读取，"
+      "130/143/129 被 Ctrl-C、SIGTERM 或 SIGHUP 中断。");
   p.compare->add_option("RUN", o.inputs, "结果文件夹、结果 JSON 或录制文件（至少两个）")
       ->required()
       ->expected(2, -1);
   p.compare->add_flag("--json", o.json, "只在标准输出打印 JSON");
-  p.compare->add_option("--plot", o.plotPath, "把间隔分布对比图写入 SVG 文件")
-      ->type_name("FILE.svg");
+  p.compare->add_option("--plot", o.plotPath, "把间隔分布对比图写入 SVG 文件（- 为标准输出）")
+      ->type_name("FILE.svg")
+      ->check(aValue("文件名", true));
 }
 
 void describe(Parsed& p) {
@@ -120,7 +155,8 @@ void describe(Parsed& p) {
       "退出状态：0 完成；1 结果文件或标准输出写入失败；2 用法错误；3 无法打开鼠标（没有读取权限或"
       "其他错误）；4 没有鼠标、找不到 --device 指定的鼠标或鼠标在测试中断开；5 --wait 秒内没有收到"
       "报告；6 用了 --require-target 而没有达到目标；7 测试中读取鼠标出错；8 analyze、compare "
-      "的文件无法读取。写入失败时总是 1。");
+      "的文件无法读取；130、143、129 analyze、compare 被 Ctrl-C、SIGTERM 或 SIGHUP 中断。"
+      "写入失败时总是 1。");
 
   p.list = app.add_subcommand(
       "list", "列出鼠标：序号、event 节点、名称、VID:PID、连接方式、端点间隔、能否读取");
@@ -167,23 +203,104 @@ void describe(Parsed& p) {
   });
 }
 
-bool samePath(const std::string& a, const std::string& b) {
-  if (a == b) return true;
-  if (a == "-" || b == "-") return false;
-  namespace fs = std::filesystem;
+// Where a path leads: the file it names once links are followed (device
+// and inode), or, for a file not there yet, its absolute path with the
+// links of its folders followed.
+struct Place {
+  bool exists = false;
+  dev_t dev = 0;
+  ino_t ino = 0;
+  std::filesystem::path path;
+};
+
+Place placeOf(const std::string& file) {
+  Place p;
+  struct stat st {};
+  if (::stat(file.c_str(), &st) == 0) {
+    p.exists = true;
+    p.dev = st.st_dev;
+    p.ino = st.st_ino;
+  }
   std::error_code ec;
-  const fs::path x = fs::weakly_canonical(fs::absolute(a, ec), ec);
-  const fs::path y = fs::weakly_canonical(fs::absolute(b, ec), ec);
-  return !ec && x == y;
+  p.path = std::filesystem::weakly_canonical(std::filesystem::absolute(file, ec), ec);
+  if (ec) p.path = file;
+  return p;
 }
 
-// Outputs that would clobber each other; empty when there are none.
-std::string outputConflict(const MeasureOptions& o) {
-  if (o.json && (o.intervalsPath == "-" || o.plotPath == "-")) {
-    return "--json 的结果已经写到标准输出，文件不能也用「-」";
+bool samePlace(const std::string& a, const std::string& b) {
+  if (a == b) return true;
+  if (a == "-" || b == "-") return false;
+  const Place x = placeOf(a);
+  const Place y = placeOf(b);
+  if (x.exists && y.exists) return x.dev == y.dev && x.ino == y.ino;
+  return x.path == y.path;
+}
+
+// A file the command writes (--intervals, --plot) or reads.
+struct NamedFile {
+  std::string option;  // "--plot"; empty for an input
+  std::string path;
+};
+
+// An output that would overwrite an input or another output; empty when none.
+std::string outputConflict(bool json, const std::vector<NamedFile>& outputs,
+                           const std::vector<std::string>& inputs = {}) {
+  std::vector<NamedFile> asked;
+  for (const NamedFile& o : outputs) {
+    if (!o.path.empty()) asked.push_back(o);
   }
-  if (!o.intervalsPath.empty() && !o.plotPath.empty() && samePath(o.intervalsPath, o.plotPath)) {
-    return "--intervals 和 --plot 是同一个文件：" + o.plotPath;
+  for (const NamedFile& o : asked) {
+    if (json && o.path == "-") return "--json 的结果已经写到标准输出，文件不能也用「-」";
+    for (const std::string& in : inputs) {
+      if (o.path != "-" && samePlace(o.path, in)) {
+        return o.option + " 指向要读取的文件，不能覆盖它：" + results::pathText(in);
+      }
+    }
+  }
+  for (std::size_t i = 0; i < asked.size(); ++i) {
+    for (std::size_t j = i + 1; j < asked.size(); ++j) {
+      if (samePlace(asked[i].path, asked[j].path)) {
+        return asked[i].option + " 和 " + asked[j].option + " 是同一个文件：" +
+               results::pathText(asked[j].path);
+      }
+    }
+  }
+  return {};
+}
+
+// The files a compare input reads: a result folder's two, a result JSON's
+// possible intervals beside it, or the recording.
+std::vector<std::string> compareInputFiles(const std::vector<std::string>& inputs) {
+  namespace fs = std::filesystem;
+  std::vector<std::string> out;
+  for (const std::string& in : inputs) {
+    out.push_back(in);
+    std::error_code ec;
+    const fs::path path(in);
+    if (fs::is_directory(path, ec)) {
+      out.push_back((path / "result.json").string());
+      out.push_back((path / "intervals.csv").string());
+    } else if (path.extension() == ".json") {
+      out.push_back(fs::path(path).replace_extension(".csv").string());
+      out.push_back((path.parent_path() / "intervals.csv").string());
+    }
+  }
+  return out;
+}
+
+std::string usageConflict(const Parsed& p) {
+  if (p.measure->parsed()) {
+    const MeasureOptions& o = p.options;
+    return outputConflict(o.json, {{"--intervals", o.intervalsPath}, {"--plot", o.plotPath}});
+  }
+  if (p.analyze->parsed()) {
+    const AnalyzeOptions& o = p.analyzeOptions;
+    return outputConflict(o.json, {{"--intervals", o.intervalsPath}, {"--plot", o.plotPath}},
+                          {o.file});
+  }
+  if (p.compare->parsed()) {
+    const CompareOptions& o = p.compareOptions;
+    return outputConflict(o.json, {{"--plot", o.plotPath}}, compareInputFiles(o.inputs));
   }
   return {};
 }
@@ -240,16 +357,18 @@ int run(int argc, char** argv, const Console& console) {
     HIDMonitor monitor;
     return runList(p.listJson, monitor, console);
   }
+  if (const std::string why = usageConflict(p); !why.empty()) return usageError(p, why, console);
   if (p.measure->parsed()) {
-    if (const std::string why = outputConflict(p.options); !why.empty()) {
-      return usageError(p, why, console);
-    }
     if (p.target > 0) p.options.targetHz = static_cast<float>(p.target);
     HIDMonitor monitor;
     return runMeasure(p.options, monitor, console);
   }
+  // Reading files has nothing to finish in order: a stop ends it at once.
+  if ((p.analyze->parsed() || p.compare->parsed()) && console.endOnStopRequest) {
+    console.endOnStopRequest();
+  }
   if (p.analyze->parsed()) {
-    if (p.analyzeDevice >= 0) p.analyzeOptions.device = p.analyzeDevice;
+    if (!p.analyzeDevice.empty()) p.analyzeOptions.device = std::stoi(p.analyzeDevice);
     if (p.analyzeTarget > 0) p.analyzeOptions.targetHz = static_cast<float>(p.analyzeTarget);
     return runAnalyze(p.analyzeOptions, console);
   }

@@ -1,16 +1,22 @@
 #include "cli/CompareRun.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <string_view>
 
 #include "analysis/PollingRules.h"
 #include "analysis/SampleComparison.h"
 #include "cli/AnalyzeRun.h"
+#include "cli/ResultInput.h"
 #include "results/ComparePlot.h"
+#include "results/FileWriter.h"
 #include "results/TextFormat.h"
 
 namespace cli {
@@ -27,6 +33,7 @@ struct Run {
   json result;
   std::vector<double> intervalsUs;  // sorted, rests left out; empty without an intervals file
   bool hasIntervals = false;
+  std::string note;  // about its intervals file, for the notes
 };
 
 // The intervals a series of stamps holds, rests (over the activity timeout) left out, sorted.
@@ -48,37 +55,49 @@ std::vector<int64_t> seriesStamps(const StampSeries& s) {
   return out;
 }
 
-// A result JSON's intervals file: the same name ending in .csv, else
-// intervals.csv beside it.
-std::optional<std::string> intervalsBeside(const fs::path& jsonPath) {
-  fs::path same = jsonPath;
-  same.replace_extension(".csv");
-  std::error_code ec;
-  if (fs::is_regular_file(same, ec)) return same.string();
-  const fs::path inFolder = jsonPath.parent_path() / "intervals.csv";
-  if (fs::is_regular_file(inFolder, ec)) return inFolder.string();
-  return std::nullopt;
+void badFile(const Console& c, const std::string& path, const std::string& reason, int& status) {
+  std::fprintf(c.err, "quillmark: %s：%s\n", results::pathText(path).c_str(), reason.c_str());
+  status = kExitBadRecording;
+}
+
+// The intervals file beside a result, when it is the one the result was
+// written with: as many reports as the result says it kept. Another one
+// (an older run's, left in the folder) is said and left out.
+void loadIntervalsBeside(Run& run, const fs::path& jsonPath) {
+  const std::optional<std::string> csv = intervalsBeside(jsonPath);
+  if (!csv) return;
+  const std::string shown = results::pathText(*csv);
+  std::vector<int64_t> stamps;
+  try {
+    stamps = recordings::readRecording(*csv).stampsNs;
+  } catch (const recordings::RecordingError& e) {
+    run.note = run.label + "：没有使用 " + shown + "：" + e.reason();
+    return;
+  }
+  const json* recorded = run.result.contains("intervals_file") &&
+                                 run.result["intervals_file"].is_object() &&
+                                 run.result["intervals_file"].contains("recorded")
+                             ? &run.result["intervals_file"]["recorded"]
+                             : nullptr;
+  if (recorded == nullptr || !recorded->is_number() ||
+      recorded->get<double>() != static_cast<double>(stamps.size())) {
+    run.note = run.label + "：没有使用 " + shown + "：它有 " + std::to_string(stamps.size()) +
+               " 个报告，与结果记录的报告数不符，不是这次测试的间隔文件。";
+    return;
+  }
+  run.intervalsUs = sortedIntervals(stamps);
+  run.hasIntervals = true;
 }
 
 bool loadResult(Run& run, const fs::path& jsonPath, const Console& c, int& status) {
-  std::ifstream in(jsonPath);
-  run.result = json::parse(in, nullptr, false);
-  if (!in || run.result.is_discarded() || !run.result.is_object() ||
-      run.result.value("schema", "") != "quillmark-result") {
-    std::fprintf(c.err, "quillmark: %s：不是 Quillmark 的结果文件\n", jsonPath.c_str());
-    status = kExitBadRecording;
+  std::string trouble;
+  std::optional<json> result = readResultJson(jsonPath, &trouble);
+  if (!result) {
+    badFile(c, jsonPath.string(), trouble, status);
     return false;
   }
-  const std::optional<std::string> csv = intervalsBeside(jsonPath);
-  if (!csv) return true;
-  try {
-    run.intervalsUs = sortedIntervals(recordings::readRecording(*csv).stampsNs);
-    run.hasIntervals = true;
-  } catch (const recordings::RecordingError& e) {
-    std::fprintf(c.err, "quillmark: %s\n", e.what());
-    status = kExitBadRecording;
-    return false;
-  }
+  run.result = std::move(*result);
+  loadIntervalsBeside(run, jsonPath);
   return true;
 }
 
@@ -116,10 +135,12 @@ std::string numberText(const json& j, const char* pointer, const char* format) {
   return out;
 }
 
+// A string from a result file, safe on a terminal line.
 std::string textAt(const json& j, const char* pointer) {
   const json* v = at(j, pointer);
-  return v != nullptr && v->is_string() && !v->get<std::string>().empty() ? v->get<std::string>()
-                                                                          : "—";
+  const std::string text =
+      v != nullptr && v->is_string() ? results::plainText(v->get<std::string>()) : "";
+  return text.empty() ? "—" : text;
 }
 
 struct Row {
@@ -150,40 +171,57 @@ const Row kRows[] = {
     {"原因", [](const json& j) { return textAt(j, "/whole_test/cause/text"); }},
 };
 
-// Columns of a terminal: CJK characters and full-width forms (from U+3000)
-// take two, the dash and µ one.
-int displayWidth(const std::string& s) {
-  int width = 0;
-  for (const char ch : s) {
-    const auto c = static_cast<unsigned char>(ch);
-    if ((c & 0xC0) != 0x80) width += c >= 0xE3 ? 2 : 1;
-  }
-  return width;
-}
-
 void appendCell(std::string& out, const std::string& text, int width) {
   out += text;
-  out.append(static_cast<std::size_t>(std::max(0, width - displayWidth(text))) + 2, ' ');
+  out.append(static_cast<std::size_t>(std::max(0, width - results::displayColumns(text))) + 2, ' ');
 }
+
+// Four runs and the labels fit in 120 columns; a longer cell is cut, and
+// the names in full are listed under the table with the sources.
+constexpr int kCellWidth = 24;
+
+// The cause is a sentence: it goes with the run's source, under the table.
+bool inTable(const Row& row) { return std::string_view(row.label) != "原因"; }
 
 std::string tableText(const std::vector<Run>& runs) {
   std::vector<std::vector<std::string>> cells;
   cells.push_back({""});
-  for (const Run& r : runs) cells[0].push_back(r.label + "  " + r.input);
+  for (const Run& r : runs) cells[0].push_back(r.label);
   for (const Row& row : kRows) {
+    if (!inTable(row)) continue;
     cells.push_back({row.label});
-    for (const Run& r : runs) cells.back().push_back(row.value(r.result));
+    for (const Run& r : runs)
+      cells.back().push_back(results::cutToColumns(row.value(r.result), kCellWidth));
   }
   std::vector<int> widths(runs.size() + 1, 0);
   for (const auto& line : cells) {
     for (std::size_t i = 0; i < line.size(); ++i)
-      widths[i] = std::max(widths[i], displayWidth(line[i]));
+      widths[i] = std::max(widths[i], results::displayColumns(line[i]));
   }
   std::string out;
   for (const auto& line : cells) {
     for (std::size_t i = 0; i < line.size(); ++i) appendCell(out, line[i], widths[i]);
     while (!out.empty() && out.back() == ' ') out.pop_back();
     out += '\n';
+  }
+  return out;
+}
+
+std::string mouseAndPort(const Run& r) {
+  std::string out = textAt(r.result, "/device/name");
+  const std::string port = textAt(r.result, "/environment/usb_port_path");
+  if (port != "—") out += "，端口 " + port;
+  return out;
+}
+
+// Each run once: where it came from, its mouse and port in full, its cause.
+std::string sourcesText(const std::vector<Run>& runs) {
+  std::string out;
+  for (const Run& r : runs) {
+    out += r.label + "  " + r.input + "\n   " + mouseAndPort(r) + "\n";
+    for (const Row& row : kRows) {
+      if (!inTable(row)) out += "   " + std::string(row.label) + "：" + row.value(r.result) + "\n";
+    }
   }
   return out;
 }
@@ -340,7 +378,7 @@ std::string compareJson(const std::vector<Run>& runs, const std::vector<Verdict>
 
 std::string compareText(const std::vector<Run>& runs, const std::vector<Verdict>& vs,
                         const std::vector<std::string>& notes) {
-  std::string out = tableText(runs);
+  std::string out = tableText(runs) + "\n" + sourcesText(runs);
   out += "\n与 " + runs.front().label + " 相比（显著性水平 1%）：\n";
   for (const Verdict& v : vs) out += "  " + v.text + "\n";
   for (const std::string& n : notes) out += "  " + n + "\n";
@@ -361,46 +399,65 @@ std::vector<std::pair<double, double>> rateBySpeed(const json& result) {
   return out;
 }
 
+// The legend names each run's mouse with its port, so two runs of one mouse
+// on two ports read apart.
+std::string plotLabel(const Run& r) { return r.label + "  " + mouseAndPort(r); }
+
 std::vector<results::PlotRun> plotRuns(const std::vector<Run>& runs) {
   std::vector<results::PlotRun> out;
   for (const Run& r : runs) {
     if (!r.hasIntervals) continue;
-    out.push_back(
-        {r.label + "  " + textAt(r.result, "/device/name"), &r.intervalsUs, rateBySpeed(r.result)});
+    out.push_back({plotLabel(r), &r.intervalsUs, rateBySpeed(r.result)});
   }
   return out;
 }
 
 }  // namespace
 
-int runCompare(const CompareOptions& o, const Console& c) {
-  if (o.json && o.plotPath == "-") {
-    std::fputs("quillmark: --json 和 --plot 不能都写到标准输出\n", c.err);
-    return kExitUsage;
-  }
-  std::vector<Run> runs(o.inputs.size());
+namespace {
+
+bool loadRuns(std::vector<Run>& runs, const CompareOptions& o, const Console& c, int& status) {
   for (std::size_t i = 0; i < runs.size(); ++i) {
     runs[i].label = std::string(1, static_cast<char>('A' + std::min<std::size_t>(i, 25)));
     if (i >= 26) runs[i].label += std::to_string(i - 25);
     runs[i].input = o.inputs[i];
-    int status = kExitOk;
-    if (!loadRun(runs[i], c, status)) return status;
+    if (!loadRun(runs[i], c, status)) return false;
   }
-  std::vector<std::string> notes;
-  const std::vector<Verdict> vs = verdicts(runs, notes);
-  // A plot on standard output leaves the table to the console lines.
-  std::FILE* to = o.plotPath == "-" ? c.err : c.out;
-  const std::string text = o.json ? compareJson(runs, vs, notes) : compareText(runs, vs, notes);
-  const bool written = std::fputs(text.c_str(), to) >= 0 && std::fflush(to) == 0;
-  int status = written ? kExitOk : kExitFileError;
-  if (o.plotPath.empty()) return status;
+  return true;
+}
+
+int writePlot(const std::vector<Run>& runs, const CompareOptions& o, const Console& c) {
   const results::WriteResult w = results::writeComparePlot(plotRuns(runs), o.plotPath);
   if (!w) {
     std::fprintf(c.err, "%s\n", w.error.c_str());
     return kExitFileError;
   }
-  std::fprintf(c.err, "已写入 %s\n", o.plotPath == "-" ? "标准输出" : o.plotPath.c_str());
-  return status;
+  std::fprintf(c.err, "已写入 %s\n",
+               o.plotPath == "-" ? "标准输出" : results::pathText(o.plotPath).c_str());
+  return kExitOk;
+}
+
+}  // namespace
+
+int runCompare(const CompareOptions& o, const Console& c) {
+  // The options were checked against each other and the inputs; whether
+  // the plot can be written is known before the reading.
+  if (!resultFilesWritable({}, o.plotPath, c)) return kExitFileError;
+  std::vector<Run> runs(o.inputs.size());
+  int status = kExitOk;
+  if (!loadRuns(runs, o, c, status)) return status;
+  std::vector<std::string> notes;
+  for (const Run& r : runs) {
+    if (!r.note.empty()) notes.push_back(r.note);
+  }
+  const std::vector<Verdict> vs = verdicts(runs, notes);
+  const std::string text = o.json ? compareJson(runs, vs, notes) : compareText(runs, vs, notes);
+  // A plot on standard output leaves the table to the console lines.
+  const bool written = o.plotPath == "-" ? std::fputs(text.c_str(), c.err) >= 0 : writeOut(c, text);
+  status = written ? kExitOk : kExitFileError;
+  if (o.plotPath.empty()) return status;
+  const int plotted = writePlot(runs, o, c);
+  return status != kExitOk ? status : plotted;
 }
 
 }  // namespace cli

@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "analysis/PollingAnalyzer.h"
+#include "cli/DeviceIdentityOf.h"
 #include "cli/DeviceListing.h"
 #include "cli/Summary.h"
 #include "hid/HIDMonitor.h"
-#include "results/DeviceIdentityOf.h"
 #include "results/IntervalPlot.h"
 #include "results/IntervalsCsv.h"
 #include "results/ResultJson.h"
@@ -266,7 +266,7 @@ std::optional<EarlyEnd> runTest(Session& s, const MeasureOptions& o, const Conso
 results::TestRecord makeRecord(Session& s, const MeasureOptions& o, Clock::time_point first,
                                std::optional<EarlyEnd> stopped) {
   results::TestRecord r;
-  r.device = results::identityOf(s.device);
+  r.device = identityOf(s.device);
   r.start = results::wallTimeOf(first);
   r.durationSeconds = stopped ? std::min(secondsBetween(first, stopped->at), o.seconds) : o.seconds;
   r.end = stopped ? stopped->end : results::TestEnd::Completed;
@@ -363,19 +363,18 @@ int measureStarted(Session& s, const MeasureOptions& o, const Console& c) {
   return status != kExitOk ? status : testStatus(record, o);
 }
 
-// Each file's folder exists and may be written to: known before the test,
-// not after it.
-bool outputsWritable(const MeasureOptions& o, const Console& c) {
+}  // namespace
+
+bool resultFilesWritable(const std::string& intervalsPath, const std::string& plotPath,
+                         const Console& c) {
   bool ok = true;
-  for (const Output& output : outputsOf(o.intervalsPath, o.plotPath)) {
+  for (const Output& output : outputsOf(intervalsPath, plotPath)) {
     const results::WriteResult w = results::checkWritable(output.path);
     if (!w) std::fprintf(c.err, "%s\n", w.error.c_str());
     ok = ok && w.ok;
   }
   return ok;
 }
-
-}  // namespace
 
 int writeResultFiles(const results::TestRecord& r, const std::string& intervalsPath,
                      const std::string& plotPath, const Console& c) {
@@ -385,8 +384,9 @@ int writeResultFiles(const results::TestRecord& r, const std::string& intervalsP
     noticeUnwritten(c, outputs, i);
     const results::WriteResult w = outputs[i].write(r, outputs[i].path);
     if (w) {
-      std::fprintf(c.err, "已写入 %s\n",
-                   outputs[i].path == "-" ? "标准输出" : outputs[i].path.c_str());
+      std::fprintf(
+          c.err, "已写入 %s\n",
+          outputs[i].path == "-" ? "标准输出" : results::pathText(outputs[i].path).c_str());
     } else {
       std::fprintf(c.err, "%s\n", w.error.c_str());
       status = kExitFileError;
@@ -421,7 +421,7 @@ bool writeOut(const Console& c, const std::string& text) {
 }
 
 int runMeasure(const MeasureOptions& options, HIDMonitor& monitor, const Console& console) {
-  if (!outputsWritable(options, console)) return kExitFileError;
+  if (!resultFilesWritable(options.intervalsPath, options.plotPath, console)) return kExitFileError;
   Session session(monitor, options.seconds);
   monitor.setReportCallback(
       [&session](Clock::time_point t, const ReportMotion& m) { session.onReport(t, m); });

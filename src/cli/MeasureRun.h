@@ -33,7 +33,7 @@ enum ExitStatus : int {
 struct MeasureOptions {
   std::string device;  // index, node or part of the name; empty: automatic choice
   double seconds = 10.0;
-  std::optional<float> targetHz;  // default: the rate the mouse asks for (see completeRecord)
+  std::optional<float> targetHz;  // default: the rate the host polls at (see completeRecord)
   double waitSeconds = 30.0;      // for the first report
   bool json = false;
   bool requireTarget = false;  // status 6 unless the target is reached
@@ -54,11 +54,20 @@ struct Console {
   // yet, for a second stop request to print as it ends the program at once;
   // empty once they are all written. May be empty.
   std::function<void(const std::string& line)> urgentStopNotice;
+  // For the commands that read files: from now on a stop request ends the
+  // program at once, with one line and no half-written file. May be empty.
+  std::function<void()> endOnStopRequest;
 };
 
 // Writes `text` to the console's standard output and flushes it; on failure
 // (a full disk, a broken pipe, a closed descriptor) one line on err and false.
 bool writeOut(const Console& console, const std::string& text);
+
+// Whether the files asked for (an empty path: not asked) can be written, as
+// results::checkWritable() tells, before any work: false after one line per
+// file that cannot.
+bool resultFilesWritable(const std::string& intervalsPath, const std::string& plotPath,
+                         const Console& console);
 
 // Writes a record's intervals CSV and plot where asked (an empty path: not
 // asked), one console line each; 0, or kExitFileError when any failed.

@@ -164,7 +164,7 @@ void motionLines(std::string& out, const MotionFigures& m) {
 const char* targetSourceText(results::TargetSource source) {
   switch (source) {
     case results::TargetSource::Configured:
-      return "鼠标要求的回报率";
+      return "设定回报率";
     case results::TargetSource::NearestStandard:
       return "最接近中位间隔的标准回报率";
     case results::TargetSource::Option:
@@ -192,7 +192,7 @@ void targetLine(std::string& out, const results::TestRecord& r, const WholeTestF
 std::string summaryText(const results::TestRecord& r) {
   std::string out;
   line(out, "设备", "%s", results::plainText(r.device.name).c_str());
-  line(out, "开始", "%s", results::isoLocalTime(r.start).c_str());
+  line(out, "开始", "%s", results::startText(r.start).c_str());
   const char* ended = r.end == results::TestEnd::Interrupted   ? "（已中断）"
                       : r.end == results::TestEnd::DeviceLost  ? "（鼠标已断开）"
                       : r.end == results::TestEnd::DeviceError ? "（读取鼠标出错）"

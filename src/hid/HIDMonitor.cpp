@@ -11,10 +11,10 @@
 #include "hid/HIDDebugLog.h"
 #include "hid/HIDMonitorImpl.h"
 #include "hid/HostTime.h"
+#include "hid/intake/ReportCapture.h"
 #include "hid/service/DeviceText.h"
 #include "hid/service/ErrnoResult.h"
 #include "hid/service/RunLoop.h"
-#include "intake/ReportCapture.h"
 
 namespace {
 
@@ -230,6 +230,9 @@ void HIDMonitor::Impl::handleDeviceMatched(HIDDeviceRef device) {
   info.vendorId = numberProperty(*device, hidservice::kVendorIdKey);
   info.productId = numberProperty(*device, hidservice::kProductIdKey);
   info.reportIntervalUs = numberProperty(*device, hidservice::kReportIntervalKey);
+  info.requestedIntervalUs = numberProperty(*device, hidservice::kRequestedIntervalKey);
+  info.configuredReason = stringProperty(*device, hidservice::kConfiguredReasonKey);
+  info.usbhidMousepollMs = device->numberProperty(hidservice::kUsbhidMousepollKey).value_or(-1);
   info.node = stringProperty(*device, hidservice::kNodeKey);
   info.busSpeedKbps = numberProperty(*device, hidservice::kBusSpeedKey);
   info.portPath = stringProperty(*device, hidservice::kPortPathKey);

@@ -4,6 +4,7 @@
 
 #include <array>
 
+#include "hid/service/BusNames.h"
 #include "recordings/TextFields.h"
 
 namespace recordings {
@@ -38,20 +39,32 @@ Recording EvemuRecordReader::read() {
   }
   if (!declaresRel_ && !frames_.sawRelAxes()) {
     throw RecordingError(file_.path(), 0, 0,
-                         "设备「" + name_ + "」没有相对坐标轴（REL_X/REL_Y），不是鼠标");
+                         (name_.empty() ? std::string("未命名设备") : "设备「" + name_ + "」") +
+                             "没有相对坐标轴（REL_X/REL_Y），不是鼠标");
   }
   Recording r = std::move(frames_.recording());
   r.deviceName = name_;
   r.format = "evemu-record";
+  r.transport = transport_;
+  r.vendorId = vendorId_;
+  r.productId = productId_;
+  r.version = version_;
+  r.kernelRelease = kernel_;
   return r;
 }
 
 void EvemuRecordReader::readLine(std::string_view line) {
+  // evemu-record notes the kernel it ran under in its header's comments.
+  constexpr std::string_view kKernel = "# Kernel:";
+  if (line.starts_with(kKernel)) kernel_.assign(trimmed(line.substr(kKernel.size())));
   if (line.size() < 2 || line[1] != ':') return;  // comments, blank lines
   const std::string_view rest = line.size() > kPrefix ? line.substr(kPrefix) : std::string_view();
   switch (line[0]) {
     case 'N':
       name_.assign(trimmed(rest));
+      break;
+    case 'I':
+      readId(rest);
       break;
     case 'B':
       readBits(rest);
@@ -62,6 +75,23 @@ void EvemuRecordReader::readLine(std::string_view line) {
     default:
       break;
   }
+}
+
+// "I: 0003 046d c077 0111": bus type, vendor, product and version in hex.
+// A line that does not read so is left unread: it only describes.
+void EvemuRecordReader::readId(std::string_view fields) {
+  std::array<std::string_view, 4> f;
+  if (splitFields(trimmed(fields), f, ' ') != f.size()) return;
+  std::array<int32_t, 4> v{};
+  for (std::size_t i = 0; i < f.size(); ++i) {
+    const std::optional<int64_t> n = parseInteger(f[i], 16);
+    if (!n || *n < 0 || *n > UINT16_MAX) return;
+    v[i] = static_cast<int32_t>(*n);
+  }
+  transport_ = hidservice::transportFromBusType(static_cast<unsigned>(v[0]));
+  vendorId_ = v[1];
+  productId_ = v[2];
+  version_ = v[3];
 }
 
 // "B: 02 03 00 …": the first byte of EV_REL's bits holds REL_X and REL_Y.
@@ -82,13 +112,20 @@ void EvemuRecordReader::readEvent(std::string_view fields) {
     return static_cast<std::size_t>(f[i].data() - fields.data()) + kPrefix + 1;
   };
   const std::optional<int64_t> ns = parseDecimalNs(f[0], 1'000'000'000);
-  if (!ns) fail(column(0), "时间应为「秒.微秒」，却是「" + std::string(f[0]) + "」");
+  if (!ns) {
+    fail(column(0),
+         fieldFault("时间", f[0], "时间应为「秒.微秒」，却是「" + std::string(f[0]) + "」"));
+  }
   const std::optional<int64_t> type = parseInteger(f[1], 16);
   const std::optional<int64_t> code = parseInteger(f[2], 16);
   const std::optional<int64_t> value = parseInteger(f[3]);
   if (!type || *type < 0 || *type > UINT16_MAX) fail(column(1), "事件类型应为十六进制数");
   if (!code || *code < 0 || *code > UINT16_MAX) fail(column(2), "事件代码应为十六进制数");
-  if (!value || *value < INT32_MIN || *value > INT32_MAX) fail(column(3), "事件值应为整数");
+  if (!value || *value < INT32_MIN || *value > INT32_MAX) {
+    fail(column(3), value || numberTrouble(f[3]) != nullptr
+                        ? "事件值超出范围：「" + std::string(f[3]) + "」"
+                        : "事件值应为整数");
+  }
   const std::string wrong = frames_.add(*ns, static_cast<uint16_t>(*type),
                                         static_cast<uint16_t>(*code), static_cast<int32_t>(*value));
   if (!wrong.empty()) fail(column(0), wrong);

@@ -9,7 +9,7 @@ std::string FrameBuilder::add(int64_t timeNs, uint16_t type, uint16_t code, int3
   lastNs_ = timeNs;
   if (type == EV_SYN && code == SYN_DROPPED) {
     // The kernel's buffer overflowed: the frame in progress is incomplete.
-    rec_.drops.push_back(rec_.stampsNs.size());
+    StampSeries::addDrops(rec_.drops, rec_.stampsNs.size(), 1);
     discarding_ = true;
     open_ = false;
     motion_.clear();

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <string_view>
 
 #include "recordings/Recording.h"
 #include "results/FileWriter.h"
@@ -21,7 +22,8 @@ constexpr std::size_t kMaxLineBytes = std::size_t{1} << 20;
 InputFile::InputFile(const std::string& path, std::function<void(double)> progress)
     : path_(path), progress_(std::move(progress)), buffer_(kBlockBytes) {
   file_ = std::fopen(path.c_str(), "rbe");
-  if (file_ == nullptr) throw RecordingError(path, 0, 0, "无法打开：" + results::errnoText(errno));
+  if (file_ == nullptr)
+    throw RecordingError(path, 0, 0, "无法打开：" + results::readErrnoText(errno));
   struct stat st {};
   if (::fstat(::fileno(file_), &st) == 0 && S_ISDIR(st.st_mode)) {
     std::fclose(file_);
@@ -41,9 +43,13 @@ bool InputFile::fill() {
   end_ = std::fread(buffer_.data(), 1, buffer_.size(), file_);
   if (end_ == 0) {
     if (std::ferror(file_))
-      throw RecordingError(path_, line_, 0, "读取失败：" + results::errnoText(errno));
+      throw RecordingError(path_, line_, 0, "读取失败：" + results::readErrnoText(errno));
     eof_ = true;
     return false;
+  }
+  // A byte order mark some editors put before UTF-8 text is no content.
+  if (consumed_ == 0 && std::string_view(buffer_.data(), end_).starts_with("\xEF\xBB\xBF")) {
+    begin_ = 3;
   }
   consumed_ += static_cast<int64_t>(end_);
   tell();

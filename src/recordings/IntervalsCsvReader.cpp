@@ -11,6 +11,9 @@ namespace recordings {
 namespace {
 
 constexpr int64_t kNsPerUs = 1000;
+// Each kernel drop costs at least one report, and no mouse reports faster
+// than 16 kHz: a gap holds at most one drop per 62.5 µs of it, and one more.
+constexpr int64_t kFastestReportNs = 62'500;
 
 int16_t saturated16(int64_t v) {
   return static_cast<int16_t>(std::clamp<int64_t>(v, INT16_MIN, INT16_MAX));
@@ -64,26 +67,39 @@ void IntervalsCsvReader::readReport(std::string_view line) {
          "应有 " + std::to_string(columns_) + " 列，这一行有 " + std::to_string(count) + " 列");
   }
   const std::optional<int64_t> ns = parseDecimalNs(f[0], kNsPerUs);
-  if (!ns) fail(line, f[0], "t_us 应为微秒数，却是「" + std::string(f[0]) + "」");
+  if (!ns)
+    fail(line, f[0],
+         fieldFault("t_us ", f[0], "t_us 应为微秒数，却是「" + std::string(f[0]) + "」"));
   if (!rec_.stampsNs.empty() && *ns < rec_.stampsNs.back()) {
     fail(line, f[0], "时间戳倒退（比前一行早）");
   }
   if (!f[1].empty() && !parseDecimalNs(f[1], kNsPerUs)) {
-    fail(line, f[1], "interval_us 应为微秒数，却是「" + std::string(f[1]) + "」");
+    fail(line, f[1],
+         fieldFault("interval_us ", f[1],
+                    "interval_us 应为微秒数，却是「" + std::string(f[1]) + "」"));
   }
-  readDrops(line, dropsColumn_ != 0 ? f[dropsColumn_] : std::string_view{});
+  readDrops(line, dropsColumn_ != 0 ? f[dropsColumn_] : std::string_view{}, *ns);
   rec_.stampsNs.push_back(*ns);
   rec_.motion.push_back(readMotion(line, f));
 }
 
 // Kernel drops just before this report: the field holds their count.
-void IntervalsCsvReader::readDrops(std::string_view line, std::string_view field) {
+void IntervalsCsvReader::readDrops(std::string_view line, std::string_view field, int64_t ns) {
   if (field.empty()) return;
   const std::optional<int64_t> n = parseInteger(field);
-  if (!n || *n < 0 || *n > 1'000'000) {
-    fail(line, field, "kernel_drops 应为非负整数，却是「" + std::string(field) + "」");
+  if (!n || *n < 0) {
+    fail(line, field,
+         fieldFault("kernel_drops ", field,
+                    "kernel_drops 应为非负整数，却是「" + std::string(field) + "」"));
   }
-  rec_.drops.insert(rec_.drops.end(), static_cast<std::size_t>(*n), rec_.stampsNs.size());
+  const int64_t gapNs = rec_.stampsNs.empty() ? 0 : ns - rec_.stampsNs.back();
+  const int64_t most = 1 + gapNs / kFastestReportNs;
+  if (*n > most) {
+    fail(line, field,
+         "kernel_drops 是 " + std::string(field) + "，比与上一行的间隔能容下的报告还多（最多 " +
+             std::to_string(most) + " 次）");
+  }
+  StampSeries::addDrops(rec_.drops, rec_.stampsNs.size(), *n);
 }
 
 // dx and dy, or an unknown motion where the file leaves both empty.
@@ -93,7 +109,9 @@ ReportMotion IntervalsCsvReader::readMotion(std::string_view line,
   if (dxColumn_ == 0 || dyColumn_ == 0 || (f[dxColumn_].empty() && f[dyColumn_].empty())) return m;
   for (const std::size_t col : {dxColumn_, dyColumn_}) {
     const std::optional<int64_t> v = parseInteger(f[col]);
-    if (!v) fail(line, f[col], "位移应为整数，却是「" + std::string(f[col]) + "」");
+    if (!v)
+      fail(line, f[col],
+           fieldFault("位移", f[col], "位移应为整数，却是「" + std::string(f[col]) + "」"));
     (col == dxColumn_ ? m.dx : m.dy) = saturated16(*v);
   }
   m.flags = ReportMotion::kKnown;

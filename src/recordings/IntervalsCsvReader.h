@@ -24,7 +24,7 @@ class IntervalsCsvReader {
  private:
   void readHeader(std::string_view line);
   void readReport(std::string_view line);
-  void readDrops(std::string_view line, std::string_view field);
+  void readDrops(std::string_view line, std::string_view field, int64_t ns);
   ReportMotion readMotion(std::string_view line,
                           const std::array<std::string_view, kMaxCsvColumns>& fields);
   [[noreturn]] void fail(std::string_view line, std::string_view field,

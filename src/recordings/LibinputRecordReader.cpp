@@ -2,8 +2,10 @@
 
 #include <linux/input.h>
 
+#include <array>
 #include <cstring>
 
+#include "hid/service/BusNames.h"
 #include "recordings/TextFields.h"
 
 namespace recordings {
@@ -12,6 +14,9 @@ namespace {
 
 constexpr int64_t kFormatVersion = 1;
 constexpr std::size_t kRowFields = 5;  // sec, usec, type, code, value
+// A recording nests five levels deep; libyaml slows down with every level
+// (quadratically), so a file nested far deeper is refused early.
+constexpr int kMaxDepth = 64;
 
 }  // namespace
 
@@ -42,7 +47,10 @@ int LibinputRecordReader::readSome(void* self, unsigned char* buffer, size_t siz
 void LibinputRecordReader::next() {
   if (haveEvent_) yaml_event_delete(&event_);
   haveEvent_ = yaml_parser_parse(&parser_, &event_) != 0;
-  if (haveEvent_) return;
+  if (haveEvent_) {
+    trackDepth();
+    return;
+  }
   if (readError_) std::rethrow_exception(readError_);
   std::string reason = "YAML 错误：";
   if (parser_.eof != 0 && static_cast<int64_t>(parser_.problem_mark.line) + 1 > file_.lastLine()) {
@@ -54,6 +62,18 @@ void LibinputRecordReader::next() {
   reason += parser_.problem != nullptr ? parser_.problem : "无法解析";
   if (parser_.context != nullptr) reason += std::string("（") + parser_.context + "）";
   fail(parser_.problem_mark, reason);
+}
+
+void LibinputRecordReader::trackDepth() {
+  const yaml_event_type_t t = event_.type;
+  if (t == YAML_SEQUENCE_START_EVENT || t == YAML_MAPPING_START_EVENT) {
+    if (++depth_ > kMaxDepth) {
+      fail(event_.start_mark,
+           "嵌套超过 " + std::to_string(kMaxDepth) + " 层，不是 libinput record 文件");
+    }
+  } else if (t == YAML_SEQUENCE_END_EVENT || t == YAML_MAPPING_END_EVENT) {
+    --depth_;
+  }
 }
 
 void LibinputRecordReader::fail(const yaml_mark_t& at, const std::string& reason) const {
@@ -96,9 +116,13 @@ std::string_view LibinputRecordReader::scalarText() const {
 int64_t LibinputRecordReader::integer(int64_t low, int64_t high) {
   expect(YAML_SCALAR_EVENT, "这里应为整数");
   const std::optional<int64_t> v = parseInteger(scalarText());
-  if (!v)
-    fail(event_.start_mark,
-         "这里应为整数，却是「" + std::string(scalarText().substr(0, 40)) + "」");
+  if (!v) {
+    const std::string shown(scalarText().substr(0, 40));
+    fail(event_.start_mark, numberTrouble(scalarText()) != nullptr
+                                ? "数值「" + shown + "」超出范围（" + std::to_string(low) + " 到 " +
+                                      std::to_string(high) + "）"
+                                : "这里应为整数，却是「" + shown + "」");
+  }
   if (*v < low || *v > high) {
     fail(event_.start_mark, "数值 " + std::to_string(*v) + " 超出范围（" + std::to_string(low) +
                                 " 到 " + std::to_string(high) + "）");
@@ -117,6 +141,7 @@ Recording LibinputRecordReader::read() {
     fail(start, "没有带相对坐标轴（REL_X/REL_Y）的设备，文件里没有鼠标");
   }
   chosen_->format = "libinput-record";
+  chosen_->kernelRelease = kernel_;
   return std::move(*chosen_);
 }
 
@@ -141,6 +166,8 @@ void LibinputRecordReader::readRoot() {
     } else if (key == "devices") {
       sawDevices = true;
       readDevices();
+    } else if (key == "system" && event_.type == YAML_MAPPING_START_EVENT) {
+      readSystem();
     } else {
       skipNode();
     }
@@ -185,6 +212,12 @@ void LibinputRecordReader::finishDevice(Device& d, const yaml_mark_t& at) {
   Recording& r = d.frames->recording();
   r.deviceName = d.name;
   r.deviceIndex = d.index;
+  if (d.id) {
+    r.transport = hidservice::transportFromBusType(static_cast<unsigned>((*d.id)[0]));
+    r.vendorId = (*d.id)[1];
+    r.productId = (*d.id)[2];
+    r.version = (*d.id)[3];
+  }
   chosen_ = std::move(r);
 }
 
@@ -194,12 +227,38 @@ void LibinputRecordReader::readDescription(Device& d) {
     if (key == "name") {
       expect(YAML_SCALAR_EVENT, "name 应为文本");
       d.name.assign(scalarText());
+    } else if (key == "id") {
+      readId(d);
     } else if (key == "codes") {
       readCodes(d);
     } else {
       skipNode();
     }
   }
+}
+
+// system: {os, kernel, dmi}: the machine the recording was made on.
+void LibinputRecordReader::readSystem() {
+  for (std::string key; nextKey(key);) {
+    if (key == "kernel" && event_.type == YAML_SCALAR_EVENT) {
+      kernel_.assign(scalarText());
+    } else {
+      skipNode();
+    }
+  }
+}
+
+// id: [bus type, vendor, product, version], decimal.
+void LibinputRecordReader::readId(Device& d) {
+  expect(YAML_SEQUENCE_START_EVENT, "id 应为 [总线, 厂商, 产品, 版本]");
+  std::array<int32_t, 4> id{};
+  std::size_t n = 0;
+  for (next(); event_.type != YAML_SEQUENCE_END_EVENT; next()) {
+    const int32_t v = static_cast<int32_t>(integer(0, UINT16_MAX));
+    if (n < id.size()) id[n] = v;
+    ++n;
+  }
+  if (n == id.size()) d.id = id;
 }
 
 // codes: {type: [code, ...], ...}; EV_REL's list tells whether it moves.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "analysis/ReportMotion.h"
+#include "analysis/StampSeries.h"
 
 // One device's reports read from a file a user already has: a `libinput
 // record` YAML file, an evemu-record file, or Quillmark's own intervals CSV
@@ -22,8 +23,17 @@ struct Recording {
   int deviceIndex = 0;  // which of the file's devices (libinput record files can hold several)
   std::vector<int64_t> stampsNs;     // one per report, the frame's SYN_REPORT time, ascending
   std::vector<ReportMotion> motion;  // one per report when motionKnown, else empty
-  std::vector<std::size_t> drops;    // kernel drops, as the number of reports before each
+  std::vector<DropMark> drops;       // kernel drops, by the report they came before
   bool motionKnown = false;
+
+  // What the file says about the device and the machine it was recorded on;
+  // empty where it says nothing (never this machine's facts).
+  std::string transport;  // from the device's bus type: "USB", "Bluetooth", …
+  std::optional<int32_t> vendorId, productId, version;
+  std::string kernelRelease;
+  // The stamps are seconds since 1970 (old evemu files), so the first one
+  // says when the recording started.
+  bool wallClockStamps = false;
 };
 
 // Why a file cannot be read, and where: line and column count from 1, 0

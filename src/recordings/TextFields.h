@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 // Small parsers for the fields of text recordings: whole numbers and
@@ -24,6 +25,8 @@ inline std::optional<int64_t> parseInteger(std::string_view text, int base = 10)
 // unit worth `unitNs` nanoseconds, e.g. microseconds (1000) or seconds
 // (10^9); digits finer than a nanosecond are cut off.
 inline std::optional<int64_t> parseDecimalNs(std::string_view text, int64_t unitNs) {
+  // A sign before a zero whole part ("-0.5") is still a sign.
+  if (text.starts_with('-')) return std::nullopt;
   const std::size_t dot = text.find('.');
   const std::optional<int64_t> whole = parseInteger(text.substr(0, dot));
   if (!whole || *whole < 0 || *whole > INT64_MAX / unitNs / 2) return std::nullopt;
@@ -36,6 +39,34 @@ inline std::optional<int64_t> parseDecimalNs(std::string_view text, int64_t unit
     ns += (c - '0') * place;
   }
   return ns;
+}
+
+// Why a field that did not parse failed, when it is a number all the same:
+// "不能是负数" or "超出范围"; nullptr for text that is no number.
+inline const char* numberTrouble(std::string_view text) {
+  bool negative = false;
+  if (text.starts_with('-') || text.starts_with('+')) {
+    negative = text.front() == '-';
+    text.remove_prefix(1);
+  }
+  const std::size_t dot = text.find('.');
+  const auto digits = [](std::string_view d) {
+    return d.find_first_not_of("0123456789") == std::string_view::npos;
+  };
+  if (dot == 0 || text.empty() || !digits(text.substr(0, dot)) ||
+      (dot != std::string_view::npos && !digits(text.substr(dot + 1)))) {
+    return nullptr;
+  }
+  return negative ? "不能是负数" : "超出范围";
+}
+
+// The reason for a field `name` that did not parse: numberTrouble()'s when
+// it is a number, else `expected`.
+inline std::string fieldFault(std::string_view name, std::string_view text,
+                              const std::string& expected) {
+  const char* trouble = numberTrouble(text);
+  if (trouble == nullptr) return expected;
+  return std::string(name) + trouble + "：「" + std::string(text) + "」";
 }
 
 // Splits `line` at each `separator` into at most N fields; returns how many

@@ -10,11 +10,25 @@
 #include <cstring>
 #include <vector>
 
+#include "results/TextFormat.h"
+
 namespace results {
 
 namespace {
 
 std::atomic<bool> s_stdoutClosed{false};
+
+// The temporary file being written, for removePendingTemporaryFile().
+char s_pendingTemp[4096];
+std::atomic<bool> s_pendingSet{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+void setPendingTemporary(const std::string& temp) {
+  s_pendingSet.store(false);
+  if (temp.empty() || temp.size() >= sizeof s_pendingTemp) return;
+  std::memcpy(s_pendingTemp, temp.c_str(), temp.size() + 1);
+  s_pendingSet.store(true);
+}
 
 // The kernel's own limit on links followed in one path.
 constexpr int kMaxLinks = 40;
@@ -22,7 +36,8 @@ constexpr int kMaxLinks = 40;
 constexpr int kTemporaryNameTries = 100;
 
 WriteResult failure(const std::string& path, int err, const std::string& reason = {}) {
-  return WriteResult{false, "无法写入 " + path + "：" + (reason.empty() ? errnoText(err) : reason)};
+  return WriteResult{
+      false, "无法写入 " + pathText(path) + "：" + (reason.empty() ? errnoText(err) : reason)};
 }
 
 std::string folderOf(const std::string& path) {
@@ -102,12 +117,51 @@ int keepOwnerAndMode(int fd, const struct stat& st) {
   return ::fchmod(fd, st.st_mode & 07777) == 0 ? 0 : errno;
 }
 
+struct FileErrno {
+  int err;
+  const char* meaning;
+};
+
+// The failures reading and writing files can meet, in the program's words.
+constexpr FileErrno kFileErrnos[] = {
+    {ENOENT, "文件不存在"},         {ENOTDIR, "路径中有一段不是文件夹"},
+    {EISDIR, "这是一个文件夹"},     {EPERM, "操作不被允许"},
+    {EROFS, "文件系统是只读的"},    {ENOSPC, "磁盘空间不足"},
+    {EDQUOT, "超出磁盘配额"},       {EFBIG, "文件太大"},
+    {EIO, "输入/输出错误"},         {EBADF, "文件描述符无效"},
+    {EPIPE, "读取的一方已经关闭"},  {ELOOP, "符号链接太多层"},
+    {ENAMETOOLONG, "文件名太长"},   {EMFILE, "本进程打开的文件过多"},
+    {ENFILE, "系统打开的文件过多"}, {ENOMEM, "内存不足"},
+    {ENXIO, "设备不存在"},          {EEXIST, "文件已存在"},
+    {EXDEV, "不能跨文件系统改名"},  {EINVAL, "参数无效"},
+    {EINTR, "被信号中断"},          {EAGAIN, "资源暂时不可用"},
+    {ETXTBSY, "文件正被执行"},      {EBUSY, "设备或资源忙"},
+};
+
+std::string errnoMeaning(int err, bool reading) {
+  if (err == EACCES) return reading ? "没有读取权限" : "没有写入权限";
+  for (const FileErrno& e : kFileErrnos) {
+    if (e.err == err) return e.meaning;
+  }
+  return std::strerror(err);
+}
+
+// A file its owner made read-only is refused, as a shell's `>` refuses it,
+// though the folder would allow replacing it; root may write it, as there.
+int refusedFile(const std::string& path) { return ::access(path.c_str(), W_OK) == 0 ? 0 : errno; }
+
 }  // namespace
 
 std::string errnoText(int err) {
   const char* name = strerrorname_np(err);
   return std::string(name != nullptr ? name : "errno " + std::to_string(err)) + "（" +
-         std::strerror(err) + "）";
+         errnoMeaning(err, false) + "）";
+}
+
+std::string readErrnoText(int err) {
+  const char* name = strerrorname_np(err);
+  return std::string(name != nullptr ? name : "errno " + std::to_string(err)) + "（" +
+         errnoMeaning(err, true) + "）";
 }
 
 AtomicFile::AtomicFile(std::string path) : path_(std::move(path)) {
@@ -127,6 +181,7 @@ AtomicFile::AtomicFile(std::string path) : path_(std::move(path)) {
       break;
     case Target::Kind::Regular:
     case Target::Kind::Missing:
+      if (t.kind == Target::Kind::Regular && (error_ = refusedFile(t.path)) != 0) return;
       openTemporary(t.path);
       if (fd_ >= 0 && t.kind == Target::Kind::Regular) error_ = keepOwnerAndMode(fd_, t.st);
       break;
@@ -158,9 +213,11 @@ void AtomicFile::openTemporary(const std::string& target) {
     error_ = errno;
     temp_.clear();  // nothing to remove
   }
+  setPendingTemporary(temp_);
 }
 
 AtomicFile::~AtomicFile() {
+  if (!temp_.empty()) setPendingTemporary({});
   if (fd_ >= 0 && ownsFd_) ::close(fd_);
   if (!committed_ && !temp_.empty()) ::unlink(temp_.c_str());
 }
@@ -187,6 +244,7 @@ WriteResult AtomicFile::commit() {
     if (::rename(temp_.c_str(), target_.c_str()) != 0) {
       error_ = errno;
     } else {
+      setPendingTemporary({});
       temp_.clear();
       error_ = syncFolder(folderOf(target_));
     }
@@ -194,6 +252,10 @@ WriteResult AtomicFile::commit() {
   if (error_ != 0) return failure(path_, error_, reason_);
   committed_ = true;
   return WriteResult{};
+}
+
+void removePendingTemporaryFile() {
+  if (s_pendingSet.load()) ::unlink(s_pendingTemp);
 }
 
 WriteResult writeFileAtomically(const std::string& path, std::string_view content) {
@@ -208,8 +270,10 @@ WriteResult checkWritable(const std::string& path) {
   if (t.kind == Target::Kind::StandardOutput) {
     return standardOutputClosed() ? failure(path, EBADF, "标准输出已关闭") : WriteResult{};
   }
-  if (t.kind == Target::Kind::Direct) {
-    return ::access(t.path.c_str(), W_OK) == 0 ? WriteResult{} : failure(path, errno);
+  if (t.kind != Target::Kind::Missing) {
+    const int err = refusedFile(t.path);
+    if (err != 0) return failure(path, err);
+    if (t.kind == Target::Kind::Direct) return WriteResult{};
   }
   const std::string folder = folderOf(t.path);
   struct stat st {};

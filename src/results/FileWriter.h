@@ -5,13 +5,16 @@
 
 namespace results {
 
-// "ENOSPC（No space left on device）": the errno's name and its text.
+// "ENOSPC（磁盘空间不足）": the errno's name and what it means for a file
+// being written; the C library's text for an errno the table does not know.
 std::string errnoText(int err);
+// The same for a file being read ("EACCES（没有读取权限）").
+std::string readErrnoText(int err);
 
 // Success, or why a result file could not be written. Writers never throw.
 struct WriteResult {
   bool ok = true;
-  std::string error;  // e.g. "无法写入 /x/a.csv：ENOENT（No such file or directory）"
+  std::string error;  // e.g. "无法写入 /x/a.csv：ENOENT（文件不存在）"
 
   explicit operator bool() const { return ok; }
 };
@@ -53,6 +56,11 @@ class AtomicFile {
   std::string reason_;  // said instead of the errno text, when clearer
   bool committed_ = false;
 };
+
+// Removes the temporary file being written, if any: for a signal handler
+// that ends the program at once, so that nothing half-written stays.
+// Async-signal-safe.
+void removePendingTemporaryFile();
 
 WriteResult writeFileAtomically(const std::string& path, std::string_view content);
 

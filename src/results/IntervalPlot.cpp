@@ -25,7 +25,7 @@ constexpr int kHeight = 664;  // the cause in words below the notes under the ti
 constexpr Box kPlot{80, 96, 820, 460};
 constexpr Box kHist{960, 96, 200, 460};
 // Below the intervals, when the reports carried motion.
-constexpr Box kSpeedPlot{80, 724, 1080, 200};
+constexpr Box kSpeedPlot{80, 724, 1080, 180};  // its axis title 24 px above the edge
 constexpr int kSpeedPlotHeight = 300;
 constexpr int kHistBins = 80;
 constexpr double kFloorMs = 1e-4;  // a zero interval still has a place on the log axis
@@ -166,7 +166,7 @@ void drawTitles(Svg& svg, const TestRecord& r, const PlotData& d) {
   svg.add(
       "<text x=\"%d\" y=\"62\" font-size=\"14\" fill=\"#9aa0a6\">开始 %s · 时长 %.1f s · "
       "%lld 次报告 · 平均 %.0f Hz · 基准间隔 %.3f ms · 目标 %.0f Hz</text>\n",
-      static_cast<int>(kPlot.left), isoLocalTime(r.start).c_str(), r.durationSeconds,
+      static_cast<int>(kPlot.left), startText(r.start).c_str(), r.durationSeconds,
       static_cast<long long>(r.stats.reportCount), r.stats.avgHz, d.baselineMs, r.targetHz);
   const WholeTestFigures& w = *r.whole;
   const WholeTestVerdict v = wholeTestVerdict(w, r.targetHz);
@@ -190,10 +190,14 @@ void drawTitles(Svg& svg, const TestRecord& r, const PlotData& d) {
       list += xmlText(m.device.name) + " " + std::to_string(m.reports) + " 次";
     }
     // Under the time axis, on the left; the truncation note takes the right.
+    const std::string only =
+        r.wholeDevice && *r.wholeDevice < r.devices.size()
+            ? "图中只有 " + xmlText(r.devices[*r.wholeDevice].device.name) + " 的报告；"
+            : std::string();
     svg.add(
-        "<text x=\"%.1f\" y=\"%.1f\" font-size=\"12\" fill=\"#ffba38\">报告来自 %zu "
+        "<text x=\"%.1f\" y=\"%.1f\" font-size=\"12\" fill=\"#ffba38\">%s报告来自 %zu "
         "个鼠标：%s</text>\n",
-        kPlot.left, kPlot.bottom() + 66, r.devices.size(), list.c_str());
+        kPlot.left, kPlot.bottom() + 66, only.c_str(), r.devices.size(), list.c_str());
   }
 }
 

@@ -41,28 +41,35 @@ char* putMotion(char* p, const ReportMotion& m) {
 
 // ",N" for the N kernel drops just before report i (the marks are ascending),
 // "," when there were none.
-char* putDrops(char* p, const std::vector<std::size_t>& drops, std::size_t& next, std::size_t i) {
+char* putDrops(char* p, const std::vector<DropMark>& drops, std::size_t& next, std::size_t i) {
   *p++ = ',';
-  std::size_t n = 0;
-  for (; next < drops.size() && drops[next] <= i; ++next) n += drops[next] == i ? 1 : 0;
+  int64_t n = 0;
+  for (; next < drops.size() && drops[next].before <= i; ++next)
+    n += drops[next].before == i ? drops[next].count : 0;
   if (n > 0) p = std::to_chars(p, p + 20, n).ptr;
   return p;
 }
 
 // Hands the file to `emit` in blocks of a few thousand lines.
+// `changes`: ascending report indexes at which another mouse's reports
+// begin; the interval there is left empty, as no interval spans a switch.
 template <typename Emit>
-void emitCsv(const StampSeries& stamps, Emit&& emit) {
+void emitCsv(const StampSeries& stamps, const std::vector<std::size_t>& changes, Emit&& emit) {
   emit(std::string_view(kHeader, sizeof kHeader - 1));
   std::string block(kBlockLines * kMaxLine, '\0');
   const int64_t first = stamps.empty() ? 0 : stamps[0];
   std::size_t nextDrop = 0;
+  std::size_t nextChange = 0;
   for (std::size_t start = 0; start < stamps.size(); start += kBlockLines) {
     char* p = block.data();
     const std::size_t end = std::min(stamps.size(), start + kBlockLines);
     for (std::size_t i = start; i < end; ++i) {
       p = putMicros(p, stamps[i] - first);
       *p++ = ',';
-      if (i > 0) p = putMicros(p, stamps[i] - stamps[i - 1]);
+      for (; nextChange < changes.size() && changes[nextChange] < i; ++nextChange) {
+      }
+      const bool switched = nextChange < changes.size() && changes[nextChange] == i;
+      if (i > 0 && !switched) p = putMicros(p, stamps[i] - stamps[i - 1]);
       p = putMotion(p, stamps.motion(i));
       p = putDrops(p, stamps.drops(), nextDrop, i);
       *p++ = '\n';
@@ -75,13 +82,13 @@ void emitCsv(const StampSeries& stamps, Emit&& emit) {
 
 std::string intervalsCsv(const StampSeries& stamps) {
   std::string out;
-  emitCsv(stamps, [&](std::string_view block) { out += block; });
+  emitCsv(stamps, {}, [&](std::string_view block) { out += block; });
   return out;
 }
 
 WriteResult writeIntervalsCsv(const TestRecord& record, const std::string& path) {
   AtomicFile file(path);
-  emitCsv(record.stamps, [&](std::string_view block) { file.write(block); });
+  emitCsv(record.stamps, record.mouseChanges, [&](std::string_view block) { file.write(block); });
   return file.commit();
 }
 

@@ -46,11 +46,15 @@ ordered_json deviceJson(const DeviceIdentity& d) {
   j["name"] = d.name;
   j["product"] = d.product;
   j["manufacturer"] = d.manufacturer;
-  j["vid_pid"] = vidPidText(d.vendorId, d.productId);
+  j["vid_pid"] = d.vendorId < 0 || d.productId < 0
+                     ? ordered_json(nullptr)
+                     : ordered_json(vidPidText(d.vendorId, d.productId));
   j["transport"] = d.transport;
   j["endpoint_interval_us"] = d.reportIntervalUs;
   j["node"] = d.node.empty() ? ordered_json(nullptr) : ordered_json(d.node);
   j["configured_hz"] = orNull(rounded(configuredHz(d), 1));
+  j["requested_hz"] = orNull(rounded(requestedHz(d), 1));
+  j["configured_reason"] = orNull(d.configuredReason);
   return j;
 }
 
@@ -59,15 +63,18 @@ std::string kernelRelease() {
   return uname(&u) == 0 ? u.release : "";
 }
 
-ordered_json environmentJson(const DeviceIdentity& d) {
+ordered_json environmentJson(const TestRecord& r) {
+  const DeviceIdentity& d = r.device;
   ordered_json j;
-  j["kernel_release"] = kernelRelease();
+  j["kernel_release"] = r.kernelRelease ? orNull(*r.kernelRelease) : ordered_json(kernelRelease());
   j["virtual_device"] = d.transport == "Virtual";
   j["bus_speed_mbps"] = orNull(d.busSpeedMbps);
   j["usb_port_path"] = orNull(d.portPath);
   j["hub_depth"] = d.portPath.empty() ? ordered_json(nullptr) : ordered_json(hubDepth(d.portPath));
   j["host_controller_driver"] = orNull(d.hostDriver);
   j["endpoint_interval_us"] = orNull(d.reportIntervalUs);
+  j["usbhid_mousepoll_ms"] =
+      d.usbhidMousepollMs >= 0 ? ordered_json(d.usbhidMousepollMs) : ordered_json(nullptr);
   return j;
 }
 
@@ -208,12 +215,20 @@ ordered_json wholeTestJson(const TestRecord& r, const WholeTestFigures& w) {
   return j;
 }
 
-// Only when the test holds reports of several mice.
-ordered_json devicesJson(const std::vector<DeviceReports>& devices) {
+// Only when the test holds reports of several mice: each with its own
+// whole-test figures and cause, when they were computed.
+ordered_json devicesJson(const TestRecord& r) {
   ordered_json list = ordered_json::array();
-  for (const DeviceReports& d : devices) {
+  for (const DeviceReports& d : r.devices) {
     ordered_json j = deviceJson(d.device);
     j["reports"] = d.reports;
+    if (d.whole) {
+      TestRecord one;
+      one.device = d.device;
+      one.targetHz = r.targetHz;
+      one.targetSource = r.targetSource;
+      j["whole_test"] = wholeTestJson(one, *d.whole);
+    }
     list.push_back(std::move(j));
   }
   return list;
@@ -221,7 +236,7 @@ ordered_json devicesJson(const std::vector<DeviceReports>& devices) {
 
 ordered_json testJson(const TestRecord& r) {
   ordered_json j;
-  j["start"] = isoLocalTime(r.start);
+  j["start"] = r.start ? ordered_json(isoLocalTime(*r.start)) : ordered_json(nullptr);
   j["duration_s"] = rounded(r.durationSeconds);
   j["ended"] = testEndKey(r.end);
   j["error"] = r.endError.empty() ? ordered_json(nullptr) : ordered_json(r.endError);
@@ -330,14 +345,18 @@ std::string isoLocalTime(std::chrono::system_clock::time_point t) {
   return out;
 }
 
+std::string startText(const std::optional<std::chrono::system_clock::time_point>& start) {
+  return start ? isoLocalTime(*start) : "未知";
+}
+
 std::string resultJson(const TestRecord& record) {
   ordered_json j;
   j["schema"] = "quillmark-result";
   j["schema_version"] = kResultSchemaVersion;
   j["program"] = {{"name", "quillmark"}, {"version", quillmark::kVersion}};
   j["device"] = deviceJson(record.device);
-  if (record.devices.size() > 1) j["devices"] = devicesJson(record.devices);
-  j["environment"] = environmentJson(record.device);
+  if (record.devices.size() > 1) j["devices"] = devicesJson(record);
+  j["environment"] = environmentJson(record);
   j["test"] = testJson(record);
   j["rate"] = rateJson(record.stats);
   j["interval"] = intervalJson(record.stats);
@@ -345,6 +364,9 @@ std::string resultJson(const TestRecord& record) {
   j["target"] = targetJson(record);
   j["intervals_file"] = intervalsFileJson(record);
   j["whole_test"] = wholeTestJson(record, wholeTestOf(record));
+  // Of a test that changed mouse: which of devices[] the figures are about.
+  j["whole_test"]["device_index"] =
+      record.wholeDevice ? ordered_json(*record.wholeDevice) : ordered_json(nullptr);
   j["rules"] = rulesJson();
   // Device names come from the hardware: replace bytes that are not UTF-8
   // instead of failing.

@@ -44,6 +44,9 @@ void StampRecorder::add(std::chrono::steady_clock::time_point t, const ReportMot
     truncated_ = true;
     return;
   }
+  if (tally_.runs.empty() || tally_.runs.back().sourceIndex != sourceAt_) {
+    tally_.runs.push_back({count_, sourceAt_});
+  }
   const std::size_t slot = count_ % StampSeries::kChunkStamps;
   // Chunks are not zeroed: only slots below count_ are ever read.
   if (slot == 0) {
@@ -59,7 +62,7 @@ void StampRecorder::add(std::chrono::steady_clock::time_point t, const ReportMot
 void StampRecorder::noteKernelDrop() {
   std::lock_guard lock(mutex_);
   // A drop past the bound has no recorded report after it to mark.
-  if (count_ < limit_) drops_.push_back(count_);
+  if (count_ < limit_) StampSeries::addDrops(drops_, count_, 1);
 }
 
 void StampRecorder::reset() {

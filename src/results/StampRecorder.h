@@ -34,11 +34,18 @@ class StampRecorder {
     uint64_t source = 0;
     std::size_t reports = 0;
   };
+  // Kept reports from `from` on came from sources[sourceIndex], up to the
+  // next run's `from` (the window's selection can change during a test).
+  struct SourceRun {
+    std::size_t from = 0;
+    std::size_t sourceIndex = 0;
+  };
   // What is counted of every report, past the bound too.
   struct Tally {
     std::size_t reports = 0;
     int64_t lastNs = 0;                // the newest report's stamp; 0 with none
     std::vector<SourceCount> sources;  // in the order of their first report
+    std::vector<SourceRun> runs;       // of the kept reports, in order
   };
 
   StampRecorder(const StampRecorder&) = delete;
@@ -67,7 +74,7 @@ class StampRecorder {
   mutable std::mutex mutex_;  // guards everything below
   std::vector<std::shared_ptr<Chunk>> chunks_;
   std::vector<std::shared_ptr<MotionChunk>> motion_;
-  std::vector<std::size_t> drops_;
+  std::vector<DropMark> drops_;
   std::size_t count_ = 0;
   Tally tally_;
   std::size_t sourceAt_ = 0;  // tally_.sources index of the latest report's source

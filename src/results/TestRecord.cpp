@@ -9,9 +9,15 @@
 namespace results {
 
 float configuredHz(const DeviceIdentity& device) {
-  const bool asks = device.transport == "USB" || device.transport == "Virtual";
-  return asks && device.reportIntervalUs > 0 ? 1e6f / static_cast<float>(device.reportIntervalUs)
-                                             : 0.0f;
+  const bool polled =
+      device.transport == "USB" || device.transport == "Virtual" || device.transport == "PS/2";
+  return polled && device.reportIntervalUs > 0 ? 1e6f / static_cast<float>(device.reportIntervalUs)
+                                               : 0.0f;
+}
+
+float requestedHz(const DeviceIdentity& device) {
+  return device.requestedIntervalUs > 0 ? 1e6f / static_cast<float>(device.requestedIntervalUs)
+                                        : 0.0f;
 }
 
 const char* targetSourceKey(TargetSource source) {
@@ -28,9 +34,13 @@ const char* targetSourceKey(TargetSource source) {
   return "window";
 }
 
-WholeTestOptions wholeTestOptions(const TestRecord& record) {
-  const float hz = configuredHz(record.device);
+WholeTestOptions wholeTestOptions(const DeviceIdentity& device) {
+  const float hz = configuredHz(device);
   return {hz > 0.0f ? 1e6 / hz : 0.0};
+}
+
+WholeTestOptions wholeTestOptions(const TestRecord& record) {
+  return wholeTestOptions(record.device);
 }
 
 WholeTestFigures wholeTestOf(const TestRecord& record) {
@@ -64,6 +74,15 @@ WholeTestVerdict wholeTestVerdict(const WholeTestFigures& whole, float targetHz)
   v.verdict = targetVerdict(v.comparedHz, targetHz);
   if (targetHz > 0.0f) v.ratio = v.comparedHz / targetHz;
   return v;
+}
+
+TestRecord plottedRecord(const TestRecord& record) {
+  TestRecord r = record;
+  if (!record.wholeDevice || *record.wholeDevice >= record.devices.size()) return r;
+  const DeviceReports& top = record.devices[*record.wholeDevice];
+  r.stamps = top.stamps;
+  r.whole = top.whole;
+  return r;
 }
 
 std::optional<RateCause> causeOf(const TestRecord& record, const WholeTestFigures& whole) {

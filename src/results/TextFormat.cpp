@@ -86,6 +86,23 @@ std::string plainText(std::string_view text) {
   return out;
 }
 
+std::string pathText(std::string_view path) {
+  std::string escaped;
+  for (const char c : path) {
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '\n') {
+      escaped += "\\n";
+    } else if (c == '\t') {
+      escaped += "\\t";
+    } else if (u < 0x20 || u == 0x7f) {
+      appendFormat(escaped, "\\x%02x", u);
+    } else {
+      escaped += c;
+    }
+  }
+  return plainText(escaped);
+}
+
 std::string xmlText(std::string_view text) {
   std::string out;
   for (const char c : plainText(text)) {
@@ -107,6 +124,30 @@ std::string xmlText(std::string_view text) {
     }
   }
   return out;
+}
+
+int displayColumns(std::string_view text) {
+  int n = 0;
+  for (const char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    if ((c & 0xC0) != 0x80) n += c >= 0xE3 ? 2 : 1;
+  }
+  return n;
+}
+
+std::string cutToColumns(std::string_view text, int columns) {
+  if (displayColumns(text) <= columns) return std::string(text);
+  std::string out;
+  int used = 0;
+  for (std::size_t i = 0; i < text.size();) {
+    std::size_t next = i + 1;
+    while (next < text.size() && (static_cast<unsigned char>(text[next]) & 0xC0) == 0x80) ++next;
+    used += displayColumns(text.substr(i, next - i));
+    if (used > columns - 1) break;  // a column for the ellipsis
+    out += text.substr(i, next - i);
+    i = next;
+  }
+  return out + "…";
 }
 
 }  // namespace results

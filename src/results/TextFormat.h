@@ -18,8 +18,21 @@ void appendFormat(std::string& out, const char* format, ...) __attribute__((form
 // noncharacters U+FFFE and U+FFFF go too. Any thread.
 std::string plainText(std::string_view text);
 
+// A file name on one terminal line: plainText(), with the control
+// characters written out instead of left out (a line break as \n, a tab as
+// \t, others as \xNN), so the name shown is the name. Any thread.
+std::string pathText(std::string_view path);
+
 // plainText() as XML character data or an attribute value: only characters
 // XML 1.0 allows, with & < > " escaped. Any thread.
 std::string xmlText(std::string_view text);
+
+// Columns a text takes on a terminal: CJK characters and full-width forms
+// (from U+3000) two, others one. Any thread.
+int displayColumns(std::string_view text);
+
+// The text in at most `columns`, ending in "…" where it was cut; never cut
+// inside a character. Any thread.
+std::string cutToColumns(std::string_view text, int columns);
 
 }  // namespace results

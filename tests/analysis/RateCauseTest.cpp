@@ -49,7 +49,8 @@ StampSeries steady(double reportsPerSecond, int counts, int drops = 0, int dropC
     m.flags = counts > 0 ? ReportMotion::kKnown : 0;
     motion.push_back(m);
   }
-  return StampSeries::fromVectors(ns, counts > 0 ? motion : std::vector<ReportMotion>{}, dropMarks);
+  return StampSeries::fromVectors(ns, counts > 0 ? motion : std::vector<ReportMotion>{},
+                                  StampSeries::dropMarks(dropMarks));
 }
 
 // 4000 reports in a second: `singles` of every 20 move one count, the rest three.
@@ -84,6 +85,9 @@ TEST(RateCause, EachCauseFromAStreamThatHasIt) {
       // 0.5 % of the reports, below the kernel's share.
       {"just short", steady(7440, 5), "device_limited", "回报率却只有 7440 Hz"},
       {"a few drops", steady(7000, 5, 10, 4), "device_limited", "要求 8000 Hz"},
+      // Drops costing about 1.1 % of the reports: just over the kernel's share.
+      {"drops just over the share", steady(7000, 5, 10, 8), "kernel_drops",
+       "内核丢弃了约 80 个报告"},
       // At 4000 Hz, 45 % or 55 % of the reports carrying a single count: the
       // speed-limited share is a half.
       {"45 % single counts", mixed(9), "device_limited", "要求 8000 Hz"},

@@ -2,8 +2,10 @@
 // the user picks and clicks in the dashboard reaches the monitor and the
 // desktop's link opener.
 #include <gtest/gtest.h>
+
 #include <imgui.h>
 #include <imgui_internal.h>
+#include <sstream>
 
 #include <stdlib.h>
 
@@ -175,6 +177,35 @@ TEST_F(ShellActions, ASaveNamesEveryMouseWhoseReportsTheTestHolds) {
       json["devices"][0]["reports"].get<int64_t>() + json["devices"][1]["reports"].get<int64_t>(),
       json["reports"]["count"].get<int64_t>());
   EXPECT_EQ(json["device"]["name"], mice[0].displayName());
+
+  // Each mouse has its own figures, as if measured alone: both are perfect,
+  // and no interval spans the switch. The whole test is the 1000 Hz one's.
+  const struct {
+    int index;
+    double rateHz;
+  } kMice[] = {{0, 500.0}, {1, 1000.0}};
+  for (const auto& m : kMice) {
+    SCOPED_TRACE(m.rateHz);
+    const auto& whole = json["devices"][m.index]["whole_test"];
+    EXPECT_EQ(whole["reports"], json["devices"][m.index]["reports"]);
+    EXPECT_NEAR(whole["moving_rate_hz"].get<double>(), m.rateHz, m.rateHz * 0.02);
+    EXPECT_LE(whole["interval_us"]["max"].get<double>(), 1e6 / m.rateHz * 1.5);
+    EXPECT_EQ(whole["missed_slots"], 0);
+    if (whole["cause"].is_object()) {
+      EXPECT_EQ(whole["cause"]["kind"], "reached");
+    }
+  }
+  EXPECT_EQ(json["whole_test"]["device_index"], 1);
+  EXPECT_EQ(json["whole_test"]["reports"], json["devices"][1]["reports"]);
+  const std::string folder = line.substr(arrow + 4, line.size() - arrow - 5);
+  // The intervals file keeps every report; the switch's row has no interval.
+  std::istringstream csv(readFile(folder + "/intervals.csv"));
+  std::string row;
+  int withoutInterval = 0;
+  while (std::getline(csv, row)) withoutInterval += row.find(",,") == row.find(',') ? 1 : 0;
+  EXPECT_EQ(withoutInterval, 2);  // the first report's and the switch's
+  EXPECT_NE(readFile(folder + "/intervals.svg").find("图中只有 " + mice[0].displayName()),
+            std::string::npos);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cinttypes>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 
 #include "QuillmarkProcess.h"
@@ -215,6 +216,79 @@ TEST_F(AnalyzeTest, CsvThatMeasureWroteGivesTheSameFigures) {
   EXPECT_GE(captured["reports"]["count"], measured["reports"]["count"]);
 }
 
+// A second at 1000 Hz, then one at 500 Hz: each of the summary's extremes
+// under its own name.
+TEST_F(AnalyzeTest, SummaryNamesTheHighestAndTheLowestRate) {
+  std::string csv = "t_us,interval_us\n0.000,\n";
+  for (int us = 1000; us <= 2'000'000; us += us < 1'000'000 ? 1000 : 2000) {
+    csv += std::to_string(us) + ".000,\n";
+  }
+  writeFile(tmp.file("halves.csv"), csv);
+  const json j = json::parse(analyze({tmp.file("halves.csv"), "--json"}).out);
+  const double maxHz = j["rate"]["max_hz"], minHz = j["rate"]["min_hz"];
+  ASSERT_GT(maxHz, 1.5 * minHz);
+  const Finished text = analyze({tmp.file("halves.csv")});
+  char expected[128];
+  std::snprintf(expected, sizeof expected, "最高回报率  %.0f Hz\n最低回报率  %.0f Hz\n", maxHz,
+                minHz);
+  EXPECT_NE(text.out.find(expected), std::string::npos) << text.out;
+}
+
+// What analyze says about the mouse, the machine and the start: what the
+// file states and nothing of this machine's; for a result given back (its
+// folder, its JSON, or its intervals CSV beside the JSON), what the JSON kept,
+// so the whole test comes out as measure wrote it.
+TEST_F(AnalyzeTest, TheFileSaysWhoWasMeasuredWhereAndWhen) {
+  std::filesystem::create_directories(tmp.file("run"));
+  const Finished m = runQuillmark(
+      {"measure", "--seconds", "1", "--json", "--intervals", tmp.file("run/intervals.csv")},
+      {{"TAVO_VIRTUAL_MICE", "1000:20"}}, tmp.file("measure"));
+  ASSERT_EQ(m.status, 0) << m.err;
+  writeFile(tmp.file("run/result.json"), m.out);
+  writeFile(tmp.file("m.json"), m.out);
+  writeFile(tmp.file("m.csv"), readFile(tmp.file("run/intervals.csv")));
+  const json measured = json::parse(m.out);
+  const json null;
+  struct Row {
+    std::string input;
+    std::string result;  // the JSON the facts come from; empty: none
+    json vidPid = nullptr, transport = nullptr, kernel = nullptr, start = nullptr;
+  };
+  const Row rows[] = {
+      {kData + "/mouse.evemu", "", "046d:c077", "USB", "6.1.0-28-amd64", null},
+      {kData + "/mouse.yml", "", "046d:c077", "USB", "6.1.0-28-amd64", null},
+      {kData + "/old-mouse.evemu", "", "046d:b02b", "Bluetooth", null,
+       "2012-12-04T16:08:04.000+00:00"},
+      {kData + "/intervals.csv", "", null, "", null, null},
+      {tmp.file("run/intervals.csv"), tmp.file("run/result.json")},
+      {tmp.file("run"), tmp.file("run/result.json")},
+      {tmp.file("run/result.json"), tmp.file("run/result.json")},
+      {tmp.file("m.csv"), tmp.file("m.json")},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.input);
+    const Finished f = runQuillmark({"analyze", r.input, "--json"}, {{"TZ", "UTC"}}, tmp.file("a"));
+    ASSERT_EQ(f.status, 0) << f.err;
+    const json j = json::parse(f.out);
+    EXPECT_EQ(j["source"]["result"], r.result.empty() ? null : json(r.result));
+    if (!r.result.empty()) {
+      EXPECT_EQ(j["device"], measured["device"]);
+      EXPECT_EQ(j["environment"], measured["environment"]);
+      EXPECT_EQ(j["test"]["start"], measured["test"]["start"]);
+      EXPECT_EQ(j["whole_test"], measured["whole_test"]);
+      continue;
+    }
+    EXPECT_EQ(j["device"]["vid_pid"], r.vidPid);
+    EXPECT_EQ(j["device"]["transport"], r.transport);
+    EXPECT_EQ(j["environment"]["kernel_release"], r.kernel);
+    EXPECT_TRUE(j["environment"]["usbhid_mousepoll_ms"].is_null());
+    EXPECT_EQ(j["test"]["start"], r.start);
+    const Finished text = runQuillmark({"analyze", r.input}, {{"TZ", "UTC"}}, tmp.file("t"));
+    const std::string start = r.start.is_null() ? "未知" : r.start.get<std::string>();
+    EXPECT_NE(text.out.find("开始        " + start + "\n"), std::string::npos) << text.out;
+  }
+}
+
 // A stamp decades after the others is a long rest, replayed at once.
 TEST_F(AnalyzeTest, RestOfDecadesIsReplayedAtOnce) {
   const std::string evemu = readFile(kData + "/mouse.evemu");
@@ -228,14 +302,34 @@ TEST_F(AnalyzeTest, RestOfDecadesIsReplayedAtOnce) {
   EXPECT_EQ(json::parse(f.out)["test"]["duration_s"], 2000000000.007);
 }
 
-// Where `needle` starts in `text` (1-based line and column), plus `skip` columns.
-std::pair<int, int> placeOf(const std::string& text, const std::string& needle, int skip = 0) {
+// Some editors put a byte order mark before UTF-8 text: every format reads
+// the same with it.
+TEST_F(AnalyzeTest, AByteOrderMarkIsNoContent) {
+  for (const char* name : {"mouse.yml", "mouse.evemu", "intervals.csv", "capture.txt"}) {
+    SCOPED_TRACE(name);
+    writeFile(tmp.file(name), "\xEF\xBB\xBF" + readFile(kData + "/" + name));
+    const Finished plain = analyze({kData + "/" + name, "--json"});
+    const Finished marked = analyze({tmp.file(name), "--json"});
+    ASSERT_EQ(marked.status, 0) << marked.err;
+    EXPECT_EQ(json::parse(marked.out)["whole_test"], json::parse(plain.out)["whole_test"]);
+  }
+}
+
+// A place in a file, 1-based; 0: the message names no place of that kind.
+struct Place {
+  int line = 0, column = 0;
+};
+
+// Where `needle` starts in `text`, plus `skip` columns.
+Place at(const std::string& text, const std::string& needle, int skip = 0) {
   const std::size_t at = text.find(needle);
   EXPECT_NE(at, std::string::npos) << needle;
   const std::size_t lineStart = text.rfind('\n', at) + 1;  // npos + 1 == 0
   const int line = static_cast<int>(std::count(text.begin(), text.begin() + at, '\n')) + 1;
   return {line, static_cast<int>(at - lineStart) + 1 + skip};
 }
+
+Place lineOf(const std::string& text, const std::string& needle) { return {at(text, needle).line}; }
 
 std::string replaced(std::string text, const std::string& from, const std::string& to) {
   const std::size_t at = text.find(from);
@@ -265,11 +359,11 @@ TEST_F(AnalyzeTest, CsvWrittenByAnalyzeReadsBack) {
 
 struct BadFile {
   const char* name;
-  std::string file;  // written to the scratch folder; empty: not written
+  std::string file;  // written to the scratch folder; missing.yml: not written
   std::string content;
-  std::vector<std::string> extraArgs;
-  int line, column;  // 0: the message names no place of that kind
   const char* reason;
+  Place place = {};
+  std::vector<std::string> extraArgs = {};
   int status = kExitBadRecording;
 };
 
@@ -283,125 +377,90 @@ TEST_F(AnalyzeTest, BadFilesGiveOneLineWithThePlace) {
   const std::string keyboardOnly = yml.substr(0, yml.find("  - node: /dev/input/event7"));
   const std::string noEvents =
       yml.substr(0, yml.find("    events:\n    - evdev:\n      - [  0,      0,   2"));
+  const std::string typeYml = replaced(yml, "1000,   2,   0,     2]", "abc,   2,   0,     2]");
   const std::string backYml = replaced(yml, "[  0,   6000,   2,   8", "[  0,    500,   2,   8");
   const std::string noSynYml = replaced(
       yml, "      - [  0,   6000,   0,   0,     0] # ------------ SYN_REPORT (0) ---------- +2ms\n",
       "");
+  const std::string versionYml = replaced(yml, "version: 1\n", "version: 2\n");
   const std::string badHex = replaced(evemu, "E: 0.006000 0002 0008", "E: 0.006000 0002 00zz");
   const std::string backEvemu = replaced(evemu, "E: 0.006000 0002 0008", "E: 0.000500 0002 0008");
   const std::string openEvemu = evemu.substr(0, evemu.rfind("E: 0.007000 0000 0000"));
   const std::string backCsv = replaced(csv, "6000.000,4000.000", "1500.000,4000.000");
   const std::string shortCapture = capture.substr(0, capture.rfind("7000,"));
-  const auto at = [](const std::string& text, const std::string& needle, int skip = 0) {
-    return placeOf(text, needle, skip);
-  };
+  const std::string elf(
+      "\x7f"
+      "ELF\x02\x01\x01\x00\x00",
+      9);
+  const Place firstNode = at(yml, "  - node", 2);
+  const Place openFrame = {at(noSynYml, "-120]").line,
+                           at(noSynYml, "[  0,   6000,   2,  11").column};
+  const std::vector<std::string> pick0 = {"--device", "0"}, noArgs;
+  const std::string deepYml = "junk: " + std::string(40'000, '[') + std::string(40'000, ']') + "\n";
+  const std::string negCsv = replaced(csv, "1000.000,1000.000", "-0.500,1000.000");
+  const std::string negEvemu = replaced(evemu, "E: 0.006000 0002 0008", "E: -0.000500 0002 0008");
+  const std::string farCapture = replaced(capture, "7000,0,32", "9223372036854775,0,32");
+  const std::string hugeCsv =
+      replaced(csv, "7000.000,1000.000,-4,5,", "99999999999999999999.000,1,-4,5,");
+  const std::string dropsCsv =
+      replaced(csv, "6000.000,4000.000,0,0,1", "6000.000,4000.000,0,0,1000000");
+  const std::string bareEvemu = "E: 0.001000 0001 0110 1\nE: 0.001000 0000 0000 0\n";
+
   const std::vector<BadFile> cases = {
-      {"truncated YAML", "cut.yml", cut, {}, at(cut, lastRow).first, 0, "文件在这一行意外结束"},
-      {"wrong type",
-       "type.yml",
-       replaced(yml, "1000,   2,   0,     2]", "abc,   2,   0,     2]"),
-       {},
-       at(yml, "1000,   2,   0,     2]").first,
-       at(yml, "1000,   2,   0,     2]").second,
-       "应为整数"},
-      {"device without relative axes",
-       "mouse.yml",
-       yml,
-       {"--device", "0"},
-       at(yml, "node: /dev/input/event3").first,
-       at(yml, "node: /dev/input/event3").second,
-       "没有相对坐标轴"},
-      {"no mouse in the file",
-       "keyboard.yml",
-       keyboardOnly,
-       {},
-       at(yml, "  - node").first,
-       3,
-       "没有带相对坐标轴"},
-      {"device that is not there",
-       "mouse.yml",
-       yml,
-       {"--device", "5"},
-       at(yml, "  - node").first,
-       3,
-       "没有设备 5"},
-      {"stamps going backwards",
-       "back.yml",
-       backYml,
-       {},
-       at(backYml, "[  0,    500").first,
-       at(backYml, "[  0,    500").second,
-       "时间戳倒退"},
-      {"frame without SYN_REPORT",
-       "nosyn.yml",
-       noSynYml,
-       {},
-       at(noSynYml, "-120]").first,
-       at(noSynYml, "[  0,   6000,   2,  11").second,
-       "没有以 SYN_REPORT 结束"},
-      {"newer format version",
-       "version.yml",
-       replaced(yml, "version: 1\n", "version: 2\n"),
-       {},
-       at(yml, "version: 1\n").first,
-       10,
-       "不支持的 libinput record 文件版本"},
-      {"YAML that is no recording", "other.yml", "hello: world\n", {}, 1, 1, "没有 devices 列表"},
-      {"mouse without reports",
-       "empty-mouse.yml",
-       noEvents,
-       {},
-       0,
-       0,
-       "录制里没有报告",
+      {"truncated YAML", "cut.yml", cut, "文件在这一行意外结束", lineOf(cut, lastRow)},
+      {"wrong type", "type.yml", typeYml, "应为整数", at(yml, "1000,   2,   0,     2]")},
+      {"device without relative axes", "mouse.yml", yml, "没有相对坐标轴",
+       at(yml, "node: /dev/input/event3"), pick0},
+      {"no mouse in the file", "keyboard.yml", keyboardOnly, "没有带相对坐标轴", firstNode},
+      {"device that is not there", "mouse.yml", yml, "没有设备 5", firstNode, {"--device", "5"}},
+      {"stamps going backwards", "back.yml", backYml, "时间戳倒退", at(backYml, "[  0,    500")},
+      {"frame without SYN_REPORT", "nosyn.yml", noSynYml, "没有以 SYN_REPORT 结束", openFrame},
+      {"newer format version", "version.yml", versionYml, "不支持的 libinput record 文件版本",
+       at(yml, "version: 1\n", 9)},
+      {"YAML that is no recording", "other.yml", "hello: world\n", "没有 devices 列表", {1, 1}},
+      {"mouse without reports", "empty-mouse.yml", noEvents, "录制里没有报告", Place{}, noArgs,
        kExitNoReports},
-      {"evemu: bad code",
-       "code.evemu",
-       badHex,
+      {"evemu: bad code", "code.evemu", badHex, "事件代码应为十六进制数", at(badHex, "00zz")},
+      {"evemu: stamps going backwards", "back.evemu", backEvemu, "时间戳倒退",
+       at(backEvemu, "E: 0.000500", 3)},
+      {"evemu: frame without SYN_REPORT", "open.evemu", openEvemu, "没有以 SYN_REPORT 结束",
+       at(openEvemu, "E: 0.007000 0001")},
+      {"CSV: stamps going backwards", "back.csv", backCsv, "时间戳倒退", at(backCsv, "1500.000")},
+      {"CSV: not ours", "other.csv", "t_us,when\n1,2\n", "t_us,interval_us", {1, 1}},
+      {"capture cut short", "short.txt", shortCapture, "头部说有 5 个报告，读到 4 个",
+       lineOf(capture, "6000,")},
+      {"JSON that is no result", "other.json", "{\"schema\": \"other\"}",
+       "不是 Quillmark 的结果文件"},
+      {"result without its intervals", "alone.json", "{\"schema\": \"quillmark-result\"}",
+       "旁边没有间隔文件（alone.csv 或 intervals.csv）"},
+      {"empty file", "empty.yml", "", "文件是空的"},
+      {"binary file", "binary.dat", elf, "二进制文件", {1, 8}},
+      {"missing file", "missing.yml", "", "无法打开：ENOENT（文件不存在）"},
+      {"YAML nested deeper than a recording", "deep.yml", deepYml, "嵌套超过 64 层", {1, 70}},
+      {"CSV: a minus before a zero whole part",
+       "neg.csv",
+       negCsv,
+       "t_us 不能是负数：「-0.500」",
+       {at(negCsv, "-0.500").line, 1}},
+      {"evemu: a minus before a zero whole part", "neg.evemu", negEvemu, "时间不能是负数",
+       at(negEvemu, "E: -0.000500", 3)},
+      {"capture: a stamp near the end of the clock", "far.txt", farCapture, "t_us 超出范围",
+       at(farCapture, "9223372036854775")},
+      {"CSV: a number too large", "huge.csv", hugeCsv, "t_us 超出范围", {6, 1}},
+      {"CSV: more drops than the gap holds",
+       "drops.csv",
+       dropsCsv,
+       "比与上一行的间隔能容下的报告还多（最多 65 次）",
+       {5, 23}},
+      {"evemu: no name, no relative axes", "bare.evemu", bareEvemu, "未命名设备没有相对坐标轴"},
+      {"a line break in the name", "new\nline.csv", csv, "只有一个设备", {}, {"--device", "1"}},
+      {"device index out of range",
+       "mouse.yml",
+       yml,
+       "设备序号「99999999999」超出范围",
        {},
-       at(badHex, "00zz").first,
-       at(badHex, "00zz").second,
-       "事件代码应为十六进制数"},
-      {"evemu: stamps going backwards",
-       "back.evemu",
-       backEvemu,
-       {},
-       at(backEvemu, "E: 0.000500").first,
-       4,
-       "时间戳倒退"},
-      {"evemu: frame without SYN_REPORT",
-       "open.evemu",
-       openEvemu,
-       {},
-       at(openEvemu, "E: 0.007000 0001").first,
-       1,
-       "没有以 SYN_REPORT 结束"},
-      {"CSV: stamps going backwards",
-       "back.csv",
-       backCsv,
-       {},
-       at(backCsv, "1500.000").first,
-       1,
-       "时间戳倒退"},
-      {"CSV: not ours", "other.csv", "t_us,when\n1,2\n", {}, 1, 1, "t_us,interval_us"},
-      {"capture cut short",
-       "short.txt",
-       shortCapture,
-       {},
-       at(capture, "6000,").first,
-       0,
-       "头部说有 5 个报告，读到 4 个"},
-      {"empty file", "empty.yml", "", {}, 0, 0, "文件是空的"},
-      {"binary file",
-       "binary.dat",
-       std::string("\x7f"
-                   "ELF\x02\x01\x01\x00\x00",
-                   9),
-       {},
-       1,
-       8,
-       "二进制文件"},
-      {"missing file", "missing.yml", "", {}, 0, 0, "ENOENT"},
+       {"--device", "99999999999"},
+       2},
   };
   for (const BadFile& c : cases) {
     SCOPED_TRACE(c.name);
@@ -413,9 +472,17 @@ TEST_F(AnalyzeTest, BadFilesGiveOneLineWithThePlace) {
     const Finished f = analyze(args);
     EXPECT_EQ(f.status, c.status);
     EXPECT_EQ(f.out, "");
+    if (c.status == 2) {  // a usage error: the reason, then the usage
+      EXPECT_NE(f.err.find(c.reason), std::string::npos) << f.err;
+      continue;
+    }
     std::string place = path;
-    if (c.line > 0) place += ":" + std::to_string(c.line);
-    if (c.column > 0) place += ":" + std::to_string(c.column);
+    // A line break in a file name is shown escaped, on the one line.
+    for (std::size_t at = 0; (at = place.find('\n', at)) != std::string::npos; at += 2) {
+      place.replace(at, 1, "\\n");
+    }
+    if (c.place.line > 0) place += ":" + std::to_string(c.place.line);
+    if (c.place.column > 0) place += ":" + std::to_string(c.place.column);
     EXPECT_EQ(f.err.rfind("quillmark: " + place + "：", 0), 0u) << f.err;
     EXPECT_NE(f.err.find(c.reason), std::string::npos) << f.err;
     EXPECT_EQ(std::count(f.err.begin(), f.err.end(), '\n'), 1) << f.err;

@@ -15,6 +15,8 @@ using clitest::runQuillmark;
 
 namespace {
 
+const std::string kRecording = std::string(QUILLMARK_RECORDINGS_DATA) + "/intervals.csv";
+
 class CliOutputsTest : public ::testing::Test {
  protected:
   Finished run(const std::vector<std::string>& args, const std::string& mice = "1000,8000",
@@ -30,12 +32,34 @@ class CliOutputsTest : public ::testing::Test {
 
 }  // namespace
 
+// Runs as an ordinary user (nobody) when the tests run as root.
+void asOrdinaryUser() {
+  if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) _exit(126);
+}
+
 TEST_F(CliOutputsTest, OptionValuesAreCheckedWithTheReasonBeforeAnyTest) {
   const std::string csv = (dir / "a.csv").string();
+  const std::string yml = (dir / "mouse.yml").string();
+  const std::string evemu = (dir / "mouse.evemu").string();
+  const std::string recorded = (dir / "recorded.csv").string();
+  const std::string link = (dir / "link.csv").string();
+  const std::string readOnly = (dir / "ro.csv").string();
+  for (const char* name : {"mouse.yml", "mouse.evemu"})
+    fs::copy_file(std::string(QUILLMARK_RECORDINGS_DATA) + "/" + name, dir / name);
+  fs::copy_file(std::string(QUILLMARK_RECORDINGS_DATA) + "/intervals.csv", recorded);
+  fs::create_symlink("recorded.csv", link);
+  writeFile(readOnly, "kept\n");
+  const std::string unreadable = (dir / "unreadable.yml").string();
+  fs::copy_file(std::string(QUILLMARK_RECORDINGS_DATA) + "/mouse.yml", unreadable);
+  fs::permissions(unreadable, fs::perms::owner_write);
+  fs::permissions(readOnly, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  fs::permissions(dir, fs::perms::all);  // an ordinary user may write in the folder
+  const std::string inputs = readFile(yml) + readFile(evemu) + readFile(recorded);
   const struct {
     std::vector<std::string> args;
     int status;
     const char* said;  // on stdout or stderr
+    bool asUser = false;
   } kCases[] = {
       {{"measure", "--seconds", "nan"}, 2, "「nan」"},
       {{"measure", "--seconds", "inf"}, 2, "「inf」"},
@@ -50,9 +74,27 @@ TEST_F(CliOutputsTest, OptionValuesAreCheckedWithTheReasonBeforeAnyTest) {
       {{"measure", "--plot", (dir / "no-such" / "p.svg").string()}, 1, "文件夹"},
       {{"measure", "--seconds", "0.5", "--target", "8000", "--require-target"}, 6, "远低于目标"},
       {{"measure", "--seconds", "0.5", "--target", "1000", "--require-target"}, 0, "达到目标"},
+      {{"measure", "--intervals", link, "--plot", recorded}, 2, "同一个文件"},
+      {{"measure", "--seconds", "0.5", "--intervals", readOnly}, 1, "EACCES（没有写入权限）", true},
+      {{"analyze", "-dash.csv"}, 2, "设备序号应为从 0 数起的整数"},
+      {{"analyze", yml, "--device", "-1"}, 2, "「-1」像是一个选项"},
+      {{"analyze", yml, "--device", "99999999999"}, 2, "超出范围"},
+      {{"analyze", yml, "--plot", "--json"}, 2, "「--json」像是一个选项"},
+      {{"analyze", yml, "--plot", ""}, 2, "文件名是空的"},
+      {{"analyze", yml, "--plot", yml}, 2, "--plot 指向要读取的文件"},
+      {{"analyze", link, "--intervals", recorded}, 2, "--intervals 指向要读取的文件"},
+      {{"analyze", recorded, "--intervals", csv, "--plot", (dir / "." / "a.csv").string()},
+       2,
+       "同一个文件"},
+      {{"analyze", recorded, "--intervals", readOnly}, 1, "EACCES（没有写入权限）", true},
+      {{"analyze", unreadable}, 8, "无法打开：EACCES（没有读取权限）", true},
+      {{"compare", evemu, unreadable}, 8, "无法打开：EACCES（没有读取权限）", true},
+      {{"compare", evemu, yml, "--plot", evemu}, 2, "--plot 指向要读取的文件"},
+      {{"compare", evemu, yml, "--plot", "--json"}, 2, "「--json」像是一个选项"},
+      {{"compare", evemu, yml, "--plot", readOnly}, 1, "EACCES（没有写入权限）", true},
   };
   for (const auto& c : kCases) {
-    const Finished f = run(c.args);
+    const Finished f = run(c.args, "1000,8000", {}, c.asUser ? asOrdinaryUser : nullptr);
     SCOPED_TRACE(c.args.back());
     EXPECT_EQ(f.status, c.status) << f.err;
     EXPECT_NE((f.out + f.err).find(c.said), std::string::npos) << f.out << f.err;
@@ -63,6 +105,9 @@ TEST_F(CliOutputsTest, OptionValuesAreCheckedWithTheReasonBeforeAnyTest) {
     }
   }
   EXPECT_FALSE(fs::exists(csv));
+  // No input, nor a result file made read-only, was replaced.
+  EXPECT_EQ(readFile(yml) + readFile(evemu) + readFile(recorded), inputs);
+  EXPECT_EQ(readFile(readOnly), "kept\n");
 }
 
 TEST_F(CliOutputsTest, AFailedWriteToStandardOutputIsSaidAndFailsTheRun) {
@@ -89,6 +134,9 @@ TEST_F(CliOutputsTest, AFailedWriteToStandardOutputIsSaidAndFailsTheRun) {
       {"list"},
       {"list", "--json"},
       {"measure", "--seconds", "0.5", "--json", "--plot", svg},
+      {"analyze", kRecording},
+      {"analyze", kRecording, "--json"},
+      {"compare", kRecording, kRecording},
   };
   for (const auto& s : kStdouts) {
     for (const auto& args : kCommands) {
@@ -129,4 +177,39 @@ TEST_F(CliOutputsTest, ASecondCtrlCWhileWritingEndsAtOnceNamingWhatWasNotWritten
   EXPECT_NE(f.err.find("没有写入：" + fifo + "、" + svg), std::string::npos) << f.err;
   EXPECT_FALSE(fs::exists(svg));
   EXPECT_NE(f.out.find("报告数"), std::string::npos);  // the summary came first
+}
+
+// Reading files has nothing to finish: analyze and compare end on the first
+// signal, with one line and 128 + its number, and leave no file behind. A
+// FIFO nobody writes to stands for any long read.
+TEST_F(CliOutputsTest, AnalyzeAndCompareEndOnTheFirstSignal) {
+  const std::string fifo = (dir / "fifo").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string csv = (dir / "out.csv").string();
+  const std::string svg = (dir / "out.svg").string();
+  const struct {
+    std::vector<std::string> args;
+    int signal;
+    int status;
+    const char* said;
+  } kCases[] = {
+      {{"analyze", fifo, "--intervals", csv, "--plot", svg}, SIGINT, 130, "已中断（SIGINT）"},
+      {{"analyze", fifo, "--json"}, SIGTERM, 143, "已中断（SIGTERM）"},
+      {{"compare", kRecording, fifo, "--plot", svg}, SIGHUP, 129, "已中断（SIGHUP）"},
+      {{"compare", fifo, kRecording}, SIGTERM, 143, "已中断（SIGTERM）"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.said);
+    clitest::Interrupt stop;
+    stop.fromStart = true;
+    stop.afterSeconds = 0.5;
+    stop.signal = c.signal;
+    const Finished f = run(c.args, "1000", stop);
+    EXPECT_EQ(f.status, c.status) << f.err;
+    EXPECT_EQ(f.err, std::string("quillmark: ") + c.said + "，没有写完的文件已删除\n");
+    EXPECT_EQ(f.out, "");
+    std::vector<std::string> left;
+    for (const auto& e : fs::directory_iterator(dir)) left.push_back(e.path().filename());
+    EXPECT_EQ(left, std::vector<std::string>{"fifo"});
+  }
 }

@@ -5,6 +5,8 @@
 #include <libxml/parser.h>
 
 #include <nlohmann/json.hpp>
+#include <regex>
+#include <set>
 
 #include "QuillmarkProcess.h"
 #include "recordings/GeneratedStream.h"
@@ -32,6 +34,20 @@ class CompareTest : public ::testing::Test {
     }
     genstream::writeLibinputRecord(tmp.file(name), s);
     return tmp.file(name);
+  }
+  // A result folder the way the window saves one, from a recording, for a
+  // mouse of the given name on the given port.
+  std::string savedRun(const std::string& folder, const std::string& name, const char* port) {
+    std::filesystem::create_directories(tmp.file(folder));
+    const std::string csv = tmp.file(folder + "/intervals.csv");
+    const Finished a = runQuillmark(
+        {"analyze", recording("a.yml", 1), "--json", "--intervals", csv}, {}, tmp.file("analyze"));
+    EXPECT_EQ(a.status, 0) << a.err;
+    json result = json::parse(a.out);
+    result["device"]["name"] = name;
+    result["environment"]["usb_port_path"] = port;
+    writeFile(tmp.file(folder + "/result.json"), result.dump());
+    return tmp.file(folder);
   }
   static const json& verdict(const json& doc, const std::string& run, const std::string& figure) {
     for (const json& v : doc["verdicts"]) {
@@ -69,6 +85,44 @@ TEST_F(CompareTest, SameStreamIsNotDifferentAndDelayedReportsAre) {
       << text.out;
 }
 
+// Columns of a terminal line: CJK characters take two.
+int columns(const std::string& line) {
+  int n = 0;
+  for (const char ch : line) {
+    const auto c = static_cast<unsigned char>(ch);
+    if ((c & 0xC0) != 0x80) n += c >= 0xE3 ? 2 : 1;
+  }
+  return n;
+}
+
+// Four runs from long paths: the table has a column A to D each and fits in
+// 120 columns; each source is named once, under the table.
+TEST_F(CompareTest, FourRunsFitInOneHundredTwentyColumns) {
+  std::vector<std::string> inputs;
+  for (const char* name : {"a", "b", "c"}) {
+    const std::string folder = std::string("a-rather-long-folder-name-for-run-") + name;
+    std::filesystem::create_directories(tmp.file(folder));
+    inputs.push_back(recording(folder + "/recording-" + name + ".yml", 1));
+  }
+  const std::string longName = "无线游戏鼠标 Ultra Light Wireless Pro 2026 Special Edition";
+  inputs.push_back(savedRun("a-rather-long-folder-name-for-run-d", longName, "3-1.4"));
+  const Finished f = compare(inputs);
+  ASSERT_EQ(f.status, 0) << f.err;
+  const std::string table = f.out.substr(0, f.out.find("\n\n"));
+  EXPECT_EQ(table.substr(0, table.find('\n')).find_first_not_of(" ABCD"), std::string::npos)
+      << table;
+  EXPECT_NE(table.find("Generated Mouse"), std::string::npos) << table;
+  EXPECT_NE(table.find("无线游戏鼠标 Ultra"), std::string::npos) << table;         // cut to fit
+  EXPECT_NE(f.out.find(longName + "，端口 3-1.4\n"), std::string::npos) << f.out;  // in full below
+  std::istringstream lines(table);
+  for (std::string line; std::getline(lines, line);) EXPECT_LE(columns(line), 120) << line;
+  for (const std::string& in : inputs) {
+    const std::size_t at = f.out.find(in);
+    EXPECT_NE(at, std::string::npos) << in;
+    EXPECT_EQ(f.out.find(in, at + 1), std::string::npos) << in;
+  }
+}
+
 // A result folder, a result JSON without intervals beside it, a recording;
 // a file that cannot be read ends the command with one line.
 TEST_F(CompareTest, ReadsEveryKindOfInput) {
@@ -100,6 +154,80 @@ TEST_F(CompareTest, ReadsEveryKindOfInput) {
       << bad.err;
 }
 
+// Hostile and unlucky inputs: each row gives its status and its line, and
+// nothing on standard output when the command fails.
+TEST_F(CompareTest, HostileInputsGiveOneLineOrTheSoundResult) {
+  const std::string data = QUILLMARK_RECORDINGS_DATA;
+  const Finished a =
+      runQuillmark({"analyze", data + "/intervals.csv", "--json"}, {}, tmp.file("a"));
+  ASSERT_EQ(a.status, 0) << a.err;
+  json named = json::parse(a.out);
+  named["device"]["name"] = "\x1b]0;pwned\x07\x1b[2J\x1b[31mred";
+  json wrongType = json::parse(a.out);
+  wrongType["whole_test"]["reports"] = "many";
+  std::filesystem::create_directories(tmp.file("old"));
+  writeFile(tmp.file("old/result.json"), a.out);  // 5 reports recorded
+  const std::string csv = data + "/intervals.csv";
+  std::string otherRun = "t_us,interval_us\n";
+  for (int i = 0; i < 50; ++i) otherRun += std::to_string(i * 125) + ".000,\n";
+  const struct {
+    const char* name;
+    std::vector<std::pair<std::string, std::string>> files;
+    std::vector<std::string> args;
+    int status;
+    std::string said;
+  } kCases[] = {
+      {"schema a number",
+       {{"s.json", R"({"schema": 5})"}},
+       {csv, "s.json"},
+       8,
+       "s.json：不是 Quillmark 的结果文件\n"},
+      {"schema null",
+       {{"s.json", R"({"schema": null})"}},
+       {csv, "s.json", "--json"},
+       8,
+       "s.json：不是 Quillmark 的结果文件\n"},
+      {"a field of the wrong type",
+       {{"w.json", wrongType.dump()}},
+       {csv, "w.json"},
+       8,
+       "w.json：不是 Quillmark 的结果文件（whole_test.reports 的类型不对）"},
+      {"nested 100,000 levels",
+       {{"deep.json", std::string(100'000, '[') + std::string(100'000, ']')}},
+       {csv, "deep.json", "--json"},
+       8,
+       "deep.json：嵌套超过 64 层"},
+      {"missing", {}, {csv, "missing.json"}, 8, "missing.json：无法打开：ENOENT（文件不存在）"},
+      {"a folder's CSV of another run",
+       {{"old/intervals.csv", otherRun}},
+       {csv, "old"},
+       0,
+       "old/intervals.csv：它有 50 个报告，与结果记录的报告数不符，不是这次测试的间隔文件。"},
+      {"escape sequences in a name",
+       {{"named.json", named.dump()}},
+       {csv, "named.json"},
+       0,
+       "]0;pwned[2J[31mred"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    for (const auto& [name, content] : c.files) writeFile(tmp.file(name), content);
+    std::vector<std::string> args = {"compare"};
+    for (const std::string& arg : c.args)
+      args.push_back(arg.starts_with("-") || arg.starts_with("/") ? arg : tmp.file(arg));
+    const Finished f = runQuillmark(args, {}, tmp.file("run"));
+    EXPECT_EQ(f.status, c.status) << f.err;
+    const std::string said = c.status == 0 ? f.out : f.err;
+    const std::string shown = c.status == 0 ? c.said : "quillmark: " + tmp.file("") + c.said;
+    EXPECT_NE(said.find(shown), std::string::npos) << said;
+    EXPECT_EQ(f.out.find('\x1b'), std::string::npos);
+    if (c.status != 0) {
+      EXPECT_EQ(f.out, "");
+      EXPECT_EQ(std::count(f.err.begin(), f.err.end(), '\n'), 1) << f.err;
+    }
+  }
+}
+
 TEST_F(CompareTest, PlotParsesAndRenders) {
   const std::string svg = tmp.file("cmp.svg");
   const Finished f = compare({recording("a.yml", 1), recording("c.yml", 3, 100), "--plot", svg});
@@ -111,12 +239,69 @@ TEST_F(CompareTest, PlotParsesAndRenders) {
   xmlFreeDoc(doc);
   std::size_t curves = 0;
   for (std::size_t at = 0; (at = text.find("<polyline", at)) != std::string::npos; ++at) ++curves;
-  EXPECT_EQ(curves, 4u);  // the two distributions, and rate against speed (both moved)
+  EXPECT_EQ(curves, 6u);  // the two distributions, their tails, rate against speed (both moved)
   EXPECT_NE(text.find("回报率与移动速度"), std::string::npos);
+  EXPECT_NE(text.find("1 − F"), std::string::npos);
+  EXPECT_NE(text.find("counts/s"), std::string::npos);
+  EXPECT_EQ(text.find("计数/秒"), std::string::npos);
   EXPECT_NE(text.find("A  Generated Mouse（39999 个间隔）"), std::string::npos);
   const std::string png = tmp.file("cmp.png");
   ASSERT_EQ(std::system(("rsvg-convert '" + svg + "' -o '" + png + "'").c_str()), 0);
   EXPECT_GT(readFile(png).size(), 1000u);
+}
+
+// The texts of an SVG's <text> elements, tspans joined, with their y.
+std::vector<std::pair<double, std::string>> svgTexts(const std::string& svg) {
+  std::vector<std::pair<double, std::string>> out;
+  xmlDocPtr doc = xmlReadMemory(svg.data(), static_cast<int>(svg.size()), "p.svg", nullptr, 0);
+  if (doc == nullptr) return out;
+  for (xmlNodePtr n = xmlDocGetRootElement(doc)->children; n != nullptr; n = n->next) {
+    if (n->type != XML_ELEMENT_NODE || xmlStrcmp(n->name, BAD_CAST "text") != 0) continue;
+    xmlChar* y = xmlGetProp(n, BAD_CAST "y");
+    xmlChar* content = xmlNodeGetContent(n);
+    out.emplace_back(y ? std::atof(reinterpret_cast<char*>(y)) : 0.0,
+                     reinterpret_cast<char*>(content));
+    xmlFree(y);
+    xmlFree(content);
+  }
+  xmlFreeDoc(doc);
+  return out;
+}
+
+// One mouse with a long name, saved twice from two ports: the legend names
+// both in full and apart, above the curves; each run's dots stay in sight;
+// the rate axis has round ticks.
+TEST_F(CompareTest, PlotTellsTwoPortsOfOneMouseApart) {
+  const std::string name(130, 'M');
+  const std::vector<std::string> folders = {savedRun("port-3-1", name, "3-1"),
+                                            savedRun("port-3-2", name, "3-2")};
+  const std::string svg = tmp.file("ports.svg");
+  ASSERT_EQ(compare({folders[0], folders[1], "--plot", svg}).status, 0);
+  const std::string text = readFile(svg);
+  std::vector<std::string> legend;
+  double legendBottom = 0, curvesTop = 1e9;
+  for (const auto& [y, t] : svgTexts(text)) {
+    if (t.find("个间隔") != std::string::npos) legend.push_back(t), legendBottom = y;
+    if (t == "100%") curvesTop = std::min(curvesTop, y);
+  }
+  ASSERT_EQ(legend.size(), 2u);
+  EXPECT_NE(legend[0], legend[1]);
+  for (const std::string& l : legend) EXPECT_NE(l.find(name), std::string::npos) << l;
+  EXPECT_LT(legendBottom + 20, curvesTop);
+  std::set<std::string> dots;
+  std::size_t count = 0;
+  const std::regex circle(R"re(<circle cx="([\d.]+)" cy="([\d.]+)")re");
+  for (std::sregex_iterator it(text.begin(), text.end(), circle), end; it != end; ++it, ++count)
+    dots.insert((*it)[1].str() + "," + (*it)[2].str());
+  EXPECT_GT(count, 2u);
+  EXPECT_EQ(dots.size(), count);
+  const std::regex hz(R"re(>(\d+) Hz</text>)re");
+  for (std::sregex_iterator it(text.begin(), text.end(), hz), end; it != end; ++it) {
+    const long v = std::stol((*it)[1].str());
+    long step = 1;
+    while (step * 10 <= v) step *= 10;
+    EXPECT_EQ(v % std::max(1L, step / 2), 0) << v;  // 1, 2 or 5 of its decade, or a half
+  }
 }
 
 }  // namespace

@@ -33,6 +33,8 @@ struct Interrupt {
   std::string whenErrHas;  // empty: never
   double afterSeconds = 0;
   int times = 1;  // SIGINTs sent, 300 ms apart
+  int signal = SIGINT;
+  bool fromStart = false;  // afterSeconds counts from the start, not from a text
 };
 
 inline Finished runQuillmark(const std::vector<std::string>& args,
@@ -62,15 +64,16 @@ inline Finished runQuillmark(const std::vector<std::string>& args,
   int wstatus = 0;
   while (waitpid(pid, &wstatus, WNOHANG) == 0) {
     if (Clock::now() > deadline) kill(pid, SIGKILL);
-    if (!interrupt.whenErrHas.empty() && sent < interrupt.times) {
+    if ((!interrupt.whenErrHas.empty() || interrupt.fromStart) && sent < interrupt.times) {
       if (seen == Clock::time_point{} &&
-          readFile(errPath).find(interrupt.whenErrHas) != std::string::npos) {
+          (interrupt.fromStart ||
+           readFile(errPath).find(interrupt.whenErrHas) != std::string::npos)) {
         seen = Clock::now();
       }
       if (seen != Clock::time_point{} &&
           Clock::now() - seen >=
               std::chrono::duration<double>(interrupt.afterSeconds + 0.3 * sent)) {
-        kill(pid, SIGINT);
+        kill(pid, interrupt.signal);
         ++sent;
       }
     }

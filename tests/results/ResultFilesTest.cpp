@@ -115,6 +115,9 @@ TEST_F(ResultFilesTest, JsonSummaryHoldsIdentityFiguresAndRules) {
   EXPECT_EQ(j["intervals_file"]["recorded"], 1000);
   EXPECT_EQ(j["intervals_file"]["truncated"], false);
   EXPECT_EQ(j["device"]["configured_hz"], 8000.0);
+  EXPECT_TRUE(j["device"]["requested_hz"].is_null());
+  EXPECT_TRUE(j["device"]["configured_reason"].is_null());
+  EXPECT_TRUE(j["environment"]["usbhid_mousepoll_ms"].is_null());
   EXPECT_EQ(j["environment"]["virtual_device"], false);
   EXPECT_TRUE(j["environment"]["usb_port_path"].is_null());
   EXPECT_FALSE(j["environment"]["kernel_release"].get<std::string>().empty());
@@ -140,10 +143,20 @@ TEST_F(ResultFilesTest, JsonSummaryHoldsIdentityFiguresAndRules) {
 // window's average said.
 TEST_F(ResultFilesTest, WholeTestVerdictComparesTheMovingRate) {
   results::TestRecord r = recordOf(steadyStamps(4000, 250'000), 8000);
-  r.stats.avgHz = 8000.0f;
+  r.stats.avgHz = 6000.0f;
   r.device.portPath = "3-1.4";
   r.device.busSpeedMbps = 480;
+  // A mouse asking for 1000 Hz, polled at 8000 Hz as usbhid's mousepoll=1 asks.
+  r.device.requestedIntervalUs = 1000;
+  r.device.configuredReason = "usbhid_mousepoll";
+  r.device.usbhidMousepollMs = 1;
   const auto j = nlohmann::json::parse(results::resultJson(r));
+  EXPECT_EQ(j["target"]["ratio"], 0.75);
+  EXPECT_EQ(j["target"]["verdict_text"], "略低于目标");
+  EXPECT_EQ(j["device"]["configured_hz"], 8000.0);
+  EXPECT_EQ(j["device"]["requested_hz"], 1000.0);
+  EXPECT_EQ(j["device"]["configured_reason"], "usbhid_mousepoll");
+  EXPECT_EQ(j["environment"]["usbhid_mousepoll_ms"], 1);
   EXPECT_EQ(j["whole_test"]["target"]["ratio"], 0.5);
   EXPECT_EQ(j["whole_test"]["target"]["verdict_text"], "远低于目标");
   EXPECT_EQ(j["environment"]["hub_depth"], 1);
@@ -167,9 +180,9 @@ TEST_F(ResultFilesTest, CsvHasOneLinePerReportWithSubMicrosecondDecimalsAndItsMo
   };
   // The last report's motion is not known: both columns stay empty. Two
   // kernel drops before the third report, one before the fourth.
-  r.stamps =
-      StampSeries::fromVectors({5'000'000'000, 5'000'125'250, 5'000'250'001, 5'000'375'000},
-                               {known(1, 0), known(-3, 32767), known(0, -32768), {}}, {2, 2, 3});
+  r.stamps = StampSeries::fromVectors({5'000'000'000, 5'000'125'250, 5'000'250'001, 5'000'375'000},
+                                      {known(1, 0), known(-3, 32767), known(0, -32768), {}},
+                                      StampSeries::dropMarks({2, 2, 3}));
   const fs::path path = dir / "intervals.csv";
   ASSERT_TRUE(results::writeIntervalsCsv(r, path.string()));
   EXPECT_EQ(readFile(path),
@@ -248,6 +261,23 @@ TEST_F(ResultFilesTest, PlotOfAReportsWithMotionShowsTheCauseAndTheSpeedPlot) {
   xmlFreeDoc(doc);
   const Image image = renderSvg(path);
   EXPECT_EQ(image.height, 964);  // the speed plot's panel below the 664 of the intervals
+  // Its one band is a bar among the places of others, with marks beside it,
+  // and the axis title keeps a margin from the bottom edge.
+  int barColumns = 0, lowestInk = 0;
+  for (int x = 80; x < 1160; ++x) barColumns += plotMarks(image, x, x + 1, 870, 900) > 0;
+  for (int y = 700; y < image.height; ++y) {
+    for (int x = 0; x < image.width; ++x) {
+      if (image.px(x, y)[0] > 60) lowestInk = y;
+    }
+  }
+  EXPECT_GT(barColumns, 20);
+  EXPECT_LT(barColumns, 1080 / 4);
+  EXPECT_LT(lowestInk, image.height - 14);
+  std::size_t speedMarks = 0;  // numbers under the speed axis
+  const std::string mark = "text-anchor=\"middle\">";
+  for (std::size_t at = svg.find("回报率与手速"); (at = svg.find(mark, at)) != std::string::npos;)
+    speedMarks += std::isdigit(static_cast<unsigned char>(svg[at += mark.size()])) != 0;
+  EXPECT_GE(speedMarks, 4u);
 }
 
 TEST_F(ResultFilesTest, PlotIsXmlThatRendersAndShowsAStall) {

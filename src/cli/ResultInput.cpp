@@ -1,0 +1,229 @@
+#include "cli/ResultInput.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+
+#include "results/FileWriter.h"
+#include "results/TextFormat.h"
+
+namespace cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+std::string textAt(const json& j, const char* pointer) {
+  const json::json_pointer p(pointer);
+  return j.contains(p) && j.at(p).is_string() ? j.at(p).get<std::string>() : std::string();
+}
+
+double numberAt(const json& j, const char* pointer, double otherwise = 0.0) {
+  const json::json_pointer p(pointer);
+  return j.contains(p) && j.at(p).is_number() ? j.at(p).get<double>() : otherwise;
+}
+
+bool sameFile(const fs::path& a, const fs::path& b) {
+  std::error_code ec;
+  return fs::equivalent(a, b, ec);
+}
+
+// "2026-12-07T18:15:02.125+08:00", as the result files write it.
+std::optional<std::chrono::system_clock::time_point> parseIsoTime(const std::string& text) {
+  std::tm t{};
+  int millis = 0, offsetH = 0, offsetM = 0;
+  char sign = 0;
+  if (std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d.%3d%c%2d:%2d", &t.tm_year, &t.tm_mon,
+                  &t.tm_mday, &t.tm_hour, &t.tm_min, &t.tm_sec, &millis, &sign, &offsetH,
+                  &offsetM) != 10 ||
+      (sign != '+' && sign != '-')) {
+    return std::nullopt;
+  }
+  t.tm_year -= 1900;
+  t.tm_mon -= 1;
+  const std::time_t utc = timegm(&t);
+  if (utc == static_cast<std::time_t>(-1)) return std::nullopt;
+  const long offset = (offsetH * 3600L + offsetM * 60L) * (sign == '-' ? -1 : 1);
+  return std::chrono::system_clock::from_time_t(utc - offset) + std::chrono::milliseconds(millis);
+}
+
+// The whole file, or nullopt with the reason.
+std::optional<std::string> readText(const fs::path& path, std::string& trouble) {
+  std::FILE* f = std::fopen(path.c_str(), "rbe");
+  if (f == nullptr) {
+    trouble = "无法打开：" + results::readErrnoText(errno);
+    return std::nullopt;
+  }
+  struct stat st {};
+  if (::fstat(::fileno(f), &st) == 0 && S_ISDIR(st.st_mode)) {
+    std::fclose(f);
+    trouble = "这是一个文件夹，不是结果文件";
+    return std::nullopt;
+  }
+  std::string text;
+  char buf[1 << 16];
+  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) text.append(buf, n);
+  const int err = std::ferror(f) ? errno : 0;
+  std::fclose(f);
+  if (err != 0) {
+    trouble = "读取失败：" + results::readErrnoText(err);
+    return std::nullopt;
+  }
+  return text;
+}
+
+// No result nests deeper than a few levels; a file nested far deeper is
+// refused before it costs memory or stack.
+constexpr int kMaxJsonDepth = 64;
+
+struct TooDeep {};
+
+// The fields compare reads, with the type each must have when present.
+enum class Kind { Object, Array, String, Number };
+struct Field {
+  const char* pointer;
+  Kind kind;
+};
+constexpr Field kFields[] = {
+    {"/device", Kind::Object},
+    {"/device/name", Kind::String},
+    {"/device/configured_hz", Kind::Number},
+    {"/environment", Kind::Object},
+    {"/environment/usb_port_path", Kind::String},
+    {"/environment/bus_speed_mbps", Kind::Number},
+    {"/intervals_file", Kind::Object},
+    {"/intervals_file/recorded", Kind::Number},
+    {"/whole_test", Kind::Object},
+    {"/whole_test/reports", Kind::Number},
+    {"/whole_test/intervals", Kind::Number},
+    {"/whole_test/moving_s", Kind::Number},
+    {"/whole_test/moving_rate_hz", Kind::Number},
+    {"/whole_test/missed_slots", Kind::Number},
+    {"/whole_test/kernel_drops", Kind::Number},
+    {"/whole_test/kernel_dropped_reports", Kind::Number},
+    {"/whole_test/interval_us", Kind::Object},
+    {"/whole_test/interval_us/p50", Kind::Number},
+    {"/whole_test/interval_us/p99", Kind::Number},
+    {"/whole_test/interval_us/p99_9", Kind::Number},
+    {"/whole_test/interval_us/max", Kind::Number},
+    {"/whole_test/lateness_us", Kind::Object},
+    {"/whole_test/lateness_us/p99", Kind::Number},
+    {"/whole_test/cause", Kind::Object},
+    {"/whole_test/cause/text", Kind::String},
+    {"/whole_test/motion", Kind::Object},
+    {"/whole_test/motion/bands", Kind::Array},
+};
+
+bool hasKind(const json& v, Kind kind) {
+  switch (kind) {
+    case Kind::Object:
+      return v.is_object();
+    case Kind::Array:
+      return v.is_array();
+    case Kind::String:
+      return v.is_string();
+    case Kind::Number:
+      return v.is_number();
+  }
+  return false;
+}
+
+// Why a parsed file is not a result compare can read; empty when it is.
+std::string resultTrouble(const json& r) {
+  if (!r.is_object() || !r.contains("schema") || r["schema"] != "quillmark-result") {
+    return "不是 Quillmark 的结果文件";
+  }
+  for (const Field& f : kFields) {
+    const json::json_pointer p(f.pointer);
+    if (!r.contains(p) || r.at(p).is_null() || hasKind(r.at(p), f.kind)) continue;
+    std::string name = f.pointer + 1;
+    std::replace(name.begin(), name.end(), '/', '.');
+    return "不是 Quillmark 的结果文件（" + name + " 的类型不对）";
+  }
+  return {};
+}
+
+json parseBounded(const std::string& text) {
+  return json::parse(
+      text,
+      [](int depth, json::parse_event_t, json&) {
+        if (depth > kMaxJsonDepth) throw TooDeep{};
+        return true;
+      },
+      false);
+}
+
+}  // namespace
+
+std::optional<json> readResultJson(const fs::path& path, std::string* trouble) {
+  std::string why;
+  std::optional<json> result;
+  if (const std::optional<std::string> text = readText(path, why)) {
+    try {
+      result = parseBounded(*text);
+      why = result->is_discarded() ? "不是 Quillmark 的结果文件" : resultTrouble(*result);
+    } catch (const TooDeep&) {
+      why = "嵌套超过 " + std::to_string(kMaxJsonDepth) + " 层，不是 Quillmark 的结果文件";
+    }
+  }
+  if (why.empty()) return result;
+  if (trouble != nullptr) *trouble = why;
+  return std::nullopt;
+}
+
+std::optional<std::string> intervalsBeside(const fs::path& jsonPath) {
+  fs::path same = jsonPath;
+  same.replace_extension(".csv");
+  std::error_code ec;
+  if (fs::is_regular_file(same, ec)) return same.string();
+  const fs::path inFolder = jsonPath.parent_path() / "intervals.csv";
+  if (fs::is_regular_file(inFolder, ec)) return inFolder.string();
+  return std::nullopt;
+}
+
+std::optional<fs::path> resultBeside(const fs::path& csvPath) {
+  fs::path same = csvPath;
+  same.replace_extension(".json");
+  for (const fs::path& candidate : {same, csvPath.parent_path() / "result.json"}) {
+    std::error_code ec;
+    if (!fs::is_regular_file(candidate, ec)) continue;
+    const std::optional<std::string> csv = intervalsBeside(candidate);
+    if (csv && sameFile(*csv, csvPath)) return candidate;
+  }
+  return std::nullopt;
+}
+
+ResultFacts resultFacts(const json& result) {
+  ResultFacts f;
+  results::DeviceIdentity& d = f.device;
+  d.name = textAt(result, "/device/name");
+  d.product = textAt(result, "/device/product");
+  d.manufacturer = textAt(result, "/device/manufacturer");
+  d.transport = textAt(result, "/device/transport");
+  unsigned vendor = 0, product = 0;
+  if (std::sscanf(textAt(result, "/device/vid_pid").c_str(), "%4x:%4x", &vendor, &product) == 2) {
+    d.vendorId = static_cast<int32_t>(vendor);
+    d.productId = static_cast<int32_t>(product);
+  } else {
+    d.vendorId = d.productId = -1;
+  }
+  d.reportIntervalUs = static_cast<int32_t>(numberAt(result, "/device/endpoint_interval_us"));
+  const double requestedHz = numberAt(result, "/device/requested_hz");
+  if (requestedHz > 0) d.requestedIntervalUs = static_cast<int32_t>(std::lround(1e6 / requestedHz));
+  d.configuredReason = textAt(result, "/device/configured_reason");
+  d.node = textAt(result, "/device/node");
+  d.busSpeedMbps = numberAt(result, "/environment/bus_speed_mbps");
+  d.portPath = textAt(result, "/environment/usb_port_path");
+  d.hostDriver = textAt(result, "/environment/host_controller_driver");
+  d.usbhidMousepollMs = static_cast<int>(numberAt(result, "/environment/usbhid_mousepoll_ms", -1));
+  f.kernelRelease = textAt(result, "/environment/kernel_release");
+  f.start = parseIsoTime(textAt(result, "/test/start"));
+  return f;
+}
+
+}  // namespace cli
