@@ -242,7 +242,6 @@ int usualStep(const StampSeries& s, std::size_t i) {
 
 struct SlotCounts {
   int64_t missed = 0, idle = 0, kernel = 0, doubled = 0, slots = 0;
-  bool motion = false;
 };
 
 // Where the empty slots before report i go: the kernel's when it dropped
@@ -253,7 +252,6 @@ int64_t* emptySlotsOf(const StampSeries& s, std::size_t i, int64_t gap,
   if (dropped[i]) return &c.kernel;
   const ReportMotion m = s.motion(i);
   if (!m.known()) return &c.missed;
-  c.motion = true;
   return largerCounts(m) >= (gap + 1) * usualStep(s, i) ? &c.missed : &c.idle;
 }
 
