@@ -161,6 +161,19 @@ TEST_F(ResultFilesTest, WholeTestVerdictComparesTheMovingRate) {
   EXPECT_EQ(j["whole_test"]["target"]["verdict_text"], "远低于目标");
   EXPECT_EQ(j["environment"]["hub_depth"], 1);
   EXPECT_EQ(j["environment"]["bus_speed_mbps"], 480.0);
+
+  // Reports all stamped at one instant: no moving time, so no rate, no
+  // verdict and no slots, never an infinite rate.
+  const auto same = nlohmann::json::parse(
+      results::resultJson(recordOf(std::vector<int64_t>(50, 1'000'000'000), 8000)));
+  const auto& w = same["whole_test"];
+  EXPECT_TRUE(w["moving_rate_hz"].is_null());
+  EXPECT_EQ(w["equal_stamps"], 49);
+  EXPECT_TRUE(w["target"]["compared_hz"].is_null());
+  EXPECT_EQ(w["target"]["verdict"], "unknown");
+  EXPECT_EQ(w["grid"]["status"], "none");
+  EXPECT_TRUE(w["missed_slots"].is_null() && w["lateness_us"].is_null());
+  EXPECT_TRUE(w["cause"].is_null());
 }
 
 TEST_F(ResultFilesTest, IsoTimeCarriesTheZoneOffset) {
