@@ -291,6 +291,12 @@ double wholeFigure(const json& result, const char* key) {
   return w.contains(key) && w[key].is_number() ? w[key].get<double>() : 0.0;
 }
 
+// A figure the result could not know is null.
+bool knownFigure(const json& result, const char* key) {
+  const json& w = result.value("whole_test", json::object());
+  return w.contains(key) && w[key].is_number();
+}
+
 // Rates per second, or per thousand reports for the counts of slots.
 Verdict countVerdict(const Run& first, const Run& r, const Count& c) {
   const double ca = wholeFigure(first.result, c.count), ea = wholeFigure(first.result, c.exposure);
@@ -316,7 +322,13 @@ std::vector<Verdict> verdicts(const std::vector<Run>& runs, std::vector<std::str
   const Run& first = runs.front();
   for (std::size_t i = 1; i < runs.size(); ++i) {
     const Run& r = runs[i];
-    for (const Count& c : kCounts) out.push_back(countVerdict(first, r, c));
+    for (const Count& c : kCounts) {
+      if (knownFigure(first.result, c.count) && knownFigure(r.result, c.count)) {
+        out.push_back(countVerdict(first, r, c));
+      } else {
+        notes.push_back(r.label + "：" + c.name + "在其中一次测试中未知，不比较。");
+      }
+    }
     if (!first.hasIntervals || !r.hasIntervals || first.intervalsUs.empty() ||
         r.intervalsUs.empty()) {
       const Run& without = !r.hasIntervals || r.intervalsUs.empty() ? r : first;

@@ -111,6 +111,9 @@ struct TestRecord {
 TestRecord plottedRecord(const TestRecord& record);
 
 // The record's whole-test figures, computed now when it has none.
+// The host's interval for the grid, when the device says what it is.
+WholeTestOptions wholeTestOptions(const DeviceIdentity& device);
+WholeTestOptions wholeTestOptions(const TestRecord& record);
 WholeTestFigures wholeTestOf(const TestRecord& record);
 
 // Analyzes the record's stamps once and sets its target: the one given,

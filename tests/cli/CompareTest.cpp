@@ -147,6 +147,18 @@ TEST_F(CompareTest, ReadsEveryKindOfInput) {
   EXPECT_EQ(verdict(doc, "B", "moving_rate_hz")["significant"], false);
   EXPECT_EQ(verdict(doc, "C", "moving_rate_hz")["significant"], true);
 
+  // A figure one result could not know (null) is left out, and a note says so.
+  json unknown = json::parse(m.out);
+  unknown["whole_test"]["missed_slots"] = nullptr;
+  writeFile(tmp.file("unknown.json"), unknown.dump());
+  const json some = json::parse(compare({folder, tmp.file("unknown.json"), "--json"}).out);
+  EXPECT_NE(std::find(some["notes"].begin(), some["notes"].end(),
+                      "B：缺失报告在其中一次测试中未知，不比较。"),
+            some["notes"].end())
+      << some["notes"];
+  for (const json& v : some["verdicts"]) EXPECT_NE(v["figure"], "missed_slots");
+  EXPECT_EQ(some["runs"][1]["table"]["缺失报告"], "—");
+
   const Finished bad = compare({folder, tmp.file("missing.yml")});
   EXPECT_EQ(bad.status, 8);
   EXPECT_EQ(bad.out, "");

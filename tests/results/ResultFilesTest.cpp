@@ -103,7 +103,7 @@ TEST_F(ResultFilesTest, JsonSummaryHoldsIdentityFiguresAndRules) {
   ASSERT_TRUE(results::writeResultJson(r, path.string()));
   const auto j = nlohmann::json::parse(readFile(path));
   EXPECT_EQ(j["schema"], "quillmark-result");
-  EXPECT_EQ(j["schema_version"], 2);
+  EXPECT_EQ(j["schema_version"], 3);
   EXPECT_EQ(j["device"]["vid_pid"], "1234:abcd");
   EXPECT_EQ(j["device"]["name"], "Acme <Pro> & Mouse [USB]");
   EXPECT_EQ(j["device"]["endpoint_interval_us"], 125);
@@ -127,6 +127,12 @@ TEST_F(ResultFilesTest, JsonSummaryHoldsIdentityFiguresAndRules) {
   EXPECT_EQ(w["interval_us"]["p99_9"], 125.0);
   EXPECT_EQ(w["target"]["verdict"], "reached");
   EXPECT_EQ(w["target"]["source"], "window");
+  EXPECT_EQ(w["grid"], nlohmann::json::parse(R"({"period_us": 125.0, "source": "configured",
+                                                 "status": "ok", "reason": null})"));
+  EXPECT_EQ(w["missed_slots"], 0);
+  EXPECT_EQ(w["missed_slots_rule"], "every_empty_slot");  // the stamps hold no motion
+  EXPECT_TRUE(w["idle_slots"].is_null());
+  EXPECT_EQ(w["segments"], nlohmann::json::array());
   // Local time with its offset, to the millisecond.
   EXPECT_TRUE(
       std::regex_match(j["test"]["start"].get<std::string>(),
@@ -155,6 +161,19 @@ TEST_F(ResultFilesTest, WholeTestVerdictComparesTheMovingRate) {
   EXPECT_EQ(j["whole_test"]["target"]["verdict_text"], "远低于目标");
   EXPECT_EQ(j["environment"]["hub_depth"], 1);
   EXPECT_EQ(j["environment"]["bus_speed_mbps"], 480.0);
+
+  // Reports all stamped at one instant: no moving time, so no rate, no
+  // verdict and no slots, never an infinite rate.
+  const auto same = nlohmann::json::parse(
+      results::resultJson(recordOf(std::vector<int64_t>(50, 1'000'000'000), 8000)));
+  const auto& w = same["whole_test"];
+  EXPECT_TRUE(w["moving_rate_hz"].is_null());
+  EXPECT_EQ(w["equal_stamps"], 49);
+  EXPECT_TRUE(w["target"]["compared_hz"].is_null());
+  EXPECT_EQ(w["target"]["verdict"], "unknown");
+  EXPECT_EQ(w["grid"]["status"], "none");
+  EXPECT_TRUE(w["missed_slots"].is_null() && w["lateness_us"].is_null());
+  EXPECT_TRUE(w["cause"].is_null());
 }
 
 TEST_F(ResultFilesTest, IsoTimeCarriesTheZoneOffset) {
