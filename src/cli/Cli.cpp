@@ -105,6 +105,11 @@ void describeCompare(Parsed& p) {
   p.compare->add_option("RUN", o.inputs, "结果文件夹、结果 JSON 或录制文件（至少两个）")
       ->required()
       ->expected(2, -1);
+  p.compare
+      ->add_option("--label", o.labels,
+                   "每个运行的名字，按运行的顺序，用逗号分开；同名的运行是同一设置的重复测试")
+      ->delimiter(',')
+      ->type_name("NAME,…");
   p.compare->add_flag("--json", o.json, "只在标准输出打印 JSON");
   p.compare->add_option("--plot", o.plotPath, "把间隔分布对比图写入 SVG 文件")
       ->type_name("FILE.svg");
