@@ -52,7 +52,7 @@ std::string textOf(const WholeTestFigures& f, const RateCause& c) {
       std::snprintf(text, sizeof text,
                     "鼠标或其连接未达到要求：每个报告带有多个计数，回报率却只有 %.0f Hz（要求 %.0f "
                     "Hz）",
-                    f.movingRateHz, c.yardstickHz);
+                    f.movingRateHz.value_or(0.0), c.yardstickHz);
       break;
     case RateCauseKind::NoMotionData:
       std::snprintf(text, sizeof text, "回报率低于 %.0f Hz；记录中没有移动数据，无法判断原因",
@@ -81,10 +81,10 @@ const char* rateCauseKey(RateCauseKind kind) {
 }
 
 std::optional<RateCause> diagnoseRate(const WholeTestFigures& f, double yardstickHz) {
-  if (f.intervals == 0 || yardstickHz <= 0.0) return std::nullopt;
+  if (!f.movingRateHz || yardstickHz <= 0.0) return std::nullopt;
   RateCause c;
   c.yardstickHz = yardstickHz;
-  c.ratio = f.movingRateHz / yardstickHz;
+  c.ratio = *f.movingRateHz / yardstickHz;
   if (f.motion.known) c.saturationCountsPerS = saturationSpeed(f.motion, yardstickHz);
   c.kind = kindOf(f, c);
   c.text = textOf(f, c);

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "analysis/PollingRules.h"
+#include "analysis/ReportGrid.h"
 
 namespace {
 
@@ -52,8 +53,12 @@ void intervalFigures(const StampSeries& s, WholeTestFigures& f, std::vector<int3
   }
   f.intervals = static_cast<int64_t>(buf.size());
   f.movingSeconds = sum / 1e9;
+  if (sum > 0) f.movingRateHz = static_cast<double>(buf.size()) / f.movingSeconds;
+  // Reports delivered together are reports, but their zero intervals say
+  // nothing of the spacing.
+  std::erase(buf, 0);
+  f.equalStamps = f.intervals - static_cast<int64_t>(buf.size());
   if (buf.empty()) return;
-  f.movingRateHz = static_cast<double>(buf.size()) / f.movingSeconds;
   const double mean = sum / static_cast<double>(buf.size());
   double squares = 0.0;
   for (int32_t d : buf) squares += (d - mean) * (d - mean);
@@ -84,107 +89,16 @@ void anomalyFigures(const StampSeries& s, WholeTestFigures& f) {
   f.anomalyShare = retained > 0 ? static_cast<double>(f.anomalies) / retained : 0.0;
 }
 
-// Gives each report of a moving stretch its slot on a grid that follows the
-// mouse's own clock: a phase- and period-tracking loop, so host jitter under
-// half a period never moves a report into a neighbouring slot and a slow
-// drift of the mouse's clock over minutes is followed.
-class SlotTracker {
- public:
-  SlotTracker(int64_t firstNs, double periodNs) : first_(firstNs), period_(periodNs) {}
-
-  // The slot nearest the stamp on the grid as it stands.
-  int64_t nearest(int64_t ns) const {
-    return std::llround((static_cast<double>(ns - first_) - phase_) / period_);
-  }
-  // The report at `ns` was given slot k: the grid follows it a little.
-  void follow(int64_t ns, int64_t k) {
-    const double r = static_cast<double>(ns - first_) - (phase_ + static_cast<double>(k) * period_);
-    phase_ += kPhaseGain * r;
-    period_ += kPeriodGain * r;
-  }
-
- private:
-  static constexpr double kPhaseGain = 1.0 / 4096;
-  static constexpr double kPeriodGain = kPhaseGain * kPhaseGain / 4;
-  const int64_t first_;
-  double phase_ = 0.0;
-  double period_;
-};
-
-// One moving stretch [first, last]: slots from the tracker (kept in `out`
-// while the grid is fitted), a least-squares grid through them, and each
-// report's residual (ns) in place of its slot. Slots without a report are
-// counted as missed, or as the kernel's when a drop lies in that gap.
-void fitStretch(const StampSeries& s, std::size_t first, std::size_t last, double periodNs,
-                const std::vector<bool>& dropped, WholeTestFigures& f, std::vector<int32_t>& out) {
-  const std::size_t at = out.size();
-  const auto count = static_cast<double>(last - first + 1);
-  double kSum = 0.0, tSum = 0.0;
-  SlotTracker slots(s[first], periodNs);
-  int64_t prev = -1, gapBeforePrev = 0;
-  int64_t* prevCounter = nullptr;
-  for (std::size_t i = first; i <= last; ++i) {
-    int64_t k = i == first ? 0 : slots.nearest(s[i]);
-    if (i > first && k <= prev) {
-      // Two reports in one slot: the earlier came late into the slot after
-      // its own when that one was empty; otherwise this one is the late one.
-      if (k == prev && gapBeforePrev > 0) {
-        --out.back();
-        --*prevCounter;
-        kSum -= 1.0;
-        --prev;
-      } else {
-        k = prev + 1;
-      }
-    }
-    slots.follow(s[i], k);
-    gapBeforePrev = i > first ? k - prev - 1 : 0;
-    if (i > first) {
-      prevCounter = dropped[i] ? &f.kernelDroppedReports : &f.missedSlots;
-      *prevCounter += gapBeforePrev;
-    }
-    prev = k;
-    out.push_back(static_cast<int32_t>(std::min<int64_t>(k, INT32_MAX)));
-    kSum += static_cast<double>(k);
-    tSum += static_cast<double>(s[i] - s[first]);
-  }
-  const double kMean = kSum / count, tMean = tSum / count;
-  double kt = 0.0, kk = 0.0;
-  for (std::size_t i = first; i <= last; ++i) {
-    const double dk = out[at + i - first] - kMean;
-    kt += dk * (static_cast<double>(s[i] - s[first]) - tMean);
-    kk += dk * dk;
-  }
-  const double period = kk > 0.0 ? kt / kk : periodNs;
-  constexpr long long kLimit = 1'000'000'000;
-  for (std::size_t i = first; i <= last; ++i) {
-    int32_t& slot = out[at + i - first];
-    const double r = static_cast<double>(s[i] - s[first]) - (tMean + period * (slot - kMean));
-    slot = static_cast<int32_t>(std::clamp(std::llround(r), -kLimit, kLimit));
-  }
-}
-
-// Lateness against each stretch's grid, and the missed slots on the way.
-void slotFigures(const StampSeries& s, const std::vector<bool>& dropped, WholeTestFigures& f,
-                 std::vector<int32_t>& buf) {
-  const double periodNs = f.intervalUs.p50 * kNsPerUs;
-  if (periodNs <= 0.0) return;
-  buf.clear();
-  for (std::size_t first = 0; first < s.size();) {
-    std::size_t last = first;
-    while (last + 1 < s.size() && isMoving(intervalNs(s, last + 1))) ++last;
-    const std::size_t at = buf.size();
-    fitStretch(s, first, last, periodNs, dropped, f, buf);
-    const auto begin = buf.begin() + static_cast<std::ptrdiff_t>(at);
-    const int32_t earliest = *std::min_element(begin, buf.end());
-    for (auto it = begin; it != buf.end(); ++it) *it -= earliest;
-    first = last + 1;
-  }
+// Lateness against the grid, when the slots are known.
+void latenessFigures(std::vector<int32_t>& late, WholeTestFigures& f) {
+  if (f.grid.status != GridStatus::Ok || late.empty()) return;
+  LatenessSummary l;
   std::size_t from = 0;
-  f.latenessUs.p50 = nearestRank(buf, 0.50, from) / kNsPerUs;
-  f.latenessUs.p99 = nearestRank(buf, 0.99, from) / kNsPerUs;
-  f.latenessUs.max =
-      *std::max_element(buf.begin() + static_cast<std::ptrdiff_t>(from), buf.end()) / kNsPerUs;
+  l.p50 = nearestRank(late, 0.50, from) / kNsPerUs;
+  l.p99 = nearestRank(late, 0.99, from) / kNsPerUs;
+  l.max =
+      *std::max_element(late.begin() + static_cast<std::ptrdiff_t>(from), late.end()) / kNsPerUs;
+  f.latenessUs = l;
 }
 
 // The hand's speed is taken over windows of this much moving time; a
@@ -282,7 +196,7 @@ void motionFigures(const StampSeries& s, MotionFigures& m) {
 
 }  // namespace
 
-WholeTestFigures analyzeWholeTest(const StampSeries& series) {
+WholeTestFigures analyzeWholeTest(const StampSeries& series, const WholeTestOptions& options) {
   WholeTestFigures f;
   f.reports = static_cast<int64_t>(series.size());
   for (std::size_t k : series.drops()) {
@@ -292,7 +206,8 @@ WholeTestFigures analyzeWholeTest(const StampSeries& series) {
   buf.reserve(series.size());
   intervalFigures(series, f, buf);
   anomalyFigures(series, f);
-  slotFigures(series, dropGaps(series), f, buf);
+  reportgrid::gridFigures(series, dropGaps(series), options, f, buf);
+  latenessFigures(buf, f);
   motionFigures(series, f.motion);
   return f;
 }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "analysis/StampSeries.h"
@@ -35,20 +36,50 @@ struct MotionFigures {
   std::vector<SpeedBand> bands;  // ascending; only bands the hand spent time in
 };
 
+enum class GridSource { Configured, Estimated };         // JSON "configured" | "estimated"
+enum class GridStatus { Ok, Batched, Ambiguous, None };  // JSON "ok" | "batched" | ...
+
+// The slot grid the reports are placed on: its period, where the period came
+// from, and whether the reports' slots could be known.
+struct GridFigures {
+  double periodUs = 0;  // 0 when there is no grid
+  GridSource source = GridSource::Estimated;
+  GridStatus status = GridStatus::None;
+  std::string reason;  // why the slot figures are unknown; "" when they are known
+};
+
+// A stretch of the test at one grid period, when the period changed.
+struct RateSegment {
+  double startS = 0, endS = 0;  // from the test's first report
+  double periodUs = 0;
+  double movingRateHz = 0;
+  int64_t reports = 0;
+};
+
 struct WholeTestFigures {
   int64_t reports = 0;
-  int64_t intervals = 0;     // intervals between reports that are not rests
-  double movingSeconds = 0;  // sum of those intervals
-  int64_t rests = 0;         // gaps longer than the activity timeout
-  double movingRateHz = 0;   // intervals / movingSeconds; 0 without any
-  IntervalSummary intervalUs;
-  int64_t anomalies = 0;  // the live analyzer's anomaly rule on every interval
+  int64_t intervals = 0;               // intervals between reports that are not rests
+  int64_t equalStamps = 0;             // of those, intervals of zero: reports delivered together
+  double movingSeconds = 0;            // sum of those intervals
+  int64_t rests = 0;                   // gaps longer than the activity timeout
+  std::optional<double> movingRateHz;  // intervals / movingSeconds; none without moving time
+  IntervalSummary intervalUs;          // of the intervals that are not zero
+  int64_t anomalies = 0;               // the live analyzer's anomaly rule on every interval
   double anomalyShare = 0;
-  int64_t missedSlots = 0;
+  GridFigures grid;
+  // Slot figures: none when the grid's slots cannot be known (grid.reason).
+  std::optional<int64_t> missedSlots;
+  std::optional<int64_t> idleSlots;  // also none without motion data
+  bool missedFromMotion = false;     // missed slots told from idle ones by the reports' motion
+  std::optional<LatenessSummary> latenessUs;
   int64_t kernelDrops = 0;
   int64_t kernelDroppedReports = 0;
-  LatenessSummary latenessUs;
+  std::vector<RateSegment> segments;  // empty when the period held through the test
   MotionFigures motion;
 };
 
-WholeTestFigures analyzeWholeTest(const StampSeries& series);
+struct WholeTestOptions {
+  double configuredPeriodUs = 0;  // the interval the host polls at; 0 = unknown: estimate
+};
+
+WholeTestFigures analyzeWholeTest(const StampSeries& series, const WholeTestOptions& options = {});
