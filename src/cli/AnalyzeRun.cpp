@@ -1,12 +1,12 @@
 #include "cli/AnalyzeRun.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 
 #include "analysis/PollingAnalyzer.h"
+#include "cli/ResultInput.h"
 #include "cli/Summary.h"
 #include "recordings/Recording.h"
 #include "results/IntervalPlot.h"
@@ -91,25 +91,41 @@ class ProgressLine {
   bool shown_ = false;
 };
 
-// The recorder never knew when the recording was made: its file's
-// modification time is taken as the end of the last report.
-std::chrono::system_clock::time_point fileEndTime(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return std::chrono::system_clock::now();
-  return std::chrono::system_clock::from_time_t(st.st_mtim.tv_sec) +
-         std::chrono::duration_cast<std::chrono::system_clock::duration>(
-             std::chrono::nanoseconds(st.st_mtim.tv_nsec));
+// The wall-clock time of a stamp that is one (seconds since 1970).
+std::chrono::system_clock::time_point wallTime(int64_t ns) {
+  return std::chrono::system_clock::time_point(
+      std::chrono::duration_cast<std::chrono::system_clock::duration>(
+          std::chrono::nanoseconds(ns)));
+}
+
+// The mouse and the machine as the file states them, nothing of this
+// machine's: from the result JSON the reports belong to when there is one.
+void describe(results::TestRecord& r, const Recording& rec,
+              const std::optional<ResultFacts>& facts) {
+  if (facts) {
+    r.device = facts->device;
+    if (r.device.name.empty()) r.device.name = "（未知设备）";
+    r.kernelRelease = facts->kernelRelease;
+    r.start = facts->start;
+    return;
+  }
+  r.device.name = rec.deviceName.empty() ? "（未知设备）" : rec.deviceName;
+  r.device.product = rec.deviceName;
+  r.device.transport = rec.transport;
+  r.device.vendorId = rec.vendorId.value_or(-1);
+  r.device.productId = rec.productId.value_or(-1);
+  if (!rec.vendorId || !rec.productId) r.device.vendorId = r.device.productId = -1;
+  r.kernelRelease = rec.kernelRelease;
+  if (rec.wallClockStamps) r.start = wallTime(rec.stampsNs.front());
 }
 
 // Keeps the reports the result files keep (the recorder's limit), as the
 // live meter does; the analyzer has seen them all.
-results::TestRecord makeRecord(Recording& rec, const PollingStats& stats, const AnalyzeOptions& o) {
+results::TestRecord makeRecord(Recording& rec, const PollingStats& stats, const AnalyzeOptions& o,
+                               const std::optional<ResultFacts>& facts) {
   results::TestRecord r;
-  r.device.name = rec.deviceName.empty() ? "（未知设备）" : rec.deviceName;
-  r.device.product = rec.deviceName;
+  describe(r, rec, facts);
   r.durationSeconds = static_cast<double>(rec.stampsNs.back() - rec.stampsNs.front()) / 1e9;
-  r.start = fileEndTime(o.file) - std::chrono::duration_cast<std::chrono::system_clock::duration>(
-                                      std::chrono::duration<double>(r.durationSeconds));
   r.stats = stats;
   const bool truncated = rec.stampsNs.size() > r.stampLimit;
   if (truncated) {
@@ -122,6 +138,42 @@ results::TestRecord makeRecord(Recording& rec, const PollingStats& stats, const 
   std::vector<ReportMotion>().swap(rec.motion);
   results::completeRecord(r, o.targetHz);
   return r;
+}
+
+// A result folder or result JSON stands for its intervals file; an
+// intervals CSV is read with the result JSON it belongs to, when there is
+// one. Returns false after a line on the console's err.
+bool findInputs(const std::string& input, std::string& reports, std::string& result,
+                const Console& c, int& status) {
+  namespace fs = std::filesystem;
+  const fs::path path(input);
+  std::error_code ec;
+  fs::path json;
+  if (fs::is_directory(path, ec)) json = path / "result.json";
+  if (json.empty() && path.extension() == ".json") json = path;
+  if (json.empty()) {
+    reports = input;
+    if (const std::optional<fs::path> beside = resultBeside(path);
+        beside && readResultJson(*beside)) {
+      result = beside->string();
+    }
+    return true;
+  }
+  if (!readResultJson(json)) {
+    std::fprintf(c.err, "quillmark: %s：不是 Quillmark 的结果文件\n", json.c_str());
+    status = kExitBadRecording;
+    return false;
+  }
+  const std::optional<std::string> csv = intervalsBeside(json);
+  if (!csv) {
+    std::fprintf(c.err, "quillmark: %s：旁边没有间隔文件（%s 或 intervals.csv），无法重新分析\n",
+                 json.c_str(), json.filename().replace_extension(".csv").c_str());
+    status = kExitBadRecording;
+    return false;
+  }
+  reports = *csv;
+  result = json.string();
+  return true;
 }
 
 const char* formatName(const std::string& format) {
@@ -138,11 +190,15 @@ int writeFiles(const results::TestRecord& r, const AnalyzeOptions& o, const Cons
 }  // namespace
 
 std::optional<AnalyzedFile> analyzeFile(const AnalyzeOptions& o, const Console& c, int& status) {
-  ProgressLine progress(c, o.file);
   AnalyzedFile f;
+  std::string reports;
+  if (!findInputs(o.file, reports, f.resultFile, c, status)) return std::nullopt;
+  std::optional<ResultFacts> facts;
+  if (!f.resultFile.empty()) facts = resultFacts(*readResultJson(f.resultFile));
+  ProgressLine progress(c, reports);
   try {
     f.source =
-        recordings::readRecording(o.file, {o.device, [&](double share) { progress.show(share); }});
+        recordings::readRecording(reports, {o.device, [&](double share) { progress.show(share); }});
   } catch (const recordings::RecordingError& e) {
     progress.clear();
     std::fprintf(c.err, "quillmark: %s\n", e.what());
@@ -151,12 +207,12 @@ std::optional<AnalyzedFile> analyzeFile(const AnalyzeOptions& o, const Console& 
   }
   progress.clear();
   if (f.source.stampsNs.empty()) {
-    std::fprintf(c.err, "quillmark: %s：录制里没有报告\n", o.file.c_str());
+    std::fprintf(c.err, "quillmark: %s：录制里没有报告\n", reports.c_str());
     status = kExitNoReports;
     return std::nullopt;
   }
   const PollingStats stats = replay(f.source);
-  f.record = makeRecord(f.source, stats, o);
+  f.record = makeRecord(f.source, stats, o, facts);
   return f;
 }
 
@@ -171,6 +227,11 @@ std::string analyzedJson(const AnalyzedFile& analyzed, const std::string& file) 
       rec.deviceName.empty() ? ordered_json(nullptr) : ordered_json(rec.deviceName);
   source["device_index"] = rec.deviceIndex;
   source["motion"] = rec.motionKnown;
+  char version[8];
+  std::snprintf(version, sizeof version, "%04x", static_cast<unsigned>(rec.version.value_or(0)));
+  source["device_version"] = rec.version ? ordered_json(version) : ordered_json(nullptr);
+  source["result"] =
+      analyzed.resultFile.empty() ? ordered_json(nullptr) : ordered_json(analyzed.resultFile);
   const ordered_json doc = ordered_json::parse(results::resultJson(r));
   ordered_json out;
   for (const auto& item : doc.items()) {
@@ -194,6 +255,9 @@ int runAnalyze(const AnalyzeOptions& o, const Console& c) {
   if (!o.json) {
     results::appendFormat(text, "来源        %s（%s）\n", o.file.c_str(),
                           formatName(f->source.format));
+    if (!f->resultFile.empty()) {
+      results::appendFormat(text, "设备与环境  取自 %s\n", f->resultFile.c_str());
+    }
     text += summaryText(f->record);
   }
   // A file on standard output leaves the summary to the console lines.

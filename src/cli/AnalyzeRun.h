@@ -25,6 +25,9 @@ struct AnalyzeOptions {
 struct AnalyzedFile {
   results::TestRecord record;
   recordings::Recording source;
+  // The result JSON the device, the environment and the start were taken
+  // from (the reports are its intervals file); empty when there is none.
+  std::string resultFile;
 };
 
 // Reads and replays `options.file`; nullopt after one line on the console's

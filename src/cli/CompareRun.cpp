@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
-#include <fstream>
 #include <nlohmann/json.hpp>
 #include <optional>
 
@@ -11,6 +10,7 @@
 #include "analysis/SampleComparison.h"
 #include "cli/AnalyzeRun.h"
 #include "cli/CompareVerdicts.h"
+#include "cli/ResultInput.h"
 #include "results/ComparePlot.h"
 #include "results/TextFormat.h"
 
@@ -57,27 +57,14 @@ std::vector<int64_t> seriesStamps(const StampSeries& s) {
   return out;
 }
 
-// A result JSON's intervals file: the same name ending in .csv, else
-// intervals.csv beside it.
-std::optional<std::string> intervalsBeside(const fs::path& jsonPath) {
-  fs::path same = jsonPath;
-  same.replace_extension(".csv");
-  std::error_code ec;
-  if (fs::is_regular_file(same, ec)) return same.string();
-  const fs::path inFolder = jsonPath.parent_path() / "intervals.csv";
-  if (fs::is_regular_file(inFolder, ec)) return inFolder.string();
-  return std::nullopt;
-}
-
 bool loadResult(Run& run, const fs::path& jsonPath, const Console& c, int& status) {
-  std::ifstream in(jsonPath);
-  run.result = json::parse(in, nullptr, false);
-  if (!in || run.result.is_discarded() || !run.result.is_object() ||
-      run.result.value("schema", "") != "quillmark-result") {
+  std::optional<json> result = readResultJson(jsonPath);
+  if (!result) {
     std::fprintf(c.err, "quillmark: %s：不是 Quillmark 的结果文件\n", jsonPath.c_str());
     status = kExitBadRecording;
     return false;
   }
+  run.result = std::move(*result);
   const std::optional<std::string> csv = intervalsBeside(jsonPath);
   if (!csv) return true;
   try {

@@ -32,10 +32,31 @@ std::string interval(const HIDDeviceInfo& d) {
   return d.reportIntervalUs > 0 ? std::to_string(d.reportIntervalUs) + " µs" : "未知";
 }
 
-// The rate the mouse asks for, from its endpoint interval.
+std::string hzText(float hz) { return std::to_string(static_cast<int>(std::lround(hz))) + " Hz"; }
+
+// The rate the host polls the mouse at.
 std::string configuredRate(const HIDDeviceInfo& d) {
   const float hz = results::configuredHz(results::identityOf(d));
-  return hz > 0.0f ? std::to_string(static_cast<int>(std::lround(hz))) + " Hz" : "未知";
+  return hz > 0.0f ? hzText(hz) : "未知";
+}
+
+// Why the host polls at another rate than the mouse asks for, as a line of
+// its own under the mouse; empty when they agree or the mouse asks nothing.
+std::string configuredNote(const HIDDeviceInfo& d) {
+  const results::DeviceIdentity id = results::identityOf(d);
+  const float host = results::configuredHz(id);
+  const float asked = results::requestedHz(id);
+  if (host <= 0.0f || asked <= 0.0f || d.reportIntervalUs == d.requestedIntervalUs) return "";
+  std::string why;
+  if (d.configuredReason == "usbhid_mousepoll") {
+    why = "内核 usbhid.mousepoll=" + std::to_string(d.usbhidMousepollMs);
+  } else if (d.configuredReason == "interval_rounding") {
+    why = "主机按 2 的幂毫秒轮询";
+  } else {
+    return "";
+  }
+  return "        设定回报率：" + hzText(host) + "（" + why + "；鼠标要求 " + hzText(asked) +
+         "）\n";
 }
 
 // The canonical path of an existing file, or the text as given.
@@ -58,7 +79,7 @@ std::string vidPid(const HIDDeviceInfo& d) { return results::vidPidText(d.vendor
 
 std::string deviceTable(const std::vector<HIDDeviceInfo>& devices, int autoChoice) {
   std::string out =
-      "  序号  节点                 VID:PID    连接       端点间隔   要求回报率  可读    名称\n";
+      "  序号  节点                 VID:PID    连接       端点间隔   设定回报率  可读    名称\n";
   char line[512];
   for (std::size_t i = 0; i < devices.size(); ++i) {
     const HIDDeviceInfo& d = devices[i];
@@ -69,6 +90,7 @@ std::string deviceTable(const std::vector<HIDDeviceInfo>& devices, int autoChoic
                   d.transport.empty() ? "-" : d.transport.c_str(), interval(d).c_str(),
                   configuredRate(d).c_str(), d.opened ? "是" : "否");
     out += line + results::plainText(d.displayName()) + "\n";
+    out += configuredNote(d);
     if (!d.opened) out += "        无法读取：" + d.openError.message + "\n";
   }
   if (autoChoice >= 0) out += "* 不指定 --device 时测量的鼠标\n";
@@ -94,8 +116,14 @@ std::string deviceJson(const std::vector<HIDDeviceInfo>& devices, int autoChoice
     e["vid_pid"] = vidPid(d);
     e["transport"] = d.transport;
     e["endpoint_interval_us"] = d.reportIntervalUs;
-    const float asked = results::configuredHz(results::identityOf(d));
-    e["configured_hz"] = asked > 0.0f ? nlohmann::ordered_json(asked) : nullptr;
+    const results::DeviceIdentity id = results::identityOf(d);
+    const float host = results::configuredHz(id);
+    const float asked = results::requestedHz(id);
+    e["configured_hz"] = host > 0.0f ? nlohmann::ordered_json(host) : nullptr;
+    e["requested_hz"] = asked > 0.0f ? nlohmann::ordered_json(asked) : nullptr;
+    e["configured_reason"] = d.configuredReason.empty()
+                                 ? nlohmann::ordered_json(nullptr)
+                                 : nlohmann::ordered_json(d.configuredReason);
     e["readable"] = d.opened;
     e["status"] = statusKey(d);
     e["error"] =

@@ -145,7 +145,7 @@ void targetLine(std::string& out, const results::TestRecord& r, const WholeTestF
 std::string summaryText(const results::TestRecord& r) {
   std::string out;
   line(out, "设备", "%s", results::plainText(r.device.name).c_str());
-  line(out, "开始", "%s", results::isoLocalTime(r.start).c_str());
+  line(out, "开始", "%s", results::startText(r.start).c_str());
   const char* ended = r.end == results::TestEnd::Interrupted   ? "（已中断）"
                       : r.end == results::TestEnd::DeviceLost  ? "（鼠标已断开）"
                       : r.end == results::TestEnd::DeviceError ? "（读取鼠标出错）"

@@ -21,10 +21,15 @@ struct HIDDeviceInfo {
   int32_t productId = 0;
   bool opened = false;
   int32_t priority = 0;
-  int32_t reportIntervalUs = 0;
-  int32_t busSpeedKbps = 0;  // 0 when unknown
-  std::string portPath;      // USB port path, e.g. "3-1.4"; empty when not USB
-  std::string hostDriver;    // host controller's driver, e.g. "xhci_hcd"
+  int32_t reportIntervalUs = 0;     // the interval the host polls at; 0 when unknown
+  int32_t requestedIntervalUs = 0;  // the interval the mouse asks for; 0 when unknown
+  // Why the host polls at another interval than the mouse asks for:
+  // "interval_rounding", "usbhid_mousepoll", "ps2_sample_rate"; empty otherwise.
+  std::string configuredReason;
+  int32_t usbhidMousepollMs = -1;  // usbhid's mousepoll parameter; -1 when not loaded
+  int32_t busSpeedKbps = 0;        // 0 when unknown
+  std::string portPath;            // USB port path, e.g. "3-1.4"; empty when not USB
+  std::string hostDriver;          // host controller's driver, e.g. "xhci_hcd"
   // Times the kernel's event buffer of this device overflowed (SYN_DROPPED)
   // since it arrived; each time at least one report was lost.
   uint64_t droppedReports = 0;

@@ -230,6 +230,9 @@ void HIDMonitor::Impl::handleDeviceMatched(HIDDeviceRef device) {
   info.vendorId = numberProperty(*device, hidservice::kVendorIdKey);
   info.productId = numberProperty(*device, hidservice::kProductIdKey);
   info.reportIntervalUs = numberProperty(*device, hidservice::kReportIntervalKey);
+  info.requestedIntervalUs = numberProperty(*device, hidservice::kRequestedIntervalKey);
+  info.configuredReason = stringProperty(*device, hidservice::kConfiguredReasonKey);
+  info.usbhidMousepollMs = device->numberProperty(hidservice::kUsbhidMousepollKey).value_or(-1);
   info.node = stringProperty(*device, hidservice::kNodeKey);
   info.busSpeedKbps = numberProperty(*device, hidservice::kBusSpeedKey);
   info.portPath = stringProperty(*device, hidservice::kPortPathKey);

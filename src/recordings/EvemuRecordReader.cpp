@@ -4,6 +4,7 @@
 
 #include <array>
 
+#include "hid/service/BusNames.h"
 #include "recordings/TextFields.h"
 
 namespace recordings {
@@ -43,15 +44,26 @@ Recording EvemuRecordReader::read() {
   Recording r = std::move(frames_.recording());
   r.deviceName = name_;
   r.format = "evemu-record";
+  r.transport = transport_;
+  r.vendorId = vendorId_;
+  r.productId = productId_;
+  r.version = version_;
+  r.kernelRelease = kernel_;
   return r;
 }
 
 void EvemuRecordReader::readLine(std::string_view line) {
+  // evemu-record notes the kernel it ran under in its header's comments.
+  constexpr std::string_view kKernel = "# Kernel:";
+  if (line.starts_with(kKernel)) kernel_.assign(trimmed(line.substr(kKernel.size())));
   if (line.size() < 2 || line[1] != ':') return;  // comments, blank lines
   const std::string_view rest = line.size() > kPrefix ? line.substr(kPrefix) : std::string_view();
   switch (line[0]) {
     case 'N':
       name_.assign(trimmed(rest));
+      break;
+    case 'I':
+      readId(rest);
       break;
     case 'B':
       readBits(rest);
@@ -62,6 +74,23 @@ void EvemuRecordReader::readLine(std::string_view line) {
     default:
       break;
   }
+}
+
+// "I: 0003 046d c077 0111": bus type, vendor, product and version in hex.
+// A line that does not read so is left unread: it only describes.
+void EvemuRecordReader::readId(std::string_view fields) {
+  std::array<std::string_view, 4> f;
+  if (splitFields(trimmed(fields), f, ' ') != f.size()) return;
+  std::array<int32_t, 4> v{};
+  for (std::size_t i = 0; i < f.size(); ++i) {
+    const std::optional<int64_t> n = parseInteger(f[i], 16);
+    if (!n || *n < 0 || *n > UINT16_MAX) return;
+    v[i] = static_cast<int32_t>(*n);
+  }
+  transport_ = hidservice::transportFromBusType(static_cast<unsigned>(v[0]));
+  vendorId_ = v[1];
+  productId_ = v[2];
+  version_ = v[3];
 }
 
 // "B: 02 03 00 …": the first byte of EV_REL's bits holds REL_X and REL_Y.

@@ -2,8 +2,10 @@
 
 #include <linux/input.h>
 
+#include <array>
 #include <cstring>
 
+#include "hid/service/BusNames.h"
 #include "recordings/TextFields.h"
 
 namespace recordings {
@@ -117,6 +119,7 @@ Recording LibinputRecordReader::read() {
     fail(start, "没有带相对坐标轴（REL_X/REL_Y）的设备，文件里没有鼠标");
   }
   chosen_->format = "libinput-record";
+  chosen_->kernelRelease = kernel_;
   return std::move(*chosen_);
 }
 
@@ -141,6 +144,8 @@ void LibinputRecordReader::readRoot() {
     } else if (key == "devices") {
       sawDevices = true;
       readDevices();
+    } else if (key == "system" && event_.type == YAML_MAPPING_START_EVENT) {
+      readSystem();
     } else {
       skipNode();
     }
@@ -185,6 +190,12 @@ void LibinputRecordReader::finishDevice(Device& d, const yaml_mark_t& at) {
   Recording& r = d.frames->recording();
   r.deviceName = d.name;
   r.deviceIndex = d.index;
+  if (d.id) {
+    r.transport = hidservice::transportFromBusType(static_cast<unsigned>((*d.id)[0]));
+    r.vendorId = (*d.id)[1];
+    r.productId = (*d.id)[2];
+    r.version = (*d.id)[3];
+  }
   chosen_ = std::move(r);
 }
 
@@ -194,12 +205,38 @@ void LibinputRecordReader::readDescription(Device& d) {
     if (key == "name") {
       expect(YAML_SCALAR_EVENT, "name 应为文本");
       d.name.assign(scalarText());
+    } else if (key == "id") {
+      readId(d);
     } else if (key == "codes") {
       readCodes(d);
     } else {
       skipNode();
     }
   }
+}
+
+// system: {os, kernel, dmi}: the machine the recording was made on.
+void LibinputRecordReader::readSystem() {
+  for (std::string key; nextKey(key);) {
+    if (key == "kernel" && event_.type == YAML_SCALAR_EVENT) {
+      kernel_.assign(scalarText());
+    } else {
+      skipNode();
+    }
+  }
+}
+
+// id: [bus type, vendor, product, version], decimal.
+void LibinputRecordReader::readId(Device& d) {
+  expect(YAML_SEQUENCE_START_EVENT, "id 应为 [总线, 厂商, 产品, 版本]");
+  std::array<int32_t, 4> id{};
+  std::size_t n = 0;
+  for (next(); event_.type != YAML_SEQUENCE_END_EVENT; next()) {
+    const int32_t v = static_cast<int32_t>(integer(0, UINT16_MAX));
+    if (n < id.size()) id[n] = v;
+    ++n;
+  }
+  if (n == id.size()) d.id = id;
 }
 
 // codes: {type: [code, ...], ...}; EV_REL's list tells whether it moves.

@@ -2,6 +2,7 @@
 
 #include <yaml.h>
 
+#include <array>
 #include <exception>
 #include <optional>
 #include <string>
@@ -15,11 +16,11 @@ namespace recordings {
 
 // Reads a `libinput record` YAML file with libyaml's event parser, so memory
 // grows with the reports kept, not with the file: `devices[]`, each with its
-// `evdev` description (name, codes) and its `events`, whose `evdev` rows
+// `evdev` description (name, id, codes) and its `events`, whose `evdev` rows
 // [sec, usec, type, code, value] end each frame at SYN_REPORT. Keys the
 // format does not define are skipped, as it asks. Only the chosen device's
 // events are kept: the one asked for, else the first with REL_X or REL_Y.
-// One read per reader; any thread.
+// The `system` section's kernel is kept too. One read per reader; any thread.
 class LibinputRecordReader {
  public:
   LibinputRecordReader(InputFile& file, const ReadOptions& options);
@@ -33,8 +34,9 @@ class LibinputRecordReader {
   struct Device {
     int index = 0;
     std::string name;
-    bool declaresRel = false;            // its codes list REL_X or REL_Y
-    std::optional<FrameBuilder> frames;  // only for a device that may be chosen
+    bool declaresRel = false;                  // its codes list REL_X or REL_Y
+    std::optional<std::array<int32_t, 4>> id;  // bus type, vendor, product, version
+    std::optional<FrameBuilder> frames;        // only for a device that may be chosen
   };
 
   static int readSome(void* self, unsigned char* buffer, size_t size, size_t* got);
@@ -51,7 +53,9 @@ class LibinputRecordReader {
   void readDevices();
   void readDevice(int index);
   void finishDevice(Device& d, const yaml_mark_t& at);
+  void readSystem();
   void readDescription(Device& d);
+  void readId(Device& d);
   void readCodes(Device& d);
   void readEvents(Device& d);
   void readFrameRows(FrameBuilder& frames);
@@ -66,6 +70,7 @@ class LibinputRecordReader {
   int devices_ = 0;
   yaml_mark_t devicesAt_{};
   std::optional<Recording> chosen_;
+  std::string kernel_;  // the system section's
 };
 
 }  // namespace recordings

@@ -55,6 +55,28 @@ void rejectBinary(const std::string& path, std::string_view head) {
                        "的间隔 CSV 或原始采集文件）");
 }
 
+// Between 2000 and 2100: a stamp of the realtime clock, not of the
+// monotonic one (which counts from boot) nor a time from the start.
+bool wallClock(const std::vector<int64_t>& stampsNs) {
+  constexpr int64_t kFrom = 946'684'800LL * 1'000'000'000;     // 2000-01-01
+  constexpr int64_t kUntil = 4'102'444'800LL * 1'000'000'000;  // 2100-01-01
+  return !stampsNs.empty() && stampsNs.front() >= kFrom && stampsNs.back() < kUntil;
+}
+
+Recording readFormat(InputFile& file, const ReadOptions& options) {
+  switch (formatOf(file.head())) {
+    case Format::Capture:
+      return CaptureFileReader(file, options).read();
+    case Format::Csv:
+      return IntervalsCsvReader(file, options).read();
+    case Format::Evemu:
+      return EvemuRecordReader(file, options).read();
+    case Format::Libinput:
+      break;
+  }
+  return LibinputRecordReader(file, options).read();
+}
+
 }  // namespace
 
 RecordingError::RecordingError(std::string file, int64_t line, int64_t column,
@@ -70,17 +92,9 @@ Recording readRecording(const std::string& path, const ReadOptions& options) {
   const std::string_view head = file.head();
   if (head.empty()) throw RecordingError(path, 0, 0, "文件是空的");
   rejectBinary(path, head);
-  switch (formatOf(head)) {
-    case Format::Capture:
-      return CaptureFileReader(file, options).read();
-    case Format::Csv:
-      return IntervalsCsvReader(file, options).read();
-    case Format::Evemu:
-      return EvemuRecordReader(file, options).read();
-    case Format::Libinput:
-      break;
-  }
-  return LibinputRecordReader(file, options).read();
+  Recording r = readFormat(file, options);
+  r.wallClockStamps = wallClock(r.stampsNs);
+  return r;
 }
 
 }  // namespace recordings

@@ -24,6 +24,15 @@ struct Recording {
   std::vector<ReportMotion> motion;  // one per report when motionKnown, else empty
   std::vector<std::size_t> drops;    // kernel drops, as the number of reports before each
   bool motionKnown = false;
+
+  // What the file says about the device and the machine it was recorded on;
+  // empty where it says nothing (never this machine's facts).
+  std::string transport;  // from the device's bus type: "USB", "Bluetooth", …
+  std::optional<int32_t> vendorId, productId, version;
+  std::string kernelRelease;
+  // The stamps are seconds since 1970 (old evemu files), so the first one
+  // says when the recording started.
+  bool wallClockStamps = false;
 };
 
 // Why a file cannot be read, and where: line and column count from 1, 0

@@ -17,6 +17,9 @@ inline DeviceIdentity identityOf(const HIDDeviceInfo& d) {
   id.vendorId = d.vendorId;
   id.productId = d.productId;
   id.reportIntervalUs = d.reportIntervalUs;
+  id.requestedIntervalUs = d.requestedIntervalUs;
+  id.configuredReason = d.configuredReason;
+  id.usbhidMousepollMs = d.usbhidMousepollMs;
   id.node = d.node;
   id.busSpeedMbps = d.busSpeedKbps / 1000.0;
   id.portPath = d.portPath;

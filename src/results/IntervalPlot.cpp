@@ -166,7 +166,7 @@ void drawTitles(Svg& svg, const TestRecord& r, const PlotData& d) {
   svg.add(
       "<text x=\"%d\" y=\"62\" font-size=\"14\" fill=\"#9aa0a6\">开始 %s · 时长 %.1f s · "
       "%lld 次报告 · 平均 %.0f Hz · 基准间隔 %.3f ms · 目标 %.0f Hz</text>\n",
-      static_cast<int>(kPlot.left), isoLocalTime(r.start).c_str(), r.durationSeconds,
+      static_cast<int>(kPlot.left), startText(r.start).c_str(), r.durationSeconds,
       static_cast<long long>(r.stats.reportCount), r.stats.avgHz, d.baselineMs, r.targetHz);
   const WholeTestFigures& w = *r.whole;
   const WholeTestVerdict v = wholeTestVerdict(w, r.targetHz);

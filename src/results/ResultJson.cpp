@@ -40,11 +40,15 @@ ordered_json deviceJson(const DeviceIdentity& d) {
   j["name"] = d.name;
   j["product"] = d.product;
   j["manufacturer"] = d.manufacturer;
-  j["vid_pid"] = vidPidText(d.vendorId, d.productId);
+  j["vid_pid"] = d.vendorId < 0 || d.productId < 0
+                     ? ordered_json(nullptr)
+                     : ordered_json(vidPidText(d.vendorId, d.productId));
   j["transport"] = d.transport;
   j["endpoint_interval_us"] = d.reportIntervalUs;
   j["node"] = d.node.empty() ? ordered_json(nullptr) : ordered_json(d.node);
   j["configured_hz"] = orNull(rounded(configuredHz(d), 1));
+  j["requested_hz"] = orNull(rounded(requestedHz(d), 1));
+  j["configured_reason"] = orNull(d.configuredReason);
   return j;
 }
 
@@ -53,15 +57,18 @@ std::string kernelRelease() {
   return uname(&u) == 0 ? u.release : "";
 }
 
-ordered_json environmentJson(const DeviceIdentity& d) {
+ordered_json environmentJson(const TestRecord& r) {
+  const DeviceIdentity& d = r.device;
   ordered_json j;
-  j["kernel_release"] = kernelRelease();
+  j["kernel_release"] = r.kernelRelease ? orNull(*r.kernelRelease) : ordered_json(kernelRelease());
   j["virtual_device"] = d.transport == "Virtual";
   j["bus_speed_mbps"] = orNull(d.busSpeedMbps);
   j["usb_port_path"] = orNull(d.portPath);
   j["hub_depth"] = d.portPath.empty() ? ordered_json(nullptr) : ordered_json(hubDepth(d.portPath));
   j["host_controller_driver"] = orNull(d.hostDriver);
   j["endpoint_interval_us"] = orNull(d.reportIntervalUs);
+  j["usbhid_mousepoll_ms"] =
+      d.usbhidMousepollMs >= 0 ? ordered_json(d.usbhidMousepollMs) : ordered_json(nullptr);
   return j;
 }
 
@@ -164,7 +171,7 @@ ordered_json devicesJson(const std::vector<DeviceReports>& devices) {
 
 ordered_json testJson(const TestRecord& r) {
   ordered_json j;
-  j["start"] = isoLocalTime(r.start);
+  j["start"] = r.start ? ordered_json(isoLocalTime(*r.start)) : ordered_json(nullptr);
   j["duration_s"] = rounded(r.durationSeconds);
   j["ended"] = testEndKey(r.end);
   j["error"] = r.endError.empty() ? ordered_json(nullptr) : ordered_json(r.endError);
@@ -273,6 +280,10 @@ std::string isoLocalTime(std::chrono::system_clock::time_point t) {
   return out;
 }
 
+std::string startText(const std::optional<std::chrono::system_clock::time_point>& start) {
+  return start ? isoLocalTime(*start) : "未知";
+}
+
 std::string resultJson(const TestRecord& record) {
   ordered_json j;
   j["schema"] = "quillmark-result";
@@ -280,7 +291,7 @@ std::string resultJson(const TestRecord& record) {
   j["program"] = {{"name", "quillmark"}, {"version", quillmark::kVersion}};
   j["device"] = deviceJson(record.device);
   if (record.devices.size() > 1) j["devices"] = devicesJson(record.devices);
-  j["environment"] = environmentJson(record.device);
+  j["environment"] = environmentJson(record);
   j["test"] = testJson(record);
   j["rate"] = rateJson(record.stats);
   j["interval"] = intervalJson(record.stats);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "results/FileWriter.h"
@@ -18,5 +19,7 @@ WriteResult writeResultJson(const TestRecord& record, const std::string& path);
 // ISO 8601 in the local time zone with its offset, to the millisecond:
 // "2026-12-07T18:15:02.125+08:00".
 std::string isoLocalTime(std::chrono::system_clock::time_point t);
+// A test's start as isoLocalTime gives it, "未知" when it is not known.
+std::string startText(const std::optional<std::chrono::system_clock::time_point>& start);
 
 }  // namespace results

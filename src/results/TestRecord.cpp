@@ -9,9 +9,15 @@
 namespace results {
 
 float configuredHz(const DeviceIdentity& device) {
-  const bool asks = device.transport == "USB" || device.transport == "Virtual";
-  return asks && device.reportIntervalUs > 0 ? 1e6f / static_cast<float>(device.reportIntervalUs)
-                                             : 0.0f;
+  const bool polled =
+      device.transport == "USB" || device.transport == "Virtual" || device.transport == "PS/2";
+  return polled && device.reportIntervalUs > 0 ? 1e6f / static_cast<float>(device.reportIntervalUs)
+                                               : 0.0f;
+}
+
+float requestedHz(const DeviceIdentity& device) {
+  return device.requestedIntervalUs > 0 ? 1e6f / static_cast<float>(device.requestedIntervalUs)
+                                        : 0.0f;
 }
 
 const char* targetSourceKey(TargetSource source) {

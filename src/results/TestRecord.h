@@ -20,18 +20,27 @@ struct DeviceIdentity {
   std::string product;
   std::string manufacturer;
   std::string transport;
-  int32_t vendorId = 0;
+  int32_t vendorId = 0;  // -1 (both) when not known: a recording that does not say
   int32_t productId = 0;
-  int32_t reportIntervalUs = 0;  // of the interrupt endpoint; 0 when unknown
-  std::string node;              // event node, empty for virtual mice
-  double busSpeedMbps = 0.0;     // 0 when unknown
-  std::string portPath;          // USB port path ("3-1.4"), empty when not USB
-  std::string hostDriver;        // the USB host controller's driver
+  int32_t reportIntervalUs = 0;  // the interval the host polls at; 0 when unknown
+  // The interval the mouse's endpoint descriptor asks for, before the host's
+  // rounding; 0 when unknown.
+  int32_t requestedIntervalUs = 0;
+  // Why the two differ: "" | "interval_rounding" | "usbhid_mousepoll" | "ps2_sample_rate".
+  std::string configuredReason;
+  int usbhidMousepollMs = -1;  // usbhid's mousepoll parameter; -1 when the module is not loaded
+  std::string node;            // event node, empty for virtual mice
+  double busSpeedMbps = 0.0;   // 0 when unknown
+  std::string portPath;        // USB port path ("3-1.4"), empty when not USB
+  std::string hostDriver;      // the USB host controller's driver
 };
 
-// The rate the mouse asks the host for: its endpoint interval on USB (and
-// the virtual mice's own); 0 when unknown, e.g. over Bluetooth.
+// The rate the host polls the mouse at: on USB after the host's rounding
+// and usbhid's mousepoll, on PS/2 the sample rate, the virtual mice's own;
+// 0 when unknown, e.g. over Bluetooth.
 float configuredHz(const DeviceIdentity& device);
+// The rate the mouse asks for, from its endpoint descriptor; 0 when unknown.
+float requestedHz(const DeviceIdentity& device);
 // Hubs between the mouse and its root port: "3-1.4" is behind one hub.
 int hubDepth(const std::string& portPath);
 
@@ -68,8 +77,13 @@ struct TestRecord {
   // report, when there was more than one (the window's selection can change
   // during a test); empty otherwise.
   std::vector<DeviceReports> devices;
-  std::chrono::system_clock::time_point start;  // the first report
-  double durationSeconds = 0.0;                 // first report to the end of the test
+  // The first report; nullopt when not known (a recording without wall-clock stamps).
+  std::optional<std::chrono::system_clock::time_point> start;
+  // The kernel the reports came through, as `uname -r` gives it: nullopt for
+  // a test on this machine (the result files ask it); for a recording, the
+  // one the file names, else empty.
+  std::optional<std::string> kernelRelease;
+  double durationSeconds = 0.0;  // first report to the end of the test
   float targetHz = 0.0f;
   TargetSource targetSource = TargetSource::Window;
   TestEnd end = TestEnd::Completed;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cinttypes>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 
 #include "QuillmarkProcess.h"
@@ -133,6 +134,61 @@ TEST_F(AnalyzeTest, CsvThatMeasureWroteGivesTheSameFigures) {
   EXPECT_EQ(captured["source"]["format"], "quillmark-capture");
   EXPECT_EQ(captured["source"]["device_name"], measured["device"]["name"]);
   EXPECT_GE(captured["reports"]["count"], measured["reports"]["count"]);
+}
+
+// What analyze says about the mouse, the machine and the start: what the
+// file states and nothing of this machine's; for a result given back (its
+// folder, its JSON, or its intervals CSV beside the JSON), what the JSON kept,
+// so the whole test comes out as measure wrote it.
+TEST_F(AnalyzeTest, TheFileSaysWhoWasMeasuredWhereAndWhen) {
+  std::filesystem::create_directories(tmp.file("run"));
+  const Finished m = runQuillmark(
+      {"measure", "--seconds", "1", "--json", "--intervals", tmp.file("run/intervals.csv")},
+      {{"TAVO_VIRTUAL_MICE", "1000:20"}}, tmp.file("measure"));
+  ASSERT_EQ(m.status, 0) << m.err;
+  writeFile(tmp.file("run/result.json"), m.out);
+  writeFile(tmp.file("m.json"), m.out);
+  writeFile(tmp.file("m.csv"), readFile(tmp.file("run/intervals.csv")));
+  const json measured = json::parse(m.out);
+  const json null;
+  struct Row {
+    std::string input;
+    std::string result;  // the JSON the facts come from; empty: none
+    json vidPid = nullptr, transport = nullptr, kernel = nullptr, start = nullptr;
+  };
+  const Row rows[] = {
+      {kData + "/mouse.evemu", "", "046d:c077", "USB", "6.1.0-28-amd64", null},
+      {kData + "/mouse.yml", "", "046d:c077", "USB", "6.1.0-28-amd64", null},
+      {kData + "/old-mouse.evemu", "", "046d:b02b", "Bluetooth", null,
+       "2012-12-04T16:08:04.000+00:00"},
+      {kData + "/intervals.csv", "", null, "", null, null},
+      {tmp.file("run/intervals.csv"), tmp.file("run/result.json")},
+      {tmp.file("run"), tmp.file("run/result.json")},
+      {tmp.file("run/result.json"), tmp.file("run/result.json")},
+      {tmp.file("m.csv"), tmp.file("m.json")},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.input);
+    const Finished f = runQuillmark({"analyze", r.input, "--json"}, {{"TZ", "UTC"}}, tmp.file("a"));
+    ASSERT_EQ(f.status, 0) << f.err;
+    const json j = json::parse(f.out);
+    EXPECT_EQ(j["source"]["result"], r.result.empty() ? null : json(r.result));
+    if (!r.result.empty()) {
+      EXPECT_EQ(j["device"], measured["device"]);
+      EXPECT_EQ(j["environment"], measured["environment"]);
+      EXPECT_EQ(j["test"]["start"], measured["test"]["start"]);
+      EXPECT_EQ(j["whole_test"], measured["whole_test"]);
+      continue;
+    }
+    EXPECT_EQ(j["device"]["vid_pid"], r.vidPid);
+    EXPECT_EQ(j["device"]["transport"], r.transport);
+    EXPECT_EQ(j["environment"]["kernel_release"], r.kernel);
+    EXPECT_TRUE(j["environment"]["usbhid_mousepoll_ms"].is_null());
+    EXPECT_EQ(j["test"]["start"], r.start);
+    const Finished text = runQuillmark({"analyze", r.input}, {{"TZ", "UTC"}}, tmp.file("t"));
+    const std::string start = r.start.is_null() ? "未知" : r.start.get<std::string>();
+    EXPECT_NE(text.out.find("开始        " + start + "\n"), std::string::npos) << text.out;
+  }
 }
 
 // A stamp decades after the others is a long rest, replayed at once.
@@ -311,6 +367,20 @@ TEST_F(AnalyzeTest, BadFilesGiveOneLineWithThePlace) {
        at(capture, "6000,").first,
        0,
        "头部说有 5 个报告，读到 4 个"},
+      {"JSON that is no result",
+       "other.json",
+       "{\"schema\": \"other\"}",
+       {},
+       0,
+       0,
+       "不是 Quillmark 的结果文件"},
+      {"result without its intervals",
+       "alone.json",
+       "{\"schema\": \"quillmark-result\"}",
+       {},
+       0,
+       0,
+       "旁边没有间隔文件（alone.csv 或 intervals.csv）"},
       {"empty file", "empty.yml", "", {}, 0, 0, "文件是空的"},
       {"binary file",
        "binary.dat",

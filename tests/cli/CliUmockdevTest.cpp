@@ -222,6 +222,84 @@ TEST_F(CliUmockdevTest, ListShowsTheMockMouseWithItsProperties) {
   EXPECT_EQ(doc["permission"], "Granted");
 }
 
+// The rate the host really polls at, read from a sysfs tree per row: the
+// endpoint's bInterval at the bus's speed, usbhid's mousepoll below the host
+// controller's driver, a PS/2 port's sample rate.
+TEST_F(CliUmockdevTest, ListShowsTheRateTheHostPollsAt) {
+  struct Row {
+    const char* name;
+    const char* speed;  // nullptr: the PS/2 mouse
+    const char* bInterval;
+    const char* hostDriver;
+    const char* mousepoll;  // nullptr: usbhid not loaded
+    const char* column;
+    const char* note;  // nullptr: no note line
+    double configuredHz, requestedHz;
+    const char* reason;
+  };
+  const Row rows[] = {
+      {"full speed, bInterval 10", "12", "0a", "xhci_hcd", nullptr, "125 Hz",
+       "        设定回报率：125 Hz（主机按 2 的幂毫秒轮询；鼠标要求 100 Hz）\n", 125, 100,
+       "interval_rounding"},
+      {"full speed, bInterval 3", "12", "03", "xhci_hcd", "0", "500 Hz",
+       "        设定回报率：500 Hz（主机按 2 的幂毫秒轮询；鼠标要求 333 Hz）\n", 500, 1e6 / 3000,
+       "interval_rounding"},
+      {"high speed, bInterval 1", "480", "01", "xhci_hcd", nullptr, "8000 Hz", nullptr, 8000, 8000,
+       nullptr},
+      {"mousepoll=8 below EHCI", "12", "01", "ehci-pci", "8", "125 Hz",
+       "        设定回报率：125 Hz（内核 usbhid.mousepoll=8；鼠标要求 1000 Hz）\n", 125, 1000,
+       "usbhid_mousepoll"},
+      {"mousepoll=8 below xHCI", "12", "01", "xhci_hcd", "8", "1000 Hz", nullptr, 1000, 1000,
+       nullptr},
+      {"PS/2 at 100 reports a second", nullptr, nullptr, nullptr, nullptr, "100 Hz", nullptr, 100,
+       0, "ps2_sample_rate"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    g_object_unref(testbed);
+    testbed = umockdev_testbed_new();
+    std::string description;
+    if (r.speed == nullptr) {
+      description = "P: /devices/platform/i8042/serio1\nE: SUBSYSTEM=serio\nA: rate=100\n\n" +
+                    readFile(std::string(QUILLMARK_HID_TEST_DATA) + "/ps2-mouse.umockdev");
+    } else {
+      description = readFile(std::string(QUILLMARK_HID_TEST_DATA) + "/usb-mouse.umockdev");
+      description.replace(description.find("A: speed=12"), 11, std::string("A: speed=") + r.speed);
+      description.replace(description.find("A: bInterval=01"), 15,
+                          std::string("A: bInterval=") + r.bInterval);
+      description = std::string("P: /devices/pci0000:00/0000:00:14.0\nE: SUBSYSTEM=pci\n") +
+                    "L: driver=../../../bus/pci/drivers/" + r.hostDriver + "\n\n" + description;
+    }
+    GError* error = nullptr;
+    ASSERT_TRUE(umockdev_testbed_add_from_string(testbed, description.c_str(), &error))
+        << (error ? error->message : "");
+    if (r.mousepoll != nullptr) {
+      gchar* root = umockdev_testbed_get_root_dir(testbed);
+      const fs::path parameters = fs::path(root) / "sys/module/usbhid/parameters";
+      g_free(root);
+      fs::create_directories(parameters);
+      writeFile(parameters / "mousepoll", std::string(r.mousepoll) + "\n");
+    }
+
+    const Output text = runCli({"list"});
+    ASSERT_EQ(text.status, 0) << text.err;
+    EXPECT_NE(text.out.find(std::string(r.column) + " "), std::string::npos) << text.out;
+    if (r.note != nullptr) {
+      EXPECT_NE(text.out.find(std::string("\n") + r.note), std::string::npos) << text.out;
+    } else {
+      EXPECT_EQ(text.out.find("鼠标要求"), std::string::npos) << text.out;
+    }
+    const json device = json::parse(runCli({"list", "--json"}).out)["devices"][0];
+    EXPECT_EQ(device["configured_hz"], r.configuredHz);
+    if (r.requestedHz > 0) {
+      EXPECT_NEAR(device["requested_hz"].get<double>(), r.requestedHz, 0.01);
+    } else {
+      EXPECT_TRUE(device["requested_hz"].is_null()) << device;
+    }
+    EXPECT_EQ(device["configured_reason"], r.reason ? json(r.reason) : json(nullptr));
+  }
+}
+
 TEST_F(CliUmockdevTest, NoMouseIsExitStatus4) {
   EXPECT_EQ(runCli({"list"}).status, 4);
   const Output o = runCli({"measure"});

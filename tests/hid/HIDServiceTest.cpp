@@ -134,15 +134,60 @@ TEST(EvdevFrameAssemblerTest, LongFramesKeepTheirFirstEventsAndOffsetsApply) {
   EXPECT_EQ(c.reports[1].time, 0u);
 }
 
+// What the host polls at and what the mouse asks for, in µs, by the
+// kernel's rules: powers of two of 1 ms frames at full and low speed,
+// 2^(bInterval-1) microframes at high speed and above.
 TEST(LinuxMappingTest, ReportIntervalFromBIntervalAndSpeed) {
-  EXPECT_EQ(reportIntervalUs(1, "12"), 1000);
-  EXPECT_EQ(reportIntervalUs(10, "1.5"), 10000);
-  EXPECT_EQ(reportIntervalUs(1, "480"), 125);
-  EXPECT_EQ(reportIntervalUs(4, "480"), 1000);
-  EXPECT_EQ(reportIntervalUs(1, "5000"), 125);
-  EXPECT_EQ(reportIntervalUs(17, "480"), 0);
-  EXPECT_EQ(reportIntervalUs(0, "12"), 0);
-  EXPECT_EQ(reportIntervalUs(1, "unknown"), 0);
+  struct Row {
+    int bInterval;
+    const char* speed;
+    int32_t hostUs, requestedUs;
+  };
+  const Row rows[] = {
+      {1, "12", 1000, 1000},  {10, "1.5", 8000, 10000},    {10, "12", 8000, 10000},
+      {3, "12", 2000, 3000},  {5, "12", 4000, 5000},       {7, "12", 4000, 7000},
+      {8, "12", 8000, 8000},  {255, "12", 128000, 255000}, {1, "480", 125, 125},
+      {4, "480", 1000, 1000}, {1, "5000", 125, 125},       {17, "480", 0, 0},
+      {0, "12", 0, 0},        {1, "unknown", 0, 0},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(std::to_string(r.bInterval) + " at " + r.speed);
+    EXPECT_EQ(reportIntervalUs(r.bInterval, r.speed), r.hostUs);
+    EXPECT_EQ(requestedIntervalUs(r.bInterval, r.speed), r.requestedUs);
+  }
+}
+
+// usbhid's mousepoll replaces the interval where the host controller obeys
+// a request's interval, and nowhere else.
+TEST(LinuxMappingTest, MousepollReplacesTheIntervalBelowNonXhciHosts) {
+  struct Row {
+    int bInterval;
+    const char* speed;
+    const char* hostDriver;
+    int mousepollMs;
+    int32_t hostUs, requestedUs;
+    const char* reason;
+  };
+  const Row rows[] = {
+      {1, "12", "ehci-pci", 8, 8000, 1000, "usbhid_mousepoll"},
+      {1, "12", "ohci-pci", 8, 8000, 1000, "usbhid_mousepoll"},
+      {1, "12", "uhci_hcd", 10, 8000, 1000, "usbhid_mousepoll"},
+      {10, "12", "ehci-pci", 1, 1000, 10000, "usbhid_mousepoll"},
+      {1, "480", "ehci-pci", 4, 1000, 125, "usbhid_mousepoll"},  // an exponent at high speed
+      {1, "12", "xhci_hcd", 8, 1000, 1000, ""},
+      {10, "12", "xhci_hcd", 8, 8000, 10000, "interval_rounding"},
+      {1, "12", "xhci-hcd", 8, 1000, 1000, ""},
+      {1, "12", "", 8, 1000, 1000, ""},  // no host known: nothing replaced
+      {1, "12", "ehci-pci", 0, 1000, 1000, ""},
+      {1, "12", "ehci-pci", 1, 1000, 1000, ""},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(std::string(r.hostDriver) + " mousepoll=" + std::to_string(r.mousepollMs));
+    const UsbPolling p = usbPolling(r.bInterval, r.speed, r.hostDriver, r.mousepollMs);
+    EXPECT_EQ(p.hostUs, r.hostUs);
+    EXPECT_EQ(p.requestedUs, r.requestedUs);
+    EXPECT_EQ(p.reason, r.reason);
+  }
 }
 
 TEST(LinuxMappingTest, BuiltInPointersByTagOrBus) {

@@ -35,6 +35,11 @@ struct Fixture {
   bool hasDrop;
   bool hasMotion;
   bool hasWheelAndButtons;
+  // What the file says about the mouse and the machine; -1 / empty: nothing.
+  const char* transport;
+  int32_t vendor, product, version;
+  const char* kernel;
+  int64_t startS;  // the first stamp in seconds since 1970; 0: the stamps are no wall-clock time
 };
 
 void PrintTo(const Fixture& f, std::ostream* os) { *os << f.file; }
@@ -47,7 +52,15 @@ TEST_P(FixtureTest, HoldsTheDocumentedStream) {
   EXPECT_EQ(r.format, f.format);
   EXPECT_EQ(r.deviceName, f.device);
   EXPECT_EQ(r.deviceIndex, f.deviceIndex);
-  EXPECT_EQ(r.stampsNs, kStamps);
+  std::vector<int64_t> stamps = kStamps;
+  for (int64_t& t : stamps) t += f.startS * 1'000'000'000;
+  EXPECT_EQ(r.stampsNs, stamps);
+  EXPECT_EQ(r.wallClockStamps, f.startS != 0);
+  EXPECT_EQ(r.transport, f.transport);
+  EXPECT_EQ(r.vendorId.value_or(-1), f.vendor);
+  EXPECT_EQ(r.productId.value_or(-1), f.product);
+  EXPECT_EQ(r.version.value_or(-1), f.version);
+  EXPECT_EQ(r.kernelRelease, f.kernel);
   EXPECT_EQ(r.drops, f.hasDrop ? std::vector<std::size_t>{3} : std::vector<std::size_t>{});
   ASSERT_EQ(r.motionKnown, f.hasMotion);
   if (!f.hasMotion) return;
@@ -66,11 +79,16 @@ TEST_P(FixtureTest, HoldsTheDocumentedStream) {
 INSTANTIATE_TEST_SUITE_P(
     Formats, FixtureTest,
     ::testing::Values(
-        Fixture{"mouse.yml", "libinput-record", "Logitech USB Optical Mouse", 1, true, true, true},
-        Fixture{"mouse.evemu", "evemu-record", "Logitech USB Optical Mouse", 0, true, true, true},
-        Fixture{"intervals.csv", "quillmark-csv", "", 0, true, true, false},
+        Fixture{"mouse.yml", "libinput-record", "Logitech USB Optical Mouse", 1, true, true, true,
+                "USB", 0x046d, 0xc077, 0x0111, "6.1.0-28-amd64", 0},
+        Fixture{"mouse.evemu", "evemu-record", "Logitech USB Optical Mouse", 0, true, true, true,
+                "USB", 0x046d, 0xc077, 0x0111, "6.1.0-28-amd64", 0},
+        // An evemu file of 2012: no comments, stamps of the realtime clock.
+        Fixture{"old-mouse.evemu", "evemu-record", "Logitech Bluetooth Mouse M557", 0, true, true,
+                true, "Bluetooth", 0x046d, 0xb02b, 0x0001, "", 1'354'637'284},
+        Fixture{"intervals.csv", "quillmark-csv", "", 0, true, true, false, "", -1, -1, -1, "", 0},
         Fixture{"capture.txt", "quillmark-capture", "Logitech USB Optical Mouse", 0, false, false,
-                false}),
+                false, "", -1, -1, -1, "", 0}),
     [](const auto& info) {
       std::string name = info.param.file;
       for (char& c : name) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';

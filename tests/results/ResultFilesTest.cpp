@@ -115,6 +115,9 @@ TEST_F(ResultFilesTest, JsonSummaryHoldsIdentityFiguresAndRules) {
   EXPECT_EQ(j["intervals_file"]["recorded"], 1000);
   EXPECT_EQ(j["intervals_file"]["truncated"], false);
   EXPECT_EQ(j["device"]["configured_hz"], 8000.0);
+  EXPECT_TRUE(j["device"]["requested_hz"].is_null());
+  EXPECT_TRUE(j["device"]["configured_reason"].is_null());
+  EXPECT_TRUE(j["environment"]["usbhid_mousepoll_ms"].is_null());
   EXPECT_EQ(j["environment"]["virtual_device"], false);
   EXPECT_TRUE(j["environment"]["usb_port_path"].is_null());
   EXPECT_FALSE(j["environment"]["kernel_release"].get<std::string>().empty());
@@ -137,7 +140,15 @@ TEST_F(ResultFilesTest, WholeTestVerdictComparesTheMovingRate) {
   r.stats.avgHz = 8000.0f;
   r.device.portPath = "3-1.4";
   r.device.busSpeedMbps = 480;
+  // A mouse asking for 1000 Hz, polled at 8000 Hz as usbhid's mousepoll=1 asks.
+  r.device.requestedIntervalUs = 1000;
+  r.device.configuredReason = "usbhid_mousepoll";
+  r.device.usbhidMousepollMs = 1;
   const auto j = nlohmann::json::parse(results::resultJson(r));
+  EXPECT_EQ(j["device"]["configured_hz"], 8000.0);
+  EXPECT_EQ(j["device"]["requested_hz"], 1000.0);
+  EXPECT_EQ(j["device"]["configured_reason"], "usbhid_mousepoll");
+  EXPECT_EQ(j["environment"]["usbhid_mousepoll_ms"], 1);
   EXPECT_EQ(j["whole_test"]["target"]["ratio"], 0.5);
   EXPECT_EQ(j["whole_test"]["target"]["verdict_text"], "远低于目标");
   EXPECT_EQ(j["environment"]["hub_depth"], 1);

@@ -9,6 +9,7 @@ std::optional<std::string> Device::stringProperty(std::string_view key) const {
   if (key == kNodeKey) return properties_.node;
   if (key == kPortPathKey) return properties_.portPath;
   if (key == kHostDriverKey) return properties_.hostDriver;
+  if (key == kConfiguredReasonKey) return properties_.configuredReason;
   return std::nullopt;
 }
 
@@ -18,6 +19,8 @@ std::optional<int32_t> Device::numberProperty(std::string_view key) const {
   if (key == kReportIntervalKey) return properties_.reportIntervalUs;
   if (key == kBuiltInKey) return properties_.builtIn;
   if (key == kBusSpeedKey) return properties_.busSpeedKbps;
+  if (key == kRequestedIntervalKey) return properties_.requestedIntervalUs;
+  if (key == kUsbhidMousepollKey) return properties_.usbhidMousepollMs;
   return std::nullopt;
 }
 

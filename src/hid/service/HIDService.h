@@ -37,6 +37,13 @@ inline constexpr std::string_view kNodeKey = "Node";
 inline constexpr std::string_view kBusSpeedKey = "BusSpeed";
 inline constexpr std::string_view kPortPathKey = "PortPath";
 inline constexpr std::string_view kHostDriverKey = "HostDriver";
+// The interval the mouse asks for (its endpoint descriptor's, before the
+// host rounds or replaces it), why the host polls at another one
+// ("interval_rounding", "usbhid_mousepoll", "ps2_sample_rate"), and usbhid's
+// mousepoll parameter in ms (absent when the module is not loaded).
+inline constexpr std::string_view kRequestedIntervalKey = "RequestedInterval";
+inline constexpr std::string_view kConfiguredReasonKey = "ConfiguredReason";
+inline constexpr std::string_view kUsbhidMousepollKey = "UsbhidMousepoll";
 
 // Generic Desktop / Mouse.
 inline constexpr int kUsagePageGenericDesktop = 1;
@@ -64,7 +71,10 @@ struct DeviceProperties {
   std::optional<std::string> transport;
   std::optional<int32_t> vendorId;
   std::optional<int32_t> productId;
-  std::optional<int32_t> reportIntervalUs;
+  std::optional<int32_t> reportIntervalUs;  // the interval the host polls at
+  std::optional<int32_t> requestedIntervalUs;
+  std::optional<std::string> configuredReason;
+  std::optional<int32_t> usbhidMousepollMs;
   std::optional<int32_t> builtIn;
   std::optional<std::string> node;
   std::optional<int32_t> busSpeedKbps;

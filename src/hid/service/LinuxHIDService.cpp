@@ -119,12 +119,10 @@ std::optional<std::string> cleanText(const char* text, bool escaped = false) {
   return value;
 }
 
-std::optional<int32_t> endpointInterval(udev* u, udev_device* usbInterface,
-                                        udev_device* usbDevice) {
+// The bInterval of the first interrupt-IN endpoint (ep_81 to ep_8f).
+std::optional<int32_t> endpointBInterval(udev* u, udev_device* usbInterface) {
   const char* base = udev_device_get_syspath(usbInterface);
-  const char* speed = sysattr(usbDevice, "speed");
-  if (base == nullptr || speed == nullptr) return std::nullopt;
-  // Interrupt-IN endpoints are ep_81 to ep_8f.
+  if (base == nullptr) return std::nullopt;
   for (int n = 1; n <= 15; ++n) {
     char path[4096];
     std::snprintf(path, sizeof path, "%s/ep_8%x", base, n);
@@ -133,11 +131,48 @@ std::optional<int32_t> endpointInterval(udev* u, udev_device* usbInterface,
     const char* type = sysattr(ep.get(), "type");
     if (type == nullptr || std::strcmp(type, "Interrupt") != 0) continue;
     const std::optional<int32_t> interval = hexNumber(sysattr(ep.get(), "bInterval"));
-    if (!interval) continue;
-    const int32_t us = reportIntervalUs(*interval, speed);
-    if (us > 0) return us;
+    if (interval && *interval > 0) return interval;
   }
   return std::nullopt;
+}
+
+// usbhid's mousepoll parameter in ms; nullopt when the module is not loaded.
+std::optional<int32_t> usbhidMousepoll() {
+  std::FILE* f = std::fopen("/sys/module/usbhid/parameters/mousepoll", "re");
+  if (f == nullptr) return std::nullopt;
+  long value = -1;
+  const bool read = std::fscanf(f, "%ld", &value) == 1;
+  std::fclose(f);
+  if (!read || value < 0 || value > INT32_MAX) return std::nullopt;
+  return static_cast<int32_t>(value);
+}
+
+void readUsbPolling(udev* u, udev_device* usbInterface, udev_device* usbDevice,
+                    DeviceProperties& p) {
+  const char* speed = sysattr(usbDevice, "speed");
+  const std::optional<int32_t> bInterval = endpointBInterval(u, usbInterface);
+  if (speed == nullptr || !bInterval) return;
+  // Another driver than usbhid on the interface does not read mousepoll.
+  const char* interfaceDriver = udev_device_get_driver(usbInterface);
+  const bool usbhid = interfaceDriver == nullptr || std::strcmp(interfaceDriver, "usbhid") == 0;
+  const UsbPolling polling = usbPolling(*bInterval, speed, p.hostDriver.value_or(""),
+                                        usbhid ? p.usbhidMousepollMs.value_or(0) : 0);
+  if (polling.hostUs > 0) p.reportIntervalUs = polling.hostUs;
+  if (polling.requestedUs > 0) p.requestedIntervalUs = polling.requestedUs;
+  if (!polling.reason.empty()) p.configuredReason = polling.reason;
+}
+
+// psmouse keeps a PS/2 mouse's sample rate (reports per second) in the
+// serio port's `rate` attribute.
+void readPs2Rate(udev_device* node, DeviceProperties& p) {
+  udev_device* serio = udev_device_get_parent_with_subsystem_devtype(node, "serio", nullptr);
+  const char* rate = sysattr(serio, "rate");
+  if (rate == nullptr) return;
+  char* end = nullptr;
+  const long hz = std::strtol(rate, &end, 10);
+  if (end == rate || hz <= 0 || hz > 1000000) return;
+  p.reportIntervalUs = static_cast<int32_t>((1000000 + hz / 2) / hz);
+  p.configuredReason = std::string("ps2_sample_rate");
 }
 
 // The bus speed and port path of the USB device, and the driver of the host
@@ -195,10 +230,11 @@ DeviceProperties readProperties(udev* u, udev_device* node) {
   p.productId = hexNumber(sysattr(input, "id/product"));
   if (!p.productId) p.productId = hexNumber(udev_device_get_property_value(node, "ID_MODEL_ID"));
 
-  if (usbInterface != nullptr && usbDevice != nullptr) {
-    p.reportIntervalUs = endpointInterval(u, usbInterface, usbDevice);
-  }
+  p.usbhidMousepollMs = usbhidMousepoll();
   if (usbDevice != nullptr) readUsbPlace(usbDevice, p);
+  if (usbInterface != nullptr && usbDevice != nullptr)
+    readUsbPolling(u, usbInterface, usbDevice, p);
+  if (transport == "PS/2") readPs2Rate(node, p);
   return p;
 }
 
@@ -355,40 +391,77 @@ bool isBuiltInPointer(bool touchpad, bool pointingStick, std::string_view transp
          transport == "SPI";
 }
 
-std::string transportFromBusType(unsigned busType) {
-  switch (busType) {
-    case BUS_USB:
-      return "USB";
-    case BUS_BLUETOOTH:
-      return "Bluetooth";
-    case BUS_I2C:
-      return "I2C";
-    case BUS_SPI:
-      return "SPI";
-    case BUS_I8042:
-      return "PS/2";
-    case BUS_VIRTUAL:
-      return "Virtual";
-    default:
-      return "";
-  }
+namespace {
+
+enum class UsbSpeed { Unknown, Full, High };  // Full covers low speed too
+
+UsbSpeed usbSpeed(std::string_view speed) {
+  const double mbits = std::strtod(std::string(speed).c_str(), nullptr);
+  if (mbits > 0 && mbits <= 12) return UsbSpeed::Full;
+  if (mbits >= 480) return UsbSpeed::High;
+  return UsbSpeed::Unknown;
 }
 
-std::string transportFromIdBus(std::string_view idBus) {
-  if (idBus == "usb") return "USB";
-  if (idBus == "bluetooth") return "Bluetooth";
-  if (idBus == "i2c") return "I2C";
-  if (idBus == "spi") return "SPI";
-  if (idBus == "i8042") return "PS/2";
-  return "";
-}
+}  // namespace
 
+// The host polls a periodic endpoint only at power-of-two intervals. At high
+// speed and above bInterval is already an exponent: 2^(bInterval-1)
+// microframes of 125 us. At full and low speed it counts 1 ms frames, and the
+// host takes the largest power of two not above it, at most 128 frames: the
+// USB core rounds a request's interval so, and xHCI, which derives its own
+// interval from the descriptor, rounds its exponent the same way.
 int32_t reportIntervalUs(int bInterval, std::string_view speed) {
   if (bInterval <= 0) return 0;
-  const double mbits = std::strtod(std::string(speed).c_str(), nullptr);
-  if (mbits > 0 && mbits <= 12) return bInterval * 1000;
-  if (mbits >= 480 && bInterval <= 16) return (1 << (bInterval - 1)) * 125;
+  switch (usbSpeed(speed)) {
+    case UsbSpeed::Full: {
+      int frames = 1;
+      while (frames * 2 <= bInterval && frames < 128) frames *= 2;
+      return frames * 1000;
+    }
+    case UsbSpeed::High:
+      return bInterval <= 16 ? (1 << (bInterval - 1)) * 125 : 0;
+    case UsbSpeed::Unknown:
+      break;
+  }
   return 0;
+}
+
+int32_t requestedIntervalUs(int bInterval, std::string_view speed) {
+  if (bInterval <= 0) return 0;
+  switch (usbSpeed(speed)) {
+    case UsbSpeed::Full:
+      return bInterval <= 255 ? bInterval * 1000 : 0;
+    case UsbSpeed::High:
+      return reportIntervalUs(bInterval, speed);
+    case UsbSpeed::Unknown:
+      break;
+  }
+  return 0;
+}
+
+// usbhid gives a mouse's interrupt request the mousepoll value in place of
+// the descriptor's bInterval, coded the same way (frames at full and low
+// speed, an exponent at high speed), and the host rounds it like any other.
+// Only a controller that schedules by the request's interval obeys it: EHCI,
+// OHCI and UHCI do; xHCI fixes each endpoint's interval from its descriptor
+// when the device is configured and ignores the request's. Which driver is
+// above the mouse must be known to tell.
+UsbPolling usbPolling(int bInterval, std::string_view speed, std::string_view hostDriver,
+                      int mousepollMs) {
+  UsbPolling polling;
+  polling.requestedUs = requestedIntervalUs(bInterval, speed);
+  polling.hostUs = reportIntervalUs(bInterval, speed);
+  const bool xhci = hostDriver.substr(0, 4) == "xhci";
+  bool replaced = mousepollMs > 0 && !hostDriver.empty() && !xhci;
+  if (replaced) {
+    const int32_t us = reportIntervalUs(mousepollMs, speed);
+    replaced = us > 0;  // a value the host cannot use leaves the descriptor's
+    if (replaced) polling.hostUs = us;
+  }
+  if (polling.hostUs > 0 && polling.requestedUs > 0 && polling.hostUs != polling.requestedUs) {
+    polling.reason = replaced ? "usbhid_mousepoll" : "interval_rounding";
+  }
+  return polling;
 }
 
 EvdevDevice::EvdevDevice(RunLoop& loop, std::string devnode, DeviceProperties properties)

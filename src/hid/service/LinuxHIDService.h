@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "hid/service/BusNames.h"
 #include "hid/service/EvdevFrameAssembler.h"
 #include "hid/service/HIDService.h"
 
@@ -64,13 +65,25 @@ class EvdevDevice : public Device {
 // udev's touchpad or pointing-stick tag, or a bus that only internal
 // devices use (the i8042 PS/2 port, I2C, SPI).
 bool isBuiltInPointer(bool touchpad, bool pointingStick, std::string_view transport);
-// Transport name of a kernel bus type (BUS_USB ...), "" when unknown.
-std::string transportFromBusType(unsigned busType);
-// Transport name of udev's ID_BUS, "" when unknown.
-std::string transportFromIdBus(std::string_view idBus);
-// Report interval in microseconds of an interrupt-IN endpoint from its
-// bInterval and the device's speed attribute in Mbit/s ("1.5", "12",
-// "480", "5000" ...); 0 when unknown.
+// The interval in microseconds the host polls an interrupt-IN endpoint at,
+// from its bInterval and the device's speed attribute in Mbit/s ("1.5",
+// "12", "480", "5000" ...); 0 when unknown.
 int32_t reportIntervalUs(int bInterval, std::string_view speed);
+// The interval the same bInterval asks for, before the host rounds it.
+int32_t requestedIntervalUs(int bInterval, std::string_view speed);
+
+// How the host polls a USB mouse: the interval it polls at, the one the
+// mouse asks for, and why they differ ("interval_rounding",
+// "usbhid_mousepoll"; empty when they do not).
+struct UsbPolling {
+  int32_t hostUs = 0;
+  int32_t requestedUs = 0;
+  std::string reason;
+};
+// hostDriver is the host controller's driver ("xhci_hcd", "ehci-pci" ...,
+// empty when unknown); mousepollMs usbhid's parameter, 0 when it is unset
+// or does not apply.
+UsbPolling usbPolling(int bInterval, std::string_view speed, std::string_view hostDriver,
+                      int mousepollMs);
 
 }  // namespace hidservice

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+
+#include "results/TestRecord.h"
+
+// Result files given back to the commands that read them (analyze,
+// compare): a result JSON, the intervals CSV that belongs to it, and the
+// facts the JSON keeps about the mouse and the machine.
+namespace cli {
+
+// The result document at `path`; nullopt when the file is not a Quillmark
+// result (or cannot be read).
+std::optional<nlohmann::json> readResultJson(const std::filesystem::path& path);
+
+// A result JSON's intervals file: the same name ending in .csv, else
+// intervals.csv beside it.
+std::optional<std::string> intervalsBeside(const std::filesystem::path& jsonPath);
+// The result JSON an intervals CSV belongs to: the same name ending in
+// .json, else result.json beside it, whichever names this CSV as its own.
+std::optional<std::filesystem::path> resultBeside(const std::filesystem::path& csvPath);
+
+// What a result document says about its test beyond the reports: the mouse,
+// the machine's kernel and the start. Fields it does not hold stay unknown.
+struct ResultFacts {
+  results::DeviceIdentity device;
+  std::string kernelRelease;
+  std::optional<std::chrono::system_clock::time_point> start;
+};
+ResultFacts resultFacts(const nlohmann::json& result);
+
+}  // namespace cli
