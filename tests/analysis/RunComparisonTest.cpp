@@ -39,10 +39,9 @@ struct GeneratedRun {
     f.intervals = static_cast<double>(figures.intervals);
     f.movingSeconds = figures.movingSeconds;
     f.reports = static_cast<double>(figures.reports);
-    f.missedSlots = static_cast<double>(figures.missedSlots);
+    if (figures.missedSlots) f.missedSlots = static_cast<double>(*figures.missedSlots);
     f.droppedReports = static_cast<double>(figures.kernelDroppedReports);
-    const double slots = f.intervals + *f.missedSlots + *f.droppedReports;
-    f.periodUs = f.movingSeconds * 1e6 / slots;
+    f.periodUs = figures.grid.periodUs;
     f.yardstickHz = 8000;
     f.blocks = &blocks;
     return f;
@@ -72,7 +71,7 @@ GeneratedRun makeRun(const HostModel& m, double seconds, uint32_t seed) {
     r.stamps.push_back(r.stamps.empty() ? ns : std::max(ns, r.stamps.back() + 1000));
   }
   r.figures = analyzeWholeTest(StampSeries::fromVectors(r.stamps));
-  r.blocks = sc::intervalBlocks(r.stamps, {}, 250'000'000, r.of().periodUs);
+  r.blocks = sc::intervalBlocks(r.stamps, {}, 250'000'000, r.figures.grid.periodUs);
   return r;
 }
 
