@@ -72,7 +72,7 @@ results::TestRecord currentRecord() {
     r.durationSeconds = static_cast<double>(tally.lastNs - first) / 1e9;
   }
   // Once for every file written from it.
-  r.whole = analyzeWholeTest(r.stamps);
+  r.whole = analyzeWholeTest(r.stamps, results::wholeTestOptions(r));
   return r;
 }
 

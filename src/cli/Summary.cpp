@@ -75,20 +75,67 @@ void countLines(std::string& out, const PollingStats& s) {
   }
 }
 
+const char* gridUnknownText(GridStatus status) {
+  switch (status) {
+    case GridStatus::Batched:
+      return "报告成批到达，无法确定报告槽";
+    case GridStatus::Ambiguous:
+      return "报告不按报告槽到达，无法确定报告槽";
+    case GridStatus::Ok:
+    case GridStatus::None:
+      break;
+  }
+  return "间隔太少，无法确定报告槽";
+}
+
+void slotLines(std::string& out, const WholeTestFigures& w) {
+  if (w.grid.periodUs > 0) {
+    line(out, "报告槽", "%.3f µs（%s）", w.grid.periodUs,
+         w.grid.source == GridSource::Configured ? "主机设定的间隔" : "由间隔估计");
+  }
+  if (!w.missedSlots || !w.latenessUs) {
+    line(out, "缺失报告", "--（%s）", gridUnknownText(w.grid.status));
+    line(out, "延迟", "--");
+    return;
+  }
+  if (w.idleSlots) {
+    line(out, "缺失报告", "%lld 个空槽（另有 %lld 个空槽是鼠标没有移动可报）",
+         static_cast<long long>(*w.missedSlots), static_cast<long long>(*w.idleSlots));
+  } else {
+    line(out, "缺失报告", "%lld 个空槽（记录不含移动量，每个空槽都算缺失）",
+         static_cast<long long>(*w.missedSlots));
+  }
+  line(out, "延迟", "p50 %.1f · p99 %.1f · 最大 %.1f µs", w.latenessUs->p50, w.latenessUs->p99,
+       w.latenessUs->max);
+}
+
+void segmentLine(std::string& out, const std::vector<RateSegment>& segments) {
+  if (segments.size() < 2) return;
+  std::string text;
+  for (const RateSegment& s : segments) {
+    if (!text.empty()) text += " → ";
+    results::appendFormat(text, "%.0f Hz（%.1f–%.1f s）", 1e6 / s.periodUs, s.startS, s.endS);
+  }
+  out += "回报率在测试中变化：" + text + "\n";
+}
+
 void wholeTestLines(std::string& out, const WholeTestFigures& w) {
   out += "── 整个测试（每个报告） ──\n";
-  line(out, "移动回报率", "%.1f Hz（移动 %.3f s，停顿 %lld 次）", w.movingRateHz, w.movingSeconds,
-       static_cast<long long>(w.rests));
-  if (w.intervals == 0) return;
+  if (w.movingRateHz) {
+    line(out, "移动回报率", "%.1f Hz（移动 %.3f s，停顿 %lld 次）", *w.movingRateHz,
+         w.movingSeconds, static_cast<long long>(w.rests));
+  } else {
+    line(out, "移动回报率", "--（没有移动时间）");
+  }
+  if (w.intervals == w.equalStamps) return;
   const IntervalSummary& i = w.intervalUs;
   line(out, "间隔分位", "p1 %.1f · p50 %.1f · p99 %.1f · p99.9 %.1f · 最大 %.1f µs", i.p1, i.p50,
        i.p99, i.p99_9, i.max);
   line(out, "间隔均值", "%.2f µs，标准差 %.2f µs", i.mean, i.stddev);
   line(out, "异常间隔", "%lld（%.3f%%）", static_cast<long long>(w.anomalies),
        w.anomalyShare * 100.0);
-  line(out, "缺失报告", "%lld 个空槽", static_cast<long long>(w.missedSlots));
-  line(out, "延迟", "p50 %.1f · p99 %.1f · 最大 %.1f µs", w.latenessUs.p50, w.latenessUs.p99,
-       w.latenessUs.max);
+  slotLines(out, w);
+  segmentLine(out, w.segments);
 }
 
 void motionLines(std::string& out, const MotionFigures& m) {

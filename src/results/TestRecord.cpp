@@ -34,8 +34,13 @@ const char* targetSourceKey(TargetSource source) {
   return "window";
 }
 
+WholeTestOptions wholeTestOptions(const TestRecord& record) {
+  const float hz = configuredHz(record.device);
+  return {hz > 0.0f ? 1e6 / hz : 0.0};
+}
+
 WholeTestFigures wholeTestOf(const TestRecord& record) {
-  return record.whole ? *record.whole : analyzeWholeTest(record.stamps);
+  return record.whole ? *record.whole : analyzeWholeTest(record.stamps, wholeTestOptions(record));
 }
 
 float defaultTargetHz(const DeviceIdentity& device, const WholeTestFigures& whole,
@@ -50,7 +55,7 @@ float defaultTargetHz(const DeviceIdentity& device, const WholeTestFigures& whol
 }
 
 void completeRecord(TestRecord& r, std::optional<float> givenTargetHz) {
-  r.whole = analyzeWholeTest(r.stamps);
+  r.whole = analyzeWholeTest(r.stamps, wholeTestOptions(r));
   if (givenTargetHz) {
     r.targetHz = *givenTargetHz;
     r.targetSource = TargetSource::Option;
@@ -61,7 +66,7 @@ void completeRecord(TestRecord& r, std::optional<float> givenTargetHz) {
 
 WholeTestVerdict wholeTestVerdict(const WholeTestFigures& whole, float targetHz) {
   WholeTestVerdict v;
-  v.comparedHz = static_cast<float>(whole.movingRateHz);
+  v.comparedHz = static_cast<float>(whole.movingRateHz.value_or(0.0));
   v.verdict = targetVerdict(v.comparedHz, targetHz);
   if (targetHz > 0.0f) v.ratio = v.comparedHz / targetHz;
   return v;

@@ -98,6 +98,8 @@ struct TestRecord {
 };
 
 // The record's whole-test figures, computed now when it has none.
+// The host's interval for the grid, when the device says what it is.
+WholeTestOptions wholeTestOptions(const TestRecord& record);
 WholeTestFigures wholeTestOf(const TestRecord& record);
 
 // Analyzes the record's stamps once and sets its target: the one given,
