@@ -150,7 +150,7 @@ void describe(Parsed& p) {
       ->type_name("HZ")
       ->check(CLI::IsMember(kTargets));
   p.measure->add_flag("--require-target", o.requireTarget,
-                      "没有达到目标（判定不是「达到目标」）时以状态 6 退出");
+                      "没有达到目标，或手速不足以判断时，以状态 6 退出");
   p.measure->add_option("--wait", o.waitSeconds, "等待第一个报告的秒数（默认 30）")
       ->type_name("N")
       ->check(secondsIn(0.0, 3600.0, "秒数不能是负数"));
