@@ -64,10 +64,10 @@ std::vector<Run> blockRuns(const StampSeries& s) {
       if (v > 0 && v <= kRestNs) d.push_back(static_cast<int32_t>(v));
       if (d.size() < kBlockIntervals) continue;
     }
-    const bool tells = d.size() >= kMinBlockIntervals && tellsPeriod(s, start, i);
     const double p = d.empty() ? 0.0 : blockPeriod(d);
+    const bool few = d.size() < kMinBlockIntervals;
     d.clear();
-    if (!runs.empty() && (!tells || sameRate(p, runs.back().periodNs))) {
+    if (!runs.empty() && (sameRate(p, runs.back().periodNs) || few || !tellsPeriod(s, start, i))) {
       runs.back().end = i;
     } else if (p > 0) {
       runs.push_back({start, i, p});
@@ -107,12 +107,33 @@ void mergeRuns(const StampSeries& s, std::vector<Run>& runs) {
   }
 }
 
+// Blocks put a change at a block's end: the change is where the intervals
+// turn from one run's period to the other's, within a block of the border.
+void placeBorder(const StampSeries& s, Run& a, Run& b) {
+  const auto nearerB = [&](std::size_t i) {
+    const int64_t d = s[i] - s[i - 1];
+    if (d <= 0) return false;
+    const double x = std::log(static_cast<double>(d));
+    return std::abs(x - std::log(b.periodNs)) < std::abs(x - std::log(a.periodNs));
+  };
+  std::size_t e = b.first;
+  const std::size_t back = e > a.first + kBlockIntervals + 1 ? e - kBlockIntervals : a.first + 2;
+  // A report belongs to the run whose period its interval is nearer.
+  while (e > back && nearerB(e - 1)) --e;
+  const std::size_t ahead = std::min(b.end - 1, b.first + kBlockIntervals);
+  if (e == b.first) {
+    while (e < ahead && !nearerB(e)) ++e;
+  }
+  a.end = b.first = e;
+}
+
 }  // namespace
 
 std::vector<SegmentRange> rateSegments(const StampSeries& s) {
   std::vector<Run> runs = blockRuns(s);
   mergeRuns(s, runs);
   if (runs.size() < 2) return {};
+  for (std::size_t k = 0; k + 1 < runs.size(); ++k) placeBorder(s, runs[k], runs[k + 1]);
   std::vector<SegmentRange> out;
   for (const Run& r : runs) {
     const double p = estimatePeriodNs(s, r.first, r.end);

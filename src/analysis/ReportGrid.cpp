@@ -22,20 +22,26 @@ constexpr double kClusterWidth = 0.2;         // a cluster spans its centre ± t
 constexpr double kBatchedFactor = 0.3;        // of the period: intervals this short are batches
 constexpr double kUnknownShare = 0.01;        // of batched intervals or doubled slots
 constexpr std::size_t kWindowReports = 2048;  // a grid phase per this many reports
-constexpr double kEnvelopeRank = 0.002;       // the window's residuals defining "on time"
+constexpr std::size_t kPhaseSamples = 2048;
+constexpr double kEnvelopeRank = 0.002;  // the window's residuals defining "on time"
+
+// Rounding by conversion: no library call in the loops over every report.
+int64_t nearest(double v) { return static_cast<int64_t>(v < 0 ? v - 0.5 : v + 0.5); }
 
 bool isStep(int64_t d) { return d > 0 && d <= kRestNs; }
 bool joins(int64_t d) { return d >= 0 && d <= kRestNs; }
 
-// Calls f(a, b) for each moving stretch [a, b] of reports in [first, end).
-template <class F>
-void forEachStretch(const StampSeries& s, std::size_t first, std::size_t end, F&& f) {
+// The moving stretches [a, b] of the reports in [first, end).
+std::vector<std::pair<std::size_t, std::size_t>> stretchesOf(const StampSeries& s,
+                                                             std::size_t first, std::size_t end) {
+  std::vector<std::pair<std::size_t, std::size_t>> out;
   for (std::size_t a = first; a < end;) {
     std::size_t b = a;
     while (b + 1 < end && joins(s[b + 1] - s[b])) ++b;
-    f(a, b);
+    out.emplace_back(a, b);
     a = b + 1;
   }
+  return out;
 }
 
 // Counts and sums of the intervals per 1 µs bin, cumulated, to ask ranges.
@@ -70,32 +76,36 @@ class IntervalHistogram {
   std::vector<double> sum_;
 };
 
-// Chunks of about `slots` periods, each a whole number of slots: their spans
-// over their slots give the period far finer than any one interval. The
-// chunks grow while the period is fine enough to count their slots.
+// Chunks of a fixed number of reports, each spanning a whole number of
+// slots: their spans over their slots give the period far finer than any one
+// interval. The chunks grow while the period is fine enough to count their
+// slots. Chunks are cut by count, not by time, so that no late or early
+// stamp is picked as an end.
 double refinedPeriodNs(const StampSeries& s, std::size_t first, std::size_t end, double p) {
-  for (double slots = 8; slots < 1e6; slots *= 4) {
+  const auto stretches = stretchesOf(s, first, end);
+  // Each size three times over: a rounding biased by the period's error
+  // shrinks with it.
+  for (std::size_t pass = 0, reports = 8; reports < end - first;
+       reports *= ++pass % 3 == 0 ? 4 : 1) {
+    const auto most = 4 * static_cast<double>(reports);  // slots a chunk may span
     double spans = 0, count = 0, q = 0, qq = 0, chunks = 0;
-    forEachStretch(s, first, end, [&](std::size_t a, std::size_t b) {
-      for (std::size_t j = a, i = a + 1; i <= b; ++i) {
-        const auto span = static_cast<double>(s[i] - s[j]);
-        if (span < slots * p) continue;
-        if (span <= 2 * slots * p) {
-          const double k = std::round(span / p);
-          spans += span;
-          count += k;
-          q += span / k;
-          qq += span / k * (span / k);
-          ++chunks;
-        }
-        j = i;
+    for (const auto& [a, b] : stretches) {
+      for (std::size_t j = a; j + reports <= b; j += reports) {
+        const auto span = static_cast<double>(s[j + reports] - s[j]);
+        const auto k = static_cast<double>(nearest(span / p));
+        if (k < 1 || k > most) continue;
+        spans += span;
+        count += k;
+        q += span / k;
+        qq += span / k * (span / k);
+        ++chunks;
       }
-    });
+    }
     if (chunks < 4) break;
     p = spans / count;
     const double spread = std::sqrt(std::max(0.0, qq / chunks - (q / chunks) * (q / chunks)));
     const double error = spread / std::sqrt(chunks) / p;  // relative
-    if (2 * (4 * slots) * 3 * error > 0.25) break;
+    if (4 * most * 3 * error > 0.25) break;
   }
   return p;
 }
@@ -168,9 +178,11 @@ double phaseOf(const StampSeries& s, std::size_t first, const Window& w, double 
   const double t0 = static_cast<double>(s[first]);
   const auto offset = [&](std::size_t i) {
     const double x = static_cast<double>(s[i]) - t0;
-    return x - std::floor(x / p) * p;
+    return x - static_cast<double>(static_cast<int64_t>(x / p)) * p;  // x is not negative
   };
-  for (std::size_t i = w.a; i < w.b; ++i) {
+  // Longer stretches of reports are sampled for the phase.
+  const std::size_t step = std::max<std::size_t>(1, (w.b - w.a) / kPhaseSamples);
+  for (std::size_t i = w.a; i < w.b; i += step) {
     if (sameDelivery(s, i, first)) continue;
     bins[std::min(kBins - 1, static_cast<int>(offset(i) / p * kBins))] += 1;
   }
@@ -182,10 +194,10 @@ double phaseOf(const StampSeries& s, std::size_t first, const Window& w, double 
   }
   const double rough = std::atan2(sn, c) / (2 * std::numbers::pi) * p;
   double sum = 0, n = 0;
-  for (std::size_t i = w.a; i < w.b; ++i) {
+  for (std::size_t i = w.a; i < w.b; i += step) {
     if (sameDelivery(s, i, first)) continue;
     const double d = offset(i) - rough;
-    sum += d - std::round(d / p) * p;
+    sum += d - static_cast<double>(nearest(d / p)) * p;
     ++n;
   }
   return n > 0 ? rough + sum / n : rough;
@@ -285,7 +297,7 @@ void slotStretch(const StampSeries& s, std::size_t a, std::size_t b, double p,
       if (sameDelivery(s, i, a)) continue;
       const double x = static_cast<double>(s[i]) - t0;
       const double g = along(ws, w, x, &Window::phase);
-      auto k = static_cast<int64_t>(std::llround((x - g) / p));
+      int64_t k = nearest((x - g) / p);
       if (i > a && k <= prev) {
         // Two reports in one slot: the earlier came late into the slot after
         // its own when that one was empty; otherwise the slot is doubled.
@@ -417,9 +429,9 @@ void gridFigures(const StampSeries& s, const std::vector<bool>& dropped,
   }
   SlotCounts c;
   for (const SegmentRange& r : ranges) {
-    forEachStretch(s, r.first, r.end, [&](std::size_t a, std::size_t b) {
+    for (const auto& [a, b] : stretchesOf(s, r.first, r.end)) {
       slotStretch(s, a, b, r.periodNs, dropped, c, lateness);
-    });
+    }
   }
   const double doubled = c.slots > 0 ? static_cast<double>(c.doubled) / c.slots : 0.0;
   if (doubled > kUnknownShare) {

@@ -20,17 +20,49 @@ int64_t intervalNs(const StampSeries& s, std::size_t i) { return s[i] - s[i - 1]
 // Intervals that are neither rests nor stamps going backwards.
 bool isMoving(int64_t ns) { return ns >= 0 && ns <= kRestNs; }
 
-// Nearest rank: the smallest value with at least p of all values at or below
-// it. Reorders [from, end) of `v` only; ranks must be asked in ascending order.
-int32_t nearestRank(std::vector<int32_t>& v, double p, std::size_t& from) {
-  const auto n = static_cast<double>(v.size());
-  std::size_t rank = static_cast<std::size_t>(std::ceil(p * n - 1e-9));
-  rank = std::clamp<std::size_t>(rank, 1, v.size()) - 1;
-  rank = std::max(rank, from);
-  std::nth_element(v.begin() + static_cast<std::ptrdiff_t>(from),
-                   v.begin() + static_cast<std::ptrdiff_t>(rank), v.end());
-  from = rank;
-  return v[rank];
+// Nearest ranks of values that are not negative: the smallest value with at
+// least p of all values at or below it, for each p. Counting by the high
+// bits, then by the low bits within the bucket that holds the rank: a few
+// passes and no copy, instead of reordering millions of values.
+std::vector<int32_t> nearestRanks(const std::vector<int32_t>& v, std::initializer_list<double> ps) {
+  if (v.empty()) return std::vector<int32_t>(ps.size(), 0);
+  const auto key = [](int32_t x) { return static_cast<uint32_t>(std::max(0, x)); };
+  uint32_t top = 0;
+  for (int32_t x : v) top = std::max(top, key(x));
+  int shift = 0;
+  while ((top >> shift) >= (1u << 16)) ++shift;
+  std::vector<uint32_t> high((top >> shift) + 1, 0);
+  for (int32_t x : v) ++high[key(x) >> shift];
+  // The bucket and the rank within it of each p; then, in one pass, the
+  // counts by the low bits in each of those buckets.
+  std::vector<std::pair<uint32_t, std::size_t>> asked;
+  for (double p : ps) {
+    std::size_t rank =
+        static_cast<std::size_t>(std::ceil(p * static_cast<double>(v.size()) - 1e-9));
+    rank = std::clamp<std::size_t>(rank, 1, v.size()) - 1;
+    uint32_t bucket = 0;
+    while (high[bucket] <= rank) rank -= high[bucket++];
+    asked.emplace_back(bucket, rank);
+  }
+  std::vector<int> lowOf(high.size(), -1);
+  int buckets = 0;
+  for (const auto& a : asked) {
+    if (lowOf[a.first] < 0) lowOf[a.first] = buckets++;
+  }
+  const std::size_t width = std::size_t{1} << shift;
+  std::vector<uint32_t> low(width * static_cast<std::size_t>(buckets), 0);
+  for (int32_t x : v) {
+    const int k = lowOf[key(x) >> shift];
+    if (k >= 0) ++low[static_cast<std::size_t>(k) * width + (key(x) & (width - 1))];
+  }
+  std::vector<int32_t> out;
+  for (auto [bucket, rank] : asked) {
+    const uint32_t* counts = &low[static_cast<std::size_t>(lowOf[bucket]) * width];
+    uint32_t sub = 0;
+    while (counts[sub] <= rank) rank -= counts[sub++];
+    out.push_back(static_cast<int32_t>((bucket << shift) | sub));
+  }
+  return out;
 }
 
 // Which reports are preceded by a kernel drop; one flag per report.
@@ -65,13 +97,12 @@ void intervalFigures(const StampSeries& s, WholeTestFigures& f, std::vector<int3
   for (int32_t d : buf) squares += (d - mean) * (d - mean);
   f.intervalUs.mean = mean / kNsPerUs;
   f.intervalUs.stddev = std::sqrt(squares / static_cast<double>(buf.size())) / kNsPerUs;
-  std::size_t from = 0;
-  f.intervalUs.p1 = nearestRank(buf, 0.01, from) / kNsPerUs;
-  f.intervalUs.p50 = nearestRank(buf, 0.50, from) / kNsPerUs;
-  f.intervalUs.p99 = nearestRank(buf, 0.99, from) / kNsPerUs;
-  f.intervalUs.p99_9 = nearestRank(buf, 0.999, from) / kNsPerUs;
-  f.intervalUs.max =
-      *std::max_element(buf.begin() + static_cast<std::ptrdiff_t>(from), buf.end()) / kNsPerUs;
+  const std::vector<int32_t> r = nearestRanks(buf, {0.01, 0.50, 0.99, 0.999, 1.0});
+  f.intervalUs.p1 = r[0] / kNsPerUs;
+  f.intervalUs.p50 = r[1] / kNsPerUs;
+  f.intervalUs.p99 = r[2] / kNsPerUs;
+  f.intervalUs.p99_9 = r[3] / kNsPerUs;
+  f.intervalUs.max = r[4] / kNsPerUs;
 }
 
 // The live analyzer's anomaly rule over every interval.
@@ -91,15 +122,10 @@ void anomalyFigures(const StampSeries& s, WholeTestFigures& f) {
 }
 
 // Lateness against the grid, when the slots are known.
-void latenessFigures(std::vector<int32_t>& late, WholeTestFigures& f) {
+void latenessFigures(const std::vector<int32_t>& late, WholeTestFigures& f) {
   if (f.grid.status != GridStatus::Ok || late.empty()) return;
-  LatenessSummary l;
-  std::size_t from = 0;
-  l.p50 = nearestRank(late, 0.50, from) / kNsPerUs;
-  l.p99 = nearestRank(late, 0.99, from) / kNsPerUs;
-  l.max =
-      *std::max_element(late.begin() + static_cast<std::ptrdiff_t>(from), late.end()) / kNsPerUs;
-  f.latenessUs = l;
+  const std::vector<int32_t> r = nearestRanks(late, {0.50, 0.99, 1.0});
+  f.latenessUs = LatenessSummary{r[0] / kNsPerUs, r[1] / kNsPerUs, r[2] / kNsPerUs};
 }
 
 // The hand's speed is taken over windows of this much moving time; a

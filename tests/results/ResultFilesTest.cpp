@@ -103,7 +103,7 @@ TEST_F(ResultFilesTest, JsonSummaryHoldsIdentityFiguresAndRules) {
   ASSERT_TRUE(results::writeResultJson(r, path.string()));
   const auto j = nlohmann::json::parse(readFile(path));
   EXPECT_EQ(j["schema"], "quillmark-result");
-  EXPECT_EQ(j["schema_version"], 2);
+  EXPECT_EQ(j["schema_version"], 3);
   EXPECT_EQ(j["device"]["vid_pid"], "1234:abcd");
   EXPECT_EQ(j["device"]["name"], "Acme <Pro> & Mouse [USB]");
   EXPECT_EQ(j["device"]["endpoint_interval_us"], 125);
@@ -127,6 +127,12 @@ TEST_F(ResultFilesTest, JsonSummaryHoldsIdentityFiguresAndRules) {
   EXPECT_EQ(w["interval_us"]["p99_9"], 125.0);
   EXPECT_EQ(w["target"]["verdict"], "reached");
   EXPECT_EQ(w["target"]["source"], "window");
+  EXPECT_EQ(w["grid"], nlohmann::json::parse(R"({"period_us": 125.0, "source": "configured",
+                                                 "status": "ok", "reason": null})"));
+  EXPECT_EQ(w["missed_slots"], 0);
+  EXPECT_EQ(w["missed_slots_rule"], "every_empty_slot");  // the stamps hold no motion
+  EXPECT_TRUE(w["idle_slots"].is_null());
+  EXPECT_EQ(w["segments"], nlohmann::json::array());
   // Local time with its offset, to the millisecond.
   EXPECT_TRUE(
       std::regex_match(j["test"]["start"].get<std::string>(),
