@@ -31,6 +31,7 @@
 #include "cli/Cli.h"
 #include "dashboard/Dashboard.h"
 #include "dashboard/FontConfig.h"
+#include "i18n/Translate.h"
 #include "results/FileWriter.h"
 
 namespace {
@@ -153,6 +154,7 @@ int runTerminal(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   results::guardStandardStreams();
+  i18n::initTranslation(i18n::languageFromEnvironment());
   setLaunchArguments(argc, argv);
   installQuitSignals();
   if (argc > 1) return runTerminal(argc, argv);
@@ -160,9 +162,10 @@ int main(int argc, char** argv) {
 
   glfwSetErrorCallback(rememberGlfwError);
   if (!glfwInit()) {
-    std::fprintf(stderr,
-                 "[窗口] 无法连接图形显示（%s），请在桌面会话里运行，或用 xvfb-run 启动。\n",
-                 s_glfwError.c_str());
+    std::fprintf(
+        stderr,
+        i18n::tr("[窗口] 无法连接图形显示（%s），请在桌面会话里运行，或用 xvfb-run 启动。\n"),
+        s_glfwError.c_str());
     return 1;
   }
   GLFWwindow* window = createWindow();

@@ -14,7 +14,7 @@ namespace cli {
 struct AnalyzeOptions {
   std::string file;
   std::optional<int> device;      // index among the file's devices
-  std::optional<float> targetHz;  // default: the rate the mouse asks for (see completeRecord)
+  std::optional<float> targetHz;  // default: the rate the host polls at (see completeRecord)
   bool json = false;
   std::string intervalsPath;
   std::string plotPath;

@@ -75,12 +75,12 @@ void describeAnalyze(Parsed& p) {
   AnalyzeOptions& o = p.analyzeOptions;
   p.analyze = p.app.add_subcommand(
       "analyze",
-      "分析已有的录制文件（libinput record、evemu-record、Quillmark 的间隔 CSV 或原始采集），"
-      "给出与 measure 相同的结果");
+      "分析已有的录制文件（libinput record、evemu-record、Quillmark 的间隔 CSV 或原始采集）"
+      "或结果文件夹、结果 JSON，给出与 measure 相同的结果");
   p.analyze->footer(
       "退出状态：0 完成，1 结果文件写入失败，2 用法错误，5 录制里没有报告，8 录制文件无法读取"
       "（读不到、格式不对、内容有误或没有鼠标；错误信息给出文件、行和列）。");
-  p.analyze->add_option("FILE", o.file, "录制文件")->required();
+  p.analyze->add_option("FILE", o.file, "录制文件、结果文件夹或结果 JSON")->required();
   p.analyze
       ->add_option("-d,--device", p.analyzeDevice,
                    "文件里第几个设备（从 0 数起）；默认取第一个有相对位移的设备")

@@ -33,7 +33,7 @@ enum ExitStatus : int {
 struct MeasureOptions {
   std::string device;  // index, node or part of the name; empty: automatic choice
   double seconds = 10.0;
-  std::optional<float> targetHz;  // default: the rate the mouse asks for (see completeRecord)
+  std::optional<float> targetHz;  // default: the rate the host polls at (see completeRecord)
   double waitSeconds = 30.0;      // for the first report
   bool json = false;
   bool requireTarget = false;  // status 6 unless the target is reached

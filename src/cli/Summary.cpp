@@ -164,7 +164,7 @@ void motionLines(std::string& out, const MotionFigures& m) {
 const char* targetSourceText(results::TargetSource source) {
   switch (source) {
     case results::TargetSource::Configured:
-      return "主机轮询鼠标的回报率";
+      return "设定回报率";
     case results::TargetSource::NearestStandard:
       return "最接近报告网格的标准回报率";
     case results::TargetSource::Estimated:

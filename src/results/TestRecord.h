@@ -107,7 +107,7 @@ WholeTestFigures wholeTestOf(const TestRecord& record);
 // else defaultTargetHz(). For a record of a finished test or a recording.
 void completeRecord(TestRecord& record, std::optional<float> givenTargetHz);
 
-// Without a target given: the rate the mouse asks for when known, else the
+// Without a target given: the rate the host polls the mouse at when known, else the
 // standard rate nearest the median interval's rate (a mouse moved slowly
 // still reports in its own slots, so the median shows its rate).
 float defaultTargetHz(const DeviceIdentity& device, const WholeTestFigures& whole,
@@ -136,8 +136,8 @@ struct WholeTestVerdict {
 };
 WholeTestVerdict wholeTestVerdict(const WholeTestFigures& whole, float targetHz);
 
-// Why the rate while moving fell short, held against the rate the mouse asks
-// for, else the target; nullopt when there is nothing to judge.
+// Why the rate while moving fell short, held against the rate the host polls
+// at, else the target; nullopt when there is nothing to judge.
 std::optional<RateCause> causeOf(const TestRecord& record, const WholeTestFigures& whole);
 
 // The window's target rates, and the one nearest to a rate (the lower wins a
