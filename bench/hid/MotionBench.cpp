@@ -9,8 +9,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "hid/intake/ReportRouter.h"
 #include "hid/service/MotionDecoder.h"
-#include "intake/ReportRouter.h"
 #include "results/StampRecorder.h"
 
 namespace {

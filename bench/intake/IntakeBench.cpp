@@ -10,8 +10,8 @@
 #include <string>
 
 #include "hid/HIDDebugLog.h"
-#include "intake/ReportCapture.h"
-#include "intake/ReportRouter.h"
+#include "hid/intake/ReportCapture.h"
+#include "hid/intake/ReportRouter.h"
 
 namespace {
 

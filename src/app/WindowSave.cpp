@@ -9,9 +9,9 @@
 #include "app/DocumentsFolder.h"
 #include "app/SaveResult.h"
 #include "app/Shell.h"
+#include "cli/DeviceIdentityOf.h"
 #include "dashboard/DashboardState.h"
 #include "dashboard/Palette.h"
-#include "results/DeviceIdentityOf.h"
 
 results::StampRecorder g_stamps;
 
@@ -30,7 +30,7 @@ bool s_testWasReset = false;
 results::DeviceIdentity selectedDevice() {
   const HIDMonitor::DeviceSelection s = g_monitor.getDevicesAndSelection();
   if (s.selected < 0 || s.selected >= static_cast<int>(s.devices.size())) return {};
-  return results::identityOf(s.devices[static_cast<size_t>(s.selected)]);
+  return cli::identityOf(s.devices[static_cast<size_t>(s.selected)]);
 }
 
 // The identity of a mouse the test's reports came from; a report without a
@@ -38,7 +38,7 @@ results::DeviceIdentity selectedDevice() {
 results::DeviceIdentity identityOfSource(uint64_t serial) {
   if (serial == 0) return selectedDevice();
   const std::optional<HIDDeviceInfo> info = g_monitor.findDevice(serial);
-  return info ? results::identityOf(*info) : results::DeviceIdentity{};
+  return info ? cli::identityOf(*info) : results::DeviceIdentity{};
 }
 
 // The mouse with the most reports is the result's; all of them are listed

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <string_view>
 
 #include "analysis/PollingRules.h"
 #include "analysis/SampleComparison.h"
@@ -145,40 +146,57 @@ const Row kRows[] = {
     {"原因", [](const json& j) { return textAt(j, "/whole_test/cause/text"); }},
 };
 
-// Columns of a terminal: CJK characters and full-width forms (from U+3000)
-// take two, the dash and µ one.
-int displayWidth(const std::string& s) {
-  int width = 0;
-  for (const char ch : s) {
-    const auto c = static_cast<unsigned char>(ch);
-    if ((c & 0xC0) != 0x80) width += c >= 0xE3 ? 2 : 1;
-  }
-  return width;
-}
-
 void appendCell(std::string& out, const std::string& text, int width) {
   out += text;
-  out.append(static_cast<std::size_t>(std::max(0, width - displayWidth(text))) + 2, ' ');
+  out.append(static_cast<std::size_t>(std::max(0, width - results::displayColumns(text))) + 2, ' ');
 }
+
+// Four runs and the labels fit in 120 columns; a longer cell is cut, and
+// the names in full are listed under the table with the sources.
+constexpr int kCellWidth = 24;
+
+// The cause is a sentence: it goes with the run's source, under the table.
+bool inTable(const Row& row) { return std::string_view(row.label) != "原因"; }
 
 std::string tableText(const std::vector<Run>& runs) {
   std::vector<std::vector<std::string>> cells;
   cells.push_back({""});
-  for (const Run& r : runs) cells[0].push_back(r.label + "  " + r.input);
+  for (const Run& r : runs) cells[0].push_back(r.label);
   for (const Row& row : kRows) {
+    if (!inTable(row)) continue;
     cells.push_back({row.label});
-    for (const Run& r : runs) cells.back().push_back(row.value(r.result));
+    for (const Run& r : runs)
+      cells.back().push_back(results::cutToColumns(row.value(r.result), kCellWidth));
   }
   std::vector<int> widths(runs.size() + 1, 0);
   for (const auto& line : cells) {
     for (std::size_t i = 0; i < line.size(); ++i)
-      widths[i] = std::max(widths[i], displayWidth(line[i]));
+      widths[i] = std::max(widths[i], results::displayColumns(line[i]));
   }
   std::string out;
   for (const auto& line : cells) {
     for (std::size_t i = 0; i < line.size(); ++i) appendCell(out, line[i], widths[i]);
     while (!out.empty() && out.back() == ' ') out.pop_back();
     out += '\n';
+  }
+  return out;
+}
+
+std::string mouseAndPort(const Run& r) {
+  std::string out = textAt(r.result, "/device/name");
+  const std::string port = textAt(r.result, "/environment/usb_port_path");
+  if (port != "—") out += "，端口 " + port;
+  return out;
+}
+
+// Each run once: where it came from, its mouse and port in full, its cause.
+std::string sourcesText(const std::vector<Run>& runs) {
+  std::string out;
+  for (const Run& r : runs) {
+    out += r.label + "  " + r.input + "\n   " + mouseAndPort(r) + "\n";
+    for (const Row& row : kRows) {
+      if (!inTable(row)) out += "   " + std::string(row.label) + "：" + row.value(r.result) + "\n";
+    }
   }
   return out;
 }
@@ -219,7 +237,7 @@ std::string compareJson(const std::vector<Run>& runs, const std::vector<CompareV
 }
 
 std::string compareText(const std::vector<Run>& runs, const std::vector<CompareVerdict>& vs) {
-  return tableText(runs) + verdictsText(views(runs), vs);
+  return tableText(runs) + "\n" + sourcesText(runs) + verdictsText(views(runs), vs);
 }
 
 // The rate in each speed band, from the result's motion figures.
@@ -236,12 +254,15 @@ std::vector<std::pair<double, double>> rateBySpeed(const json& result) {
   return out;
 }
 
+// The legend names each run's mouse with its port, so two runs of one mouse
+// on two ports read apart.
+std::string plotLabel(const Run& r) { return r.label + "  " + mouseAndPort(r); }
+
 std::vector<results::PlotRun> plotRuns(const std::vector<Run>& runs) {
   std::vector<results::PlotRun> out;
   for (const Run& r : runs) {
     if (!r.hasIntervals) continue;
-    out.push_back(
-        {r.label + "  " + textAt(r.result, "/device/name"), &r.intervalsUs, rateBySpeed(r.result)});
+    out.push_back({plotLabel(r), &r.intervalsUs, rateBySpeed(r.result)});
   }
   return out;
 }

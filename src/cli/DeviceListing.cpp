@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <nlohmann/json.hpp>
 
-#include "results/DeviceIdentityOf.h"
+#include "cli/DeviceIdentityOf.h"
 #include "results/TestRecord.h"
 #include "results/TextFormat.h"
 
@@ -36,14 +36,14 @@ std::string hzText(float hz) { return std::to_string(static_cast<int>(std::lroun
 
 // The rate the host polls the mouse at.
 std::string configuredRate(const HIDDeviceInfo& d) {
-  const float hz = results::configuredHz(results::identityOf(d));
+  const float hz = results::configuredHz(identityOf(d));
   return hz > 0.0f ? hzText(hz) : "未知";
 }
 
 // Why the host polls at another rate than the mouse asks for, as a line of
 // its own under the mouse; empty when they agree or the mouse asks nothing.
 std::string configuredNote(const HIDDeviceInfo& d) {
-  const results::DeviceIdentity id = results::identityOf(d);
+  const results::DeviceIdentity id = identityOf(d);
   const float host = results::configuredHz(id);
   const float asked = results::requestedHz(id);
   if (host <= 0.0f || asked <= 0.0f || d.reportIntervalUs == d.requestedIntervalUs) return "";
@@ -116,7 +116,7 @@ std::string deviceJson(const std::vector<HIDDeviceInfo>& devices, int autoChoice
     e["vid_pid"] = vidPid(d);
     e["transport"] = d.transport;
     e["endpoint_interval_us"] = d.reportIntervalUs;
-    const results::DeviceIdentity id = results::identityOf(d);
+    const results::DeviceIdentity id = identityOf(d);
     const float host = results::configuredHz(id);
     const float asked = results::requestedHz(id);
     e["configured_hz"] = host > 0.0f ? nlohmann::ordered_json(host) : nullptr;

@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "analysis/PollingAnalyzer.h"
+#include "cli/DeviceIdentityOf.h"
 #include "cli/DeviceListing.h"
 #include "cli/Summary.h"
 #include "hid/HIDMonitor.h"
-#include "results/DeviceIdentityOf.h"
 #include "results/IntervalPlot.h"
 #include "results/IntervalsCsv.h"
 #include "results/ResultJson.h"
@@ -266,7 +266,7 @@ std::optional<EarlyEnd> runTest(Session& s, const MeasureOptions& o, const Conso
 results::TestRecord makeRecord(Session& s, const MeasureOptions& o, Clock::time_point first,
                                std::optional<EarlyEnd> stopped) {
   results::TestRecord r;
-  r.device = results::identityOf(s.device);
+  r.device = identityOf(s.device);
   r.start = results::wallTimeOf(first);
   r.durationSeconds = stopped ? std::min(secondsBetween(first, stopped->at), o.seconds) : o.seconds;
   r.end = stopped ? stopped->end : results::TestEnd::Completed;

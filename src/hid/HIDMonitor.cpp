@@ -11,10 +11,10 @@
 #include "hid/HIDDebugLog.h"
 #include "hid/HIDMonitorImpl.h"
 #include "hid/HostTime.h"
+#include "hid/intake/ReportCapture.h"
 #include "hid/service/DeviceText.h"
 #include "hid/service/ErrnoResult.h"
 #include "hid/service/RunLoop.h"
-#include "intake/ReportCapture.h"
 
 namespace {
 

@@ -14,8 +14,8 @@
 #include "hid/HIDError.h"
 #include "hid/HIDMonitor.h"
 #include "hid/TraceRateLimit.h"
+#include "hid/intake/ReportRouter.h"
 #include "hid/service/HIDService.h"
-#include "intake/ReportRouter.h"
 
 namespace hidservice {
 class RunLoop;

@@ -25,7 +25,7 @@ constexpr int kHeight = 664;  // the cause in words below the notes under the ti
 constexpr Box kPlot{80, 96, 820, 460};
 constexpr Box kHist{960, 96, 200, 460};
 // Below the intervals, when the reports carried motion.
-constexpr Box kSpeedPlot{80, 724, 1080, 200};
+constexpr Box kSpeedPlot{80, 724, 1080, 180};  // its axis title 24 px above the edge
 constexpr int kSpeedPlotHeight = 300;
 constexpr int kHistBins = 80;
 constexpr double kFloorMs = 1e-4;  // a zero interval still has a place on the log axis

@@ -13,7 +13,11 @@ constexpr char kBarColour[] = "#38bdf8";
 constexpr char kYardstickColour[] = "#ffba38";
 constexpr char kSaturationColour[] = "#34d399";
 
-// Octaves from the slowest band to the fastest, evenly across the box.
+// Octaves from the slowest band to the fastest, evenly across the box, and
+// at least kMinOctaves of them, so one band is a bar among its neighbours'
+// places rather than the whole width.
+constexpr double kMinOctaves = 8;
+
 struct SpeedAxis {
   double lowLog2 = 0, highLog2 = 1;
   double x(double countsPerS, const plot::Box& b) const {
@@ -22,12 +26,22 @@ struct SpeedAxis {
   }
 };
 
+SpeedAxis speedAxisFor(const MotionFigures& m) {
+  SpeedAxis a{std::floor(std::log2(m.bands.front().lowCountsPerS)),
+              std::ceil(std::log2(m.bands.back().lowCountsPerS)) + 1};
+  const double missing = kMinOctaves - (a.highLog2 - a.lowLog2);
+  if (missing > 0) {
+    a.lowLog2 = std::max(0.0, a.lowLog2 - std::floor(missing / 2));
+    a.highLog2 = a.lowLog2 + kMinOctaves;
+  }
+  return a;
+}
+
 double rateY(double hz, double topHz, const plot::Box& b) {
   return b.bottom() - std::clamp(hz / topHz, 0.0, 1.0) * b.height;
 }
 
-void drawAxes(std::string& svg, const MotionFigures& m, const SpeedAxis& axis, double topHz,
-              const plot::Box& b) {
+void drawAxes(std::string& svg, const SpeedAxis& axis, double topHz, const plot::Box& b) {
   appendFormat(
       svg, "<text x=\"%.1f\" y=\"%.1f\" font-size=\"16\" fill=\"#e8eaed\">回报率与手速</text>\n",
       b.left, b.top - 12);
@@ -38,11 +52,14 @@ void drawAxes(std::string& svg, const MotionFigures& m, const SpeedAxis& axis, d
                  "text-anchor=\"end\">%.0f</text>\n",
                  b.left - 8, rateY(hz, topHz, b) + 4, hz);
   }
-  for (const SpeedBand& band : m.bands) {
+  // A mark at each octave's edge; every other one when they are many.
+  const int every = axis.highLog2 - axis.lowLog2 > 12 ? 2 : 1;
+  for (int k = static_cast<int>(axis.lowLog2); k <= static_cast<int>(axis.highLog2); k += every) {
+    const double speed = std::ldexp(1.0, k);
     appendFormat(svg,
                  "<text x=\"%.1f\" y=\"%.1f\" font-size=\"12\" fill=\"#9aa0a6\" "
                  "text-anchor=\"middle\">%.0f</text>\n",
-                 axis.x(band.lowCountsPerS, b), b.bottom() + 16, band.lowCountsPerS);
+                 axis.x(speed, b), b.bottom() + 16, speed);
   }
   appendFormat(svg,
                "<text x=\"%.1f\" y=\"%.1f\" font-size=\"13\" fill=\"#9aa0a6\" "
@@ -59,13 +76,12 @@ void drawAxes(std::string& svg, const MotionFigures& m, const SpeedAxis& axis, d
 std::string speedPlotSvg(const MotionFigures& m, double yardstickHz,
                          std::optional<double> saturation, const plot::Box& b) {
   if (!m.known || m.bands.empty()) return {};
-  SpeedAxis axis{std::log2(m.bands.front().lowCountsPerS),
-                 std::log2(m.bands.back().lowCountsPerS) + 1};
+  const SpeedAxis axis = speedAxisFor(m);
   double topHz = yardstickHz;
   for (const SpeedBand& band : m.bands) topHz = std::max(topHz, band.rateHz);
   topHz *= 1.1;
   std::string svg;
-  drawAxes(svg, m, axis, topHz, b);
+  drawAxes(svg, axis, topHz, b);
   for (const SpeedBand& band : m.bands) {
     const double left = axis.x(band.lowCountsPerS, b) + 2;
     const double right = axis.x(2 * band.lowCountsPerS, b) - 2;

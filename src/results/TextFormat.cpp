@@ -109,4 +109,28 @@ std::string xmlText(std::string_view text) {
   return out;
 }
 
+int displayColumns(std::string_view text) {
+  int n = 0;
+  for (const char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    if ((c & 0xC0) != 0x80) n += c >= 0xE3 ? 2 : 1;
+  }
+  return n;
+}
+
+std::string cutToColumns(std::string_view text, int columns) {
+  if (displayColumns(text) <= columns) return std::string(text);
+  std::string out;
+  int used = 0;
+  for (std::size_t i = 0; i < text.size();) {
+    std::size_t next = i + 1;
+    while (next < text.size() && (static_cast<unsigned char>(text[next]) & 0xC0) == 0x80) ++next;
+    used += displayColumns(text.substr(i, next - i));
+    if (used > columns - 1) break;  // a column for the ellipsis
+    out += text.substr(i, next - i);
+    i = next;
+  }
+  return out + "…";
+}
+
 }  // namespace results

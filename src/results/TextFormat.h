@@ -22,4 +22,12 @@ std::string plainText(std::string_view text);
 // XML 1.0 allows, with & < > " escaped. Any thread.
 std::string xmlText(std::string_view text);
 
+// Columns a text takes on a terminal: CJK characters and full-width forms
+// (from U+3000) two, others one. Any thread.
+int displayColumns(std::string_view text);
+
+// The text in at most `columns`, ending in "…" where it was cut; never cut
+// inside a character. Any thread.
+std::string cutToColumns(std::string_view text, int columns);
+
 }  // namespace results

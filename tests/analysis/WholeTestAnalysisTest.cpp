@@ -115,19 +115,27 @@ TEST(WholeTestAnalysis, LateReportsAreNotMissedSlots) {
 }
 
 TEST(WholeTestAnalysis, PercentilesByNearestRank) {
-  std::vector<int64_t> ns = {0};
-  // Intervals 1..1000 us in a shuffled order.
-  std::vector<int64_t> gaps(1000);
-  for (int i = 0; i < 1000; ++i) gaps[static_cast<std::size_t>(i)] = (i + 1) * kUs;
-  std::shuffle(gaps.begin(), gaps.end(), std::mt19937(3));
-  for (int64_t g : gaps) ns.push_back(ns.back() + g);
-  const WholeTestFigures f = analyze(ns);
-  EXPECT_DOUBLE_EQ(f.intervalUs.p1, 10.0);
-  EXPECT_DOUBLE_EQ(f.intervalUs.p50, 500.0);
-  EXPECT_DOUBLE_EQ(f.intervalUs.p99, 990.0);
-  EXPECT_DOUBLE_EQ(f.intervalUs.p99_9, 999.0);
-  EXPECT_DOUBLE_EQ(f.intervalUs.max, 1000.0);
-  EXPECT_DOUBLE_EQ(f.intervalUs.mean, 500.5);
+  // Intervals 1..n us in a shuffled order: the percentile p is the value
+  // ceil(p x n); an odd count puts half of the ranks between two values.
+  const struct {
+    int n;
+    double p1, p50, p99, p99_9, mean;
+  } cases[] = {{1000, 10, 500, 990, 999, 500.5}, {999, 10, 500, 990, 999, 500}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.n);
+    std::vector<int64_t> ns = {0};
+    std::vector<int64_t> gaps(static_cast<std::size_t>(c.n));
+    for (int i = 0; i < c.n; ++i) gaps[static_cast<std::size_t>(i)] = (i + 1) * kUs;
+    std::shuffle(gaps.begin(), gaps.end(), std::mt19937(3));
+    for (int64_t g : gaps) ns.push_back(ns.back() + g);
+    const WholeTestFigures f = analyze(ns);
+    EXPECT_DOUBLE_EQ(f.intervalUs.p1, c.p1);
+    EXPECT_DOUBLE_EQ(f.intervalUs.p50, c.p50);
+    EXPECT_DOUBLE_EQ(f.intervalUs.p99, c.p99);
+    EXPECT_DOUBLE_EQ(f.intervalUs.p99_9, c.p99_9);
+    EXPECT_DOUBLE_EQ(f.intervalUs.max, c.n);
+    EXPECT_DOUBLE_EQ(f.intervalUs.mean, c.mean);
+  }
 }
 
 TEST(WholeTestAnalysis, NothingToMeasure) {

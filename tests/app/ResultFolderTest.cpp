@@ -59,6 +59,14 @@ TEST_F(ResultFolderTest, AnExistingNameGetsASuffixAndKeepsItsFiles) {
   EXPECT_TRUE(fs::exists(root + "/r_2/old"));
 }
 
+TEST_F(ResultFolderTest, ARenameRefusedForAnotherReasonSaysThatReason) {
+  ResultFolder folder(root);
+  ASSERT_TRUE(folder.ok());
+  EXPECT_FALSE(folder.commit(std::string(300, 'r')));  // longer than a file name may be
+  EXPECT_NE(folder.error().find("ENAMETOOLONG"), std::string::npos) << folder.error();
+  EXPECT_EQ(folder.error().find("已存在"), std::string::npos) << folder.error();
+}
+
 TEST_F(ResultFolderTest, AnAbandonedFolderLeavesNothingBehind) {
   {
     ResultFolder folder(root);

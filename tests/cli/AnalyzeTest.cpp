@@ -216,6 +216,24 @@ TEST_F(AnalyzeTest, CsvThatMeasureWroteGivesTheSameFigures) {
   EXPECT_GE(captured["reports"]["count"], measured["reports"]["count"]);
 }
 
+// A second at 1000 Hz, then one at 500 Hz: each of the summary's extremes
+// under its own name.
+TEST_F(AnalyzeTest, SummaryNamesTheHighestAndTheLowestRate) {
+  std::string csv = "t_us,interval_us\n0.000,\n";
+  for (int us = 1000; us <= 2'000'000; us += us < 1'000'000 ? 1000 : 2000) {
+    csv += std::to_string(us) + ".000,\n";
+  }
+  writeFile(tmp.file("halves.csv"), csv);
+  const json j = json::parse(analyze({tmp.file("halves.csv"), "--json"}).out);
+  const double maxHz = j["rate"]["max_hz"], minHz = j["rate"]["min_hz"];
+  ASSERT_GT(maxHz, 1.5 * minHz);
+  const Finished text = analyze({tmp.file("halves.csv")});
+  char expected[128];
+  std::snprintf(expected, sizeof expected, "最高回报率  %.0f Hz\n最低回报率  %.0f Hz\n", maxHz,
+                minHz);
+  EXPECT_NE(text.out.find(expected), std::string::npos) << text.out;
+}
+
 // What analyze says about the mouse, the machine and the start: what the
 // file states and nothing of this machine's; for a result given back (its
 // folder, its JSON, or its intervals CSV beside the JSON), what the JSON kept,
@@ -284,14 +302,21 @@ TEST_F(AnalyzeTest, RestOfDecadesIsReplayedAtOnce) {
   EXPECT_EQ(json::parse(f.out)["test"]["duration_s"], 2000000000.007);
 }
 
-// Where `needle` starts in `text` (1-based line and column), plus `skip` columns.
-std::pair<int, int> placeOf(const std::string& text, const std::string& needle, int skip = 0) {
+// A place in a file, 1-based; 0: the message names no place of that kind.
+struct Place {
+  int line = 0, column = 0;
+};
+
+// Where `needle` starts in `text`, plus `skip` columns.
+Place at(const std::string& text, const std::string& needle, int skip = 0) {
   const std::size_t at = text.find(needle);
   EXPECT_NE(at, std::string::npos) << needle;
   const std::size_t lineStart = text.rfind('\n', at) + 1;  // npos + 1 == 0
   const int line = static_cast<int>(std::count(text.begin(), text.begin() + at, '\n')) + 1;
   return {line, static_cast<int>(at - lineStart) + 1 + skip};
 }
+
+Place lineOf(const std::string& text, const std::string& needle) { return {at(text, needle).line}; }
 
 std::string replaced(std::string text, const std::string& from, const std::string& to) {
   const std::size_t at = text.find(from);
@@ -321,11 +346,11 @@ TEST_F(AnalyzeTest, CsvWrittenByAnalyzeReadsBack) {
 
 struct BadFile {
   const char* name;
-  std::string file;  // written to the scratch folder; empty: not written
+  std::string file;  // written to the scratch folder; missing.yml: not written
   std::string content;
-  std::vector<std::string> extraArgs;
-  int line, column;  // 0: the message names no place of that kind
   const char* reason;
+  Place place = {};
+  std::vector<std::string> extraArgs = {};
   int status = kExitBadRecording;
 };
 
@@ -339,139 +364,55 @@ TEST_F(AnalyzeTest, BadFilesGiveOneLineWithThePlace) {
   const std::string keyboardOnly = yml.substr(0, yml.find("  - node: /dev/input/event7"));
   const std::string noEvents =
       yml.substr(0, yml.find("    events:\n    - evdev:\n      - [  0,      0,   2"));
+  const std::string typeYml = replaced(yml, "1000,   2,   0,     2]", "abc,   2,   0,     2]");
   const std::string backYml = replaced(yml, "[  0,   6000,   2,   8", "[  0,    500,   2,   8");
   const std::string noSynYml = replaced(
       yml, "      - [  0,   6000,   0,   0,     0] # ------------ SYN_REPORT (0) ---------- +2ms\n",
       "");
+  const std::string versionYml = replaced(yml, "version: 1\n", "version: 2\n");
   const std::string badHex = replaced(evemu, "E: 0.006000 0002 0008", "E: 0.006000 0002 00zz");
   const std::string backEvemu = replaced(evemu, "E: 0.006000 0002 0008", "E: 0.000500 0002 0008");
   const std::string openEvemu = evemu.substr(0, evemu.rfind("E: 0.007000 0000 0000"));
   const std::string backCsv = replaced(csv, "6000.000,4000.000", "1500.000,4000.000");
   const std::string shortCapture = capture.substr(0, capture.rfind("7000,"));
-  const auto at = [](const std::string& text, const std::string& needle, int skip = 0) {
-    return placeOf(text, needle, skip);
-  };
+  const std::string elf(
+      "\x7f"
+      "ELF\x02\x01\x01\x00\x00",
+      9);
+  const Place firstNode = at(yml, "  - node", 2);
+  const Place openFrame = {at(noSynYml, "-120]").line,
+                           at(noSynYml, "[  0,   6000,   2,  11").column};
+  const std::vector<std::string> pick0 = {"--device", "0"}, noArgs;
   const std::vector<BadFile> cases = {
-      {"truncated YAML", "cut.yml", cut, {}, at(cut, lastRow).first, 0, "文件在这一行意外结束"},
-      {"wrong type",
-       "type.yml",
-       replaced(yml, "1000,   2,   0,     2]", "abc,   2,   0,     2]"),
-       {},
-       at(yml, "1000,   2,   0,     2]").first,
-       at(yml, "1000,   2,   0,     2]").second,
-       "应为整数"},
-      {"device without relative axes",
-       "mouse.yml",
-       yml,
-       {"--device", "0"},
-       at(yml, "node: /dev/input/event3").first,
-       at(yml, "node: /dev/input/event3").second,
-       "没有相对坐标轴"},
-      {"no mouse in the file",
-       "keyboard.yml",
-       keyboardOnly,
-       {},
-       at(yml, "  - node").first,
-       3,
-       "没有带相对坐标轴"},
-      {"device that is not there",
-       "mouse.yml",
-       yml,
-       {"--device", "5"},
-       at(yml, "  - node").first,
-       3,
-       "没有设备 5"},
-      {"stamps going backwards",
-       "back.yml",
-       backYml,
-       {},
-       at(backYml, "[  0,    500").first,
-       at(backYml, "[  0,    500").second,
-       "时间戳倒退"},
-      {"frame without SYN_REPORT",
-       "nosyn.yml",
-       noSynYml,
-       {},
-       at(noSynYml, "-120]").first,
-       at(noSynYml, "[  0,   6000,   2,  11").second,
-       "没有以 SYN_REPORT 结束"},
-      {"newer format version",
-       "version.yml",
-       replaced(yml, "version: 1\n", "version: 2\n"),
-       {},
-       at(yml, "version: 1\n").first,
-       10,
-       "不支持的 libinput record 文件版本"},
-      {"YAML that is no recording", "other.yml", "hello: world\n", {}, 1, 1, "没有 devices 列表"},
-      {"mouse without reports",
-       "empty-mouse.yml",
-       noEvents,
-       {},
-       0,
-       0,
-       "录制里没有报告",
+      {"truncated YAML", "cut.yml", cut, "文件在这一行意外结束", lineOf(cut, lastRow)},
+      {"wrong type", "type.yml", typeYml, "应为整数", at(yml, "1000,   2,   0,     2]")},
+      {"device without relative axes", "mouse.yml", yml, "没有相对坐标轴",
+       at(yml, "node: /dev/input/event3"), pick0},
+      {"no mouse in the file", "keyboard.yml", keyboardOnly, "没有带相对坐标轴", firstNode},
+      {"device that is not there", "mouse.yml", yml, "没有设备 5", firstNode, {"--device", "5"}},
+      {"stamps going backwards", "back.yml", backYml, "时间戳倒退", at(backYml, "[  0,    500")},
+      {"frame without SYN_REPORT", "nosyn.yml", noSynYml, "没有以 SYN_REPORT 结束", openFrame},
+      {"newer format version", "version.yml", versionYml, "不支持的 libinput record 文件版本",
+       at(yml, "version: 1\n", 9)},
+      {"YAML that is no recording", "other.yml", "hello: world\n", "没有 devices 列表", {1, 1}},
+      {"mouse without reports", "empty-mouse.yml", noEvents, "录制里没有报告", Place{}, noArgs,
        kExitNoReports},
-      {"evemu: bad code",
-       "code.evemu",
-       badHex,
-       {},
-       at(badHex, "00zz").first,
-       at(badHex, "00zz").second,
-       "事件代码应为十六进制数"},
-      {"evemu: stamps going backwards",
-       "back.evemu",
-       backEvemu,
-       {},
-       at(backEvemu, "E: 0.000500").first,
-       4,
-       "时间戳倒退"},
-      {"evemu: frame without SYN_REPORT",
-       "open.evemu",
-       openEvemu,
-       {},
-       at(openEvemu, "E: 0.007000 0001").first,
-       1,
-       "没有以 SYN_REPORT 结束"},
-      {"CSV: stamps going backwards",
-       "back.csv",
-       backCsv,
-       {},
-       at(backCsv, "1500.000").first,
-       1,
-       "时间戳倒退"},
-      {"CSV: not ours", "other.csv", "t_us,when\n1,2\n", {}, 1, 1, "t_us,interval_us"},
-      {"capture cut short",
-       "short.txt",
-       shortCapture,
-       {},
-       at(capture, "6000,").first,
-       0,
-       "头部说有 5 个报告，读到 4 个"},
-      {"JSON that is no result",
-       "other.json",
-       "{\"schema\": \"other\"}",
-       {},
-       0,
-       0,
+      {"evemu: bad code", "code.evemu", badHex, "事件代码应为十六进制数", at(badHex, "00zz")},
+      {"evemu: stamps going backwards", "back.evemu", backEvemu, "时间戳倒退",
+       at(backEvemu, "E: 0.000500", 3)},
+      {"evemu: frame without SYN_REPORT", "open.evemu", openEvemu, "没有以 SYN_REPORT 结束",
+       at(openEvemu, "E: 0.007000 0001")},
+      {"CSV: stamps going backwards", "back.csv", backCsv, "时间戳倒退", at(backCsv, "1500.000")},
+      {"CSV: not ours", "other.csv", "t_us,when\n1,2\n", "t_us,interval_us", {1, 1}},
+      {"capture cut short", "short.txt", shortCapture, "头部说有 5 个报告，读到 4 个",
+       lineOf(capture, "6000,")},
+      {"JSON that is no result", "other.json", "{\"schema\": \"other\"}",
        "不是 Quillmark 的结果文件"},
-      {"result without its intervals",
-       "alone.json",
-       "{\"schema\": \"quillmark-result\"}",
-       {},
-       0,
-       0,
+      {"result without its intervals", "alone.json", "{\"schema\": \"quillmark-result\"}",
        "旁边没有间隔文件（alone.csv 或 intervals.csv）"},
-      {"empty file", "empty.yml", "", {}, 0, 0, "文件是空的"},
-      {"binary file",
-       "binary.dat",
-       std::string("\x7f"
-                   "ELF\x02\x01\x01\x00\x00",
-                   9),
-       {},
-       1,
-       8,
-       "二进制文件"},
-      {"missing file", "missing.yml", "", {}, 0, 0, "ENOENT"},
+      {"empty file", "empty.yml", "", "文件是空的"},
+      {"binary file", "binary.dat", elf, "二进制文件", {1, 8}},
+      {"missing file", "missing.yml", "", "ENOENT"},
   };
   for (const BadFile& c : cases) {
     SCOPED_TRACE(c.name);
@@ -484,8 +425,8 @@ TEST_F(AnalyzeTest, BadFilesGiveOneLineWithThePlace) {
     EXPECT_EQ(f.status, c.status);
     EXPECT_EQ(f.out, "");
     std::string place = path;
-    if (c.line > 0) place += ":" + std::to_string(c.line);
-    if (c.column > 0) place += ":" + std::to_string(c.column);
+    if (c.place.line > 0) place += ":" + std::to_string(c.place.line);
+    if (c.place.column > 0) place += ":" + std::to_string(c.place.column);
     EXPECT_EQ(f.err.rfind("quillmark: " + place + "：", 0), 0u) << f.err;
     EXPECT_NE(f.err.find(c.reason), std::string::npos) << f.err;
     EXPECT_EQ(std::count(f.err.begin(), f.err.end(), '\n'), 1) << f.err;

@@ -5,6 +5,8 @@
 #include <libxml/parser.h>
 
 #include <nlohmann/json.hpp>
+#include <regex>
+#include <set>
 
 #include "QuillmarkProcess.h"
 #include "recordings/GeneratedStream.h"
@@ -32,6 +34,20 @@ class CompareTest : public ::testing::Test {
     }
     genstream::writeLibinputRecord(tmp.file(name), s);
     return tmp.file(name);
+  }
+  // A result folder the way the window saves one, from a recording, for a
+  // mouse of the given name on the given port.
+  std::string savedRun(const std::string& folder, const std::string& name, const char* port) {
+    std::filesystem::create_directories(tmp.file(folder));
+    const std::string csv = tmp.file(folder + "/intervals.csv");
+    const Finished a = runQuillmark(
+        {"analyze", recording("a.yml", 1), "--json", "--intervals", csv}, {}, tmp.file("analyze"));
+    EXPECT_EQ(a.status, 0) << a.err;
+    json result = json::parse(a.out);
+    result["device"]["name"] = name;
+    result["environment"]["usb_port_path"] = port;
+    writeFile(tmp.file(folder + "/result.json"), result.dump());
+    return tmp.file(folder);
   }
   static const json& verdict(const json& doc, const std::string& run, const std::string& figure) {
     for (const json& v : doc["verdicts"]) {
@@ -74,6 +90,44 @@ TEST_F(CompareTest, SameStreamIsNotDifferentAndDelayedReportsAre) {
             std::string::npos)
       << text.out;
   EXPECT_NE(text.out.find("每种设置最好测三次以上"), std::string::npos) << text.out;
+}
+
+// Columns of a terminal line: CJK characters take two.
+int columns(const std::string& line) {
+  int n = 0;
+  for (const char ch : line) {
+    const auto c = static_cast<unsigned char>(ch);
+    if ((c & 0xC0) != 0x80) n += c >= 0xE3 ? 2 : 1;
+  }
+  return n;
+}
+
+// Four runs from long paths: the table has a column A to D each and fits in
+// 120 columns; each source is named once, under the table.
+TEST_F(CompareTest, FourRunsFitInOneHundredTwentyColumns) {
+  std::vector<std::string> inputs;
+  for (const char* name : {"a", "b", "c"}) {
+    const std::string folder = std::string("a-rather-long-folder-name-for-run-") + name;
+    std::filesystem::create_directories(tmp.file(folder));
+    inputs.push_back(recording(folder + "/recording-" + name + ".yml", 1));
+  }
+  const std::string longName = "无线游戏鼠标 Ultra Light Wireless Pro 2026 Special Edition";
+  inputs.push_back(savedRun("a-rather-long-folder-name-for-run-d", longName, "3-1.4"));
+  const Finished f = compare(inputs);
+  ASSERT_EQ(f.status, 0) << f.err;
+  const std::string table = f.out.substr(0, f.out.find("\n\n"));
+  EXPECT_EQ(table.substr(0, table.find('\n')).find_first_not_of(" ABCD"), std::string::npos)
+      << table;
+  EXPECT_NE(table.find("Generated Mouse"), std::string::npos) << table;
+  EXPECT_NE(table.find("无线游戏鼠标 Ultra"), std::string::npos) << table;         // cut to fit
+  EXPECT_NE(f.out.find(longName + "，端口 3-1.4\n"), std::string::npos) << f.out;  // in full below
+  std::istringstream lines(table);
+  for (std::string line; std::getline(lines, line);) EXPECT_LE(columns(line), 120) << line;
+  for (const std::string& in : inputs) {
+    const std::size_t at = f.out.find(in);
+    EXPECT_NE(at, std::string::npos) << in;
+    EXPECT_EQ(f.out.find(in, at + 1), std::string::npos) << in;
+  }
 }
 
 // A result folder, a result JSON without intervals beside it, a recording;
@@ -136,12 +190,69 @@ TEST_F(CompareTest, PlotParsesAndRenders) {
   xmlFreeDoc(doc);
   std::size_t curves = 0;
   for (std::size_t at = 0; (at = text.find("<polyline", at)) != std::string::npos; ++at) ++curves;
-  EXPECT_EQ(curves, 4u);  // the two distributions, and rate against speed (both moved)
+  EXPECT_EQ(curves, 6u);  // the two distributions, their tails, rate against speed (both moved)
   EXPECT_NE(text.find("回报率与移动速度"), std::string::npos);
+  EXPECT_NE(text.find("1 − F"), std::string::npos);
+  EXPECT_NE(text.find("counts/s"), std::string::npos);
+  EXPECT_EQ(text.find("计数/秒"), std::string::npos);
   EXPECT_NE(text.find("A  Generated Mouse（39999 个间隔）"), std::string::npos);
   const std::string png = tmp.file("cmp.png");
   ASSERT_EQ(std::system(("rsvg-convert '" + svg + "' -o '" + png + "'").c_str()), 0);
   EXPECT_GT(readFile(png).size(), 1000u);
+}
+
+// The texts of an SVG's <text> elements, tspans joined, with their y.
+std::vector<std::pair<double, std::string>> svgTexts(const std::string& svg) {
+  std::vector<std::pair<double, std::string>> out;
+  xmlDocPtr doc = xmlReadMemory(svg.data(), static_cast<int>(svg.size()), "p.svg", nullptr, 0);
+  if (doc == nullptr) return out;
+  for (xmlNodePtr n = xmlDocGetRootElement(doc)->children; n != nullptr; n = n->next) {
+    if (n->type != XML_ELEMENT_NODE || xmlStrcmp(n->name, BAD_CAST "text") != 0) continue;
+    xmlChar* y = xmlGetProp(n, BAD_CAST "y");
+    xmlChar* content = xmlNodeGetContent(n);
+    out.emplace_back(y ? std::atof(reinterpret_cast<char*>(y)) : 0.0,
+                     reinterpret_cast<char*>(content));
+    xmlFree(y);
+    xmlFree(content);
+  }
+  xmlFreeDoc(doc);
+  return out;
+}
+
+// One mouse with a long name, saved twice from two ports: the legend names
+// both in full and apart, above the curves; each run's dots stay in sight;
+// the rate axis has round ticks.
+TEST_F(CompareTest, PlotTellsTwoPortsOfOneMouseApart) {
+  const std::string name(130, 'M');
+  const std::vector<std::string> folders = {savedRun("port-3-1", name, "3-1"),
+                                            savedRun("port-3-2", name, "3-2")};
+  const std::string svg = tmp.file("ports.svg");
+  ASSERT_EQ(compare({folders[0], folders[1], "--plot", svg}).status, 0);
+  const std::string text = readFile(svg);
+  std::vector<std::string> legend;
+  double legendBottom = 0, curvesTop = 1e9;
+  for (const auto& [y, t] : svgTexts(text)) {
+    if (t.find("个间隔") != std::string::npos) legend.push_back(t), legendBottom = y;
+    if (t == "100%") curvesTop = std::min(curvesTop, y);
+  }
+  ASSERT_EQ(legend.size(), 2u);
+  EXPECT_NE(legend[0], legend[1]);
+  for (const std::string& l : legend) EXPECT_NE(l.find(name), std::string::npos) << l;
+  EXPECT_LT(legendBottom + 20, curvesTop);
+  std::set<std::string> dots;
+  std::size_t count = 0;
+  const std::regex circle(R"re(<circle cx="([\d.]+)" cy="([\d.]+)")re");
+  for (std::sregex_iterator it(text.begin(), text.end(), circle), end; it != end; ++it, ++count)
+    dots.insert((*it)[1].str() + "," + (*it)[2].str());
+  EXPECT_GT(count, 2u);
+  EXPECT_EQ(dots.size(), count);
+  const std::regex hz(R"re(>(\d+) Hz</text>)re");
+  for (std::sregex_iterator it(text.begin(), text.end(), hz), end; it != end; ++it) {
+    const long v = std::stol((*it)[1].str());
+    long step = 1;
+    while (step * 10 <= v) step *= 10;
+    EXPECT_EQ(v % std::max(1L, step / 2), 0) << v;  // 1, 2 or 5 of its decade, or a half
+  }
 }
 
 }  // namespace

@@ -28,37 +28,44 @@ PollingStats measured() {
   return s;
 }
 
-TEST(GapRows, LongestIntervalIsAmberOnlyBeyondTenBaselines) {
-  PollingStats s = measured();
-  EXPECT_STREQ(qualityRow(4, s).label, "最长间隔");
-  EXPECT_STREQ(qualityRow(4, s).value, "1.90 ms");
-  EXPECT_EQ(qualityRow(4, s).colour, kColTextBright);
-  s.longestIntervalUs = 10000;
-  EXPECT_EQ(qualityRow(4, s).colour, kColTextBright);
-  s.longestIntervalUs = 31250;
-  EXPECT_STREQ(qualityRow(4, s).value, "31.25 ms");
-  EXPECT_EQ(qualityRow(4, s).colour, kColWarn);
-  s.statsValid = false;  // shown, but muted like the other figures
-  EXPECT_STREQ(qualityRow(4, s).value, "31.25 ms");
-  EXPECT_EQ(qualityRow(4, s).colour, kColTextMuted);
-  EXPECT_STREQ(qualityRow(4, PollingStats{}).value, "--");
-}
-
-TEST(GapRows, KernelDropsAreAmberWheneverThereAreAny) {
-  PollingStats s = measured();
-  EXPECT_STREQ(qualityRow(5, s).label, "内核丢弃");
-  EXPECT_STREQ(qualityRow(5, s).value, "0");
-  EXPECT_EQ(qualityRow(5, s).colour, kColTextBright);
-  s.kernelDrops = 2;
-  s.kernelDroppedReports = 37;
-  EXPECT_STREQ(qualityRow(5, s).value, "2 次 (~37)");
-  EXPECT_EQ(qualityRow(5, s).colour, kColWarn);
-  s.kernelDroppedReports = 0;  // lost reports that could not be estimated
-  EXPECT_STREQ(qualityRow(5, s).value, "2 次");
-  s.statsValid = false;
-  EXPECT_EQ(qualityRow(5, s).colour, kColWarn);
-  EXPECT_STREQ(qualityRow(5, PollingStats{}).value, "--");
-  EXPECT_EQ(qualityRow(5, PollingStats{}).colour, kColTextMuted);
+// The longest interval is amber only beyond ten baselines; kernel drops are
+// amber whenever there are any, even while the other figures are muted.
+TEST(GapRows, LongestIntervalAndKernelDrops) {
+  const struct {
+    const char* name;
+    int row;
+    bool measured;
+    void (*change)(PollingStats&);
+    const char* value;
+    ImU32 colour;
+  } cases[] = {
+      {"1.9 baselines", 4, true, [](PollingStats&) {}, "1.90 ms", kColTextBright},
+      {"ten baselines", 4, true, [](PollingStats& s) { s.longestIntervalUs = 10000; }, "10.00 ms",
+       kColTextBright},
+      {"over ten", 4, true, [](PollingStats& s) { s.longestIntervalUs = 31250; }, "31.25 ms",
+       kColWarn},
+      {"over ten, muted", 4, true,
+       [](PollingStats& s) { s.longestIntervalUs = 31250, s.statsValid = false; }, "31.25 ms",
+       kColTextMuted},
+      {"no interval yet", 4, false, [](PollingStats&) {}, "--", kColTextMuted},
+      {"no drops", 5, true, [](PollingStats&) {}, "0", kColTextBright},
+      {"drops and their reports", 5, true,
+       [](PollingStats& s) { s.kernelDrops = 2, s.kernelDroppedReports = 37; }, "2 次 (~37)",
+       kColWarn},
+      // Lost reports that could not be estimated.
+      {"drops alone", 5, true, [](PollingStats& s) { s.kernelDrops = 2; }, "2 次", kColWarn},
+      {"drops, muted", 5, true, [](PollingStats& s) { s.kernelDrops = 2, s.statsValid = false; },
+       "2 次", kColWarn},
+      {"no report yet", 5, false, [](PollingStats&) {}, "--", kColTextMuted},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    PollingStats s = c.measured ? measured() : PollingStats{};
+    c.change(s);
+    EXPECT_STREQ(qualityRow(c.row, s).label, c.row == 4 ? "最长间隔" : "内核丢弃");
+    EXPECT_STREQ(qualityRow(c.row, s).value, c.value);
+    EXPECT_EQ(qualityRow(c.row, s).colour, c.colour);
+  }
 }
 
 // Vertices of one colour inside a rectangle.

@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "TestFiles.h"
-#include "intake/ReportCapture.h"
+#include "hid/intake/ReportCapture.h"
 
 namespace {
 

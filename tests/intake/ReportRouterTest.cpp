@@ -3,8 +3,8 @@
 #include <vector>
 
 #include "TestFiles.h"
-#include "intake/ReportCapture.h"
-#include "intake/ReportRouter.h"
+#include "hid/intake/ReportCapture.h"
+#include "hid/intake/ReportRouter.h"
 
 // Which reports pass the router, and in what order they reach the capture and
 // the callback. The trace lines are checked in child processes (TraceProcessTest).

@@ -11,8 +11,8 @@
 
 #include "hid/HIDDebugLog.h"
 #include "hid/HIDMonitor.h"
+#include "hid/intake/ReportRouter.h"
 #include "hid/service/VirtualHIDService.h"
-#include "intake/ReportRouter.h"
 
 namespace {
 

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <initializer_list>
 #include <numbers>
 #include <random>
 #include <string>
@@ -138,66 +139,91 @@ inline int64_t dropNs(const Stream& s, std::size_t drop) {
   return at < s.reports.size() ? (before + s.reports[at].ns) / 2 : before + 1000;
 }
 
-inline void writeLibinputRecord(const std::string& path, const Stream& s) {
-  std::FILE* f = std::fopen(path.c_str(), "w");
-  std::fputs(
-      "version: 1\nndevices: 1\nlibinput:\n  version: 1.22.1\nsystem:\n  os: \"debian:12\"\n"
-      "devices:\n  - node: /dev/input/event5\n    evdev:\n      # Name: Generated Mouse\n"
-      "      name: Generated Mouse\n      id: [3, 1133, 49271, 273]\n      codes:\n"
-      "        0: [0, 1, 2, 3] # EV_SYN\n        1: [272, 273, 274] # EV_KEY\n"
-      "        2: [0, 1, 8, 11] # EV_REL\n      properties: []\n    events:\n",
-      f);
-  const auto row = [&](int64_t ns, int type, int code, int value, const char* note) {
-    std::fprintf(f, "      - [%3" PRId64 ", %6" PRId64 ", %3d, %3d, %5d] # %s\n",
-                 ns / 1'000'000'000, ns % 1'000'000'000 / 1000, type, code, value, note);
-  };
+struct Event {
+  int64_t ns;
+  int type, code, value;
+};
+
+// The stream frame by frame as the kernel hands it over: a drop is a frame
+// cut by SYN_DROPPED, whose rest up to its SYN_REPORT is lost.
+template <typename EachFrame>
+void forEachFrame(const Stream& s, EachFrame each) {
   std::size_t drop = 0;
   for (std::size_t i = 0; i <= s.reports.size(); ++i) {
     for (; drop < s.drops.size() && s.drops[drop] == i; ++drop) {
       const int64_t ns = dropNs(s, drop);
-      std::fputs("    - evdev:\n", f);
-      row(ns, 2, 0, 1, "EV_REL / REL_X");
-      row(ns, 0, 3, 0, "SYN_DROPPED");
-      row(ns + 1000, 2, 1, 1, "EV_REL / REL_Y");
-      row(ns + 1000, 0, 0, 0, "SYN_REPORT");
+      each({{ns, 2, 0, 1}, {ns, 0, 3, 0}, {ns + 1000, 2, 1, 1}, {ns + 1000, 0, 0, 0}});
     }
     if (i == s.reports.size()) break;
     const Report& r = s.reports[i];
-    std::fputs("    - evdev:\n", f);
-    row(r.ns, 2, 0, r.dx, "EV_REL / REL_X");
-    row(r.ns, 2, 1, r.dy, "EV_REL / REL_Y");
-    row(r.ns, 0, 0, 0, "------------ SYN_REPORT (0) ----------");
+    each({{r.ns, 2, 0, r.dx}, {r.ns, 2, 1, r.dy}, {r.ns, 0, 0, 0}});
   }
+}
+
+inline const char* noteOf(const Event& e) {
+  if (e.type == 2) return e.code == 0 ? "EV_REL / REL_X" : "EV_REL / REL_Y";
+  return e.code == 3 ? "SYN_DROPPED" : "------------ SYN_REPORT (0) ----------";
+}
+
+// The file at `path`: `header`, then each frame as `frameStart` and a line
+// per event.
+template <typename EventLine>
+void writeFrames(const std::string& path, const Stream& s, const char* header,
+                 const char* frameStart, EventLine eventLine) {
+  std::FILE* f = std::fopen(path.c_str(), "w");
+  std::fputs(header, f);
+  forEachFrame(s, [&](std::initializer_list<Event> frame) {
+    std::fputs(frameStart, f);
+    for (const Event& e : frame) eventLine(f, e);
+  });
   std::fclose(f);
 }
 
+inline constexpr const char* kLibinputHeader = R"(version: 1
+ndevices: 1
+libinput:
+  version: 1.22.1
+system:
+  os: "debian:12"
+devices:
+  - node: /dev/input/event5
+    evdev:
+      # Name: Generated Mouse
+      name: Generated Mouse
+      id: [3, 1133, 49271, 273]
+      codes:
+        0: [0, 1, 2, 3] # EV_SYN
+        1: [272, 273, 274] # EV_KEY
+        2: [0, 1, 8, 11] # EV_REL
+      properties: []
+    events:
+)";
+
+inline constexpr const char* kEvemuHeader = R"(# EVEMU 1.3
+# Input device name: "Generated Mouse"
+N: Generated Mouse
+I: 0003 046d c077 0111
+P: 00 00 00 00 00 00 00 00
+B: 00 0f 00 00 00 00 00 00 00
+B: 02 03 09 00 00 00 00 00 00
+################################
+#      Waiting for events      #
+################################
+)";
+
+inline void writeLibinputRecord(const std::string& path, const Stream& s) {
+  writeFrames(path, s, kLibinputHeader, "    - evdev:\n", [](std::FILE* f, const Event& e) {
+    std::fprintf(f, "      - [%3" PRId64 ", %6" PRId64 ", %3d, %3d, %5d] # %s\n",
+                 e.ns / 1'000'000'000, e.ns % 1'000'000'000 / 1000, e.type, e.code, e.value,
+                 noteOf(e));
+  });
+}
+
 inline void writeEvemu(const std::string& path, const Stream& s) {
-  std::FILE* f = std::fopen(path.c_str(), "w");
-  std::fputs(
-      "# EVEMU 1.3\n# Input device name: \"Generated Mouse\"\nN: Generated Mouse\n"
-      "I: 0003 046d c077 0111\nP: 00 00 00 00 00 00 00 00\nB: 00 0f 00 00 00 00 00 00 00\n"
-      "B: 02 03 09 00 00 00 00 00 00\n################################\n"
-      "#      Waiting for events      #\n################################\n",
-      f);
-  const auto event = [&](int64_t ns, int type, int code, int value) {
-    std::fprintf(f, "E: %" PRId64 ".%06" PRId64 " %04x %04x %04d\n", ns / 1'000'000'000,
-                 ns % 1'000'000'000 / 1000, type, code, value);
-  };
-  std::size_t drop = 0;
-  for (std::size_t i = 0; i <= s.reports.size(); ++i) {
-    for (; drop < s.drops.size() && s.drops[drop] == i; ++drop) {
-      const int64_t ns = dropNs(s, drop);
-      event(ns, 2, 0, 1);
-      event(ns, 0, 3, 0);
-      event(ns + 1000, 0, 0, 0);
-    }
-    if (i == s.reports.size()) break;
-    const Report& r = s.reports[i];
-    event(r.ns, 2, 0, r.dx);
-    event(r.ns, 2, 1, r.dy);
-    event(r.ns, 0, 0, 0);
-  }
-  std::fclose(f);
+  writeFrames(path, s, kEvemuHeader, "", [](std::FILE* f, const Event& e) {
+    std::fprintf(f, "E: %" PRId64 ".%06" PRId64 " %04x %04x %04d\n", e.ns / 1'000'000'000,
+                 e.ns % 1'000'000'000 / 1000, e.type, e.code, e.value);
+  });
 }
 
 }  // namespace genstream

@@ -143,7 +143,7 @@ TEST_F(ResultFilesTest, JsonSummaryHoldsIdentityFiguresAndRules) {
 // test cannot tell the mouse from a slow hand, whatever the window's average said.
 TEST_F(ResultFilesTest, WholeTestVerdictComparesTheMovingRate) {
   results::TestRecord r = recordOf(steadyStamps(4000, 250'000), 8000);
-  r.stats.avgHz = 8000.0f;
+  r.stats.avgHz = 6000.0f;
   r.device.portPath = "3-1.4";
   r.device.busSpeedMbps = 480;
   // A mouse asking for 1000 Hz, polled at 8000 Hz as usbhid's mousepoll=1 asks.
@@ -151,6 +151,8 @@ TEST_F(ResultFilesTest, WholeTestVerdictComparesTheMovingRate) {
   r.device.configuredReason = "usbhid_mousepoll";
   r.device.usbhidMousepollMs = 1;
   const auto j = nlohmann::json::parse(results::resultJson(r));
+  EXPECT_EQ(j["target"]["ratio"], 0.75);
+  EXPECT_EQ(j["target"]["verdict_text"], "略低于目标");
   EXPECT_EQ(j["device"]["configured_hz"], 8000.0);
   EXPECT_EQ(j["device"]["requested_hz"], 1000.0);
   EXPECT_EQ(j["device"]["configured_reason"], "usbhid_mousepoll");
@@ -261,6 +263,23 @@ TEST_F(ResultFilesTest, PlotOfAReportsWithMotionShowsTheCauseAndTheSpeedPlot) {
   xmlFreeDoc(doc);
   const Image image = renderSvg(path);
   EXPECT_EQ(image.height, 964);  // the speed plot's panel below the 664 of the intervals
+  // Its one band is a bar among the places of others, with marks beside it,
+  // and the axis title keeps a margin from the bottom edge.
+  int barColumns = 0, lowestInk = 0;
+  for (int x = 80; x < 1160; ++x) barColumns += plotMarks(image, x, x + 1, 870, 900) > 0;
+  for (int y = 700; y < image.height; ++y) {
+    for (int x = 0; x < image.width; ++x) {
+      if (image.px(x, y)[0] > 60) lowestInk = y;
+    }
+  }
+  EXPECT_GT(barColumns, 20);
+  EXPECT_LT(barColumns, 1080 / 4);
+  EXPECT_LT(lowestInk, image.height - 14);
+  std::size_t speedMarks = 0;  // numbers under the speed axis
+  const std::string mark = "text-anchor=\"middle\">";
+  for (std::size_t at = svg.find("回报率与手速"); (at = svg.find(mark, at)) != std::string::npos;)
+    speedMarks += std::isdigit(static_cast<unsigned char>(svg[at += mark.size()])) != 0;
+  EXPECT_GE(speedMarks, 4u);
 }
 
 TEST_F(ResultFilesTest, PlotIsXmlThatRendersAndShowsAStall) {

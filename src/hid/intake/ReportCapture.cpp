@@ -1,4 +1,4 @@
-#include "intake/ReportCapture.h"
+#include "hid/intake/ReportCapture.h"
 
 #include <fcntl.h>
 #include <poll.h>

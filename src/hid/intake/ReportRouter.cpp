@@ -1,8 +1,8 @@
-#include "intake/ReportRouter.h"
+#include "hid/intake/ReportRouter.h"
 
 #include "hid/HIDDebugLog.h"
+#include "hid/intake/ReportCapture.h"
 #include "hid/service/MotionDecoder.h"
-#include "intake/ReportCapture.h"
 
 namespace {
 

@@ -3,13 +3,13 @@
 #include "hid/HIDDeviceInfo.h"
 #include "results/TestRecord.h"
 
-namespace results {
+namespace cli {
 
-// The identity a result file records for a listed mouse. Header only: the
-// programs that save results (the window, the terminal meter) also link the
-// HID layer; the results part itself does not.
-inline DeviceIdentity identityOf(const HIDDeviceInfo& d) {
-  DeviceIdentity id;
+// The identity a result file records for a listed mouse, filled where both
+// are known: the terminal meter and the window, which both list mice and
+// save results. The results part itself knows nothing of the HID layer.
+inline results::DeviceIdentity identityOf(const HIDDeviceInfo& d) {
+  results::DeviceIdentity id;
   id.name = d.displayName();
   id.product = d.product;
   id.manufacturer = d.manufacturer;
@@ -27,4 +27,4 @@ inline DeviceIdentity identityOf(const HIDDeviceInfo& d) {
   return id;
 }
 
-}  // namespace results
+}  // namespace cli
