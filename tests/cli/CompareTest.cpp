@@ -171,6 +171,17 @@ TEST_F(CompareTest, ReadsEveryKindOfInput) {
   EXPECT_NE(bare.out.find("  直连（A、C）：移动回报率 1000.0–1000.0 Hz"), std::string::npos)
       << bare.out;
   EXPECT_EQ(compare({folder, folder, "--label", "x"}).status, 2);
+  // A recording of one report has no rate and no intervals: nothing is a difference to 0.
+  writeFile(tmp.file("one.csv"), "t_us,interval_us\n0.000,\n");
+  const Finished one = compare({folder, tmp.file("one.csv"), "--json"});
+  ASSERT_EQ(one.status, 0) << one.err;
+  const json oneDoc = json::parse(one.out);
+  for (const char* figure : {"moving_rate_hz", "missed_slots", "distribution", "p99"}) {
+    EXPECT_EQ(verdict(oneDoc, "B", figure)["comparable"], false) << figure;
+    EXPECT_EQ(verdict(oneDoc, "B", figure)["difference"], nullptr) << figure;
+  }
+  EXPECT_EQ(verdict(oneDoc, "B", "moving_rate_hz")["text"],
+            "B 的移动回报率无法比较：B 没有这个数值");
 
   const Finished bad = compare({folder, tmp.file("missing.yml")});
   EXPECT_EQ(bad.status, 8);
