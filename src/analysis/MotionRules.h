@@ -10,9 +10,10 @@
 #include "analysis/StampSeries.h"
 
 // When the reports' motion says the hand, not the mouse, limits the rate: a
-// sensor reports as soon as one count has built up, so while the hand is too
-// slow for every slot most reports carry a single count. Shared by the
-// window's live hint and the whole-test cause.
+// sensor reports as soon as one count (one step of counts) has built up, so
+// a mouse can only be judged where the motion allowed its full rate. The
+// window's live hint reads the share of single-count reports; the
+// whole-test cause and verdict read what the motion allowed per window.
 namespace motionrules {
 
 using namespace std::chrono_literals;
@@ -26,9 +27,6 @@ inline constexpr auto kSpeedLimitedSpan = 1s;
 // counts only with this much moving time in it.
 inline constexpr double kBandReachedRatio = 0.95;
 inline constexpr double kMinBandSeconds = 0.1;
-// Reports the kernel dropped, as a share of the test's, that make the
-// kernel the cause of a shortfall.
-inline constexpr double kKernelDropShare = 0.01;
 
 // The rate the motion allowed is judged over windows of this much moving
 // time: min(larger-axis counts per second / count step, yardstick).
