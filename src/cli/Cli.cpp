@@ -109,7 +109,7 @@ void describeCompare(Parsed& p) {
       ->add_option("--label", o.labels,
                    "每个运行的名字，按运行的顺序，用逗号分开；同名的运行是同一设置的重复测试")
       ->delimiter(',')
-      ->type_name("NAME,…");
+      ->type_name("NAMES");
   p.compare->add_flag("--json", o.json, "只在标准输出打印 JSON");
   p.compare->add_option("--plot", o.plotPath, "把间隔分布对比图写入 SVG 文件")
       ->type_name("FILE.svg");
