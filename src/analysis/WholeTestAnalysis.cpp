@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 
+#include "analysis/MotionRules.h"
 #include "analysis/PollingRules.h"
 #include "analysis/ReportGrid.h"
 
@@ -79,7 +80,7 @@ void intervalFigures(const StampSeries& s, WholeTestFigures& f, std::vector<int3
   for (std::size_t i = 1; i < s.size(); ++i) {
     const int64_t d = intervalNs(s, i);
     if (d > kRestNs) ++f.rests;
-    if (!isMoving(d)) continue;
+    if (!isMoving(d) || motionrules::stillReport(s.motion(i))) continue;
     buf.push_back(static_cast<int32_t>(d));
     sum += static_cast<double>(d);
   }

@@ -56,6 +56,15 @@ struct RateSegment {
   int64_t reports = 0;
 };
 
+// Delivered over allowed reports per window of moving time (the rate the
+// motion allowed: larger-axis counts per second over the count step, up to
+// the yardstick); known when some window had motion.
+struct DeliveryFigures {
+  double median = 0;      // weighted by moving time
+  double shareBelow = 0;  // of the moving time, windows below motionrules::kDeliveredShare
+  bool known = false;
+};
+
 struct WholeTestFigures {
   int64_t reports = 0;
   int64_t intervals = 0;               // intervals between reports that are not rests
@@ -76,6 +85,13 @@ struct WholeTestFigures {
   int64_t kernelDroppedReports = 0;
   std::vector<RateSegment> segments;  // empty when the period held through the test
   MotionFigures motion;
+  // Against a yardstick (judgeCapability): the rate delivered where the
+  // motion allowed the full yardstick, none when those windows add up to
+  // less than motionrules::kMinCapabilitySeconds; and the delivery.
+  std::optional<double> capabilityHz;
+  DeliveryFigures delivery;
+  int countStep = 1;       // the mouse's usual smallest count: 2 for interpolated DPI
+  double yardstickHz = 0;  // what capabilityHz and delivery were judged against
 };
 
 struct WholeTestOptions {
@@ -83,3 +99,7 @@ struct WholeTestOptions {
 };
 
 WholeTestFigures analyzeWholeTest(const StampSeries& series, const WholeTestOptions& options = {});
+
+// Fills the capability, the delivery and the count step of `figures`
+// against `yardstickHz` (nothing when it is 0). Pure; any thread.
+void judgeCapability(const StampSeries& series, double yardstickHz, WholeTestFigures& figures);

@@ -129,7 +129,9 @@ const char* targetSourceText(results::TargetSource source) {
     case results::TargetSource::Configured:
       return "设定回报率";
     case results::TargetSource::NearestStandard:
-      return "最接近中位间隔的标准回报率";
+      return "最接近报告网格的标准回报率";
+    case results::TargetSource::Estimated:
+      return "按报告网格估计的回报率";
     case results::TargetSource::Option:
     case results::TargetSource::Window:
       break;
@@ -137,16 +139,19 @@ const char* targetSourceText(results::TargetSource source) {
   return "指定";
 }
 
-// The verdict is the whole test's: the rate while the mouse moved.
+// The verdict is on the mouse: the rate where the motion allowed the full
+// target, never a hand too slow to tell.
 void targetLine(std::string& out, const results::TestRecord& r, const WholeTestFigures& w) {
   const results::WholeTestVerdict v = results::wholeTestVerdict(w, r.targetHz);
   const char* source = targetSourceText(r.targetSource);
   if (v.verdict == results::TargetVerdict::Unknown) {
     line(out, "目标", "%.0f Hz（%s）：%s", r.targetHz, source,
-         results::targetVerdictText(v.verdict));
+         v.reason.empty() ? results::targetVerdictText(v.verdict) : v.reason.c_str());
   } else {
-    line(out, "目标", "%.0f Hz（%s）：%s（移动时 %.0f Hz，为目标的 %.1f%%）", r.targetHz, source,
-         results::targetVerdictText(v.verdict), v.comparedHz, v.ratio * 100.0f);
+    const bool capability = w.capabilityHz && static_cast<float>(*w.capabilityHz) == v.comparedHz;
+    line(out, "目标", "%.0f Hz（%s）：%s（%s %.0f Hz，为目标的 %.1f%%）", r.targetHz, source,
+         results::targetVerdictText(v.verdict), capability ? "手速足够时" : "移动时", v.comparedHz,
+         v.ratio * 100.0f);
   }
 }
 

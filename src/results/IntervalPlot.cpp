@@ -377,7 +377,7 @@ std::string speedPlotOf(const WholeTestFigures& w, const std::optional<RateCause
 std::string intervalPlotSvg(const TestRecord& given) {
   // Analyzed once for the header, the cause and the speed plot.
   TestRecord record = given;
-  if (!record.whole) record.whole = analyzeWholeTest(record.stamps, wholeTestOptions(record));
+  record.whole = wholeTestOf(record);
   const std::optional<RateCause> cause = causeOf(record, *record.whole);
   const PlotData d = gather(record);
   const std::string speedPlot = speedPlotOf(*record.whole, cause);

@@ -89,11 +89,16 @@ ordered_json wholeTargetJson(const TestRecord& r, const WholeTestFigures& w) {
   ordered_json j;
   j["hz"] = rounded(r.targetHz, 1);
   j["source"] = targetSourceKey(r.targetSource);
-  j["compared_hz"] =
-      w.movingRateHz ? ordered_json(rounded(v.comparedHz, 1)) : ordered_json(nullptr);
-  j["ratio"] = w.movingRateHz ? ordered_json(rounded(v.ratio, 4)) : ordered_json(nullptr);
+  const bool judged = v.verdict != TargetVerdict::Unknown;
+  j["compared_hz"] = judged ? ordered_json(rounded(v.comparedHz, 1)) : ordered_json(nullptr);
+  j["compared"] = !judged ? ordered_json(nullptr)
+                  : w.capabilityHz && static_cast<float>(*w.capabilityHz) == v.comparedHz
+                      ? ordered_json("capability_hz")
+                      : ordered_json("moving_rate_hz");
+  j["ratio"] = judged ? ordered_json(rounded(v.ratio, 4)) : ordered_json(nullptr);
   j["verdict"] = targetVerdictKey(v.verdict);
   j["verdict_text"] = targetVerdictText(v.verdict);
+  j["reason"] = v.reason.empty() ? ordered_json(nullptr) : ordered_json(v.reason);
   return j;
 }
 
@@ -128,7 +133,9 @@ ordered_json causeJson(const TestRecord& r, const WholeTestFigures& w,
   j["kind"] = rateCauseKey(cause->kind);
   j["text"] = cause->text;
   j["yardstick_hz"] = rounded(cause->yardstickHz, 1);
-  j["yardstick_source"] = r.targetSource == TargetSource::Configured ? "configured" : "target";
+  j["yardstick_source"] = targetSourceKey(r.targetSource);
+  j["judged_hz"] = rounded(cause->judgedHz, 1);
+  j["judged"] = cause->fromCapability ? "capability_hz" : "moving_rate_hz";
   j["ratio"] = rounded(cause->ratio, 4);
   j["single_count_share"] =
       w.motion.known ? ordered_json(rounded(w.motion.singleCountShare, 4)) : ordered_json(nullptr);
@@ -208,6 +215,13 @@ ordered_json wholeTestJson(const TestRecord& r, const WholeTestFigures& w) {
     j["lateness_us"] = nullptr;
   }
   j["segments"] = segmentsJson(w.segments);
+  j["count_step"] = w.countStep;
+  j["capability_hz"] =
+      w.capabilityHz ? ordered_json(rounded(*w.capabilityHz, 1)) : ordered_json(nullptr);
+  j["delivery"] = w.delivery.known
+                      ? ordered_json({{"median", rounded(w.delivery.median, 4)},
+                                      {"share_below", rounded(w.delivery.shareBelow, 4)}})
+                      : ordered_json(nullptr);
   j["target"] = wholeTargetJson(r, w);
   const std::optional<RateCause> cause = causeOf(r, w);
   j["motion"] = motionJson(w.motion, cause);

@@ -66,9 +66,10 @@ enum class TargetSource {
   Window,           // chosen in the window
   Option,           // given with --target
   Configured,       // the rate the host polls the mouse at
-  NearestStandard,  // the standard rate nearest the median interval's
+  NearestStandard,  // a USB mouse: the standard rate nearest the estimated grid's
+  Estimated,        // other links: the estimated grid's own rate
 };
-// "window", "option", "configured" or "nearest_standard".
+// "window", "option", "configured", "nearest_standard" or "estimated".
 const char* targetSourceKey(TargetSource source);
 
 // One finished (or stopped) test: everything the result files are written
@@ -142,6 +143,7 @@ float verdictRateHz(const PollingStats& stats);
 
 // The whole test against its target: the rate while moving, compared.
 struct WholeTestVerdict {
+  std::string reason;  // why the verdict is unknown, in words; empty otherwise
   float comparedHz = 0.0f;
   float ratio = 0.0f;  // 0 without a target
   TargetVerdict verdict = TargetVerdict::Unknown;

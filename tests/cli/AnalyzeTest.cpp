@@ -213,9 +213,9 @@ TEST_F(AnalyzeTest, CsvThatMeasureWroteGivesTheSameFigures) {
   json measuredWhole = measured["whole_test"];
   json analyzedWhole = analyzed["whole_test"];
   EXPECT_EQ(measuredWhole["target"]["source"], "configured");
-  EXPECT_EQ(analyzedWhole["target"]["source"], "nearest_standard");
+  EXPECT_EQ(analyzedWhole["target"]["source"], "estimated");
   EXPECT_EQ(measuredWhole["cause"]["yardstick_source"], "configured");
-  EXPECT_EQ(analyzedWhole["cause"]["yardstick_source"], "target");
+  EXPECT_EQ(analyzedWhole["cause"]["yardstick_source"], "estimated");
   // The grid: the host's interval, or one estimated from the stamps.
   EXPECT_EQ(measuredWhole["grid"]["source"], "configured");
   EXPECT_EQ(analyzedWhole["grid"]["source"], "estimated");
