@@ -88,8 +88,7 @@ TEST(RateCause, EachCauseFromAStreamThatHasIt) {
       {"a few drops", steady(7000, 5, 10, 4), "device_limited", "目标 8000 Hz"},
       // Drops costing about 1.1 % of the reports: with them added back the rate
       // is still far from 8000 Hz, so the kernel is not the cause.
-      {"drops just over a hundredth", steady(7000, 5, 10, 8), "device_limited",
-       "回报率却只有"},
+      {"drops just over a hundredth", steady(7000, 5, 10, 8), "device_limited", "回报率却只有"},
       // At 4000 Hz, 45 % or 55 % of the reports carrying a single count and
       // the rest three: the hand moved some 7,600 counts/s, which a mouse
       // reporting every count would have sent; this one sent half.

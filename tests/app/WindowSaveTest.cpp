@@ -152,8 +152,8 @@ TEST_F(WindowSaveFiles, ASaveIsOneLineAndANoticeThatOpensTheFolder) {
   dashboard::dashboardState().held.lastHz = 987;
   requestPause();
   const std::string paused = save();
-  const std::string pausedFolder = paused.substr(paused.find(" -> ") + 4,
-                                                 paused.size() - 1 - paused.find(" -> ") - 4);
+  const std::string pausedFolder =
+      paused.substr(paused.find(" -> ") + 4, paused.size() - 1 - paused.find(" -> ") - 4);
   std::ifstream in(pausedFolder + "/result.json");
   const nlohmann::json j = nlohmann::json::parse(in);
   EXPECT_EQ(j["rate"]["current_hz"], 987.0);
