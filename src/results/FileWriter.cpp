@@ -140,7 +140,7 @@ constexpr FileErrno kFileErrnos[] = {
 };
 
 std::string errnoMeaning(int err, bool reading) {
-  if (err == EACCES) return i18n::tr(reading ? "没有读取权限" : "没有写入权限");
+  if (err == EACCES) return reading ? i18n::tr("没有读取权限") : i18n::tr("没有写入权限");
   for (const FileErrno& e : kFileErrnos) {
     if (e.err == err) return i18n::tr(e.meaning);
   }
