@@ -31,16 +31,20 @@ void EvemuRecordReader::fail(std::size_t column, const std::string& reason) cons
 
 Recording EvemuRecordReader::read() {
   if (options_.device.value_or(0) != 0) {
-    throw RecordingError(file_.path(), 0, 0, "evemu-record 文件只有一个设备（--device 0）");
+    throw RecordingError(file_.path(), 0, 0,
+                         i18n::tr("evemu-record 文件只有一个设备（--device 0）"));
   }
   for (std::string_view line; file_.nextLine(line);) readLine(line);
   if (frames_.midFrame()) {
-    throw RecordingError(file_.path(), lastEventLine_, 1, "最后一帧没有以 SYN_REPORT 结束");
+    throw RecordingError(file_.path(), lastEventLine_, 1,
+                         i18n::tr("最后一帧没有以 SYN_REPORT 结束"));
   }
   if (!declaresRel_ && !frames_.sawRelAxes()) {
-    throw RecordingError(file_.path(), 0, 0,
-                         (name_.empty() ? std::string("未命名设备") : "设备「" + name_ + "」") +
-                             "没有相对坐标轴（REL_X/REL_Y），不是鼠标");
+    throw RecordingError(
+        file_.path(), 0, 0,
+        name_.empty() ? std::string(i18n::tr("未命名设备没有相对坐标轴（REL_X/REL_Y），不是鼠标"))
+                      : formatText(i18n::tr("设备「%s」没有相对坐标轴（REL_X/REL_Y），不是鼠标"),
+                                   name_.c_str()));
   }
   Recording r = std::move(frames_.recording());
   r.deviceName = name_;
@@ -107,24 +111,25 @@ void EvemuRecordReader::readEvent(std::string_view fields) {
   lastEventLine_ = file_.lineNumber();
   std::array<std::string_view, 4> f;
   const std::size_t count = splitFields(trimmed(fields.substr(0, fields.find('#'))), f, ' ');
-  if (count != f.size()) fail(1, "事件行应为「E: 秒.微秒 类型 代码 值」");
+  if (count != f.size()) fail(1, i18n::tr("事件行应为「E: 秒.微秒 类型 代码 值」"));
   const auto column = [&](std::size_t i) {
     return static_cast<std::size_t>(f[i].data() - fields.data()) + kPrefix + 1;
   };
   const std::optional<int64_t> ns = parseDecimalNs(f[0], 1'000'000'000);
   if (!ns) {
-    fail(column(0),
-         fieldFault("时间", f[0], "时间应为「秒.微秒」，却是「" + std::string(f[0]) + "」"));
+    fail(column(0), fieldFault(i18n::tr("时间"), f[0],
+                               formatText(i18n::tr("时间应为「秒.微秒」，却是「%s」"),
+                                          std::string(f[0]).c_str())));
   }
   const std::optional<int64_t> type = parseInteger(f[1], 16);
   const std::optional<int64_t> code = parseInteger(f[2], 16);
   const std::optional<int64_t> value = parseInteger(f[3]);
-  if (!type || *type < 0 || *type > UINT16_MAX) fail(column(1), "事件类型应为十六进制数");
-  if (!code || *code < 0 || *code > UINT16_MAX) fail(column(2), "事件代码应为十六进制数");
+  if (!type || *type < 0 || *type > UINT16_MAX) fail(column(1), i18n::tr("事件类型应为十六进制数"));
+  if (!code || *code < 0 || *code > UINT16_MAX) fail(column(2), i18n::tr("事件代码应为十六进制数"));
   if (!value || *value < INT32_MIN || *value > INT32_MAX) {
-    fail(column(3), value || numberTrouble(f[3]) != nullptr
-                        ? "事件值超出范围：「" + std::string(f[3]) + "」"
-                        : "事件值应为整数");
+    fail(column(3), value || numberTrouble(f[3]) != NumberTrouble::NotANumber
+                        ? formatText(i18n::tr("事件值超出范围：「%s」"), std::string(f[3]).c_str())
+                        : std::string(i18n::tr("事件值应为整数")));
   }
   const std::string wrong = frames_.add(*ns, static_cast<uint16_t>(*type),
                                         static_cast<uint16_t>(*code), static_cast<int32_t>(*value));

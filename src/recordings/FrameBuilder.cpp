@@ -2,10 +2,12 @@
 
 #include <linux/input.h>
 
+#include "i18n/Translate.h"
+
 namespace recordings {
 
 std::string FrameBuilder::add(int64_t timeNs, uint16_t type, uint16_t code, int32_t value) {
-  if (timeNs < lastNs_) return "时间戳倒退（比前一个事件早）";
+  if (timeNs < lastNs_) return i18n::tr("时间戳倒退（比前一个事件早）");
   lastNs_ = timeNs;
   if (type == EV_SYN && code == SYN_DROPPED) {
     // The kernel's buffer overflowed: the frame in progress is incomplete.

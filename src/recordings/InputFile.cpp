@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "recordings/Recording.h"
+#include "recordings/TextFields.h"
 #include "results/FileWriter.h"
 
 namespace recordings {
@@ -22,13 +23,15 @@ constexpr std::size_t kMaxLineBytes = std::size_t{1} << 20;
 InputFile::InputFile(const std::string& path, std::function<void(double)> progress)
     : path_(path), progress_(std::move(progress)), buffer_(kBlockBytes) {
   file_ = std::fopen(path.c_str(), "rbe");
-  if (file_ == nullptr)
-    throw RecordingError(path, 0, 0, "无法打开：" + results::readErrnoText(errno));
+  if (file_ == nullptr) {
+    const std::string why = results::readErrnoText(errno);  // before anything else sets errno
+    throw RecordingError(path, 0, 0, formatText(i18n::tr("无法打开：%s"), why.c_str()));
+  }
   struct stat st {};
   if (::fstat(::fileno(file_), &st) == 0 && S_ISDIR(st.st_mode)) {
     std::fclose(file_);
     file_ = nullptr;
-    throw RecordingError(path, 0, 0, "这是一个文件夹，不是录制文件");
+    throw RecordingError(path, 0, 0, i18n::tr("这是一个文件夹，不是录制文件"));
   }
   if (S_ISREG(st.st_mode)) size_ = static_cast<double>(st.st_size);
 }
@@ -42,8 +45,10 @@ bool InputFile::fill() {
   begin_ = 0;
   end_ = std::fread(buffer_.data(), 1, buffer_.size(), file_);
   if (end_ == 0) {
-    if (std::ferror(file_))
-      throw RecordingError(path_, line_, 0, "读取失败：" + results::readErrnoText(errno));
+    if (std::ferror(file_)) {
+      const std::string why = results::readErrnoText(errno);
+      throw RecordingError(path_, line_, 0, formatText(i18n::tr("读取失败：%s"), why.c_str()));
+    }
     eof_ = true;
     return false;
   }
@@ -88,7 +93,7 @@ bool InputFile::nextLine(std::string_view& line) {
       carry_.append(start, end_ - begin_);
       begin_ = end_;
       if (carry_.size() > kMaxLineBytes)
-        throw RecordingError(path_, line_ + 1, 0, "这一行太长，不是录制文件");
+        throw RecordingError(path_, line_ + 1, 0, i18n::tr("这一行太长，不是录制文件"));
       continue;
     }
     const std::size_t n = static_cast<std::size_t>(nl - start);

@@ -32,10 +32,10 @@ void IntervalsCsvReader::fail(std::string_view line, std::string_view field,
 
 Recording IntervalsCsvReader::read() {
   if (options_.device.value_or(0) != 0) {
-    throw RecordingError(file_.path(), 0, 0, "间隔 CSV 只有一个设备（--device 0）");
+    throw RecordingError(file_.path(), 0, 0, i18n::tr("间隔 CSV 只有一个设备（--device 0）"));
   }
   std::string_view line;
-  if (!file_.nextLine(line)) throw RecordingError(file_.path(), 1, 1, "文件是空的");
+  if (!file_.nextLine(line)) throw RecordingError(file_.path(), 1, 1, i18n::tr("文件是空的"));
   readHeader(line);
   while (file_.nextLine(line)) {
     if (!line.empty()) readReport(line);
@@ -50,7 +50,7 @@ void IntervalsCsvReader::readHeader(std::string_view line) {
   std::array<std::string_view, kMaxCsvColumns> names;
   columns_ = splitFields(line, names);
   if (columns_ < 2 || names[0] != "t_us" || names[1] != "interval_us") {
-    fail(line, line, "间隔 CSV 的第一行应以「t_us,interval_us」开头");
+    fail(line, line, i18n::tr("间隔 CSV 的第一行应以「t_us,interval_us」开头"));
   }
   for (std::size_t i = 2; i < std::min(columns_, kMaxCsvColumns); ++i) {
     if (names[i] == "dx") dxColumn_ = i;
@@ -63,20 +63,22 @@ void IntervalsCsvReader::readReport(std::string_view line) {
   std::array<std::string_view, kMaxCsvColumns> f;
   const std::size_t count = splitFields(line, f);
   if (count != columns_) {
-    fail(line, line,
-         "应有 " + std::to_string(columns_) + " 列，这一行有 " + std::to_string(count) + " 列");
+    fail(line, line, formatText(i18n::tr("应有 %zu 列，这一行有 %zu 列"), columns_, count));
   }
   const std::optional<int64_t> ns = parseDecimalNs(f[0], kNsPerUs);
   if (!ns)
-    fail(line, f[0],
-         fieldFault("t_us ", f[0], "t_us 应为微秒数，却是「" + std::string(f[0]) + "」"));
+    fail(
+        line, f[0],
+        fieldFault("t_us", f[0],
+                   formatText(i18n::tr("t_us 应为微秒数，却是「%s」"), std::string(f[0]).c_str())));
   if (!rec_.stampsNs.empty() && *ns < rec_.stampsNs.back()) {
-    fail(line, f[0], "时间戳倒退（比前一行早）");
+    fail(line, f[0], i18n::tr("时间戳倒退（比前一行早）"));
   }
   if (!f[1].empty() && !parseDecimalNs(f[1], kNsPerUs)) {
     fail(line, f[1],
-         fieldFault("interval_us ", f[1],
-                    "interval_us 应为微秒数，却是「" + std::string(f[1]) + "」"));
+         fieldFault("interval_us", f[1],
+                    formatText(i18n::tr("interval_us 应为微秒数，却是「%s」"),
+                               std::string(f[1]).c_str())));
   }
   readDrops(line, dropsColumn_ != 0 ? f[dropsColumn_] : std::string_view{}, *ns);
   rec_.stampsNs.push_back(*ns);
@@ -89,15 +91,17 @@ void IntervalsCsvReader::readDrops(std::string_view line, std::string_view field
   const std::optional<int64_t> n = parseInteger(field);
   if (!n || *n < 0) {
     fail(line, field,
-         fieldFault("kernel_drops ", field,
-                    "kernel_drops 应为非负整数，却是「" + std::string(field) + "」"));
+         fieldFault("kernel_drops", field,
+                    formatText(i18n::tr("kernel_drops 应为非负整数，却是「%s」"),
+                               std::string(field).c_str())));
   }
   const int64_t gapNs = rec_.stampsNs.empty() ? 0 : ns - rec_.stampsNs.back();
   const int64_t most = 1 + gapNs / kFastestReportNs;
   if (*n > most) {
-    fail(line, field,
-         "kernel_drops 是 " + std::string(field) + "，比与上一行的间隔能容下的报告还多（最多 " +
-             std::to_string(most) + " 次）");
+    fail(
+        line, field,
+        formatText(i18n::tr("kernel_drops 是 %s，比与上一行的间隔能容下的报告还多（最多 %lld 次）"),
+                   std::string(field).c_str(), static_cast<long long>(most)));
   }
   StampSeries::addDrops(rec_.drops, rec_.stampsNs.size(), *n);
 }
@@ -111,7 +115,9 @@ ReportMotion IntervalsCsvReader::readMotion(std::string_view line,
     const std::optional<int64_t> v = parseInteger(f[col]);
     if (!v)
       fail(line, f[col],
-           fieldFault("位移", f[col], "位移应为整数，却是「" + std::string(f[col]) + "」"));
+           fieldFault(
+               i18n::tr("位移"), f[col],
+               formatText(i18n::tr("位移应为整数，却是「%s」"), std::string(f[col]).c_str())));
     (col == dxColumn_ ? m.dx : m.dy) = saturated16(*v);
   }
   m.flags = ReportMotion::kKnown;

@@ -52,16 +52,19 @@ void LibinputRecordReader::next() {
     return;
   }
   if (readError_) std::rethrow_exception(readError_);
-  std::string reason = "YAML 错误：";
+  // libyaml's own words for the problem stay as libyaml gives them.
+  const char* problem = parser_.problem;
   if (parser_.eof != 0 && static_cast<int64_t>(parser_.problem_mark.line) + 1 > file_.lastLine()) {
     // libyaml places an early end past the last line: name the last line.
-    reason = "文件在这一行意外结束（YAML 不完整）：";
-    reason += parser_.problem != nullptr ? parser_.problem : "";
-    throw RecordingError(file_.path(), file_.lastLine(), 0, reason);
+    throw RecordingError(
+        file_.path(), file_.lastLine(), 0,
+        formatText(i18n::tr("文件在这一行意外结束（YAML 不完整）：%s"), problem ? problem : ""));
   }
-  reason += parser_.problem != nullptr ? parser_.problem : "无法解析";
-  if (parser_.context != nullptr) reason += std::string("（") + parser_.context + "）";
-  fail(parser_.problem_mark, reason);
+  if (problem == nullptr) problem = i18n::tr("无法解析");
+  fail(parser_.problem_mark,
+       parser_.context != nullptr
+           ? formatText(i18n::tr("YAML 错误：%s（%s）"), problem, parser_.context)
+           : formatText(i18n::tr("YAML 错误：%s"), problem));
 }
 
 void LibinputRecordReader::trackDepth() {
@@ -69,7 +72,7 @@ void LibinputRecordReader::trackDepth() {
   if (t == YAML_SEQUENCE_START_EVENT || t == YAML_MAPPING_START_EVENT) {
     if (++depth_ > kMaxDepth) {
       fail(event_.start_mark,
-           "嵌套超过 " + std::to_string(kMaxDepth) + " 层，不是 libinput record 文件");
+           formatText(i18n::tr("嵌套超过 %d 层，不是 libinput record 文件"), kMaxDepth));
     }
   } else if (t == YAML_SEQUENCE_END_EVENT || t == YAML_MAPPING_END_EVENT) {
     --depth_;
@@ -82,7 +85,7 @@ void LibinputRecordReader::fail(const yaml_mark_t& at, const std::string& reason
 }
 
 void LibinputRecordReader::expect(yaml_event_type_t type, const char* reason) const {
-  if (event_.type != type) fail(event_.start_mark, reason);
+  if (event_.type != type) fail(event_.start_mark, i18n::tr(reason));
 }
 
 bool LibinputRecordReader::nextKey(std::string& key) {
@@ -114,18 +117,20 @@ std::string_view LibinputRecordReader::scalarText() const {
 }
 
 int64_t LibinputRecordReader::integer(int64_t low, int64_t high) {
-  expect(YAML_SCALAR_EVENT, "这里应为整数");
+  expect(YAML_SCALAR_EVENT, i18n::trNoop("这里应为整数"));
   const std::optional<int64_t> v = parseInteger(scalarText());
   if (!v) {
     const std::string shown(scalarText().substr(0, 40));
-    fail(event_.start_mark, numberTrouble(scalarText()) != nullptr
-                                ? "数值「" + shown + "」超出范围（" + std::to_string(low) + " 到 " +
-                                      std::to_string(high) + "）"
-                                : "这里应为整数，却是「" + shown + "」");
+    fail(event_.start_mark,
+         numberTrouble(scalarText()) != NumberTrouble::NotANumber
+             ? formatText(i18n::tr("数值「%s」超出范围（%lld 到 %lld）"), shown.c_str(),
+                          static_cast<long long>(low), static_cast<long long>(high))
+             : formatText(i18n::tr("这里应为整数，却是「%s」"), shown.c_str()));
   }
   if (*v < low || *v > high) {
-    fail(event_.start_mark, "数值 " + std::to_string(*v) + " 超出范围（" + std::to_string(low) +
-                                " 到 " + std::to_string(high) + "）");
+    fail(event_.start_mark,
+         formatText(i18n::tr("数值 %lld 超出范围（%lld 到 %lld）"), static_cast<long long>(*v),
+                    static_cast<long long>(low), static_cast<long long>(high)));
   }
   return *v;
 }
@@ -135,10 +140,10 @@ Recording LibinputRecordReader::read() {
   if (!chosen_) {
     const yaml_mark_t& start = devicesAt_;
     if (options_.device && *options_.device >= devices_) {
-      fail(start, "没有设备 " + std::to_string(*options_.device) + "：文件里有 " +
-                      std::to_string(devices_) + " 个设备（从 0 数起）");
+      fail(start, formatText(i18n::tr("没有设备 %d：文件里有 %d 个设备（从 0 数起）"),
+                             *options_.device, devices_));
     }
-    fail(start, "没有带相对坐标轴（REL_X/REL_Y）的设备，文件里没有鼠标");
+    fail(start, i18n::tr("没有带相对坐标轴（REL_X/REL_Y）的设备，文件里没有鼠标"));
   }
   chosen_->format = "libinput-record";
   chosen_->kernelRelease = kernel_;
@@ -147,22 +152,23 @@ Recording LibinputRecordReader::read() {
 
 void LibinputRecordReader::readRoot() {
   next();
-  expect(YAML_STREAM_START_EVENT, "不是 YAML 文件");
+  expect(YAML_STREAM_START_EVENT, i18n::trNoop("不是 YAML 文件"));
   next();
   if (event_.type == YAML_STREAM_END_EVENT)
-    fail(event_.start_mark, "文件里没有内容（只有注释或空行）");
+    fail(event_.start_mark, i18n::tr("文件里没有内容（只有注释或空行）"));
   next();
   if (event_.type != YAML_MAPPING_START_EVENT) {
     fail(event_.start_mark,
-         "不是可识别的录制文件（libinput record、evemu-record、Quillmark 的间隔 CSV "
-         "或原始采集文件）");
+         i18n::tr("不是可识别的录制文件（libinput record、evemu-record、Quillmark 的间隔 CSV "
+                  "或原始采集文件）"));
   }
   const yaml_mark_t root = event_.start_mark;
   bool sawDevices = false;
   for (std::string key; nextKey(key);) {
     if (key == "version") {
       const yaml_mark_t at = event_.start_mark;
-      if (integer(0, INT32_MAX) != kFormatVersion) fail(at, "不支持的 libinput record 文件版本");
+      if (integer(0, INT32_MAX) != kFormatVersion)
+        fail(at, i18n::tr("不支持的 libinput record 文件版本"));
     } else if (key == "devices") {
       sawDevices = true;
       readDevices();
@@ -172,14 +178,15 @@ void LibinputRecordReader::readRoot() {
       skipNode();
     }
   }
-  if (!sawDevices) fail(root, "不是 libinput record 文件：没有 devices 列表");
+  if (!sawDevices) fail(root, i18n::tr("不是 libinput record 文件：没有 devices 列表"));
 }
 
 void LibinputRecordReader::readDevices() {
-  expect(YAML_SEQUENCE_START_EVENT, "devices 应为列表");
+  expect(YAML_SEQUENCE_START_EVENT, i18n::trNoop("devices 应为列表"));
   devicesAt_ = event_.start_mark;
   for (next(); event_.type != YAML_SEQUENCE_END_EVENT; next()) {
-    expect(YAML_MAPPING_START_EVENT, "devices 的每一项应为映射（node、evdev、events…）");
+    expect(YAML_MAPPING_START_EVENT,
+           i18n::trNoop("devices 的每一项应为映射（node、evdev、events…）"));
     readDevice(devices_++);
   }
 }
@@ -206,8 +213,8 @@ void LibinputRecordReader::finishDevice(Device& d, const yaml_mark_t& at) {
   if (!d.frames) return;
   if (!d.declaresRel && !d.frames->sawRelAxes()) {
     if (!options_.device) return;  // not a mouse; look further
-    fail(at, "设备 " + std::to_string(d.index) + "（" + d.name +
-                 "）没有相对坐标轴（REL_X/REL_Y），不是鼠标");
+    fail(at, formatText(i18n::tr("设备 %d（%s）没有相对坐标轴（REL_X/REL_Y），不是鼠标"), d.index,
+                        d.name.c_str()));
   }
   Recording& r = d.frames->recording();
   r.deviceName = d.name;
@@ -222,10 +229,10 @@ void LibinputRecordReader::finishDevice(Device& d, const yaml_mark_t& at) {
 }
 
 void LibinputRecordReader::readDescription(Device& d) {
-  expect(YAML_MAPPING_START_EVENT, "evdev 应为映射（name、id、codes…）");
+  expect(YAML_MAPPING_START_EVENT, i18n::trNoop("evdev 应为映射（name、id、codes…）"));
   for (std::string key; nextKey(key);) {
     if (key == "name") {
-      expect(YAML_SCALAR_EVENT, "name 应为文本");
+      expect(YAML_SCALAR_EVENT, i18n::trNoop("name 应为文本"));
       d.name.assign(scalarText());
     } else if (key == "id") {
       readId(d);
@@ -250,7 +257,7 @@ void LibinputRecordReader::readSystem() {
 
 // id: [bus type, vendor, product, version], decimal.
 void LibinputRecordReader::readId(Device& d) {
-  expect(YAML_SEQUENCE_START_EVENT, "id 应为 [总线, 厂商, 产品, 版本]");
+  expect(YAML_SEQUENCE_START_EVENT, i18n::trNoop("id 应为 [总线, 厂商, 产品, 版本]"));
   std::array<int32_t, 4> id{};
   std::size_t n = 0;
   for (next(); event_.type != YAML_SEQUENCE_END_EVENT; next()) {
@@ -263,13 +270,13 @@ void LibinputRecordReader::readId(Device& d) {
 
 // codes: {type: [code, ...], ...}; EV_REL's list tells whether it moves.
 void LibinputRecordReader::readCodes(Device& d) {
-  expect(YAML_MAPPING_START_EVENT, "codes 应为映射（类型: [代码…]）");
+  expect(YAML_MAPPING_START_EVENT, i18n::trNoop("codes 应为映射（类型: [代码…]）"));
   for (std::string key; nextKey(key);) {
     if (parseInteger(key) != EV_REL) {
       skipNode();
       continue;
     }
-    expect(YAML_SEQUENCE_START_EVENT, "codes 的每一项应为代码列表");
+    expect(YAML_SEQUENCE_START_EVENT, i18n::trNoop("codes 的每一项应为代码列表"));
     for (next(); event_.type != YAML_SEQUENCE_END_EVENT; next()) {
       const int64_t code = integer(0, UINT16_MAX);
       if (code == REL_X || code == REL_Y) d.declaresRel = true;
@@ -278,9 +285,9 @@ void LibinputRecordReader::readCodes(Device& d) {
 }
 
 void LibinputRecordReader::readEvents(Device& d) {
-  expect(YAML_SEQUENCE_START_EVENT, "events 应为列表");
+  expect(YAML_SEQUENCE_START_EVENT, i18n::trNoop("events 应为列表"));
   for (next(); event_.type != YAML_SEQUENCE_END_EVENT; next()) {
-    expect(YAML_MAPPING_START_EVENT, "events 的每一项应为映射（evdev: […]）");
+    expect(YAML_MAPPING_START_EVENT, i18n::trNoop("events 的每一项应为映射（evdev: […]）"));
     for (std::string key; nextKey(key);) {
       if (key == "evdev") {
         readFrameRows(*d.frames);
@@ -293,17 +300,17 @@ void LibinputRecordReader::readEvents(Device& d) {
 
 // One frame's rows; the last is its SYN_REPORT.
 void LibinputRecordReader::readFrameRows(FrameBuilder& frames) {
-  expect(YAML_SEQUENCE_START_EVENT, "evdev 应为事件列表");
+  expect(YAML_SEQUENCE_START_EVENT, i18n::trNoop("evdev 应为事件列表"));
   yaml_mark_t last = event_.start_mark;
   for (next(); event_.type != YAML_SEQUENCE_END_EVENT; next()) {
     last = event_.start_mark;
     readRow(frames);
   }
-  if (frames.midFrame()) fail(last, "这一帧没有以 SYN_REPORT 结束");
+  if (frames.midFrame()) fail(last, i18n::tr("这一帧没有以 SYN_REPORT 结束"));
 }
 
 void LibinputRecordReader::readRow(FrameBuilder& frames) {
-  expect(YAML_SEQUENCE_START_EVENT, "事件应为 [sec, usec, type, code, value]");
+  expect(YAML_SEQUENCE_START_EVENT, i18n::trNoop("事件应为 [sec, usec, type, code, value]"));
   const yaml_mark_t at = event_.start_mark;
   int64_t v[kRowFields];
   const int64_t low[kRowFields] = {0, 0, 0, 0, INT32_MIN};
@@ -311,13 +318,14 @@ void LibinputRecordReader::readRow(FrameBuilder& frames) {
                                     INT32_MAX};
   std::size_t n = 0;
   for (next(); event_.type != YAML_SEQUENCE_END_EVENT; next()) {
-    if (n == kRowFields) fail(at, "事件应为 5 个数 [sec, usec, type, code, value]，这里更多");
+    if (n == kRowFields)
+      fail(at, i18n::tr("事件应为 5 个数 [sec, usec, type, code, value]，这里更多"));
     v[n] = integer(low[n], high[n]);
     ++n;
   }
   if (n != kRowFields)
-    fail(at,
-         "事件应为 5 个数 [sec, usec, type, code, value]，这里只有 " + std::to_string(n) + " 个");
+    fail(at, formatText(i18n::tr("事件应为 5 个数 [sec, usec, type, code, value]，这里只有 %zu 个"),
+                        n));
   const std::string wrong =
       frames.add(v[0] * 1'000'000'000 + v[1] * 1000, static_cast<uint16_t>(v[2]),
                  static_cast<uint16_t>(v[3]), static_cast<int32_t>(v[4]));

@@ -7,6 +7,7 @@
 #include "recordings/InputFile.h"
 #include "recordings/IntervalsCsvReader.h"
 #include "recordings/LibinputRecordReader.h"
+#include "recordings/TextFields.h"
 #include "results/TextFormat.h"
 
 namespace recordings {
@@ -18,7 +19,7 @@ std::string placeText(const std::string& file, int64_t line, int64_t column,
   std::string text = results::pathText(file);
   if (line > 0) text += ":" + std::to_string(line);
   if (line > 0 && column > 0) text += ":" + std::to_string(column);
-  return text + "：" + reason;
+  return formatText(i18n::tr("%s：%s"), text.c_str(), reason.c_str());
 }
 
 enum class Format { Libinput, Evemu, Csv, Capture };
@@ -52,8 +53,8 @@ void rejectBinary(const std::string& path, std::string_view head) {
     }
   }
   throw RecordingError(path, line, static_cast<int64_t>(nul - lineStart) + 1,
-                       "这是二进制文件，不是录制文件（libinput record、evemu-record、Quillmark "
-                       "的间隔 CSV 或原始采集文件）");
+                       i18n::tr("这是二进制文件，不是录制文件（libinput record、evemu-record、"
+                                "Quillmark 的间隔 CSV 或原始采集文件）"));
 }
 
 // Between 2000 and 2100: a stamp of the realtime clock, not of the
@@ -91,7 +92,7 @@ RecordingError::RecordingError(std::string file, int64_t line, int64_t column,
 Recording readRecording(const std::string& path, const ReadOptions& options) {
   InputFile file(path, options.progress);
   const std::string_view head = file.head();
-  if (head.empty()) throw RecordingError(path, 0, 0, "文件是空的");
+  if (head.empty()) throw RecordingError(path, 0, 0, i18n::tr("文件是空的"));
   rejectBinary(path, head);
   Recording r = readFormat(file, options);
   r.wallClockStamps = wallClock(r.stampsNs);

@@ -2,11 +2,15 @@
 
 #include <array>
 #include <charconv>
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "i18n/Translate.h"
+#include "results/TextFormat.h"
 
 // Small parsers for the fields of text recordings: whole numbers and
 // decimal seconds or microseconds turned exactly into nanoseconds, never
@@ -41,9 +45,11 @@ inline std::optional<int64_t> parseDecimalNs(std::string_view text, int64_t unit
   return ns;
 }
 
+enum class NumberTrouble { NotANumber, Negative, OutOfRange };
+
 // Why a field that did not parse failed, when it is a number all the same:
-// "不能是负数" or "超出范围"; nullptr for text that is no number.
-inline const char* numberTrouble(std::string_view text) {
+// negative where none may be, or out of range.
+inline NumberTrouble numberTrouble(std::string_view text) {
   bool negative = false;
   if (text.starts_with('-') || text.starts_with('+')) {
     negative = text.front() == '-';
@@ -55,18 +61,35 @@ inline const char* numberTrouble(std::string_view text) {
   };
   if (dot == 0 || text.empty() || !digits(text.substr(0, dot)) ||
       (dot != std::string_view::npos && !digits(text.substr(dot + 1)))) {
-    return nullptr;
+    return NumberTrouble::NotANumber;
   }
-  return negative ? "不能是负数" : "超出范围";
+  return negative ? NumberTrouble::Negative : NumberTrouble::OutOfRange;
+}
+
+// A reason with its values put in, in the reader's language.
+inline std::string formatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
+inline std::string formatText(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::string out;
+  results::appendFormatV(out, format, args);
+  va_end(args);
+  return out;
 }
 
 // The reason for a field `name` that did not parse: numberTrouble()'s when
-// it is a number, else `expected`.
+// it is a number, else `expected`. Chinese puts a space between a Latin
+// name and the words after it, none after a Chinese one.
 inline std::string fieldFault(std::string_view name, std::string_view text,
                               const std::string& expected) {
-  const char* trouble = numberTrouble(text);
-  if (trouble == nullptr) return expected;
-  return std::string(name) + trouble + "：「" + std::string(text) + "」";
+  static constexpr const char* kFormats[2][2] = {
+      {i18n::trNoop("%s不能是负数：「%s」"), i18n::trNoop("%s 不能是负数：「%s」")},
+      {i18n::trNoop("%s超出范围：「%s」"), i18n::trNoop("%s 超出范围：「%s」")}};
+  const NumberTrouble trouble = numberTrouble(text);
+  if (trouble == NumberTrouble::NotANumber) return expected;
+  const bool latin = !name.empty() && static_cast<unsigned char>(name.back()) < 0x80;
+  const char* format = kFormats[trouble == NumberTrouble::OutOfRange][latin];
+  return formatText(i18n::tr(format), std::string(name).c_str(), std::string(text).c_str());
 }
 
 // Splits `line` at each `separator` into at most N fields; returns how many

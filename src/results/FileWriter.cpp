@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "i18n/Translate.h"
 #include "results/TextFormat.h"
 
 namespace results {
@@ -124,26 +125,35 @@ struct FileErrno {
 
 // The failures reading and writing files can meet, in the program's words.
 constexpr FileErrno kFileErrnos[] = {
-    {ENOENT, "文件不存在"},         {ENOTDIR, "路径中有一段不是文件夹"},
-    {EISDIR, "这是一个文件夹"},     {EPERM, "操作不被允许"},
-    {EROFS, "文件系统是只读的"},    {ENOSPC, "磁盘空间不足"},
-    {EDQUOT, "超出磁盘配额"},       {EFBIG, "文件太大"},
-    {EIO, "输入/输出错误"},         {EBADF, "文件描述符无效"},
-    {EPIPE, "读取的一方已经关闭"},  {ELOOP, "符号链接太多层"},
-    {ENAMETOOLONG, "文件名太长"},   {EMFILE, "本进程打开的文件过多"},
-    {ENFILE, "系统打开的文件过多"}, {ENOMEM, "内存不足"},
-    {ENXIO, "设备不存在"},          {EEXIST, "文件已存在"},
-    {EXDEV, "不能跨文件系统改名"},  {EINVAL, "参数无效"},
-    {EINTR, "被信号中断"},          {EAGAIN, "资源暂时不可用"},
-    {ETXTBSY, "文件正被执行"},      {EBUSY, "设备或资源忙"},
+    {ENOENT, i18n::trNoop("文件不存在")},         {ENOTDIR, i18n::trNoop("路径中有一段不是文件夹")},
+    {EISDIR, i18n::trNoop("这是一个文件夹")},     {EPERM, i18n::trNoop("操作不被允许")},
+    {EROFS, i18n::trNoop("文件系统是只读的")},    {ENOSPC, i18n::trNoop("磁盘空间不足")},
+    {EDQUOT, i18n::trNoop("超出磁盘配额")},       {EFBIG, i18n::trNoop("文件太大")},
+    {EIO, i18n::trNoop("输入/输出错误")},         {EBADF, i18n::trNoop("文件描述符无效")},
+    {EPIPE, i18n::trNoop("读取的一方已经关闭")},  {ELOOP, i18n::trNoop("符号链接太多层")},
+    {ENAMETOOLONG, i18n::trNoop("文件名太长")},   {EMFILE, i18n::trNoop("本进程打开的文件过多")},
+    {ENFILE, i18n::trNoop("系统打开的文件过多")}, {ENOMEM, i18n::trNoop("内存不足")},
+    {ENXIO, i18n::trNoop("设备不存在")},          {EEXIST, i18n::trNoop("文件已存在")},
+    {EXDEV, i18n::trNoop("不能跨文件系统改名")},  {EINVAL, i18n::trNoop("参数无效")},
+    {EINTR, i18n::trNoop("被信号中断")},          {EAGAIN, i18n::trNoop("资源暂时不可用")},
+    {ETXTBSY, i18n::trNoop("文件正被执行")},      {EBUSY, i18n::trNoop("设备或资源忙")},
 };
 
 std::string errnoMeaning(int err, bool reading) {
-  if (err == EACCES) return reading ? "没有读取权限" : "没有写入权限";
+  if (err == EACCES) return reading ? i18n::tr("没有读取权限") : i18n::tr("没有写入权限");
   for (const FileErrno& e : kFileErrnos) {
-    if (e.err == err) return e.meaning;
+    if (e.err == err) return i18n::tr(e.meaning);
   }
   return std::strerror(err);
+}
+
+// "ENOENT（文件不存在）": the errno name is Linux's word in every language.
+std::string nameAndMeaning(int err, bool reading) {
+  const char* name = strerrorname_np(err);
+  const std::string shown = name != nullptr ? name : "errno " + std::to_string(err);
+  std::string text;
+  appendFormat(text, i18n::tr("%s（%s）"), shown.c_str(), errnoMeaning(err, reading).c_str());
+  return text;
 }
 
 // A file its owner made read-only is refused, as a shell's `>` refuses it,
@@ -152,17 +162,9 @@ int refusedFile(const std::string& path) { return ::access(path.c_str(), W_OK) =
 
 }  // namespace
 
-std::string errnoText(int err) {
-  const char* name = strerrorname_np(err);
-  return std::string(name != nullptr ? name : "errno " + std::to_string(err)) + "（" +
-         errnoMeaning(err, false) + "）";
-}
+std::string errnoText(int err) { return nameAndMeaning(err, false); }
 
-std::string readErrnoText(int err) {
-  const char* name = strerrorname_np(err);
-  return std::string(name != nullptr ? name : "errno " + std::to_string(err)) + "（" +
-         errnoMeaning(err, true) + "）";
-}
+std::string readErrnoText(int err) { return nameAndMeaning(err, true); }
 
 AtomicFile::AtomicFile(std::string path) : path_(std::move(path)) {
   const Target t = resolve(path_);
@@ -194,7 +196,7 @@ void AtomicFile::openDirect(const std::string& target) {
   fd_ = ::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd_ < 0) {
     error_ = errno;
-    if (error_ == ENXIO) reason_ = "没有程序在读取这个管道（ENXIO）";
+    if (error_ == ENXIO) reason_ = i18n::tr("没有程序在读取这个管道（ENXIO）");
     return;
   }
   const int flags = ::fcntl(fd_, F_GETFL);
@@ -268,7 +270,8 @@ WriteResult checkWritable(const std::string& path) {
   const Target t = resolve(path);
   if (t.error != 0) return failure(path, t.error);
   if (t.kind == Target::Kind::StandardOutput) {
-    return standardOutputClosed() ? failure(path, EBADF, "标准输出已关闭") : WriteResult{};
+    return standardOutputClosed() ? failure(path, EBADF, i18n::tr("标准输出已关闭"))
+                                  : WriteResult{};
   }
   if (t.kind != Target::Kind::Missing) {
     const int err = refusedFile(t.path);

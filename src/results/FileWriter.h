@@ -5,8 +5,9 @@
 
 namespace results {
 
-// "ENOSPC（磁盘空间不足）": the errno's name and what it means for a file
-// being written; the C library's text for an errno the table does not know.
+// "ENOSPC（磁盘空间不足）", in English "ENOSPC (no space left on the disk)":
+// the errno's name and what it means for a file being written; the C
+// library's text for an errno the table does not know.
 std::string errnoText(int err);
 // The same for a file being read ("EACCES（没有读取权限）").
 std::string readErrnoText(int err);

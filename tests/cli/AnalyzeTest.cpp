@@ -365,6 +365,17 @@ std::string replaced(std::string text, const std::string& from, const std::strin
   return text.replace(at, from.size(), to);
 }
 
+// Whether a text holds a Chinese character or a full-width form.
+bool hasChineseText(const std::string& text) {
+  for (std::size_t i = 0; i + 2 < text.size(); ++i) {
+    const auto b = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    if (b(i) < 0xE0 || b(i) > 0xEF) continue;
+    const unsigned cp = (b(i) & 0x0Fu) << 12 | (b(i + 1) & 0x3Fu) << 6 | (b(i + 2) & 0x3Fu);
+    if ((cp >= 0x3000 && cp <= 0x9FFF) || (cp >= 0xFF00 && cp <= 0xFFEF)) return true;
+  }
+  return false;
+}
+
 // A CSV without motion, analyzed, gives a CSV whose motion columns are empty;
 // that one reads back too, with its kernel drop kept.
 TEST_F(AnalyzeTest, CsvWrittenByAnalyzeReadsBack) {
@@ -390,6 +401,7 @@ struct BadFile {
   std::string file;  // written to the scratch folder; missing.yml: not written
   std::string content;
   const char* reason;
+  const char* english;  // the reason under an English locale; nullptr: not checked here
   Place place = {};
   std::vector<std::string> extraArgs = {};
   int status = kExitBadRecording;
@@ -435,57 +447,108 @@ TEST_F(AnalyzeTest, BadFilesGiveOneLineWithThePlace) {
   const std::string bareEvemu = "E: 0.001000 0001 0110 1\nE: 0.001000 0000 0000 0\n";
 
   const std::vector<BadFile> cases = {
-      {"truncated YAML", "cut.yml", cut, "文件在这一行意外结束", lineOf(cut, lastRow)},
-      {"wrong type", "type.yml", typeYml, "应为整数", at(yml, "1000,   2,   0,     2]")},
+      {"truncated YAML", "cut.yml", cut, "文件在这一行意外结束",
+       "the file ends unexpectedly on this line", lineOf(cut, lastRow)},
+      {"wrong type", "type.yml", typeYml, "应为整数", "an integer is expected here",
+       at(yml, "1000,   2,   0,     2]")},
       {"device without relative axes", "mouse.yml", yml, "没有相对坐标轴",
+       "device 0 (AT Translated Set 2 keyboard) has no relative axes",
        at(yml, "node: /dev/input/event3"), pick0},
-      {"no mouse in the file", "keyboard.yml", keyboardOnly, "没有带相对坐标轴", firstNode},
-      {"device that is not there", "mouse.yml", yml, "没有设备 5", firstNode, {"--device", "5"}},
-      {"stamps going backwards", "back.yml", backYml, "时间戳倒退", at(backYml, "[  0,    500")},
-      {"frame without SYN_REPORT", "nosyn.yml", noSynYml, "没有以 SYN_REPORT 结束", openFrame},
+      {"no mouse in the file", "keyboard.yml", keyboardOnly, "没有带相对坐标轴",
+       "no device with relative axes", firstNode},
+      {"device that is not there",
+       "mouse.yml",
+       yml,
+       "没有设备 5",
+       "no device 5: devices in the file: 2",
+       firstNode,
+       {"--device", "5"}},
+      {"stamps going backwards", "back.yml", backYml, "时间戳倒退",
+       "timestamp goes backwards (earlier than the event before)", at(backYml, "[  0,    500")},
+      {"frame without SYN_REPORT", "nosyn.yml", noSynYml, "没有以 SYN_REPORT 结束",
+       "this frame does not end with SYN_REPORT", openFrame},
       {"newer format version", "version.yml", versionYml, "不支持的 libinput record 文件版本",
-       at(yml, "version: 1\n", 9)},
-      {"YAML that is no recording", "other.yml", "hello: world\n", "没有 devices 列表", {1, 1}},
-      {"mouse without reports", "empty-mouse.yml", noEvents, "录制里没有报告", Place{}, noArgs,
-       kExitNoReports},
-      {"evemu: bad code", "code.evemu", badHex, "事件代码应为十六进制数", at(badHex, "00zz")},
+       "unsupported libinput record file version", at(yml, "version: 1\n", 9)},
+      {"YAML that is no recording",
+       "other.yml",
+       "hello: world\n",
+       "没有 devices 列表",
+       "not a libinput record file: no devices list",
+       {1, 1}},
+      {"mouse without reports", "empty-mouse.yml", noEvents, "录制里没有报告", nullptr, Place{},
+       noArgs, kExitNoReports},
+      {"evemu: bad code", "code.evemu", badHex, "事件代码应为十六进制数",
+       "event code should be a hexadecimal number", at(badHex, "00zz")},
       {"evemu: stamps going backwards", "back.evemu", backEvemu, "时间戳倒退",
-       at(backEvemu, "E: 0.000500", 3)},
+       "timestamp goes backwards (earlier than the event before)", at(backEvemu, "E: 0.000500", 3)},
       {"evemu: frame without SYN_REPORT", "open.evemu", openEvemu, "没有以 SYN_REPORT 结束",
-       at(openEvemu, "E: 0.007000 0001")},
-      {"CSV: stamps going backwards", "back.csv", backCsv, "时间戳倒退", at(backCsv, "1500.000")},
-      {"CSV: not ours", "other.csv", "t_us,when\n1,2\n", "t_us,interval_us", {1, 1}},
+       "the last frame does not end with SYN_REPORT", at(openEvemu, "E: 0.007000 0001")},
+      {"CSV: stamps going backwards", "back.csv", backCsv, "时间戳倒退",
+       "timestamp goes backwards (earlier than the line before)", at(backCsv, "1500.000")},
+      {"CSV: not ours",
+       "other.csv",
+       "t_us,when\n1,2\n",
+       "t_us,interval_us",
+       "an intervals CSV's first line should start with \"t_us,interval_us\"",
+       {1, 1}},
       {"capture cut short", "short.txt", shortCapture, "头部说有 5 个报告，读到 4 个",
-       lineOf(capture, "6000,")},
+       "reports announced in the header: 5, read: 4", lineOf(capture, "6000,")},
       {"JSON that is no result", "other.json", "{\"schema\": \"other\"}",
-       "不是 Quillmark 的结果文件"},
+       "不是 Quillmark 的结果文件", nullptr},
       {"result without its intervals", "alone.json", "{\"schema\": \"quillmark-result\"}",
-       "旁边没有间隔文件（alone.csv 或 intervals.csv）"},
-      {"empty file", "empty.yml", "", "文件是空的"},
-      {"binary file", "binary.dat", elf, "二进制文件", {1, 8}},
-      {"missing file", "missing.yml", "", "无法打开：ENOENT（文件不存在）"},
-      {"YAML nested deeper than a recording", "deep.yml", deepYml, "嵌套超过 64 层", {1, 70}},
+       "旁边没有间隔文件（alone.csv 或 intervals.csv）", nullptr},
+      {"empty file", "empty.yml", "", "文件是空的", "the file is empty"},
+      {"binary file",
+       "binary.dat",
+       elf,
+       "二进制文件",
+       "this is a binary file, not a recording",
+       {1, 8}},
+      {"missing file", "missing.yml", "", "无法打开：ENOENT（文件不存在）",
+       "cannot open: ENOENT (no such file)"},
+      {"YAML nested deeper than a recording",
+       "deep.yml",
+       deepYml,
+       "嵌套超过 64 层",
+       "nested deeper than 64 levels",
+       {1, 70}},
       {"CSV: a minus before a zero whole part",
        "neg.csv",
        negCsv,
        "t_us 不能是负数：「-0.500」",
+       "t_us cannot be negative: \"-0.500\"",
        {at(negCsv, "-0.500").line, 1}},
       {"evemu: a minus before a zero whole part", "neg.evemu", negEvemu, "时间不能是负数",
-       at(negEvemu, "E: -0.000500", 3)},
+       "time cannot be negative: \"-0.000500\"", at(negEvemu, "E: -0.000500", 3)},
       {"capture: a stamp near the end of the clock", "far.txt", farCapture, "t_us 超出范围",
-       at(farCapture, "9223372036854775")},
-      {"CSV: a number too large", "huge.csv", hugeCsv, "t_us 超出范围", {6, 1}},
+       "t_us out of range: \"9223372036854775\"", at(farCapture, "9223372036854775")},
+      {"CSV: a number too large",
+       "huge.csv",
+       hugeCsv,
+       "t_us 超出范围",
+       "t_us out of range",
+       {6, 1}},
       {"CSV: more drops than the gap holds",
        "drops.csv",
        dropsCsv,
        "比与上一行的间隔能容下的报告还多（最多 65 次）",
+       "kernel_drops is 1000000, more reports than the gap since the line before can hold (at most "
+       "65)",
        {5, 23}},
-      {"evemu: no name, no relative axes", "bare.evemu", bareEvemu, "未命名设备没有相对坐标轴"},
-      {"a line break in the name", "new\nline.csv", csv, "只有一个设备", {}, {"--device", "1"}},
+      {"evemu: no name, no relative axes", "bare.evemu", bareEvemu, "未命名设备没有相对坐标轴",
+       "the unnamed device has no relative axes"},
+      {"a line break in the name",
+       "new\nline.csv",
+       csv,
+       "只有一个设备",
+       "an intervals CSV holds one device (--device 0)",
+       {},
+       {"--device", "1"}},
       {"device index out of range",
        "mouse.yml",
        yml,
        "设备序号「99999999999」超出范围",
+       nullptr,
        {},
        {"--device", "99999999999"},
        2},
@@ -495,15 +558,8 @@ TEST_F(AnalyzeTest, BadFilesGiveOneLineWithThePlace) {
     const std::string path = tmp.file(c.file);
     std::remove(path.c_str());
     if (c.file != std::string("missing.yml")) writeFile(path, c.content);
-    std::vector<std::string> args = {path};
+    std::vector<std::string> args = {"analyze", path};
     args.insert(args.end(), c.extraArgs.begin(), c.extraArgs.end());
-    const Finished f = analyze(args);
-    EXPECT_EQ(f.status, c.status);
-    EXPECT_EQ(f.out, "");
-    if (c.status == 2) {  // a usage error: the reason, then the usage
-      EXPECT_NE(f.err.find(c.reason), std::string::npos) << f.err;
-      continue;
-    }
     std::string place = path;
     // A line break in a file name is shown escaped, on the one line.
     for (std::size_t at = 0; (at = place.find('\n', at)) != std::string::npos; at += 2) {
@@ -511,9 +567,25 @@ TEST_F(AnalyzeTest, BadFilesGiveOneLineWithThePlace) {
     }
     if (c.place.line > 0) place += ":" + std::to_string(c.place.line);
     if (c.place.column > 0) place += ":" + std::to_string(c.place.column);
-    EXPECT_EQ(f.err.rfind("quillmark: " + place + "：", 0), 0u) << f.err;
-    EXPECT_NE(f.err.find(c.reason), std::string::npos) << f.err;
-    EXPECT_EQ(std::count(f.err.begin(), f.err.end(), '\n'), 1) << f.err;
+    // The same line in Chinese, and in English where the locale asks for it
+    // (a locale this machine does not have installed).
+    const struct {
+      std::vector<std::pair<std::string, std::string>> env;
+      const char* reason;
+      const char* colon;
+    } languages[] = {{{}, c.reason, "："}, {{{"LANG", "en_US.UTF-8"}}, c.english, ": "}};
+    for (const auto& l : languages) {
+      if (l.reason == nullptr) continue;
+      SCOPED_TRACE(l.reason);
+      const Finished f = runQuillmark(args, l.env, tmp.file("run"));
+      EXPECT_EQ(f.status, c.status);
+      EXPECT_EQ(f.out, "");
+      EXPECT_NE(f.err.find(l.reason), std::string::npos) << f.err;
+      if (c.status == 2) continue;  // a usage error: the reason, then the usage
+      EXPECT_EQ(f.err.rfind("quillmark: " + place + l.colon, 0), 0u) << f.err;
+      EXPECT_EQ(std::count(f.err.begin(), f.err.end(), '\n'), 1) << f.err;
+      EXPECT_EQ(hasChineseText(f.err), l.env.empty()) << f.err;
+    }
   }
 }
 

@@ -11,6 +11,7 @@
 #include "hid/service/ErrnoResult.h"
 #include "hid/service/LinuxHIDService.h"
 #include "hid/service/RunLoop.h"
+#include "i18n/Translate.h"
 
 using namespace hidservice;
 
@@ -20,27 +21,43 @@ struct Row {
   int err;
   ResultKind kind;
   const char* text;
+  const char* english;
 };
 
 TEST(ErrnoResultTest, EveryErrnoOfOpenAndReadInLinuxWords) {
   const Row rows[] = {
-      {EACCES, ResultKind::NotPermitted, "open /dev/input/event7 failed: EACCES（没有读取权限）"},
-      {EPERM, ResultKind::NotPermitted, "open /dev/input/event7 failed: EPERM（操作不被允许）"},
-      {EBUSY, ResultKind::Busy, "open /dev/input/event7 failed: EBUSY（设备已被其他程序独占）"},
-      {ENOENT, ResultKind::Failed, "open /dev/input/event7 failed: ENOENT（设备节点不存在）"},
-      {ENODEV, ResultKind::Gone, "open /dev/input/event7 failed: ENODEV（设备已被拔出）"},
-      {ENXIO, ResultKind::Failed, "open /dev/input/event7 failed: ENXIO（设备不存在或已断开）"},
+      {EACCES, ResultKind::NotPermitted, "open /dev/input/event7 failed: EACCES（没有读取权限）",
+       "open /dev/input/event7 failed: EACCES (no permission to read)"},
+      {EPERM, ResultKind::NotPermitted, "open /dev/input/event7 failed: EPERM（操作不被允许）",
+       "open /dev/input/event7 failed: EPERM (operation not permitted)"},
+      {EBUSY, ResultKind::Busy, "open /dev/input/event7 failed: EBUSY（设备已被其他程序独占）",
+       "open /dev/input/event7 failed: EBUSY (another program holds the device exclusively)"},
+      {ENOENT, ResultKind::Failed, "open /dev/input/event7 failed: ENOENT（设备节点不存在）",
+       "open /dev/input/event7 failed: ENOENT (the device node does not exist)"},
+      {ENODEV, ResultKind::Gone, "open /dev/input/event7 failed: ENODEV（设备已被拔出）",
+       "open /dev/input/event7 failed: ENODEV (the device was unplugged)"},
+      {ENXIO, ResultKind::Failed, "open /dev/input/event7 failed: ENXIO（设备不存在或已断开）",
+       "open /dev/input/event7 failed: ENXIO (the device does not exist or was disconnected)"},
       {EIO, ResultKind::Failed,
-       "open /dev/input/event7 failed: EIO（输入/输出错误，设备可能已断开）"},
-      {EMFILE, ResultKind::Failed, "open /dev/input/event7 failed: EMFILE（本进程打开的文件过多）"},
-      {ENFILE, ResultKind::Failed, "open /dev/input/event7 failed: ENFILE（系统打开的文件过多）"},
-      {ENOMEM, ResultKind::Failed, "open /dev/input/event7 failed: ENOMEM（内存不足）"},
+       "open /dev/input/event7 failed: EIO（输入/输出错误，设备可能已断开）",
+       "open /dev/input/event7 failed: EIO (input/output error; the device may have been "
+       "disconnected)"},
+      {EMFILE, ResultKind::Failed, "open /dev/input/event7 failed: EMFILE（本进程打开的文件过多）",
+       "open /dev/input/event7 failed: EMFILE (too many open files in this process)"},
+      {ENFILE, ResultKind::Failed, "open /dev/input/event7 failed: ENFILE（系统打开的文件过多）",
+       "open /dev/input/event7 failed: ENFILE (too many open files in the system)"},
+      {ENOMEM, ResultKind::Failed, "open /dev/input/event7 failed: ENOMEM（内存不足）",
+       "open /dev/input/event7 failed: ENOMEM (out of memory)"},
   };
   for (const Row& row : rows) {
     const Result r = errnoResult("open /dev/input/event7", row.err);
     EXPECT_EQ(r.kind, row.kind) << row.text;
     EXPECT_EQ(r.code, row.err) << row.text;
     EXPECT_EQ(r.text, row.text);
+    // The banner in English: the same Linux words, the meaning translated.
+    i18n::initTranslation(i18n::Language::English);
+    EXPECT_EQ(errnoResult("open /dev/input/event7", row.err).text, row.english);
+    i18n::initTranslation(i18n::Language::Chinese);
   }
 }
 

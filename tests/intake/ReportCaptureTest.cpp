@@ -14,6 +14,7 @@
 
 #include "TestFiles.h"
 #include "hid/intake/ReportCapture.h"
+#include "i18n/Translate.h"
 
 namespace {
 
@@ -110,6 +111,30 @@ TEST_F(CaptureTest, LineBreaksInTheDeviceNameDoNotBreakTheHeader) {
   EXPECT_EQ(readFile(out),
             "# TAVO raw HID report capture\n# device=Evil Mouse \n# samples=1\n"
             "# t_us,report_id,len,hash\n0,0,0,14650fb0739d0383\n");
+}
+
+// The console lines in English: the tag and the words translated, the path
+// and figures as they are.
+TEST_F(CaptureTest, ConsoleLinesFollowTheLanguage) {
+  i18n::initTranslation(i18n::Language::English);
+  start("2");
+  addAt(1s, 1, "a");
+  capture.stop();
+  const std::string missing = dir.file("missing/out.csv");
+  ReportCapture other(
+      [&](const char* name) {
+        return std::string(name) == "TAVO_CAPTURE" ? missing.c_str() : nullptr;
+      },
+      [] { return ReportCapture::Clock::time_point(1s); }, console_);
+  other.maybeStart("Mouse B");
+  other.add(1, reinterpret_cast<const unsigned char*>("b"), 1);
+  other.stop();
+  i18n::initTranslation(i18n::Language::Chinese);
+  EXPECT_EQ(console(), "[capture] Recording raw HID reports -> " + out + " (2 s)\n" +
+                           "[capture] Reports written: 1 -> " + out + "\n" +
+                           "[capture] Recording raw HID reports -> " + missing + " (30 s)\n" +
+                           "[capture] Cannot open the output file: " + missing +
+                           " (No such file or directory)\n");
 }
 
 // --- start rules --------------------------------------------------------------

@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <system_error>
 
+#include "i18n/Translate.h"
+
 namespace {
 
 constexpr size_t kWriteChunk = 64 * 1024;
@@ -116,8 +118,8 @@ void ReportCapture::maybeStart(const std::string& name) {
   samples.reserve(kSampleLimit);
   firstUs = 0;
   recording = true;
-  std::fprintf(console_, "[采集] 开始记录原始 HID 报告 -> %s（%.0f 秒）\n", outputPath.c_str(),
-               durationSeconds);
+  std::fprintf(console_, i18n::tr("[采集] 开始记录原始 HID 报告 -> %s（%.0f 秒）\n"),
+               outputPath.c_str(), durationSeconds);
 }
 
 void ReportCapture::add(unsigned int reportId, const unsigned char* report, size_t length) {
@@ -183,8 +185,9 @@ void ReportCapture::writeJob(const Job& job) {
   const int fd = ::open(job.path.c_str(),
                         O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
   if (fd < 0) {
-    std::fprintf(console_, "[采集] 打不开输出文件: %s（%s）\n", job.path.c_str(),
-                 errorText(errno).c_str());
+    const std::string why = errorText(errno);  // read before the translation may touch errno
+    std::fprintf(console_, i18n::tr("[采集] 打不开输出文件: %s（%s）\n"), job.path.c_str(),
+                 why.c_str());
     return;
   }
   bool ok = writeTo(fd, job);
@@ -195,10 +198,10 @@ void ReportCapture::writeJob(const Job& job) {
     err = errno;
   }
   if (ok) {
-    std::fprintf(console_, "[采集] 已写出 %zu 条报告 -> %s\n", job.samples.size(),
+    std::fprintf(console_, i18n::tr("[采集] 已写出 %zu 条报告 -> %s\n"), job.samples.size(),
                  job.path.c_str());
   } else {
-    std::fprintf(console_, "[采集] 写入输出文件失败: %s（%s）\n", job.path.c_str(),
+    std::fprintf(console_, i18n::tr("[采集] 写入输出文件失败: %s（%s）\n"), job.path.c_str(),
                  errorText(err).c_str());
   }
 }
@@ -235,7 +238,7 @@ void ReportCapture::write() {
   // Nothing captured: the target is never opened, so an earlier capture
   // file there is kept.
   if (samples.empty()) {
-    std::fprintf(console_, "[采集] 没有记录到报告，未写出 %s\n", outputPath.c_str());
+    std::fprintf(console_, i18n::tr("[采集] 没有记录到报告，未写出 %s\n"), outputPath.c_str());
     std::vector<Sample>().swap(samples);
     return;
   }

@@ -1,7 +1,7 @@
 #pragma once
 
 // Linux failures in Linux words: the operation with its node, the errno
-// name and its meaning in Chinese. Any thread; no state.
+// name and its meaning in the chosen language. Any thread; no state.
 
 #include <string>
 #include <string_view>

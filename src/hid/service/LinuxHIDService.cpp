@@ -18,6 +18,7 @@
 #include "hid/service/DeviceText.h"
 #include "hid/service/ErrnoResult.h"
 #include "hid/service/RunLoop.h"
+#include "i18n/Translate.h"
 
 namespace hidservice {
 
@@ -273,7 +274,7 @@ class LinuxManager : public Manager {
     if (open_) return Result::success();
     if (loop_ == nullptr) {
       return Result::failure(ResultKind::Failed, EINVAL,
-                             "udev monitor failed: 没有事件循环（未调度到 HID 线程）");
+                             i18n::tr("udev monitor failed: 没有事件循环（未调度到 HID 线程）"));
     }
     open_ = true;
     const Result monitoring = startMonitor();
