@@ -11,6 +11,7 @@
 #include "dashboard/DrawKit.h"
 #include "dashboard/NoticeBox.h"
 #include "dashboard/Palette.h"
+#include "i18n/Translate.h"
 
 namespace dashboard {
 
@@ -29,7 +30,7 @@ constexpr ImGuiWindowFlags kRootFlags =
     ImGuiWindowFlags_NoBackground | ImGuiWindowFlags_NoSavedSettings |
     ImGuiWindowFlags_NoBringToFrontOnFocus;
 
-constexpr const char* kNoDevice = "未检测到鼠标设备";
+constexpr const char* kNoDevice = i18n::trNoop("未检测到鼠标设备");
 constexpr float kPickerWidth = 300;
 
 // Follows the mouse until the user picks a target.
@@ -45,7 +46,7 @@ void snapTarget(DashboardState& st, const UiState& ui) {
 std::string deviceLabel(const std::vector<HIDDeviceInfo>& devices, size_t index) {
   const HIDDeviceInfo& d = devices[index];
   std::string label = d.displayName();
-  if (!d.portPath.empty()) return label + "  端口 " + d.portPath;
+  if (!d.portPath.empty()) return label + i18n::tr("  端口 ") + d.portPath;
   for (size_t i = 0; i < devices.size(); ++i) {
     if (i != index && devices[i].portPath.empty() && devices[i].displayName() == label)
       return label + "  #" + std::to_string(index + 1);
@@ -54,15 +55,15 @@ std::string deviceLabel(const std::vector<HIDDeviceInfo>& devices, size_t index)
 }
 
 void drawStateIndicator(ImDrawList* dl, ImVec2 P, float a, int testState) {
-  const char* label = "未开始";
+  const char* label = i18n::tr("未开始");
   ImU32 col = kColTextMuted;
   float r = 3.5f;
   if (testState == kStateRunning) {
-    label = "测试中";
+    label = i18n::tr("测试中");
     col = kColGood;
     r = 3.5f * (0.75f + 0.25f * std::sin(3.0f * static_cast<float>(ImGui::GetTime())));
   } else if (testState == kStatePaused) {
-    label = "已暂停";
+    label = i18n::tr("已暂停");
     col = kColWarn;
   }
   const ImVec2 c(a + 4, P.y + 34);
@@ -73,10 +74,10 @@ void drawStateIndicator(ImDrawList* dl, ImVec2 P, float a, int testState) {
 
 const char* pickerPreview(const UiState& ui, DashboardState& st) {
   const int sel = ui.selectedDevice;
-  if (sel < 0 || sel >= static_cast<int>(ui.devices.size())) return kNoDevice;
+  if (sel < 0 || sel >= static_cast<int>(ui.devices.size())) return i18n::tr(kNoDevice);
   const HIDDeviceInfo& d = ui.devices[static_cast<size_t>(sel)];
   st.devicePreview = deviceLabel(ui.devices, static_cast<size_t>(sel));
-  if (!d.opened) st.devicePreview += "（无法打开）";
+  if (!d.opened) st.devicePreview += i18n::tr("（无法打开）");
   return st.devicePreview.c_str();
 }
 
@@ -115,10 +116,10 @@ void drawDevicePicker(ImVec2 P, ImVec2 S, const UiState& ui, UiActions& actions,
   const bool open = ImGui::BeginCombo("##device", "", 0);
   drawPickerPreview(dl, frame, frameHeight, preview);
   if (!open) return;
-  if (ui.devices.empty()) ImGui::TextDisabled("%s", kNoDevice);
+  if (ui.devices.empty()) ImGui::TextDisabled("%s", i18n::tr(kNoDevice));
   for (size_t i = 0; i < ui.devices.size(); ++i) {
     std::string label = deviceLabel(ui.devices, i);
-    if (!ui.devices[i].opened) label += "   （无法打开）";
+    if (!ui.devices[i].opened) label += i18n::tr("   （无法打开）");
     drawDeviceEntry(label, static_cast<int>(i), ui.selectedDevice, actions);
   }
   ImGui::EndCombo();
@@ -209,7 +210,7 @@ void drawTargetSelector(ImVec2 pos, DashboardState& st) {
   ImGui::SetCursorScreenPos(pos);
   ImGui::SetNextItemWidth(150);
   char preview[32];
-  std::snprintf(preview, sizeof preview, "目标 %.0f Hz", kTargetRates[st.targetIndex]);
+  std::snprintf(preview, sizeof preview, i18n::tr("目标 %.0f Hz"), kTargetRates[st.targetIndex]);
   if (!ImGui::BeginCombo("##target", preview, 0)) return;
   for (int i = 0; i < kTargetRateCount; ++i) {
     char label[32];
@@ -220,7 +221,8 @@ void drawTargetSelector(ImVec2 pos, DashboardState& st) {
     }
   }
   // Back to following the mouse.
-  if (ImGui::Selectable("自动", !st.targetPicked, 0, ImVec2(0, 0))) st.targetPicked = false;
+  if (ImGui::Selectable(i18n::tr("自动"), !st.targetPicked, 0, ImVec2(0, 0)))
+    st.targetPicked = false;
   ImGui::EndCombo();
 }
 
@@ -244,29 +246,31 @@ void drawControlBar(ImDrawList* dl, ImVec2 P, ImVec2 S, const UiState& ui, UiAct
     ImGui::BeginDisabled(testState == kStateRunning);
     ImGui::PushStyleColor(ImGuiCol_Button, ImVec4(0.0f, 0.55f, 0.72f, 1.0f));
     ImGui::PushStyleColor(ImGuiCol_ButtonHovered, ImVec4(0.0f, 0.65f, 0.85f, 1.0f));
-    if (ImGui::Button(testState == kStateIdle ? "开始测试" : "继续", ImVec2(130, 36)))
+    if (ImGui::Button(testState == kStateIdle ? i18n::tr("开始测试") : i18n::tr("继续"),
+                      ImVec2(130, 36)))
       actions.startPressed = true;
     ImGui::PopStyleColor(2);
     ImGui::EndDisabled();
   }
-  if (controlButton("暂停", ImVec2(bx + 142, by), testState != kStateRunning))
+  if (controlButton(i18n::tr("暂停"), ImVec2(bx + 142, by), testState != kStateRunning))
     actions.pausePressed = true;
-  if (controlButton("重置", ImVec2(bx + 284, by), testState == kStateIdle))
+  if (controlButton(i18n::tr("重置"), ImVec2(bx + 284, by), testState == kStateIdle))
     actions.resetPressed = true;
-  if (controlButton("保存结果", ImVec2(bx + 426, by), !ui.canSave)) actions.savePressed = true;
-  ImGui::SetItemTooltip("快捷键 E");
+  if (controlButton(i18n::tr("保存结果"), ImVec2(bx + 426, by), !ui.canSave))
+    actions.savePressed = true;
+  ImGui::SetItemTooltip("%s", i18n::tr("快捷键 E"));
   drawTargetSelector(ImVec2(P.x + S.x - 170, by + 2), st);
   FontScope hintFont(fonts().small, 13.0f);
   drawText(dl, ImVec2(P.x + 20, by + 10), kColTextMuted,
-           "快捷键：S 开始 / 继续　P 暂停　R 重置　ESC 退出　E 保存结果");
+           i18n::tr("快捷键：S 开始 / 继续　P 暂停　R 重置　ESC 退出　E 保存结果"));
 }
 
 // Instead of the cards when the window cannot hold them: how big it must be.
 void drawTooSmall(ImDrawList* dl, ImVec2 P, ImVec2 S, float contentTop) {
   const ImVec2 need = smallestGridWindow(contentTop - P.y);
   char text[128];
-  std::snprintf(text, sizeof text, "窗口太小，放大到至少 %.0f × %.0f 像素才能显示测试数据", need.x,
-                need.y);
+  std::snprintf(text, sizeof text,
+                i18n::tr("窗口太小，放大到至少 %.0f × %.0f 像素才能显示测试数据"), need.x, need.y);
   FontScope font(fonts().body, 16.0f);
   const ImVec2 ts = textSize(text);
   const float bottom = P.y + S.y - 64;

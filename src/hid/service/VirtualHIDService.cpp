@@ -15,6 +15,7 @@
 #include <string>
 
 #include "hid/service/RunLoop.h"
+#include "i18n/Translate.h"
 
 namespace hidservice {
 
@@ -115,10 +116,10 @@ std::string shownItem(std::string_view item) {
 VirtualDeviceSetup timedMouseSetup(const VirtualMouseRate& rate, int index) {
   char name[64];
   if (rate.countsPerS > 0) {
-    std::snprintf(name, sizeof name, "虚拟鼠标 %g Hz（%.7g counts/s）", rate.rateHz,
+    std::snprintf(name, sizeof name, i18n::tr("虚拟鼠标 %g Hz（%.7g counts/s）"), rate.rateHz,
                   rate.countsPerS);
   } else {
-    std::snprintf(name, sizeof name, "虚拟鼠标 %g Hz", rate.rateHz);
+    std::snprintf(name, sizeof name, i18n::tr("虚拟鼠标 %g Hz"), rate.rateHz);
   }
   VirtualDeviceSetup setup;
   setup.properties.product = name;
