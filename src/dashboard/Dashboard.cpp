@@ -206,11 +206,27 @@ bool controlButton(const char* label, ImVec2 pos, bool disabled) {
   return pressed;
 }
 
-void drawTargetSelector(ImVec2 pos, DashboardState& st) {
+// The target's preview for a rate, e.g. "目标 1000 Hz".
+void targetPreview(char* out, size_t size, float hz) {
+  std::snprintf(out, size, i18n::tr("目标 %.0f Hz"), hz);
+}
+
+// 150 pixels, or what the widest target's preview needs in the body font
+// (the English one is longer).
+float targetSelectorWidth() {
+  FontScope font(fonts().body, 16.0f);
+  char widest[32];
+  targetPreview(widest, sizeof widest, kTargetRates[kTargetRateCount - 1]);
+  const float need =
+      textSize(widest).x + 2 * ImGui::GetStyle().FramePadding.x + ImGui::GetFrameHeight() + 4;
+  return std::max(150.0f, std::ceil(need));
+}
+
+void drawTargetSelector(ImVec2 pos, float width, DashboardState& st) {
   ImGui::SetCursorScreenPos(pos);
-  ImGui::SetNextItemWidth(150);
+  ImGui::SetNextItemWidth(width);
   char preview[32];
-  std::snprintf(preview, sizeof preview, i18n::tr("目标 %.0f Hz"), kTargetRates[st.targetIndex]);
+  targetPreview(preview, sizeof preview, kTargetRates[st.targetIndex]);
   if (!ImGui::BeginCombo("##target", preview, 0)) return;
   for (int i = 0; i < kTargetRateCount; ++i) {
     char label[32];
@@ -229,9 +245,9 @@ void drawTargetSelector(ImVec2 pos, DashboardState& st) {
 // The three test buttons are centred; "保存结果" follows 重置. Where the
 // window is too narrow for it to clear the target selector, the row moves
 // left just enough (below about 1060 pixels).
-float buttonRowLeft(ImVec2 P, ImVec2 S) {
+float buttonRowLeft(ImVec2 P, ImVec2 S, float selectorWidth) {
   const float centred = P.x + (S.x - 414) * 0.5f;
-  const float clear = P.x + S.x - 170 - 12 - 556;
+  const float clear = P.x + S.x - 20 - selectorWidth - 12 - 556;
   return clear < centred && clear >= P.x + 20 ? clear : centred;
 }
 
@@ -239,7 +255,8 @@ void drawControlBar(ImDrawList* dl, ImVec2 P, ImVec2 S, const UiState& ui, UiAct
                     DashboardState& st) {
   const int testState = ui.testState;
   const float by = P.y + S.y - 58;
-  const float bx = buttonRowLeft(P, S);
+  const float selectorWidth = targetSelectorWidth();
+  const float bx = buttonRowLeft(P, S, selectorWidth);
   FontScope font(fonts().body, 16.0f);
   {
     ImGui::SetCursorScreenPos(ImVec2(bx, by));
@@ -259,7 +276,7 @@ void drawControlBar(ImDrawList* dl, ImVec2 P, ImVec2 S, const UiState& ui, UiAct
   if (controlButton(i18n::tr("保存结果"), ImVec2(bx + 426, by), !ui.canSave))
     actions.savePressed = true;
   ImGui::SetItemTooltip("%s", i18n::tr("快捷键 E"));
-  drawTargetSelector(ImVec2(P.x + S.x - 170, by + 2), st);
+  drawTargetSelector(ImVec2(P.x + S.x - 20 - selectorWidth, by + 2), selectorWidth, st);
   FontScope hintFont(fonts().small, 13.0f);
   drawText(dl, ImVec2(P.x + 20, by + 10), kColTextMuted,
            i18n::tr("快捷键：S 开始 / 继续　P 暂停　R 重置　ESC 退出　E 保存结果"));
