@@ -224,13 +224,19 @@ TEST_F(DevicePicker, NamesWithHashesAreShownWhole) {
 }
 
 TEST_F(DevicePicker, EmptyListSaysNoDevice) {
-  UiState ui;
-  h.click(ui, pickerPos());
-  const std::string text = h.text(ui);
-  // Once in the closed preview and once in the open list.
-  const size_t first = text.find("未检测到鼠标设备");
-  ASSERT_NE(first, std::string::npos);
-  EXPECT_NE(text.find("未检测到鼠标设备", first + 1), std::string::npos);
+  for (const auto& [language, said] : {std::pair{i18n::Language::Chinese, "未检测到鼠标设备"},
+                                       std::pair{i18n::Language::English, "No mouse found"}}) {
+    i18n::initTranslation(language);
+    UiState ui;
+    h.click(ui, pickerPos());
+    const std::string text = h.text(ui);
+    // Once in the closed preview and once in the open list.
+    const size_t first = text.find(said);
+    ASSERT_NE(first, std::string::npos) << text;
+    EXPECT_NE(text.find(said, first + 1), std::string::npos) << text;
+    h.click(ui, pickerPos());  // closed again
+  }
+  i18n::initTranslation(i18n::Language::Chinese);
 }
 
 // Whether the text holds a CJK ideograph or CJK punctuation.
@@ -300,6 +306,8 @@ TEST(PreviewStates, SayWhatTheUserNeeds) {
         "How to grant access", "Restart", "Halden Corvid Pro Wireless [USB] (cannot open)"},
        kEnglish},
       {"drops-and-saved", {"2× (~37)", "31.25 ms"}, kEnglish},
+      {"mouse-quiet-900x640", {"请持续移动鼠标"}},
+      {"mouse-quiet-900x640", {"Keep moving the mouse"}, kEnglish},
   };
   for (const auto& k : kStates) {
     SCOPED_TRACE(k.fixture);
