@@ -10,6 +10,7 @@
 #include "app/ProcessLaunch.h"
 #include "app/Shell.h"
 #include "i18n/Translate.h"
+#include "results/TextFormat.h"
 
 namespace {
 
@@ -56,9 +57,9 @@ std::string findPermissionHelpUrl() {
 }  // namespace
 
 std::string permissionStartupText() {
-  char text[1024];
-  std::snprintf(
-      text, sizeof text,
+  std::string text;
+  results::appendFormat(
+      text,
       i18n::tr(
           "[权限] 回报率将恒为 0。请安装 udev 规则 %s"
           "（安装 quillmark 软件包会装好，或复制到 /etc/udev/rules.d/）\n"
