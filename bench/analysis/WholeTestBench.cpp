@@ -41,8 +41,10 @@ void BM_WholeTestTenMinutesAt8000Hz(benchmark::State& state) {
     benchmark::DoNotOptimize(f);
     state.counters["extra_MB"] = static_cast<double>(s_peak.load() - before) / (1 << 20);
   }
-  state.counters["missed_slots"] = static_cast<double>(f.missedSlots);
-  state.counters["moving_rate_hz"] = f.movingRateHz;
+  state.counters["missed_slots"] = static_cast<double>(f.missedSlots.value_or(-1));
+  state.counters["idle_slots"] = static_cast<double>(f.idleSlots.value_or(-1));
+  state.counters["grid_period_us"] = f.grid.periodUs;
+  state.counters["moving_rate_hz"] = f.movingRateHz.value_or(0.0);
 }
 BENCHMARK(BM_WholeTestTenMinutesAt8000Hz)->Unit(benchmark::kMillisecond);
 

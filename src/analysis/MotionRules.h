@@ -10,9 +10,10 @@
 #include "analysis/StampSeries.h"
 
 // When the reports' motion says the hand, not the mouse, limits the rate: a
-// sensor reports as soon as one count has built up, so while the hand is too
-// slow for every slot most reports carry a single count. Shared by the
-// window's live hint and the whole-test cause.
+// sensor reports as soon as one count (one step of counts) has built up, so
+// a mouse can only be judged where the motion allowed its full rate. The
+// window's live hint reads the share of single-count reports; the
+// whole-test cause and verdict read what the motion allowed per window.
 namespace motionrules {
 
 using namespace std::chrono_literals;
@@ -26,9 +27,30 @@ inline constexpr auto kSpeedLimitedSpan = 1s;
 // counts only with this much moving time in it.
 inline constexpr double kBandReachedRatio = 0.95;
 inline constexpr double kMinBandSeconds = 0.1;
-// Reports the kernel dropped, as a share of the test's, that make the
-// kernel the cause of a shortfall.
-inline constexpr double kKernelDropShare = 0.01;
+
+// The rate the motion allowed is judged over windows of this much moving
+// time: min(larger-axis counts per second / count step, yardstick).
+inline constexpr auto kAllowedWindow = 50ms;
+// A mouse's counts come in steps of 2 (interpolated DPI) when at most this
+// share of the reports that moved carry an odd count on their larger axis.
+inline constexpr double kOddCountShareForStepOfTwo = 0.01;
+// Moving time where the mouse delivered less than this share of what the
+// motion allowed counts as falling short.
+inline constexpr double kDeliveredShare = 0.9;
+// The capability is known when the windows where the motion allowed the
+// full yardstick add up to this much.
+inline constexpr double kMinCapabilitySeconds = 0.1;
+// Kernel drops explain a shortfall when the rate with the dropped reports
+// added back reaches this share of the yardstick.
+inline constexpr double kKernelExplainsRatio = 0.95;
+// The host limits the rate when it polls below the rate the mouse asks for
+// by more than this share, and the rate reaches this share of the host's.
+inline constexpr double kHostBelowMouseRatio = 0.95;
+inline constexpr double kHostMatchRatio = 0.95;
+
+// A report without X/Y motion (buttons or wheel only): counted as a report,
+// but it does not make a still mouse moving.
+inline bool stillReport(const ReportMotion& m) { return m.known() && m.dx == 0 && m.dy == 0; }
 
 // A known motion whose larger axis moved by exactly one count.
 inline bool singleCount(const ReportMotion& m) {

@@ -18,30 +18,64 @@ std::optional<double> saturationSpeed(const MotionFigures& m, double yardstickHz
   return std::nullopt;
 }
 
-RateCauseKind kindOf(const WholeTestFigures& f, const RateCause& c) {
-  if (c.ratio >= pollingrules::kTargetReachedRatio) return RateCauseKind::Reached;
-  if (f.kernelDrops > 0 && static_cast<double>(f.kernelDroppedReports) >=
-                               kKernelDropShare * static_cast<double>(f.reports)) {
-    return RateCauseKind::KernelDrops;
-  }
-  if (!f.motion.known) return RateCauseKind::NoMotionData;
-  if (f.motion.singleCountShare >= kSpeedLimitedShare || c.saturationCountsPerS) {
-    return RateCauseKind::SpeedLimited;
-  }
-  return RateCauseKind::DeviceLimited;
+bool hostLimited(const RateCause& c, const RateContext& x) {
+  return x.hostHz > 0 && x.requestedHz > 0 && x.hostHz < kHostBelowMouseRatio * x.requestedHz &&
+         c.judgedHz >= kHostMatchRatio * x.hostHz;
 }
 
-std::string textOf(const WholeTestFigures& f, const RateCause& c) {
-  char text[256];
+// The drops explain the shortfall when the rate with the reports they cost
+// added back reaches the yardstick. A batched link's slots are not known,
+// and neither are the reports its drops cost.
+bool kernelExplains(const WholeTestFigures& f, const RateCause& c) {
+  if (f.kernelDrops <= 0 || f.reports <= 0 || f.grid.status == GridStatus::Batched) return false;
+  const double back = static_cast<double>(f.reports + f.kernelDroppedReports) / f.reports;
+  return c.judgedHz * back >= kKernelExplainsRatio * c.yardstickHz;
+}
+
+RateCauseKind kindOf(const WholeTestFigures& f, const RateCause& c, const RateContext& x) {
+  if (hostLimited(c, x)) return RateCauseKind::HostLimited;
+  if (c.ratio >= pollingrules::kTargetReachedRatio) return RateCauseKind::Reached;
+  if (kernelExplains(f, c)) return RateCauseKind::KernelDrops;
+  if (!f.motion.known) return RateCauseKind::NoMotionData;
+  if (c.fromCapability) return RateCauseKind::DeviceLimited;
+  // The hand never allowed the full rate: the mouse is to blame only where
+  // it delivered less than the motion allowed.
+  if (f.delivery.known && f.delivery.median < kDeliveredShare) return RateCauseKind::DeviceLimited;
+  return RateCauseKind::SpeedLimited;
+}
+
+std::string hostText(const RateCause& c, const RateContext& x) {
+  char text[512];
+  if (x.hostReason == "usbhid_mousepoll" && x.mousepollMs > 0) {
+    std::snprintf(
+        text, sizeof text,
+        "主机只以 %.0f Hz 轮询（鼠标要求 %.0f Hz）：内核参数 usbhid.mousepoll=%d "
+        "限制了回报率。改为 0（用鼠标自己的间隔）：echo 0 | sudo tee "
+        "/sys/module/usbhid/parameters/mousepoll 后重新插拔鼠标；长期生效可在内核启动参数加 "
+        "usbhid.mousepoll=0",
+        x.hostHz, x.requestedHz, x.mousepollMs);
+  } else {
+    std::snprintf(
+        text, sizeof text,
+        "主机只以 %.0f Hz 轮询（鼠标要求 %.0f Hz）：回报率达到了主机的轮询速率，限制来自主机",
+        x.hostHz, x.requestedHz);
+  }
+  (void)c;
+  return text;
+}
+
+std::string textOf(const WholeTestFigures& f, const RateCause& c, const RateContext& x) {
+  char text[512];
+  const char* word = x.yardstickAsked ? "要求" : "目标";
   switch (c.kind) {
     case RateCauseKind::Reached:
       std::snprintf(text, sizeof text, "达到 %.0f Hz：回报率正常", c.yardstickHz);
       break;
     case RateCauseKind::SpeedLimited:
-      // Without a band that got there, one count per report slot is the least.
+      // Without a band that got there, one count step per report slot is the least.
       std::snprintf(text, sizeof text,
                     "移动速度不足：约 %.0f counts/s 以上才达到 %.0f Hz，请更快移动或提高 DPI",
-                    c.saturationCountsPerS.value_or(c.yardstickHz), c.yardstickHz);
+                    c.saturationCountsPerS.value_or(c.yardstickHz * f.countStep), c.yardstickHz);
       break;
     case RateCauseKind::KernelDrops:
       std::snprintf(text, sizeof text, "读取跟不上：内核丢弃了约 %lld 个报告（%lld 次缓冲区溢出）",
@@ -49,15 +83,22 @@ std::string textOf(const WholeTestFigures& f, const RateCause& c) {
                     static_cast<long long>(f.kernelDrops));
       break;
     case RateCauseKind::DeviceLimited:
-      std::snprintf(text, sizeof text,
-                    "鼠标或其连接未达到要求：每个报告带有多个计数，回报率却只有 %.0f Hz（要求 %.0f "
-                    "Hz）",
-                    f.movingRateHz, c.yardstickHz);
+      std::snprintf(
+          text, sizeof text,
+          "鼠标或其连接未达到%s：每个报告带有多个计数，回报率却只有 %.0f Hz（%s %.0f Hz）", word,
+          c.judgedHz, word, c.yardstickHz);
       break;
     case RateCauseKind::NoMotionData:
-      std::snprintf(text, sizeof text, "回报率低于 %.0f Hz；记录中没有移动数据，无法判断原因",
-                    c.yardstickHz);
+      if (f.motion.known && !f.movingRateHz) {
+        std::snprintf(text, sizeof text,
+                      "没有带 X/Y 移动的报告（只有滚轮或按键）：请移动鼠标再测，才能判断回报率");
+      } else {
+        std::snprintf(text, sizeof text, "回报率低于 %.0f Hz；记录中没有移动数据，无法判断原因",
+                      c.yardstickHz);
+      }
       break;
+    case RateCauseKind::HostLimited:
+      return hostText(c, x);
   }
   return text;
 }
@@ -74,19 +115,78 @@ const char* rateCauseKey(RateCauseKind kind) {
       return "kernel_drops";
     case RateCauseKind::DeviceLimited:
       return "device_limited";
+    case RateCauseKind::HostLimited:
+      return "host_limited";
     case RateCauseKind::NoMotionData:
       break;
   }
   return "no_motion_data";
 }
 
-std::optional<RateCause> diagnoseRate(const WholeTestFigures& f, double yardstickHz) {
-  if (f.intervals == 0 || yardstickHz <= 0.0) return std::nullopt;
+std::optional<RateCause> diagnoseRate(const WholeTestFigures& f, const RateContext& x) {
+  if (f.reports == 0 || x.yardstickHz <= 0.0) return std::nullopt;
   RateCause c;
-  c.yardstickHz = yardstickHz;
-  c.ratio = f.movingRateHz / yardstickHz;
-  if (f.motion.known) c.saturationCountsPerS = saturationSpeed(f.motion, yardstickHz);
-  c.kind = kindOf(f, c);
-  c.text = textOf(f, c);
+  c.yardstickHz = x.yardstickHz;
+  if (!f.movingRateHz) {
+    // Reports, but none that moved the mouse: wheel or buttons only.
+    if (!f.motion.known) return std::nullopt;
+    c.kind = RateCauseKind::NoMotionData;
+    c.text = textOf(f, c, x);
+    return c;
+  }
+  c.fromCapability = f.capabilityHz.has_value() && f.yardstickHz == x.yardstickHz;
+  c.judgedHz = c.fromCapability ? *f.capabilityHz : *f.movingRateHz;
+  c.ratio = c.judgedHz / x.yardstickHz;
+  if (f.motion.known) c.saturationCountsPerS = saturationSpeed(f.motion, x.yardstickHz);
+  c.kind = kindOf(f, c, x);
+  c.text = textOf(f, c, x);
   return c;
+}
+
+std::optional<RateCause> diagnoseRate(const WholeTestFigures& f, double yardstickHz) {
+  RateContext x;
+  x.yardstickHz = yardstickHz;
+  return diagnoseRate(f, x);
+}
+
+const char* mouseVerdictKey(MouseVerdict verdict) {
+  switch (verdict) {
+    case MouseVerdict::Reached:
+      return "reached";
+    case MouseVerdict::Near:
+      return "near";
+    case MouseVerdict::Below:
+      return "below";
+    case MouseVerdict::Unknown:
+      break;
+  }
+  return "unknown";
+}
+
+JudgedMouse judgeMouse(const WholeTestFigures& f, double yardstickHz) {
+  JudgedMouse j;
+  if (yardstickHz <= 0 || !f.movingRateHz) {
+    j.reason = f.reports > 0 && f.motion.known ? "没有带 X/Y 移动的报告，无法判断" : "无数据";
+    return j;
+  }
+  if (f.capabilityHz && f.yardstickHz == yardstickHz) {
+    j.comparedHz = *f.capabilityHz;
+  } else if (*f.movingRateHz >= pollingrules::kTargetReachedRatio * yardstickHz) {
+    j.comparedHz = *f.movingRateHz;  // the hand evidently allowed it
+  } else {
+    char text[160];
+    if (f.motion.known) {
+      std::snprintf(text, sizeof text, "手速不足以判断：需约 %.0f counts/s",
+                    yardstickHz * f.countStep);
+    } else {
+      std::snprintf(text, sizeof text, "没有移动数据，无法判断手速是否足够");
+    }
+    j.reason = text;
+    return j;
+  }
+  j.ratio = j.comparedHz / yardstickHz;
+  j.verdict = j.ratio >= pollingrules::kTargetReachedRatio ? MouseVerdict::Reached
+              : j.ratio >= pollingrules::kTargetNearRatio  ? MouseVerdict::Near
+                                                           : MouseVerdict::Below;
+  return j;
 }

@@ -1,59 +1,274 @@
 #include "analysis/SampleComparison.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <numeric>
+#include <random>
 
 namespace samplecomparison {
 
 namespace {
 
-// The value at a 1-based rank, the rank kept within the sample.
-double atRank(const std::vector<double>& sorted, double rank) {
-  const double clamped = std::clamp(rank, 1.0, static_cast<double>(sorted.size()));
-  return sorted[static_cast<std::size_t>(clamped) - 1];
+void openBlock(IntervalBlocks& b) {
+  b.starts.push_back(static_cast<uint32_t>(b.steps.size()));
+  b.seconds.push_back(0);
+  b.intervals.push_back(0);
+  b.missed.push_back(0);
+  b.dropped.push_back(0);
 }
+
+// A last block too short to stand for a second joins the one before it.
+void closeLastBlock(IntervalBlocks& b) {
+  const std::size_t n = b.blocks();
+  if (n < 2 || b.seconds[n - 1] >= kShortestLastBlock * kBlockSeconds) return;
+  for (std::vector<double>* v : {&b.seconds, &b.intervals, &b.missed, &b.dropped}) {
+    (*v)[n - 2] += (*v)[n - 1];
+    v->pop_back();
+  }
+  b.starts.pop_back();
+}
+
+// The bins both runs' intervals fall in, and each block as a sparse
+// histogram over them, so that a split of the blocks costs a pass over
+// the blocks' bins rather than over every interval.
+class BlockHistograms {
+ public:
+  BlockHistograms(const IntervalBlocks& a, const IntervalBlocks& b) {
+    int32_t top = 0;
+    for (const IntervalBlocks* r : {&a, &b}) {
+      for (int32_t s : r->steps) top = std::max(top, s);
+    }
+    std::vector<int32_t> binOf(static_cast<std::size_t>(top) + 1, -1);
+    for (const IntervalBlocks* r : {&a, &b}) {
+      for (int32_t s : r->steps) binOf[static_cast<std::size_t>(s)] = 0;
+    }
+    for (std::size_t v = 0; v < binOf.size(); ++v) {
+      if (binOf[v] < 0) continue;
+      binOf[v] = static_cast<int32_t>(values_.size());
+      values_.push_back(static_cast<int32_t>(v));
+    }
+    std::vector<uint32_t> scratch(values_.size(), 0);
+    std::vector<uint32_t> touched;
+    starts_.push_back(0);
+    for (const IntervalBlocks* r : {&a, &b}) {
+      for (std::size_t k = 0; k < r->blocks(); ++k) {
+        for (std::size_t i = r->starts[k]; i < r->end(k); ++i) {
+          const auto bin = static_cast<uint32_t>(binOf[static_cast<std::size_t>(r->steps[i])]);
+          if (scratch[bin]++ == 0) touched.push_back(bin);
+        }
+        for (uint32_t bin : touched) {
+          entries_.push_back({bin, scratch[bin]});
+          scratch[bin] = 0;
+        }
+        touched.clear();
+        starts_.push_back(entries_.size());
+        sizes_.push_back(static_cast<double>(r->end(k) - r->starts[k]));
+      }
+    }
+    total_.assign(values_.size(), 0);
+    for (const Entry& e : entries_) total_[e.bin] += e.count;
+    histogram_.assign(values_.size(), 0);
+  }
+
+  std::size_t blocks() const { return sizes_.size(); }
+
+  void distance(const std::vector<char>& second, double& out) {
+    double f[4];
+    figures(second, f);
+    out = f[0];
+  }
+
+  // The figures of the split that puts the flagged blocks in the second
+  // group: the distance, then each percentile's difference (second less first).
+  void figures(const std::vector<char>& second, double out[4], Tested* values = nullptr) {
+    std::fill(histogram_.begin(), histogram_.end(), 0);
+    double nB = 0, n = 0;
+    for (std::size_t k = 0; k < sizes_.size(); ++k) {
+      n += sizes_[k];
+      if (!second[k]) continue;
+      nB += sizes_[k];
+      for (std::size_t e = starts_[k]; e < starts_[k + 1]; ++e)
+        histogram_[entries_[e].bin] += entries_[e].count;
+    }
+    const double nA = n - nB;
+    double rankA[3], rankB[3], valueA[3] = {}, valueB[3] = {};
+    for (int p = 0; p < 3; ++p) {
+      rankA[p] = std::clamp(std::ceil(kPercentiles[p] * nA - 1e-9), 1.0, nA);
+      rankB[p] = std::clamp(std::ceil(kPercentiles[p] * nB - 1e-9), 1.0, nB);
+    }
+    double cumA = 0, cumB = 0, distance = 0;
+    int pa = 0, pb = 0;
+    for (std::size_t bin = 0; bin < values_.size(); ++bin) {
+      cumB += histogram_[bin];
+      cumA += total_[bin] - histogram_[bin];
+      distance = std::max(distance, std::abs(cumA / nA - cumB / nB));
+      for (; pa < 3 && cumA >= rankA[pa]; ++pa) valueA[pa] = values_[bin] * kStepUs;
+      for (; pb < 3 && cumB >= rankB[pb]; ++pb) valueB[pb] = values_[bin] * kStepUs;
+    }
+    out[0] = distance;
+    for (int p = 0; p < 3; ++p) out[p + 1] = valueB[p] - valueA[p];
+    if (values == nullptr) return;
+    values[0] = {0, distance, distance, 1};
+    for (int p = 0; p < 3; ++p) values[p + 1] = {valueA[p], valueB[p], out[p + 1], 1};
+  }
+
+ private:
+  struct Entry {
+    uint32_t bin, count;
+  };
+  std::vector<int32_t> values_;  // each bin's interval in steps, ascending
+  std::vector<Entry> entries_;
+  std::vector<std::size_t> starts_;  // each block's first entry
+  std::vector<double> sizes_;        // each block's intervals
+  std::vector<uint32_t> total_, histogram_;
+};
+
+// Each block's percentiles (µs, nearest rank), the first run's blocks first.
+std::vector<std::array<double, 3>> blockPercentiles(const IntervalBlocks& a,
+                                                    const IntervalBlocks& b) {
+  std::vector<std::array<double, 3>> out;
+  std::vector<int32_t> v;
+  for (const IntervalBlocks* r : {&a, &b}) {
+    for (std::size_t k = 0; k < r->blocks(); ++k) {
+      v.assign(r->steps.begin() + r->starts[k],
+               r->steps.begin() + static_cast<std::ptrdiff_t>(r->end(k)));
+      std::array<double, 3> x{};
+      for (int p = 0; p < 3; ++p) {
+        const double rank = std::ceil(kPercentiles[p] * static_cast<double>(v.size()) - 1e-9);
+        const auto at = v.begin() + static_cast<std::ptrdiff_t>(
+                                        std::clamp(rank, 1.0, static_cast<double>(v.size())) - 1);
+        std::nth_element(v.begin(), at, v.end());
+        x[p] = *at * kStepUs;
+      }
+      out.push_back(x);
+    }
+  }
+  return out;
+}
+
+// Ways to choose k of n, as a double (large values only need to be large).
+double splits(std::size_t n, std::size_t k) {
+  double c = 1;
+  for (std::size_t i = 1; i <= k; ++i)
+    c = c * static_cast<double>(n - k + i) / static_cast<double>(i);
+  return c;
+}
+
+// Splits up to this many are all tried; beyond, kPermutations at random.
+constexpr double kEnumerateUpTo = 2000;
 
 }  // namespace
 
-KsResult ksTest(const std::vector<double>& a, const std::vector<double>& b) {
-  KsResult r;
-  if (a.empty() || b.empty()) return r;
-  const auto n = static_cast<double>(a.size());
-  const auto m = static_cast<double>(b.size());
-  std::size_t i = 0, j = 0;
-  while (i < a.size() && j < b.size()) {
-    const double x = std::min(a[i], b[j]);
-    while (i < a.size() && a[i] <= x) ++i;
-    while (j < b.size() && b[j] <= x) ++j;
-    r.d = std::max(r.d, std::abs(static_cast<double>(i) / n - static_cast<double>(j) / m));
+IntervalBlocks intervalBlocks(const std::vector<int64_t>& stampsNs,
+                              const std::vector<bool>& dropBefore, int64_t restNs,
+                              double periodUs) {
+  IntervalBlocks b;
+  b.steps.reserve(stampsNs.size());
+  for (std::size_t i = 1; i < stampsNs.size(); ++i) {
+    const int64_t d = stampsNs[i] - stampsNs[i - 1];
+    if (d < 0 || d > restNs) continue;
+    if (b.starts.empty() || b.seconds.back() >= kBlockSeconds) openBlock(b);
+    const double us = static_cast<double>(d) / 1000.0;
+    b.steps.push_back(static_cast<int32_t>(std::llround(us / kStepUs)));
+    b.seconds.back() += us / 1e6;
+    b.intervals.back() += 1;
+    if (periodUs <= 0) continue;
+    const double empty = std::max(0.0, std::round(us / periodUs) - 1.0);
+    const bool dropped = i < dropBefore.size() && dropBefore[i];
+    (dropped ? b.dropped : b.missed).back() += empty;
   }
-  // The asymptotic critical value: c(alpha) * sqrt((n + m) / (n m)).
-  r.critical = std::sqrt(-std::log(kLevel / 2.0) / 2.0) * std::sqrt((n + m) / (n * m));
-  r.different = r.d > r.critical;
-  return r;
+  closeLastBlock(b);
+  return b;
 }
 
-PercentileRange percentileRange(const std::vector<double>& sorted, double p) {
-  const auto n = static_cast<double>(sorted.size());
-  const double spread = kZ * std::sqrt(n * p * (1.0 - p));
-  PercentileRange r;
-  r.value = atRank(sorted, std::ceil(p * n));
-  r.low = atRank(sorted, std::floor(p * n - spread));
-  r.high = atRank(sorted, std::ceil(p * n + spread) + 1.0);
-  return r;
+IntervalTests permutationTests(const IntervalBlocks& a, const IntervalBlocks& b) {
+  IntervalTests t;
+  if (a.blocks() == 0 || b.blocks() == 0) return t;
+  BlockHistograms h(a, b);
+  const std::size_t n = h.blocks();
+  std::vector<char> second(n, 0);
+  std::fill(second.begin() + static_cast<std::ptrdiff_t>(a.blocks()), second.end(), 1);
+  double pooled[4];
+  Tested values[4];
+  h.figures(second, pooled, values);
+  t.distance = values[0];
+  for (int p = 0; p < 3; ++p) t.percentile[p] = values[p + 1];
+  const double ways = splits(n, b.blocks());
+  t.decidable = ways >= kLeastSplits;
+  if (!t.decidable) return t;
+
+  // The distance is tested as it is; a percentile by the mean of its value
+  // in each block, which a mixture of unlike blocks cannot swing as it
+  // swings the percentile of their pooled intervals.
+  const std::vector<std::array<double, 3>> perBlock = blockPercentiles(a, b);
+  const auto statistics = [&](const std::vector<char>& split, double out[4]) {
+    h.distance(split, out[0]);
+    double sums[2][3] = {}, counts[2] = {};
+    for (std::size_t k = 0; k < n; ++k) {
+      counts[split[k] ? 1 : 0] += 1;
+      for (int p = 0; p < 3; ++p) sums[split[k] ? 1 : 0][p] += perBlock[k][p];
+    }
+    for (int p = 0; p < 3; ++p) out[p + 1] = sums[1][p] / counts[1] - sums[0][p] / counts[0];
+  };
+  double observed[4];
+  statistics(second, observed);
+  int extreme[4] = {};
+  double tried = 0;
+  const auto count = [&](const std::vector<char>& split) {
+    double f[4];
+    statistics(split, f);
+    for (int j = 0; j < 4; ++j) extreme[j] += std::abs(f[j]) >= std::abs(observed[j]) - 1e-9;
+    tried += 1;
+  };
+  double pValues[4];
+  if (ways <= kEnumerateUpTo) {
+    // Every split once (the observed one among them): an exact p.
+    std::vector<char> split(n, 0);
+    std::fill(split.end() - static_cast<std::ptrdiff_t>(b.blocks()), split.end(), 1);
+    do count(split);
+    while (std::next_permutation(split.begin(), split.end()));
+    for (int j = 0; j < 4; ++j) pValues[j] = extreme[j] / tried;
+  } else {
+    std::mt19937_64 rng(kSeed);
+    std::vector<char> split = second;
+    for (int i = 0; i < kPermutations; ++i) {
+      std::shuffle(split.begin(), split.end(), rng);
+      count(split);
+    }
+    for (int j = 0; j < 4; ++j) pValues[j] = (1.0 + extreme[j]) / (1.0 + tried);
+  }
+  t.distance.pValue = pValues[0];
+  for (int p = 0; p < 3; ++p) t.percentile[p].pValue = pValues[p + 1];
+  return t;
 }
 
-bool rangesDiffer(const PercentileRange& a, const PercentileRange& b) {
-  return a.high < b.low || b.high < a.low;
-}
-
-CountTest countRatesTest(double countA, double exposureA, double countB, double exposureB) {
+CountTest overdispersedCountTest(const CountRun& a, const CountRun& b, bool events) {
   CountTest t;
-  const double n = countA + countB;
-  if (n <= 0.0 || exposureA <= 0.0 || exposureB <= 0.0) return t;
-  const double share = exposureB / (exposureA + exposureB);
-  t.z = (countB - n * share) / std::sqrt(n * share * (1.0 - share));
-  t.different = std::abs(t.z) > kZ;
+  if (a.exposure <= 0 || b.exposure <= 0) return t;
+  double pearson = 0, freedom = 0;
+  for (const CountRun* r : {&a, &b}) {
+    if (r->blockCounts == nullptr || r->blockExposures == nullptr) continue;
+    const std::vector<double>& c = *r->blockCounts;
+    const std::vector<double>& e = *r->blockExposures;
+    if (c.size() < 2 || c.size() != e.size()) continue;
+    const double exposure = std::accumulate(e.begin(), e.end(), 0.0);
+    if (exposure <= 0) continue;
+    const double rate = std::accumulate(c.begin(), c.end(), 0.0) / exposure;
+    for (std::size_t k = 0; k < c.size(); ++k) {
+      const double mean = rate * e[k];
+      if (mean > 0) pearson += (c[k] - mean) * (c[k] - mean) / mean;
+    }
+    freedom += static_cast<double>(c.size()) - 1.0;
+  }
+  t.decidable = freedom >= 1;
+  t.dispersion =
+      t.decidable ? std::max(events ? 1.0 : kLeastRegularDispersion, pearson / freedom) : 1.0;
+  const double pooled = (a.count + b.count) / (a.exposure + b.exposure);
+  const double variance = t.dispersion * pooled * (1.0 / a.exposure + 1.0 / b.exposure);
+  if (variance <= 0) return t;
+  t.z = (b.count / b.exposure - a.count / a.exposure) / std::sqrt(variance);
+  t.pValue = std::erfc(std::abs(t.z) / std::sqrt(2.0));
   return t;
 }
 

@@ -1,47 +1,87 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
-// Whether two runs' report intervals differ beyond noise: the two-sample
-// Kolmogorov–Smirnov test on the whole distributions, and distribution-free
-// confidence intervals of percentiles (from the binomial law of the ranks).
-// Pure functions of sorted samples; any thread. The methods are stated in
-// docs/result-schema.md (`quillmark-compare`).
+// Whether two runs differ beyond the noise between runs. Host phases and
+// slow drifts make neighbouring intervals alike, so tests that treat every
+// interval as independent call repeat runs of one setup different; here the
+// unit is a block of one second of moving time: the interval figures are
+// tested by permuting whole blocks between the two runs, and counts by their
+// spread from second to second. Pure functions; any thread. The methods are
+// stated in docs/result-schema.md (`quillmark-compare`).
 namespace samplecomparison {
 
-// The significance level of every verdict, and the normal quantile of the
-// matching two-sided confidence intervals.
+// The level of every test.
 inline constexpr double kLevel = 0.01;
-inline constexpr double kZ = 2.5758;
+inline constexpr double kBlockSeconds = 1.0;
+// A last block shorter than this share of a block joins the one before it.
+inline constexpr double kShortestLastBlock = 0.5;
+inline constexpr int kPermutations = 200;
+inline constexpr uint64_t kSeed = 20261207;
+// Splits of the blocks at least needed before a permutation can reach kLevel;
+// fewer than that are enumerated, and the test cannot decide.
+inline constexpr double kLeastSplits = 2.0 / kLevel;
+// Intervals are compared in steps of this many µs.
+inline constexpr double kStepUs = 0.1;
 
-struct KsResult {
-  double d = 0;         // largest distance between the two empirical distributions
-  double critical = 0;  // D beyond which the samples differ at kLevel
-  bool different = false;
+// One run's intervals that are not rests, in time order, cut into blocks.
+struct IntervalBlocks {
+  std::vector<int32_t> steps;     // each interval in kStepUs
+  std::vector<uint32_t> starts;   // the first interval of each block
+  std::vector<double> seconds;    // each block's moving time
+  std::vector<double> intervals;  // each block's intervals
+  std::vector<double> missed;     // slots of the grid left empty in each block
+  std::vector<double> dropped;    // of those, in gaps that held a kernel drop
+  std::size_t blocks() const { return starts.size(); }
+  std::size_t end(std::size_t block) const {
+    return block + 1 < starts.size() ? starts[block + 1] : steps.size();
+  }
 };
-KsResult ksTest(const std::vector<double>& sortedA, const std::vector<double>& sortedB);
 
-struct PercentileRange {
-  double value = 0;  // by nearest rank
-  double low = 0;    // the confidence interval at 1 - kLevel
-  double high = 0;
+// Cuts a run's stamps (ns, ascending) into blocks; intervals longer than
+// `restNs` or going backwards are left out. `dropBefore` flags the reports
+// whose gap held a kernel drop (may be empty); `periodUs` is the run's grid
+// period, 0 when unknown (the missed and dropped slots are then left empty).
+IntervalBlocks intervalBlocks(const std::vector<int64_t>& stampsNs,
+                              const std::vector<bool>& dropBefore, int64_t restNs, double periodUs);
+
+// A difference of the second run from the first, and how often splitting
+// the blocks at random gave one at least as large.
+struct Tested {
+  double first = 0, second = 0;  // the figure in each run (the distance: 0 and itself)
+  double difference = 0;
+  double pValue = 1;
 };
-// p in (0, 1); the sample must not be empty.
-PercentileRange percentileRange(const std::vector<double>& sorted, double p);
 
-// Two percentiles differ when their confidence intervals do not overlap.
-bool rangesDiffer(const PercentileRange& a, const PercentileRange& b);
+struct IntervalTests {
+  bool decidable = false;  // enough blocks for the level
+  Tested distance;         // the largest distance between the two distributions (0..1)
+  Tested percentile[3];    // p50, p99, p99.9 (µs; nearest rank)
+};
+inline constexpr double kPercentiles[3] = {0.5, 0.99, 0.999};
 
-// Whether two counts of events over their exposures (reports over moving
-// seconds, missed slots over reports) come from the same rate: given the
-// total, the second count is binomial with the second exposure's share if
-// they do; z of its normal approximation. Counting as if events were
-// independent makes it conservative for a regular stream.
+IntervalTests permutationTests(const IntervalBlocks& a, const IntervalBlocks& b);
+
+// A count over an exposure in each run (per block when known). The spread
+// of the blocks' counts around their run's rate, over what counting
+// independent events would give, is the dispersion: the variance of each
+// count is that many times its mean. Events (missed slots) are never
+// counted as less dispersed than independent ones; the reports of a mouse's
+// clock (the rate) are far more regular, down to kLeastRegularDispersion.
+inline constexpr double kLeastRegularDispersion = 1e-4;
+struct CountRun {
+  double count = 0, exposure = 0;
+  const std::vector<double>* blockCounts = nullptr;  // null when not known
+  const std::vector<double>* blockExposures = nullptr;
+};
 struct CountTest {
+  bool decidable = false;  // some run's blocks gave the dispersion
+  double dispersion = 1;
   double z = 0;
-  bool different = false;
+  double pValue = 1;
 };
-CountTest countRatesTest(double countA, double exposureA, double countB, double exposureB);
+CountTest overdispersedCountTest(const CountRun& a, const CountRun& b, bool events = true);
 
 }  // namespace samplecomparison

@@ -4,7 +4,9 @@
 #include <chrono>
 #include <cmath>
 
+#include "analysis/MotionRules.h"
 #include "analysis/PollingRules.h"
+#include "analysis/ReportGrid.h"
 
 namespace {
 
@@ -18,17 +20,49 @@ int64_t intervalNs(const StampSeries& s, std::size_t i) { return s[i] - s[i - 1]
 // Intervals that are neither rests nor stamps going backwards.
 bool isMoving(int64_t ns) { return ns >= 0 && ns <= kRestNs; }
 
-// Nearest rank: the smallest value with at least p of all values at or below
-// it. Reorders [from, end) of `v` only; ranks must be asked in ascending order.
-int32_t nearestRank(std::vector<int32_t>& v, double p, std::size_t& from) {
-  const auto n = static_cast<double>(v.size());
-  std::size_t rank = static_cast<std::size_t>(std::ceil(p * n - 1e-9));
-  rank = std::clamp<std::size_t>(rank, 1, v.size()) - 1;
-  rank = std::max(rank, from);
-  std::nth_element(v.begin() + static_cast<std::ptrdiff_t>(from),
-                   v.begin() + static_cast<std::ptrdiff_t>(rank), v.end());
-  from = rank;
-  return v[rank];
+// Nearest ranks of values that are not negative: the smallest value with at
+// least p of all values at or below it, for each p. Counting by the high
+// bits, then by the low bits within the bucket that holds the rank: a few
+// passes and no copy, instead of reordering millions of values.
+std::vector<int32_t> nearestRanks(const std::vector<int32_t>& v, std::initializer_list<double> ps) {
+  if (v.empty()) return std::vector<int32_t>(ps.size(), 0);
+  const auto key = [](int32_t x) { return static_cast<uint32_t>(std::max(0, x)); };
+  uint32_t top = 0;
+  for (int32_t x : v) top = std::max(top, key(x));
+  int shift = 0;
+  while ((top >> shift) >= (1u << 16)) ++shift;
+  std::vector<uint32_t> high((top >> shift) + 1, 0);
+  for (int32_t x : v) ++high[key(x) >> shift];
+  // The bucket and the rank within it of each p; then, in one pass, the
+  // counts by the low bits in each of those buckets.
+  std::vector<std::pair<uint32_t, std::size_t>> asked;
+  for (double p : ps) {
+    std::size_t rank =
+        static_cast<std::size_t>(std::ceil(p * static_cast<double>(v.size()) - 1e-9));
+    rank = std::clamp<std::size_t>(rank, 1, v.size()) - 1;
+    uint32_t bucket = 0;
+    while (high[bucket] <= rank) rank -= high[bucket++];
+    asked.emplace_back(bucket, rank);
+  }
+  std::vector<int> lowOf(high.size(), -1);
+  int buckets = 0;
+  for (const auto& a : asked) {
+    if (lowOf[a.first] < 0) lowOf[a.first] = buckets++;
+  }
+  const std::size_t width = std::size_t{1} << shift;
+  std::vector<uint32_t> low(width * static_cast<std::size_t>(buckets), 0);
+  for (int32_t x : v) {
+    const int k = lowOf[key(x) >> shift];
+    if (k >= 0) ++low[static_cast<std::size_t>(k) * width + (key(x) & (width - 1))];
+  }
+  std::vector<int32_t> out;
+  for (auto [bucket, rank] : asked) {
+    const uint32_t* counts = &low[static_cast<std::size_t>(lowOf[bucket]) * width];
+    uint32_t sub = 0;
+    while (counts[sub] <= rank) rank -= counts[sub++];
+    out.push_back(static_cast<int32_t>((bucket << shift) | sub));
+  }
+  return out;
 }
 
 // Which reports are preceded by a kernel drop; one flag per report.
@@ -46,26 +80,29 @@ void intervalFigures(const StampSeries& s, WholeTestFigures& f, std::vector<int3
   for (std::size_t i = 1; i < s.size(); ++i) {
     const int64_t d = intervalNs(s, i);
     if (d > kRestNs) ++f.rests;
-    if (!isMoving(d)) continue;
+    if (!isMoving(d) || motionrules::stillReport(s.motion(i))) continue;
     buf.push_back(static_cast<int32_t>(d));
     sum += static_cast<double>(d);
   }
   f.intervals = static_cast<int64_t>(buf.size());
   f.movingSeconds = sum / 1e9;
+  if (sum > 0) f.movingRateHz = static_cast<double>(buf.size()) / f.movingSeconds;
+  // Reports delivered together are reports, but their zero intervals say
+  // nothing of the spacing.
+  std::erase(buf, 0);
+  f.equalStamps = f.intervals - static_cast<int64_t>(buf.size());
   if (buf.empty()) return;
-  f.movingRateHz = static_cast<double>(buf.size()) / f.movingSeconds;
   const double mean = sum / static_cast<double>(buf.size());
   double squares = 0.0;
   for (int32_t d : buf) squares += (d - mean) * (d - mean);
   f.intervalUs.mean = mean / kNsPerUs;
   f.intervalUs.stddev = std::sqrt(squares / static_cast<double>(buf.size())) / kNsPerUs;
-  std::size_t from = 0;
-  f.intervalUs.p1 = nearestRank(buf, 0.01, from) / kNsPerUs;
-  f.intervalUs.p50 = nearestRank(buf, 0.50, from) / kNsPerUs;
-  f.intervalUs.p99 = nearestRank(buf, 0.99, from) / kNsPerUs;
-  f.intervalUs.p99_9 = nearestRank(buf, 0.999, from) / kNsPerUs;
-  f.intervalUs.max =
-      *std::max_element(buf.begin() + static_cast<std::ptrdiff_t>(from), buf.end()) / kNsPerUs;
+  const std::vector<int32_t> r = nearestRanks(buf, {0.01, 0.50, 0.99, 0.999, 1.0});
+  f.intervalUs.p1 = r[0] / kNsPerUs;
+  f.intervalUs.p50 = r[1] / kNsPerUs;
+  f.intervalUs.p99 = r[2] / kNsPerUs;
+  f.intervalUs.p99_9 = r[3] / kNsPerUs;
+  f.intervalUs.max = r[4] / kNsPerUs;
 }
 
 // The live analyzer's anomaly rule over every interval.
@@ -84,107 +121,11 @@ void anomalyFigures(const StampSeries& s, WholeTestFigures& f) {
   f.anomalyShare = retained > 0 ? static_cast<double>(f.anomalies) / retained : 0.0;
 }
 
-// Gives each report of a moving stretch its slot on a grid that follows the
-// mouse's own clock: a phase- and period-tracking loop, so host jitter under
-// half a period never moves a report into a neighbouring slot and a slow
-// drift of the mouse's clock over minutes is followed.
-class SlotTracker {
- public:
-  SlotTracker(int64_t firstNs, double periodNs) : first_(firstNs), period_(periodNs) {}
-
-  // The slot nearest the stamp on the grid as it stands.
-  int64_t nearest(int64_t ns) const {
-    return std::llround((static_cast<double>(ns - first_) - phase_) / period_);
-  }
-  // The report at `ns` was given slot k: the grid follows it a little.
-  void follow(int64_t ns, int64_t k) {
-    const double r = static_cast<double>(ns - first_) - (phase_ + static_cast<double>(k) * period_);
-    phase_ += kPhaseGain * r;
-    period_ += kPeriodGain * r;
-  }
-
- private:
-  static constexpr double kPhaseGain = 1.0 / 4096;
-  static constexpr double kPeriodGain = kPhaseGain * kPhaseGain / 4;
-  const int64_t first_;
-  double phase_ = 0.0;
-  double period_;
-};
-
-// One moving stretch [first, last]: slots from the tracker (kept in `out`
-// while the grid is fitted), a least-squares grid through them, and each
-// report's residual (ns) in place of its slot. Slots without a report are
-// counted as missed, or as the kernel's when a drop lies in that gap.
-void fitStretch(const StampSeries& s, std::size_t first, std::size_t last, double periodNs,
-                const std::vector<bool>& dropped, WholeTestFigures& f, std::vector<int32_t>& out) {
-  const std::size_t at = out.size();
-  const auto count = static_cast<double>(last - first + 1);
-  double kSum = 0.0, tSum = 0.0;
-  SlotTracker slots(s[first], periodNs);
-  int64_t prev = -1, gapBeforePrev = 0;
-  int64_t* prevCounter = nullptr;
-  for (std::size_t i = first; i <= last; ++i) {
-    int64_t k = i == first ? 0 : slots.nearest(s[i]);
-    if (i > first && k <= prev) {
-      // Two reports in one slot: the earlier came late into the slot after
-      // its own when that one was empty; otherwise this one is the late one.
-      if (k == prev && gapBeforePrev > 0) {
-        --out.back();
-        --*prevCounter;
-        kSum -= 1.0;
-        --prev;
-      } else {
-        k = prev + 1;
-      }
-    }
-    slots.follow(s[i], k);
-    gapBeforePrev = i > first ? k - prev - 1 : 0;
-    if (i > first) {
-      prevCounter = dropped[i] ? &f.kernelDroppedReports : &f.missedSlots;
-      *prevCounter += gapBeforePrev;
-    }
-    prev = k;
-    out.push_back(static_cast<int32_t>(std::min<int64_t>(k, INT32_MAX)));
-    kSum += static_cast<double>(k);
-    tSum += static_cast<double>(s[i] - s[first]);
-  }
-  const double kMean = kSum / count, tMean = tSum / count;
-  double kt = 0.0, kk = 0.0;
-  for (std::size_t i = first; i <= last; ++i) {
-    const double dk = out[at + i - first] - kMean;
-    kt += dk * (static_cast<double>(s[i] - s[first]) - tMean);
-    kk += dk * dk;
-  }
-  const double period = kk > 0.0 ? kt / kk : periodNs;
-  constexpr long long kLimit = 1'000'000'000;
-  for (std::size_t i = first; i <= last; ++i) {
-    int32_t& slot = out[at + i - first];
-    const double r = static_cast<double>(s[i] - s[first]) - (tMean + period * (slot - kMean));
-    slot = static_cast<int32_t>(std::clamp(std::llround(r), -kLimit, kLimit));
-  }
-}
-
-// Lateness against each stretch's grid, and the missed slots on the way.
-void slotFigures(const StampSeries& s, const std::vector<bool>& dropped, WholeTestFigures& f,
-                 std::vector<int32_t>& buf) {
-  const double periodNs = f.intervalUs.p50 * kNsPerUs;
-  if (periodNs <= 0.0) return;
-  buf.clear();
-  for (std::size_t first = 0; first < s.size();) {
-    std::size_t last = first;
-    while (last + 1 < s.size() && isMoving(intervalNs(s, last + 1))) ++last;
-    const std::size_t at = buf.size();
-    fitStretch(s, first, last, periodNs, dropped, f, buf);
-    const auto begin = buf.begin() + static_cast<std::ptrdiff_t>(at);
-    const int32_t earliest = *std::min_element(begin, buf.end());
-    for (auto it = begin; it != buf.end(); ++it) *it -= earliest;
-    first = last + 1;
-  }
-  std::size_t from = 0;
-  f.latenessUs.p50 = nearestRank(buf, 0.50, from) / kNsPerUs;
-  f.latenessUs.p99 = nearestRank(buf, 0.99, from) / kNsPerUs;
-  f.latenessUs.max =
-      *std::max_element(buf.begin() + static_cast<std::ptrdiff_t>(from), buf.end()) / kNsPerUs;
+// Lateness against the grid, when the slots are known.
+void latenessFigures(const std::vector<int32_t>& late, WholeTestFigures& f) {
+  if (f.grid.status != GridStatus::Ok || late.empty()) return;
+  const std::vector<int32_t> r = nearestRanks(late, {0.50, 0.99, 1.0});
+  f.latenessUs = LatenessSummary{r[0] / kNsPerUs, r[1] / kNsPerUs, r[2] / kNsPerUs};
 }
 
 // The hand's speed is taken over windows of this much moving time; a
@@ -282,7 +223,7 @@ void motionFigures(const StampSeries& s, MotionFigures& m) {
 
 }  // namespace
 
-WholeTestFigures analyzeWholeTest(const StampSeries& series) {
+WholeTestFigures analyzeWholeTest(const StampSeries& series, const WholeTestOptions& options) {
   WholeTestFigures f;
   f.reports = static_cast<int64_t>(series.size());
   for (const DropMark& d : series.drops()) {
@@ -292,7 +233,8 @@ WholeTestFigures analyzeWholeTest(const StampSeries& series) {
   buf.reserve(series.size());
   intervalFigures(series, f, buf);
   anomalyFigures(series, f);
-  slotFigures(series, dropGaps(series), f, buf);
+  reportgrid::gridFigures(series, dropGaps(series), options, f, buf);
+  latenessFigures(buf, f);
   motionFigures(series, f.motion);
   return f;
 }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "analysis/StampSeries.h"
@@ -35,20 +36,70 @@ struct MotionFigures {
   std::vector<SpeedBand> bands;  // ascending; only bands the hand spent time in
 };
 
-struct WholeTestFigures {
-  int64_t reports = 0;
-  int64_t intervals = 0;     // intervals between reports that are not rests
-  double movingSeconds = 0;  // sum of those intervals
-  int64_t rests = 0;         // gaps longer than the activity timeout
-  double movingRateHz = 0;   // intervals / movingSeconds; 0 without any
-  IntervalSummary intervalUs;
-  int64_t anomalies = 0;  // the live analyzer's anomaly rule on every interval
-  double anomalyShare = 0;
-  int64_t missedSlots = 0;
-  int64_t kernelDrops = 0;
-  int64_t kernelDroppedReports = 0;
-  LatenessSummary latenessUs;
-  MotionFigures motion;
+enum class GridSource { Configured, Estimated };         // JSON "configured" | "estimated"
+enum class GridStatus { Ok, Batched, Ambiguous, None };  // JSON "ok" | "batched" | ...
+
+// The slot grid the reports are placed on: its period, where the period came
+// from, and whether the reports' slots could be known.
+struct GridFigures {
+  double periodUs = 0;  // 0 when there is no grid
+  GridSource source = GridSource::Estimated;
+  GridStatus status = GridStatus::None;
+  std::string reason;  // why the slot figures are unknown; "" when they are known
 };
 
-WholeTestFigures analyzeWholeTest(const StampSeries& series);
+// A stretch of the test at one grid period, when the period changed.
+struct RateSegment {
+  double startS = 0, endS = 0;  // from the test's first report
+  double periodUs = 0;
+  double movingRateHz = 0;
+  int64_t reports = 0;
+};
+
+// Delivered over allowed reports per window of moving time (the rate the
+// motion allowed: larger-axis counts per second over the count step, up to
+// the yardstick); known when some window had motion.
+struct DeliveryFigures {
+  double median = 0;      // weighted by moving time
+  double shareBelow = 0;  // of the moving time, windows below motionrules::kDeliveredShare
+  bool known = false;
+};
+
+struct WholeTestFigures {
+  int64_t reports = 0;
+  int64_t intervals = 0;               // intervals between reports that are not rests
+  int64_t equalStamps = 0;             // of those, intervals of zero: reports delivered together
+  double movingSeconds = 0;            // sum of those intervals
+  int64_t rests = 0;                   // gaps longer than the activity timeout
+  std::optional<double> movingRateHz;  // intervals / movingSeconds; none without moving time
+  IntervalSummary intervalUs;          // of the intervals that are not zero
+  int64_t anomalies = 0;               // the live analyzer's anomaly rule on every interval
+  double anomalyShare = 0;
+  GridFigures grid;
+  // Slot figures: none when the grid's slots cannot be known (grid.reason).
+  std::optional<int64_t> missedSlots;
+  std::optional<int64_t> idleSlots;  // also none without motion data
+  bool missedFromMotion = false;     // missed slots told from idle ones by the reports' motion
+  std::optional<LatenessSummary> latenessUs;
+  int64_t kernelDrops = 0;
+  int64_t kernelDroppedReports = 0;
+  std::vector<RateSegment> segments;  // empty when the period held through the test
+  MotionFigures motion;
+  // Against a yardstick (judgeCapability): the rate delivered where the
+  // motion allowed the full yardstick, none when those windows add up to
+  // less than motionrules::kMinCapabilitySeconds; and the delivery.
+  std::optional<double> capabilityHz;
+  DeliveryFigures delivery;
+  int countStep = 1;       // the mouse's usual smallest count: 2 for interpolated DPI
+  double yardstickHz = 0;  // what capabilityHz and delivery were judged against
+};
+
+struct WholeTestOptions {
+  double configuredPeriodUs = 0;  // the interval the host polls at; 0 = unknown: estimate
+};
+
+WholeTestFigures analyzeWholeTest(const StampSeries& series, const WholeTestOptions& options = {});
+
+// Fills the capability, the delivery and the count step of `figures`
+// against `yardstickHz` (nothing when it is 0). Pure; any thread.
+void judgeCapability(const StampSeries& series, double yardstickHz, WholeTestFigures& figures);

@@ -49,7 +49,8 @@ void analyzeEachMouse(results::TestRecord& r, const results::StampRecorder::Tall
                       size_t most) {
   for (size_t i = 0; i < r.devices.size(); ++i) {
     r.devices[i].stamps = results::mouseStamps(r.stamps, tally.runs, i);
-    r.devices[i].whole = analyzeWholeTest(r.devices[i].stamps);
+    r.devices[i].whole =
+        analyzeWholeTest(r.devices[i].stamps, results::wholeTestOptions(r.devices[i].device));
   }
   r.wholeDevice = most;
   r.whole = r.devices[most].whole;
@@ -93,7 +94,7 @@ results::TestRecord currentRecord() {
     r.durationSeconds = static_cast<double>(tally.lastNs - first) / 1e9;
   }
   // Once for every file written from it.
-  if (!r.whole) r.whole = analyzeWholeTest(r.stamps);
+  if (!r.whole) r.whole = analyzeWholeTest(r.stamps, results::wholeTestOptions(r));
   // The automatic target follows the mouse: the test is held against the
   // rate its mouse is polled at, and in a test that changed mouse each
   // mouse against its own.

@@ -176,6 +176,11 @@ void describeCompare(Parsed& p) {
       ->expected(2, -1)
       ->type_name("");
   p.compare->group("命令");
+  p.compare
+      ->add_option("--label", o.labels,
+                   "每个运行的名字，按运行的顺序，用逗号分开；同名的运行是同一设置的重复测试")
+      ->delimiter(',')
+      ->type_name("NAMES");
   p.compare->add_flag("--json", o.json, "只在标准输出打印 JSON");
   p.compare->add_option("--plot", o.plotPath, "把间隔分布对比图写入 SVG 文件（- 为标准输出）")
       ->type_name("FILE.svg")
@@ -232,7 +237,7 @@ void describe(Parsed& p) {
       ->type_name("HZ")
       ->check(targetRate());
   p.measure->add_flag("--require-target", o.requireTarget,
-                      "没有达到目标（判定不是「达到目标」）时以状态 6 退出");
+                      "没有达到目标，或手速不足以判断时，以状态 6 退出");
   p.measure->add_option("--wait", o.waitSeconds, "等待第一个报告的秒数（默认 30）")
       ->type_name("N")
       ->check(secondsIn(0.0, 3600.0, "秒数不能是负数"));

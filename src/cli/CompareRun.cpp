@@ -10,10 +10,12 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string_view>
+#include <type_traits>
 
 #include "analysis/PollingRules.h"
 #include "analysis/SampleComparison.h"
 #include "cli/AnalyzeRun.h"
+#include "cli/CompareVerdicts.h"
 #include "cli/ResultInput.h"
 #include "results/ComparePlot.h"
 #include "results/FileWriter.h"
@@ -30,23 +32,39 @@ namespace sc = samplecomparison;
 struct Run {
   std::string label;  // "A", "B", …
   std::string input;
+  std::string userLabel;  // --label: runs of one setup share it; empty when not given
   json result;
   std::vector<double> intervalsUs;  // sorted, rests left out; empty without an intervals file
+  sc::IntervalBlocks blocks;        // the same intervals in time order, by seconds of moving
   bool hasIntervals = false;
   std::string note;  // about its intervals file, for the notes
 };
 
-// The intervals a series of stamps holds, rests (over the activity timeout) left out, sorted.
-std::vector<double> sortedIntervals(const std::vector<int64_t>& stampsNs) {
+// Keeps a run's intervals: sorted for the plot, in blocks for the verdicts.
+// A drop is kept as the index of the report after it, or as a mark that
+// holds that index (with how many drops it stands for).
+template <typename Drops>
+void keepIntervals(Run& run, const std::vector<int64_t>& stampsNs, const Drops& drops) {
   const auto rest = std::chrono::nanoseconds(pollingrules::kActivityTimeout).count();
-  std::vector<double> out;
-  out.reserve(stampsNs.size());
+  std::vector<bool> dropBefore(stampsNs.size(), false);
+  for (const auto& d : drops) {
+    std::size_t k = 0;
+    if constexpr (std::is_integral_v<std::decay_t<decltype(d)>>) {
+      k = d;
+    } else {
+      k = d.before;
+    }
+    if (k < dropBefore.size()) dropBefore[k] = true;
+  }
+  run.blocks = sc::intervalBlocks(stampsNs, dropBefore, rest, comparePeriodUs(run.result));
+  run.intervalsUs.clear();
+  run.intervalsUs.reserve(run.blocks.steps.size());
   for (std::size_t i = 1; i < stampsNs.size(); ++i) {
     const int64_t d = stampsNs[i] - stampsNs[i - 1];
-    if (d > 0 && d <= rest) out.push_back(static_cast<double>(d) / 1000.0);
+    if (d > 0 && d <= rest) run.intervalsUs.push_back(static_cast<double>(d) / 1000.0);
   }
-  std::sort(out.begin(), out.end());
-  return out;
+  std::sort(run.intervalsUs.begin(), run.intervalsUs.end());
+  run.hasIntervals = true;
 }
 
 std::vector<int64_t> seriesStamps(const StampSeries& s) {
@@ -67,9 +85,9 @@ void loadIntervalsBeside(Run& run, const fs::path& jsonPath) {
   const std::optional<std::string> csv = intervalsBeside(jsonPath);
   if (!csv) return;
   const std::string shown = results::pathText(*csv);
-  std::vector<int64_t> stamps;
+  recordings::Recording rec;
   try {
-    stamps = recordings::readRecording(*csv).stampsNs;
+    rec = recordings::readRecording(*csv);
   } catch (const recordings::RecordingError& e) {
     run.note = run.label + "：没有使用 " + shown + "：" + e.reason();
     return;
@@ -80,13 +98,12 @@ void loadIntervalsBeside(Run& run, const fs::path& jsonPath) {
                              ? &run.result["intervals_file"]["recorded"]
                              : nullptr;
   if (recorded == nullptr || !recorded->is_number() ||
-      recorded->get<double>() != static_cast<double>(stamps.size())) {
-    run.note = run.label + "：没有使用 " + shown + "：它有 " + std::to_string(stamps.size()) +
+      recorded->get<double>() != static_cast<double>(rec.stampsNs.size())) {
+    run.note = run.label + "：没有使用 " + shown + "：它有 " + std::to_string(rec.stampsNs.size()) +
                " 个报告，与结果记录的报告数不符，不是这次测试的间隔文件。";
     return;
   }
-  run.intervalsUs = sortedIntervals(stamps);
-  run.hasIntervals = true;
+  keepIntervals(run, rec.stampsNs, rec.drops);
 }
 
 bool loadResult(Run& run, const fs::path& jsonPath, const Console& c, int& status) {
@@ -107,8 +124,7 @@ bool loadRecording(Run& run, const Console& c, int& status) {
   const std::optional<AnalyzedFile> f = analyzeFile(o, c, status);
   if (!f) return false;
   run.result = json::parse(analyzedJson(*f, run.input));
-  run.intervalsUs = sortedIntervals(seriesStamps(f->record.stamps));
-  run.hasIntervals = true;
+  keepIntervals(run, seriesStamps(f->record.stamps), f->record.stamps.drops());
   return true;
 }
 
@@ -228,147 +244,44 @@ std::string sourcesText(const std::vector<Run>& runs) {
 
 // ---- the verdicts ----
 
-struct Verdict {
-  std::string run;        // the run compared with the first
-  std::string figure;     // "distribution", "p50", "p99", "p99_9"
-  double difference = 0;  // µs (run minus first); D for the distribution
-  bool significant = false;
-  std::string method;
-  std::string text;
-};
-
-struct Percentile {
-  const char* key;
-  const char* name;
-  double p;
-};
-constexpr Percentile kPercentiles[] = {
-    {"p50", "p50", 0.5}, {"p99", "p99", 0.99}, {"p99_9", "p99.9", 0.999}};
-
-Verdict distributionVerdict(const Run& first, const Run& r) {
-  const sc::KsResult ks = sc::ksTest(first.intervalsUs, r.intervalsUs);
-  Verdict v{
-      r.label, "distribution", ks.d, ks.different, "two-sample Kolmogorov-Smirnov test, 1% level",
-      ""};
-  results::appendFormat(v.text, "%s 与 %s 的间隔分布%s（KS 检验 D = %.4f，1%% 水平的临界值 %.4f）",
-                        r.label.c_str(), first.label.c_str(),
-                        ks.different ? "差异显著" : "差异不显著", ks.d, ks.critical);
-  return v;
-}
-
-Verdict percentileVerdict(const Run& first, const Run& r, const Percentile& p) {
-  const sc::PercentileRange a = sc::percentileRange(first.intervalsUs, p.p);
-  const sc::PercentileRange b = sc::percentileRange(r.intervalsUs, p.p);
-  Verdict v{r.label,
-            p.key,
-            b.value - a.value,
-            sc::rangesDiffer(a, b),
-            "99% distribution-free confidence intervals (binomial ranks) do not overlap",
-            ""};
-  const double diff = b.value - a.value;
-  results::appendFormat(v.text, "%s 的 %s 间隔比 %s %s %.1f µs，%s", r.label.c_str(), p.name,
-                        first.label.c_str(), diff >= 0 ? "高" : "低", std::abs(diff),
-                        v.significant ? "差异显著" : "差异不显著（在噪声范围内）");
-  return v;
-}
-
-// A figure that counts events over an exposure, from the result's whole test.
-struct Count {
-  const char* key;
-  const char* name;
-  const char* count;     // whole_test field counted
-  const char* exposure;  // whole_test field it is counted over
-  const char* unit;
-};
-constexpr Count kCounts[] = {
-    {"moving_rate_hz", "移动回报率", "intervals", "moving_s", "Hz"},
-    {"missed_slots", "缺失报告", "missed_slots", "reports", "‰"},
-    {"kernel_dropped_reports", "内核丢弃的报告", "kernel_dropped_reports", "reports", "‰"},
-};
-
-double wholeFigure(const json& result, const char* key) {
-  const json& w = result.value("whole_test", json::object());
-  return w.contains(key) && w[key].is_number() ? w[key].get<double>() : 0.0;
-}
-
-// Rates per second, or per thousand reports for the counts of slots.
-Verdict countVerdict(const Run& first, const Run& r, const Count& c) {
-  const double ca = wholeFigure(first.result, c.count), ea = wholeFigure(first.result, c.exposure);
-  const double cb = wholeFigure(r.result, c.count), eb = wholeFigure(r.result, c.exposure);
-  const double scale = std::string(c.unit) == "Hz" ? 1.0 : 1000.0;
-  const double diff = (eb > 0 ? cb / eb : 0.0) * scale - (ea > 0 ? ca / ea : 0.0) * scale;
-  const sc::CountTest t = sc::countRatesTest(ca, ea, cb, eb);
-  Verdict v{r.label,
-            c.key,
-            diff,
-            t.different,
-            "counts over their exposures, conditional binomial test (normal approximation), 1% "
-            "level",
-            ""};
-  results::appendFormat(v.text, "%s 的%s比 %s %s %.2f %s，%s", r.label.c_str(), c.name,
-                        first.label.c_str(), diff >= 0 ? "高" : "低", std::abs(diff), c.unit,
-                        v.significant ? "差异显著" : "差异不显著（在噪声范围内）");
-  return v;
-}
-
-std::vector<Verdict> verdicts(const std::vector<Run>& runs, std::vector<std::string>& notes) {
-  std::vector<Verdict> out;
-  const Run& first = runs.front();
-  for (std::size_t i = 1; i < runs.size(); ++i) {
-    const Run& r = runs[i];
-    for (const Count& c : kCounts) out.push_back(countVerdict(first, r, c));
-    if (!first.hasIntervals || !r.hasIntervals || first.intervalsUs.empty() ||
-        r.intervalsUs.empty()) {
-      const Run& without = !r.hasIntervals || r.intervalsUs.empty() ? r : first;
-      notes.push_back(r.label + "：" + without.label +
-                      " 没有间隔数据，只比较汇总数值，不判断差异是否显著。");
-      continue;
-    }
-    out.push_back(distributionVerdict(first, r));
-    for (const Percentile& p : kPercentiles) out.push_back(percentileVerdict(first, r, p));
-  }
+std::vector<CompareRunView> views(const std::vector<Run>& runs) {
+  std::vector<CompareRunView> out;
+  for (const Run& r : runs)
+    out.push_back({r.label, r.userLabel, &r.result, r.hasIntervals ? &r.blocks : nullptr});
   return out;
 }
 
 // ---- output ----
 
-std::string compareJson(const std::vector<Run>& runs, const std::vector<Verdict>& vs,
+std::string compareJson(const std::vector<Run>& runs, const std::vector<CompareVerdict>& vs,
                         const std::vector<std::string>& notes) {
   nlohmann::ordered_json j;
   j["schema"] = "quillmark-compare";
-  j["schema_version"] = 1;
+  j["schema_version"] = 2;
   j["level"] = sc::kLevel;
+  j["block_s"] = sc::kBlockSeconds;
+  j["permutations"] = sc::kPermutations;
   for (const Run& r : runs) {
     nlohmann::ordered_json run;
     run["label"] = r.label;
     run["input"] = r.input;
+    run["user_label"] =
+        r.userLabel.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(r.userLabel);
     run["intervals"] = r.hasIntervals ? nlohmann::ordered_json(r.intervalsUs.size())
                                       : nlohmann::ordered_json(nullptr);
     for (const Row& row : kRows) run["table"][row.label] = row.value(r.result);
     run["result"] = r.result;
     j["runs"].push_back(run);
   }
-  j["verdicts"] = nlohmann::ordered_json::array();
-  for (const Verdict& v : vs) {
-    nlohmann::ordered_json o;
-    o["run"] = v.run;
-    o["against"] = runs.front().label;
-    o["figure"] = v.figure;
-    o["difference"] = std::round(v.difference * 1000.0) / 1000.0;
-    o["significant"] = v.significant;
-    o["method"] = v.method;
-    o["text"] = v.text;
-    j["verdicts"].push_back(o);
-  }
+  j["verdicts"] = verdictsJson(vs);
+  j["repeats"] = repeatsJson(views(runs));
   j["notes"] = notes;
   return j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }
 
-std::string compareText(const std::vector<Run>& runs, const std::vector<Verdict>& vs,
+std::string compareText(const std::vector<Run>& runs, const std::vector<CompareVerdict>& vs,
                         const std::vector<std::string>& notes) {
-  std::string out = tableText(runs) + "\n" + sourcesText(runs);
-  out += "\n与 " + runs.front().label + " 相比（显著性水平 1%）：\n";
-  for (const Verdict& v : vs) out += "  " + v.text + "\n";
+  std::string out = tableText(runs) + "\n" + sourcesText(runs) + verdictsText(views(runs), vs);
   for (const std::string& n : notes) out += "  " + n + "\n";
   return out;
 }
@@ -409,6 +322,7 @@ bool loadRuns(std::vector<Run>& runs, const CompareOptions& o, const Console& c,
     runs[i].label = std::string(1, static_cast<char>('A' + std::min<std::size_t>(i, 25)));
     if (i >= 26) runs[i].label += std::to_string(i - 25);
     runs[i].input = o.inputs[i];
+    if (!o.labels.empty()) runs[i].userLabel = results::plainText(o.labels[i]);
     if (!loadRun(runs[i], c, status)) return false;
   }
   return true;
@@ -428,6 +342,11 @@ int writePlot(const std::vector<Run>& runs, const CompareOptions& o, const Conso
 }  // namespace
 
 int runCompare(const CompareOptions& o, const Console& c) {
+  if (!o.labels.empty() && o.labels.size() != o.inputs.size()) {
+    std::fprintf(c.err, "quillmark: --label 给了 %zu 个名字，运行却有 %zu 个：每个运行一个\n",
+                 o.labels.size(), o.inputs.size());
+    return kExitUsage;
+  }
   // The options were checked against each other and the inputs; whether
   // the plot can be written is known before the reading.
   if (!resultFilesWritable({}, o.plotPath, c)) return kExitFileError;
@@ -438,7 +357,7 @@ int runCompare(const CompareOptions& o, const Console& c) {
   for (const Run& r : runs) {
     if (!r.note.empty()) notes.push_back(r.note);
   }
-  const std::vector<Verdict> vs = verdicts(runs, notes);
+  const std::vector<CompareVerdict> vs = compareVerdicts(views(runs));
   const std::string text = o.json ? compareJson(runs, vs, notes) : compareText(runs, vs, notes);
   // A plot on standard output leaves the table to the console lines.
   const bool written = o.plotPath == "-" ? std::fputs(text.c_str(), c.err) >= 0 : writeOut(c, text);

@@ -11,6 +11,7 @@ namespace cli {
 
 struct CompareOptions {
   std::vector<std::string> inputs;  // two or more
+  std::vector<std::string> labels;  // none, or one per input: runs of one setup share a label
   bool json = false;
   std::string plotPath;
 };

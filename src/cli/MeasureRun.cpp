@@ -351,17 +351,22 @@ int report(const results::TestRecord& r, const MeasureOptions& o, const Console&
 }
 
 // The one place --require-target reads the verdict: the whole test's, on the
-// rate while the mouse moved.
-bool targetReached(const results::TestRecord& r) {
-  return results::wholeTestVerdict(results::wholeTestOf(r), r.targetHz).verdict ==
-         results::TargetVerdict::Reached;
+// mouse's capability. One that cannot be told says why on the console.
+bool targetReached(const results::TestRecord& r, const Console& c) {
+  const results::WholeTestVerdict v =
+      results::wholeTestVerdict(results::wholeTestOf(r), r.targetHz);
+  if (v.verdict == results::TargetVerdict::Unknown) {
+    std::fprintf(c.err, "quillmark: 无法判断是否达到 %.0f Hz：%s\n", r.targetHz,
+                 v.reason.empty() ? results::targetVerdictText(v.verdict) : v.reason.c_str());
+  }
+  return v.verdict == results::TargetVerdict::Reached;
 }
 
 // How the test went, as a status; an output that failed goes before it.
-int testStatus(const results::TestRecord& r, const MeasureOptions& o) {
+int testStatus(const results::TestRecord& r, const MeasureOptions& o, const Console& c) {
   if (r.end == results::TestEnd::DeviceLost) return kExitNoMouse;
   if (r.end == results::TestEnd::DeviceError) return kExitDeviceError;
-  if (o.requireTarget && !targetReached(r)) return kExitTargetMissed;
+  if (o.requireTarget && !targetReached(r, c)) return kExitTargetMissed;
   return kExitOk;
 }
 
@@ -390,7 +395,7 @@ int measureStarted(Session& s, const MeasureOptions& o, const Console& c) {
   if (stopped) printEarlyEnd(s, *stopped, c);
   const results::TestRecord record = makeRecord(s, o, *first, stopped);
   status = report(record, o, c);
-  return status != kExitOk ? status : testStatus(record, o);
+  return status != kExitOk ? status : testStatus(record, o, c);
 }
 
 }  // namespace

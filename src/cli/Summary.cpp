@@ -32,6 +32,50 @@ void line(std::string& out, const char* label, const char* format, ...) {
   out += '\n';
 }
 
+const char* gridUnknownText(GridStatus status) {
+  switch (status) {
+    case GridStatus::Batched:
+      return "报告成批到达，无法确定报告槽";
+    case GridStatus::Ambiguous:
+      return "报告不按报告槽到达，无法确定报告槽";
+    case GridStatus::Ok:
+    case GridStatus::None:
+      break;
+  }
+  return "间隔太少，无法确定报告槽";
+}
+
+void slotLines(std::string& out, const WholeTestFigures& w) {
+  if (w.grid.periodUs > 0) {
+    line(out, "报告槽", "%.3f µs（%s）", w.grid.periodUs,
+         w.grid.source == GridSource::Configured ? "主机设定的间隔" : "由间隔估计");
+  }
+  if (!w.missedSlots || !w.latenessUs) {
+    line(out, "缺失报告", "--（%s）", gridUnknownText(w.grid.status));
+    line(out, "网格偏差", "--");
+    return;
+  }
+  if (w.idleSlots) {
+    line(out, "缺失报告", "%lld 个空槽（另有 %lld 个空槽是鼠标没有移动可报）",
+         static_cast<long long>(*w.missedSlots), static_cast<long long>(*w.idleSlots));
+  } else {
+    line(out, "缺失报告", "%lld 个空槽（记录不含移动量，每个空槽都算缺失）",
+         static_cast<long long>(*w.missedSlots));
+  }
+  line(out, "网格偏差", "p50 %.1f · p99 %.1f · 最大 %.1f µs（相对报告网格的偏差）",
+       w.latenessUs->p50, w.latenessUs->p99, w.latenessUs->max);
+}
+
+void segmentLine(std::string& out, const std::vector<RateSegment>& segments) {
+  if (segments.size() < 2) return;
+  std::string text;
+  for (const RateSegment& s : segments) {
+    if (!text.empty()) text += " → ";
+    results::appendFormat(text, "%.0f Hz（%.1f–%.1f s）", 1e6 / s.periodUs, s.startS, s.endS);
+  }
+  out += "回报率在测试中变化：" + text + "\n";
+}
+
 // The whole test, every report: what the verdict and the cause read. The
 // live window's figures (500 ms rate windows, the newest 4096 intervals) stay
 // in the JSON: beside these they would give one term two numbers.
@@ -40,18 +84,21 @@ void wholeTestLines(std::string& out, const WholeTestFigures& w) {
   line(out, "报告数", "%lld", static_cast<long long>(w.reports));
   line(out, "内核丢弃", "%lld 次缓冲区溢出，估计丢失 %lld 个报告",
        static_cast<long long>(w.kernelDrops), static_cast<long long>(w.kernelDroppedReports));
-  line(out, "移动回报率", "%.1f Hz（移动 %.3f s，停顿 %lld 次）", w.movingRateHz, w.movingSeconds,
-       static_cast<long long>(w.rests));
-  if (w.intervals == 0) return;
+  if (w.movingRateHz) {
+    line(out, "移动回报率", "%.1f Hz（移动 %.3f s，停顿 %lld 次）", *w.movingRateHz,
+         w.movingSeconds, static_cast<long long>(w.rests));
+  } else {
+    line(out, "移动回报率", "--（没有移动时间）");
+  }
+  if (w.intervals == w.equalStamps) return;
   const IntervalSummary& i = w.intervalUs;
   line(out, "间隔分位", "p1 %.1f · p50 %.1f · p99 %.1f · p99.9 %.1f · 最大 %.1f µs", i.p1, i.p50,
        i.p99, i.p99_9, i.max);
   line(out, "间隔均值", "%.2f µs，标准差 %.2f µs", i.mean, i.stddev);
   line(out, "异常间隔", "%lld（%.3f%%，长于中位间隔的 1.5 倍）",
        static_cast<long long>(w.anomalies), w.anomalyShare * 100.0);
-  line(out, "缺失报告", "%lld 个空槽", static_cast<long long>(w.missedSlots));
-  line(out, "网格偏差", "p50 %.1f · p99 %.1f · 最大 %.1f µs（相对报告网格的偏差）",
-       w.latenessUs.p50, w.latenessUs.p99, w.latenessUs.max);
+  slotLines(out, w);
+  segmentLine(out, w.segments);
 }
 
 void motionLines(std::string& out, const MotionFigures& m) {
@@ -82,7 +129,9 @@ const char* targetSourceText(results::TargetSource source) {
     case results::TargetSource::Configured:
       return "设定回报率";
     case results::TargetSource::NearestStandard:
-      return "最接近中位间隔的标准回报率";
+      return "最接近报告网格的标准回报率";
+    case results::TargetSource::Estimated:
+      return "按报告网格估计的回报率";
     case results::TargetSource::Option:
     case results::TargetSource::Window:
       break;
@@ -90,16 +139,19 @@ const char* targetSourceText(results::TargetSource source) {
   return "指定";
 }
 
-// The verdict is the whole test's: the rate while the mouse moved.
+// The verdict is on the mouse: the rate where the motion allowed the full
+// target, never a hand too slow to tell.
 void targetLine(std::string& out, const results::TestRecord& r, const WholeTestFigures& w) {
   const results::WholeTestVerdict v = results::wholeTestVerdict(w, r.targetHz);
   const char* source = targetSourceText(r.targetSource);
   if (v.verdict == results::TargetVerdict::Unknown) {
     line(out, "目标", "%.0f Hz（%s）：%s", r.targetHz, source,
-         results::targetVerdictText(v.verdict));
+         v.reason.empty() ? results::targetVerdictText(v.verdict) : v.reason.c_str());
   } else {
-    line(out, "目标", "%.0f Hz（%s）：%s（移动时 %.0f Hz，为目标的 %.1f%%）", r.targetHz, source,
-         results::targetVerdictText(v.verdict), v.comparedHz, v.ratio * 100.0f);
+    const bool capability = w.capabilityHz && static_cast<float>(*w.capabilityHz) == v.comparedHz;
+    line(out, "目标", "%.0f Hz（%s）：%s（%s %.0f Hz，为目标的 %.1f%%）", r.targetHz, source,
+         results::targetVerdictText(v.verdict), capability ? "手速足够时" : "移动时", v.comparedHz,
+         v.ratio * 100.0f);
   }
 }
 

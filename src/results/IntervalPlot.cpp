@@ -170,13 +170,17 @@ void drawTitles(Svg& svg, const TestRecord& r, const PlotData& d) {
       static_cast<long long>(r.stats.reportCount), r.stats.avgHz, d.baselineMs, r.targetHz);
   const WholeTestFigures& w = *r.whole;
   const WholeTestVerdict v = wholeTestVerdict(w, r.targetHz);
-  // Short enough to end before the outlier note on the right.
+  // Short enough to end before the outlier note on the right; "--" where the
+  // figure cannot be known.
+  std::string rate = "--", missed = "--", late = "--";
+  if (w.movingRateHz) rate.clear(), appendFormat(rate, "%.0f", *w.movingRateHz);
+  if (w.missedSlots) missed = std::to_string(*w.missedSlots);
+  if (w.latenessUs) late.clear(), appendFormat(late, "%.1f", w.latenessUs->p99);
   svg.add(
-      "<text x=\"%d\" y=\"84\" font-size=\"13\" fill=\"#9aa0a6\">整个测试 · 移动时 %.0f Hz · %s · "
-      "p99 %.1f µs · 缺失 %lld · 丢弃 %lld · 网格偏差 p99 %.1f µs</text>\n",
-      static_cast<int>(kPlot.left), w.movingRateHz, targetVerdictText(v.verdict), w.intervalUs.p99,
-      static_cast<long long>(w.missedSlots), static_cast<long long>(w.kernelDrops),
-      w.latenessUs.p99);
+      "<text x=\"%d\" y=\"84\" font-size=\"13\" fill=\"#9aa0a6\">整个测试 · 移动时 %s Hz · %s · "
+      "p99 %.1f µs · 缺失 %s · 丢弃 %lld · 网格偏差 p99 %s µs</text>\n",
+      static_cast<int>(kPlot.left), rate.c_str(), targetVerdictText(v.verdict), w.intervalUs.p99,
+      missed.c_str(), static_cast<long long>(w.kernelDrops), late.c_str());
   svg.add("<text x=\"%.1f\" y=\"%.1f\" font-size=\"16\" fill=\"#e8eaed\">间隔分布</text>\n",
           kHist.left, kHist.top - 12);
   if (r.devices.size() > 1) {
@@ -237,6 +241,20 @@ void drawTimeAxis(Svg& svg, const PlotData& d) {
       "<text x=\"%.1f\" y=\"%.1f\" font-size=\"14\" fill=\"#c4c7cc\" "
       "text-anchor=\"middle\">时间 (s)</text>\n",
       kPlot.left + kPlot.width / 2, kPlot.bottom() + 42);
+}
+
+// Where the rate changed: a dashed line at each new segment's start, with
+// its rate.
+void drawSegmentMarks(Svg& svg, const PlotData& d, const std::vector<RateSegment>& segments) {
+  for (std::size_t k = 1; k < segments.size(); ++k) {
+    const double x = kPlot.left + segments[k].startS / d.spanS * kPlot.width;
+    svg.add(
+        "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#ffba38\" "
+        "stroke-dasharray=\"6 4\"/>\n",
+        x, kPlot.top, x, kPlot.bottom());
+    svg.add("<text x=\"%.1f\" y=\"%.1f\" font-size=\"12\" fill=\"#ffba38\">→ %.0f Hz</text>\n",
+            x + 4, kPlot.top + 14, 1e6 / segments[k].periodUs);
+  }
 }
 
 // One closed shape per run of columns with reports: along the maxima to the
@@ -359,7 +377,7 @@ std::string speedPlotOf(const WholeTestFigures& w, const std::optional<RateCause
 std::string intervalPlotSvg(const TestRecord& given) {
   // Analyzed once for the header, the cause and the speed plot.
   TestRecord record = given;
-  if (!record.whole) record.whole = analyzeWholeTest(record.stamps);
+  record.whole = wholeTestOf(record);
   const std::optional<RateCause> cause = causeOf(record, *record.whole);
   const PlotData d = gather(record);
   const std::string speedPlot = speedPlotOf(*record.whole, cause);
@@ -387,6 +405,7 @@ std::string intervalPlotSvg(const TestRecord& given) {
     drawEnvelope(svg, d);
     drawOutliers(svg, d);
     drawHistogram(svg, d);
+    drawSegmentMarks(svg, d, record.whole->segments);
   }
   drawLevelLabel(svg, d, d.targetMs, kTargetColour, "目标间隔", true);
   drawLevelLabel(svg, d, d.baselineMs, kBaselineColour, "基准间隔", false);

@@ -29,6 +29,12 @@ double ms(Duration d) {
   return std::chrono::duration<double, std::milli>(d).count();
 }
 
+// Figures that may not be known are null when they are not.
+template <typename T>
+ordered_json orNull(const std::optional<T>& v) {
+  return v ? ordered_json(*v) : ordered_json(nullptr);
+}
+
 // Unknown figures (0 or empty) are null.
 template <typename T>
 ordered_json orNull(const T& v) {
@@ -83,10 +89,16 @@ ordered_json wholeTargetJson(const TestRecord& r, const WholeTestFigures& w) {
   ordered_json j;
   j["hz"] = rounded(r.targetHz, 1);
   j["source"] = targetSourceKey(r.targetSource);
-  j["compared_hz"] = rounded(v.comparedHz, 1);
-  j["ratio"] = rounded(v.ratio, 4);
+  const bool judged = v.verdict != TargetVerdict::Unknown;
+  j["compared_hz"] = judged ? ordered_json(rounded(v.comparedHz, 1)) : ordered_json(nullptr);
+  j["compared"] = !judged ? ordered_json(nullptr)
+                  : w.capabilityHz && static_cast<float>(*w.capabilityHz) == v.comparedHz
+                      ? ordered_json("capability_hz")
+                      : ordered_json("moving_rate_hz");
+  j["ratio"] = judged ? ordered_json(rounded(v.ratio, 4)) : ordered_json(nullptr);
   j["verdict"] = targetVerdictKey(v.verdict);
   j["verdict_text"] = targetVerdictText(v.verdict);
+  j["reason"] = v.reason.empty() ? ordered_json(nullptr) : ordered_json(v.reason);
   return j;
 }
 
@@ -121,7 +133,9 @@ ordered_json causeJson(const TestRecord& r, const WholeTestFigures& w,
   j["kind"] = rateCauseKey(cause->kind);
   j["text"] = cause->text;
   j["yardstick_hz"] = rounded(cause->yardstickHz, 1);
-  j["yardstick_source"] = r.targetSource == TargetSource::Configured ? "configured" : "target";
+  j["yardstick_source"] = targetSourceKey(r.targetSource);
+  j["judged_hz"] = rounded(cause->judgedHz, 1);
+  j["judged"] = cause->fromCapability ? "capability_hz" : "moving_rate_hz";
   j["ratio"] = rounded(cause->ratio, 4);
   j["single_count_share"] =
       w.motion.known ? ordered_json(rounded(w.motion.singleCountShare, 4)) : ordered_json(nullptr);
@@ -130,13 +144,54 @@ ordered_json causeJson(const TestRecord& r, const WholeTestFigures& w,
   return j;
 }
 
+const char* gridSourceKey(GridSource s) {
+  return s == GridSource::Configured ? "configured" : "estimated";
+}
+
+const char* gridStatusKey(GridStatus s) {
+  switch (s) {
+    case GridStatus::Ok:
+      return "ok";
+    case GridStatus::Batched:
+      return "batched";
+    case GridStatus::Ambiguous:
+      return "ambiguous";
+    case GridStatus::None:
+      break;
+  }
+  return "none";
+}
+
+ordered_json gridJson(const GridFigures& g) {
+  ordered_json j;
+  j["period_us"] = g.periodUs > 0 ? ordered_json(rounded(g.periodUs)) : ordered_json(nullptr);
+  j["source"] = gridSourceKey(g.source);
+  j["status"] = gridStatusKey(g.status);
+  j["reason"] = g.reason.empty() ? ordered_json(nullptr) : ordered_json(g.reason);
+  return j;
+}
+
+ordered_json segmentsJson(const std::vector<RateSegment>& segments) {
+  ordered_json list = ordered_json::array();
+  for (const RateSegment& s : segments) {
+    list.push_back({{"start_s", rounded(s.startS, 6)},
+                    {"end_s", rounded(s.endS, 6)},
+                    {"period_us", rounded(s.periodUs)},
+                    {"moving_rate_hz", rounded(s.movingRateHz, 2)},
+                    {"reports", s.reports}});
+  }
+  return list;
+}
+
 ordered_json wholeTestJson(const TestRecord& r, const WholeTestFigures& w) {
   ordered_json j;
   j["reports"] = w.reports;
   j["intervals"] = w.intervals;
   j["moving_s"] = rounded(w.movingSeconds, 6);
   j["rests"] = w.rests;
-  j["moving_rate_hz"] = rounded(w.movingRateHz, 2);
+  j["equal_stamps"] = w.equalStamps;
+  j["moving_rate_hz"] =
+      w.movingRateHz ? ordered_json(rounded(*w.movingRateHz, 2)) : ordered_json(nullptr);
   const IntervalSummary& i = w.intervalUs;
   j["interval_us"] = percentiles({{"p1", i.p1},
                                   {"p50", i.p50},
@@ -146,11 +201,27 @@ ordered_json wholeTestJson(const TestRecord& r, const WholeTestFigures& w) {
                                   {"mean", i.mean},
                                   {"stddev", i.stddev}});
   j["anomalies"] = {{"count", w.anomalies}, {"share", rounded(w.anomalyShare, 6)}};
-  j["missed_slots"] = w.missedSlots;
+  j["grid"] = gridJson(w.grid);
+  j["missed_slots"] = orNull(w.missedSlots);
+  j["idle_slots"] = orNull(w.idleSlots);
+  j["missed_slots_rule"] = !w.missedSlots       ? ordered_json(nullptr)
+                           : w.missedFromMotion ? ordered_json("motion")
+                                                : ordered_json("every_empty_slot");
   j["kernel_drops"] = w.kernelDrops;
   j["kernel_dropped_reports"] = w.kernelDroppedReports;
-  const LatenessSummary& l = w.latenessUs;
-  j["lateness_us"] = percentiles({{"p50", l.p50}, {"p99", l.p99}, {"max", l.max}});
+  if (const std::optional<LatenessSummary>& l = w.latenessUs) {
+    j["lateness_us"] = percentiles({{"p50", l->p50}, {"p99", l->p99}, {"max", l->max}});
+  } else {
+    j["lateness_us"] = nullptr;
+  }
+  j["segments"] = segmentsJson(w.segments);
+  j["count_step"] = w.countStep;
+  j["capability_hz"] =
+      w.capabilityHz ? ordered_json(rounded(*w.capabilityHz, 1)) : ordered_json(nullptr);
+  j["delivery"] = w.delivery.known
+                      ? ordered_json({{"median", rounded(w.delivery.median, 4)},
+                                      {"share_below", rounded(w.delivery.shareBelow, 4)}})
+                      : ordered_json(nullptr);
   j["target"] = wholeTargetJson(r, w);
   const std::optional<RateCause> cause = causeOf(r, w);
   j["motion"] = motionJson(w.motion, cause);

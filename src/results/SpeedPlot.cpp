@@ -97,7 +97,7 @@ std::string speedPlotSvg(const MotionFigures& m, double yardstickHz,
     appendFormat(svg,
                  "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"%s\" "
                  "stroke-dasharray=\"6 4\"/>\n<text x=\"%.1f\" y=\"%.1f\" font-size=\"12\" "
-                 "fill=\"%s\" text-anchor=\"end\">要求 %.0f Hz</text>\n",
+                 "fill=\"%s\" text-anchor=\"end\">目标 %.0f Hz</text>\n",
                  b.left, y, b.right(), y, kYardstickColour, b.right() - 6, y - 6, kYardstickColour,
                  yardstickHz);
   }

@@ -28,14 +28,28 @@ const char* targetSourceKey(TargetSource source) {
       return "configured";
     case TargetSource::NearestStandard:
       return "nearest_standard";
+    case TargetSource::Estimated:
+      return "estimated";
     case TargetSource::Window:
       break;
   }
   return "window";
 }
 
+WholeTestOptions wholeTestOptions(const DeviceIdentity& device) {
+  const float hz = configuredHz(device);
+  return {hz > 0.0f ? 1e6 / hz : 0.0};
+}
+
+WholeTestOptions wholeTestOptions(const TestRecord& record) {
+  return wholeTestOptions(record.device);
+}
+
 WholeTestFigures wholeTestOf(const TestRecord& record) {
-  return record.whole ? *record.whole : analyzeWholeTest(record.stamps);
+  WholeTestFigures w =
+      record.whole ? *record.whole : analyzeWholeTest(record.stamps, wholeTestOptions(record));
+  if (w.yardstickHz != record.targetHz) judgeCapability(record.stamps, record.targetHz, w);
+  return w;
 }
 
 float defaultTargetHz(const DeviceIdentity& device, const WholeTestFigures& whole,
@@ -44,26 +58,50 @@ float defaultTargetHz(const DeviceIdentity& device, const WholeTestFigures& whol
     source = TargetSource::Configured;
     return asked;
   }
-  source = TargetSource::NearestStandard;
-  const double p50 = whole.intervalUs.p50;
-  return nearestTargetHz(p50 > 0.0 ? static_cast<float>(1e6 / p50) : 0.0f);
+  // The grid the reports fell on; a mouse moved slowly still reports in its
+  // own slots, so the median interval stands in when there is no grid.
+  const double periodUs = whole.grid.periodUs > 0.0 ? whole.grid.periodUs : whole.intervalUs.p50;
+  const float gridHz = periodUs > 0.0 ? static_cast<float>(1e6 / periodUs) : 0.0f;
+  if (device.transport == "USB" || device.transport == "Virtual") {
+    source = TargetSource::NearestStandard;
+    return nearestTargetHz(gridHz);
+  }
+  // Bluetooth, PS/2, I2C and unknown links keep rates of their own.
+  source = TargetSource::Estimated;
+  return std::round(gridHz * 10.0f) / 10.0f;
 }
 
 void completeRecord(TestRecord& r, std::optional<float> givenTargetHz) {
-  r.whole = analyzeWholeTest(r.stamps);
+  r.whole = analyzeWholeTest(r.stamps, wholeTestOptions(r));
   if (givenTargetHz) {
     r.targetHz = *givenTargetHz;
     r.targetSource = TargetSource::Option;
   } else {
     r.targetHz = defaultTargetHz(r.device, *r.whole, r.targetSource);
   }
+  judgeCapability(r.stamps, r.targetHz, *r.whole);
 }
 
 WholeTestVerdict wholeTestVerdict(const WholeTestFigures& whole, float targetHz) {
+  const JudgedMouse j = judgeMouse(whole, targetHz);
   WholeTestVerdict v;
-  v.comparedHz = static_cast<float>(whole.movingRateHz);
-  v.verdict = targetVerdict(v.comparedHz, targetHz);
-  if (targetHz > 0.0f) v.ratio = v.comparedHz / targetHz;
+  v.comparedHz = static_cast<float>(j.comparedHz);
+  v.ratio = static_cast<float>(j.ratio);
+  v.reason = j.reason;
+  switch (j.verdict) {
+    case MouseVerdict::Reached:
+      v.verdict = TargetVerdict::Reached;
+      break;
+    case MouseVerdict::Near:
+      v.verdict = TargetVerdict::Near;
+      break;
+    case MouseVerdict::Below:
+      v.verdict = TargetVerdict::Below;
+      break;
+    case MouseVerdict::Unknown:
+      v.verdict = TargetVerdict::Unknown;
+      break;
+  }
   return v;
 }
 
@@ -79,7 +117,16 @@ TestRecord plottedRecord(const TestRecord& record) {
 // The cause speaks of the verdict's yardstick: a test judged against
 // --target 2000 is not explained against the mouse's 8000 Hz.
 std::optional<RateCause> causeOf(const TestRecord& record, const WholeTestFigures& whole) {
-  return diagnoseRate(whole, record.targetHz);
+  RateContext x;
+  x.yardstickHz = record.targetHz;
+  x.hostHz = configuredHz(record.device);
+  x.requestedHz = requestedHz(record.device);
+  // The host's rate is the one the mouse asked for unless the host slowed it.
+  x.yardstickAsked = record.targetSource == TargetSource::Configured &&
+                     (x.requestedHz <= 0 || x.requestedHz == x.hostHz);
+  x.hostReason = record.device.configuredReason;
+  x.mousepollMs = record.device.usbhidMousepollMs;
+  return diagnoseRate(whole, x);
 }
 
 int hubDepth(const std::string& portPath) {

@@ -66,9 +66,10 @@ enum class TargetSource {
   Window,           // chosen in the window
   Option,           // given with --target
   Configured,       // the rate the host polls the mouse at
-  NearestStandard,  // the standard rate nearest the median interval's
+  NearestStandard,  // a USB mouse: the standard rate nearest the estimated grid's
+  Estimated,        // other links: the estimated grid's own rate
 };
-// "window", "option", "configured" or "nearest_standard".
+// "window", "option", "configured", "nearest_standard" or "estimated".
 const char* targetSourceKey(TargetSource source);
 
 // One finished (or stopped) test: everything the result files are written
@@ -111,6 +112,9 @@ struct TestRecord {
 TestRecord plottedRecord(const TestRecord& record);
 
 // The record's whole-test figures, computed now when it has none.
+// The host's interval for the grid, when the device says what it is.
+WholeTestOptions wholeTestOptions(const DeviceIdentity& device);
+WholeTestOptions wholeTestOptions(const TestRecord& record);
 WholeTestFigures wholeTestOf(const TestRecord& record);
 
 // Analyzes the record's stamps once and sets its target: the one given,
@@ -139,6 +143,7 @@ float verdictRateHz(const PollingStats& stats);
 
 // The whole test against its target: the rate while moving, compared.
 struct WholeTestVerdict {
+  std::string reason;  // why the verdict is unknown, in words; empty otherwise
   float comparedHz = 0.0f;
   float ratio = 0.0f;  // 0 without a target
   TargetVerdict verdict = TargetVerdict::Unknown;

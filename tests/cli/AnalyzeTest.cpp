@@ -123,6 +123,76 @@ TEST_F(AnalyzeTest, SummaryOfAFixedRunMatchesItsReviewedText) {
   EXPECT_LE(std::count(f.out.begin(), f.out.end(), '\n'), 22);
 }
 
+// Streams from a model of a USB host, recorded with evemu: what the summary,
+// the JSON and the plot say of the grid, against what the stream was made to be.
+TEST_F(AnalyzeTest, UsbHostStreamsSayWhatTheGridShows) {
+  struct Row {
+    const char* name;
+    genstream::UsbHost host;
+    std::vector<std::string> summary;  // lines the summary holds
+    const char* status;                // whole_test.grid.status
+    const char* plotMark;              // in the SVG; "" none
+  };
+  genstream::UsbHost change;
+  change.seconds = 5;
+  change.delayNs = 20'000;
+  change.switchAtS = 2.5;
+  change.switchPeriodNs = 1'000'000;
+  genstream::UsbHost batched;
+  batched.seconds = 3;
+  batched.periodNs = 1'000'000;
+  batched.batch = 4;
+  genstream::UsbHost slow;
+  slow.seconds = 2;
+  slow.countsPerSlot = 5000.0 / 8000;  // 5000 counts/s on an 8000 Hz mouse
+  const Row rows[] = {
+      {"8000 then 1000 Hz",
+       change,
+       {"报告槽      125.000 µs（由间隔估计）\n",
+        "回报率在测试中变化：8000 Hz（0.0–2.5 s） → 1000 Hz（2.5–5.0 s）\n"},
+       "ok",
+       "→ 1000 Hz"},
+      {"batched by four",
+       batched,
+       {"缺失报告    --（报告成批到达，无法确定报告槽）\n", "网格偏差    --\n"},
+       "batched",
+       ""},
+      {"speed-limited",
+       slow,
+       {"报告槽      125.000 µs（由间隔估计）\n",
+        "缺失报告    0 个空槽（另有 5999 个空槽是鼠标没有移动可报）\n"},
+       "ok",
+       ""},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    genstream::HostTruth truth;
+    genstream::writeEvemu(tmp.file("usb.txt"), genstream::makeUsbStream(r.host, truth));
+    const Finished text = analyze({tmp.file("usb.txt"), "--plot", tmp.file("usb.svg")});
+    ASSERT_EQ(text.status, 0) << text.err;
+    for (const std::string& line : r.summary) {
+      EXPECT_NE(text.out.find(line), std::string::npos) << line << text.out;
+    }
+    const std::string svg = readFile(tmp.file("usb.svg"));
+    EXPECT_EQ(std::string(r.plotMark).empty(), svg.find("→ ") == std::string::npos);
+    if (*r.plotMark != 0) {
+      EXPECT_NE(svg.find(r.plotMark), std::string::npos);
+    }
+    const json j = json::parse(analyze({tmp.file("usb.txt"), "--json"}).out);
+    const json& w = j["whole_test"];
+    EXPECT_EQ(w["grid"]["status"], r.status);
+    EXPECT_EQ(w["missed_slots"].is_null(), std::string(r.status) != "ok");
+    EXPECT_EQ(w["lateness_us"].is_null(), std::string(r.status) != "ok");
+    if (std::string(r.status) == "ok") {
+      EXPECT_EQ(w["missed_slots"], truth.missed);
+      // The truth's idle slots are the host's; a segment has its own grid.
+      if (w["segments"].empty()) {
+        EXPECT_EQ(w["idle_slots"], truth.idle);
+      }
+    }
+  }
+}
+
 TEST_F(AnalyzeTest, CsvThatMeasureWroteGivesTheSameFigures) {
   const Finished m =
       runQuillmark({"measure", "--seconds", "1", "--json", "--intervals", tmp.file("m.csv")},
@@ -143,12 +213,22 @@ TEST_F(AnalyzeTest, CsvThatMeasureWroteGivesTheSameFigures) {
   json measuredWhole = measured["whole_test"];
   json analyzedWhole = analyzed["whole_test"];
   EXPECT_EQ(measuredWhole["target"]["source"], "configured");
-  EXPECT_EQ(analyzedWhole["target"]["source"], "nearest_standard");
+  EXPECT_EQ(analyzedWhole["target"]["source"], "estimated");
   EXPECT_EQ(measuredWhole["cause"]["yardstick_source"], "configured");
-  EXPECT_EQ(analyzedWhole["cause"]["yardstick_source"], "target");
+  EXPECT_EQ(analyzedWhole["cause"]["yardstick_source"], "estimated");
+  // The grid: the host's interval, or one estimated from the stamps.
+  EXPECT_EQ(measuredWhole["grid"]["source"], "configured");
+  EXPECT_EQ(analyzedWhole["grid"]["source"], "estimated");
+  EXPECT_NEAR(analyzedWhole["grid"]["period_us"].get<double>(), 1000.0, 1.0);
+  for (const char* p : {"p50", "p99", "max"}) {
+    EXPECT_NEAR(analyzedWhole["lateness_us"][p].get<double>(),
+                measuredWhole["lateness_us"][p].get<double>(), 0.5);
+  }
   for (json* w : {&measuredWhole, &analyzedWhole}) {
     (*w)["target"].erase("source");
     (*w)["cause"].erase("yardstick_source");
+    w->erase("grid");
+    w->erase("lateness_us");
   }
   EXPECT_EQ(analyzedWhole, measuredWhole);
 

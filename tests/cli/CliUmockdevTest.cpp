@@ -375,8 +375,9 @@ TEST_F(CliUmockdevTest, ThousandHertzStreamIsCountedExactly) {
   EXPECT_EQ(j["environment"]["hub_depth"], 0);
 }
 
-// A mouse that asks for 8000 Hz and delivers 4000: below its own rate, in
-// the JSON and in words, without any --target.
+// A mouse that asks for 8000 Hz and delivers 4000 reports of one count each:
+// held against its own rate without any --target, but a hand at 4000 counts/s
+// cannot show whether it reaches 8000 Hz.
 TEST_F(CliUmockdevTest, HighSpeedMouseIsMeasuredAgainstTheRateItAsksFor) {
   addHighSpeedMouse();
   const Output list = runCli({"list"});
@@ -388,8 +389,10 @@ TEST_F(CliUmockdevTest, HighSpeedMouseIsMeasuredAgainstTheRateItAsksFor) {
   EXPECT_EQ(j["environment"]["bus_speed_mbps"], 480.0);
   const json& target = j["whole_test"]["target"];
   EXPECT_EQ(target["source"], "configured");
-  EXPECT_NEAR(target["ratio"].get<double>(), 0.5, 0.001);
-  EXPECT_EQ(target["verdict_text"], "远低于目标");
+  EXPECT_EQ(target["ratio"], nullptr);
+  EXPECT_EQ(target["verdict"], "unknown");
+  EXPECT_EQ(target["reason"], "手速不足以判断：需约 8000 counts/s");
+  EXPECT_EQ(j["whole_test"]["moving_rate_hz"], 4000.0);
 }
 
 // Streams with known motion on a mouse that asks for 8000 Hz: each cause
@@ -415,9 +418,11 @@ TEST_F(CliUmockdevTest, MotionTellsWhyTheRateFallsShort) {
       {"slow hand", sensorFrames({{2000, 1.0}}), "speed_limited"},
       {"mouse at 4000 Hz", fiveCounts, "device_limited"},
       {"kernel drops", drops, "kernel_drops"},
+      // The slow stages hold the moving rate down, but where the hand allowed
+      // 8000 Hz the mouse delivered it: the mouse is judged there.
       {"sweep",
        sensorFrames({{500, 0.4}, {1000, 0.4}, {2000, 0.4}, {4000, 0.4}, {8000, 0.4}, {16000, 0.4}}),
-       "speed_limited"},
+       "reached"},
   };
   for (const auto& c : cases) {
     const double seconds = c.frames.back().us / 1e6 + 0.5;

@@ -412,7 +412,7 @@ TEST_F(CliVirtualMiceTest, AHandSpeedLimitsTheRateAndEachReportCarriesItsCounts)
     if (!c.target.empty()) {
       EXPECT_EQ(doc["whole_test"]["target"]["verdict"], "reached");
       EXPECT_EQ(doc["whole_test"]["cause"]["yardstick_hz"], std::stod(c.target));
-      EXPECT_EQ(doc["whole_test"]["cause"]["yardstick_source"], "target");
+      EXPECT_EQ(doc["whole_test"]["cause"]["yardstick_source"], "option");
     }
     EXPECT_NEAR(doc["rate"]["avg_hz"].get<double>(), c.hz, c.hz * 0.05);
     EXPECT_NEAR(doc["reports"]["count"].get<double>(), 2 * c.hz, 2 * c.hz * 0.05);

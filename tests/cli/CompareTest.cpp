@@ -67,22 +67,29 @@ TEST_F(CompareTest, SameStreamIsNotDifferentAndDelayedReportsAre) {
   const json doc = json::parse(f.out);
   EXPECT_EQ(doc["schema"], "quillmark-compare");
   ASSERT_EQ(doc["runs"].size(), 3u);
+  EXPECT_EQ(doc["schema_version"], 2);
   for (const char* figure : {"moving_rate_hz", "missed_slots", "kernel_dropped_reports",
                              "distribution", "p50", "p99", "p99_9"}) {
-    EXPECT_EQ(verdict(doc, "B", figure)["significant"], false) << figure;
+    EXPECT_EQ(verdict(doc, "B", figure)["matters"], false) << figure;
+    EXPECT_EQ(verdict(doc, "B", figure)["comparable"], true) << figure;
   }
   const json& p99 = verdict(doc, "C", "p99");
-  EXPECT_EQ(p99["significant"], true);
-  EXPECT_GT(p99["difference"].get<double>(), 0.0);
-  EXPECT_EQ(verdict(doc, "C", "p50")["significant"], false);
+  EXPECT_EQ(p99["distinguishable"], true);
+  EXPECT_EQ(p99["matters"], true);
+  EXPECT_EQ(p99["margin"], 10.0);                     // 5 % of a 125 µs slot is less than 10 µs
+  EXPECT_GT(p99["difference"].get<double>(), 250.0);  // the reports held back 300 µs
+  EXPECT_EQ(verdict(doc, "C", "p50")["matters"], false);
 
   const Finished text = compare({recording("a.yml", 1), recording("c.yml", 3, 100)});
   ASSERT_EQ(text.status, 0) << text.err;
   EXPECT_NE(text.out.find("B 的 p99 间隔比 A 高 "), std::string::npos) << text.out;
-  EXPECT_NE(text.out.find("µs，差异显著\n"), std::string::npos) << text.out;
-  EXPECT_NE(text.out.find("B 的 p50 间隔比 A 高 0.0 µs，差异不显著（在噪声范围内）"),
+  EXPECT_NE(text.out.find("µs：可分辨（p = 0.008），且有实际意义（界限 10.0 µs）\n"),
             std::string::npos)
       << text.out;
+  EXPECT_NE(text.out.find("B 的 p50 间隔比 A 高 0.0 µs，在界限（10.0 µs）以内，可视为相同"),
+            std::string::npos)
+      << text.out;
+  EXPECT_NE(text.out.find("每种设置最好测三次以上"), std::string::npos) << text.out;
 }
 
 // Columns of a terminal line: CJK characters take two.
@@ -141,11 +148,49 @@ TEST_F(CompareTest, ReadsEveryKindOfInput) {
   EXPECT_EQ(doc["runs"][1]["intervals"], nullptr);
   EXPECT_EQ(doc["runs"][0]["table"]["设备"], "虚拟鼠标 1000 Hz [Virtual]");
   EXPECT_EQ(doc["runs"][2]["table"]["设备"], "Generated Mouse");
-  EXPECT_EQ(doc["notes"][0], "B：B 没有间隔数据，只比较汇总数值，不判断差异是否显著。");
-  EXPECT_EQ(verdict(doc, "C", "p50")["significant"], true);  // 1000 Hz against 8000 Hz
+  EXPECT_EQ(verdict(doc, "B", "p50")["comparable"], false);
+  EXPECT_EQ(verdict(doc, "B", "p50")["text"], "B 的 p50 间隔无法比较：B 没有间隔数据");
+  // One second against five: too few seconds to tell from the noise between runs.
+  EXPECT_EQ(verdict(doc, "C", "p50")["decidable"], false);
+  EXPECT_EQ(verdict(doc, "C", "p50")["difference"], -875.0);  // 1000 Hz against 8000 Hz
+  EXPECT_NE(verdict(doc, "C", "p50")["text"].get<std::string>().find("移动时间太短"),
+            std::string::npos);
   // The rates compare from the summaries too, with or without intervals.
-  EXPECT_EQ(verdict(doc, "B", "moving_rate_hz")["significant"], false);
-  EXPECT_EQ(verdict(doc, "C", "moving_rate_hz")["significant"], true);
+  EXPECT_EQ(verdict(doc, "B", "moving_rate_hz")["matters"], false);
+  EXPECT_EQ(verdict(doc, "C", "moving_rate_hz")["matters"], true);
+
+  // A result without the whole test's figures cannot be compared on them, and
+  // runs given one label show their spread.
+  writeFile(tmp.file("bare.json"), R"({"schema": "quillmark-result"})");
+  const Finished bare =
+      compare({folder, tmp.file("bare.json"), folder, "--label", "直连,集线器,直连"});
+  ASSERT_EQ(bare.status, 0) << bare.err;
+  EXPECT_NE(bare.out.find("  B 的移动回报率无法比较：B 没有这个数值\n"), std::string::npos)
+      << bare.out;
+  EXPECT_EQ(bare.out.find("8000"), std::string::npos) << bare.out;
+  EXPECT_NE(bare.out.find("  直连（A、C）：移动回报率 1000.0–1000.0 Hz"), std::string::npos)
+      << bare.out;
+  EXPECT_EQ(compare({folder, folder, "--label", "x"}).status, 2);
+  // A recording of one report has no rate and no intervals: nothing is a difference to 0.
+  writeFile(tmp.file("one.csv"), "t_us,interval_us\n0.000,\n");
+  const Finished one = compare({folder, tmp.file("one.csv"), "--json"});
+  ASSERT_EQ(one.status, 0) << one.err;
+  const json oneDoc = json::parse(one.out);
+  for (const char* figure : {"moving_rate_hz", "missed_slots", "distribution", "p99"}) {
+    EXPECT_EQ(verdict(oneDoc, "B", figure)["comparable"], false) << figure;
+    EXPECT_EQ(verdict(oneDoc, "B", figure)["difference"], nullptr) << figure;
+  }
+  EXPECT_EQ(verdict(oneDoc, "B", "moving_rate_hz")["text"],
+            "B 的移动回报率无法比较：B 没有这个数值");
+
+  // A figure one result could not know (null) is not compared, and says so.
+  json unknown = json::parse(m.out);
+  unknown["whole_test"]["missed_slots"] = nullptr;
+  writeFile(tmp.file("unknown.json"), unknown.dump());
+  const json some = json::parse(compare({folder, tmp.file("unknown.json"), "--json"}).out);
+  EXPECT_EQ(verdict(some, "B", "missed_slots")["comparable"], false);
+  EXPECT_EQ(verdict(some, "B", "missed_slots")["difference"], nullptr);
+  EXPECT_EQ(some["runs"][1]["table"]["缺失报告"], "—");
 
   const Finished bad = compare({folder, tmp.file("missing.yml")});
   EXPECT_EQ(bad.status, 8);

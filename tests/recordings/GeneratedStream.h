@@ -5,10 +5,13 @@
 // `libinput record` and evemu-record write theirs. Tests and benchmarks
 // compare what the readers make of the files with the stream itself.
 
+#include <algorithm>
 #include <cinttypes>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <initializer_list>
+#include <numbers>
 #include <random>
 #include <string>
 #include <vector>
@@ -47,6 +50,88 @@ inline Stream makeStream(double rateHz, double seconds, int64_t jitterNs, bool r
     const int64_t ns = (offset + static_cast<int64_t>(slot) * periodNs + jitter(rng)) / 1000 * 1000;
     s.reports.push_back({ns, motion(rng), motion(rng)});
   }
+  return s;
+}
+
+// A mouse on a USB host: the host polls once per slot with one request in
+// flight, each report reaches the kernel after a host delay, and a slot whose
+// poll would start before the last report arrived is not polled. The mouse
+// answers a poll when its own report is due and the hand gave it counts; a
+// slot it could not send in carries its counts into the next report.
+struct UsbHost {
+  double seconds = 10;
+  double periodNs = 125'000;       // the host's poll interval
+  double devicePeriodNs = 0;       // the mouse's own interval; 0: every poll
+  double switchAtS = 0;            // from then on the mouse's interval is
+  double switchPeriodNs = 0;       //   this one (0: no switch)
+  double switchBackS = 0;          // and back and forth every this long (0: stays)
+  int64_t delayNs = 0;             // host delay uniform in [0, delayNs]
+  double tailNs = 0;               // plus an exponential tail of this mean
+  double slewPpm = 0;              // the stamping clock swings ± this, once a minute
+  double countsPerSlot = 8;        // the hand's counts per host slot while it moves
+  double strokeS = 0, pauseS = 0;  // strokes and pauses of the hand (0: no pauses)
+  double duplicateShare = 0;       // reports stamped a second time (no motion)
+  int batch = 1;                   // reports handed over together
+  uint32_t seed = 3;
+};
+
+struct HostTruth {
+  int64_t missed = 0;           // slots not polled while the mouse had a report
+  int64_t idle = 0;             // slots between the first and last report without one, not missed
+  std::vector<int64_t> lateNs;  // each report's host delay
+};
+
+inline Stream makeUsbStream(const UsbHost& h, HostTruth& truth) {
+  std::mt19937 rng(h.seed);
+  std::uniform_int_distribution<int64_t> delay(0, h.delayNs);
+  std::exponential_distribution<double> tail(h.tailNs > 0 ? 1.0 / h.tailNs : 1.0);
+  std::uniform_real_distribution<double> chance(0, 1);
+  const auto clock = [&](double ns) {  // the stamping clock, slewed
+    const double w = 2 * std::numbers::pi / 60e9;
+    return 1e9 + ns + h.slewPpm * 1e-6 * (1 - std::cos(w * ns)) / w;
+  };
+  Stream s;
+  double counts = 0, deviceDue = 0, busyUntil = 0;
+  int64_t firstSlot = -1, lastSlot = 0, reportSlots = 0;
+  std::vector<Report> held;
+  const auto slots = static_cast<int64_t>(h.seconds * 1e9 / h.periodNs);
+  for (int64_t k = 0; k < slots; ++k) {
+    const double t = static_cast<double>(k) * h.periodNs;
+    const bool switched =
+        h.switchPeriodNs > 0 && t >= h.switchAtS * 1e9 &&
+        (h.switchBackS <= 0 || std::fmod(t / 1e9 - h.switchAtS, 2 * h.switchBackS) < h.switchBackS);
+    const double own = switched ? h.switchPeriodNs : h.devicePeriodNs;
+    const double cycle = h.strokeS + h.pauseS;
+    const bool moving = cycle <= 0 || std::fmod(t / 1e9, cycle) < h.strokeS;
+    if (moving) counts += h.countsPerSlot;
+    const bool due = t + 1 >= deviceDue && counts >= 1;
+    if (!due) continue;
+    if (t < busyUntil) {
+      ++truth.missed;
+      continue;
+    }
+    // A mouse with its own interval sends what its sensor gathered over it.
+    const int c = static_cast<int>(
+        own > 0 ? std::min(counts, std::round(h.countsPerSlot * own / h.periodNs)) : counts);
+    counts -= c;
+    deviceDue = own > 0 ? std::max(deviceDue + own, t - own / 2) : 0;
+    const double late = static_cast<double>(delay(rng)) + (h.tailNs > 0 ? tail(rng) : 0.0);
+    busyUntil = t + late;
+    truth.lateNs.push_back(static_cast<int64_t>(late));
+    held.push_back({static_cast<int64_t>(clock(t + late)), c, 0});
+    if (firstSlot < 0) firstSlot = k;
+    lastSlot = k;
+    ++reportSlots;
+    if (static_cast<int>(held.size()) < h.batch) continue;
+    for (std::size_t j = 0; j < held.size(); ++j) {
+      Report r = held[j];
+      if (h.batch > 1) r.ns = held.back().ns + static_cast<int64_t>(j) * 2000;
+      s.reports.push_back(r);
+      if (chance(rng) < h.duplicateShare) s.reports.push_back({r.ns, 0, 0});
+    }
+    held.clear();
+  }
+  truth.idle = lastSlot - firstSlot + 1 - reportSlots - truth.missed;
   return s;
 }
 

@@ -103,7 +103,7 @@ TEST_F(ResultFilesTest, JsonSummaryHoldsIdentityFiguresAndRules) {
   ASSERT_TRUE(results::writeResultJson(r, path.string()));
   const auto j = nlohmann::json::parse(readFile(path));
   EXPECT_EQ(j["schema"], "quillmark-result");
-  EXPECT_EQ(j["schema_version"], 2);
+  EXPECT_EQ(j["schema_version"], 3);
   EXPECT_EQ(j["device"]["vid_pid"], "1234:abcd");
   EXPECT_EQ(j["device"]["name"], "Acme <Pro> & Mouse [USB]");
   EXPECT_EQ(j["device"]["endpoint_interval_us"], 125);
@@ -127,14 +127,20 @@ TEST_F(ResultFilesTest, JsonSummaryHoldsIdentityFiguresAndRules) {
   EXPECT_EQ(w["interval_us"]["p99_9"], 125.0);
   EXPECT_EQ(w["target"]["verdict"], "reached");
   EXPECT_EQ(w["target"]["source"], "window");
+  EXPECT_EQ(w["grid"], nlohmann::json::parse(R"({"period_us": 125.0, "source": "configured",
+                                                 "status": "ok", "reason": null})"));
+  EXPECT_EQ(w["missed_slots"], 0);
+  EXPECT_EQ(w["missed_slots_rule"], "every_empty_slot");  // the stamps hold no motion
+  EXPECT_TRUE(w["idle_slots"].is_null());
+  EXPECT_EQ(w["segments"], nlohmann::json::array());
   // Local time with its offset, to the millisecond.
   EXPECT_TRUE(
       std::regex_match(j["test"]["start"].get<std::string>(),
                        std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d)")));
 }
 
-// An 8000 Hz mouse delivering 4000 Hz: the whole test says so, whatever the
-// window's average said.
+// An 8000 Hz mouse delivering 4000 Hz, its motion not recorded: the whole
+// test cannot tell the mouse from a slow hand, whatever the window's average said.
 TEST_F(ResultFilesTest, WholeTestVerdictComparesTheMovingRate) {
   results::TestRecord r = recordOf(steadyStamps(4000, 250'000), 8000);
   r.stats.avgHz = 6000.0f;
@@ -151,10 +157,25 @@ TEST_F(ResultFilesTest, WholeTestVerdictComparesTheMovingRate) {
   EXPECT_EQ(j["device"]["requested_hz"], 1000.0);
   EXPECT_EQ(j["device"]["configured_reason"], "usbhid_mousepoll");
   EXPECT_EQ(j["environment"]["usbhid_mousepoll_ms"], 1);
-  EXPECT_EQ(j["whole_test"]["target"]["ratio"], 0.5);
-  EXPECT_EQ(j["whole_test"]["target"]["verdict_text"], "远低于目标");
+  EXPECT_EQ(j["whole_test"]["target"]["ratio"], nullptr);
+  EXPECT_EQ(j["whole_test"]["target"]["verdict"], "unknown");
+  EXPECT_EQ(j["whole_test"]["target"]["reason"], "没有移动数据，无法判断手速是否足够");
+  EXPECT_EQ(j["whole_test"]["moving_rate_hz"], 4000.0);
   EXPECT_EQ(j["environment"]["hub_depth"], 1);
   EXPECT_EQ(j["environment"]["bus_speed_mbps"], 480.0);
+
+  // Reports all stamped at one instant: no moving time, so no rate, no
+  // verdict and no slots, never an infinite rate.
+  const auto same = nlohmann::json::parse(
+      results::resultJson(recordOf(std::vector<int64_t>(50, 1'000'000'000), 8000)));
+  const auto& w = same["whole_test"];
+  EXPECT_TRUE(w["moving_rate_hz"].is_null());
+  EXPECT_EQ(w["equal_stamps"], 49);
+  EXPECT_TRUE(w["target"]["compared_hz"].is_null());
+  EXPECT_EQ(w["target"]["verdict"], "unknown");
+  EXPECT_EQ(w["grid"]["status"], "none");
+  EXPECT_TRUE(w["missed_slots"].is_null() && w["lateness_us"].is_null());
+  EXPECT_TRUE(w["cause"].is_null());
 }
 
 TEST_F(ResultFilesTest, IsoTimeCarriesTheZoneOffset) {
@@ -249,7 +270,7 @@ TEST_F(ResultFilesTest, PlotOfAReportsWithMotionShowsTheCauseAndTheSpeedPlot) {
   const std::string svg = readFile(path);
   EXPECT_NE(svg.find("回报率与手速"), std::string::npos);
   EXPECT_NE(svg.find("原因：移动速度不足：约 8000 counts/s 以上才达到 8000 Hz"), std::string::npos);
-  EXPECT_NE(svg.find("要求 8000 Hz"), std::string::npos);
+  EXPECT_NE(svg.find(">目标 8000 Hz<"), std::string::npos);  // the yardstick, not a rate asked for
   xmlDocPtr doc = xmlReadFile(path.c_str(), nullptr, XML_PARSE_NONET);
   EXPECT_NE(doc, nullptr);
   xmlFreeDoc(doc);

@@ -1,0 +1,467 @@
+#include "analysis/ReportGrid.h"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <numbers>
+#include <string>
+
+#include "analysis/PollingRules.h"
+#include "analysis/RateSegments.h"
+
+namespace reportgrid {
+namespace {
+
+constexpr int64_t kRestNs = std::chrono::nanoseconds(pollingrules::kActivityTimeout).count();
+constexpr int64_t kBinNs = 1000;              // the interval histogram's bins
+constexpr double kMinPeriodNs = 100'000;      // no host polls more often than every 125 µs
+constexpr double kClusterShare = 0.05;        // of the intervals, for a cluster to count
+constexpr double kClusterWidth = 0.2;         // a cluster spans its centre ± this share
+constexpr double kBatchedFactor = 0.3;        // of the period: intervals this short are batches
+constexpr double kUnknownShare = 0.01;        // of batched intervals or doubled slots
+constexpr std::size_t kWindowReports = 2048;  // a grid phase per this many reports
+constexpr std::size_t kPhaseSamples = 1024;   // reports a window's phase is taken from
+constexpr double kEnvelopeRank = 0.002;       // the window's residuals defining "on time"
+
+// Rounding by conversion: no library call in the loops over every report.
+int64_t nearest(double v) { return static_cast<int64_t>(v < 0 ? v - 0.5 : v + 0.5); }
+
+bool isStep(int64_t d) { return d > 0 && d <= kRestNs; }
+bool joins(int64_t d) { return d >= 0 && d <= kRestNs; }
+
+// The moving stretches [a, b] of the reports in [first, end).
+std::vector<std::pair<std::size_t, std::size_t>> stretchesOf(const StampSeries& s,
+                                                             std::size_t first, std::size_t end) {
+  std::vector<std::pair<std::size_t, std::size_t>> out;
+  for (std::size_t a = first; a < end;) {
+    std::size_t b = a;
+    while (b + 1 < end && joins(s[b + 1] - s[b])) ++b;
+    out.emplace_back(a, b);
+    a = b + 1;
+  }
+  return out;
+}
+
+// Counts and sums of the intervals per 1 µs bin, cumulated, to ask ranges.
+class IntervalHistogram {
+ public:
+  IntervalHistogram(const StampSeries& s, std::size_t first, std::size_t end, int64_t maxNs)
+      : count_(static_cast<std::size_t>(maxNs / kBinNs + 2), 0), sum_(count_.size(), 0.0) {
+    for (std::size_t i = first + 1; i < end; ++i) {
+      const int64_t d = s[i] - s[i - 1];
+      if (!isStep(d)) continue;
+      ++total_;
+      if (d > maxNs) continue;
+      const auto b = static_cast<std::size_t>(d / kBinNs) + 1;
+      ++count_[b];
+      sum_[b] += static_cast<double>(d);
+    }
+    for (std::size_t b = 1; b < count_.size(); ++b) {
+      count_[b] += count_[b - 1];
+      sum_[b] += sum_[b - 1];
+    }
+  }
+  double total() const { return total_; }
+  double bins() const { return static_cast<double>(count_.size() - 1); }
+  // Intervals and their sum (ns) in [lo, hi] ns, to the bin.
+  std::pair<double, double> within(double lo, double hi) const {
+    const auto last = static_cast<double>(count_.size() - 1);
+    const auto a = static_cast<std::size_t>(std::clamp(lo / kBinNs, 0.0, last));
+    const auto b = static_cast<std::size_t>(std::clamp(hi / kBinNs + 1.0, 0.0, last));
+    return {static_cast<double>(count_[b] - count_[a]), sum_[b] - sum_[a]};
+  }
+
+ private:
+  std::vector<uint32_t> count_;  // [b]: intervals below b µs
+  std::vector<double> sum_;
+  double total_ = 0;  // every interval, also those beyond the bins
+};
+
+// Chunks of a fixed number of reports, each spanning a whole number of
+// slots: their spans over their slots give the period far finer than any one
+// interval. The chunks grow while the period is fine enough to count their
+// slots. Chunks are cut by count, not by time, so that no late or early
+// stamp is picked as an end.
+double refinedPeriodNs(const StampSeries& s, std::size_t first, std::size_t end, double p) {
+  const auto stretches = stretchesOf(s, first, end);
+  // Each size three times over: a rounding biased by the period's error
+  // shrinks with it.
+  for (std::size_t pass = 0, reports = 8; reports < end - first;
+       reports *= ++pass % 3 == 0 ? 4 : 1) {
+    const auto most = 4 * static_cast<double>(reports);  // slots a chunk may span
+    double spans = 0, count = 0, q = 0, qq = 0, chunks = 0;
+    for (const auto& [a, b] : stretches) {
+      for (std::size_t j = a; j + reports <= b; j += reports) {
+        const auto span = static_cast<double>(s[j + reports] - s[j]);
+        const auto k = static_cast<double>(nearest(span / p));
+        if (k < 1 || k > most) continue;
+        spans += span;
+        count += k;
+        q += span / k;
+        qq += span / k * (span / k);
+        ++chunks;
+      }
+    }
+    if (chunks < 4) break;
+    p = spans / count;
+    const double spread = std::sqrt(std::max(0.0, qq / chunks - (q / chunks) * (q / chunks)));
+    const double error = spread / std::sqrt(chunks) / p;  // relative
+    if (4 * most * 3 * error > 0.25) break;
+  }
+  return p;
+}
+
+}  // namespace
+
+double estimatePeriodNs(const StampSeries& s, std::size_t first, std::size_t end, double maxNs) {
+  if (end < first + 2) return 0;
+  const IntervalHistogram h(
+      s, first, end, static_cast<int64_t>(std::clamp(maxNs, kMinPeriodNs * 2, 1.0 * kRestNs)));
+  const double need = kClusterShare * h.total();
+  if (h.total() == 0) return 0;
+  const auto around = [&](double c) {
+    return h.within(c * (1 - kClusterWidth), c * (1 + kClusterWidth));
+  };
+  double found = 0;
+  for (double c = kMinPeriodNs; c < h.bins() * kBinNs; c += kBinNs) {
+    if (around(c).first >= need) {
+      found = c;
+      break;
+    }
+  }
+  if (found == 0) return 0;
+  // Up to the cluster's peak, then to its mean.
+  double best = found;
+  for (double c = found; c < found * (1 + kClusterWidth); c += kBinNs) {
+    if (around(c).first > around(best).first) best = c;
+  }
+  for (int pass = 0; pass < 8; ++pass) {
+    const auto [n, sum] = around(best);
+    if (n == 0) break;
+    best = sum / n;
+  }
+  return refinedPeriodNs(s, first, end, best);
+}
+
+namespace {
+
+// The grid of one moving stretch, in windows of reports, each with the
+// grid's phase (ns after the stretch's first report, modulo the period and
+// unwrapped from window to window) and the lower envelope of its residuals.
+struct Window {
+  std::size_t a = 0, b = 0;  // reports [a, b)
+  double centre = 0;         // ns after the stretch's first report
+  double phase = 0;
+  double envelope = 0;
+  std::size_t outA = 0, outB = 0;  // its reports' residuals in the output
+};
+
+// Straight lines between the windows' centres, so a mouse clock that drifts
+// against the host's is followed window by window.
+double along(const std::vector<Window>& ws, std::size_t w, double x, double Window::*field) {
+  if (ws.size() == 1) return ws[0].*field;
+  const std::size_t lo = w + 1 == ws.size() || (x < ws[w].centre && w > 0) ? w - 1 : w;
+  const Window &p = ws[lo], &q = ws[lo + 1];
+  if (q.centre <= p.centre) return p.*field;
+  return p.*field + (q.*field - p.*field) * (x - p.centre) / (q.centre - p.centre);
+}
+
+// A report with the stamp of the one before it came in the same delivery:
+// it is a report but holds no place of its own on the grid.
+bool sameDelivery(const StampSeries& s, std::size_t i, std::size_t first) {
+  return i > first && s[i] == s[i - 1];
+}
+
+// The circular mean of the window's stamps modulo the period: from a coarse
+// histogram of phases, then the plain mean of the offsets around it.
+double phaseOf(const StampSeries& s, std::size_t first, const Window& w, double p) {
+  constexpr int kBins = 32;
+  std::array<double, kBins> bins{};
+  const double t0 = static_cast<double>(s[first]);
+  const auto offset = [&](std::size_t i) {
+    const double x = static_cast<double>(s[i]) - t0;
+    return x - static_cast<double>(static_cast<int64_t>(x / p)) * p;  // x is not negative
+  };
+  // Longer stretches of reports are sampled for the phase.
+  const std::size_t step = std::max<std::size_t>(1, (w.b - w.a) / kPhaseSamples);
+  for (std::size_t i = w.a; i < w.b; i += step) {
+    if (sameDelivery(s, i, first)) continue;
+    bins[std::min(kBins - 1, static_cast<int>(offset(i) / p * kBins))] += 1;
+  }
+  double c = 0, sn = 0;
+  for (int k = 0; k < kBins; ++k) {
+    const double angle = 2 * std::numbers::pi * (k + 0.5) / kBins;
+    c += bins[static_cast<std::size_t>(k)] * std::cos(angle);
+    sn += bins[static_cast<std::size_t>(k)] * std::sin(angle);
+  }
+  const double rough = std::atan2(sn, c) / (2 * std::numbers::pi) * p;
+  double sum = 0, n = 0;
+  for (std::size_t i = w.a; i < w.b; i += step) {
+    if (sameDelivery(s, i, first)) continue;
+    const double d = offset(i) - rough;
+    sum += d - static_cast<double>(nearest(d / p)) * p;
+    ++n;
+  }
+  return n > 0 ? rough + sum / n : rough;
+}
+
+std::vector<Window> windowsOf(const StampSeries& s, std::size_t a, std::size_t b, double p) {
+  std::vector<Window> ws;
+  const std::size_t n = b - a + 1;
+  const std::size_t count = std::max<std::size_t>(1, (n + kWindowReports / 2) / kWindowReports);
+  for (std::size_t w = 0; w < count; ++w) {
+    Window win;
+    win.a = a + n * w / count;
+    win.b = a + n * (w + 1) / count;
+    win.centre = static_cast<double>(s[(win.a + win.b - 1) / 2] - s[a]);
+    win.phase = phaseOf(s, a, win, p);
+    if (!ws.empty()) {
+      win.phase += p * std::round((ws.back().phase - win.phase) / p);
+    }
+    ws.push_back(win);
+  }
+  return ws;
+}
+
+int largerCounts(const ReportMotion& m) { return std::max(std::abs(m.dx), std::abs(m.dy)); }
+
+// The counts a report usually carries around report i: the lower middle of
+// its three neighbours either side; at least one count.
+int usualStep(const StampSeries& s, std::size_t i) {
+  std::array<int, 6> near{};
+  std::size_t n = 0;
+  for (std::size_t j = i >= 3 ? i - 3 : 0; j <= i + 3 && j < s.size(); ++j) {
+    if (j != i && s.motion(j).known()) near[n++] = largerCounts(s.motion(j));
+  }
+  if (n == 0) return 1;
+  std::sort(near.begin(), near.begin() + static_cast<std::ptrdiff_t>(n));
+  return std::max(1, near[(n - 1) / 2]);
+}
+
+struct SlotCounts {
+  int64_t missed = 0, idle = 0, kernel = 0, doubled = 0, slots = 0;
+};
+
+// Where the empty slots before report i go: the kernel's when it dropped
+// reports there; missed when the report carries the motion of every slot of
+// the gap (so the mouse had something to send in them); idle otherwise.
+int64_t* emptySlotsOf(const StampSeries& s, std::size_t i, int64_t gap,
+                      const std::vector<bool>& dropped, SlotCounts& c) {
+  if (dropped[i]) return &c.kernel;
+  const ReportMotion m = s.motion(i);
+  if (!m.known()) return &c.missed;
+  return largerCounts(m) >= (gap + 1) * usualStep(s, i) ? &c.missed : &c.idle;
+}
+
+// The value at rank kEnvelopeRank of out[a, b): a window asks for one of its
+// few lowest values, kept in a short sorted list in one pass.
+double lowRank(const std::vector<int32_t>& out, std::size_t a, std::size_t b) {
+  if (a == b) return 0;
+  const auto rank = static_cast<std::size_t>(kEnvelopeRank * static_cast<double>(b - a));
+  std::array<int32_t, 16> lowest{};
+  if (rank >= lowest.size()) {
+    std::vector<int32_t> v(out.begin() + static_cast<std::ptrdiff_t>(a),
+                           out.begin() + static_cast<std::ptrdiff_t>(b));
+    std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(rank), v.end());
+    return v[rank];
+  }
+  std::size_t kept = 0;
+  for (std::size_t i = a; i < b; ++i) {
+    const int32_t x = out[i];
+    if (kept == rank + 1 && x >= lowest[rank]) continue;
+    std::size_t at = kept < rank + 1 ? kept++ : rank;
+    for (; at > 0 && lowest[at - 1] > x; --at) lowest[at] = lowest[at - 1];
+    lowest[at] = x;
+  }
+  return lowest[rank];
+}
+
+// A stretch short enough for one window has no neighbours to follow its
+// drift by: the residuals' straight-line trend is the period's error.
+void levelled(const StampSeries& s, std::size_t first, const Window& w, std::vector<int32_t>& out) {
+  double n = 0, sx = 0, sr = 0, sxx = 0, sxr = 0;
+  const auto each = [&](auto&& f) {
+    std::size_t j = w.outA;
+    for (std::size_t i = w.a; i < w.b; ++i) {
+      // Against the slot's time, not the stamp's, which holds the lateness.
+      if (sameDelivery(s, i, first)) continue;
+      f(static_cast<double>(s[i] - s[first]) - out[j], out[j]);
+      ++j;
+    }
+  };
+  each([&](double x, int32_t r) {
+    ++n;
+    sx += x;
+    sr += r;
+    sxx += x * x;
+    sxr += x * r;
+  });
+  const double var = sxx - sx * sx / n;
+  if (n < 3 || var <= 0) return;
+  const double slope = (sxr - sx * sr / n) / var;
+  each([&](double x, int32_t& r) {
+    r = static_cast<int32_t>(std::lround(r - slope * (x - sx / n)));
+  });
+}
+
+// Slots for the reports of one stretch [a, b] at period p; each report's
+// residual against its slot goes to `out` (ns).
+void slotStretch(const StampSeries& s, std::size_t a, std::size_t b, double p,
+                 const std::vector<bool>& dropped, SlotCounts& c, std::vector<int32_t>& out) {
+  std::vector<Window> ws = windowsOf(s, a, b, p);
+  const double t0 = static_cast<double>(s[a]);
+  const std::size_t start = out.size();
+  int64_t prev = 0;
+  int64_t gapBeforePrev = 0;
+  int64_t* prevCounter = nullptr;
+  for (std::size_t w = 0; w < ws.size(); ++w) {
+    const std::size_t at = out.size();
+    for (std::size_t i = ws[w].a; i < ws[w].b; ++i) {
+      if (sameDelivery(s, i, a)) continue;
+      const double x = static_cast<double>(s[i]) - t0;
+      const double g = along(ws, w, x, &Window::phase);
+      int64_t k = nearest((x - g) / p);
+      if (i > a && k <= prev) {
+        // Two reports in one slot: the earlier came late into the slot after
+        // its own when that one was empty; otherwise the slot is doubled.
+        if (k == prev && gapBeforePrev > 0) {
+          out.back() = static_cast<int32_t>(out.back() + p);
+          --*prevCounter;
+          --prev;
+        } else {
+          k = prev;
+          ++c.doubled;
+        }
+      }
+      const int64_t gap = i > a ? k - prev - 1 : 0;
+      gapBeforePrev = std::max<int64_t>(0, gap);
+      if (gap > 0) {
+        prevCounter = emptySlotsOf(s, i, gap, dropped, c);
+        *prevCounter += gap;
+      }
+      prev = k;
+      ++c.slots;
+      const double r = x - g - static_cast<double>(k) * p;
+      out.push_back(static_cast<int32_t>(std::clamp(r, -1e9, 1e9)));
+    }
+    ws[w].outA = at;
+    ws[w].outB = out.size();
+  }
+  if (ws.size() == 1) levelled(s, a, ws[0], out);
+  for (Window& w : ws) w.envelope = lowRank(out, w.outA, w.outB);
+  // Lateness: the residual above the grid's lower envelope, which the
+  // earliest reports of each window define.
+  std::size_t j = start;
+  for (std::size_t w = 0; w < ws.size(); ++w) {
+    for (std::size_t i = ws[w].a; i < ws[w].b; ++i) {
+      if (sameDelivery(s, i, a)) continue;
+      const double x = static_cast<double>(s[i]) - t0;
+      const double late = out[j] - along(ws, w, x, &Window::envelope);
+      out[j++] = static_cast<int32_t>(std::max(0.0, late));
+    }
+  }
+}
+
+// Without slots, a drop's reports are the whole periods its gap held.
+int64_t droppedByGaps(const StampSeries& s, const std::vector<bool>& dropped, double p) {
+  int64_t lost = 0;
+  for (std::size_t i = 1; i < s.size() && p > 0; ++i) {
+    if (dropped[i] && s[i] > s[i - 1]) {
+      lost += std::max<int64_t>(0, std::llround(static_cast<double>(s[i] - s[i - 1]) / p) - 1);
+    }
+  }
+  return lost;
+}
+
+bool hasMotion(const StampSeries& s) {
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s.motion(i).known()) return true;
+  }
+  return false;
+}
+
+std::string percentText(double share) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f %%", share * 100);
+  return text;
+}
+
+// Each stretch with its own period when the rate changed during the test;
+// a stretch near the host's interval takes that interval.
+std::vector<SegmentRange> gridRanges(const StampSeries& s, const std::vector<SegmentRange>& segs,
+                                     double periodNs, bool configured) {
+  if (segs.size() < 2) return {{0, s.size(), periodNs}};
+  std::vector<SegmentRange> ranges = segs;
+  for (SegmentRange& r : ranges) {
+    if (configured && std::abs(r.periodNs / periodNs - 1) < 0.03) r.periodNs = periodNs;
+  }
+  return ranges;
+}
+
+// The share of intervals shorter than a batch's.
+double batchedShare(const StampSeries& s, const std::vector<SegmentRange>& ranges) {
+  double all = 0, batched = 0;
+  for (const SegmentRange& r : ranges) {
+    for (std::size_t i = r.first + 1; i < r.end; ++i) {
+      const int64_t d = s[i] - s[i - 1];
+      if (!isStep(d)) continue;
+      ++all;
+      batched += static_cast<double>(d) < kBatchedFactor * r.periodNs;
+    }
+  }
+  return all > 0 ? batched / all : 0.0;
+}
+
+}  // namespace
+
+void gridFigures(const StampSeries& s, const std::vector<bool>& dropped,
+                 const WholeTestOptions& options, WholeTestFigures& f,
+                 std::vector<int32_t>& lateness) {
+  lateness.clear();
+  GridFigures& g = f.grid;
+  const double configured = options.configuredPeriodUs * 1000.0;
+  g.source = configured > 0 ? GridSource::Configured : GridSource::Estimated;
+  const double periodNs = configured > 0 ? configured : estimatePeriodNs(s, 0, s.size());
+  g.periodUs = periodNs / 1000.0;
+  const bool steps = f.intervals > f.equalStamps;
+  if (periodNs <= 0 || !steps) {
+    g.status = GridStatus::None;
+    g.reason = steps ? "no cluster of intervals of 100 µs or more to find the grid"
+                     : "no intervals between reports with different stamps";
+    f.kernelDroppedReports = droppedByGaps(s, dropped, periodNs);
+    return;
+  }
+  const std::vector<SegmentRange> segs = rateSegments(s, periodNs);
+  for (const SegmentRange& r : segs) f.segments.push_back(segmentFigures(s, r));
+  const std::vector<SegmentRange> ranges = gridRanges(s, segs, periodNs, configured > 0);
+  if (const double share = batchedShare(s, ranges); share > kUnknownShare) {
+    g.status = GridStatus::Batched;
+    g.reason = "reports arrive in batches: " + percentText(share) +
+               " of the intervals are shorter than 0.3 periods";
+    f.kernelDroppedReports = droppedByGaps(s, dropped, periodNs);
+    return;
+  }
+  SlotCounts c;
+  for (const SegmentRange& r : ranges) {
+    for (const auto& [a, b] : stretchesOf(s, r.first, r.end)) {
+      slotStretch(s, a, b, r.periodNs, dropped, c, lateness);
+    }
+  }
+  const double doubled = c.slots > 0 ? static_cast<double>(c.doubled) / c.slots : 0.0;
+  if (doubled > kUnknownShare) {
+    g.status = GridStatus::Ambiguous;
+    g.reason = "reports do not keep to the grid: " + percentText(doubled) + " of slots doubled";
+    f.kernelDroppedReports = droppedByGaps(s, dropped, periodNs);
+    lateness.clear();
+    return;
+  }
+  g.status = GridStatus::Ok;
+  f.missedSlots = c.missed;
+  f.missedFromMotion = hasMotion(s);
+  if (f.missedFromMotion) f.idleSlots = c.idle;
+  f.kernelDroppedReports = c.kernel;
+}
+
+}  // namespace reportgrid

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <optional>
+#include <vector>
+
+#include "analysis/SampleComparison.h"
+
+// What `compare` says of each figure of a run against the first: whether
+// both runs have it, whether the difference is beyond the noise between
+// runs (distinguishable), and whether it is also at least the margin a
+// user would care about (matters). Margins in docs/result-schema.md. Pure.
+namespace runcomparison {
+
+// The distance between the interval distributions.
+inline constexpr double kDistanceMargin = 0.05;
+// A percentile: at least this many µs, and this share of the grid period.
+inline constexpr double kPercentileMarginUs = 10.0;
+inline constexpr double kPercentileMarginOfPeriod = 0.05;
+// The moving rate: this share of the yardstick.
+inline constexpr double kRateMarginOfYardstick = 0.01;
+// Missed slots and dropped reports: this many per report more, and this
+// many times as many.
+inline constexpr double kCountMarginPerReport = 0.001;
+inline constexpr double kCountMarginFactor = 2.0;
+
+enum class Figure { MovingRate, MissedSlots, DroppedReports, Distribution, P50, P99, P99_9 };
+// "moving_rate_hz", "missed_slots", "kernel_dropped_reports", "distribution", "p50", …
+const char* figureKey(Figure figure);
+
+// One run's figures, from its result and its intervals.
+struct RunFigures {
+  double intervals = 0, movingSeconds = 0, reports = 0;
+  std::optional<double> missedSlots, droppedReports;  // null when not known
+  double periodUs = 0;                                // the grid's period; 0 when unknown
+  double yardstickHz = 0;  // the rate the run is held against; 0 when unknown
+  const samplecomparison::IntervalBlocks* blocks = nullptr;  // null without intervals
+};
+
+struct FigureVerdict {
+  Figure figure = Figure::MovingRate;
+  bool firstLacks = false, otherLacks = false;  // the figure is missing there
+  bool decidable = false;       // enough of the runs to test (a missing figure never is)
+  double first = 0, other = 0;  // Hz, per thousand reports, µs; the distance: 0 and D
+  double difference = 0;        // other less first
+  double margin = 0;            // in the difference's unit
+  double pValue = 1;
+  bool beyondMargin = false;     // the difference is at least the margin
+  bool distinguishable = false;  // beyond the noise between runs at samplecomparison::kLevel
+  bool matters = false;          // distinguishable and beyond the margin
+  bool comparable() const { return !firstLacks && !otherLacks; }
+};
+
+// Every figure, in the order of Figure. Reads the blocks' intervals: a few
+// hundred passes over their bins.
+std::vector<FigureVerdict> compareRuns(const RunFigures& first, const RunFigures& other);
+
+}  // namespace runcomparison
