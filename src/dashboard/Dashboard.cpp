@@ -84,9 +84,10 @@ const char* pickerPreview(const UiState& ui, DashboardState& st) {
 // Device names are the devices' own text and may hold "##", where Dear ImGui
 // would end a widget's label: they are drawn beside widgets whose own labels
 // are empty, so they always show whole.
-void drawPickerPreview(ImDrawList* dl, ImVec2 frame, float frameHeight, const char* text) {
+void drawPickerPreview(ImDrawList* dl, ImVec2 frame, float width, float frameHeight,
+                       const char* text) {
   const ImGuiStyle& style = ImGui::GetStyle();
-  const ImVec2 clipMax(frame.x + kPickerWidth - frameHeight, frame.y + frameHeight);
+  const ImVec2 clipMax(frame.x + width - frameHeight, frame.y + frameHeight);
   dl->PushClipRect(frame, clipMax, true);
   drawText(dl, ImVec2(frame.x + style.FramePadding.x, frame.y + style.FramePadding.y),
            ImGui::GetColorU32(ImGuiCol_Text), text);
@@ -104,17 +105,27 @@ void drawDeviceEntry(const std::string& label, int index, int selected, UiAction
   ImGui::PopID();
 }
 
-void drawDevicePicker(ImVec2 P, ImVec2 S, const UiState& ui, UiActions& actions,
+// 300 pixels, or wider for a longer name (English text is wider), as far as
+// 20 pixels short of the studio link.
+float pickerWidth(ImVec2 P, ImVec2 S, float linkRight, const char* preview) {
+  const float need =
+      textSize(preview).x + 2 * ImGui::GetStyle().FramePadding.x + ImGui::GetFrameHeight();
+  const float room = P.x + S.x - 20 - (linkRight + 20);
+  return std::max(kPickerWidth, std::min(std::ceil(need), room));
+}
+
+void drawDevicePicker(ImVec2 P, ImVec2 S, float linkRight, const UiState& ui, UiActions& actions,
                       DashboardState& st) {
-  ImGui::SetCursorScreenPos(ImVec2(P.x + S.x - 320, P.y + 20));
-  ImGui::SetNextItemWidth(kPickerWidth);
   const char* preview = pickerPreview(ui, st);
   FontScope font(fonts().body, 16.0f);
+  const float width = pickerWidth(P, S, linkRight, preview);
+  ImGui::SetCursorScreenPos(ImVec2(P.x + S.x - 20 - width, P.y + 20));
+  ImGui::SetNextItemWidth(width);
   ImDrawList* dl = ImGui::GetWindowDrawList();
   const ImVec2 frame = ImGui::GetCursorScreenPos();
   const float frameHeight = ImGui::GetFrameHeight();
   const bool open = ImGui::BeginCombo("##device", "", 0);
-  drawPickerPreview(dl, frame, frameHeight, preview);
+  drawPickerPreview(dl, frame, width, frameHeight, preview);
   if (!open) return;
   if (ui.devices.empty()) ImGui::TextDisabled("%s", i18n::tr(kNoDevice));
   for (size_t i = 0; i < ui.devices.size(); ++i) {
@@ -141,13 +152,15 @@ void drawHeader(ImDrawList* dl, ImVec2 P, ImVec2 S, const UiState& ui, UiActions
     drawText(dl, ImVec2(x0 + tw + 10, P.y + 26), kColTextMuted, kVersionText);
     drawStateIndicator(dl, P, x0 + tw + 10 + vw + 22, ui.testState);
   }
+  float linkRight = 0;
   {
     FontScope font(f.body, 24.0f);
     const float w = textSize(kStudioName).x;
     ImGui::SetCursorScreenPos(ImVec2(P.x + (S.x - w) * 0.5f, P.y + 24));
     if (ImGui::TextLink(kStudioName)) actions.openUrl = kStudioUrl;
+    linkRight = P.x + (S.x + w) * 0.5f;
   }
-  drawDevicePicker(P, S, ui, actions, st);
+  drawDevicePicker(P, S, linkRight, ui, actions, st);
 }
 
 void drawAlertButtons(const PlatformAlert& alert, const std::vector<float>& bw, ImVec2 B, float H,

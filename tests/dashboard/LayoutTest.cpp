@@ -176,6 +176,26 @@ TEST_F(DevicePicker, PreviewShowsTheSelectedDeviceOrNone) {
   EXPECT_NE(h.text(ui).find("未检测到鼠标设备"), std::string::npos);
 }
 
+// A name longer than the picker widens it to the left (English text is
+// wider), never over the studio link.
+TEST_F(DevicePicker, ALongNameWidensThePickerShortOfTheStudioLink) {
+  UiState ui;
+  ui.devices = {mouse("Corvid", true),
+                mouse("Halden Corvid Pro Wireless Gaming Mouse With A Very Long Name Indeed "
+                      "And Then Some More Words",
+                      true)};
+  const ImVec2 leftOfTheUsualPicker(h.size().x - 320 - 40, 20 + 10);
+  ui.selectedDevice = 0;
+  h.click(ui, leftOfTheUsualPicker);
+  EXPECT_EQ(h.text(ui).find("Very Long Name"), std::string::npos) << "a short name: no list";
+  ui.selectedDevice = 1;
+  h.click(ui, leftOfTheUsualPicker);
+  const std::string open = h.text(ui);
+  EXPECT_NE(open.find("Corvid"), open.rfind("Corvid")) << "the list is open:\n" << open;
+  h.click(ui, leftOfTheUsualPicker);  // closed again
+  EXPECT_EQ(h.click(ui, ImVec2(h.size().x * 0.5f, 24 + 12)).openUrl, kStudioUrl);
+}
+
 // Two mice of one model differ by their USB port, closed and open.
 TEST_F(DevicePicker, TwoIdenticalMiceAreToldApartByPort) {
   UiState ui;
