@@ -9,17 +9,23 @@
 
 #include "app/ProcessLaunch.h"
 #include "app/Shell.h"
+#include "i18n/Translate.h"
+#include "results/TextFormat.h"
 
 namespace {
 
 constexpr const char* kPermissionTitle =
-    "缺少读取鼠标设备的权限 — 无法读取鼠标报告，回报率将恒为 0";
+    i18n::trNoop("缺少读取鼠标设备的权限 — 无法读取鼠标报告，回报率将恒为 0");
 constexpr const char* kPermissionDetail =
-    "按打开的说明安装 udev 规则或加入 input 组，然后重启（授权在进程内缓存）";
-constexpr const char* kErrorDetail =
-    "请安装 udev 规则（" QUILLMARK_UDEV_RULE "）或加入 input 组 授予权限后重启本程序";
-constexpr const char* kOpenHelpLabel = "查看授权方法";
-constexpr const char* kRelaunchLabel = "重启应用";
+    i18n::trNoop("按打开的说明安装 udev 规则或加入 input 组，然后重启（授权在进程内缓存）");
+constexpr const char* kOpenHelpLabel = i18n::trNoop("查看授权方法");
+constexpr const char* kRelaunchLabel = i18n::trNoop("重启应用");
+
+// Which help page: the one in the program's language.
+const char* helpPage() {
+  return i18n::currentLanguage() == i18n::Language::English ? QUILLMARK_HELP_PAGE_EN
+                                                            : QUILLMARK_HELP_PAGE;
+}
 
 bool isHex(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
 
@@ -40,41 +46,54 @@ std::string programDir() {
 }
 
 std::string findPermissionHelpUrl() {
-  const std::string installed = programDir() + "/../" QUILLMARK_DOC_RELDIR "/" QUILLMARK_HELP_PAGE;
+  const std::string page = helpPage();
+  const std::string installed = programDir() + "/../" QUILLMARK_DOC_RELDIR "/" + page;
   if (fileExists(installed)) return fileUrl(installed);
-  const std::string source = QUILLMARK_SOURCE_DIR "/docs/" QUILLMARK_HELP_PAGE;
+  const std::string source = QUILLMARK_SOURCE_DIR "/docs/" + page;
   if (fileExists(source)) return fileUrl(source);
-  return fileUrl(QUILLMARK_DOC_FULLDIR "/" QUILLMARK_HELP_PAGE);
+  return fileUrl(QUILLMARK_DOC_FULLDIR "/" + page);
 }
 
 }  // namespace
 
-const char* const kPermissionStartupText =
-    "[权限] 回报率将恒为 0。请安装 udev 规则 " QUILLMARK_UDEV_RULE
-    "（安装 quillmark 软件包会装好，或复制到 /etc/udev/rules.d/）\n"
-    "       或把当前用户加入 input 组，然后重启本程序。\n"
-    "       如果规则已经装好却仍然不行，那是设备节点还带着旧的权限\n"
-    "       （装好规则后没有让 udev 重新应用，或加入 input 组后没有重新登录都会这样），\n"
-    "       请运行 sudo udevadm control --reload-rules && "
-    "sudo udevadm trigger --subsystem-match=input --action=change，或注销后重新登录。\n";
+std::string permissionStartupText() {
+  std::string text;
+  results::appendFormat(
+      text,
+      i18n::tr(
+          "[权限] 回报率将恒为 0。请安装 udev 规则 %s"
+          "（安装 quillmark 软件包会装好，或复制到 /etc/udev/rules.d/）\n"
+          "       或把当前用户加入 input 组，然后重启本程序。\n"
+          "       如果规则已经装好却仍然不行，那是设备节点还带着旧的权限\n"
+          "       （装好规则后没有让 udev 重新应用，或加入 input 组后没有重新登录都会这样），\n"
+          "       请运行 sudo udevadm control --reload-rules && "
+          "sudo udevadm trigger --subsystem-match=input --action=change，或注销后重新登录。\n"),
+      QUILLMARK_UDEV_RULE);
+  return text;
+}
 
 PlatformAlert makePlatformAlert(PermissionStatus status, const HIDError& error) {
   PlatformAlert alert;
   if (status == PermissionStatus::Unknown || status == PermissionStatus::Denied) {
-    alert.title = kPermissionTitle;
-    alert.detail = kPermissionDetail;
+    alert.title = i18n::tr(kPermissionTitle);
+    alert.detail = i18n::tr(kPermissionDetail);
     addPermissionActions(alert);
   } else if (error.status != HIDStatus::Ok) {
     alert.title = error.message;
-    alert.detail = kErrorDetail;
+    char detail[256];
+    std::snprintf(detail, sizeof detail,
+                  i18n::tr("请安装 udev 规则（%s）或加入 input 组 授予权限后重启本程序"),
+                  QUILLMARK_UDEV_RULE);
+    alert.detail = detail;
     if (error.status == HIDStatus::PermissionDenied) addPermissionActions(alert);
   }
   return alert;
 }
 
 void addPermissionActions(PlatformAlert& alert) {
-  alert.actions.push_back({PlatformActionKind::OpenUrl, kOpenHelpLabel, permissionHelpUrl()});
-  alert.actions.push_back({PlatformActionKind::Relaunch, kRelaunchLabel, {}});
+  alert.actions.push_back(
+      {PlatformActionKind::OpenUrl, i18n::tr(kOpenHelpLabel), permissionHelpUrl()});
+  alert.actions.push_back({PlatformActionKind::Relaunch, i18n::tr(kRelaunchLabel), {}});
 }
 
 void performPlatformAction(const PlatformAction& action) {
@@ -87,7 +106,7 @@ void performPlatformAction(const PlatformAction& action) {
       if (relaunchSelf(reason)) {
         g_quitRequested = true;
       } else {
-        std::fprintf(stderr, "[权限] 重启失败：%s\n", reason.c_str());
+        std::fprintf(stderr, i18n::tr("[权限] 重启失败：%s\n"), reason.c_str());
       }
       break;
     }
@@ -113,12 +132,12 @@ bool isUsableUrl(const std::string& text) {
 
 void openLink(const std::string& text) {
   if (!isUsableUrl(text)) {
-    std::fprintf(stderr, "[链接] URL 无效，打不开：%s\n", text.c_str());
+    std::fprintf(stderr, i18n::tr("[链接] URL 无效，打不开：%s\n"), text.c_str());
     return;
   }
   std::string reason;
   if (!spawnProgram("xdg-open", {text}, reason)) {
-    std::fprintf(stderr, "[链接] 无法启动 xdg-open：%s\n", reason.c_str());
+    std::fprintf(stderr, i18n::tr("[链接] 无法启动 xdg-open：%s\n"), reason.c_str());
   }
 }
 
@@ -138,7 +157,10 @@ std::string fileUrl(const std::string& path) {
 }
 
 std::string permissionHelpUrl() {
-  // Looked up once: the alert asks for it every frame while it is shown.
-  static const std::string url = findPermissionHelpUrl();
+  // Looked up once per language: the alert asks for it every frame while it
+  // is shown.
+  static std::string s_urls[2];
+  std::string& url = s_urls[i18n::currentLanguage() == i18n::Language::English ? 1 : 0];
+  if (url.empty()) url = findPermissionHelpUrl();
   return url;
 }

@@ -33,4 +33,4 @@ std::string fileUrl(const std::string& path);
 std::string permissionHelpUrl();
 
 // The console text written at start-up when reading mice is not permitted.
-extern const char* const kPermissionStartupText;
+std::string permissionStartupText();

@@ -15,6 +15,7 @@
 #include <system_error>
 #include <vector>
 
+#include "i18n/Translate.h"
 #include "results/TextFormat.h"
 
 namespace {
@@ -102,7 +103,8 @@ ResultFolder::ResultFolder(const std::string& parent) : parent_(parent) {
   std::error_code ec;
   std::filesystem::create_directories(parent_, ec);
   if (ec) {
-    error_ = "无法创建文件夹 " + parent_ + "：" + errnoText(ec.value());
+    results::appendFormat(error_, i18n::tr("无法创建文件夹 %s：%s"), parent_.c_str(),
+                          errnoText(ec.value()).c_str());
     return;
   }
   // Hidden, and never a name a result could have.
@@ -110,7 +112,9 @@ ResultFolder::ResultFolder(const std::string& parent) : parent_(parent) {
   std::vector<char> buf(pattern.begin(), pattern.end());
   buf.push_back('\0');
   if (mkdtemp(buf.data()) == nullptr) {
-    error_ = "无法在 " + parent_ + " 里创建文件夹：" + errnoText(errno);
+    const std::string reason = errnoText(errno);
+    results::appendFormat(error_, i18n::tr("无法在 %s 里创建文件夹：%s"), parent_.c_str(),
+                          reason.c_str());
     return;
   }
   temp_ = buf.data();
@@ -129,7 +133,7 @@ bool ResultFolder::commit(const std::string& name) {
   // The files are on disk (the writer flushed them); so must their names be
   // before the folder is reported saved.
   if (const int err = results::syncFolder(temp_)) {
-    error_ = "无法把结果写入磁盘：" + errnoText(err);
+    results::appendFormat(error_, i18n::tr("无法把结果写入磁盘：%s"), errnoText(err).c_str());
     return false;
   }
   for (int n = 1; n <= kMaxSuffix; ++n) {
@@ -137,17 +141,20 @@ bool ResultFolder::commit(const std::string& name) {
     if (renameNoReplace(temp_, target)) {
       temp_.clear();
       if (const int err = results::syncFolder(parent_)) {
-        error_ = "无法把 " + target + " 写入磁盘：" + errnoText(err);
+        results::appendFormat(error_, i18n::tr("无法把 %s 写入磁盘：%s"), target.c_str(),
+                              errnoText(err).c_str());
         return false;
       }
       final_ = target;
       return true;
     }
     if (errno != EEXIST) {
-      error_ = "无法把结果改名为 " + target + "：" + errnoText(errno);
+      const std::string reason = errnoText(errno);
+      results::appendFormat(error_, i18n::tr("无法把结果改名为 %s：%s"), target.c_str(),
+                            reason.c_str());
       return false;
     }
   }
-  error_ = "文件夹 " + parent_ + "/" + name + " 已存在";
+  results::appendFormat(error_, i18n::tr("文件夹 %s/%s 已存在"), parent_.c_str(), name.c_str());
   return false;
 }

@@ -12,6 +12,7 @@
 #include "cli/DeviceIdentityOf.h"
 #include "dashboard/DashboardState.h"
 #include "dashboard/Palette.h"
+#include "i18n/Translate.h"
 #include "results/MouseStamps.h"
 
 results::StampRecorder g_stamps;
@@ -105,10 +106,10 @@ results::TestRecord currentRecord() {
 
 // Why the test has nothing to save yet; "" when it has.
 std::string saveBlockedReason(const PollingStats& stats) {
-  if (g_testState == TestState::Idle) return "还没有开始测试，按 S 开始";
+  if (g_testState == TestState::Idle) return i18n::tr("还没有开始测试，按 S 开始");
   if (stats.statsValid) return "";
-  if (s_testWasReset) return "测试刚重置，还没有新的数据";
-  return "测试刚开始，还没有测出回报率，请移动鼠标";
+  if (s_testWasReset) return i18n::tr("测试刚重置，还没有新的数据");
+  return i18n::tr("测试刚开始，还没有测出回报率，请移动鼠标");
 }
 
 // The notice takes its time when first drawn: a key can ask outside a frame.
@@ -120,7 +121,7 @@ void showNotice(dashboard::Notice notice) {
 // Only the notice: nothing was tried, so the console stays quiet.
 void setBlockedNotice(const std::string& reason) {
   dashboard::Notice n;
-  n.text = "无法保存";
+  n.text = i18n::tr("无法保存");
   n.detail = reason;
   showNotice(std::move(n));
 }
@@ -128,11 +129,11 @@ void setBlockedNotice(const std::string& reason) {
 void setNotice(const SaveOutcome& outcome) {
   s_notice = dashboard::Notice{};
   if (outcome.ok) {
-    s_notice.text = "结果已保存（点击打开文件夹）";
+    s_notice.text = i18n::tr("结果已保存（点击打开文件夹）");
     s_notice.detail = outcome.folder;
     s_notice.openPath = outcome.folder;
   } else {
-    s_notice.text = "保存失败";
+    s_notice.text = i18n::tr("保存失败");
     s_notice.detail = outcome.reason;
     s_notice.failed = true;
   }
@@ -171,9 +172,9 @@ void saveWindowResult(const PixelImage& window) {
   const SaveOutcome outcome = saveResultFolder(currentRecord(), window, documentsFolder(),
                                                std::chrono::system_clock::now());
   if (outcome.ok)
-    std::fprintf(stderr, "[导出] 已保存 -> %s\n", outcome.folder.c_str());
+    std::fprintf(stderr, i18n::tr("[导出] 已保存 -> %s\n"), outcome.folder.c_str());
   else
-    std::fprintf(stderr, "[导出] 保存失败：%s\n", outcome.reason.c_str());
+    std::fprintf(stderr, i18n::tr("[导出] 保存失败：%s\n"), outcome.reason.c_str());
   setNotice(outcome);
 }
 

@@ -77,11 +77,11 @@ void checkPermission() {
   const bool granted = HIDMonitor::requestPermission();
   const PermissionStatus after = HIDMonitor::permissionStatus();
   g_lastPermissionCheck = ImGui::GetTime();
-  std::fprintf(stderr, "[权限] 读取鼠标设备: %s -> %s (requestAccess=%s)\n",
+  std::fprintf(stderr, i18n::tr("[权限] 读取鼠标设备: %s -> %s (requestAccess=%s)\n"),
                permissionStatusName(before), permissionStatusName(after),
                granted ? "true" : "false");
   g_permission = after;
-  if (after != PermissionStatus::Granted) std::fputs(kPermissionStartupText, stderr);
+  if (after != PermissionStatus::Granted) std::fputs(permissionStartupText().c_str(), stderr);
 }
 
 void drawFrame(GLFWwindow* window, const DisplayFrame& frame) {
@@ -197,13 +197,13 @@ int main(int argc, char** argv) {
   glfwShowWindow(window);
   glfwFocusWindow(window);
 
-  std::fprintf(stderr, "[版本] %s\n", quillmark::kVersionLine);
+  std::fprintf(stderr, i18n::tr("[版本] %s\n"), quillmark::kVersionLine);
   checkPermission();
   connectMonitor();
   try {
     g_monitor.start();
   } catch (const std::system_error& e) {
-    std::fprintf(stderr, "[HID] 无法启动 HID 线程：%s\n", e.what());
+    std::fprintf(stderr, i18n::tr("[HID] 无法启动 HID 线程：%s\n"), e.what());
     shutDown(window);
     return 1;
   }

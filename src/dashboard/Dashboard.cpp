@@ -11,6 +11,7 @@
 #include "dashboard/DrawKit.h"
 #include "dashboard/NoticeBox.h"
 #include "dashboard/Palette.h"
+#include "i18n/Translate.h"
 
 namespace dashboard {
 
@@ -29,7 +30,7 @@ constexpr ImGuiWindowFlags kRootFlags =
     ImGuiWindowFlags_NoBackground | ImGuiWindowFlags_NoSavedSettings |
     ImGuiWindowFlags_NoBringToFrontOnFocus;
 
-constexpr const char* kNoDevice = "未检测到鼠标设备";
+constexpr const char* kNoDevice = i18n::trNoop("未检测到鼠标设备");
 constexpr float kPickerWidth = 300;
 
 // Follows the mouse until the user picks a target.
@@ -45,7 +46,7 @@ void snapTarget(DashboardState& st, const UiState& ui) {
 std::string deviceLabel(const std::vector<HIDDeviceInfo>& devices, size_t index) {
   const HIDDeviceInfo& d = devices[index];
   std::string label = d.displayName();
-  if (!d.portPath.empty()) return label + "  端口 " + d.portPath;
+  if (!d.portPath.empty()) return label + i18n::tr("  端口 ") + d.portPath;
   for (size_t i = 0; i < devices.size(); ++i) {
     if (i != index && devices[i].portPath.empty() && devices[i].displayName() == label)
       return label + "  #" + std::to_string(index + 1);
@@ -54,15 +55,15 @@ std::string deviceLabel(const std::vector<HIDDeviceInfo>& devices, size_t index)
 }
 
 void drawStateIndicator(ImDrawList* dl, ImVec2 P, float a, int testState) {
-  const char* label = "未开始";
+  const char* label = i18n::tr("未开始");
   ImU32 col = kColTextMuted;
   float r = 3.5f;
   if (testState == kStateRunning) {
-    label = "测试中";
+    label = i18n::tr("测试中");
     col = kColGood;
     r = 3.5f * (0.75f + 0.25f * std::sin(3.0f * static_cast<float>(ImGui::GetTime())));
   } else if (testState == kStatePaused) {
-    label = "已暂停";
+    label = i18n::tr("已暂停");
     col = kColWarn;
   }
   const ImVec2 c(a + 4, P.y + 34);
@@ -73,19 +74,20 @@ void drawStateIndicator(ImDrawList* dl, ImVec2 P, float a, int testState) {
 
 const char* pickerPreview(const UiState& ui, DashboardState& st) {
   const int sel = ui.selectedDevice;
-  if (sel < 0 || sel >= static_cast<int>(ui.devices.size())) return kNoDevice;
+  if (sel < 0 || sel >= static_cast<int>(ui.devices.size())) return i18n::tr(kNoDevice);
   const HIDDeviceInfo& d = ui.devices[static_cast<size_t>(sel)];
   st.devicePreview = deviceLabel(ui.devices, static_cast<size_t>(sel));
-  if (!d.opened) st.devicePreview += "（无法打开）";
+  if (!d.opened) st.devicePreview += i18n::tr("（无法打开）");
   return st.devicePreview.c_str();
 }
 
 // Device names are the devices' own text and may hold "##", where Dear ImGui
 // would end a widget's label: they are drawn beside widgets whose own labels
 // are empty, so they always show whole.
-void drawPickerPreview(ImDrawList* dl, ImVec2 frame, float frameHeight, const char* text) {
+void drawPickerPreview(ImDrawList* dl, ImVec2 frame, float width, float frameHeight,
+                       const char* text) {
   const ImGuiStyle& style = ImGui::GetStyle();
-  const ImVec2 clipMax(frame.x + kPickerWidth - frameHeight, frame.y + frameHeight);
+  const ImVec2 clipMax(frame.x + width - frameHeight, frame.y + frameHeight);
   dl->PushClipRect(frame, clipMax, true);
   drawText(dl, ImVec2(frame.x + style.FramePadding.x, frame.y + style.FramePadding.y),
            ImGui::GetColorU32(ImGuiCol_Text), text);
@@ -103,22 +105,32 @@ void drawDeviceEntry(const std::string& label, int index, int selected, UiAction
   ImGui::PopID();
 }
 
-void drawDevicePicker(ImVec2 P, ImVec2 S, const UiState& ui, UiActions& actions,
+// 300 pixels, or wider for a longer name (English text is wider), as far as
+// 20 pixels short of the studio link.
+float pickerWidth(ImVec2 P, ImVec2 S, float linkRight, const char* preview) {
+  const float need =
+      textSize(preview).x + 2 * ImGui::GetStyle().FramePadding.x + ImGui::GetFrameHeight();
+  const float room = P.x + S.x - 20 - (linkRight + 20);
+  return std::max(kPickerWidth, std::min(std::ceil(need), room));
+}
+
+void drawDevicePicker(ImVec2 P, ImVec2 S, float linkRight, const UiState& ui, UiActions& actions,
                       DashboardState& st) {
-  ImGui::SetCursorScreenPos(ImVec2(P.x + S.x - 320, P.y + 20));
-  ImGui::SetNextItemWidth(kPickerWidth);
   const char* preview = pickerPreview(ui, st);
   FontScope font(fonts().body, 16.0f);
+  const float width = pickerWidth(P, S, linkRight, preview);
+  ImGui::SetCursorScreenPos(ImVec2(P.x + S.x - 20 - width, P.y + 20));
+  ImGui::SetNextItemWidth(width);
   ImDrawList* dl = ImGui::GetWindowDrawList();
   const ImVec2 frame = ImGui::GetCursorScreenPos();
   const float frameHeight = ImGui::GetFrameHeight();
   const bool open = ImGui::BeginCombo("##device", "", 0);
-  drawPickerPreview(dl, frame, frameHeight, preview);
+  drawPickerPreview(dl, frame, width, frameHeight, preview);
   if (!open) return;
-  if (ui.devices.empty()) ImGui::TextDisabled("%s", kNoDevice);
+  if (ui.devices.empty()) ImGui::TextDisabled("%s", i18n::tr(kNoDevice));
   for (size_t i = 0; i < ui.devices.size(); ++i) {
     std::string label = deviceLabel(ui.devices, i);
-    if (!ui.devices[i].opened) label += "   （无法打开）";
+    if (!ui.devices[i].opened) label += i18n::tr("   （无法打开）");
     drawDeviceEntry(label, static_cast<int>(i), ui.selectedDevice, actions);
   }
   ImGui::EndCombo();
@@ -140,13 +152,15 @@ void drawHeader(ImDrawList* dl, ImVec2 P, ImVec2 S, const UiState& ui, UiActions
     drawText(dl, ImVec2(x0 + tw + 10, P.y + 26), kColTextMuted, kVersionText);
     drawStateIndicator(dl, P, x0 + tw + 10 + vw + 22, ui.testState);
   }
+  float linkRight = 0;
   {
     FontScope font(f.body, 24.0f);
     const float w = textSize(kStudioName).x;
     ImGui::SetCursorScreenPos(ImVec2(P.x + (S.x - w) * 0.5f, P.y + 24));
     if (ImGui::TextLink(kStudioName)) actions.openUrl = kStudioUrl;
+    linkRight = P.x + (S.x + w) * 0.5f;
   }
-  drawDevicePicker(P, S, ui, actions, st);
+  drawDevicePicker(P, S, linkRight, ui, actions, st);
 }
 
 void drawAlertButtons(const PlatformAlert& alert, const std::vector<float>& bw, ImVec2 B, float H,
@@ -205,11 +219,27 @@ bool controlButton(const char* label, ImVec2 pos, bool disabled) {
   return pressed;
 }
 
-void drawTargetSelector(ImVec2 pos, DashboardState& st) {
+// The target's preview for a rate, e.g. "目标 1000 Hz".
+void targetPreview(char* out, size_t size, float hz) {
+  std::snprintf(out, size, i18n::tr("目标 %.0f Hz"), hz);
+}
+
+// 150 pixels, or what the widest target's preview needs in the body font
+// (the English one is longer).
+float targetSelectorWidth() {
+  FontScope font(fonts().body, 16.0f);
+  char widest[32];
+  targetPreview(widest, sizeof widest, kTargetRates[kTargetRateCount - 1]);
+  const float need =
+      textSize(widest).x + 2 * ImGui::GetStyle().FramePadding.x + ImGui::GetFrameHeight() + 4;
+  return std::max(150.0f, std::ceil(need));
+}
+
+void drawTargetSelector(ImVec2 pos, float width, DashboardState& st) {
   ImGui::SetCursorScreenPos(pos);
-  ImGui::SetNextItemWidth(150);
+  ImGui::SetNextItemWidth(width);
   char preview[32];
-  std::snprintf(preview, sizeof preview, "目标 %.0f Hz", kTargetRates[st.targetIndex]);
+  targetPreview(preview, sizeof preview, kTargetRates[st.targetIndex]);
   if (!ImGui::BeginCombo("##target", preview, 0)) return;
   for (int i = 0; i < kTargetRateCount; ++i) {
     char label[32];
@@ -220,16 +250,17 @@ void drawTargetSelector(ImVec2 pos, DashboardState& st) {
     }
   }
   // Back to following the mouse.
-  if (ImGui::Selectable("自动", !st.targetPicked, 0, ImVec2(0, 0))) st.targetPicked = false;
+  if (ImGui::Selectable(i18n::tr("自动"), !st.targetPicked, 0, ImVec2(0, 0)))
+    st.targetPicked = false;
   ImGui::EndCombo();
 }
 
 // The three test buttons are centred; "保存结果" follows 重置. Where the
 // window is too narrow for it to clear the target selector, the row moves
 // left just enough (below about 1060 pixels).
-float buttonRowLeft(ImVec2 P, ImVec2 S) {
+float buttonRowLeft(ImVec2 P, ImVec2 S, float selectorWidth) {
   const float centred = P.x + (S.x - 414) * 0.5f;
-  const float clear = P.x + S.x - 170 - 12 - 556;
+  const float clear = P.x + S.x - 20 - selectorWidth - 12 - 556;
   return clear < centred && clear >= P.x + 20 ? clear : centred;
 }
 
@@ -237,36 +268,39 @@ void drawControlBar(ImDrawList* dl, ImVec2 P, ImVec2 S, const UiState& ui, UiAct
                     DashboardState& st) {
   const int testState = ui.testState;
   const float by = P.y + S.y - 58;
-  const float bx = buttonRowLeft(P, S);
+  const float selectorWidth = targetSelectorWidth();
+  const float bx = buttonRowLeft(P, S, selectorWidth);
   FontScope font(fonts().body, 16.0f);
   {
     ImGui::SetCursorScreenPos(ImVec2(bx, by));
     ImGui::BeginDisabled(testState == kStateRunning);
     ImGui::PushStyleColor(ImGuiCol_Button, ImVec4(0.0f, 0.55f, 0.72f, 1.0f));
     ImGui::PushStyleColor(ImGuiCol_ButtonHovered, ImVec4(0.0f, 0.65f, 0.85f, 1.0f));
-    if (ImGui::Button(testState == kStateIdle ? "开始测试" : "继续", ImVec2(130, 36)))
+    if (ImGui::Button(testState == kStateIdle ? i18n::tr("开始测试") : i18n::tr("继续"),
+                      ImVec2(130, 36)))
       actions.startPressed = true;
     ImGui::PopStyleColor(2);
     ImGui::EndDisabled();
   }
-  if (controlButton("暂停", ImVec2(bx + 142, by), testState != kStateRunning))
+  if (controlButton(i18n::tr("暂停"), ImVec2(bx + 142, by), testState != kStateRunning))
     actions.pausePressed = true;
-  if (controlButton("重置", ImVec2(bx + 284, by), testState == kStateIdle))
+  if (controlButton(i18n::tr("重置"), ImVec2(bx + 284, by), testState == kStateIdle))
     actions.resetPressed = true;
-  if (controlButton("保存结果", ImVec2(bx + 426, by), !ui.canSave)) actions.savePressed = true;
-  ImGui::SetItemTooltip("快捷键 E");
-  drawTargetSelector(ImVec2(P.x + S.x - 170, by + 2), st);
+  if (controlButton(i18n::tr("保存结果"), ImVec2(bx + 426, by), !ui.canSave))
+    actions.savePressed = true;
+  ImGui::SetItemTooltip("%s", i18n::tr("快捷键 E"));
+  drawTargetSelector(ImVec2(P.x + S.x - 20 - selectorWidth, by + 2), selectorWidth, st);
   FontScope hintFont(fonts().small, 13.0f);
   drawText(dl, ImVec2(P.x + 20, by + 10), kColTextMuted,
-           "快捷键：S 开始 / 继续　P 暂停　R 重置　ESC 退出　E 保存结果");
+           i18n::tr("快捷键：S 开始 / 继续　P 暂停　R 重置　ESC 退出　E 保存结果"));
 }
 
 // Instead of the cards when the window cannot hold them: how big it must be.
 void drawTooSmall(ImDrawList* dl, ImVec2 P, ImVec2 S, float contentTop) {
   const ImVec2 need = smallestGridWindow(contentTop - P.y);
   char text[128];
-  std::snprintf(text, sizeof text, "窗口太小，放大到至少 %.0f × %.0f 像素才能显示测试数据", need.x,
-                need.y);
+  std::snprintf(text, sizeof text,
+                i18n::tr("窗口太小，放大到至少 %.0f × %.0f 像素才能显示测试数据"), need.x, need.y);
   FontScope font(fonts().body, 16.0f);
   const ImVec2 ts = textSize(text);
   const float bottom = P.y + S.y - 64;

@@ -8,6 +8,7 @@
 #include "analysis/MotionRules.h"
 #include "analysis/PollingRules.h"
 #include "dashboard/Palette.h"
+#include "i18n/Translate.h"
 
 namespace dashboard {
 
@@ -124,9 +125,9 @@ void kernelDropValue(QualityRow& r, const PollingStats& s, bool valid) {
   const auto lost = static_cast<long long>(s.kernelDroppedReports);
   if (drops > 0) {
     if (lost > 0)
-      std::snprintf(r.value, sizeof r.value, "%lld 次 (~%lld)", drops, lost);
+      std::snprintf(r.value, sizeof r.value, i18n::tr("%lld 次 (~%lld)"), drops, lost);
     else
-      std::snprintf(r.value, sizeof r.value, "%lld 次", drops);
+      std::snprintf(r.value, sizeof r.value, i18n::tr("%lld 次"), drops);
     r.colour = kColWarn;  // lost reports are never hidden, valid or not
   } else if (s.reportCount > 0) {
     setValue(r, "0");
@@ -137,10 +138,11 @@ void kernelDropValue(QualityRow& r, const PollingStats& s, bool valid) {
 }  // namespace
 
 QualityRow qualityRow(int row, const PollingStats& s) {
-  static constexpr const char* kLabels[kQualityRowCount] = {"基准间隔", "抖动",     "异常间隔",
-                                                            "稳定性",   "最长间隔", "内核丢弃"};
+  static constexpr const char* kLabels[kQualityRowCount] = {
+      i18n::trNoop("基准间隔"), i18n::trNoop("抖动"),     i18n::trNoop("异常间隔"),
+      i18n::trNoop("稳定性"),   i18n::trNoop("最长间隔"), i18n::trNoop("内核丢弃")};
   const bool valid = s.statsValid && s.baselineUs > 0.0f;
-  QualityRow r{kLabels[row < 0 || row >= kQualityRowCount ? 0 : row], {}, kColTextMuted};
+  QualityRow r{i18n::tr(kLabels[row < 0 || row >= kQualityRowCount ? 0 : row]), {}, kColTextMuted};
   setValue(r, "--");
   switch (row) {
     case 0:

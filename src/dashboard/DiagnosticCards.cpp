@@ -4,6 +4,7 @@
 #include "dashboard/Cards.h"
 #include "dashboard/DrawKit.h"
 #include "dashboard/Palette.h"
+#include "i18n/Translate.h"
 
 namespace dashboard {
 namespace {
@@ -47,14 +48,14 @@ void drawAxisLabels(ImDrawList* dl, const Bars& b, const PollingStats& s) {
 
 void drawDistributionCard(ImDrawList* dl, ImVec2 D, float dH, const PollingStats& s,
                           int testState) {
-  card(dl, D, ImVec2(340, dH), "报告间隔分布");
+  card(dl, D, ImVec2(340, dH), i18n::tr("报告间隔分布"));
   Bars b{D.x + 12, D.x + 328, D.y + 40, D.y + dH - 30, 0};
   FontScope font(fonts().small, 13.0f);
   // A zero bin width has no scale to draw against; treat it as "no data yet".
   if (s.histogram.empty() || s.baselineUs <= 0 || s.binWidthUs <= 0 || b.right <= b.left ||
       b.bottom <= b.top) {
     // Sampling only while a test runs.
-    const char* text = testState == kStateRunning ? "采样中…" : "暂无数据";
+    const char* text = testState == kStateRunning ? i18n::tr("采样中…") : i18n::tr("暂无数据");
     const ImVec2 ts = textSize(text);
     drawText(dl, ImVec2((b.left + b.right) / 2 - ts.x / 2, (b.top + b.bottom) / 2 - ts.y / 2),
              kColTextMuted, text);
@@ -79,7 +80,7 @@ void drawQualityFigure(ImDrawList* dl, ImVec2 labelPos, float valueRight, const 
 }
 
 void drawQualityCard(ImDrawList* dl, ImVec2 Q, const PollingStats& s) {
-  card(dl, Q, ImVec2(340, 168), "信号质量");
+  card(dl, Q, ImVec2(340, 168), i18n::tr("信号质量"));
   for (int k = 0; k < 4; ++k) {
     const float y = Q.y + 40 + 26.5f * static_cast<float>(k);
     drawQualityFigure(dl, ImVec2(Q.x + 14, y), Q.x + 326, qualityRow(k, s));

@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "i18n/Translate.h"
+
 namespace {
 
 struct FontFile {
@@ -124,12 +126,12 @@ struct PlatformFonts {
                                   {{kWqyMicroHei, 0}, {kNotoSansCjk, kNotoSansCjkScFace}});
     config.symbolFontNo = addCandidates(
         paths, config.symbolFonts, fc ? fontconfigSymbols() : std::nullopt, {{kDejaVuSans, 0}});
-    config.cjkMissingMessage =
+    config.cjkMissingMessage = i18n::tr(
         "[dashboard] 未找到 CJK 字体，中文将显示为空白。请安装 fonts-noto-cjk 或 "
-        "fonts-wqy-microhei\n";
-    config.symbolMissingMessage =
+        "fonts-wqy-microhei\n");
+    config.symbolMissingMessage = i18n::tr(
         "[dashboard] 未找到 DejaVuSans.ttf，符号字形（⚠ › 等）可能显示为方框。请安装 "
-        "fonts-dejavu-core\n";
+        "fonts-dejavu-core\n");
   }
 };
 

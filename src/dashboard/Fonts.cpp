@@ -13,6 +13,7 @@
 
 #include "dashboard/Dashboard.h"
 #include "dashboard/DrawKit.h"
+#include "i18n/Translate.h"
 
 namespace dashboard {
 namespace {
@@ -123,15 +124,27 @@ ImFont* addFont(const char* path, float size, int fontNo, const ImWchar* ranges,
                                      ranges);
 }
 
+// A text font. Chinese texts take the CJK font, with the symbols it lacks
+// from the symbol font. English texts take the symbol font (DejaVu Sans, a
+// Latin font) with every glyph it lacks, such as a device's Chinese name,
+// from the CJK font.
+ImFont* addTextFont(const FontConfig& config, const char* cjk, const char* sym, float size) {
+  if (sym && i18n::currentLanguage() == i18n::Language::English) {
+    ImFont* font = addFont(sym, size, config.symbolFontNo, nullptr, false);
+    addFont(cjk, size, config.fontNo, nullptr, true);
+    return font;
+  }
+  ImFont* font = addFont(cjk, size, config.fontNo, glyphRanges(ImGui::GetIO().Fonts), false);
+  if (sym) addFont(sym, size, config.symbolFontNo, kSymbolRanges, true);
+  return font;
+}
+
 void loadFonts(const FontConfig& config, const char* cjk, const char* sym) {
-  const ImWchar* ranges = glyphRanges(ImGui::GetIO().Fonts);
   Fonts& f = fonts();
   f.huge = addFont(cjk, 92, config.fontNo, nullptr, false);
   f.large = addFont(cjk, 30, config.fontNo, nullptr, false);
-  f.body = addFont(cjk, 16, config.fontNo, ranges, false);
-  if (sym) addFont(sym, 16, config.symbolFontNo, kSymbolRanges, true);
-  f.small = addFont(cjk, 13, config.fontNo, ranges, false);
-  if (sym) addFont(sym, 13, config.symbolFontNo, kSymbolRanges, true);
+  f.body = addTextFont(config, cjk, sym, 16);
+  f.small = addTextFont(config, cjk, sym, 13);
 }
 
 void applyTheme() {

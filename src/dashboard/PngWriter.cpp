@@ -5,7 +5,9 @@
 #include <string_view>
 #include <vector>
 
+#include "i18n/Translate.h"
 #include "results/FileWriter.h"
+#include "results/TextFormat.h"
 
 namespace {
 
@@ -43,7 +45,8 @@ bool writePng(const std::string& path, const PixelImage& image, std::string& err
                                           stride, nullptr) != 0;
   }
   if (!encodedOk) {
-    error = "无法写入 " + path + "：" + png.message;
+    error.clear();
+    results::appendFormat(error, i18n::tr("无法写入 %s：%s"), path.c_str(), png.message);
     png_image_free(&png);
     return false;
   }

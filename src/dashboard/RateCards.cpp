@@ -8,6 +8,7 @@
 #include "dashboard/Dashboard.h"
 #include "dashboard/DrawKit.h"
 #include "dashboard/Palette.h"
+#include "i18n/Translate.h"
 
 namespace dashboard {
 namespace {
@@ -41,9 +42,10 @@ void drawHint(ImDrawList* dl, float centreX, float top, float maxWidth, const Ra
 std::string speedHintText(const UiState& ui, float target) {
   char text[160];
   const float hand = std::round(ui.handCountsPerS / 10.0f) * 10.0f;
-  std::snprintf(text, sizeof text,
-                "手速约 %.0f counts/s，达到 %.0f Hz 需约 %.0f counts/s — 移动更快或提高 DPI", hand,
-                target, target * static_cast<float>(std::max(ui.countStep, 1)));
+  std::snprintf(
+      text, sizeof text,
+      i18n::tr("手速约 %.0f counts/s，达到 %.0f Hz 需约 %.0f counts/s — 移动更快或提高 DPI"), hand,
+      target, target * static_cast<float>(std::max(ui.countStep, 1)));
   return text;
 }
 
@@ -52,18 +54,20 @@ std::string speedHintText(const UiState& ui, float target) {
 // last rate; an idle window says how to begin.
 RateHint rateHint(const UiState& ui, float target, HintFlags hints) {
   const bool running = ui.testState == kStateRunning;
-  if (running && ui.stats.mouseQuiet) return {"请持续移动鼠标", kColWarn};
+  if (running && ui.stats.mouseQuiet) return {i18n::tr("请持续移动鼠标"), kColWarn};
   if (running && hints.speed) return {speedHintText(ui, target), kColWarn};
   if (running && hints.device) {
     char text[160];
     std::snprintf(text, sizeof text,
-                  "鼠标或其连接未达到目标：每个报告带有多个计数，回报率却低于 %.0f Hz", target);
+                  i18n::tr("鼠标或其连接未达到目标：每个报告带有多个计数，回报率却低于 %.0f Hz"),
+                  target);
     return {text, kColWarn};
   }
-  if (ui.testState == kStatePaused) return {"已暂停　按 S 继续", kColWarn};
+  if (ui.testState == kStatePaused) return {i18n::tr("已暂停　按 S 继续"), kColWarn};
   const bool hasMouse =
       ui.selectedDevice >= 0 && ui.selectedDevice < static_cast<int>(ui.devices.size());
-  if (ui.testState == kStateIdle && hasMouse) return {"点击「开始测试」后移动鼠标", kColTextLabel};
+  if (ui.testState == kStateIdle && hasMouse)
+    return {i18n::tr("点击「开始测试」后移动鼠标"), kColTextLabel};
   return {};
 }
 
@@ -71,7 +75,7 @@ void drawCurrentRateCard(ImDrawList* dl, const GridLayout& g, const UiState& ui,
                          float shown, HintFlags hints) {
   const int testState = ui.testState;
   const float L = g.L, T = g.T, leftW = g.leftW;
-  card(dl, ImVec2(L, T), ImVec2(leftW, 168), "当前回报率");
+  card(dl, ImVec2(L, T), ImVec2(leftW, 168), i18n::tr("当前回报率"));
   char text[32];
   std::snprintf(text, sizeof text, "%.0f", shown);
   const ImU32 col = rateColour(testState, shown, target, kColTextLabel, 255);
@@ -93,7 +97,8 @@ void drawCurrentRateCard(ImDrawList* dl, const GridLayout& g, const UiState& ui,
 
   FontScope small(f.small, 13.0f);
   char line[128];
-  std::snprintf(line, sizeof line, "目标 %.0f Hz　·　达成 %.0f%%", target, shown / target * 100.0f);
+  std::snprintf(line, sizeof line, i18n::tr("目标 %.0f Hz　·　达成 %.0f%%"), target,
+                shown / target * 100.0f);
   const float w = textSize(line).x;
   drawText(dl, ImVec2(L + (leftW - w) * 0.5f, T + 168 - 26),
            rateColour(testState, shown, target, kColTextMuted, 220), line);
@@ -112,7 +117,7 @@ struct Plot {
 
 void drawHistoryLegend(ImDrawList* dl, float xr, float Y, float target) {
   char text[48];
-  std::snprintf(text, sizeof text, "目标 %.0f Hz", target);
+  std::snprintf(text, sizeof text, i18n::tr("目标 %.0f Hz"), target);
   const float tx = xr - textSize(text).x;
   drawText(dl, ImVec2(tx, Y + 10), IM_COL32(46, 214, 110, 190), text);
   for (float x = tx - 26; x < tx - 10; x += 5)
@@ -155,7 +160,7 @@ void drawHistoryCurve(ImDrawList* dl, const Plot& p, const std::vector<float>& h
 
 void drawHistoryCard(ImDrawList* dl, const GridLayout& g, const UiState& ui, float target) {
   const float L = g.L, Y = g.T + 184, hH = g.hH, xr = g.L + g.leftW - 14;
-  card(dl, ImVec2(L, Y), ImVec2(g.leftW, hH), "回报率历史（最近 30 秒）");
+  card(dl, ImVec2(L, Y), ImVec2(g.leftW, hH), i18n::tr("回报率历史（最近 30 秒）"));
   const std::vector<float>& h = ui.stats.history;
   {
     FontScope font(fonts().small, 13.0f);
@@ -181,8 +186,8 @@ void drawHistoryCard(ImDrawList* dl, const GridLayout& g, const UiState& ui, flo
     return;
   }
   FontScope font(fonts().body, 16.0f);
-  const char* msg =
-      ui.testState == kStateRunning ? "移动鼠标开始采集…" : "点击「开始测试」后移动鼠标";
+  const char* msg = ui.testState == kStateRunning ? i18n::tr("移动鼠标开始采集…")
+                                                  : i18n::tr("点击「开始测试」后移动鼠标");
   const ImVec2 s = textSize(msg);
   drawText(dl,
            ImVec2((p.min.x + p.max.x) * 0.5f - s.x * 0.5f, (p.min.y + p.max.y) * 0.5f - s.y * 0.5f),
@@ -212,7 +217,7 @@ void drawTile(ImDrawList* dl, ImVec2 pos, float w, const char* label, float valu
 }
 
 void drawTiles(ImDrawList* dl, const GridLayout& g, const PollingStats& s) {
-  const char* labels[3] = {"最高", "最低", "平均"};
+  const char* labels[3] = {i18n::tr("最高"), i18n::tr("最低"), i18n::tr("平均")};
   const float values[3] = {s.maxHz, s.minHz, s.avgHz};
   const ImU32 accents[3] = {kColGood, kColWarn, kColAccent};
   for (int k = 0; k < 3; ++k) {
@@ -240,7 +245,7 @@ void drawRingText(ImDrawList* dl, ImVec2 c, ImU32 col, const char* text) {
 
 void drawRatioCard(ImDrawList* dl, const GridLayout& g, int testState, float target, float shown) {
   const float R = g.R, T = g.T;
-  card(dl, ImVec2(R, T), ImVec2(340, 196), "达成率");
+  card(dl, ImVec2(R, T), ImVec2(340, 196), i18n::tr("达成率"));
   const float ratio = shown / target;
   const float fill = std::min(ratio, 1.0f);
   const ImU32 c = rateColour(testState, shown, target, kColTextMuted, 255);
@@ -262,7 +267,7 @@ void drawRatioCard(ImDrawList* dl, const GridLayout& g, int testState, float tar
 
   FontScope font(fonts().small, 13.0f);
   char caption[64];
-  std::snprintf(caption, sizeof caption, "目标 %.0f Hz", target);
+  std::snprintf(caption, sizeof caption, i18n::tr("目标 %.0f Hz"), target);
   drawText(dl, ImVec2(R + (340 - textSize(caption).x) * 0.5f, T + 196 - 24), kColTextLabel,
            caption);
 }

@@ -6,6 +6,8 @@
 
 #include "app/PlatformActions.h"
 #include "hid/service/ErrnoResult.h"
+#include "i18n/Translate.h"
+#include "results/FileWriter.h"
 
 namespace dashboard {
 namespace {
@@ -84,7 +86,7 @@ UiState paused() {
 // Paused, then saved: the picture keeps the rate it ran at.
 UiState pausedAndSaved() {
   UiState ui = paused();
-  ui.notice.text = "结果已保存（点击打开文件夹）";
+  ui.notice.text = i18n::tr("结果已保存（点击打开文件夹）");
   ui.notice.detail =
       "/home/user/Documents/Quillmark/2026-12-07_103205_Halden_Corvid_Pro_Wireless_USB_3-1.4";
   ui.notice.openPath = ui.notice.detail;
@@ -160,7 +162,7 @@ UiState dropsAndSaved() {
   ui.stats.kernelDroppedReports = 37;
   ui.stats.longestIntervalUs = 31250;
   ui.canSave = true;
-  ui.notice.text = "结果已保存（点击打开文件夹）";
+  ui.notice.text = i18n::tr("结果已保存（点击打开文件夹）");
   ui.notice.detail = "/home/user/Documents/Quillmark/2026-12-07_103205_Halden_Corvid_Pro_Wireless";
   ui.notice.openPath = ui.notice.detail;
   return ui;
@@ -177,8 +179,8 @@ UiState mouseQuiet() {
 UiState saveFailed() {
   UiState ui = runningState(1000);
   ui.canSave = true;
-  ui.notice.text = "保存失败";
-  ui.notice.detail = "mkdir /home/user/Documents/Quillmark failed: EACCES（没有写入权限）";
+  ui.notice.text = i18n::tr("保存失败");
+  ui.notice.detail = "mkdir /home/user/Documents/Quillmark failed: " + results::errnoText(EACCES);
   ui.notice.failed = true;
   return ui;
 }

@@ -3,6 +3,9 @@
 // state can be looked at without a mouse.
 //
 //   quillmark-preview [output-directory] [fixture-name ...]
+//
+// The texts follow the locale, as the program's do: LANG=en_US.UTF-8 draws
+// the English window.
 #include <GLFW/glfw3.h>
 // glext.h needs the GL types that glfw3.h brings in first.
 #include <GL/glext.h>
@@ -22,6 +25,8 @@
 #include "dashboard/Dashboard.h"
 #include "dashboard/DashboardState.h"
 #include "dashboard/PngWriter.h"
+#include "i18n/Language.h"
+#include "i18n/Translate.h"
 
 namespace {
 
@@ -136,6 +141,7 @@ bool wanted(const std::string& name, int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  i18n::initTranslation(i18n::languageFromEnvironment());
   const std::string dir = argc > 1 ? argv[1] : ".";
   std::error_code ec;
   std::filesystem::create_directories(dir, ec);

@@ -12,12 +12,14 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <thread>
+#include <tuple>
 
 #include "ShellTestSupport.h"
 #include "TestFiles.h"
 #include "app/KeyShortcuts.h"
 #include "app/WindowSave.h"
 #include "dashboard/DashboardState.h"
+#include "i18n/Translate.h"
 
 namespace {
 
@@ -47,25 +49,43 @@ class WindowSave : public ::testing::Test {
   }
 };
 
-// E without figures asks for no save and is consumed; the notice says why.
+// E without figures asks for no save and is consumed; the notice says why,
+// in each language.
 TEST_F(WindowSave, EWithoutFiguresSaysWhyInTheNotice) {
-  ImGui::CreateContext();  // the notice's clock
-  const auto noticeAfterE = [] {
-    key(GLFW_PRESS);
-    EXPECT_FALSE(takeSaveRequest());
-    const dashboard::Notice n = currentNotice(ImGui::GetTime());
-    EXPECT_EQ(n.text, "无法保存");
-    EXPECT_FALSE(n.failed);
-    return n.detail;
+  const struct {
+    i18n::Language language;
+    const char *cannot, *idle, *started, *reset;
+  } kSaid[] = {
+      {i18n::Language::Chinese, "无法保存", "还没有开始测试，按 S 开始",
+       "测试刚开始，还没有测出回报率，请移动鼠标", "测试刚重置，还没有新的数据"},
+      {i18n::Language::English, "Cannot save", "No test yet: press S to start",
+       "The test has just started: no report rate yet, move the mouse",
+       "The test was just reset: no new data yet"},
   };
-  EXPECT_EQ(noticeAfterE(), "还没有开始测试，按 S 开始");
-  requestStart();  // running, nothing measured yet
-  EXPECT_EQ(noticeAfterE(), "测试刚开始，还没有测出回报率，请移动鼠标");
-  ASSERT_TRUE(waitForFigures());
-  requestReset();
-  EXPECT_EQ(noticeAfterE(), "测试刚重置，还没有新的数据");
-  EXPECT_EQ(g_forwardedKeys, 0);
-  ImGui::DestroyContext();
+  for (const auto& said : kSaid) {
+    SCOPED_TRACE(said.cannot);
+    i18n::initTranslation(said.language);
+    resetShell();
+    resetWindowSave();
+    ImGui::CreateContext();  // the notice's clock
+    const auto noticeAfterE = [&] {
+      key(GLFW_PRESS);
+      EXPECT_FALSE(takeSaveRequest());
+      const dashboard::Notice n = currentNotice(ImGui::GetTime());
+      EXPECT_EQ(n.text, said.cannot);
+      EXPECT_FALSE(n.failed);
+      return n.detail;
+    };
+    EXPECT_EQ(noticeAfterE(), said.idle);
+    requestStart();  // running, nothing measured yet
+    EXPECT_EQ(noticeAfterE(), said.started);
+    ASSERT_TRUE(waitForFigures());
+    requestReset();
+    EXPECT_EQ(noticeAfterE(), said.reset);
+    EXPECT_EQ(g_forwardedKeys, 0);
+    ImGui::DestroyContext();
+  }
+  i18n::initTranslation(i18n::Language::Chinese);
 }
 
 TEST_F(WindowSave, EAndTheButtonSaveOncePerPressWhileThereAreFigures) {
@@ -161,13 +181,20 @@ TEST_F(WindowSaveFiles, ASaveIsOneLineAndANoticeThatOpensTheFolder) {
 
 TEST_F(WindowSaveFiles, AFailureIsOneLineAndANoticeWithTheReason) {
   std::ofstream(home + "/Quillmark") << "a file where the folder goes";
-  const std::string line = save();
-  EXPECT_EQ(line.rfind("[导出] 保存失败：", 0), 0u) << line;
-  EXPECT_EQ(std::count(line.begin(), line.end(), '\n'), 1);
-  const dashboard::Notice notice = currentNotice(ImGui::GetTime());
-  EXPECT_TRUE(notice.failed);
-  EXPECT_TRUE(notice.openPath.empty());
-  EXPECT_NE(line.find(notice.detail), std::string::npos);
+  for (const auto& [language, said, start] :
+       {std::tuple{i18n::Language::Chinese, "保存失败", "[导出] 保存失败："},
+        std::tuple{i18n::Language::English, "Save failed", "[export] Save failed: "}}) {
+    i18n::initTranslation(language);
+    const std::string line = save();
+    EXPECT_EQ(line.rfind(start, 0), 0u) << line;
+    EXPECT_EQ(std::count(line.begin(), line.end(), '\n'), 1);
+    const dashboard::Notice notice = currentNotice(ImGui::GetTime());
+    EXPECT_EQ(notice.text, said);
+    EXPECT_TRUE(notice.failed);
+    EXPECT_TRUE(notice.openPath.empty());
+    EXPECT_NE(line.find(notice.detail), std::string::npos);
+  }
+  i18n::initTranslation(i18n::Language::Chinese);
 }
 
 // E and R in one frame: the request was made with figures, the reset took

@@ -160,13 +160,17 @@ else
   fail "no fps lines in $tracelog"
 fi
 
-# --- run 2: SIGTERM -------------------------------------------------------
-start_run term
+# --- run 2: SIGTERM, in English (a locale that is not installed) -----------
+LANG=en_US.UTF-8 start_run term
 xdotool key s
 sleep 1.5
 kill -TERM "$app_pid"
 wait_exit 15
 [ "$rc" = 0 ] && pass "SIGTERM: exit 0" || fail "SIGTERM: exit $rc; stderr: $(cat "$work/term.err")"
+[ "$(sed -n 1p "$work/term.err")" = "[version] v1.0.1 (2026-10-09)" ] ||
+  fail "English: the first console line is not the version: $(sed -n 1p "$work/term.err")"
+sed -n 2p "$work/term.err" | grep -q '^\[permission\] Reading mice: Granted -> Granted (requestAccess=true)$' ||
+  fail "English: the second console line is not the permission check: $(sed -n 2p "$work/term.err")"
 check_capture term 1000
 
 # --- run 3: minimise, restore, close ---------------------------------------

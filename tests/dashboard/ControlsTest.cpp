@@ -3,6 +3,7 @@
 
 #include "DashboardHarness.h"
 #include "dashboard/DashboardRules.h"
+#include "i18n/Translate.h"
 
 namespace dashboard {
 namespace {
@@ -28,18 +29,34 @@ class ControlBar : public ::testing::Test {
 
 TEST_F(ControlBar, StartLabelDependsOnTheState) {
   // Buttons appear in the log as "[ label ]".
-  UiState ui;
-  const std::string idle = h.text(ui);
-  EXPECT_NE(idle.find("[ 开始测试 ]"), std::string::npos);
-  EXPECT_EQ(idle.find("[ 继续 ]"), std::string::npos);
-  for (int state : {1, 2}) {
-    ui.testState = state;
-    const std::string text = h.text(ui);
-    EXPECT_EQ(text.find("[ 开始测试 ]"), std::string::npos);
-    EXPECT_NE(text.find("[ 继续 ]"), std::string::npos);
-    EXPECT_NE(text.find("[ 暂停 ]"), std::string::npos);
-    EXPECT_NE(text.find("[ 重置 ]"), std::string::npos);
+  const struct {
+    i18n::Language language;
+    const char *start, *resume, *pause, *reset, *save, *keys;
+  } kLabels[] = {
+      {i18n::Language::Chinese, "[ 开始测试 ]", "[ 继续 ]", "[ 暂停 ]", "[ 重置 ]", "[ 保存结果 ]",
+       "快捷键：S 开始 / 继续　P 暂停　R 重置　ESC 退出　E 保存结果"},
+      {i18n::Language::English, "[ Start test ]", "[ Resume ]", "[ Pause ]", "[ Reset ]",
+       "[ Save result ]", "Keys: S start / resume  P pause  R reset  ESC quit  E save"},
+  };
+  for (const auto& l : kLabels) {
+    SCOPED_TRACE(l.start);
+    i18n::initTranslation(l.language);
+    UiState ui;
+    const std::string idle = h.text(ui);
+    EXPECT_NE(idle.find(l.start), std::string::npos);
+    EXPECT_EQ(idle.find(l.resume), std::string::npos);
+    EXPECT_NE(idle.find(l.keys), std::string::npos);
+    for (int state : {1, 2}) {
+      ui.testState = state;
+      const std::string text = h.text(ui);
+      EXPECT_EQ(text.find(l.start), std::string::npos);
+      EXPECT_NE(text.find(l.resume), std::string::npos);
+      EXPECT_NE(text.find(l.pause), std::string::npos);
+      EXPECT_NE(text.find(l.reset), std::string::npos);
+      EXPECT_NE(text.find(l.save), std::string::npos);
+    }
   }
+  i18n::initTranslation(i18n::Language::Chinese);
 }
 
 TEST_F(ControlBar, IdleOnlyStarts) {
@@ -98,6 +115,13 @@ TEST_F(ControlBar, TargetFollowsTheMeasuredMouseUntilPicked) {
   h.click(ui, h.comboEntry(7));
   h.frame(ui);
   EXPECT_NE(h.text(ui).find("目标 8000 Hz"), std::string::npos);
+
+  // In English, the same selector and its automatic entry.
+  i18n::initTranslation(i18n::Language::English);
+  EXPECT_NE(h.text(ui).find("Target 8000 Hz"), std::string::npos);
+  h.click(ui, selector());
+  EXPECT_NE(h.text(ui).find("Automatic"), std::string::npos);
+  i18n::initTranslation(i18n::Language::Chinese);
 }
 
 // The rate the mouse is configured for wins over the measured one: a slow

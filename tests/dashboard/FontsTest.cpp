@@ -6,6 +6,7 @@
 
 #include "DashboardHarness.h"
 #include "dashboard/DrawKit.h"
+#include "i18n/Translate.h"
 
 namespace dashboard {
 namespace {
@@ -80,20 +81,31 @@ TEST(DashboardFonts, WithoutCjkNotEvenTheSymbolFontIsLoaded) {
   EXPECT_EQ(r.fontCount, 0);
 }
 
+std::string baseName(const char* path) {
+  return std::string(path).substr(std::string(path).rfind('/') + 1).substr(0, 20);
+}
+
+// Chinese texts are drawn in the CJK font with the symbol font merged in;
+// English ones in the symbol font (a Latin one) with the CJK font merged in
+// for devices' Chinese names.
 TEST(DashboardFonts, FirstReadableCjkCandidateGivesAllFourFonts) {
   const FontConfig& platform = platformFontConfig();
   const char* cjk = systemFont(platform.cjkFonts);
   const char* sym = systemFont(platform.symbolFonts);
   if (!cjk || !sym) GTEST_SKIP() << "no CJK or symbol font on this machine";
-  const Loaded r = load(
-      config({kMissing, kMissing, cjk}, {kMissing, sym}, platform.fontNo, platform.symbolFontNo));
-  EXPECT_EQ(r.stderrText, "");
-  EXPECT_EQ(r.fontCount, 4);
-  EXPECT_TRUE(r.allHandles);
-  EXPECT_TRUE(r.defaultIsBody);
-  EXPECT_EQ(r.bodySources, 2) << "symbols merged into the body font";
-  const std::string base = std::string(cjk).substr(std::string(cjk).rfind('/') + 1);
-  EXPECT_EQ(r.bodyName.rfind(base.substr(0, 20), 0), 0u) << r.bodyName;
+  for (const auto& [language, bodyFont] :
+       {std::pair{i18n::Language::Chinese, cjk}, std::pair{i18n::Language::English, sym}}) {
+    i18n::initTranslation(language);
+    const Loaded r = load(
+        config({kMissing, kMissing, cjk}, {kMissing, sym}, platform.fontNo, platform.symbolFontNo));
+    EXPECT_EQ(r.stderrText, "");
+    EXPECT_EQ(r.fontCount, 4);
+    EXPECT_TRUE(r.allHandles);
+    EXPECT_TRUE(r.defaultIsBody);
+    EXPECT_EQ(r.bodySources, 2) << "the other font merged into the body font";
+    EXPECT_EQ(r.bodyName.rfind(baseName(bodyFont), 0), 0u) << r.bodyName;
+  }
+  i18n::initTranslation(i18n::Language::Chinese);
 }
 
 TEST(DashboardFonts, MissingSymbolFileOnlyWarns) {
@@ -120,17 +132,23 @@ TEST(DashboardFonts, PlatformChoiceFallsBackToDebianPackagesWithTaggedMessages) 
   EXPECT_NE(std::string(c.symbolMissingMessage).find("fonts-dejavu-core"), std::string::npos);
 }
 
-// The machine's own choice loads and draws a frame with Chinese glyphs.
+// The machine's own choice loads and draws a frame with Chinese glyphs, in
+// both languages (an English window shows a device's Chinese name).
 TEST(DashboardFonts, PlatformFontsDrawChinese) {
   if (!systemFont(platformFontConfig().cjkFonts)) GTEST_SKIP() << "no CJK font on this machine";
-  testing::Harness h(ImVec2(1280, 820), platformFontConfig());
-  ASSERT_NE(fonts().small, nullptr);
-  EXPECT_TRUE(fonts().small->IsGlyphInFont(0x7387));  // 率
-  EXPECT_TRUE(
-      fonts().small->IsGlyphInFont(0x26A0));  // ⚠, from the symbol font if the CJK font lacks it
-  UiState ui;
-  ui.testState = 1;
-  EXPECT_NE(h.text(ui).find("测试中"), std::string::npos);
+  for (const auto& [language, said] : {std::pair{i18n::Language::Chinese, "测试中"},
+                                       std::pair{i18n::Language::English, "Testing"}}) {
+    i18n::initTranslation(language);
+    testing::Harness h(ImVec2(1280, 820), platformFontConfig());
+    ASSERT_NE(fonts().small, nullptr);
+    EXPECT_TRUE(fonts().small->IsGlyphInFont(0x7387));  // 率
+    EXPECT_TRUE(
+        fonts().small->IsGlyphInFont(0x26A0));  // ⚠, from the symbol font if the CJK font lacks it
+    UiState ui;
+    ui.testState = 1;
+    EXPECT_NE(h.text(ui).find(said), std::string::npos);
+  }
+  i18n::initTranslation(i18n::Language::Chinese);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "dashboard/Branding.h"
 #include "dashboard/DashboardState.h"
 #include "dashboard/Palette.h"
+#include "i18n/Translate.h"
 
 namespace dashboard {
 namespace {
@@ -175,6 +176,26 @@ TEST_F(DevicePicker, PreviewShowsTheSelectedDeviceOrNone) {
   EXPECT_NE(h.text(ui).find("未检测到鼠标设备"), std::string::npos);
 }
 
+// A name longer than the picker widens it to the left (English text is
+// wider), never over the studio link.
+TEST_F(DevicePicker, ALongNameWidensThePickerShortOfTheStudioLink) {
+  UiState ui;
+  ui.devices = {mouse("Corvid", true),
+                mouse("Halden Corvid Pro Wireless Gaming Mouse With A Very Long Name Indeed "
+                      "And Then Some More Words",
+                      true)};
+  const ImVec2 leftOfTheUsualPicker(h.size().x - 320 - 40, 20 + 10);
+  ui.selectedDevice = 0;
+  h.click(ui, leftOfTheUsualPicker);
+  EXPECT_EQ(h.text(ui).find("Very Long Name"), std::string::npos) << "a short name: no list";
+  ui.selectedDevice = 1;
+  h.click(ui, leftOfTheUsualPicker);
+  const std::string open = h.text(ui);
+  EXPECT_NE(open.find("Corvid"), open.rfind("Corvid")) << "the list is open:\n" << open;
+  h.click(ui, leftOfTheUsualPicker);  // closed again
+  EXPECT_EQ(h.click(ui, ImVec2(h.size().x * 0.5f, 24 + 12)).openUrl, kStudioUrl);
+}
+
 // Two mice of one model differ by their USB port, closed and open.
 TEST_F(DevicePicker, TwoIdenticalMiceAreToldApartByPort) {
   UiState ui;
@@ -223,21 +244,43 @@ TEST_F(DevicePicker, NamesWithHashesAreShownWhole) {
 }
 
 TEST_F(DevicePicker, EmptyListSaysNoDevice) {
-  UiState ui;
-  h.click(ui, pickerPos());
-  const std::string text = h.text(ui);
-  // Once in the closed preview and once in the open list.
-  const size_t first = text.find("未检测到鼠标设备");
-  ASSERT_NE(first, std::string::npos);
-  EXPECT_NE(text.find("未检测到鼠标设备", first + 1), std::string::npos);
+  for (const auto& [language, said] : {std::pair{i18n::Language::Chinese, "未检测到鼠标设备"},
+                                       std::pair{i18n::Language::English, "No mouse found"}}) {
+    i18n::initTranslation(language);
+    UiState ui;
+    h.click(ui, pickerPos());
+    const std::string text = h.text(ui);
+    // Once in the closed preview and once in the open list.
+    const size_t first = text.find(said);
+    ASSERT_NE(first, std::string::npos) << text;
+    EXPECT_NE(text.find(said, first + 1), std::string::npos) << text;
+    h.click(ui, pickerPos());  // closed again
+  }
+  i18n::initTranslation(i18n::Language::Chinese);
 }
 
-// The named states the preview tool draws, with what a user reads in each:
-// a second of frames, after a running start where the state was paused.
+// Whether the text holds a CJK ideograph or CJK punctuation.
+bool hasCjk(const std::string& text) {
+  for (size_t i = 0; i + 2 < text.size(); ++i) {
+    const auto b = [&](size_t k) { return static_cast<unsigned char>(text[i + k]); };
+    const unsigned code = (b(0) & 0x0Fu) << 12 | (b(1) & 0x3Fu) << 6 | (b(2) & 0x3Fu);
+    if ((b(0) & 0xF0u) == 0xE0u && ((code >= 0x3000 && code <= 0x9FFF) || code >= 0xFF00))
+      return true;
+  }
+  return false;
+}
+
+constexpr auto kEnglish = i18n::Language::English;
+
+// The named states the preview tool draws, with what a user reads in each,
+// in both languages (English with no Chinese left, the devices' names being
+// Latin here): a second of frames, after a running start where the state
+// was paused.
 TEST(PreviewStates, SayWhatTheUserNeeds) {
   const struct {
     const char* fixture;
     std::vector<const char*> said;
+    i18n::Language language = i18n::Language::Chinese;
   } kStates[] = {
       {"idle-with-mouse", {"点击「开始测试」后移动鼠标", "暂无数据", "E 保存结果"}},
       {"running-8000hz", {"125.0 µs  (8000 Hz)", "±4.8 µs", "237.5 µs", "目标 8000 Hz"}},
@@ -249,10 +292,47 @@ TEST(PreviewStates, SayWhatTheUserNeeds) {
        {"手速约 1990 counts/s，达到 8000 Hz 需约 8000 counts/s — 移动更快或提高 DPI"}},
       {"device-limited-8000hz",
        {"鼠标或其连接未达到目标：每个报告带有多个计数，回报率却低于 8000 Hz"}},
+      {"permission-banner",
+       {"缺少读取鼠标设备的权限 — 无法读取鼠标报告，回报率将恒为 0", "查看授权方法", "重启应用",
+        "Halden Corvid Pro Wireless [USB]（无法打开）"}},
+      {"idle-with-mouse",
+       {"Click “Start test”, then move the mouse", "No data yet", "E save", "Not started",
+        "Start test", "Target 1000 Hz", "Current report rate", "Report rate history (last 30 s)"},
+       kEnglish},
+      {"running-8000hz",
+       {"125.0 µs  (8000 Hz)", "±4.8 µs", "237.5 µs", "Target 8000 Hz", "Testing", "Base interval",
+        "Jitter", "Abnormal intervals", "Stability", "Longest", "Kernel drops", "Highest", "Lowest",
+        "Average", "Share of target", "Report interval distribution", "Signal quality"},
+       kEnglish},
+      {"paused-and-saved",
+       {"1000", "Paused", "reached 100%", "Paused · press S to resume",
+        "Result saved (click to open the folder)", "Wireless_USB_3-1.4", "Resume"},
+       kEnglish},
+      {"too-small",
+       {"Window too small: make it at least 717 × 271 pixels to show the test data",
+        "Keys: S start / resume  P pause  R reset  ESC quit  E save"},
+       kEnglish},
+      {"two-identical-mice", {"Halden Corvid Pro Wireless [USB]  port 3-2"}, kEnglish},
+      {"slow-hand-8000hz",
+       {"Hand speed about 1990 counts/s; 8000 Hz needs about 8000 counts/s — move faster or raise "
+        "the DPI"},
+       kEnglish},
+      {"device-limited-8000hz",
+       {"The mouse or its connection falls short: reports carry several counts, yet the rate is "
+        "below 8000 Hz"},
+       kEnglish},
+      {"permission-banner",
+       {"No permission to read mice — no reports can be read, the report rate will stay 0",
+        "How to grant access", "Restart", "Halden Corvid Pro Wireless [USB] (cannot open)"},
+       kEnglish},
+      {"drops-and-saved", {"2× (~37)", "31.25 ms"}, kEnglish},
+      {"mouse-quiet-900x640", {"请持续移动鼠标"}},
+      {"mouse-quiet-900x640", {"Keep moving the mouse"}, kEnglish},
   };
-  const std::vector<Fixture> fixtures = previewFixtures();
   for (const auto& k : kStates) {
     SCOPED_TRACE(k.fixture);
+    i18n::initTranslation(k.language);
+    const std::vector<Fixture> fixtures = previewFixtures();
     const auto f = std::find_if(fixtures.begin(), fixtures.end(),
                                 [&](const Fixture& x) { return x.name == k.fixture; });
     ASSERT_NE(f, fixtures.end());
@@ -265,7 +345,11 @@ TEST(PreviewStates, SayWhatTheUserNeeds) {
     for (int frame = 0; frame < 70; ++frame) h.frame(f->state);
     const std::string text = h.text(f->state);
     for (const char* s : k.said) EXPECT_NE(text.find(s), std::string::npos) << s << "\n" << text;
+    if (k.language == kEnglish) {
+      EXPECT_FALSE(hasCjk(text)) << text;
+    }
   }
+  i18n::initTranslation(i18n::Language::Chinese);
   detail::resetState();
 }
 

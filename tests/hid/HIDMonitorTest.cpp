@@ -14,6 +14,7 @@
 #include "hid/HIDMonitor.h"
 #include "hid/service/ErrnoResult.h"
 #include "hid/service/VirtualHIDService.h"
+#include "i18n/Translate.h"
 
 using hidservice::Result;
 using hidservice::ResultKind;
@@ -503,12 +504,19 @@ TEST_F(MonitorTest, EachUnopenedMouseKeepsTheRecordOfItsOwnOpen) {
   EXPECT_TRUE(devices[2].node.empty());  // virtual mice have no device file
 }
 
+// The mice are made before the language is chosen (the window's monitor is
+// a global) and take its words when listed.
 TEST_F(MonitorTest, WaitForHIDThreadListsTheMicePresentAtStart) {
   HIDMonitor withMice(std::make_shared<VirtualHIDService>(
-      std::vector<hidservice::VirtualMouseRate>{{1000, 0}, {8000, 0}}));
+      std::vector<hidservice::VirtualMouseRate>{{1000, 0}, {8000, 0, 2000}}));
+  i18n::initTranslation(i18n::Language::English);
   withMice.start();
   withMice.waitForHIDThread();
-  EXPECT_EQ(withMice.getMouseDevices().size(), 2u);
+  i18n::initTranslation(i18n::Language::Chinese);
+  const auto devices = withMice.getMouseDevices();
+  ASSERT_EQ(devices.size(), 2u);
+  EXPECT_EQ(devices[0].displayName(), "Virtual mouse 1000 Hz [Virtual]");
+  EXPECT_EQ(devices[1].displayName(), "Virtual mouse 8000 Hz (2000 counts/s) [Virtual]");
   withMice.stop();
   withMice.waitForHIDThread();  // no thread: returns at once
 }

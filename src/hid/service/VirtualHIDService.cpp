@@ -15,6 +15,7 @@
 #include <string>
 
 #include "hid/service/RunLoop.h"
+#include "i18n/Translate.h"
 
 namespace hidservice {
 
@@ -112,16 +113,21 @@ std::string shownItem(std::string_view item) {
   return shown;
 }
 
-VirtualDeviceSetup timedMouseSetup(const VirtualMouseRate& rate, int index) {
+// The program's own name for a virtual mouse, in the program's language.
+std::string timedMouseName(const VirtualMouseRate& rate) {
   char name[64];
   if (rate.countsPerS > 0) {
-    std::snprintf(name, sizeof name, "虚拟鼠标 %g Hz（%.7g counts/s）", rate.rateHz,
+    std::snprintf(name, sizeof name, i18n::tr("虚拟鼠标 %g Hz（%.7g counts/s）"), rate.rateHz,
                   rate.countsPerS);
   } else {
-    std::snprintf(name, sizeof name, "虚拟鼠标 %g Hz", rate.rateHz);
+    std::snprintf(name, sizeof name, i18n::tr("虚拟鼠标 %g Hz"), rate.rateHz);
   }
+  return name;
+}
+
+VirtualDeviceSetup timedMouseSetup(const VirtualMouseRate& rate, int index) {
   VirtualDeviceSetup setup;
-  setup.properties.product = name;
+  setup.properties.product = timedMouseName(rate);
   setup.properties.transport = "Virtual";
   setup.properties.vendorId = 0;
   setup.properties.productId = index + 1;
@@ -294,6 +300,10 @@ class VirtualManager : public Manager {
     if (std::find(announced_.begin(), announced_.end(), device) != announced_.end()) return;
     announced_.push_back(device);
     device->loop_ = loop_;
+    // The process's mice are made before the language is chosen (a global
+    // monitor asks for them); they are named when first shown.
+    if (device->namedAfterRate_ && device->rate_)
+      device->properties_.product = timedMouseName(*device->rate_);
     announceMatched(device);
   }
 
@@ -326,6 +336,7 @@ VirtualHIDService::VirtualHIDService(const std::vector<VirtualMouseRate>& mice) 
     const int index = static_cast<int>(i);
     devices_.push_back(std::make_unique<VirtualDevice>(timedMouseSetup(mice[i], index), mice[i],
                                                        static_cast<uint32_t>(index)));
+    devices_.back()->namedAfterRate_ = true;
     present_.push_back(devices_.back().get());
   }
 }

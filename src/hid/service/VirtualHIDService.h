@@ -94,6 +94,7 @@ class VirtualDevice : public Device {
 
   Result openResult_;
   std::optional<VirtualMouseRate> rate_;
+  bool namedAfterRate_ = false;
   std::minstd_rand rng_;
   RunLoop* loop_ = nullptr;
   bool opened_ = false;
