@@ -235,6 +235,9 @@ TEST_F(ResultFilesTest, WriteFailureIsAnErrorTextAndLeavesNothingBehind) {
   // A folder in the way of the final name: the temporary file is removed.
   fs::create_directory(dir / "taken.svg");
   EXPECT_FALSE(results::writeIntervalPlot(completed(r), (dir / "taken.svg").string()).ok);
+  // A record nobody completed is a fault in the program, never a file of
+  // guessed figures.
+  EXPECT_DEATH(results::writeResultJson(r, (dir / "guessed.json").string()), "completeRecord");
   std::size_t entries = 0;
   for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir)) ++entries;
   EXPECT_EQ(entries, 1u);
