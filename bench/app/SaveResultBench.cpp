@@ -46,6 +46,7 @@ results::TestRecord minuteAt8000Hz() {
   r.stats.baselineHz = 8000;
   r.durationSeconds = 60;
   r.start = std::chrono::system_clock::now();
+  results::completeRecord(r, r.targetHz, r.targetSource);
   return r;
 }
 

@@ -37,6 +37,7 @@ results::TestRecord sixtySecondsAt8000Hz() {
   r.stats.baselineUs = 125.0f;
   r.stats.baselineHz = 8000.0f;
   r.stamps = recorder.snapshot();
+  results::completeRecord(r, r.targetHz, r.targetSource);
   return r;
 }
 

@@ -43,17 +43,12 @@ results::DeviceIdentity identityOfSource(uint64_t serial) {
   return info ? cli::identityOf(*info) : results::DeviceIdentity{};
 }
 
-// Each mouse of a test that changed mouse gets its own figures; the whole
-// test's are those of the one with the most reports.
-void analyzeEachMouse(results::TestRecord& r, const results::StampRecorder::Tally& tally,
-                      size_t most) {
-  for (size_t i = 0; i < r.devices.size(); ++i) {
+// Each mouse of a test that changed mouse gets its own reports (and so its
+// own figures); the whole test's are those of the one with the most reports.
+void splitByMouse(results::TestRecord& r, const results::StampRecorder::Tally& tally, size_t most) {
+  for (size_t i = 0; i < r.devices.size(); ++i)
     r.devices[i].stamps = results::mouseStamps(r.stamps, tally.runs, i);
-    r.devices[i].whole =
-        analyzeWholeTest(r.devices[i].stamps, results::wholeTestOptions(r.devices[i].device));
-  }
   r.wholeDevice = most;
-  r.whole = r.devices[most].whole;
   r.mouseChanges = results::mouseChanges(tally.runs);
 }
 
@@ -70,7 +65,7 @@ void nameDevices(results::TestRecord& r, const results::StampRecorder::Tally& ta
     r.devices.clear();
     return;
   }
-  analyzeEachMouse(r, tally, most);
+  splitByMouse(r, tally, most);
 }
 
 // The test as it stands: the analyzer's figures and every stamp so far.
@@ -83,7 +78,6 @@ results::TestRecord currentRecord() {
   r.stamps = g_stamps.snapshot(tally);
   nameDevices(r, tally);
   r.stampLimit = g_stamps.limit();
-  r.targetHz = dashboard::kTargetRates[dashboard::dashboardState().targetIndex];
   r.end = results::TestEnd::Interrupted;  // saved while it runs or pauses
   r.start = std::chrono::system_clock::now();
   if (!r.stamps.empty()) {
@@ -93,14 +87,15 @@ results::TestRecord currentRecord() {
     // To the newest report, also past the stamps kept.
     r.durationSeconds = static_cast<double>(tally.lastNs - first) / 1e9;
   }
-  // Once for every file written from it.
-  if (!r.whole) r.whole = analyzeWholeTest(r.stamps, results::wholeTestOptions(r));
   // The automatic target follows the mouse: the test is held against the
   // rate its mouse is polled at, and in a test that changed mouse each
   // mouse against its own.
-  r.targetFollowsMouse = !dashboard::dashboardState().targetPicked;
-  if (r.targetFollowsMouse)
-    r.targetHz = results::defaultTargetHz(r.device, *r.whole, r.targetSource);
+  const dashboard::DashboardState& ui = dashboard::dashboardState();
+  r.targetFollowsMouse = !ui.targetPicked;
+  std::optional<float> picked;
+  if (!r.targetFollowsMouse) picked = dashboard::kTargetRates[ui.targetIndex];
+  // Once for every file written from it.
+  results::completeRecord(r, picked, results::TargetSource::Window);
   return r;
 }
 

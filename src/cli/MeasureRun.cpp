@@ -353,8 +353,7 @@ int report(const results::TestRecord& r, const MeasureOptions& o, const Console&
 // The one place --require-target reads the verdict: the whole test's, on the
 // mouse's capability. One that cannot be told says why on the console.
 bool targetReached(const results::TestRecord& r, const Console& c) {
-  const results::WholeTestVerdict v =
-      results::wholeTestVerdict(results::wholeTestOf(r), r.targetHz);
+  const results::WholeTestVerdict& v = results::derivedOf(r).whole.verdict;
   if (v.verdict == results::TargetVerdict::Unknown) {
     std::fprintf(c.err, "quillmark: 无法判断是否达到 %.0f Hz：%s\n", r.targetHz,
                  v.reason.empty() ? results::targetVerdictText(v.verdict) : v.reason.c_str());

@@ -141,15 +141,15 @@ const char* targetSourceText(results::TargetSource source) {
 
 // The verdict is on the mouse: the rate where the motion allowed the full
 // target, never a hand too slow to tell.
-void targetLine(std::string& out, const results::TestRecord& r, const WholeTestFigures& w) {
-  const results::WholeTestVerdict v = results::wholeTestVerdict(w, r.targetHz);
-  const char* source = targetSourceText(r.targetSource);
+void targetLine(std::string& out, const results::WholeJudgement& g) {
+  const results::WholeTestVerdict& v = g.verdict;
+  const char* source = targetSourceText(g.targetSource);
   if (v.verdict == results::TargetVerdict::Unknown) {
-    line(out, "目标", "%.0f Hz（%s）：%s", r.targetHz, source,
+    line(out, "目标", "%.0f Hz（%s）：%s", g.targetHz, source,
          v.reason.empty() ? results::targetVerdictText(v.verdict) : v.reason.c_str());
   } else {
-    const bool capability = w.capabilityHz && static_cast<float>(*w.capabilityHz) == v.comparedHz;
-    line(out, "目标", "%.0f Hz（%s）：%s（%s %.0f Hz，为目标的 %.1f%%）", r.targetHz, source,
+    const bool capability = g.comparedCapability;
+    line(out, "目标", "%.0f Hz（%s）：%s（%s %.0f Hz，为目标的 %.1f%%）", g.targetHz, source,
          results::targetVerdictText(v.verdict), capability ? "手速足够时" : "移动时", v.comparedHz,
          v.ratio * 100.0f);
   }
@@ -158,6 +158,7 @@ void targetLine(std::string& out, const results::TestRecord& r, const WholeTestF
 }  // namespace
 
 std::string summaryText(const results::TestRecord& r) {
+  const results::DerivedFigures& f = results::derivedOf(r);
   std::string out;
   line(out, "设备", "%s", results::plainText(r.device.name).c_str());
   line(out, "开始", "%s", results::startText(r.start).c_str());
@@ -167,11 +168,11 @@ std::string summaryText(const results::TestRecord& r) {
                                                                : "";
   line(out, "时长", "%.1f s%s", r.durationSeconds, ended);
   if (!r.endError.empty()) line(out, "错误", "%s", results::plainText(r.endError).c_str());
-  const WholeTestFigures whole = results::wholeTestOf(r);
+  const WholeTestFigures& whole = *r.whole;
   wholeTestLines(out, whole);
   motionLines(out, whole.motion);
-  targetLine(out, r, whole);
-  if (const std::optional<RateCause> cause = results::causeOf(r, whole)) {
+  targetLine(out, f.whole);
+  if (const std::optional<RateCause>& cause = f.whole.cause) {
     line(out, "原因", "%s", cause->text.c_str());
   }
   return out;

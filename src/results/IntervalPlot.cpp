@@ -157,7 +157,7 @@ std::string formatMs(double ms) {
   return buf;
 }
 
-// `r.whole` is filled.
+// `r` is completed.
 void drawTitles(Svg& svg, const TestRecord& r, const PlotData& d) {
   svg.add(
       "<text x=\"%d\" y=\"34\" font-size=\"22\" font-weight=\"bold\" fill=\"#e8eaed\">"
@@ -169,7 +169,7 @@ void drawTitles(Svg& svg, const TestRecord& r, const PlotData& d) {
       static_cast<int>(kPlot.left), startText(r.start).c_str(), r.durationSeconds,
       static_cast<long long>(r.stats.reportCount), r.stats.avgHz, d.baselineMs, r.targetHz);
   const WholeTestFigures& w = *r.whole;
-  const WholeTestVerdict v = wholeTestVerdict(w, r.targetHz);
+  const WholeTestVerdict& v = derivedOf(r).whole.verdict;
   // Short enough to end before the outlier note on the right; "--" where the
   // figure cannot be known.
   std::string rate = "--", missed = "--", late = "--";
@@ -374,11 +374,8 @@ std::string speedPlotOf(const WholeTestFigures& w, const std::optional<RateCause
   return speedPlotSvg(w.motion, cause->yardstickHz, cause->saturationCountsPerS, kSpeedPlot);
 }
 
-std::string intervalPlotSvg(const TestRecord& given) {
-  // Analyzed once for the header, the cause and the speed plot.
-  TestRecord record = given;
-  record.whole = wholeTestOf(record);
-  const std::optional<RateCause> cause = causeOf(record, *record.whole);
+std::string intervalPlotSvg(const TestRecord& record) {
+  const std::optional<RateCause>& cause = derivedOf(record).whole.cause;
   const PlotData d = gather(record);
   const std::string speedPlot = speedPlotOf(*record.whole, cause);
   const int height = kHeight + (speedPlot.empty() ? 0 : kSpeedPlotHeight);

@@ -5,8 +5,6 @@
 #include <ctime>
 #include <nlohmann/json.hpp>
 
-#include <sys/utsname.h>
-
 #include "QuillmarkVersion.h"
 #include "analysis/PollingAnalyzer.h"
 #include "analysis/PollingRules.h"
@@ -41,7 +39,7 @@ ordered_json orNull(const T& v) {
   return v == T{} ? ordered_json(nullptr) : ordered_json(v);
 }
 
-ordered_json deviceJson(const DeviceIdentity& d) {
+ordered_json deviceJson(const DeviceIdentity& d, const DeviceRates& rates) {
   ordered_json j;
   j["name"] = d.name;
   j["product"] = d.product;
@@ -52,25 +50,20 @@ ordered_json deviceJson(const DeviceIdentity& d) {
   j["transport"] = d.transport;
   j["endpoint_interval_us"] = d.reportIntervalUs;
   j["node"] = d.node.empty() ? ordered_json(nullptr) : ordered_json(d.node);
-  j["configured_hz"] = orNull(rounded(configuredHz(d), 1));
-  j["requested_hz"] = orNull(rounded(requestedHz(d), 1));
+  j["configured_hz"] = orNull(rounded(rates.configuredHz, 1));
+  j["requested_hz"] = orNull(rounded(rates.requestedHz, 1));
   j["configured_reason"] = orNull(d.configuredReason);
   return j;
 }
 
-std::string kernelRelease() {
-  utsname u{};
-  return uname(&u) == 0 ? u.release : "";
-}
-
-ordered_json environmentJson(const TestRecord& r) {
+ordered_json environmentJson(const TestRecord& r, const DerivedFigures& f) {
   const DeviceIdentity& d = r.device;
   ordered_json j;
-  j["kernel_release"] = r.kernelRelease ? orNull(*r.kernelRelease) : ordered_json(kernelRelease());
+  j["kernel_release"] = orNull(f.kernelRelease);
   j["virtual_device"] = d.transport == "Virtual";
   j["bus_speed_mbps"] = orNull(d.busSpeedMbps);
   j["usb_port_path"] = orNull(d.portPath);
-  j["hub_depth"] = d.portPath.empty() ? ordered_json(nullptr) : ordered_json(hubDepth(d.portPath));
+  j["hub_depth"] = orNull(f.hubDepth);
   j["host_controller_driver"] = orNull(d.hostDriver);
   j["endpoint_interval_us"] = orNull(d.reportIntervalUs);
   j["usbhid_mousepoll_ms"] =
@@ -84,17 +77,16 @@ ordered_json percentiles(std::initializer_list<std::pair<const char*, double>> v
   return j;
 }
 
-ordered_json wholeTargetJson(const TestRecord& r, const WholeTestFigures& w) {
-  const WholeTestVerdict v = wholeTestVerdict(w, r.targetHz);
+ordered_json wholeTargetJson(const WholeJudgement& g) {
+  const WholeTestVerdict& v = g.verdict;
   ordered_json j;
-  j["hz"] = rounded(r.targetHz, 1);
-  j["source"] = targetSourceKey(r.targetSource);
+  j["hz"] = rounded(g.targetHz, 1);
+  j["source"] = targetSourceKey(g.targetSource);
   const bool judged = v.verdict != TargetVerdict::Unknown;
   j["compared_hz"] = judged ? ordered_json(rounded(v.comparedHz, 1)) : ordered_json(nullptr);
-  j["compared"] = !judged ? ordered_json(nullptr)
-                  : w.capabilityHz && static_cast<float>(*w.capabilityHz) == v.comparedHz
-                      ? ordered_json("capability_hz")
-                      : ordered_json("moving_rate_hz");
+  j["compared"] = !judged                ? ordered_json(nullptr)
+                  : g.comparedCapability ? ordered_json("capability_hz")
+                                         : ordered_json("moving_rate_hz");
   j["ratio"] = judged ? ordered_json(rounded(v.ratio, 4)) : ordered_json(nullptr);
   j["verdict"] = targetVerdictKey(v.verdict);
   j["verdict_text"] = targetVerdictText(v.verdict);
@@ -126,21 +118,20 @@ ordered_json motionJson(const MotionFigures& m, const std::optional<RateCause>& 
   return j;
 }
 
-ordered_json causeJson(const TestRecord& r, const WholeTestFigures& w,
-                       const std::optional<RateCause>& cause) {
+ordered_json causeJson(const WholeJudgement& g, const WholeTestFigures& w) {
+  const std::optional<RateCause>& cause = g.cause;
   if (!cause) return nullptr;
   ordered_json j;
   j["kind"] = rateCauseKey(cause->kind);
   j["text"] = cause->text;
   j["yardstick_hz"] = rounded(cause->yardstickHz, 1);
-  j["yardstick_source"] = targetSourceKey(r.targetSource);
+  j["yardstick_source"] = targetSourceKey(g.targetSource);
   j["judged_hz"] = rounded(cause->judgedHz, 1);
   j["judged"] = cause->fromCapability ? "capability_hz" : "moving_rate_hz";
   j["ratio"] = rounded(cause->ratio, 4);
   j["single_count_share"] =
       w.motion.known ? ordered_json(rounded(w.motion.singleCountShare, 4)) : ordered_json(nullptr);
-  j["kernel_dropped_share"] =
-      w.reports > 0 ? rounded(static_cast<double>(w.kernelDroppedReports) / w.reports, 6) : 0.0;
+  j["kernel_dropped_share"] = rounded(g.kernelDroppedShare, 6);
   return j;
 }
 
@@ -183,7 +174,7 @@ ordered_json segmentsJson(const std::vector<RateSegment>& segments) {
   return list;
 }
 
-ordered_json wholeTestJson(const TestRecord& r, const WholeTestFigures& w) {
+ordered_json wholeTestJson(const WholeTestFigures& w, const WholeJudgement& g) {
   ordered_json j;
   j["reports"] = w.reports;
   j["intervals"] = w.intervals;
@@ -222,39 +213,32 @@ ordered_json wholeTestJson(const TestRecord& r, const WholeTestFigures& w) {
                       ? ordered_json({{"median", rounded(w.delivery.median, 4)},
                                       {"share_below", rounded(w.delivery.shareBelow, 4)}})
                       : ordered_json(nullptr);
-  j["target"] = wholeTargetJson(r, w);
-  const std::optional<RateCause> cause = causeOf(r, w);
-  j["motion"] = motionJson(w.motion, cause);
-  j["cause"] = causeJson(r, w, cause);
+  j["target"] = wholeTargetJson(g);
+  j["motion"] = motionJson(w.motion, g.cause);
+  j["cause"] = causeJson(g, w);
   return j;
 }
 
 // Only when the test holds reports of several mice: each with its own
 // whole-test figures and cause, when they were computed.
-ordered_json devicesJson(const TestRecord& r) {
+ordered_json devicesJson(const TestRecord& r, const DerivedFigures& f) {
   ordered_json list = ordered_json::array();
-  for (const DeviceReports& d : r.devices) {
-    ordered_json j = deviceJson(d.device);
+  for (std::size_t i = 0; i < r.devices.size() && i < f.devices.size(); ++i) {
+    const DeviceReports& d = r.devices[i];
+    const DeviceJudgement& judged = f.devices[i];
+    ordered_json j = deviceJson(d.device, judged.rates);
     j["reports"] = d.reports;
-    if (d.whole) {
-      TestRecord one;
-      one.device = d.device;
-      one.targetHz = r.targetHz;
-      one.targetSource = r.targetSource;
-      if (r.targetFollowsMouse)
-        one.targetHz = defaultTargetHz(d.device, *d.whole, one.targetSource);
-      j["whole_test"] = wholeTestJson(one, *d.whole);
-    }
+    if (d.whole && judged.whole) j["whole_test"] = wholeTestJson(*d.whole, *judged.whole);
     list.push_back(std::move(j));
   }
   return list;
 }
 
-ordered_json testJson(const TestRecord& r) {
+ordered_json testJson(const TestRecord& r, const DerivedFigures& f) {
   ordered_json j;
   j["start"] = r.start ? ordered_json(isoLocalTime(*r.start)) : ordered_json(nullptr);
   j["duration_s"] = rounded(r.durationSeconds);
-  j["ended"] = testEndKey(r.end);
+  j["ended"] = f.endKey;
   j["error"] = r.endError.empty() ? ordered_json(nullptr) : ordered_json(r.endError);
   return j;
 }
@@ -291,16 +275,14 @@ ordered_json reportsJson(const PollingStats& s) {
   return j;
 }
 
-ordered_json targetJson(const TestRecord& r) {
-  const float rate = verdictRateHz(r.stats);
-  const TargetVerdict verdict = targetVerdict(rate, r.targetHz);
+ordered_json targetJson(const TestRecord& r, const LiveVerdict& v) {
   ordered_json j;
   j["hz"] = rounded(r.targetHz, 1);
-  j["interval_us"] = r.targetHz > 0.0f ? rounded(1e6 / r.targetHz) : 0.0;
-  j["compared_hz"] = rounded(rate, 1);
-  j["ratio"] = r.targetHz > 0.0f ? rounded(rate / r.targetHz, 4) : 0.0;
-  j["verdict"] = targetVerdictKey(verdict);
-  j["verdict_text"] = targetVerdictText(verdict);
+  j["interval_us"] = rounded(v.intervalUs);
+  j["compared_hz"] = rounded(v.comparedHz, 1);
+  j["ratio"] = rounded(v.ratio, 4);
+  j["verdict"] = targetVerdictKey(v.verdict);
+  j["verdict_text"] = targetVerdictText(v.verdict);
   return j;
 }
 
@@ -366,20 +348,21 @@ std::string startText(const std::optional<std::chrono::system_clock::time_point>
 }
 
 std::string resultJson(const TestRecord& record) {
+  const DerivedFigures& f = derivedOf(record);
   ordered_json j;
   j["schema"] = "quillmark-result";
   j["schema_version"] = kResultSchemaVersion;
   j["program"] = {{"name", "quillmark"}, {"version", quillmark::kVersion}};
-  j["device"] = deviceJson(record.device);
-  if (record.devices.size() > 1) j["devices"] = devicesJson(record);
-  j["environment"] = environmentJson(record);
-  j["test"] = testJson(record);
+  j["device"] = deviceJson(record.device, f.rates);
+  if (record.devices.size() > 1) j["devices"] = devicesJson(record, f);
+  j["environment"] = environmentJson(record, f);
+  j["test"] = testJson(record, f);
   j["rate"] = rateJson(record.stats);
   j["interval"] = intervalJson(record.stats);
   j["reports"] = reportsJson(record.stats);
-  j["target"] = targetJson(record);
+  j["target"] = targetJson(record, f.live);
   j["intervals_file"] = intervalsFileJson(record);
-  j["whole_test"] = wholeTestJson(record, wholeTestOf(record));
+  j["whole_test"] = wholeTestJson(*record.whole, f.whole);
   // Of a test that changed mouse: which of devices[] the figures are about.
   j["whole_test"]["device_index"] =
       record.wholeDevice ? ordered_json(*record.wholeDevice) : ordered_json(nullptr);

@@ -45,13 +45,6 @@ WholeTestOptions wholeTestOptions(const TestRecord& record) {
   return wholeTestOptions(record.device);
 }
 
-WholeTestFigures wholeTestOf(const TestRecord& record) {
-  WholeTestFigures w =
-      record.whole ? *record.whole : analyzeWholeTest(record.stamps, wholeTestOptions(record));
-  if (w.yardstickHz != record.targetHz) judgeCapability(record.stamps, record.targetHz, w);
-  return w;
-}
-
 float defaultTargetHz(const DeviceIdentity& device, const WholeTestFigures& whole,
                       TargetSource& source) {
   if (const float asked = configuredHz(device); asked > 0.0f) {
@@ -69,17 +62,6 @@ float defaultTargetHz(const DeviceIdentity& device, const WholeTestFigures& whol
   // Bluetooth, PS/2, I2C and unknown links keep rates of their own.
   source = TargetSource::Estimated;
   return std::round(gridHz * 10.0f) / 10.0f;
-}
-
-void completeRecord(TestRecord& r, std::optional<float> givenTargetHz) {
-  r.whole = analyzeWholeTest(r.stamps, wholeTestOptions(r));
-  if (givenTargetHz) {
-    r.targetHz = *givenTargetHz;
-    r.targetSource = TargetSource::Option;
-  } else {
-    r.targetHz = defaultTargetHz(r.device, *r.whole, r.targetSource);
-  }
-  judgeCapability(r.stamps, r.targetHz, *r.whole);
 }
 
 WholeTestVerdict wholeTestVerdict(const WholeTestFigures& whole, float targetHz) {
@@ -112,21 +94,6 @@ TestRecord plottedRecord(const TestRecord& record) {
   r.stamps = top.stamps;
   r.whole = top.whole;
   return r;
-}
-
-// The cause speaks of the verdict's yardstick: a test judged against
-// --target 2000 is not explained against the mouse's 8000 Hz.
-std::optional<RateCause> causeOf(const TestRecord& record, const WholeTestFigures& whole) {
-  RateContext x;
-  x.yardstickHz = record.targetHz;
-  x.hostHz = configuredHz(record.device);
-  x.requestedHz = requestedHz(record.device);
-  // The host's rate is the one the mouse asked for unless the host slowed it.
-  x.yardstickAsked = record.targetSource == TargetSource::Configured &&
-                     (x.requestedHz <= 0 || x.requestedHz == x.hostHz);
-  x.hostReason = record.device.configuredReason;
-  x.mousepollMs = record.device.usbhidMousepollMs;
-  return diagnoseRate(whole, x);
 }
 
 int hubDepth(const std::string& portPath) {

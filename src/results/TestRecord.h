@@ -72,6 +72,73 @@ enum class TargetSource {
 // "window", "option", "configured", "nearest_standard" or "estimated".
 const char* targetSourceKey(TargetSource source);
 
+// How a rate compares to the target, by the dashboard's colour bands.
+enum class TargetVerdict { Unknown, Below, Near, Reached };
+TargetVerdict targetVerdict(float rateHz, float targetHz);
+// "达到目标", "略低于目标", "远低于目标" or "无数据".
+const char* targetVerdictText(TargetVerdict verdict);
+// "reached", "near", "below" or "unknown": the JSON word.
+const char* targetVerdictKey(TargetVerdict verdict);
+// The rate the verdict is about: the test's average, or the baseline rate
+// while there is no average yet.
+float verdictRateHz(const PollingStats& stats);
+
+// The whole test against its target: the rate while moving, compared.
+struct WholeTestVerdict {
+  std::string reason;  // why the verdict is unknown, in words; empty otherwise
+  float comparedHz = 0.0f;
+  float ratio = 0.0f;  // 0 without a target
+  TargetVerdict verdict = TargetVerdict::Unknown;
+};
+WholeTestVerdict wholeTestVerdict(const WholeTestFigures& whole, float targetHz);
+
+// Whole-test figures held against their target: the verdict on the mouse
+// and the cause of a shortfall, judged once for every writer.
+struct WholeJudgement {
+  float targetHz = 0.0f;
+  TargetSource targetSource = TargetSource::Window;
+  WholeTestVerdict verdict;
+  bool comparedCapability = false;  // the verdict compared the capability, else the moving rate
+  // Why the rate while moving fell short, against the target (the verdict's
+  // yardstick); nullopt when there is nothing to judge.
+  std::optional<RateCause> cause;
+  double kernelDroppedShare = 0.0;  // reports the kernel dropped, of those recorded
+};
+
+// The analyzer's average against the target: the verdict the window shows.
+struct LiveVerdict {
+  float comparedHz = 0.0f;  // verdictRateHz
+  float ratio = 0.0f;       // 0 without a target
+  double intervalUs = 0.0;  // the target's interval; 0 without a target
+  TargetVerdict verdict = TargetVerdict::Unknown;
+};
+
+// A mouse's rates as the host and the mouse state them; 0 when unknown.
+struct DeviceRates {
+  float configuredHz = 0.0f;
+  float requestedHz = 0.0f;
+};
+
+// One mouse of a test that changed mouse: its rates and, when its reports
+// were analyzed, its judgement.
+struct DeviceJudgement {
+  DeviceRates rates;
+  std::optional<WholeJudgement> whole;
+};
+
+// Everything completeRecord derives from the rest of the record; the
+// writers read these and compute nothing of their own.
+struct DerivedFigures {
+  DeviceRates rates;  // of TestRecord::device
+  WholeJudgement whole;
+  LiveVerdict live;
+  std::vector<DeviceJudgement> devices;  // one per TestRecord::devices
+  // The kernel the reports came through; nullopt when not known.
+  std::optional<std::string> kernelRelease;
+  std::optional<int> hubDepth;  // nullopt when the mouse is not on USB
+  const char* endKey = "completed";
+};
+
 // One finished (or stopped) test: everything the result files are written
 // from. A plain value; build it on the main thread, pass it anywhere.
 struct TestRecord {
@@ -101,25 +168,33 @@ struct TestRecord {
   PollingStats stats;    // the analyzer's snapshot at the end
   StampSeries stamps;    // per report, for the intervals file and the plot
   std::size_t stampLimit = StampRecorder::kDefaultLimit;
-  // The figures of every recorded report; filled once by whoever builds the
-  // record (analyzing ten minutes at 8000 Hz takes a while), else computed
-  // where needed.
+  // The figures of every recorded report (of the mouse `wholeDevice` names),
+  // judged against the target; filled once by completeRecord (analyzing ten
+  // minutes at 8000 Hz takes a while), or before it by whoever built them.
   std::optional<WholeTestFigures> whole;
+  // Filled by completeRecord; every writer needs it.
+  std::optional<DerivedFigures> derived;
 };
 
 // The record as its plot draws it: of a test that changed mouse, the
 // reports and figures of the mouse `whole` is about; else the record.
 TestRecord plottedRecord(const TestRecord& record);
 
-// The record's whole-test figures, computed now when it has none.
 // The host's interval for the grid, when the device says what it is.
 WholeTestOptions wholeTestOptions(const DeviceIdentity& device);
 WholeTestOptions wholeTestOptions(const TestRecord& record);
-WholeTestFigures wholeTestOf(const TestRecord& record);
 
-// Analyzes the record's stamps once and sets its target: the one given,
-// else defaultTargetHz(). For a record of a finished test or a recording.
-void completeRecord(TestRecord& record, std::optional<float> givenTargetHz);
+// The one step between a recording and the writers. Analyzes the stamps
+// (each mouse's, of a test that changed mouse) unless already done, sets the
+// target (the one given, with its source, else defaultTargetHz()), judges
+// the capability against it and fills `derived`: verdicts, cause, rates and
+// environment. For a record of a finished test or a recording.
+void completeRecord(TestRecord& record, std::optional<float> givenTargetHz,
+                    TargetSource givenSource = TargetSource::Option);
+
+// The derived figures of a completed record. A record handed to a writer
+// before completeRecord is a fault in the program: it stops here.
+const DerivedFigures& derivedOf(const TestRecord& record);
 
 // Without a target given: the rate the host polls the mouse at when known, else the
 // standard rate nearest the median interval's rate (a mouse moved slowly
@@ -129,30 +204,6 @@ float defaultTargetHz(const DeviceIdentity& device, const WholeTestFigures& whol
 
 // The wall-clock time of a steady-clock stamp, read against both clocks now.
 std::chrono::system_clock::time_point wallTimeOf(std::chrono::steady_clock::time_point t);
-
-// How a rate compares to the target, by the dashboard's colour bands.
-enum class TargetVerdict { Unknown, Below, Near, Reached };
-TargetVerdict targetVerdict(float rateHz, float targetHz);
-// "达到目标", "略低于目标", "远低于目标" or "无数据".
-const char* targetVerdictText(TargetVerdict verdict);
-// "reached", "near", "below" or "unknown": the JSON word.
-const char* targetVerdictKey(TargetVerdict verdict);
-// The rate the verdict is about: the test's average, or the baseline rate
-// while there is no average yet.
-float verdictRateHz(const PollingStats& stats);
-
-// The whole test against its target: the rate while moving, compared.
-struct WholeTestVerdict {
-  std::string reason;  // why the verdict is unknown, in words; empty otherwise
-  float comparedHz = 0.0f;
-  float ratio = 0.0f;  // 0 without a target
-  TargetVerdict verdict = TargetVerdict::Unknown;
-};
-WholeTestVerdict wholeTestVerdict(const WholeTestFigures& whole, float targetHz);
-
-// Why the rate while moving fell short, held against the test's target (the
-// verdict's yardstick); nullopt when there is nothing to judge.
-std::optional<RateCause> causeOf(const TestRecord& record, const WholeTestFigures& whole);
 
 // The window's target rates, and the one nearest to a rate (the lower wins a
 // tie; 1000 Hz when there is no rate).

@@ -44,8 +44,8 @@ class SaveResult : public ::testing::Test {
  protected:
   TempDir tmp;
   const std::string docs = tmp.path();
-  results::TestRecord record =
-      resultstest::recordOf(resultstest::steadyStamps(2000, 1'000'000, 31'000'000), 1000);
+  results::TestRecord record = resultstest::completed(
+      resultstest::recordOf(resultstest::steadyStamps(2000, 1'000'000, 31'000'000), 1000));
   std::chrono::system_clock::time_point now = std::chrono::system_clock::now();
 };
 

@@ -197,6 +197,11 @@ TEST_F(ShellActions, ASaveNamesEveryMouseWhoseReportsTheTestHolds) {
   }
   EXPECT_EQ(json["whole_test"]["device_index"], 1);
   EXPECT_EQ(json["whole_test"]["reports"], json["devices"][1]["reports"]);
+  // One mouse, one set of figures: its verdict, capability and cause are the
+  // same in the list as at the top.
+  nlohmann::json top = json["whole_test"];
+  top.erase("device_index");
+  EXPECT_EQ(top, json["devices"][1]["whole_test"]);
   const std::string folder = line.substr(arrow + 4, line.size() - arrow - 5);
   // The intervals file keeps every report; the switch's row has no interval.
   std::istringstream csv(readFile(folder + "/intervals.csv"));

@@ -100,7 +100,7 @@ TEST_F(ResultFilesTest, JsonSummaryHoldsIdentityFiguresAndRules) {
   r.stats.kernelDroppedReports = 17;
   r.end = results::TestEnd::Interrupted;
   const fs::path path = dir / "result.json";
-  ASSERT_TRUE(results::writeResultJson(r, path.string()));
+  ASSERT_TRUE(results::writeResultJson(completed(r), path.string()));
   const auto j = nlohmann::json::parse(readFile(path));
   EXPECT_EQ(j["schema"], "quillmark-result");
   EXPECT_EQ(j["schema_version"], 3);
@@ -150,7 +150,7 @@ TEST_F(ResultFilesTest, WholeTestVerdictComparesTheMovingRate) {
   r.device.requestedIntervalUs = 1000;
   r.device.configuredReason = "usbhid_mousepoll";
   r.device.usbhidMousepollMs = 1;
-  const auto j = nlohmann::json::parse(results::resultJson(r));
+  const auto j = nlohmann::json::parse(results::resultJson(completed(r)));
   EXPECT_EQ(j["target"]["ratio"], 0.75);
   EXPECT_EQ(j["target"]["verdict_text"], "略低于目标");
   EXPECT_EQ(j["device"]["configured_hz"], 8000.0);
@@ -167,7 +167,7 @@ TEST_F(ResultFilesTest, WholeTestVerdictComparesTheMovingRate) {
   // Reports all stamped at one instant: no moving time, so no rate, no
   // verdict and no slots, never an infinite rate.
   const auto same = nlohmann::json::parse(
-      results::resultJson(recordOf(std::vector<int64_t>(50, 1'000'000'000), 8000)));
+      results::resultJson(completed(recordOf(std::vector<int64_t>(50, 1'000'000'000), 8000))));
   const auto& w = same["whole_test"];
   EXPECT_TRUE(w["moving_rate_hz"].is_null());
   EXPECT_EQ(w["equal_stamps"], 49);
@@ -216,7 +216,7 @@ TEST_F(ResultFilesTest, TruncatedTestSaysSoInTheJsonAndKeepsTheFirstReports) {
   results::TestRecord r = recordOf({}, 1000);
   r.stamps = recorder.snapshot();
   r.stampLimit = recorder.limit();
-  const auto j = nlohmann::json::parse(results::resultJson(r));
+  const auto j = nlohmann::json::parse(results::resultJson(completed(r)));
   EXPECT_EQ(j["intervals_file"]["truncated"], true);
   EXPECT_EQ(j["intervals_file"]["limit"], 4);
   EXPECT_TRUE(j["intervals_file"].contains("note"));
@@ -227,14 +227,17 @@ TEST_F(ResultFilesTest, TruncatedTestSaysSoInTheJsonAndKeepsTheFirstReports) {
 TEST_F(ResultFilesTest, WriteFailureIsAnErrorTextAndLeavesNothingBehind) {
   const results::TestRecord r = recordOf(steadyStamps(10, 1'000'000), 1000);
   const fs::path missing = dir / "no-such-folder" / "result.json";
-  const results::WriteResult result = results::writeResultJson(r, missing.string());
+  const results::WriteResult result = results::writeResultJson(completed(r), missing.string());
   EXPECT_FALSE(result.ok);
   EXPECT_NE(result.error.find(missing.string()), std::string::npos) << result.error;
   EXPECT_NE(result.error.find("ENOENT"), std::string::npos) << result.error;
 
   // A folder in the way of the final name: the temporary file is removed.
   fs::create_directory(dir / "taken.svg");
-  EXPECT_FALSE(results::writeIntervalPlot(r, (dir / "taken.svg").string()).ok);
+  EXPECT_FALSE(results::writeIntervalPlot(completed(r), (dir / "taken.svg").string()).ok);
+  // A record nobody completed is a fault in the program, never a file of
+  // guessed figures.
+  EXPECT_DEATH(results::writeResultJson(r, (dir / "guessed.json").string()), "completeRecord");
   std::size_t entries = 0;
   for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir)) ++entries;
   EXPECT_EQ(entries, 1u);
@@ -266,7 +269,7 @@ TEST_F(ResultFilesTest, PlotOfAReportsWithMotionShowsTheCauseAndTheSpeedPlot) {
   results::TestRecord r = recordOf(ns, 8000);
   r.stamps = StampSeries::fromVectors(ns, std::vector<ReportMotion>(ns.size(), one));
   const fs::path path = dir / "motion.svg";
-  ASSERT_TRUE(results::writeIntervalPlot(r, path.string()));
+  ASSERT_TRUE(results::writeIntervalPlot(completed(r), path.string()));
   const std::string svg = readFile(path);
   EXPECT_NE(svg.find("回报率与手速"), std::string::npos);
   EXPECT_NE(svg.find("原因：移动速度不足：约 8000 counts/s 以上才达到 8000 Hz"), std::string::npos);
@@ -303,8 +306,8 @@ TEST_F(ResultFilesTest, PlotIsXmlThatRendersAndShowsAStall) {
   steady.stats.baselineUs = 1000.0f;
   const fs::path withStall = dir / "stall.svg";
   const fs::path without = dir / "steady.svg";
-  ASSERT_TRUE(results::writeIntervalPlot(stalled, withStall.string()));
-  ASSERT_TRUE(results::writeIntervalPlot(steady, without.string()));
+  ASSERT_TRUE(results::writeIntervalPlot(completed(stalled), withStall.string()));
+  ASSERT_TRUE(results::writeIntervalPlot(completed(steady), without.string()));
 
   for (const fs::path& p : {withStall, without}) {
     xmlDocPtr doc = xmlReadFile(p.c_str(), nullptr, XML_PARSE_NONET);
@@ -315,7 +318,7 @@ TEST_F(ResultFilesTest, PlotIsXmlThatRendersAndShowsAStall) {
   // A long name from the hardware stays whole and escaped.
   results::TestRecord longName = steady;
   longName.device.name = std::string(400, '&') + " <end>";
-  const std::string longSvg = results::intervalPlotSvg(longName);
+  const std::string longSvg = results::intervalPlotSvg(completed(longName));
   xmlDocPtr longDoc = xmlReadMemory(longSvg.data(), static_cast<int>(longSvg.size()), "long.svg",
                                     nullptr, XML_PARSE_NONET);
   EXPECT_NE(longDoc, nullptr);
@@ -347,7 +350,7 @@ TEST_F(ResultFilesTest, TenMinutesAt8000HzWithManyOutliersStaysUnderOneMegabyte)
   }
   results::TestRecord r = recordOf(ns, 8000);
   r.stats.baselineUs = 125.0f;
-  const std::string svg = results::intervalPlotSvg(r);
+  const std::string svg = results::intervalPlotSvg(completed(r));
   EXPECT_LT(svg.size(), 1'000'000u);
   EXPECT_NE(svg.find("偏离基准 1.5 倍以上 49485 个"), std::string::npos);
 }
@@ -377,7 +380,7 @@ TEST_F(ResultFilesTest, HostileDeviceNamesGiveValidXmlAndPlainLines) {
     SCOPED_TRACE(n.name);
     EXPECT_EQ(results::plainText(n.name), n.plain);
     r.device.name = n.name;
-    const std::string svg = results::intervalPlotSvg(r);
+    const std::string svg = results::intervalPlotSvg(completed(r));
     xmlDocPtr doc = xmlReadMemory(svg.data(), static_cast<int>(svg.size()), "name.svg", nullptr,
                                   XML_PARSE_NONET);
     EXPECT_NE(doc, nullptr);

@@ -46,4 +46,10 @@ inline results::TestRecord recordOf(const std::vector<int64_t>& ns, float target
   return r;
 }
 
+// The record as the writers get it: completed against the target it holds.
+inline results::TestRecord completed(results::TestRecord r) {
+  results::completeRecord(r, r.targetHz, r.targetSource);
+  return r;
+}
+
 }  // namespace resultstest
