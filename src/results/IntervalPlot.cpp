@@ -176,8 +176,7 @@ void drawTitles(Svg& svg, const TestRecord& r, const PlotData& d) {
           static_cast<int>(kPlot.left), facts.c_str());
   const WholeTestFigures& w = *r.whole;
   const WholeTestVerdict v = wholeTestVerdict(w, r.targetHz);
-  // Short enough to end before the outlier note on the right; "--" where the
-  // figure cannot be known.
+  // "--" where the figure cannot be known.
   std::string rate = "--", missed = "--", late = "--";
   if (w.movingRateHz) rate.clear(), appendFormat(rate, "%.0f", *w.movingRateHz);
   if (w.missedSlots) missed = std::to_string(*w.missedSlots);
@@ -311,10 +310,13 @@ void drawOutliers(Svg& svg, const PlotData& d) {
     std::string note;
     appendFormat(note, i18n::tr("偏离基准 1.5 倍以上 %zu 个，标出最远 %zu 个"), d.outlierTotal,
                  d.outliers.size());
+    // Inside the plot's top corner: above the frame it ran into the
+    // whole-test line.
     svg.add(
         "<text x=\"%.1f\" y=\"%.1f\" font-size=\"12\" fill=\"#ffba38\" "
-        "text-anchor=\"end\">%s</text>\n",
-        kPlot.right(), kPlot.top - 6, note.c_str());
+        "text-anchor=\"end\" stroke=\"#0e0f11\" stroke-width=\"3\" "
+        "paint-order=\"stroke\">%s</text>\n",
+        kPlot.right() - 4, kPlot.top + 16, note.c_str());
   }
 }
 

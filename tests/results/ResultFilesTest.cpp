@@ -277,7 +277,7 @@ TEST_F(ResultFilesTest, PlotOfAReportsWithMotionShowsTheCauseAndTheSpeedPlot) {
     const char* reason;
   } kLanguages[] = {
       {i18n::Language::English, "Report rate and hand speed",
-       "Moving too slowly: about 8000 counts/s or more reach 8000 Hz", ">Target 8000 Hz<",
+       "Moving too slowly: about 8000 counts/s or more are needed for 8000 Hz", ">Target 8000 Hz<",
        "no data", "hand too slow to judge: about 8000 counts/s needed"},
       {i18n::Language::Chinese, "回报率与手速", "移动速度不足：约 8000 counts/s 以上才达到 8000 Hz",
        ">目标 8000 Hz<", "无数据", "手速不足以判断：需约 8000 counts/s"},
