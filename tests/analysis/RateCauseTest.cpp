@@ -275,6 +275,11 @@ TEST(RateCause, JudgesTheMouseNotTheHand) {
     }
     const std::string said = cause->text + " / " + mouseVerdict.reason;
     EXPECT_NE(said.find(r.words), std::string::npos) << r.name << ": " << said;
+    i18n::initTranslation(i18n::Language::English);
+    const std::string english =
+        diagnoseRate(f, r.context)->text + " / " + judgeMouse(f, r.context.yardstickHz).reason;
+    i18n::initTranslation(i18n::Language::Chinese);
+    EXPECT_EQ(firstCjk(english), "") << r.name << ": " << english;
     // No text names a rate the mouse did not ask for.
     if (!r.context.yardstickAsked) {
       EXPECT_EQ(said.find("要求"), std::string::npos) << r.name << ": " << said;
