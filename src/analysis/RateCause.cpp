@@ -4,6 +4,7 @@
 
 #include "analysis/MotionRules.h"
 #include "analysis/PollingRules.h"
+#include "i18n/Translate.h"
 
 namespace {
 
@@ -49,15 +50,17 @@ std::string hostText(const RateCause& c, const RateContext& x) {
   if (x.hostReason == "usbhid_mousepoll" && x.mousepollMs > 0) {
     std::snprintf(
         text, sizeof text,
-        "主机只以 %.0f Hz 轮询（鼠标要求 %.0f Hz）：内核参数 usbhid.mousepoll=%d "
-        "限制了回报率。改为 0（用鼠标自己的间隔）：echo 0 | sudo tee "
-        "/sys/module/usbhid/parameters/mousepoll 后重新插拔鼠标；长期生效可在内核启动参数加 "
-        "usbhid.mousepoll=0",
+        i18n::tr("主机只以 %.0f Hz 轮询（鼠标要求 %.0f Hz）：内核参数 usbhid.mousepoll=%d "
+                 "限制了回报率。改为 0（用鼠标自己的间隔）：echo 0 | sudo tee "
+                 "/sys/module/usbhid/parameters/mousepoll "
+                 "后重新插拔鼠标；长期生效可在内核启动参数加 "
+                 "usbhid.mousepoll=0"),
         x.hostHz, x.requestedHz, x.mousepollMs);
   } else {
     std::snprintf(
         text, sizeof text,
-        "主机只以 %.0f Hz 轮询（鼠标要求 %.0f Hz）：回报率达到了主机的轮询速率，限制来自主机",
+        i18n::tr(
+            "主机只以 %.0f Hz 轮询（鼠标要求 %.0f Hz）：回报率达到了主机的轮询速率，限制来自主机"),
         x.hostHz, x.requestedHz);
   }
   (void)c;
@@ -66,34 +69,39 @@ std::string hostText(const RateCause& c, const RateContext& x) {
 
 std::string textOf(const WholeTestFigures& f, const RateCause& c, const RateContext& x) {
   char text[512];
-  const char* word = x.yardstickAsked ? "要求" : "目标";
   switch (c.kind) {
     case RateCauseKind::Reached:
-      std::snprintf(text, sizeof text, "达到 %.0f Hz：回报率正常", c.yardstickHz);
+      std::snprintf(text, sizeof text, i18n::tr("达到 %.0f Hz：回报率正常"), c.yardstickHz);
       break;
     case RateCauseKind::SpeedLimited:
       // Without a band that got there, one count step per report slot is the least.
-      std::snprintf(text, sizeof text,
-                    "移动速度不足：约 %.0f counts/s 以上才达到 %.0f Hz，请更快移动或提高 DPI",
-                    c.saturationCountsPerS.value_or(c.yardstickHz * f.countStep), c.yardstickHz);
-      break;
-    case RateCauseKind::KernelDrops:
-      std::snprintf(text, sizeof text, "读取跟不上：内核丢弃了约 %lld 个报告（%lld 次缓冲区溢出）",
-                    static_cast<long long>(f.kernelDroppedReports),
-                    static_cast<long long>(f.kernelDrops));
-      break;
-    case RateCauseKind::DeviceLimited:
       std::snprintf(
           text, sizeof text,
-          "鼠标或其连接未达到%s：每个报告带有多个计数，回报率却只有 %.0f Hz（%s %.0f Hz）", word,
-          c.judgedHz, word, c.yardstickHz);
+          i18n::tr("移动速度不足：约 %.0f counts/s 以上才达到 %.0f Hz，请更快移动或提高 DPI"),
+          c.saturationCountsPerS.value_or(c.yardstickHz * f.countStep), c.yardstickHz);
+      break;
+    case RateCauseKind::KernelDrops:
+      std::snprintf(
+          text, sizeof text, i18n::tr("读取跟不上：内核丢弃了约 %lld 个报告（%lld 次缓冲区溢出）"),
+          static_cast<long long>(f.kernelDroppedReports), static_cast<long long>(f.kernelDrops));
+      break;
+    case RateCauseKind::DeviceLimited:
+      // One whole sentence for each yardstick, so a language can word each its own way.
+      std::snprintf(text, sizeof text,
+                    x.yardstickAsked ? i18n::tr("鼠标或其连接未达到要求：每个报告带有多个计数，回报"
+                                                "率却只有 %.0f Hz（要求 %.0f Hz）")
+                                     : i18n::tr("鼠标或其连接未达到目标：每个报告带有多个计数，回报"
+                                                "率却只有 %.0f Hz（目标 %.0f Hz）"),
+                    c.judgedHz, c.yardstickHz);
       break;
     case RateCauseKind::NoMotionData:
       if (f.motion.known && !f.movingRateHz) {
-        std::snprintf(text, sizeof text,
-                      "没有带 X/Y 移动的报告（只有滚轮或按键）：请移动鼠标再测，才能判断回报率");
+        std::snprintf(
+            text, sizeof text,
+            i18n::tr("没有带 X/Y 移动的报告（只有滚轮或按键）：请移动鼠标再测，才能判断回报率"));
       } else {
-        std::snprintf(text, sizeof text, "回报率低于 %.0f Hz；记录中没有移动数据，无法判断原因",
+        std::snprintf(text, sizeof text,
+                      i18n::tr("回报率低于 %.0f Hz；记录中没有移动数据，无法判断原因"),
                       c.yardstickHz);
       }
       break;
@@ -166,7 +174,8 @@ const char* mouseVerdictKey(MouseVerdict verdict) {
 JudgedMouse judgeMouse(const WholeTestFigures& f, double yardstickHz) {
   JudgedMouse j;
   if (yardstickHz <= 0 || !f.movingRateHz) {
-    j.reason = f.reports > 0 && f.motion.known ? "没有带 X/Y 移动的报告，无法判断" : "无数据";
+    j.reason = f.reports > 0 && f.motion.known ? i18n::tr("没有带 X/Y 移动的报告，无法判断")
+                                               : i18n::tr("无数据");
     return j;
   }
   if (f.capabilityHz && f.yardstickHz == yardstickHz) {
@@ -176,10 +185,10 @@ JudgedMouse judgeMouse(const WholeTestFigures& f, double yardstickHz) {
   } else {
     char text[160];
     if (f.motion.known) {
-      std::snprintf(text, sizeof text, "手速不足以判断：需约 %.0f counts/s",
+      std::snprintf(text, sizeof text, i18n::tr("手速不足以判断：需约 %.0f counts/s"),
                     yardstickHz * f.countStep);
     } else {
-      std::snprintf(text, sizeof text, "没有移动数据，无法判断手速是否足够");
+      std::snprintf(text, sizeof text, i18n::tr("没有移动数据，无法判断手速是否足够"));
     }
     j.reason = text;
     return j;

@@ -8,6 +8,7 @@
 #include "analysis/PollingAnalyzer.h"
 #include "cli/ResultInput.h"
 #include "cli/Summary.h"
+#include "i18n/Translate.h"
 #include "recordings/Recording.h"
 #include "results/IntervalPlot.h"
 #include "results/IntervalsCsv.h"
@@ -259,10 +260,12 @@ int runAnalyze(const AnalyzeOptions& o, const Console& c) {
   if (!f) return status;
   std::string text = o.json ? analyzedJson(*f, o.file) : std::string();
   if (!o.json) {
-    results::appendFormat(text, "来源        %s（%s）\n", results::pathText(o.file).c_str(),
+    text += summaryLabel(i18n::tr("来源"));
+    results::appendFormat(text, i18n::tr("%s（%s）\n"), results::pathText(o.file).c_str(),
                           formatName(f->source.format));
     if (!f->resultFile.empty()) {
-      results::appendFormat(text, "设备与环境  取自 %s\n", f->resultFile.c_str());
+      text += summaryLabel(i18n::tr("设备与环境"));
+      results::appendFormat(text, i18n::tr("取自 %s\n"), f->resultFile.c_str());
     }
     text += summaryText(f->record);
   }

@@ -1,8 +1,10 @@
 #include "cli/Summary.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 
+#include "i18n/Translate.h"
 #include "results/ResultJson.h"
 #include "results/TextFormat.h"
 
@@ -13,21 +15,32 @@ namespace {
 void line(std::string& out, const char* label, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
 
+// Every label of the summary: the column is as wide as the widest in the
+// language shown, so the values line up in either.
+constexpr const char* kLabels[] = {
+    i18n::trNoop("来源"),       i18n::trNoop("设备与环境"), i18n::trNoop("设备"),
+    i18n::trNoop("开始"),       i18n::trNoop("时长"),       i18n::trNoop("错误"),
+    i18n::trNoop("报告数"),     i18n::trNoop("内核丢弃"),   i18n::trNoop("移动回报率"),
+    i18n::trNoop("间隔分位"),   i18n::trNoop("间隔均值"),   i18n::trNoop("异常间隔"),
+    i18n::trNoop("报告槽"),     i18n::trNoop("缺失报告"),   i18n::trNoop("网格偏差"),
+    i18n::trNoop("移动数据"),   i18n::trNoop("移动量"),     i18n::trNoop("手速"),
+    i18n::trNoop("单计数报告"), i18n::trNoop("目标"),       i18n::trNoop("原因"),
+};
+
+int labelColumns() {
+  int widest = 0;
+  for (const char* label : kLabels)
+    widest = std::max(widest, results::displayColumns(i18n::tr(label)));
+  return widest;
+}
+
 void line(std::string& out, const char* label, const char* format, ...) {
   std::string value;
   va_list args;
   va_start(args, format);
   results::appendFormatV(value, format, args);
   va_end(args);
-  out += label;
-  // Labels are CJK characters, two columns each: pad them to ten columns.
-  int width = 0;
-  for (const char* p = label; *p != '\0'; ++p) {
-    const auto c = static_cast<unsigned char>(*p);
-    if ((c & 0xC0) != 0x80) width += c >= 0xE0 ? 2 : 1;
-  }
-  out.append(static_cast<std::size_t>(width < 10 ? 10 - width : 0), ' ');
-  out += "  ";
+  out += summaryLabel(i18n::tr(label));
   out += value;
   out += '\n';
 }
@@ -35,34 +48,35 @@ void line(std::string& out, const char* label, const char* format, ...) {
 const char* gridUnknownText(GridStatus status) {
   switch (status) {
     case GridStatus::Batched:
-      return "报告成批到达，无法确定报告槽";
+      return i18n::tr("报告成批到达，无法确定报告槽");
     case GridStatus::Ambiguous:
-      return "报告不按报告槽到达，无法确定报告槽";
+      return i18n::tr("报告不按报告槽到达，无法确定报告槽");
     case GridStatus::Ok:
     case GridStatus::None:
       break;
   }
-  return "间隔太少，无法确定报告槽";
+  return i18n::tr("间隔太少，无法确定报告槽");
 }
 
 void slotLines(std::string& out, const WholeTestFigures& w) {
   if (w.grid.periodUs > 0) {
-    line(out, "报告槽", "%.3f µs（%s）", w.grid.periodUs,
-         w.grid.source == GridSource::Configured ? "主机设定的间隔" : "由间隔估计");
+    line(out, "报告槽", i18n::tr("%.3f µs（%s）"), w.grid.periodUs,
+         w.grid.source == GridSource::Configured ? i18n::tr("主机设定的间隔")
+                                                 : i18n::tr("由间隔估计"));
   }
   if (!w.missedSlots || !w.latenessUs) {
-    line(out, "缺失报告", "--（%s）", gridUnknownText(w.grid.status));
+    line(out, "缺失报告", i18n::tr("--（%s）"), gridUnknownText(w.grid.status));
     line(out, "网格偏差", "--");
     return;
   }
   if (w.idleSlots) {
-    line(out, "缺失报告", "%lld 个空槽（另有 %lld 个空槽是鼠标没有移动可报）",
+    line(out, "缺失报告", i18n::tr("%lld 个空槽（另有 %lld 个空槽是鼠标没有移动可报）"),
          static_cast<long long>(*w.missedSlots), static_cast<long long>(*w.idleSlots));
   } else {
-    line(out, "缺失报告", "%lld 个空槽（记录不含移动量，每个空槽都算缺失）",
+    line(out, "缺失报告", i18n::tr("%lld 个空槽（记录不含移动量，每个空槽都算缺失）"),
          static_cast<long long>(*w.missedSlots));
   }
-  line(out, "网格偏差", "p50 %.1f · p99 %.1f · 最大 %.1f µs（相对报告网格的偏差）",
+  line(out, "网格偏差", i18n::tr("p50 %.1f · p99 %.1f · 最大 %.1f µs（相对报告网格的偏差）"),
        w.latenessUs->p50, w.latenessUs->p99, w.latenessUs->max);
 }
 
@@ -71,31 +85,32 @@ void segmentLine(std::string& out, const std::vector<RateSegment>& segments) {
   std::string text;
   for (const RateSegment& s : segments) {
     if (!text.empty()) text += " → ";
-    results::appendFormat(text, "%.0f Hz（%.1f–%.1f s）", 1e6 / s.periodUs, s.startS, s.endS);
+    results::appendFormat(text, i18n::tr("%.0f Hz（%.1f–%.1f s）"), 1e6 / s.periodUs, s.startS,
+                          s.endS);
   }
-  out += "回报率在测试中变化：" + text + "\n";
+  results::appendFormat(out, i18n::tr("回报率在测试中变化：%s\n"), text.c_str());
 }
 
 // The whole test, every report: what the verdict and the cause read. The
 // live window's figures (500 ms rate windows, the newest 4096 intervals) stay
 // in the JSON: beside these they would give one term two numbers.
 void wholeTestLines(std::string& out, const WholeTestFigures& w) {
-  out += "── 整个测试（每个报告） ──\n";
+  out += i18n::tr("── 整个测试（每个报告） ──\n");
   line(out, "报告数", "%lld", static_cast<long long>(w.reports));
-  line(out, "内核丢弃", "%lld 次缓冲区溢出，估计丢失 %lld 个报告",
+  line(out, "内核丢弃", i18n::tr("%lld 次缓冲区溢出，估计丢失 %lld 个报告"),
        static_cast<long long>(w.kernelDrops), static_cast<long long>(w.kernelDroppedReports));
   if (w.movingRateHz) {
-    line(out, "移动回报率", "%.1f Hz（移动 %.3f s，停顿 %lld 次）", *w.movingRateHz,
+    line(out, "移动回报率", i18n::tr("%.1f Hz（移动 %.3f s，停顿 %lld 次）"), *w.movingRateHz,
          w.movingSeconds, static_cast<long long>(w.rests));
   } else {
-    line(out, "移动回报率", "--（没有移动时间）");
+    line(out, "移动回报率", "%s", i18n::tr("--（没有移动时间）"));
   }
   if (w.intervals == w.equalStamps) return;
   const IntervalSummary& i = w.intervalUs;
-  line(out, "间隔分位", "p1 %.1f · p50 %.1f · p99 %.1f · p99.9 %.1f · 最大 %.1f µs", i.p1, i.p50,
-       i.p99, i.p99_9, i.max);
-  line(out, "间隔均值", "%.2f µs，标准差 %.2f µs", i.mean, i.stddev);
-  line(out, "异常间隔", "%lld（%.3f%%，长于中位间隔的 1.5 倍）",
+  line(out, "间隔分位", i18n::tr("p1 %.1f · p50 %.1f · p99 %.1f · p99.9 %.1f · 最大 %.1f µs"), i.p1,
+       i.p50, i.p99, i.p99_9, i.max);
+  line(out, "间隔均值", i18n::tr("%.2f µs，标准差 %.2f µs"), i.mean, i.stddev);
+  line(out, "异常间隔", i18n::tr("%lld（%.3f%%，长于中位间隔的 1.5 倍）"),
        static_cast<long long>(w.anomalies), w.anomalyShare * 100.0);
   slotLines(out, w);
   segmentLine(out, w.segments);
@@ -103,16 +118,16 @@ void wholeTestLines(std::string& out, const WholeTestFigures& w) {
 
 void motionLines(std::string& out, const MotionFigures& m) {
   if (!m.known) {
-    line(out, "移动数据", "无（记录不含每个报告的移动量）");
+    line(out, "移动数据", "%s", i18n::tr("无（记录不含每个报告的移动量）"));
     return;
   }
-  line(out, "移动量", "%.0f counts（x %lld，y %lld）", m.totalCounts,
+  line(out, "移动量", i18n::tr("%.0f counts（x %lld，y %lld）"), m.totalCounts,
        static_cast<long long>(m.countsX), static_cast<long long>(m.countsY));
   if (m.speedMax > 0.0) {
-    line(out, "手速", "p50 %.0f · p90 %.0f · 最高 %.0f counts/s", m.speedP50, m.speedP90,
+    line(out, "手速", i18n::tr("p50 %.0f · p90 %.0f · 最高 %.0f counts/s"), m.speedP50, m.speedP90,
          m.speedMax);
   } else {
-    line(out, "手速", "--（没有 20 ms 以上的连续移动）");
+    line(out, "手速", "%s", i18n::tr("--（没有 20 ms 以上的连续移动）"));
   }
   line(out, "单计数报告", "%.1f%%", m.singleCountShare * 100.0);
   for (const SpeedBand& b : m.bands) {
@@ -120,23 +135,23 @@ void motionLines(std::string& out, const MotionFigures& m) {
     std::snprintf(label, sizeof label, "  %.0f–%.0f counts/s", b.lowCountsPerS,
                   2 * b.lowCountsPerS);
     out += label;
-    results::appendFormat(out, "：%.0f Hz（%.2f s）\n", b.rateHz, b.movingSeconds);
+    results::appendFormat(out, i18n::tr("：%.0f Hz（%.2f s）\n"), b.rateHz, b.movingSeconds);
   }
 }
 
 const char* targetSourceText(results::TargetSource source) {
   switch (source) {
     case results::TargetSource::Configured:
-      return "设定回报率";
+      return i18n::tr("设定回报率");
     case results::TargetSource::NearestStandard:
-      return "最接近报告网格的标准回报率";
+      return i18n::tr("最接近报告网格的标准回报率");
     case results::TargetSource::Estimated:
-      return "按报告网格估计的回报率";
+      return i18n::tr("按报告网格估计的回报率");
     case results::TargetSource::Option:
     case results::TargetSource::Window:
       break;
   }
-  return "指定";
+  return i18n::tr("指定");
 }
 
 // The verdict is on the mouse: the rate where the motion allowed the full
@@ -145,26 +160,33 @@ void targetLine(std::string& out, const results::WholeJudgement& g) {
   const results::WholeTestVerdict& v = g.verdict;
   const char* source = targetSourceText(g.targetSource);
   if (v.verdict == results::TargetVerdict::Unknown) {
-    line(out, "目标", "%.0f Hz（%s）：%s", g.targetHz, source,
+    line(out, "目标", i18n::tr("%.0f Hz（%s）：%s"), g.targetHz, source,
          v.reason.empty() ? results::targetVerdictText(v.verdict) : v.reason.c_str());
   } else {
     const bool capability = g.comparedCapability;
-    line(out, "目标", "%.0f Hz（%s）：%s（%s %.0f Hz，为目标的 %.1f%%）", g.targetHz, source,
-         results::targetVerdictText(v.verdict), capability ? "手速足够时" : "移动时", v.comparedHz,
-         v.ratio * 100.0f);
+    line(out, "目标", i18n::tr("%.0f Hz（%s）：%s（%s %.0f Hz，为目标的 %.1f%%）"), g.targetHz,
+         source, results::targetVerdictText(v.verdict),
+         capability ? i18n::tr("手速足够时") : i18n::tr("移动时"), v.comparedHz, v.ratio * 100.0f);
   }
 }
 
 }  // namespace
+
+std::string summaryLabel(const char* label) {
+  std::string out = label;
+  out.append(static_cast<std::size_t>(std::max(0, labelColumns() - results::displayColumns(label))),
+             ' ');
+  return out + "  ";
+}
 
 std::string summaryText(const results::TestRecord& r) {
   const results::DerivedFigures& f = results::derivedOf(r);
   std::string out;
   line(out, "设备", "%s", results::plainText(r.device.name).c_str());
   line(out, "开始", "%s", results::startText(r.start).c_str());
-  const char* ended = r.end == results::TestEnd::Interrupted   ? "（已中断）"
-                      : r.end == results::TestEnd::DeviceLost  ? "（鼠标已断开）"
-                      : r.end == results::TestEnd::DeviceError ? "（读取鼠标出错）"
+  const char* ended = r.end == results::TestEnd::Interrupted   ? i18n::tr("（已中断）")
+                      : r.end == results::TestEnd::DeviceLost  ? i18n::tr("（鼠标已断开）")
+                      : r.end == results::TestEnd::DeviceError ? i18n::tr("（读取鼠标出错）")
                                                                : "";
   line(out, "时长", "%.1f s%s", r.durationSeconds, ended);
   if (!r.endError.empty()) line(out, "错误", "%s", results::plainText(r.endError).c_str());
@@ -184,10 +206,11 @@ std::string liveLineText(float currentHz, int64_t reports, double elapsedSeconds
   if (totalSeconds > 0.0)
     std::snprintf(length, sizeof length, "%.1f / %g s", elapsedSeconds, totalSeconds);
   else
-    std::snprintf(length, sizeof length, "%.1f s（Ctrl-C 结束）", elapsedSeconds);
+    std::snprintf(length, sizeof length, i18n::tr("%.1f s（Ctrl-C 结束）"), elapsedSeconds);
   char buf[256];
-  std::snprintf(buf, sizeof buf, "当前 %5.0f Hz · 报告 %lld · %s · 内核丢弃 %lld", currentHz,
-                static_cast<long long>(reports), length, static_cast<long long>(kernelDrops));
+  std::snprintf(buf, sizeof buf, i18n::tr("当前 %5.0f Hz · 报告 %lld · %s · 内核丢弃 %lld"),
+                currentHz, static_cast<long long>(reports), length,
+                static_cast<long long>(kernelDrops));
   return buf;
 }
 

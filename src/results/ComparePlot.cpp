@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "i18n/Translate.h"
 #include "results/PlotScale.h"
 #include "results/TextFormat.h"
 
@@ -56,7 +57,7 @@ std::vector<std::string> legendLines(const std::string& text) {
 
 std::string legendText(const PlotRun& r) {
   std::string out = r.label;
-  appendFormat(out, "（%zu 个间隔）", r.sortedIntervalsUs->size());
+  appendFormat(out, i18n::tr("（%zu 个间隔）"), r.sortedIntervalsUs->size());
   return out;
 }
 
@@ -154,7 +155,7 @@ void drawIntervalAxis(std::string& svg, const Axis& a, double top, double bottom
     gridLine(svg, x, top, x, bottom, kGrid);
     label(svg, x, bottom + 18, "middle", 12, tickText(std::pow(10.0, k)));
   }
-  label(svg, (kLeft + kRight) / 2, bottom + 42, "middle", 14, "报告间隔（对数刻度）");
+  label(svg, (kLeft + kRight) / 2, bottom + 42, "middle", 14, i18n::tr("报告间隔（对数刻度）"));
 }
 
 double cdfY(const Layout& l, double share) {
@@ -162,13 +163,13 @@ double cdfY(const Layout& l, double share) {
 }
 
 void drawCdfAxes(std::string& svg, const Axis& a, const Layout& l) {
-  panelTitle(svg, l.cdfTop, "累积分布：不超过该间隔的比例");
+  panelTitle(svg, l.cdfTop, i18n::tr("累积分布：不超过该间隔的比例"));
   drawIntervalAxis(svg, a, l.cdfTop, l.cdfBottom);
   for (int i = 0; i <= 4; ++i) {
     gridLine(svg, kLeft, cdfY(l, i / 4.0), kRight, cdfY(l, i / 4.0), kGrid);
     label(svg, kLeft - 8, cdfY(l, i / 4.0) + 4, "end", 12, std::to_string(i * 25) + "%");
   }
-  yTitle(svg, l.cdfTop, l.cdfBottom, "不超过该间隔的比例");
+  yTitle(svg, l.cdfTop, l.cdfBottom, i18n::tr("不超过该间隔的比例"));
 }
 
 // The tail: the share of intervals longer than each length, 1 − F, from 1
@@ -188,7 +189,7 @@ TailAxis tailAxisFor(const std::vector<PlotRun>& runs) {
 }
 
 void drawTailAxes(std::string& svg, const Axis& a, const TailAxis& t, const Layout& l) {
-  panelTitle(svg, l.tailTop, "尾部：超过该间隔的比例（1 − F，对数刻度）");
+  panelTitle(svg, l.tailTop, i18n::tr("尾部：超过该间隔的比例（1 − F，对数刻度）"));
   drawIntervalAxis(svg, a, l.tailTop, l.tailBottom);
   for (int k = 0; k <= static_cast<int>(t.decades); ++k) {
     const double share = std::pow(10.0, -k);
@@ -197,7 +198,7 @@ void drawTailAxes(std::string& svg, const Axis& a, const TailAxis& t, const Layo
     appendFormat(text, "%g%%", share * 100);
     label(svg, kLeft - 8, t.y(l, share) + 4, "end", 12, text);
   }
-  yTitle(svg, l.tailTop, l.tailBottom, "超过该间隔的比例");
+  yTitle(svg, l.tailTop, l.tailBottom, i18n::tr("超过该间隔的比例"));
 }
 
 // The cumulative share and the tail at kPoints lengths along the axis.
@@ -277,7 +278,7 @@ SpeedAxis speedAxisFor(const std::vector<PlotRun>& runs, const Layout& l) {
 }
 
 void drawSpeedAxes(std::string& svg, const SpeedAxis& a) {
-  panelTitle(svg, a.top, "回报率与移动速度");
+  panelTitle(svg, a.top, i18n::tr("回报率与移动速度"));
   for (double k = a.lowLog; k <= a.highLog + 1e-9; k += 1) {
     const double x = a.x(std::pow(10.0, k));
     gridLine(svg, x, a.top, x, a.bottom, kGrid);
@@ -291,7 +292,8 @@ void drawSpeedAxes(std::string& svg, const SpeedAxis& a) {
     appendFormat(text, "%.0f Hz", hz);
     label(svg, kLeft - 8, a.y(hz) + 4, "end", 12, text);
   }
-  label(svg, (kLeft + kRight) / 2, a.bottom + 42, "middle", 14, "移动速度（counts/s，对数刻度）");
+  label(svg, (kLeft + kRight) / 2, a.bottom + 42, "middle", 14,
+        i18n::tr("移动速度（counts/s，对数刻度）"));
 }
 
 void drawSpeedPanel(std::string& svg, const std::vector<PlotRun>& runs, const Layout& l) {
@@ -327,12 +329,12 @@ std::string comparePlotSvg(const std::vector<PlotRun>& runs) {
                "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%d\" height=\"%d\" "
                "viewBox=\"0 0 %d %d\" font-family=\"%s\">\n",
                kWidth, l.height, kWidth, l.height, kFont);
-  svg += "<title>报告间隔分布对比</title>\n";
+  appendFormat(svg, "<title>%s</title>\n", i18n::tr("报告间隔分布对比"));
   appendFormat(svg, "<rect width=\"%d\" height=\"%d\" fill=\"#0e0f11\"/>\n", kWidth, l.height);
   appendFormat(svg,
                "<text x=\"%.0f\" y=\"38\" font-size=\"22\" font-weight=\"bold\" "
-               "fill=\"#e8eaed\">报告间隔分布对比</text>\n",
-               kLeft);
+               "fill=\"#e8eaed\">%s</text>\n",
+               kLeft, i18n::tr("报告间隔分布对比"));
   const Axis a = axisFor(runs);
   const TailAxis t = tailAxisFor(runs);
   drawCdfAxes(svg, a, l);
@@ -343,7 +345,7 @@ std::string comparePlotSvg(const std::vector<PlotRun>& runs) {
   if (anyMotion(runs)) drawSpeedPanel(svg, runs, l);
   if (runs.empty()) {
     label(svg, (kLeft + kRight) / 2, (l.cdfTop + l.cdfBottom) / 2, "middle", 18,
-          "没有间隔数据可画");
+          i18n::tr("没有间隔数据可画"));
   }
   svg += "</svg>\n";
   return svg;

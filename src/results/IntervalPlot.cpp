@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "analysis/PollingRules.h"
+#include "i18n/Translate.h"
 #include "results/PlotScale.h"
 #include "results/ResultJson.h"
 #include "results/SpeedPlot.h"
@@ -159,55 +160,66 @@ std::string formatMs(double ms) {
 
 // `r` is completed.
 void drawTitles(Svg& svg, const TestRecord& r, const PlotData& d) {
+  std::string title, facts;
+  appendFormat(title, i18n::tr("报告间隔随时间变化 — %s"), xmlText(r.device.name).c_str());
+  appendFormat(facts,
+               i18n::tr("开始 %s · 时长 %.1f s · %lld 次报告 · 平均 %.0f Hz · 基准间隔 %.3f ms · "
+                        "目标 %.0f Hz"),
+               startText(r.start).c_str(), r.durationSeconds,
+               static_cast<long long>(r.stats.reportCount), r.stats.avgHz, d.baselineMs,
+               r.targetHz);
   svg.add(
       "<text x=\"%d\" y=\"34\" font-size=\"22\" font-weight=\"bold\" fill=\"#e8eaed\">"
-      "报告间隔随时间变化 — %s</text>\n",
-      static_cast<int>(kPlot.left), xmlText(r.device.name).c_str());
-  svg.add(
-      "<text x=\"%d\" y=\"62\" font-size=\"14\" fill=\"#9aa0a6\">开始 %s · 时长 %.1f s · "
-      "%lld 次报告 · 平均 %.0f Hz · 基准间隔 %.3f ms · 目标 %.0f Hz</text>\n",
-      static_cast<int>(kPlot.left), startText(r.start).c_str(), r.durationSeconds,
-      static_cast<long long>(r.stats.reportCount), r.stats.avgHz, d.baselineMs, r.targetHz);
+      "%s</text>\n",
+      static_cast<int>(kPlot.left), title.c_str());
+  svg.add("<text x=\"%d\" y=\"62\" font-size=\"14\" fill=\"#9aa0a6\">%s</text>\n",
+          static_cast<int>(kPlot.left), facts.c_str());
   const WholeTestFigures& w = *r.whole;
   const WholeTestVerdict& v = derivedOf(r).whole.verdict;
-  // Short enough to end before the outlier note on the right; "--" where the
-  // figure cannot be known.
+  // "--" where the figure cannot be known.
   std::string rate = "--", missed = "--", late = "--";
   if (w.movingRateHz) rate.clear(), appendFormat(rate, "%.0f", *w.movingRateHz);
   if (w.missedSlots) missed = std::to_string(*w.missedSlots);
   if (w.latenessUs) late.clear(), appendFormat(late, "%.1f", w.latenessUs->p99);
-  svg.add(
-      "<text x=\"%d\" y=\"84\" font-size=\"13\" fill=\"#9aa0a6\">整个测试 · 移动时 %s Hz · %s · "
-      "p99 %.1f µs · 缺失 %s · 丢弃 %lld · 网格偏差 p99 %s µs</text>\n",
-      static_cast<int>(kPlot.left), rate.c_str(), targetVerdictText(v.verdict), w.intervalUs.p99,
-      missed.c_str(), static_cast<long long>(w.kernelDrops), late.c_str());
-  svg.add("<text x=\"%.1f\" y=\"%.1f\" font-size=\"16\" fill=\"#e8eaed\">间隔分布</text>\n",
-          kHist.left, kHist.top - 12);
+  std::string whole;
+  appendFormat(whole,
+               i18n::tr("整个测试 · 移动时 %s Hz · %s · p99 %.1f µs · 缺失 %s · 丢弃 %lld · "
+                        "网格偏差 p99 %s µs"),
+               rate.c_str(), targetVerdictText(v.verdict), w.intervalUs.p99, missed.c_str(),
+               static_cast<long long>(w.kernelDrops), late.c_str());
+  svg.add("<text x=\"%d\" y=\"84\" font-size=\"13\" fill=\"#9aa0a6\">%s</text>\n",
+          static_cast<int>(kPlot.left), whole.c_str());
+  svg.add("<text x=\"%.1f\" y=\"%.1f\" font-size=\"16\" fill=\"#e8eaed\">%s</text>\n", kHist.left,
+          kHist.top - 12, i18n::tr("间隔分布"));
   if (r.devices.size() > 1) {
     std::string list;
     for (const DeviceReports& m : r.devices) {
-      if (!list.empty()) list += "，";
-      list += xmlText(m.device.name) + " " + std::to_string(m.reports) + " 次";
+      if (!list.empty()) list += i18n::tr("，");
+      appendFormat(list, i18n::tr("%s %lld 次"), xmlText(m.device.name).c_str(),
+                   static_cast<long long>(m.reports));
     }
     // Under the time axis, on the left; the truncation note takes the right.
-    const std::string only =
-        r.wholeDevice && *r.wholeDevice < r.devices.size()
-            ? "图中只有 " + xmlText(r.devices[*r.wholeDevice].device.name) + " 的报告；"
-            : std::string();
-    svg.add(
-        "<text x=\"%.1f\" y=\"%.1f\" font-size=\"12\" fill=\"#ffba38\">%s报告来自 %zu "
-        "个鼠标：%s</text>\n",
-        kPlot.left, kPlot.bottom() + 66, only.c_str(), r.devices.size(), list.c_str());
+    std::string note;
+    if (r.wholeDevice && *r.wholeDevice < r.devices.size()) {
+      appendFormat(note, i18n::tr("图中只有 %s 的报告；"),
+                   xmlText(r.devices[*r.wholeDevice].device.name).c_str());
+    }
+    appendFormat(note, i18n::tr("报告来自 %zu 个鼠标：%s"), r.devices.size(), list.c_str());
+    svg.add("<text x=\"%.1f\" y=\"%.1f\" font-size=\"12\" fill=\"#ffba38\">%s</text>\n", kPlot.left,
+            kPlot.bottom() + 66, note.c_str());
   }
 }
 
 // Below the time axis, when the plot holds only the test's first reports.
 void drawTruncationNote(Svg& svg, const TestRecord& r, const PlotData& d) {
   if (!r.stamps.truncated()) return;
+  std::string note;
+  appendFormat(note, i18n::tr("只画出前 %zu 次报告（前 %.1f s，测试共 %.1f s）"), r.stamps.size(),
+               d.spanS, r.durationSeconds);
   svg.add(
-      "<text x=\"%.1f\" y=\"%.1f\" font-size=\"12\" fill=\"#ffba38\" text-anchor=\"end\">"
-      "只画出前 %zu 次报告（前 %.1f s，测试共 %.1f s）</text>\n",
-      kPlot.right(), kPlot.bottom() + 66, r.stamps.size(), d.spanS, r.durationSeconds);
+      "<text x=\"%.1f\" y=\"%.1f\" font-size=\"12\" fill=\"#ffba38\" "
+      "text-anchor=\"end\">%s</text>\n",
+      kPlot.right(), kPlot.bottom() + 66, note.c_str());
 }
 
 void drawIntervalAxis(Svg& svg, const PlotData& d) {
@@ -222,8 +234,8 @@ void drawIntervalAxis(Svg& svg, const PlotData& d) {
   }
   svg.add(
       "<text transform=\"translate(24 %.1f) rotate(-90)\" font-size=\"14\" fill=\"#c4c7cc\" "
-      "text-anchor=\"middle\">报告间隔 (ms，对数刻度)</text>\n",
-      kPlot.top + kPlot.height / 2);
+      "text-anchor=\"middle\">%s</text>\n",
+      kPlot.top + kPlot.height / 2, i18n::tr("报告间隔 (ms，对数刻度)"));
 }
 
 void drawTimeAxis(Svg& svg, const PlotData& d) {
@@ -239,8 +251,8 @@ void drawTimeAxis(Svg& svg, const PlotData& d) {
   }
   svg.add(
       "<text x=\"%.1f\" y=\"%.1f\" font-size=\"14\" fill=\"#c4c7cc\" "
-      "text-anchor=\"middle\">时间 (s)</text>\n",
-      kPlot.left + kPlot.width / 2, kPlot.bottom() + 42);
+      "text-anchor=\"middle\">%s</text>\n",
+      kPlot.left + kPlot.width / 2, kPlot.bottom() + 42, i18n::tr("时间 (s)"));
 }
 
 // Where the rate changed: a dashed line at each new segment's start, with
@@ -295,10 +307,16 @@ void drawOutliers(Svg& svg, const PlotData& d) {
   }
   svg.raw("</g>\n");
   if (d.outlierTotal > d.outliers.size()) {
+    std::string note;
+    appendFormat(note, i18n::tr("偏离基准 1.5 倍以上 %zu 个，标出最远 %zu 个"), d.outlierTotal,
+                 d.outliers.size());
+    // Inside the plot's top corner: above the frame it ran into the
+    // whole-test line.
     svg.add(
-        "<text x=\"%.1f\" y=\"%.1f\" font-size=\"12\" fill=\"#ffba38\" text-anchor=\"end\">"
-        "偏离基准 1.5 倍以上 %zu 个，标出最远 %zu 个</text>\n",
-        kPlot.right(), kPlot.top - 6, d.outlierTotal, d.outliers.size());
+        "<text x=\"%.1f\" y=\"%.1f\" font-size=\"12\" fill=\"#ffba38\" "
+        "text-anchor=\"end\" stroke=\"#0e0f11\" stroke-width=\"3\" "
+        "paint-order=\"stroke\">%s</text>\n",
+        kPlot.right() - 4, kPlot.top + 16, note.c_str());
   }
 }
 
@@ -344,8 +362,8 @@ void drawHistogram(Svg& svg, const PlotData& d) {
       kHist.right(), kHist.bottom() + 18, peak);
   svg.add(
       "<text x=\"%.1f\" y=\"%.1f\" font-size=\"14\" fill=\"#c4c7cc\" "
-      "text-anchor=\"middle\">报告次数</text>\n",
-      kHist.left + kHist.width / 2, kHist.bottom() + 42);
+      "text-anchor=\"middle\">%s</text>\n",
+      kHist.left + kHist.width / 2, kHist.bottom() + 42, i18n::tr("报告次数"));
 }
 
 void drawFrames(Svg& svg) {
@@ -363,8 +381,10 @@ void drawFrames(Svg& svg) {
 // hand's speed below it when the reports carried motion.
 void drawCause(Svg& svg, const std::optional<RateCause>& cause, const std::string& speedPlot) {
   if (cause) {
-    svg.add("<text x=\"%.1f\" y=\"%d\" font-size=\"14\" fill=\"#e8eaed\">原因：%s</text>\n",
-            kPlot.left, kHeight - 12, xmlText(cause->text).c_str());
+    std::string text;
+    appendFormat(text, i18n::tr("原因：%s"), xmlText(cause->text).c_str());
+    svg.add("<text x=\"%.1f\" y=\"%d\" font-size=\"14\" fill=\"#e8eaed\">%s</text>\n", kPlot.left,
+            kHeight - 12, text.c_str());
   }
   svg.raw(speedPlot);
 }
@@ -385,7 +405,9 @@ std::string intervalPlotSvg(const TestRecord& record) {
       "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%d\" height=\"%d\" "
       "viewBox=\"0 0 %d %d\" font-family=\"%s\">\n",
       kWidth, height, kWidth, height, kFont);
-  svg.add("<title>报告间隔 — %s</title>\n", xmlText(record.device.name).c_str());
+  svg.add("<title>");
+  svg.add(i18n::tr("报告间隔 — %s"), xmlText(record.device.name).c_str());
+  svg.add("</title>\n");
   svg.add("<rect width=\"%d\" height=\"%d\" fill=\"#0e0f11\"/>\n", kWidth, height);
   drawTitles(svg, record, d);
   drawIntervalAxis(svg, d);
@@ -396,16 +418,16 @@ std::string intervalPlotSvg(const TestRecord& record) {
   if (d.intervals == 0) {
     svg.add(
         "<text x=\"%.1f\" y=\"%.1f\" font-size=\"18\" fill=\"#9aa0a6\" "
-        "text-anchor=\"middle\">没有报告间隔可画</text>\n",
-        kPlot.left + kPlot.width / 2, kPlot.top + kPlot.height / 2);
+        "text-anchor=\"middle\">%s</text>\n",
+        kPlot.left + kPlot.width / 2, kPlot.top + kPlot.height / 2, i18n::tr("没有报告间隔可画"));
   } else {
     drawEnvelope(svg, d);
     drawOutliers(svg, d);
     drawHistogram(svg, d);
     drawSegmentMarks(svg, d, record.whole->segments);
   }
-  drawLevelLabel(svg, d, d.targetMs, kTargetColour, "目标间隔", true);
-  drawLevelLabel(svg, d, d.baselineMs, kBaselineColour, "基准间隔", false);
+  drawLevelLabel(svg, d, d.targetMs, kTargetColour, i18n::tr("目标间隔"), true);
+  drawLevelLabel(svg, d, d.baselineMs, kBaselineColour, i18n::tr("基准间隔"), false);
   drawFrames(svg);
   drawTruncationNote(svg, record, d);
   drawCause(svg, cause, speedPlot);

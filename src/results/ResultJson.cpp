@@ -8,6 +8,7 @@
 #include "QuillmarkVersion.h"
 #include "analysis/PollingAnalyzer.h"
 #include "analysis/PollingRules.h"
+#include "i18n/Translate.h"
 
 namespace results {
 
@@ -344,7 +345,7 @@ std::string isoLocalTime(std::chrono::system_clock::time_point t) {
 }
 
 std::string startText(const std::optional<std::chrono::system_clock::time_point>& start) {
-  return start ? isoLocalTime(*start) : "未知";
+  return start ? isoLocalTime(*start) : i18n::tr("未知");
 }
 
 std::string resultJson(const TestRecord& record) {

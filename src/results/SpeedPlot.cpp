@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "i18n/Translate.h"
 #include "results/TextFormat.h"
 
 namespace results {
@@ -42,9 +43,8 @@ double rateY(double hz, double topHz, const plot::Box& b) {
 }
 
 void drawAxes(std::string& svg, const SpeedAxis& axis, double topHz, const plot::Box& b) {
-  appendFormat(
-      svg, "<text x=\"%.1f\" y=\"%.1f\" font-size=\"16\" fill=\"#e8eaed\">回报率与手速</text>\n",
-      b.left, b.top - 12);
+  appendFormat(svg, "<text x=\"%.1f\" y=\"%.1f\" font-size=\"16\" fill=\"#e8eaed\">%s</text>\n",
+               b.left, b.top - 12, i18n::tr("回报率与手速"));
   const double step = plot::niceStep(topHz);
   for (double hz = 0; hz <= topHz + 1e-9; hz += step) {
     appendFormat(svg,
@@ -63,8 +63,9 @@ void drawAxes(std::string& svg, const SpeedAxis& axis, double topHz, const plot:
   }
   appendFormat(svg,
                "<text x=\"%.1f\" y=\"%.1f\" font-size=\"13\" fill=\"#9aa0a6\" "
-               "text-anchor=\"middle\">手速 (counts/s，对数刻度)　·　纵轴：回报率 (Hz)</text>\n",
-               b.left + b.width / 2, b.bottom() + 36);
+               "text-anchor=\"middle\">%s</text>\n",
+               b.left + b.width / 2, b.bottom() + 36,
+               i18n::tr("手速 (counts/s，对数刻度)　·　纵轴：回报率 (Hz)"));
   appendFormat(svg,
                "<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" fill=\"none\" "
                "stroke=\"#5f6368\"/>\n",
@@ -97,18 +98,19 @@ std::string speedPlotSvg(const MotionFigures& m, double yardstickHz,
     appendFormat(svg,
                  "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"%s\" "
                  "stroke-dasharray=\"6 4\"/>\n<text x=\"%.1f\" y=\"%.1f\" font-size=\"12\" "
-                 "fill=\"%s\" text-anchor=\"end\">目标 %.0f Hz</text>\n",
-                 b.left, y, b.right(), y, kYardstickColour, b.right() - 6, y - 6, kYardstickColour,
-                 yardstickHz);
+                 "fill=\"%s\" text-anchor=\"end\">",
+                 b.left, y, b.right(), y, kYardstickColour, b.right() - 6, y - 6, kYardstickColour);
+    appendFormat(svg, i18n::tr("目标 %.0f Hz"), yardstickHz);
+    svg += "</text>\n";
   }
   if (saturation) {
     const double x = axis.x(*saturation, b);
     appendFormat(svg,
                  "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"%s\"/>\n"
-                 "<text x=\"%.1f\" y=\"%.1f\" font-size=\"12\" fill=\"%s\">饱和 ≈ %.0f "
-                 "counts/s</text>\n",
-                 x, b.top, x, b.bottom(), kSaturationColour, x + 6, b.top + 16, kSaturationColour,
-                 *saturation);
+                 "<text x=\"%.1f\" y=\"%.1f\" font-size=\"12\" fill=\"%s\">",
+                 x, b.top, x, b.bottom(), kSaturationColour, x + 6, b.top + 16, kSaturationColour);
+    appendFormat(svg, i18n::tr("饱和 ≈ %.0f counts/s"), *saturation);
+    svg += "</text>\n";
   }
   return svg;
 }

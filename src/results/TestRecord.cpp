@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "analysis/PollingRules.h"
+#include "i18n/Translate.h"
 
 namespace results {
 
@@ -132,15 +133,15 @@ TargetVerdict targetVerdict(float rateHz, float targetHz) {
 const char* targetVerdictText(TargetVerdict verdict) {
   switch (verdict) {
     case TargetVerdict::Reached:
-      return "达到目标";
+      return i18n::tr("达到目标");
     case TargetVerdict::Near:
-      return "略低于目标";
+      return i18n::tr("略低于目标");
     case TargetVerdict::Below:
-      return "远低于目标";
+      return i18n::tr("远低于目标");
     case TargetVerdict::Unknown:
       break;
   }
-  return "无数据";
+  return i18n::tr("无数据");
 }
 
 const char* targetVerdictKey(TargetVerdict verdict) {

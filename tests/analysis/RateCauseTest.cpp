@@ -2,7 +2,9 @@
 
 #include <cmath>
 
+#include "CjkText.h"
 #include "analysis/RateCause.h"
+#include "i18n/Translate.h"
 #include "recordings/GeneratedStream.h"
 
 namespace {
@@ -74,26 +76,34 @@ TEST(RateCause, EachCauseFromAStreamThatHasIt) {
     StampSeries series;
     const char* cause;
     const char* words;
+    const char* english;
   } cases[] = {
-      {"fast enough", sensor({{24000, 1.0}}), "reached", "达到 8000 Hz"},
+      {"fast enough", sensor({{24000, 1.0}}), "reached", "达到 8000 Hz", "Reached 8000 Hz"},
       {"slow hand", sensor({{2000, 1.0}}), "speed_limited",
-       "移动速度不足：约 8000 counts/s 以上才达到 8000 Hz，请更快移动或提高 DPI"},
+       "移动速度不足：约 8000 counts/s 以上才达到 8000 Hz，请更快移动或提高 DPI",
+       "Moving too slowly: about 8000 counts/s or more are needed for 8000 Hz; move faster or "
+       "raise "
+       "the DPI"},
       {"mouse at 4000 Hz with motion to spare", steady(4000, 5), "device_limited",
-       "鼠标或其连接未达到目标"},
-      {"kernel drops", steady(8000, 5, 40, 30), "kernel_drops", "内核丢弃了约 1200 个报告"},
-      {"no motion", steady(4000, 0), "no_motion_data", "无法判断原因"},
+       "鼠标或其连接未达到目标", "falls short of the target"},
+      {"kernel drops", steady(8000, 5, 40, 30), "kernel_drops", "内核丢弃了约 1200 个报告",
+       "reports dropped by the kernel: about 1200"},
+      {"no motion", steady(4000, 0), "no_motion_data", "无法判断原因", "the cause cannot be told"},
       // Just below the reached share (0.93 of 8000 Hz), and drops costing
       // 0.5 % of the reports, below the kernel's share.
-      {"just short", steady(7440, 5), "device_limited", "回报率却只有 7440 Hz"},
-      {"a few drops", steady(7000, 5, 10, 4), "device_limited", "目标 8000 Hz"},
+      {"just short", steady(7440, 5), "device_limited", "回报率却只有 7440 Hz",
+       "the rate is only 7440 Hz"},
+      {"a few drops", steady(7000, 5, 10, 4), "device_limited", "目标 8000 Hz", "(target 8000 Hz)"},
       // Drops costing about 1.1 % of the reports: with them added back the rate
       // is still far from 8000 Hz, so the kernel is not the cause.
-      {"drops just over a hundredth", steady(7000, 5, 10, 8), "device_limited", "回报率却只有"},
+      {"drops just over a hundredth", steady(7000, 5, 10, 8), "device_limited", "回报率却只有",
+       "the rate is only"},
       // At 4000 Hz, 45 % or 55 % of the reports carrying a single count and
       // the rest three: the hand moved some 7,600 counts/s, which a mouse
       // reporting every count would have sent; this one sent half.
-      {"45 % single counts", mixed(9), "device_limited", "目标 8000 Hz"},
-      {"55 % single counts", mixed(11), "device_limited", "回报率却只有 4000 Hz"},
+      {"45 % single counts", mixed(9), "device_limited", "目标 8000 Hz", "(target 8000 Hz)"},
+      {"55 % single counts", mixed(11), "device_limited", "回报率却只有 4000 Hz",
+       "the rate is only 4000 Hz"},
   };
   for (const auto& c : cases) {
     WholeTestFigures f = analyzeWholeTest(c.series);
@@ -102,6 +112,11 @@ TEST(RateCause, EachCauseFromAStreamThatHasIt) {
     ASSERT_TRUE(cause) << c.name;
     EXPECT_STREQ(rateCauseKey(cause->kind), c.cause) << c.name;
     EXPECT_NE(cause->text.find(c.words), std::string::npos) << c.name << ": " << cause->text;
+    i18n::initTranslation(i18n::Language::English);
+    const std::string english = diagnoseRate(f, 8000.0)->text;
+    i18n::initTranslation(i18n::Language::Chinese);
+    EXPECT_NE(english.find(c.english), std::string::npos) << c.name << ": " << english;
+    EXPECT_EQ(firstCjk(english), "") << c.name << ": " << english;
   }
   EXPECT_FALSE(diagnoseRate(analyzeWholeTest(StampSeries{}), 8000.0));
 }
@@ -260,6 +275,11 @@ TEST(RateCause, JudgesTheMouseNotTheHand) {
     }
     const std::string said = cause->text + " / " + mouseVerdict.reason;
     EXPECT_NE(said.find(r.words), std::string::npos) << r.name << ": " << said;
+    i18n::initTranslation(i18n::Language::English);
+    const std::string english =
+        diagnoseRate(f, r.context)->text + " / " + judgeMouse(f, r.context.yardstickHz).reason;
+    i18n::initTranslation(i18n::Language::Chinese);
+    EXPECT_EQ(firstCjk(english), "") << r.name << ": " << english;
     // No text names a rate the mouse did not ask for.
     if (!r.context.yardstickAsked) {
       EXPECT_EQ(said.find("要求"), std::string::npos) << r.name << ": " << said;

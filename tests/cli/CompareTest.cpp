@@ -8,6 +8,7 @@
 #include <regex>
 #include <set>
 
+#include "CjkText.h"
 #include "QuillmarkProcess.h"
 #include "recordings/GeneratedStream.h"
 
@@ -273,26 +274,44 @@ TEST_F(CompareTest, HostileInputsGiveOneLineOrTheSoundResult) {
   }
 }
 
+// In the language the locale asks for: an English plot shows no CJK.
 TEST_F(CompareTest, PlotParsesAndRenders) {
-  const std::string svg = tmp.file("cmp.svg");
-  const Finished f = compare({recording("a.yml", 1), recording("c.yml", 3, 100), "--plot", svg});
-  ASSERT_EQ(f.status, 0) << f.err;
-  const std::string text = readFile(svg);
-  xmlDocPtr doc = xmlReadMemory(text.data(), static_cast<int>(text.size()), "cmp.svg", nullptr,
-                                XML_PARSE_NONET);
-  ASSERT_NE(doc, nullptr);
-  xmlFreeDoc(doc);
-  std::size_t curves = 0;
-  for (std::size_t at = 0; (at = text.find("<polyline", at)) != std::string::npos; ++at) ++curves;
-  EXPECT_EQ(curves, 6u);  // the two distributions, their tails, rate against speed (both moved)
-  EXPECT_NE(text.find("回报率与移动速度"), std::string::npos);
-  EXPECT_NE(text.find("1 − F"), std::string::npos);
-  EXPECT_NE(text.find("counts/s"), std::string::npos);
-  EXPECT_EQ(text.find("计数/秒"), std::string::npos);
-  EXPECT_NE(text.find("A  Generated Mouse（39999 个间隔）"), std::string::npos);
-  const std::string png = tmp.file("cmp.png");
-  ASSERT_EQ(std::system(("rsvg-convert '" + svg + "' -o '" + png + "'").c_str()), 0);
-  EXPECT_GT(readFile(png).size(), 1000u);
+  const struct {
+    const char* lang;
+    const char* speedTitle;
+    const char* legend;
+  } kLanguages[] = {
+      {"", "回报率与移动速度", "A  Generated Mouse（39999 个间隔）"},
+      {"en_US.UTF-8", "Report rate and movement speed", "A  Generated Mouse (39999 intervals)"},
+  };
+  const std::vector<std::string> runs = {recording("a.yml", 1), recording("c.yml", 3, 100)};
+  for (const auto& l : kLanguages) {
+    SCOPED_TRACE(std::string("LANG=") + l.lang);
+    const std::string svg = tmp.file("cmp.svg");
+    const Finished f = runQuillmark(
+        {"compare", runs[0], runs[1], "--plot", svg},
+        {{"LANGUAGE", ""}, {"LC_ALL", ""}, {"LC_MESSAGES", ""}, {"LANG", l.lang}}, tmp.file("run"));
+    ASSERT_EQ(f.status, 0) << f.err;
+    const std::string text = readFile(svg);
+    xmlDocPtr doc = xmlReadMemory(text.data(), static_cast<int>(text.size()), "cmp.svg", nullptr,
+                                  XML_PARSE_NONET);
+    ASSERT_NE(doc, nullptr);
+    xmlFreeDoc(doc);
+    std::size_t curves = 0;
+    for (std::size_t at = 0; (at = text.find("<polyline", at)) != std::string::npos; ++at) ++curves;
+    EXPECT_EQ(curves, 6u);  // the two distributions, their tails, rate against speed (both moved)
+    EXPECT_NE(text.find(l.speedTitle), std::string::npos);
+    EXPECT_NE(text.find("1 − F"), std::string::npos);
+    EXPECT_NE(text.find("counts/s"), std::string::npos);
+    EXPECT_EQ(text.find("计数/秒"), std::string::npos);
+    EXPECT_NE(text.find(l.legend), std::string::npos);
+    if (*l.lang != '\0') {
+      EXPECT_EQ(firstCjk(text), "");
+    }
+    const std::string png = tmp.file("cmp.png");
+    ASSERT_EQ(std::system(("rsvg-convert '" + svg + "' -o '" + png + "'").c_str()), 0);
+    EXPECT_GT(readFile(png).size(), 1000u);
+  }
 }
 
 // The texts of an SVG's <text> elements, tspans joined, with their y.

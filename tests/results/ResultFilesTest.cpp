@@ -15,7 +15,9 @@
 #include <sstream>
 #include <string>
 
+#include "CjkText.h"
 #include "ResultsTestSupport.h"
+#include "i18n/Translate.h"
 #include "results/IntervalPlot.h"
 #include "results/IntervalsCsv.h"
 #include "results/ResultJson.h"
@@ -260,7 +262,8 @@ TEST_F(ResultFilesTest, RewriteReplacesTheWholeFileWithUsualMode) {
 }
 
 // A slow hand on an 8000 Hz mouse: one count per report at 2000 Hz. The plot
-// says why under the intervals and draws the rate against the speed below.
+// says why under the intervals and draws the rate against the speed below;
+// the JSON says the same, each in the language chosen.
 TEST_F(ResultFilesTest, PlotOfAReportsWithMotionShowsTheCauseAndTheSpeedPlot) {
   const std::vector<int64_t> ns = steadyStamps(4000, 500'000);
   ReportMotion one;
@@ -268,12 +271,46 @@ TEST_F(ResultFilesTest, PlotOfAReportsWithMotionShowsTheCauseAndTheSpeedPlot) {
   one.flags = ReportMotion::kKnown;
   results::TestRecord r = recordOf(ns, 8000);
   r.stamps = StampSeries::fromVectors(ns, std::vector<ReportMotion>(ns.size(), one));
+  const struct {
+    i18n::Language language;
+    const char* speedTitle;
+    const char* cause;
+    const char* yardstick;  // the verdict's, not a rate asked for
+    const char* verdictText;
+    const char* reason;
+  } kLanguages[] = {
+      {i18n::Language::English, "Report rate and hand speed",
+       "Moving too slowly: about 8000 counts/s or more are needed for 8000 Hz", ">Target 8000 Hz<",
+       "no data", "hand too slow to judge: about 8000 counts/s needed"},
+      {i18n::Language::Chinese, "回报率与手速", "移动速度不足：约 8000 counts/s 以上才达到 8000 Hz",
+       ">目标 8000 Hz<", "无数据", "手速不足以判断：需约 8000 counts/s"},
+  };
   const fs::path path = dir / "motion.svg";
-  ASSERT_TRUE(results::writeIntervalPlot(completed(r), path.string()));
-  const std::string svg = readFile(path);
-  EXPECT_NE(svg.find("回报率与手速"), std::string::npos);
-  EXPECT_NE(svg.find("原因：移动速度不足：约 8000 counts/s 以上才达到 8000 Hz"), std::string::npos);
-  EXPECT_NE(svg.find(">目标 8000 Hz<"), std::string::npos);  // the yardstick, not a rate asked for
+  std::string svg;
+  for (const auto& l : kLanguages) {
+    SCOPED_TRACE(i18n::languageCode(l.language));
+    i18n::initTranslation(l.language);
+    // The cause and the reasons are worded when the record is completed.
+    const results::TestRecord done = completed(r);
+    ASSERT_TRUE(results::writeIntervalPlot(done, path.string()));
+    svg = readFile(path);
+    const std::string json = results::resultJson(done);
+    i18n::initTranslation(i18n::Language::Chinese);
+    EXPECT_NE(svg.find(l.speedTitle), std::string::npos);
+    EXPECT_NE(svg.find(l.cause), std::string::npos);
+    EXPECT_NE(svg.find(l.yardstick), std::string::npos);
+    const auto j = nlohmann::json::parse(json);
+    EXPECT_EQ(j["whole_test"]["cause"]["kind"], "speed_limited");
+    EXPECT_EQ(j["whole_test"]["cause"]["text"].get<std::string>().rfind(l.cause, 0), 0u);
+    EXPECT_EQ(j["whole_test"]["target"]["verdict"], "unknown");
+    EXPECT_EQ(j["whole_test"]["target"]["reason"], l.reason);
+    EXPECT_EQ(j["target"]["verdict_text"], l.verdictText);
+    if (l.language == i18n::Language::English) {
+      EXPECT_EQ(firstCjk(svg), "");
+      EXPECT_EQ(firstCjk(json), "");
+    }
+  }
+  EXPECT_NE(svg.find("原因：移动速度不足"), std::string::npos);
   xmlDocPtr doc = xmlReadFile(path.c_str(), nullptr, XML_PARSE_NONET);
   EXPECT_NE(doc, nullptr);
   xmlFreeDoc(doc);
