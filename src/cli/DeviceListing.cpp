@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/DeviceIdentityOf.h"
+#include "i18n/Translate.h"
 #include "results/TestRecord.h"
 #include "results/TextFormat.h"
 
@@ -29,7 +30,7 @@ bool allDigits(const std::string& text) {
 }
 
 std::string interval(const HIDDeviceInfo& d) {
-  return d.reportIntervalUs > 0 ? std::to_string(d.reportIntervalUs) + " µs" : "未知";
+  return d.reportIntervalUs > 0 ? std::to_string(d.reportIntervalUs) + " µs" : i18n::tr("未知");
 }
 
 std::string hzText(float hz) { return std::to_string(static_cast<int>(std::lround(hz))) + " Hz"; }
@@ -37,7 +38,7 @@ std::string hzText(float hz) { return std::to_string(static_cast<int>(std::lroun
 // The rate the host polls the mouse at.
 std::string configuredRate(const HIDDeviceInfo& d) {
   const float hz = results::configuredHz(identityOf(d));
-  return hz > 0.0f ? hzText(hz) : "未知";
+  return hz > 0.0f ? hzText(hz) : i18n::tr("未知");
 }
 
 // Why the host polls at another rate than the mouse asks for, as a line of
@@ -49,14 +50,16 @@ std::string configuredNote(const HIDDeviceInfo& d) {
   if (host <= 0.0f || asked <= 0.0f || d.reportIntervalUs == d.requestedIntervalUs) return "";
   std::string why;
   if (d.configuredReason == "usbhid_mousepoll") {
-    why = "内核 usbhid.mousepoll=" + std::to_string(d.usbhidMousepollMs);
+    results::appendFormat(why, i18n::tr("内核 usbhid.mousepoll=%d"), d.usbhidMousepollMs);
   } else if (d.configuredReason == "interval_rounding") {
-    why = "主机按 2 的幂毫秒轮询";
+    why = i18n::tr("主机按 2 的幂毫秒轮询");
   } else {
     return "";
   }
-  return "        设定回报率：" + hzText(host) + "（" + why + "；鼠标要求 " + hzText(asked) +
-         "）\n";
+  std::string out = "        ";
+  results::appendFormat(out, i18n::tr("设定回报率：%s（%s；鼠标要求 %s）\n"), hzText(host).c_str(),
+                        why.c_str(), hzText(asked).c_str());
+  return out;
 }
 
 // The canonical path of an existing file, or the text as given.
@@ -78,10 +81,14 @@ const char* statusKey(const HIDDeviceInfo& d) {
 std::string vidPid(const HIDDeviceInfo& d) { return results::vidPidText(d.vendorId, d.productId); }
 
 std::string deviceTable(const std::vector<HIDDeviceInfo>& devices, int autoChoice) {
+  // The heading's columns are as wide as the rows' (display columns: CJK
+  // characters take two).
   std::string out =
-      "  序号  节点                 VID:PID    连接       端口       端点间隔   设定回报率  可读   "
-      " "
-      "名称\n";
+      i18n::currentLanguage() == i18n::Language::English
+          ? "  #     Node                 VID:PID    Link       Port       Endpoint   "
+            "Host rate   Read    Name\n"
+          : "  序号  节点                 VID:PID    连接       端口       端点间隔   "
+            "设定回报率  可读    名称\n";
   char line[512];
   for (std::size_t i = 0; i < devices.size(); ++i) {
     const HIDDeviceInfo& d = devices[i];
@@ -92,12 +99,13 @@ std::string deviceTable(const std::vector<HIDDeviceInfo>& devices, int autoChoic
                   static_cast<int>(i) == autoChoice ? '*' : ' ', i, node.c_str(), vidPid(d).c_str(),
                   d.transport.empty() ? "-" : d.transport.c_str(),
                   d.portPath.empty() ? "-" : d.portPath.c_str(), interval(d).c_str(),
-                  configuredRate(d).c_str(), d.opened ? "是" : "否");
+                  configuredRate(d).c_str(), d.opened ? i18n::tr("是") : i18n::tr("否"));
     out += line + results::plainText(d.displayName()) + "\n";
     out += configuredNote(d);
-    if (!d.opened) out += "        无法读取：" + d.openError.message + "\n";
+    if (!d.opened)
+      out += "        " + std::string(i18n::tr("无法读取：")) + d.openError.message + "\n";
   }
-  if (autoChoice >= 0) out += "* 不指定 --device 时测量的鼠标\n";
+  if (autoChoice >= 0) out += i18n::tr("* 不指定 --device 时测量的鼠标\n");
   return out;
 }
 

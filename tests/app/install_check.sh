@@ -11,7 +11,7 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 status=0
 for f in bin/quillmark share/applications/quillmark.desktop \
          lib/udev/rules.d/70-quillmark.rules share/doc/quillmark/permission-help.html \
-         share/icons/hicolor/scalable/apps/quillmark.svg share/man/man1/quillmark.1.gz \
+         share/icons/hicolor/scalable/apps/quillmark.svg share/man/man1/quillmark.1.gz share/man/zh_CN/man1/quillmark.1.gz \
          share/metainfo/works.varden.quillmark.metainfo.xml share/doc/quillmark/copyright \
          share/doc/quillmark/changelog.gz; do
   if [ -s "$prefix/$f" ]; then echo "ok: $f"; else echo "FAIL: $f missing"; status=1; fi
