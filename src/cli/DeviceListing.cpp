@@ -1,5 +1,6 @@
 #include "cli/DeviceListing.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -62,6 +63,15 @@ std::string configuredNote(const HIDDeviceInfo& d) {
   return out;
 }
 
+// A column of the list: the text and the spaces that make it `width`
+// terminal columns wide (µ and CJK characters are more bytes than columns),
+// then the gap to the next.
+std::string cell(const std::string& text, int width) {
+  return text +
+         std::string(
+             static_cast<std::size_t>(std::max(0, width - results::displayColumns(text))) + 1, ' ');
+}
+
 // The canonical path of an existing file, or the text as given.
 std::string canonical(const std::string& path) {
   char* resolved = ::realpath(path.c_str(), nullptr);
@@ -81,25 +91,22 @@ const char* statusKey(const HIDDeviceInfo& d) {
 std::string vidPid(const HIDDeviceInfo& d) { return results::vidPidText(d.vendorId, d.productId); }
 
 std::string deviceTable(const std::vector<HIDDeviceInfo>& devices, int autoChoice) {
-  // The heading's columns are as wide as the rows' (display columns: CJK
-  // characters take two).
-  std::string out =
-      i18n::currentLanguage() == i18n::Language::English
-          ? "  #     Node                 VID:PID    Link       Port       Endpoint   "
-            "Host rate   Read    Name\n"
-          : "  序号  节点                 VID:PID    连接       端口       端点间隔   "
-            "设定回报率  可读    名称\n";
-  char line[512];
+  // The heading's words start where the rows' columns do (CJK characters
+  // take two columns); a translation keeps them there.
+  std::string out = i18n::tr(
+      "  序号  节点                 VID:PID    连接       端口       端点间隔   设定回报率  可读   "
+      " "
+      "名称\n");
   for (std::size_t i = 0; i < devices.size(); ++i) {
     const HIDDeviceInfo& d = devices[i];
     const std::string node = d.node.empty() ? "-" : d.node;
     // The name goes last and whole, however long the hardware made it.
     // The port tells two mice of one model apart.
-    std::snprintf(line, sizeof line, "%c %-5zu %-20s %-10s %-10s %-10s %-10s %-11s %-6s  ",
-                  static_cast<int>(i) == autoChoice ? '*' : ' ', i, node.c_str(), vidPid(d).c_str(),
-                  d.transport.empty() ? "-" : d.transport.c_str(),
-                  d.portPath.empty() ? "-" : d.portPath.c_str(), interval(d).c_str(),
-                  configuredRate(d).c_str(), d.opened ? i18n::tr("是") : i18n::tr("否"));
+    std::string line = static_cast<int>(i) == autoChoice ? "* " : "  ";
+    line += cell(std::to_string(i), 5) + cell(node, 20) + cell(vidPid(d), 10) +
+            cell(d.transport.empty() ? "-" : d.transport, 10) +
+            cell(d.portPath.empty() ? "-" : d.portPath, 10) + cell(interval(d), 10) +
+            cell(configuredRate(d), 11) + cell(d.opened ? i18n::tr("是") : i18n::tr("否"), 6) + " ";
     out += line + results::plainText(d.displayName()) + "\n";
     out += configuredNote(d);
     if (!d.opened)

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "hid/service/RunLoop.h"
+#include "i18n/Translate.h"
 
 namespace hidservice {
 
@@ -63,7 +64,7 @@ std::array<uint8_t, 8> motionFrame(int32_t dx) {
 std::string speedProblem(std::string_view text, VirtualMouseRate& mouse) {
   const std::optional<double> speed = parseNumber(trim(text));
   if (!speed || *speed < kMinVirtualCountsPerS || *speed > kMaxVirtualCountsPerS) {
-    return "手速须在 1–1000000 counts/s 之间（如 8000@2000）";
+    return i18n::tr("手速须在 1–1000000 counts/s 之间（如 8000@2000）");
   }
   mouse.countsPerS = *speed;
   return {};
@@ -78,15 +79,17 @@ std::string itemProblem(std::string_view item, VirtualMouseRate& mouse) {
   }
   const size_t colon = item.find(':');
   const std::optional<double> rate = parseNumber(trim(item.substr(0, colon)));
-  if (!rate) return "不是报告率（1–16000 Hz，可加抖动微秒数，如 8000:5）";
-  if (*rate < kMinVirtualRateHz || *rate > kMaxVirtualRateHz) return "报告率须在 1–16000 Hz 之间";
+  if (!rate) return i18n::tr("不是报告率（1–16000 Hz，可加抖动微秒数，如 8000:5）");
+  if (*rate < kMinVirtualRateHz || *rate > kMaxVirtualRateHz)
+    return i18n::tr("报告率须在 1–16000 Hz 之间");
   mouse = VirtualMouseRate{*rate, 0, 0};
   if (colon == std::string_view::npos) return {};
   const double halfIntervalUs = 0.5e6 / *rate;
   const std::optional<double> jitter = parseNumber(trim(item.substr(colon + 1)));
   if (!jitter || *jitter < 0 || *jitter > halfIntervalUs) {
     char text[96];
-    std::snprintf(text, sizeof text, "抖动须在 0–%g 微秒之间（半个报告间隔）", halfIntervalUs);
+    std::snprintf(text, sizeof text, i18n::tr("抖动须在 0–%g 微秒之间（半个报告间隔）"),
+                  halfIntervalUs);
     return text;
   }
   mouse.jitterUs = *jitter;
@@ -112,16 +115,20 @@ std::string shownItem(std::string_view item) {
   return shown;
 }
 
-VirtualDeviceSetup timedMouseSetup(const VirtualMouseRate& rate, int index) {
+std::string timedMouseName(const VirtualMouseRate& rate) {
   char name[64];
   if (rate.countsPerS > 0) {
-    std::snprintf(name, sizeof name, "虚拟鼠标 %g Hz（%.7g counts/s）", rate.rateHz,
+    std::snprintf(name, sizeof name, i18n::tr("虚拟鼠标 %g Hz（%.7g counts/s）"), rate.rateHz,
                   rate.countsPerS);
   } else {
-    std::snprintf(name, sizeof name, "虚拟鼠标 %g Hz", rate.rateHz);
+    std::snprintf(name, sizeof name, i18n::tr("虚拟鼠标 %g Hz"), rate.rateHz);
   }
+  return name;
+}
+
+VirtualDeviceSetup timedMouseSetup(const VirtualMouseRate& rate, int index) {
   VirtualDeviceSetup setup;
-  setup.properties.product = name;
+  setup.properties.product = timedMouseName(rate);
   setup.properties.transport = "Virtual";
   setup.properties.vendorId = 0;
   setup.properties.productId = index + 1;
@@ -148,7 +155,7 @@ std::optional<std::vector<VirtualMouseRate>> selectVirtualMice(const char* value
     const std::string problem = itemProblem(item, mouse);
     if (!problem.empty()) {
       if (++bad <= kMaxNamedItems) {
-        std::fprintf(console, "[虚拟鼠标] 忽略 \"%s\"：%s\n", shownItem(item).c_str(),
+        std::fprintf(console, i18n::tr("[虚拟鼠标] 忽略 \"%s\"：%s\n"), shownItem(item).c_str(),
                      problem.c_str());
       }
     } else if (mice.size() < kMaxVirtualMice) {
@@ -160,14 +167,15 @@ std::optional<std::vector<VirtualMouseRate>> selectVirtualMice(const char* value
     text.remove_prefix(comma + 1);
   }
   if (bad > kMaxNamedItems) {
-    std::fprintf(console, "[虚拟鼠标] 另有 %zu 个无效条目未列出\n", bad - kMaxNamedItems);
+    std::fprintf(console, i18n::tr("[虚拟鼠标] 另有 %zu 个无效条目未列出\n"), bad - kMaxNamedItems);
   }
   if (refused > 0) {
-    std::fprintf(console, "[虚拟鼠标] 最多 %zu 个虚拟鼠标，其余 %zu 个未使用\n", kMaxVirtualMice,
-                 refused);
+    std::fprintf(console, i18n::tr("[虚拟鼠标] 最多 %zu 个虚拟鼠标，其余 %zu 个未使用\n"),
+                 kMaxVirtualMice, refused);
   }
   if (mice.empty()) {
-    std::fprintf(console, "[虚拟鼠标] TAVO_VIRTUAL_MICE 中没有可用的条目，改用真实鼠标\n");
+    std::fprintf(console,
+                 i18n::tr("[虚拟鼠标] TAVO_VIRTUAL_MICE 中没有可用的条目，改用真实鼠标\n"));
     return std::nullopt;
   }
   return mice;
@@ -294,6 +302,8 @@ class VirtualManager : public Manager {
     if (std::find(announced_.begin(), announced_.end(), device) != announced_.end()) return;
     announced_.push_back(device);
     device->loop_ = loop_;
+    if (device->namedByProgram_ && device->rate_)
+      device->properties_.product = timedMouseName(*device->rate_);
     announceMatched(device);
   }
 
@@ -326,6 +336,7 @@ VirtualHIDService::VirtualHIDService(const std::vector<VirtualMouseRate>& mice) 
     const int index = static_cast<int>(i);
     devices_.push_back(std::make_unique<VirtualDevice>(timedMouseSetup(mice[i], index), mice[i],
                                                        static_cast<uint32_t>(index)));
+    devices_.back()->namedByProgram_ = true;
     present_.push_back(devices_.back().get());
   }
 }

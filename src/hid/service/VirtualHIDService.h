@@ -104,6 +104,10 @@ class VirtualDevice : public Device {
   uint64_t timerWatch_ = 0;
   int64_t startNs_ = 0;
   int64_t nextIndex_ = 1;
+  // A name of the program's own (a timed mouse's), made again when the
+  // device is announced: the service may be made before the language is
+  // chosen.
+  bool namedByProgram_ = false;
 };
 
 // Virtual mice for tests and demos. Everything a test asks for (arrival,
