@@ -91,8 +91,10 @@ std::string badValue(const std::string& message) {
     allowed.erase(
         std::remove_if(allowed.begin(), allowed.end(), [](char c) { return c == '{' || c == '}'; }),
         allowed.end());
-    for (size_t at = allowed.find(','); at != std::string::npos; at = allowed.find(','))
-      allowed.replace(at, 1, i18n::tr("、"));
+    const std::string comma = i18n::tr("、");
+    for (size_t at = allowed.find(','); at != std::string::npos;
+         at = allowed.find(',', at + comma.size()))
+      allowed.replace(at, 1, comma);
     results::appendFormat(out, i18n::tr("%s 不能是 %s，只能是 %s"), name.c_str(),
                           before(why, " not in ").c_str(), allowed.c_str());
     return out;
