@@ -482,6 +482,19 @@ TEST_F(CliVirtualMiceTest, UnknownDeviceIsNamedWithTheMiceThatExist) {
   EXPECT_NE(f.err.find("「Razer」"), std::string::npos) << f.err;
   EXPECT_NE(f.err.find("虚拟鼠标 8000 Hz [Virtual]"), std::string::npos) << f.err;
   EXPECT_EQ(run({"measure", "--device", "/dev/input/event99"}).status, 4);
+
+  // measure's own lines in English: the mice listed, the test begun.
+  const Finished missing = runIn(kEnglish, {"measure", "--device", "Razer"});
+  EXPECT_EQ(missing.status, 4);
+  EXPECT_EQ(missing.err.rfind("No device 'Razer'. The mice there are:\n", 0), 0u) << missing.err;
+  EXPECT_NE(missing.err.find("Virtual mouse 8000 Hz [Virtual]"), std::string::npos) << missing.err;
+  const Finished waited = runIn(kEnglish, {"measure", "--seconds", "0.5", "--device", "1"});
+  EXPECT_EQ(waited.status, 0) << waited.err;
+  EXPECT_EQ(waited.err.rfind("Measuring Virtual mouse 8000 Hz [Virtual], move the mouse…\n", 0), 0u)
+      << waited.err;
+  for (const Finished* f : {&missing, &waited}) {
+    EXPECT_FALSE(hasCjk(f->err)) << f->err;
+  }
 }
 
 // Known before the test, not after it.
