@@ -80,7 +80,9 @@ class ProgressLine {
     if (!console_.liveLine) return;
     const Clock::time_point now = Clock::now();
     if (now - start_ < kProgressDelay || now < next_) return;
-    std::fprintf(console_.err, "\r正在读取 %s… %.0f%%\033[K", file_.c_str(), share * 100.0);
+    std::fputs("\r", console_.err);
+    std::fprintf(console_.err, i18n::tr("正在读取 %s… %.0f%%"), file_.c_str(), share * 100.0);
+    std::fputs("\033[K", console_.err);
     std::fflush(console_.err);
     shown_ = true;
     next_ = now + kProgressPeriod;
@@ -111,12 +113,12 @@ void describe(results::TestRecord& r, const Recording& rec,
               const std::optional<ResultFacts>& facts) {
   if (facts) {
     r.device = facts->device;
-    if (r.device.name.empty()) r.device.name = "（未知设备）";
+    if (r.device.name.empty()) r.device.name = i18n::tr("（未知设备）");
     r.kernelRelease = facts->kernelRelease;
     r.start = facts->start;
     return;
   }
-  r.device.name = rec.deviceName.empty() ? "（未知设备）" : rec.deviceName;
+  r.device.name = rec.deviceName.empty() ? i18n::tr("（未知设备）") : rec.deviceName;
   r.device.product = rec.deviceName;
   r.device.transport = rec.transport;
   r.device.vendorId = rec.vendorId.value_or(-1);
@@ -167,14 +169,15 @@ bool findInputs(const std::string& input, std::string& reports, std::string& res
     return true;
   }
   if (std::string trouble; !readResultJson(json, &trouble)) {
-    std::fprintf(c.err, "quillmark: %s：%s\n", results::pathText(json.string()).c_str(),
+    std::fprintf(c.err, i18n::tr("quillmark: %s：%s\n"), results::pathText(json.string()).c_str(),
                  trouble.c_str());
     status = kExitBadRecording;
     return false;
   }
   const std::optional<std::string> csv = intervalsBeside(json);
   if (!csv) {
-    std::fprintf(c.err, "quillmark: %s：旁边没有间隔文件（%s 或 intervals.csv），无法重新分析\n",
+    std::fprintf(c.err,
+                 i18n::tr("quillmark: %s：旁边没有间隔文件（%s 或 intervals.csv），无法重新分析\n"),
                  results::pathText(json.string()).c_str(),
                  results::pathText(json.filename().replace_extension(".csv").string()).c_str());
     status = kExitBadRecording;
@@ -188,8 +191,8 @@ bool findInputs(const std::string& input, std::string& reports, std::string& res
 const char* formatName(const std::string& format) {
   if (format == "libinput-record") return "libinput record";
   if (format == "evemu-record") return "evemu-record";
-  if (format == "quillmark-csv") return "Quillmark 间隔 CSV";
-  return "Quillmark 原始采集";
+  if (format == "quillmark-csv") return i18n::tr("Quillmark 间隔 CSV");
+  return i18n::tr("Quillmark 原始采集");
 }
 
 int writeFiles(const results::TestRecord& r, const AnalyzeOptions& o, const Console& c) {
@@ -216,7 +219,8 @@ std::optional<AnalyzedFile> analyzeFile(const AnalyzeOptions& o, const Console& 
   }
   progress.clear();
   if (f.source.stampsNs.empty()) {
-    std::fprintf(c.err, "quillmark: %s：录制里没有报告\n", results::pathText(reports).c_str());
+    std::fprintf(c.err, i18n::tr("quillmark: %s：录制里没有报告\n"),
+                 results::pathText(reports).c_str());
     status = kExitNoReports;
     return std::nullopt;
   }

@@ -18,11 +18,19 @@
 #include "cli/DeviceListing.h"
 #include "cli/UsageError.h"
 #include "hid/HIDMonitor.h"
+#include "i18n/Translate.h"
 #include "results/TextFormat.h"
 
 namespace cli {
 
 namespace {
+
+// One text with one string in it, in the chosen language's words.
+std::string formatted(const char* format, const std::string& value) {
+  std::string out;
+  results::appendFormat(out, format, value.c_str());
+  return out;
+}
 
 const std::vector<int> kTargets(std::begin(pollingrules::kTargetRatesHz),
                                 std::end(pollingrules::kTargetRatesHz));
@@ -33,16 +41,17 @@ constexpr double kMinSeconds = pollingrules::kMinRateSpanMs / 1000.0;
 
 // A finite number of seconds in [low, high], or 0 when `zero` allows it;
 // `belowLow` says why not less. No type hint in the help: "N:N" reads as a range.
-CLI::Validator secondsIn(double low, double high, const std::string& belowLow, bool zero = false) {
+CLI::Validator secondsIn(double low, double high, const char* belowLow, bool zero = false) {
   return CLI::Validator(
       [=](std::string& text) -> std::string {
         char* end = nullptr;
         const double value = std::strtod(text.c_str(), &end);
-        if (text.empty() || *end != '\0') return "「" + text + "」不是一个数";
-        if (!std::isfinite(value)) return "秒数必须是有限的数，不能是「" + text + "」";
+        if (text.empty() || *end != '\0') return formatted(i18n::tr("「%s」不是一个数"), text);
+        if (!std::isfinite(value))
+          return formatted(i18n::tr("秒数必须是有限的数，不能是「%s」"), text);
         if (zero && value == 0.0) return {};
-        if (value < low) return belowLow;
-        if (value > high) return "最多 " + CLI::detail::to_string(high) + " 秒";
+        if (value < low) return i18n::tr(belowLow);
+        if (value > high) return formatted(i18n::tr("最多 %s 秒"), CLI::detail::to_string(high));
         return {};
       },
       "");
@@ -53,16 +62,24 @@ CLI::Validator targetRate() { return CLI::IsMember(kTargets).description(""); }
 
 // The default target, the same words in each command's help, the manual
 // page and the README.
-constexpr const char* kDefaultTarget = "（默认取主机配置的回报率；不知道时取最接近中位间隔的档位）";
+constexpr const char* kDefaultTarget =
+    i18n::trNoop("（默认取主机配置的回报率；不知道时取最接近中位间隔的档位）");
 
-constexpr const char* kVirtualMice =
+constexpr const char* kVirtualMice = i18n::trNoop(
     "虚拟鼠标（没有鼠标时试用）：TAVO_VIRTUAL_MICE=RATE[:JITTER][@COUNTS_PER_S],...，"
     "RATE 为 1–16000 Hz，JITTER 为抖动微秒数（至多半个报告间隔），COUNTS_PER_S 为手速 "
-    "1–1000000 counts/s：只在攒够一个 count 的时隙发报告，如 8000@2000 约 2000 Hz。";
+    "1–1000000 counts/s：只在攒够一个 count 的时隙发报告，如 8000@2000 约 2000 Hz。");
 
-// Usage, option groups and "REQUIRED" in the program's language.
+// Usage, option groups and "REQUIRED" in the program's language; English
+// keeps the library's own labels.
 void speakChinese(CLI::App& app) {
   auto formatter = std::make_shared<CLI::Formatter>();
+  if (i18n::currentLanguage() == i18n::Language::English) {
+    formatter->label("REQUIRED", "");
+    app.formatter(formatter);
+    app.option_defaults()->group(i18n::tr("选项"));
+    return;
+  }
   formatter->label("Usage", "用法");
   formatter->label("OPTIONS", "选项");
   formatter->label("SUBCOMMAND", "命令");
@@ -71,7 +88,7 @@ void speakChinese(CLI::App& app) {
   // break the columns, which the library counts in bytes.
   formatter->label("REQUIRED", "");
   app.formatter(formatter);
-  app.option_defaults()->group("选项");
+  app.option_defaults()->group(i18n::tr("选项"));
 }
 
 // A value, not the next option taken as one by mistake (`--plot --json`),
@@ -79,10 +96,17 @@ void speakChinese(CLI::App& app) {
 CLI::Validator aValue(const char* what, bool fileName) {
   return CLI::Validator(
       [what, fileName](std::string& text) -> std::string {
-        if (text.empty()) return std::string(what) + "是空的";
+        if (text.empty()) return formatted(i18n::tr("%s是空的"), i18n::tr(what));
         if (text.size() > 1 && text.front() == '-') {
-          return "「" + text + "」像是一个选项，不是" + what +
-                 (fileName ? "（以 - 开头的文件名写成 ./" + text + "）" : std::string());
+          std::string out;
+          std::string name = i18n::tr(what);
+          // An English name inside the sentence; the same text is a label elsewhere.
+          if (!name.empty() && name[0] >= 'A' && name[0] <= 'Z')
+            name[0] = static_cast<char>(name[0] + 32);
+          results::appendFormat(out, i18n::tr("「%s」像是一个选项，不是%s"), text.c_str(),
+                                name.c_str());
+          if (fileName) out += formatted(i18n::tr("（以 - 开头的文件名写成 ./%s）"), text);
+          return out;
         }
         return {};
       },
@@ -99,11 +123,15 @@ CLI::Validator deviceIndex() {
         const bool digits =
             !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
         if (digits && ec == std::errc::result_out_of_range) {
-          return "设备序号「" + text + "」超出范围（最大 " + std::to_string(INT_MAX) + "）";
+          std::string out;
+          results::appendFormat(out, i18n::tr("设备序号「%s」超出范围（最大 %d）"), text.c_str(),
+                                INT_MAX);
+          return out;
         }
         if (!digits || ec != std::errc() || at != end) {
-          return "设备序号应为从 0 数起的整数，却是「" + text +
-                 "」（以 - 开头的文件名写成 ./文件名）";
+          return formatted(
+              i18n::tr("设备序号应为从 0 数起的整数，却是「%s」（以 - 开头的文件名写成 ./文件名）"),
+              text);
         }
         return {};
       },
@@ -111,7 +139,7 @@ CLI::Validator deviceIndex() {
 }
 
 struct Parsed {
-  CLI::App app{"Quillmark：测量鼠标的回报率（polling rate）。不带参数运行时打开窗口。",
+  CLI::App app{i18n::tr("Quillmark：测量鼠标的回报率（polling rate）。不带参数运行时打开窗口。"),
                "quillmark"};
   CLI::App* list = nullptr;
   CLI::App* measure = nullptr;
@@ -130,128 +158,135 @@ void describeAnalyze(Parsed& p) {
   AnalyzeOptions& o = p.analyzeOptions;
   p.analyze = p.app.add_subcommand(
       "analyze",
-      "分析已有的录制文件（libinput record、evemu-record、Quillmark 的间隔 CSV 或原始采集）"
-      "或结果文件夹、结果 JSON，给出与 measure 相同的结果");
-  p.analyze->footer(
+      i18n::tr(
+          "分析已有的录制文件（libinput record、evemu-record、Quillmark 的间隔 CSV 或原始采集）"
+          "或结果文件夹、结果 JSON，给出与 measure 相同的结果"));
+  p.analyze->footer(i18n::tr(
       "退出状态：0 完成，1 结果文件写入失败，2 用法错误，5 录制里没有报告，8 录制文件无法读取"
       "（读不到、格式不对、内容有误或没有鼠标；错误信息给出文件、行和列），130/143/129 被 Ctrl-C、"
-      "SIGTERM 或 SIGHUP 中断。");
-  p.analyze->add_option("FILE", o.file, "录制文件、结果文件夹或结果 JSON")
+      "SIGTERM 或 SIGHUP 中断。"));
+  p.analyze->add_option("FILE", o.file, i18n::tr("录制文件、结果文件夹或结果 JSON"))
       ->required()
       ->type_name("");
-  p.analyze->group("命令");
+  p.analyze->group(i18n::tr("命令"));
   p.analyze
       ->add_option("-d,--device", p.analyzeDevice,
-                   "文件里第几个设备（从 0 数起）；默认取第一个有相对位移的设备")
+                   i18n::tr("文件里第几个设备（从 0 数起）；默认取第一个有相对位移的设备"))
       ->type_name("N")
-      ->check(aValue("设备序号", false))
+      ->check(aValue(i18n::trNoop("设备序号"), false))
       ->check(deviceIndex());
   p.analyze
-      ->add_option(
-          "-t,--target", p.analyzeTarget,
-          std::string("目标回报率 Hz：125、250、500、1000、2000、4000 或 8000") + kDefaultTarget)
+      ->add_option("-t,--target", p.analyzeTarget,
+                   std::string(i18n::tr("目标回报率 Hz：125、250、500、1000、2000、4000 或 8000")) +
+                       i18n::tr(kDefaultTarget))
       ->type_name("HZ")
       ->check(targetRate());
-  p.analyze->add_flag("--json", o.json, "只在标准输出打印 JSON 结果");
+  p.analyze->add_flag("--json", o.json, i18n::tr("只在标准输出打印 JSON 结果"));
   p.analyze
       ->add_option("--intervals", o.intervalsPath,
-                   "把每个报告的间隔写入 CSV 文件（- 为标准输出，汇总则改到标准错误）")
+                   i18n::tr("把每个报告的间隔写入 CSV 文件（- 为标准输出，汇总则改到标准错误）"))
       ->type_name("FILE.csv")
-      ->check(aValue("文件名", true));
-  p.analyze->add_option("--plot", o.plotPath, "把间隔图写入 SVG 文件（- 为标准输出）")
+      ->check(aValue(i18n::trNoop("文件名"), true));
+  p.analyze->add_option("--plot", o.plotPath, i18n::tr("把间隔图写入 SVG 文件（- 为标准输出）"))
       ->type_name("FILE.svg")
-      ->check(aValue("文件名", true));
+      ->check(aValue(i18n::trNoop("文件名"), true));
 }
 
 void describeCompare(Parsed& p) {
   CompareOptions& o = p.compareOptions;
   p.compare = p.app.add_subcommand("compare",
-                                   "并排比较几次测试（结果文件夹、结果 JSON 或 analyze "
-                                   "能读的录制文件），并判断与第一个的差异是否超出噪声");
-  p.compare->footer(
+                                   i18n::tr("并排比较几次测试（结果文件夹、结果 JSON 或 analyze "
+                                            "能读的录制文件），并判断与第一个的差异是否超出噪声"));
+  p.compare->footer(i18n::tr(
       "退出状态：0 完成，1 图或标准输出写入失败，2 用法错误，5 录制里没有报告，8 文件无法读取，"
-      "130/143/129 被 Ctrl-C、SIGTERM 或 SIGHUP 中断。");
-  p.compare->add_option("RUN", o.inputs, "结果文件夹、结果 JSON 或录制文件（至少两个）")
+      "130/143/129 被 Ctrl-C、SIGTERM 或 SIGHUP 中断。"));
+  p.compare->add_option("RUN", o.inputs, i18n::tr("结果文件夹、结果 JSON 或录制文件（至少两个）"))
       ->required()
       ->expected(2, -1)
       ->type_name("");
-  p.compare->group("命令");
+  p.compare->group(i18n::tr("命令"));
   p.compare
-      ->add_option("--label", o.labels,
-                   "每个运行的名字，按运行的顺序，用逗号分开；同名的运行是同一设置的重复测试")
+      ->add_option(
+          "--label", o.labels,
+          i18n::tr("每个运行的名字，按运行的顺序，用逗号分开；同名的运行是同一设置的重复测试"))
       ->delimiter(',')
       ->type_name("NAMES");
-  p.compare->add_flag("--json", o.json, "只在标准输出打印 JSON");
-  p.compare->add_option("--plot", o.plotPath, "把间隔分布对比图写入 SVG 文件（- 为标准输出）")
+  p.compare->add_flag("--json", o.json, i18n::tr("只在标准输出打印 JSON"));
+  p.compare
+      ->add_option("--plot", o.plotPath, i18n::tr("把间隔分布对比图写入 SVG 文件（- 为标准输出）"))
       ->type_name("FILE.svg")
-      ->check(aValue("文件名", true));
+      ->check(aValue(i18n::trNoop("文件名"), true));
 }
 
 void describe(Parsed& p) {
   CLI::App& app = p.app;
   app.set_version_flag("-V,--version", std::string("quillmark ") + quillmark::kVersion,
-                       "显示版本并退出");
-  app.set_help_flag("-h,--help", "显示帮助并退出");
-  app.get_option("--version")->group("选项");
-  app.get_option("--help")->group("选项");
+                       i18n::tr("显示版本并退出"));
+  app.set_help_flag("-h,--help", i18n::tr("显示帮助并退出"));
+  app.get_option("--version")->group(i18n::tr("选项"));
+  app.get_option("--help")->group(i18n::tr("选项"));
   app.require_subcommand(0, 1);
-  app.footer(
+  app.footer(i18n::tr(
       "退出状态：0 完成；1 结果文件或标准输出写入失败；2 用法错误；3 无法打开鼠标（没有读取权限或"
       "其他错误）；4 没有鼠标、找不到 --device 指定的鼠标或鼠标在测试中断开；5 --wait 秒内没有收到"
       "报告；6 用了 --require-target 而没有达到目标；7 测试中读取鼠标出错；8 analyze、compare "
       "的文件无法读取；130、143、129 analyze、compare 被 Ctrl-C、SIGTERM 或 SIGHUP 中断。"
-      "写入失败时总是 1。");
+      "写入失败时总是 1。"));
 
   p.list = app.add_subcommand(
-      "list", "列出鼠标：序号、event 节点、名称、VID:PID、连接方式、端点间隔、能否读取");
-  p.list->group("命令");
-  p.list->footer(std::string(kVirtualMice) +
-                 "\n退出状态：0 完成；1 标准输出写入失败；2 用法错误；4 没有鼠标。");
-  p.list->add_flag("--json", p.listJson, "输出 JSON");
+      "list", i18n::tr("列出鼠标：序号、event 节点、名称、VID:PID、连接方式、端点间隔、能否读取"));
+  p.list->group(i18n::tr("命令"));
+  p.list->footer(std::string(i18n::tr(kVirtualMice)) +
+                 i18n::tr("\n退出状态：0 完成；1 标准输出写入失败；2 用法错误；4 没有鼠标。"));
+  p.list->add_flag("--json", p.listJson, i18n::tr("输出 JSON"));
 
   MeasureOptions& o = p.options;
-  p.measure = app.add_subcommand("measure", "测量一只鼠标的回报率，结束时打印汇总");
-  p.measure->group("命令");
-  p.measure->footer(
-      std::string(kVirtualMice) +
-      "\n退出状态：0 完成；1 结果文件或标准输出写入失败；2 用法错误；3 无法打开鼠标（没有读取权限"
-      "或其他错误）；4 没有鼠标、找不到 --device 指定的鼠标或鼠标在测试中断开；5 --wait 秒内没有"
-      "收到报告；6 用了 --require-target 而没有达到目标；7 测试中读取鼠标出错。写入失败时总是 1。");
+  p.measure = app.add_subcommand("measure", i18n::tr("测量一只鼠标的回报率，结束时打印汇总"));
+  p.measure->group(i18n::tr("命令"));
+  p.measure->footer(std::string(i18n::tr(kVirtualMice)) +
+                    i18n::tr("\n退出状态：0 完成；1 结果文件或标准输出写入失败；2 用法错误；3 "
+                             "无法打开鼠标（没有读取权限"
+                             "或其他错误）；4 没有鼠标、找不到 --device "
+                             "指定的鼠标或鼠标在测试中断开；5 --wait 秒内没有"
+                             "收到报告；6 用了 --require-target 而没有达到目标；7 "
+                             "测试中读取鼠标出错。写入失败时总是 1。"));
   p.measure
       ->add_option("-d,--device", o.device,
-                   "序号、event 节点，或名称的一部分（不区分大小写）；默认自动选择")
+                   i18n::tr("序号、event 节点，或名称的一部分（不区分大小写）；默认自动选择"))
       ->type_name("INDEX|NODE|NAME")
-      ->check(aValue("设备", false));
-  p.measure
-      ->add_option("-s,--seconds", o.seconds,
-                   "测试时长，从第一个报告算起（默认 10，至少 0.45；0 为一直测到按 Ctrl-C）")
-      ->type_name("N")
-      ->check(secondsIn(kMinSeconds, 86400.0,
-                        "测试至少要 0.45 秒：回报率要用 450 ms 内的报告算出，更短的测试得不出"
-                        "（0 为一直测到按 Ctrl-C）",
-                        true));
+      ->check(aValue(i18n::trNoop("设备"), false));
   p.measure
       ->add_option(
-          "-t,--target", p.target,
-          std::string("目标回报率 Hz：125、250、500、1000、2000、4000 或 8000") + kDefaultTarget)
+          "-s,--seconds", o.seconds,
+          i18n::tr("测试时长，从第一个报告算起（默认 10，至少 0.45；0 为一直测到按 Ctrl-C）"))
+      ->type_name("N")
+      ->check(secondsIn(
+          kMinSeconds, 86400.0,
+          i18n::trNoop("测试至少要 0.45 秒：回报率要用 450 ms 内的报告算出，更短的测试得不出"
+                       "（0 为一直测到按 Ctrl-C）"),
+          true));
+  p.measure
+      ->add_option("-t,--target", p.target,
+                   std::string(i18n::tr("目标回报率 Hz：125、250、500、1000、2000、4000 或 8000")) +
+                       i18n::tr(kDefaultTarget))
       ->type_name("HZ")
       ->check(targetRate());
   p.measure->add_flag("--require-target", o.requireTarget,
-                      "没有达到目标，或手速不足以判断时，以状态 6 退出");
-  p.measure->add_option("--wait", o.waitSeconds, "等待第一个报告的秒数（默认 30）")
+                      i18n::tr("没有达到目标，或手速不足以判断时，以状态 6 退出"));
+  p.measure->add_option("--wait", o.waitSeconds, i18n::tr("等待第一个报告的秒数（默认 30）"))
       ->type_name("N")
-      ->check(secondsIn(0.0, 3600.0, "秒数不能是负数"));
-  p.measure->add_flag("--json", o.json, "只在标准输出打印 JSON 结果");
+      ->check(secondsIn(0.0, 3600.0, i18n::trNoop("秒数不能是负数")));
+  p.measure->add_flag("--json", o.json, i18n::tr("只在标准输出打印 JSON 结果"));
   p.measure
       ->add_option("--intervals", o.intervalsPath,
-                   "把每个报告的间隔写入 CSV 文件（- 为标准输出，汇总则改到标准错误）")
+                   i18n::tr("把每个报告的间隔写入 CSV 文件（- 为标准输出，汇总则改到标准错误）"))
       ->type_name("FILE.csv")
-      ->check(aValue("文件名", true));
-  p.measure->add_option("--plot", o.plotPath, "把间隔图写入 SVG 文件（- 为标准输出）")
+      ->check(aValue(i18n::trNoop("文件名"), true));
+  p.measure->add_option("--plot", o.plotPath, i18n::tr("把间隔图写入 SVG 文件（- 为标准输出）"))
       ->type_name("FILE.svg")
-      ->check(aValue("文件名", true));
+      ->check(aValue(i18n::trNoop("文件名"), true));
   // Shown above the exit statuses.
-  app.footer([] { return std::string(kVirtualMice); });
+  app.footer([] { return std::string(i18n::tr(kVirtualMice)); });
 }
 
 // Where a path leads: the file it names once links are followed (device
@@ -301,18 +336,23 @@ std::string outputConflict(bool json, const std::vector<NamedFile>& outputs,
     if (!o.path.empty()) asked.push_back(o);
   }
   for (const NamedFile& o : asked) {
-    if (json && o.path == "-") return "--json 的结果已经写到标准输出，文件不能也用「-」";
+    if (json && o.path == "-") return i18n::tr("--json 的结果已经写到标准输出，文件不能也用「-」");
     for (const std::string& in : inputs) {
       if (o.path != "-" && samePlace(o.path, in)) {
-        return o.option + " 指向要读取的文件，不能覆盖它：" + results::pathText(in);
+        std::string out;
+        results::appendFormat(out, i18n::tr("%s 指向要读取的文件，不能覆盖它：%s"),
+                              o.option.c_str(), results::pathText(in).c_str());
+        return out;
       }
     }
   }
   for (std::size_t i = 0; i < asked.size(); ++i) {
     for (std::size_t j = i + 1; j < asked.size(); ++j) {
       if (samePlace(asked[i].path, asked[j].path)) {
-        return asked[i].option + " 和 " + asked[j].option + " 是同一个文件：" +
-               results::pathText(asked[j].path);
+        std::string out;
+        results::appendFormat(out, i18n::tr("%s 和 %s 是同一个文件：%s"), asked[i].option.c_str(),
+                              asked[j].option.c_str(), results::pathText(asked[j].path).c_str());
+        return out;
       }
     }
   }
@@ -396,7 +436,7 @@ int runList(bool json, HIDMonitor& monitor, const Console& console) {
   }
   if (!written) return kExitFileError;
   if (!devices.empty()) return kExitOk;
-  std::fputs("没有找到鼠标。\n", console.err);
+  std::fputs(i18n::tr("没有找到鼠标。\n"), console.err);
   if (error.status == HIDStatus::ManagerError)
     std::fprintf(console.err, "%s\n", error.message.c_str());
   return kExitNoMouse;
@@ -410,7 +450,7 @@ int run(int argc, char** argv, const Console& console) {
   describeCompare(p);
   // Each command's own help flag is made before the group name is known.
   for (CLI::App* sub : {p.list, p.measure, p.analyze, p.compare})
-    sub->get_help_ptr()->group("选项");
+    sub->get_help_ptr()->group(i18n::tr("选项"));
   try {
     p.app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -437,7 +477,7 @@ int run(int argc, char** argv, const Console& console) {
   }
   if (p.compare->parsed()) return runCompare(p.compareOptions, console);
   // Options alone (none that ends the program): nothing to do.
-  return usageError(p, "请给出命令（list、measure、analyze 或 compare）", console);
+  return usageError(p, i18n::tr("请给出命令（list、measure、analyze 或 compare）"), console);
 }
 
 }  // namespace cli

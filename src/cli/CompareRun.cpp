@@ -17,6 +17,7 @@
 #include "cli/AnalyzeRun.h"
 #include "cli/CompareVerdicts.h"
 #include "cli/ResultInput.h"
+#include "i18n/Translate.h"
 #include "results/ComparePlot.h"
 #include "results/FileWriter.h"
 #include "results/TextFormat.h"
@@ -74,7 +75,8 @@ std::vector<int64_t> seriesStamps(const StampSeries& s) {
 }
 
 void badFile(const Console& c, const std::string& path, const std::string& reason, int& status) {
-  std::fprintf(c.err, "quillmark: %s：%s\n", results::pathText(path).c_str(), reason.c_str());
+  std::fprintf(c.err, i18n::tr("quillmark: %s：%s\n"), results::pathText(path).c_str(),
+               reason.c_str());
   status = kExitBadRecording;
 }
 
@@ -89,7 +91,8 @@ void loadIntervalsBeside(Run& run, const fs::path& jsonPath) {
   try {
     rec = recordings::readRecording(*csv);
   } catch (const recordings::RecordingError& e) {
-    run.note = run.label + "：没有使用 " + shown + "：" + e.reason();
+    results::appendFormat(run.note, i18n::tr("%s：没有使用 %s：%s"), run.label.c_str(),
+                          shown.c_str(), e.reason().c_str());
     return;
   }
   const json* recorded = run.result.contains("intervals_file") &&
@@ -99,8 +102,11 @@ void loadIntervalsBeside(Run& run, const fs::path& jsonPath) {
                              : nullptr;
   if (recorded == nullptr || !recorded->is_number() ||
       recorded->get<double>() != static_cast<double>(rec.stampsNs.size())) {
-    run.note = run.label + "：没有使用 " + shown + "：它有 " + std::to_string(rec.stampsNs.size()) +
-               " 个报告，与结果记录的报告数不符，不是这次测试的间隔文件。";
+    results::appendFormat(
+        run.note,
+        i18n::tr(
+            "%s：没有使用 %s：它有 %zu 个报告，与结果记录的报告数不符，不是这次测试的间隔文件。"),
+        run.label.c_str(), shown.c_str(), rec.stampsNs.size());
     return;
   }
   keepIntervals(run, rec.stampsNs, rec.drops);
@@ -165,26 +171,29 @@ struct Row {
 };
 
 const Row kRows[] = {
-    {"设备", [](const json& j) { return textAt(j, "/device/name"); }},
-    {"端口", [](const json& j) { return textAt(j, "/environment/usb_port_path"); }},
-    {"总线速率",
+    {i18n::trNoop("设备"), [](const json& j) { return textAt(j, "/device/name"); }},
+    {i18n::trNoop("端口"), [](const json& j) { return textAt(j, "/environment/usb_port_path"); }},
+    {i18n::trNoop("总线速率"),
      [](const json& j) { return numberText(j, "/environment/bus_speed_mbps", "%g Mb/s"); }},
-    {"设定回报率", [](const json& j) { return numberText(j, "/device/configured_hz", "%.0f Hz"); }},
-    {"移动回报率",
+    {i18n::trNoop("设定回报率"),
+     [](const json& j) { return numberText(j, "/device/configured_hz", "%.0f Hz"); }},
+    {i18n::trNoop("移动回报率"),
      [](const json& j) { return numberText(j, "/whole_test/moving_rate_hz", "%.1f Hz"); }},
-    {"间隔 p50",
+    {i18n::trNoop("间隔 p50"),
      [](const json& j) { return numberText(j, "/whole_test/interval_us/p50", "%.1f µs"); }},
-    {"间隔 p99",
+    {i18n::trNoop("间隔 p99"),
      [](const json& j) { return numberText(j, "/whole_test/interval_us/p99", "%.1f µs"); }},
-    {"间隔 p99.9",
+    {i18n::trNoop("间隔 p99.9"),
      [](const json& j) { return numberText(j, "/whole_test/interval_us/p99_9", "%.1f µs"); }},
-    {"间隔最大",
+    {i18n::trNoop("间隔最大"),
      [](const json& j) { return numberText(j, "/whole_test/interval_us/max", "%.1f µs"); }},
-    {"缺失报告", [](const json& j) { return numberText(j, "/whole_test/missed_slots", "%.0f"); }},
-    {"内核丢弃", [](const json& j) { return numberText(j, "/whole_test/kernel_drops", "%.0f"); }},
-    {"网格偏差 p99",
+    {i18n::trNoop("缺失报告"),
+     [](const json& j) { return numberText(j, "/whole_test/missed_slots", "%.0f"); }},
+    {i18n::trNoop("内核丢弃"),
+     [](const json& j) { return numberText(j, "/whole_test/kernel_drops", "%.0f"); }},
+    {i18n::trNoop("网格偏差 p99"),
      [](const json& j) { return numberText(j, "/whole_test/lateness_us/p99", "%.1f µs"); }},
-    {"原因", [](const json& j) { return textAt(j, "/whole_test/cause/text"); }},
+    {i18n::trNoop("原因"), [](const json& j) { return textAt(j, "/whole_test/cause/text"); }},
 };
 
 void appendCell(std::string& out, const std::string& text, int width) {
@@ -205,7 +214,7 @@ std::string tableText(const std::vector<Run>& runs) {
   for (const Run& r : runs) cells[0].push_back(r.label);
   for (const Row& row : kRows) {
     if (!inTable(row)) continue;
-    cells.push_back({row.label});
+    cells.push_back({i18n::tr(row.label)});
     for (const Run& r : runs)
       cells.back().push_back(results::cutToColumns(row.value(r.result), kCellWidth));
   }
@@ -226,7 +235,7 @@ std::string tableText(const std::vector<Run>& runs) {
 std::string mouseAndPort(const Run& r) {
   std::string out = textAt(r.result, "/device/name");
   const std::string port = textAt(r.result, "/environment/usb_port_path");
-  if (port != "—") out += "，端口 " + port;
+  if (port != "—") out += i18n::tr("，端口 ") + port;
   return out;
 }
 
@@ -236,7 +245,9 @@ std::string sourcesText(const std::vector<Run>& runs) {
   for (const Run& r : runs) {
     out += r.label + "  " + r.input + "\n   " + mouseAndPort(r) + "\n";
     for (const Row& row : kRows) {
-      if (!inTable(row)) out += "   " + std::string(row.label) + "：" + row.value(r.result) + "\n";
+      if (!inTable(row))
+        results::appendFormat(out, i18n::tr("   %s：%s\n"), i18n::tr(row.label),
+                              row.value(r.result).c_str());
     }
   }
   return out;
@@ -334,8 +345,8 @@ int writePlot(const std::vector<Run>& runs, const CompareOptions& o, const Conso
     std::fprintf(c.err, "%s\n", w.error.c_str());
     return kExitFileError;
   }
-  std::fprintf(c.err, "已写入 %s\n",
-               o.plotPath == "-" ? "标准输出" : results::pathText(o.plotPath).c_str());
+  std::fprintf(c.err, i18n::tr("已写入 %s\n"),
+               o.plotPath == "-" ? i18n::tr("标准输出") : results::pathText(o.plotPath).c_str());
   return kExitOk;
 }
 
@@ -343,7 +354,8 @@ int writePlot(const std::vector<Run>& runs, const CompareOptions& o, const Conso
 
 int runCompare(const CompareOptions& o, const Console& c) {
   if (!o.labels.empty() && o.labels.size() != o.inputs.size()) {
-    std::fprintf(c.err, "quillmark: --label 给了 %zu 个名字，运行却有 %zu 个：每个运行一个\n",
+    std::fprintf(c.err,
+                 i18n::tr("quillmark: --label 给了 %zu 个名字，运行却有 %zu 个：每个运行一个\n"),
                  o.labels.size(), o.inputs.size());
     return kExitUsage;
   }

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <map>
 
+#include "i18n/Translate.h"
 #include "results/TextFormat.h"
 
 namespace cli {
@@ -41,11 +42,18 @@ rc::RunFigures figuresOf(const CompareRunView& r) {
   return f;
 }
 
+// The whole sentence heads name the run, the figure, the first run and the
+// difference, in that order, so each language can place its own words.
+constexpr const char* kHigher = i18n::trNoop("%s 的%s比 %s 高 %s");
+constexpr const char* kLower = i18n::trNoop("%s 的%s比 %s 低 %s");
+constexpr const char* kMore = i18n::trNoop("%s 的%s比 %s 多 %s");
+constexpr const char* kFewer = i18n::trNoop("%s 的%s比 %s 少 %s");
+
 struct Words {
   const char* name;  // after "X 的"
   const char* format;
   const char* unit;
-  const char* more;
+  const char* more;  // the sentence when the run's figure is the larger
   const char* less;
   const char* method;
 };
@@ -60,21 +68,30 @@ const char* const kBlockMethod =
 Words wordsOf(rc::Figure f) {
   switch (f) {
     case rc::Figure::MovingRate:
-      return {"移动回报率", "%.1f", "Hz", "高", "低", kCountMethod};
+      return {i18n::trNoop("移动回报率"), "%.1f", "Hz", kHigher, kLower, kCountMethod};
     case rc::Figure::MissedSlots:
-      return {"缺失报告", "%.2f", "‰", "多", "少", kCountMethod};
+      return {i18n::trNoop("缺失报告"), "%.2f", "‰", kMore, kFewer, kCountMethod};
     case rc::Figure::DroppedReports:
-      return {"内核丢弃的报告", "%.2f", "‰", "多", "少", kCountMethod};
+      return {i18n::trNoop("内核丢弃的报告"), "%.2f", "‰", kMore, kFewer, kCountMethod};
     case rc::Figure::Distribution:
-      return {"间隔分布", "%.4f", "", "", "", kBlockMethod};
+      return {i18n::trNoop("间隔分布"), "%.4f", "", "", "", kBlockMethod};
     case rc::Figure::P50:
-      return {" p50 间隔", "%.1f", "µs", "高", "低", kBlockMethod};
+      return {i18n::trNoop(" p50 间隔"), "%.1f", "µs", kHigher, kLower, kBlockMethod};
     case rc::Figure::P99:
-      return {" p99 间隔", "%.1f", "µs", "高", "低", kBlockMethod};
+      return {i18n::trNoop(" p99 间隔"), "%.1f", "µs", kHigher, kLower, kBlockMethod};
     case rc::Figure::P99_9:
       break;
   }
-  return {" p99.9 间隔", "%.1f", "µs", "高", "低", kBlockMethod};
+  return {i18n::trNoop(" p99.9 间隔"), "%.1f", "µs", kHigher, kLower, kBlockMethod};
+}
+
+// A figure's name inside a sentence: the English names are written as
+// labels, capitalised.
+std::string inSentence(const char* name) {
+  std::string out = i18n::tr(name);
+  if (!out.empty() && out[0] >= 'A' && out[0] <= 'Z')
+    out[0] = static_cast<char>(out[0] - 'A' + 'a');
+  return out;
 }
 
 // "‰" follows its number; other units stand apart.
@@ -95,7 +112,7 @@ bool fromIntervals(rc::Figure f) {
 std::string marginText(const rc::FigureVerdict& v, const Words& w) {
   std::string out;
   if (v.figure == rc::Figure::MissedSlots || v.figure == rc::Figure::DroppedReports) {
-    results::appendFormat(out, "多 %g‰ 且至少两倍", v.margin);
+    results::appendFormat(out, i18n::tr("多 %g‰ 且至少两倍"), v.margin);
   } else if (v.figure == rc::Figure::Distribution) {
     results::appendFormat(out, "D = %g", v.margin);
   } else {
@@ -107,10 +124,18 @@ std::string marginText(const rc::FigureVerdict& v, const Words& w) {
 
 std::string lackText(const rc::FigureVerdict& v, const std::string& first,
                      const std::string& other) {
-  const std::string who = v.firstLacks && v.otherLacks ? first + " 和 " + other
-                          : v.firstLacks               ? first
-                                                       : other;
-  return "无法比较：" + who + (fromIntervals(v.figure) ? " 没有间隔数据" : " 没有这个数值");
+  std::string who;
+  if (v.firstLacks && v.otherLacks) {
+    results::appendFormat(who, i18n::tr("%s 和 %s"), first.c_str(), other.c_str());
+  } else {
+    who = v.firstLacks ? first : other;
+  }
+  std::string out;
+  results::appendFormat(out,
+                        fromIntervals(v.figure) ? i18n::tr("无法比较：%s 没有间隔数据")
+                                                : i18n::tr("无法比较：%s 没有这个数值"),
+                        who.c_str());
+  return out;
 }
 
 std::string verdictText(const rc::FigureVerdict& v, const std::string& first,
@@ -118,27 +143,43 @@ std::string verdictText(const rc::FigureVerdict& v, const std::string& first,
   const Words w = wordsOf(v.figure);
   std::string out;
   if (v.figure == rc::Figure::Distribution) {
-    out = other + " 与 " + first + " 的间隔分布";
-    if (!v.comparable()) return out + lackText(v, first, other);
-    results::appendFormat(out, "相差 D = %.4f", v.difference);
+    if (!v.comparable()) {
+      results::appendFormat(out, i18n::tr("%s 与 %s 的间隔分布"), other.c_str(), first.c_str());
+      return out + lackText(v, first, other);
+    }
+    results::appendFormat(out, i18n::tr("%s 与 %s 的间隔分布相差 D = %.4f"), other.c_str(),
+                          first.c_str(), v.difference);
   } else {
-    out = other + " 的" + w.name;
-    if (!v.comparable()) return out + lackText(v, first, other);
-    out += "比 " + first + " " + (v.difference >= 0 ? w.more : w.less) + " ";
-    results::appendFormat(out, (std::string(w.format) + unitGap(w) + "%s").c_str(),
+    if (!v.comparable()) {
+      results::appendFormat(out, i18n::tr("%s 的%s"), other.c_str(), inSentence(w.name).c_str());
+      return out + lackText(v, first, other);
+    }
+    std::string amount;
+    results::appendFormat(amount, (std::string(w.format) + unitGap(w) + "%s").c_str(),
                           std::abs(v.difference), w.unit);
+    results::appendFormat(out, i18n::tr(v.difference >= 0 ? w.more : w.less), other.c_str(),
+                          inSentence(w.name).c_str(), first.c_str(), amount.c_str());
   }
-  if (!v.beyondMargin) return out + "，在界限（" + marginText(v, w) + "）以内，可视为相同";
-  if (!v.decidable) {
-    return out +
-           (fromIntervals(v.figure)
-                ? "，但两次运行的移动时间太短（合计约需 10 秒），无法判断是否超出运行之间的噪声"
-                : "，但没有每秒的数据，无法判断是否超出运行之间的噪声");
+  const char* tail = nullptr;
+  std::string detail;
+  if (!v.beyondMargin) {
+    tail = i18n::tr("，在界限（%s）以内，可视为相同");
+    detail = marginText(v, w);
+  } else if (!v.decidable) {
+    return out + (fromIntervals(v.figure)
+                      ? i18n::tr("，但两次运行的移动时间太短（合计约需 10 "
+                                 "秒），无法判断是否超出运行之间的噪声")
+                      : i18n::tr("，但没有每秒的数据，无法判断是否超出运行之间的噪声"));
+  } else if (!v.distinguishable) {
+    tail = i18n::tr("，但在运行之间的噪声范围内（%s）");
+    detail = pText(v.pValue);
+  } else {
+    results::appendFormat(out, i18n::tr("：可分辨（%s），且有实际意义（界限 %s）"),
+                          pText(v.pValue).c_str(), marginText(v, w).c_str());
+    return out;
   }
-  if (!v.distinguishable) {
-    return out + "，但在运行之间的噪声范围内（" + pText(v.pValue) + "）";
-  }
-  return out + "：可分辨（" + pText(v.pValue) + "），且有实际意义（界限 " + marginText(v, w) + "）";
+  results::appendFormat(out, tail, detail.c_str());
+  return out;
 }
 
 ordered_json rounded(double x, double step) { return std::round(x / step) * step; }
@@ -164,11 +205,11 @@ struct Spread {
   std::optional<double> (*of)(const json&);
 };
 const Spread kSpreads[] = {
-    {"moving_rate_hz", "移动回报率", "%.1f–%.1f Hz",
+    {"moving_rate_hz", i18n::trNoop("移动回报率"), "%.1f–%.1f Hz",
      [](const json& j) { return numberAt(j, "/whole_test/moving_rate_hz"); }},
-    {"p99_us", "p99 间隔", "%.1f–%.1f µs",
+    {"p99_us", i18n::trNoop("p99 间隔"), "%.1f–%.1f µs",
      [](const json& j) { return numberAt(j, "/whole_test/interval_us/p99"); }},
-    {"missed_per_1000", "缺失报告", "%.2f–%.2f‰",
+    {"missed_per_1000", i18n::trNoop("缺失报告"), "%.2f–%.2f‰",
      [](const json& j) -> std::optional<double> {
        const auto missed = numberAt(j, "/whole_test/missed_slots");
        const double reports = numberAt(j, "/whole_test/reports").value_or(0);
@@ -258,20 +299,24 @@ ordered_json repeatsJson(const std::vector<CompareRunView>& runs) {
 
 std::string verdictsText(const std::vector<CompareRunView>& runs,
                          const std::vector<CompareVerdict>& verdicts) {
-  std::string out = "\n与 " + runs.front().label +
-                    " 相比（「可分辨」：超出运行之间的噪声，1% 水平；「有实际意义」：可分辨，"
-                    "且超过界限）：\n";
+  std::string out;
+  results::appendFormat(
+      out,
+      i18n::tr("\n与 %s 相比（「可分辨」：超出运行之间的噪声，1%% 水平；「有实际意义」："
+               "可分辨，且超过界限）：\n"),
+      runs.front().label.c_str());
   for (const CompareVerdict& v : verdicts) out += "  " + v.text + "\n";
-  out +=
+  out += i18n::tr(
       "\n同一设置的两次运行之间也会有差异：每种设置最好测三次以上，并用 --label "
-      "给同一设置的运行起相同的名字，这里会列出它们之间的差异范围。\n";
+      "给同一设置的运行起相同的名字，这里会列出它们之间的差异范围。\n");
   for (const auto& [label, group] : repeats(runs)) {
-    out += "  " + label + "（";
-    for (std::size_t i = 0; i < group.size(); ++i) out += (i > 0 ? "、" : "") + group[i]->label;
-    out += "）：";
+    out += "  " + label + i18n::tr("（");
+    for (std::size_t i = 0; i < group.size(); ++i)
+      out += (i > 0 ? i18n::tr("、") : "") + group[i]->label;
+    out += i18n::tr("）：");
     for (std::size_t s = 0; s < std::size(kSpreads); ++s) {
       const ordered_json range = spread(group, kSpreads[s].of);
-      out += std::string(s > 0 ? "，" : "") + kSpreads[s].name + " ";
+      out += std::string(s > 0 ? i18n::tr("，") : "") + i18n::tr(kSpreads[s].name) + " ";
       if (range.is_null()) {
         out += "—";
       } else {

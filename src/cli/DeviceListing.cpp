@@ -1,11 +1,13 @@
 #include "cli/DeviceListing.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <nlohmann/json.hpp>
 
 #include "cli/DeviceIdentityOf.h"
+#include "i18n/Translate.h"
 #include "results/TestRecord.h"
 #include "results/TextFormat.h"
 
@@ -29,7 +31,7 @@ bool allDigits(const std::string& text) {
 }
 
 std::string interval(const HIDDeviceInfo& d) {
-  return d.reportIntervalUs > 0 ? std::to_string(d.reportIntervalUs) + " µs" : "未知";
+  return d.reportIntervalUs > 0 ? std::to_string(d.reportIntervalUs) + " µs" : i18n::tr("未知");
 }
 
 std::string hzText(float hz) { return std::to_string(static_cast<int>(std::lround(hz))) + " Hz"; }
@@ -37,7 +39,7 @@ std::string hzText(float hz) { return std::to_string(static_cast<int>(std::lroun
 // The rate the host polls the mouse at.
 std::string configuredRate(const HIDDeviceInfo& d) {
   const float hz = results::configuredHz(identityOf(d));
-  return hz > 0.0f ? hzText(hz) : "未知";
+  return hz > 0.0f ? hzText(hz) : i18n::tr("未知");
 }
 
 // Why the host polls at another rate than the mouse asks for, as a line of
@@ -49,14 +51,25 @@ std::string configuredNote(const HIDDeviceInfo& d) {
   if (host <= 0.0f || asked <= 0.0f || d.reportIntervalUs == d.requestedIntervalUs) return "";
   std::string why;
   if (d.configuredReason == "usbhid_mousepoll") {
-    why = "内核 usbhid.mousepoll=" + std::to_string(d.usbhidMousepollMs);
+    results::appendFormat(why, i18n::tr("内核 usbhid.mousepoll=%d"), d.usbhidMousepollMs);
   } else if (d.configuredReason == "interval_rounding") {
-    why = "主机按 2 的幂毫秒轮询";
+    why = i18n::tr("主机按 2 的幂毫秒轮询");
   } else {
     return "";
   }
-  return "        设定回报率：" + hzText(host) + "（" + why + "；鼠标要求 " + hzText(asked) +
-         "）\n";
+  std::string out = "        ";
+  results::appendFormat(out, i18n::tr("设定回报率：%s（%s；鼠标要求 %s）\n"), hzText(host).c_str(),
+                        why.c_str(), hzText(asked).c_str());
+  return out;
+}
+
+// A column of the list: the text and the spaces that make it `width`
+// terminal columns wide (µ and CJK characters are more bytes than columns),
+// then the gap to the next.
+std::string cell(const std::string& text, int width) {
+  return text +
+         std::string(
+             static_cast<std::size_t>(std::max(0, width - results::displayColumns(text))) + 1, ' ');
 }
 
 // The canonical path of an existing file, or the text as given.
@@ -78,26 +91,28 @@ const char* statusKey(const HIDDeviceInfo& d) {
 std::string vidPid(const HIDDeviceInfo& d) { return results::vidPidText(d.vendorId, d.productId); }
 
 std::string deviceTable(const std::vector<HIDDeviceInfo>& devices, int autoChoice) {
-  std::string out =
+  // The heading's words start where the rows' columns do (CJK characters
+  // take two columns); a translation keeps them there.
+  std::string out = i18n::tr(
       "  序号  节点                 VID:PID    连接       端口       端点间隔   设定回报率  可读   "
       " "
-      "名称\n";
-  char line[512];
+      "名称\n");
   for (std::size_t i = 0; i < devices.size(); ++i) {
     const HIDDeviceInfo& d = devices[i];
     const std::string node = d.node.empty() ? "-" : d.node;
     // The name goes last and whole, however long the hardware made it.
     // The port tells two mice of one model apart.
-    std::snprintf(line, sizeof line, "%c %-5zu %-20s %-10s %-10s %-10s %-10s %-11s %-6s  ",
-                  static_cast<int>(i) == autoChoice ? '*' : ' ', i, node.c_str(), vidPid(d).c_str(),
-                  d.transport.empty() ? "-" : d.transport.c_str(),
-                  d.portPath.empty() ? "-" : d.portPath.c_str(), interval(d).c_str(),
-                  configuredRate(d).c_str(), d.opened ? "是" : "否");
+    std::string line = static_cast<int>(i) == autoChoice ? "* " : "  ";
+    line += cell(std::to_string(i), 5) + cell(node, 20) + cell(vidPid(d), 10) +
+            cell(d.transport.empty() ? "-" : d.transport, 10) +
+            cell(d.portPath.empty() ? "-" : d.portPath, 10) + cell(interval(d), 10) +
+            cell(configuredRate(d), 11) + cell(d.opened ? i18n::tr("是") : i18n::tr("否"), 6) + " ";
     out += line + results::plainText(d.displayName()) + "\n";
     out += configuredNote(d);
-    if (!d.opened) out += "        无法读取：" + d.openError.message + "\n";
+    if (!d.opened)
+      out += "        " + std::string(i18n::tr("无法读取：")) + d.openError.message + "\n";
   }
-  if (autoChoice >= 0) out += "* 不指定 --device 时测量的鼠标\n";
+  if (autoChoice >= 0) out += i18n::tr("* 不指定 --device 时测量的鼠标\n");
   return out;
 }
 

@@ -15,6 +15,7 @@
 #include "cli/DeviceListing.h"
 #include "cli/Summary.h"
 #include "hid/HIDMonitor.h"
+#include "i18n/Translate.h"
 #include "results/IntervalPlot.h"
 #include "results/IntervalsCsv.h"
 #include "results/ResultJson.h"
@@ -36,9 +37,9 @@ constexpr auto kFirstReportPoll = 5ms;
 // (the analyzer's activity timeout: a mouse quiet that long is at rest).
 constexpr auto kLateReportGrace = 250ms;
 
-constexpr const char* kAccessHint =
+constexpr const char* kAccessHint = i18n::trNoop(
     "提示：安装 udev 规则 70-quillmark.rules（给鼠标的 event 节点加 uaccess 标记）或把用户加入 "
-    "input 组，然后重新插拔鼠标或运行 udevadm trigger，再试一次。\n";
+    "input 组，然后重新插拔鼠标或运行 udevadm trigger，再试一次。\n");
 
 bool stopRequested(const Console& c) { return c.stopRequested && c.stopRequested(); }
 
@@ -128,27 +129,27 @@ std::string shownName(const HIDDeviceInfo& d) { return results::plainText(d.disp
 // names hold it.
 void printIndexMissing(const Console& c, const std::string& wanted,
                        const std::vector<HIDDeviceInfo>& devices) {
-  std::fprintf(c.err, "找不到序号为 %s 的鼠标：纯数字是 list 的序号（现有 0–%zu）。\n",
+  std::fprintf(c.err, i18n::tr("找不到序号为 %s 的鼠标：纯数字是 list 的序号（现有 0–%zu）。\n"),
                wanted.c_str(), devices.size() - 1);
   for (const int i : devicesNamed(wanted, devices)) {
-    std::fprintf(c.err, "名称含「%s」的鼠标：序号 %d  %s\n", wanted.c_str(), i,
+    std::fprintf(c.err, i18n::tr("名称含「%s」的鼠标：序号 %d  %s\n"), wanted.c_str(), i,
                  shownName(devices[static_cast<std::size_t>(i)]).c_str());
   }
-  std::fputs("现有的鼠标：\n", c.err);
+  std::fputs(i18n::tr("现有的鼠标：\n"), c.err);
 }
 
 void printDeviceMissing(const Console& c, const std::string& wanted,
                         const std::vector<HIDDeviceInfo>& devices, int autoChoice) {
   if (devices.empty()) {
-    std::fputs("没有找到鼠标。\n", c.err);
+    std::fputs(i18n::tr("没有找到鼠标。\n"), c.err);
     return;
   }
   if (wanted.empty()) {
-    std::fputs("没有可以自动选择的鼠标。\n", c.err);
+    std::fputs(i18n::tr("没有可以自动选择的鼠标。\n"), c.err);
   } else if (isIndexText(wanted)) {
     printIndexMissing(c, wanted, devices);
   } else {
-    std::fprintf(c.err, "找不到设备「%s」。现有的鼠标：\n", wanted.c_str());
+    std::fprintf(c.err, i18n::tr("找不到设备「%s」。现有的鼠标：\n"), wanted.c_str());
   }
   std::fputs(deviceTable(devices, autoChoice).c_str(), c.err);
 }
@@ -156,8 +157,8 @@ void printDeviceMissing(const Console& c, const std::string& wanted,
 void printDeviceAmbiguous(const Console& c, const std::string& wanted,
                           const std::vector<HIDDeviceInfo>& devices,
                           const std::vector<int>& matches) {
-  std::fprintf(c.err, "「%s」对应 %zu 只鼠标，请用序号或节点指明其中一只：\n", wanted.c_str(),
-               matches.size());
+  std::fprintf(c.err, i18n::tr("「%s」对应 %zu 只鼠标，请用序号或节点指明其中一只：\n"),
+               wanted.c_str(), matches.size());
   for (const int i : matches) {
     const HIDDeviceInfo& d = devices[static_cast<std::size_t>(i)];
     std::fprintf(c.err, "  %-5d %-20s %s\n", i, d.node.empty() ? "-" : d.node.c_str(),
@@ -186,9 +187,10 @@ std::optional<int> selectDevice(Session& s, const MeasureOptions& o, const Conso
   const int index = matches.front();
   s.device = devices[static_cast<std::size_t>(index)];
   if (!s.device.opened) {
-    std::fprintf(c.err, "无法读取 %s：%s\n", shownName(s.device).c_str(),
+    std::fprintf(c.err, i18n::tr("无法读取 %s：%s\n"), shownName(s.device).c_str(),
                  s.device.openError.message.c_str());
-    if (s.device.openError.status == HIDStatus::PermissionDenied) std::fputs(kAccessHint, c.err);
+    if (s.device.openError.status == HIDStatus::PermissionDenied)
+      std::fputs(i18n::tr(kAccessHint), c.err);
     return kExitNoAccess;
   }
   // The test is this mouse's: another one plugged in must not take over.
@@ -206,31 +208,32 @@ bool stillSelected(const Session& s) { return s.monitor.getSelectedDeviceIndex()
 std::optional<Clock::time_point> awaitFirstReport(Session& s, const MeasureOptions& o,
                                                   const Console& c, int& status) {
   status = kExitNoReports;
-  std::fprintf(c.err, "正在测量 %s，请移动鼠标…\n", shownName(s.device).c_str());
+  std::fprintf(c.err, i18n::tr("正在测量 %s，请移动鼠标…\n"), shownName(s.device).c_str());
   std::fflush(c.err);
   const Clock::time_point deadline =
       Clock::now() +
       std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(o.waitSeconds));
   while (s.recorder.count() == 0) {
     if (stopRequested(c)) {
-      std::fputs("测试在收到第一个报告之前被中断。\n", c.err);
+      std::fputs(i18n::tr("测试在收到第一个报告之前被中断。\n"), c.err);
       return std::nullopt;
     }
     if (!stillSelected(s)) {
-      std::fprintf(c.err, "%s 已断开。\n", shownName(s.device).c_str());
+      std::fprintf(c.err, i18n::tr("%s 已断开。\n"), shownName(s.device).c_str());
       status = kExitNoMouse;
       return std::nullopt;
     }
     if (s.readFailed.load(std::memory_order_acquire)) {
-      std::fprintf(c.err, "读取 %s 出错：%s\n", shownName(s.device).c_str(),
+      std::fprintf(c.err, i18n::tr("读取 %s 出错：%s\n"), shownName(s.device).c_str(),
                    results::plainText(s.readErrorText()).c_str());
       status = kExitDeviceError;
       return std::nullopt;
     }
     if (Clock::now() >= deadline) {
-      std::fprintf(c.err,
-                   "%g 秒内没有收到 %s 的报告：鼠标只在移动时发送报告，请在测试开始后移动它。\n",
-                   o.waitSeconds, shownName(s.device).c_str());
+      std::fprintf(
+          c.err,
+          i18n::tr("%g 秒内没有收到 %s 的报告：鼠标只在移动时发送报告，请在测试开始后移动它。\n"),
+          o.waitSeconds, shownName(s.device).c_str());
       return std::nullopt;
     }
     std::this_thread::sleep_for(kFirstReportPoll);
@@ -330,7 +333,8 @@ void noticeUnwritten(const Console& c, const std::vector<Output>& outputs, std::
   if (!c.urgentStopNotice) return;
   std::string line;
   for (std::size_t i = from; i < outputs.size(); ++i) {
-    line += (i == from ? "quillmark: 再次中断，立即退出；没有写入：" : "、") + outputs[i].path;
+    line += (i == from ? i18n::tr("quillmark: 再次中断，立即退出；没有写入：") : i18n::tr("、")) +
+            outputs[i].path;
   }
   c.urgentStopNotice(line.empty() ? line : line + "\n");
 }
@@ -355,7 +359,7 @@ int report(const results::TestRecord& r, const MeasureOptions& o, const Console&
 bool targetReached(const results::TestRecord& r, const Console& c) {
   const results::WholeTestVerdict& v = results::derivedOf(r).whole.verdict;
   if (v.verdict == results::TargetVerdict::Unknown) {
-    std::fprintf(c.err, "quillmark: 无法判断是否达到 %.0f Hz：%s\n", r.targetHz,
+    std::fprintf(c.err, i18n::tr("quillmark: 无法判断是否达到 %.0f Hz：%s\n"), r.targetHz,
                  v.reason.empty() ? results::targetVerdictText(v.verdict) : v.reason.c_str());
   }
   return v.verdict == results::TargetVerdict::Reached;
@@ -371,9 +375,9 @@ int testStatus(const results::TestRecord& r, const MeasureOptions& o, const Cons
 
 void printEarlyEnd(const Session& s, const EarlyEnd& e, const Console& c) {
   if (e.end == results::TestEnd::DeviceLost) {
-    std::fprintf(c.err, "%s 在测试中断开，测试提前结束。\n", shownName(s.device).c_str());
+    std::fprintf(c.err, i18n::tr("%s 在测试中断开，测试提前结束。\n"), shownName(s.device).c_str());
   } else if (e.end == results::TestEnd::DeviceError) {
-    std::fprintf(c.err, "读取 %s 出错，测试提前结束：%s\n", shownName(s.device).c_str(),
+    std::fprintf(c.err, i18n::tr("读取 %s 出错，测试提前结束：%s\n"), shownName(s.device).c_str(),
                  results::plainText(e.error).c_str());
   }
 }
@@ -418,9 +422,9 @@ int writeResultFiles(const results::TestRecord& r, const std::string& intervalsP
     noticeUnwritten(c, outputs, i);
     const results::WriteResult w = outputs[i].write(r, outputs[i].path);
     if (w) {
-      std::fprintf(
-          c.err, "已写入 %s\n",
-          outputs[i].path == "-" ? "标准输出" : results::pathText(outputs[i].path).c_str());
+      std::fprintf(c.err, i18n::tr("已写入 %s\n"),
+                   outputs[i].path == "-" ? i18n::tr("标准输出")
+                                          : results::pathText(outputs[i].path).c_str());
     } else {
       std::fprintf(c.err, "%s\n", w.error.c_str());
       status = kExitFileError;
@@ -428,7 +432,7 @@ int writeResultFiles(const results::TestRecord& r, const std::string& intervalsP
   }
   noticeUnwritten(c, outputs, outputs.size());
   if (r.stamps.truncated() && !outputs.empty()) {
-    std::fprintf(c.err, "间隔文件只保留了前 %zu 个报告。\n", r.stampLimit);
+    std::fprintf(c.err, i18n::tr("间隔文件只保留了前 %zu 个报告。\n"), r.stampLimit);
   }
   return status;
 }
@@ -437,7 +441,7 @@ bool startHIDThread(HIDMonitor& monitor, const Console& console) {
   try {
     monitor.start();
   } catch (const std::system_error& e) {
-    std::fprintf(console.err, "[HID] 无法启动 HID 线程：%s\n", e.what());
+    std::fprintf(console.err, i18n::tr("[HID] 无法启动 HID 线程：%s\n"), e.what());
     return false;
   }
   if (console.hidThreadStarted) console.hidThreadStarted();
@@ -450,7 +454,8 @@ bool writeOut(const Console& c, const std::string& text) {
   if (std::fflush(c.out) != 0 && err == 0) err = errno;
   if (err == 0 && std::ferror(c.out) != 0) err = EIO;
   if (err == 0) return true;
-  std::fprintf(c.err, "quillmark: 无法写入标准输出：%s\n", results::errnoText(err).c_str());
+  std::fprintf(c.err, i18n::tr("quillmark: 无法写入标准输出：%s\n"),
+               results::errnoText(err).c_str());
   return false;
 }
 

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "i18n/Translate.h"
 #include "results/FileWriter.h"
 #include "results/TextFormat.h"
 
@@ -56,13 +57,13 @@ std::optional<std::chrono::system_clock::time_point> parseIsoTime(const std::str
 std::optional<std::string> readText(const fs::path& path, std::string& trouble) {
   std::FILE* f = std::fopen(path.c_str(), "rbe");
   if (f == nullptr) {
-    trouble = "无法打开：" + results::readErrnoText(errno);
+    trouble = i18n::tr("无法打开：") + results::readErrnoText(errno);
     return std::nullopt;
   }
   struct stat st {};
   if (::fstat(::fileno(f), &st) == 0 && S_ISDIR(st.st_mode)) {
     std::fclose(f);
-    trouble = "这是一个文件夹，不是结果文件";
+    trouble = i18n::tr("这是一个文件夹，不是结果文件");
     return std::nullopt;
   }
   std::string text;
@@ -71,7 +72,7 @@ std::optional<std::string> readText(const fs::path& path, std::string& trouble) 
   const int err = std::ferror(f) ? errno : 0;
   std::fclose(f);
   if (err != 0) {
-    trouble = "读取失败：" + results::readErrnoText(err);
+    trouble = i18n::tr("读取失败：") + results::readErrnoText(err);
     return std::nullopt;
   }
   return text;
@@ -136,14 +137,17 @@ bool hasKind(const json& v, Kind kind) {
 // Why a parsed file is not a result compare can read; empty when it is.
 std::string resultTrouble(const json& r) {
   if (!r.is_object() || !r.contains("schema") || r["schema"] != "quillmark-result") {
-    return "不是 Quillmark 的结果文件";
+    return i18n::tr("不是 Quillmark 的结果文件");
   }
   for (const Field& f : kFields) {
     const json::json_pointer p(f.pointer);
     if (!r.contains(p) || r.at(p).is_null() || hasKind(r.at(p), f.kind)) continue;
     std::string name = f.pointer + 1;
     std::replace(name.begin(), name.end(), '/', '.');
-    return "不是 Quillmark 的结果文件（" + name + " 的类型不对）";
+    std::string why;
+    results::appendFormat(why, i18n::tr("不是 Quillmark 的结果文件（%s 的类型不对）"),
+                          name.c_str());
+    return why;
   }
   return {};
 }
@@ -166,9 +170,11 @@ std::optional<json> readResultJson(const fs::path& path, std::string* trouble) {
   if (const std::optional<std::string> text = readText(path, why)) {
     try {
       result = parseBounded(*text);
-      why = result->is_discarded() ? "不是 Quillmark 的结果文件" : resultTrouble(*result);
+      why = result->is_discarded() ? i18n::tr("不是 Quillmark 的结果文件") : resultTrouble(*result);
     } catch (const TooDeep&) {
-      why = "嵌套超过 " + std::to_string(kMaxJsonDepth) + " 层，不是 Quillmark 的结果文件";
+      why.clear();
+      results::appendFormat(why, i18n::tr("嵌套超过 %d 层，不是 Quillmark 的结果文件"),
+                            static_cast<int>(kMaxJsonDepth));
     }
   }
   if (why.empty()) return result;

@@ -4,6 +4,9 @@
 #include <sstream>
 #include <type_traits>
 
+#include "i18n/Translate.h"
+#include "results/TextFormat.h"
+
 namespace cli {
 
 namespace {
@@ -45,6 +48,12 @@ std::string before(const std::string& text, const std::string& mark) {
   return at == std::string::npos ? text : text.substr(0, at);
 }
 
+std::string withText(const char* format, const std::string& text) {
+  std::string out;
+  results::appendFormat(out, format, text.c_str());
+  return out;
+}
+
 bool isAscii(const std::string& text) {
   return std::all_of(text.begin(), text.end(),
                      [](char c) { return static_cast<unsigned char>(c) < 0x80; });
@@ -56,12 +65,13 @@ std::string unexpected(const CLI::App& context, const std::string& message) {
   std::string first;
   for (std::string word; words >> word;) first = word;
   const bool option = first.size() > 1 && first.front() == '-';
-  const char* what = option                                ? "不认识的选项"
-                     : context.get_subcommands({}).empty() ? "多余的参数"
-                                                           : "不认识的命令";
-  std::string line = std::string(what) + "「" + first + "」";
+  const char* what = option                                ? i18n::tr("不认识的选项「%s」")
+                     : context.get_subcommands({}).empty() ? i18n::tr("多余的参数「%s」")
+                                                           : i18n::tr("不认识的命令「%s」");
+  std::string line;
+  results::appendFormat(line, what, first.c_str());
   if (const std::string guess = nearestName(first, namesOf(context)); !guess.empty())
-    line += "：" + first + " → " + guess + "？";
+    results::appendFormat(line, i18n::tr("：%s → %s？"), first.c_str(), guess.c_str());
   return line;
 }
 
@@ -69,17 +79,28 @@ std::string unexpected(const CLI::App& context, const std::string& message) {
 std::string badValue(const std::string& message) {
   const std::string name = before(message, ": ");
   const std::string why = after(message, ": ");
-  if (!isAscii(why)) return name + "：" + why;
+  std::string out;
+  if (why.find(" not in ") == std::string::npos &&
+      (!isAscii(why) || i18n::currentLanguage() == i18n::Language::English)) {
+    // Our own checks give their reason in the chosen language already.
+    results::appendFormat(out, i18n::tr("%s：%s"), name.c_str(), why.c_str());
+    return out;
+  }
   if (why.find(" not in ") != std::string::npos) {
     std::string allowed = after(why, " not in ");
     allowed.erase(
         std::remove_if(allowed.begin(), allowed.end(), [](char c) { return c == '{' || c == '}'; }),
         allowed.end());
-    for (size_t at = allowed.find(','); at != std::string::npos; at = allowed.find(','))
-      allowed.replace(at, 1, "、");
-    return name + " 不能是 " + before(why, " not in ") + "，只能是 " + allowed;
+    const std::string comma = i18n::tr("、");
+    for (size_t at = allowed.find(','); at != std::string::npos;
+         at = allowed.find(',', at + comma.size()))
+      allowed.replace(at, 1, comma);
+    results::appendFormat(out, i18n::tr("%s 不能是 %s，只能是 %s"), name.c_str(),
+                          before(why, " not in ").c_str(), allowed.c_str());
+    return out;
   }
-  return name + " 的值不对：" + why;
+  results::appendFormat(out, i18n::tr("%s 的值不对：%s"), name.c_str(), why.c_str());
+  return out;
 }
 
 }  // namespace
@@ -111,14 +132,15 @@ std::string usageProblem(const CLI::App& context, const CLI::ParseError& e) {
   };
   if (is(static_cast<CLI::ExtrasError*>(nullptr))) return unexpected(context, message);
   if (is(static_cast<CLI::RequiredError*>(nullptr))) {
-    if (message.find("subcommand") != std::string::npos) return "请给出命令";
-    return "缺少 " + before(message, " is required");
+    if (message.find("subcommand") != std::string::npos) return i18n::tr("请给出命令");
+    return withText(i18n::tr("缺少 %s"), before(message, " is required"));
   }
   if (is(static_cast<CLI::ArgumentMismatch*>(nullptr)))
-    return before(message, ": ") + " 缺少值或值的个数不对";
+    return withText(i18n::tr("%s 缺少值或值的个数不对"), before(message, ": "));
   if (is(static_cast<CLI::ValidationError*>(nullptr))) return badValue(message);
-  if (is(static_cast<CLI::ConversionError*>(nullptr))) return "无法识别的值：" + message;
-  return "命令行有误：" + message;
+  if (is(static_cast<CLI::ConversionError*>(nullptr)))
+    return withText(i18n::tr("无法识别的值：%s"), message);
+  return withText(i18n::tr("命令行有误：%s"), message);
 }
 
 std::string usageLine(const CLI::App& context) {
@@ -126,9 +148,10 @@ std::string usageLine(const CLI::App& context) {
   for (const CLI::App* p = context.get_parent(); p != nullptr; p = p->get_parent())
     name = p->get_name() + " " + name;
   const auto formatter = std::dynamic_pointer_cast<CLI::Formatter>(context.get_formatter());
-  std::string usage = formatter ? formatter->make_usage(&context, name) : "用法: " + name;
+  std::string usage =
+      formatter ? formatter->make_usage(&context, name) : withText(i18n::tr("用法: %s"), name);
   while (!usage.empty() && usage.back() == '\n') usage.pop_back();
-  return usage + "（全部选项见 " + name + " --help）";
+  return usage + withText(i18n::tr("（全部选项见 %s --help）"), name);
 }
 
 }  // namespace cli

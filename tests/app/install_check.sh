@@ -12,7 +12,8 @@ status=0
 for f in bin/quillmark share/applications/quillmark.desktop \
          lib/udev/rules.d/70-quillmark.rules share/doc/quillmark/permission-help.html \
          share/doc/quillmark/permission-help.en.html \
-         share/icons/hicolor/scalable/apps/quillmark.svg share/man/man1/quillmark.1.gz \
+         share/icons/hicolor/scalable/apps/quillmark.svg share/man/man1/quillmark.1.gz share/man/zh_CN/man1/quillmark.1.gz \
+         share/locale/en/LC_MESSAGES/quillmark.mo \
          share/metainfo/works.varden.quillmark.metainfo.xml share/doc/quillmark/copyright \
          share/doc/quillmark/changelog.gz; do
   if [ -s "$prefix/$f" ]; then echo "ok: $f"; else echo "FAIL: $f missing"; status=1; fi

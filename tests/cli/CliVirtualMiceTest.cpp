@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
+#include <tuple>
 
 #include "QuillmarkProcess.h"
 #include "QuillmarkVersion.h"
@@ -24,11 +25,32 @@ using nlohmann::json;
 
 namespace {
 
+constexpr const char* kEnglish = "en_US.UTF-8";
+
+// Any CJK ideograph or full-width punctuation: none may show in English.
+bool hasCjk(const std::string& text) {
+  for (std::size_t i = 0; i + 2 < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c == 0xE3 || (c >= 0xE4 && c <= 0xE9) || c == 0xEF) return true;
+  }
+  return false;
+}
+
 class CliVirtualMiceTest : public ::testing::Test {
  protected:
   Finished run(const std::vector<std::string>& args, const std::string& mice = "1000,8000:5",
                const clitest::Interrupt& interrupt = {}) {
     return runQuillmark(args, {{"TAVO_VIRTUAL_MICE", mice}}, (dir / "run").string(), interrupt);
+  }
+  // Under LANG=`lang` alone (not installed here: the English must not need it).
+  Finished runIn(const char* lang, const std::vector<std::string>& args) {
+    return runQuillmark(args,
+                        {{"TAVO_VIRTUAL_MICE", "1000,8000:5"},
+                         {"LC_ALL", ""},
+                         {"LC_MESSAGES", ""},
+                         {"LANGUAGE", ""},
+                         {"LANG", lang}},
+                        (dir / "run").string());
   }
 
   TempDir tmp;
@@ -155,6 +177,7 @@ TEST_F(CliVirtualMiceTest, VersionHelpAndBadOptions) {
     std::vector<std::string> args;
     const char* why;
     const char* usage;
+    const char* lang = "";
   } bad[] = {
       {{"--bogus"}, "quillmark: 不认识的选项「--bogus」\n", "用法: quillmark [选项] [命令]"},
       {{"measure", "--target", "300"},
@@ -175,9 +198,49 @@ TEST_F(CliVirtualMiceTest, VersionHelpAndBadOptions) {
       {{"frobnicate"}, "quillmark: 不认识的命令「frobnicate」\n", "用法: quillmark [选项] [命令]"},
       {{"list", "extra"}, "quillmark: 多余的参数「extra」\n", "用法: quillmark list [选项]"},
       {{"analyze"}, "quillmark: 缺少 FILE\n", "用法: quillmark analyze [选项] FILE"},
+      {{"analyze"}, "quillmark: 缺少 FILE\n", "用法: quillmark analyze [选项] FILE", "zh_CN.UTF-8"},
+      {{"mesure"},
+       "quillmark: 不认识的命令「mesure」：mesure → measure？\n",
+       "用法: quillmark [选项] [命令]",
+       "C"},
+      {{"--bogus"},
+       "quillmark: unknown option '--bogus'\n",
+       "Usage: quillmark [OPTIONS] [SUBCOMMAND] (all options: quillmark --help)",
+       kEnglish},
+      {{"measure", "--target", "300"},
+       "quillmark: --target cannot be 300, only 125, 250, 500, 1000, 2000, 4000, 8000\n",
+       "Usage: quillmark measure [OPTIONS]",
+       kEnglish},
+      {{"measure", "--seconds", "0.2"},
+       "quillmark: --seconds: a test lasts at least 0.45 seconds",
+       "Usage: quillmark measure [OPTIONS]",
+       kEnglish},
+      {{"measure", "--secs", "3"},
+       "quillmark: unknown option '--secs': --secs → --seconds?\n",
+       "Usage: quillmark measure [OPTIONS]",
+       kEnglish},
+      {{"list", "extra"},
+       "quillmark: unexpected argument 'extra'\n",
+       "Usage: quillmark list [OPTIONS]",
+       kEnglish},
+      {{"analyze"},
+       "quillmark: FILE is missing\n",
+       "Usage: quillmark analyze [OPTIONS] FILE",
+       kEnglish},
+      {{"analyze", "--plot", "--json", "x"},
+       "quillmark: --plot: '--json' looks like an option, not a file name",
+       "Usage: quillmark analyze [OPTIONS] FILE",
+       kEnglish},
+      {{"measure", "--json", "--plot", "-"},
+       "quillmark: --json already writes the result to standard output",
+       "Usage: quillmark measure [OPTIONS]",
+       kEnglish},
   };
   for (const auto& b : bad) {
-    const Finished f = run(b.args);
+    const Finished f = *b.lang ? runIn(b.lang, b.args) : run(b.args);
+    if (b.lang == kEnglish) {
+      EXPECT_FALSE(hasCjk(f.err)) << f.err;
+    }
     EXPECT_EQ(f.status, 2) << b.args[0];
     EXPECT_TRUE(f.out.empty()) << f.out;
     EXPECT_EQ(f.err.rfind(b.why, 0), 0u) << f.err;
@@ -193,29 +256,45 @@ TEST_F(CliVirtualMiceTest, EachHelpListsItsOwnExitStatuses) {
   const struct {
     const char* command;
     std::vector<int> statuses;
+    const char* lang = "";
   } helps[] = {{"list", {0, 1, 2, 4}},
                {"measure", {0, 1, 2, 3, 4, 5, 6, 7}},
                {"analyze", {0, 1, 2, 5, 8}},
-               {"compare", {0, 1, 2, 5, 8}}};
+               {"compare", {0, 1, 2, 5, 8}},
+               {"list", {0, 1, 2, 4}, "C"},
+               {"list", {0, 1, 2, 4}, kEnglish},
+               {"measure", {0, 1, 2, 3, 4, 5, 6, 7}, kEnglish},
+               {"analyze", {0, 1, 2, 5, 8}, kEnglish},
+               {"compare", {0, 1, 2, 5, 8}, kEnglish},
+               {"", {0, 1, 2, 3, 4, 5, 6, 7, 8}, kEnglish}};
   for (const auto& h : helps) {
-    const Finished f = run({h.command, "--help"});
+    const bool english = h.lang == kEnglish;
+    std::vector<std::string> args{h.command, "--help"};
+    if (!*h.command) args.erase(args.begin());
+    const Finished f = *h.lang ? runIn(h.lang, args) : run(args);
     ASSERT_EQ(f.status, 0) << h.command;
-    const size_t at = f.out.find("退出状态：");
+    if (english) {
+      EXPECT_FALSE(hasCjk(f.out)) << f.out;
+      EXPECT_NE(f.out.find("Usage: quillmark"), std::string::npos) << f.out;
+    }
+    const size_t at = f.out.find(english ? "Exit status: " : "退出状态：");
     ASSERT_NE(at, std::string::npos) << f.out;
     const std::string line = f.out.substr(at, f.out.find('\n', at) - at);
     for (int status = 0; status <= 8; ++status) {
       const bool listed =
           std::find(h.statuses.begin(), h.statuses.end(), status) != h.statuses.end();
-      const std::string a = "：" + std::to_string(status) + " ",
-                        b = "；" + std::to_string(status) + " ",
-                        c = "，" + std::to_string(status) + " ";
+      const std::string n = std::to_string(status) + " ";
+      const std::string a = (english ? ": " : "：") + n, b = (english ? "; " : "；") + n,
+                        c = (english ? ", " : "，") + n;
       const bool shown = line.find(a) != std::string::npos || line.find(b) != std::string::npos ||
                          line.find(c) != std::string::npos;
       EXPECT_EQ(shown, listed) << h.command << " " << status << ": " << line;
     }
     for (const char* hint : {"N:N", "NONNEGATIVE", "HZ:{", "TEXT"})
       EXPECT_EQ(f.out.find(hint), std::string::npos) << h.command << " " << hint;
-    EXPECT_EQ(f.out.find("Options"), std::string::npos) << f.out;
+    if (!english) {
+      EXPECT_EQ(f.out.find("Options"), std::string::npos) << f.out;
+    }
   }
 }
 
@@ -225,6 +304,33 @@ TEST_F(CliVirtualMiceTest, ListShowsEveryMouseAndTheAutomaticChoice) {
   EXPECT_NE(f.out.find("虚拟鼠标 1000 Hz [Virtual]"), std::string::npos) << f.out;
   EXPECT_NE(f.out.find("虚拟鼠标 8000 Hz [Virtual]"), std::string::npos) << f.out;
   EXPECT_NE(f.out.find("125 µs"), std::string::npos) << f.out;
+
+  // Each language's heading words start where the rows' columns do.
+  const auto columnOf = [](const std::string& line, std::size_t at) {
+    int columns = 0;
+    for (std::size_t i = 0; i < at; ++i) {
+      const auto c = static_cast<unsigned char>(line[i]);
+      if ((c & 0xC0) != 0x80) columns += c >= 0xE3 ? 2 : 1;
+    }
+    return columns;
+  };
+  for (const auto& [lang, heading, name] :
+       {std::tuple{"zh_CN.UTF-8", "名称", "虚拟鼠标 8000 Hz [Virtual]"},
+        std::tuple{kEnglish, "Name", "Virtual mouse 8000 Hz [Virtual]"}}) {
+    const Finished l = runIn(lang, {"list"});
+    ASSERT_EQ(l.status, 0) << l.err;
+    std::istringstream lines(l.out);
+    std::string head, row;
+    std::getline(lines, head);
+    while (std::getline(lines, row) && row.find(name) == std::string::npos) {
+    }
+    ASSERT_NE(row.find(name), std::string::npos) << l.out;
+    EXPECT_EQ(columnOf(head, head.find(heading)), columnOf(row, row.find(name))) << l.out;
+    EXPECT_EQ(columnOf(head, head.find("VID:PID")), columnOf(row, row.find("0000:0002"))) << l.out;
+    if (lang == kEnglish) {
+      EXPECT_FALSE(hasCjk(l.out)) << l.out;
+    }
+  }
 
   const Finished j = run({"list", "--json"});
   ASSERT_EQ(j.status, 0) << j.err;
@@ -376,6 +482,19 @@ TEST_F(CliVirtualMiceTest, UnknownDeviceIsNamedWithTheMiceThatExist) {
   EXPECT_NE(f.err.find("「Razer」"), std::string::npos) << f.err;
   EXPECT_NE(f.err.find("虚拟鼠标 8000 Hz [Virtual]"), std::string::npos) << f.err;
   EXPECT_EQ(run({"measure", "--device", "/dev/input/event99"}).status, 4);
+
+  // measure's own lines in English: the mice listed, the test begun.
+  const Finished missing = runIn(kEnglish, {"measure", "--device", "Razer"});
+  EXPECT_EQ(missing.status, 4);
+  EXPECT_EQ(missing.err.rfind("No device 'Razer'. The mice there are:\n", 0), 0u) << missing.err;
+  EXPECT_NE(missing.err.find("Virtual mouse 8000 Hz [Virtual]"), std::string::npos) << missing.err;
+  const Finished waited = runIn(kEnglish, {"measure", "--seconds", "0.5", "--device", "1"});
+  EXPECT_EQ(waited.status, 0) << waited.err;
+  EXPECT_EQ(waited.err.rfind("Measuring Virtual mouse 8000 Hz [Virtual], move the mouse…\n", 0), 0u)
+      << waited.err;
+  for (const Finished* f : {&missing, &waited}) {
+    EXPECT_FALSE(hasCjk(f->err)) << f->err;
+  }
 }
 
 // Known before the test, not after it.

@@ -2,7 +2,9 @@
 // stream do not differ, a run with 1 % of its reports delayed differs on
 // p99, every kind of input is read, and the plot parses and renders.
 #include <gtest/gtest.h>
+
 #include <libxml/parser.h>
+#include <algorithm>
 
 #include <nlohmann/json.hpp>
 #include <regex>
@@ -20,9 +22,13 @@ namespace {
 
 class CompareTest : public ::testing::Test {
  protected:
-  Finished compare(std::vector<std::string> args) {
+  // Under LANG=`lang` when one is given (English: not installed here).
+  Finished compare(std::vector<std::string> args, const char* lang = nullptr) {
     args.insert(args.begin(), "compare");
-    return runQuillmark(args, {}, tmp.file("run"));
+    std::vector<std::pair<std::string, std::string>> env;
+    if (lang != nullptr)
+      env = {{"LC_ALL", ""}, {"LC_MESSAGES", ""}, {"LANGUAGE", ""}, {"LANG", lang}};
+    return runQuillmark(args, env, tmp.file("run"));
   }
   // Five seconds of an 8000 Hz mouse; one report in `delayEvery` comes
   // 300 µs late, and so do the ones after it.
@@ -91,6 +97,21 @@ TEST_F(CompareTest, SameStreamIsNotDifferentAndDelayedReportsAre) {
             std::string::npos)
       << text.out;
   EXPECT_NE(text.out.find("每种设置最好测三次以上"), std::string::npos) << text.out;
+
+  const Finished english =
+      compare({recording("a.yml", 1), recording("c.yml", 3, 100)}, "en_US.UTF-8");
+  ASSERT_EQ(english.status, 0) << english.err;
+  EXPECT_NE(english.out.find("B's p99 interval is higher than A's by "), std::string::npos)
+      << english.out;
+  EXPECT_NE(english.out.find("µs: distinguishable (p = 0.008) and it matters (margin 10.0 µs)\n"),
+            std::string::npos)
+      << english.out;
+  EXPECT_NE(english.out.find("B's p50 interval is higher than A's by 0.0 µs, within the margin "
+                             "(10.0 µs): practically the same"),
+            std::string::npos)
+      << english.out;
+  EXPECT_NE(english.out.find("test each setup three times or more"), std::string::npos)
+      << english.out;
 }
 
 // Columns of a terminal line: CJK characters take two.
@@ -114,20 +135,35 @@ TEST_F(CompareTest, FourRunsFitInOneHundredTwentyColumns) {
   }
   const std::string longName = "无线游戏鼠标 Ultra Light Wireless Pro 2026 Special Edition";
   inputs.push_back(savedRun("a-rather-long-folder-name-for-run-d", longName, "3-1.4"));
-  const Finished f = compare(inputs);
-  ASSERT_EQ(f.status, 0) << f.err;
-  const std::string table = f.out.substr(0, f.out.find("\n\n"));
-  EXPECT_EQ(table.substr(0, table.find('\n')).find_first_not_of(" ABCD"), std::string::npos)
-      << table;
-  EXPECT_NE(table.find("Generated Mouse"), std::string::npos) << table;
-  EXPECT_NE(table.find("无线游戏鼠标 Ultra"), std::string::npos) << table;         // cut to fit
-  EXPECT_NE(f.out.find(longName + "，端口 3-1.4\n"), std::string::npos) << f.out;  // in full below
-  std::istringstream lines(table);
-  for (std::string line; std::getline(lines, line);) EXPECT_LE(columns(line), 120) << line;
-  for (const std::string& in : inputs) {
-    const std::size_t at = f.out.find(in);
-    EXPECT_NE(at, std::string::npos) << in;
-    EXPECT_EQ(f.out.find(in, at + 1), std::string::npos) << in;
+  for (const char* lang : {"zh_CN.UTF-8", "en_US.UTF-8"}) {
+    const bool english = std::string(lang) == "en_US.UTF-8";
+    const Finished f = compare(inputs, lang);
+    ASSERT_EQ(f.status, 0) << f.err;
+    const std::string table = f.out.substr(0, f.out.find("\n\n"));
+    EXPECT_EQ(table.substr(0, table.find('\n')).find_first_not_of(" ABCD"), std::string::npos)
+        << table;
+    EXPECT_NE(table.find("Generated Mouse"), std::string::npos) << table;
+    EXPECT_NE(table.find("无线游戏鼠标 Ultra"), std::string::npos) << table;  // cut to fit
+    EXPECT_NE(f.out.find(longName + (english ? ", port 3-1.4\n" : "，端口 3-1.4\n")),
+              std::string::npos)
+        << f.out;  // in full below
+    std::istringstream lines(table);
+    for (std::string line; std::getline(lines, line);) {
+      EXPECT_LE(columns(line), 120) << line;
+      // In English only the mouse's own name is Chinese.
+      const std::string words = line.substr(0, line.find("无线游戏鼠标"));
+      if (english) {
+        EXPECT_TRUE(std::none_of(words.begin(), words.end(), [](char ch) {
+          const auto c = static_cast<unsigned char>(ch);
+          return (c >= 0xE3 && c <= 0xE9) || c == 0xEF;  // CJK and full-width forms
+        })) << line;
+      }
+    }
+    for (const std::string& in : inputs) {
+      const std::size_t at = f.out.find(in);
+      EXPECT_NE(at, std::string::npos) << in;
+      EXPECT_EQ(f.out.find(in, at + 1), std::string::npos) << in;
+    }
   }
 }
 

@@ -64,7 +64,7 @@ std::array<uint8_t, 8> motionFrame(int32_t dx) {
 std::string speedProblem(std::string_view text, VirtualMouseRate& mouse) {
   const std::optional<double> speed = parseNumber(trim(text));
   if (!speed || *speed < kMinVirtualCountsPerS || *speed > kMaxVirtualCountsPerS) {
-    return "手速须在 1–1000000 counts/s 之间（如 8000@2000）";
+    return i18n::tr("手速须在 1–1000000 counts/s 之间（如 8000@2000）");
   }
   mouse.countsPerS = *speed;
   return {};
@@ -79,15 +79,17 @@ std::string itemProblem(std::string_view item, VirtualMouseRate& mouse) {
   }
   const size_t colon = item.find(':');
   const std::optional<double> rate = parseNumber(trim(item.substr(0, colon)));
-  if (!rate) return "不是报告率（1–16000 Hz，可加抖动微秒数，如 8000:5）";
-  if (*rate < kMinVirtualRateHz || *rate > kMaxVirtualRateHz) return "报告率须在 1–16000 Hz 之间";
+  if (!rate) return i18n::tr("不是报告率（1–16000 Hz，可加抖动微秒数，如 8000:5）");
+  if (*rate < kMinVirtualRateHz || *rate > kMaxVirtualRateHz)
+    return i18n::tr("报告率须在 1–16000 Hz 之间");
   mouse = VirtualMouseRate{*rate, 0, 0};
   if (colon == std::string_view::npos) return {};
   const double halfIntervalUs = 0.5e6 / *rate;
   const std::optional<double> jitter = parseNumber(trim(item.substr(colon + 1)));
   if (!jitter || *jitter < 0 || *jitter > halfIntervalUs) {
     char text[96];
-    std::snprintf(text, sizeof text, "抖动须在 0–%g 微秒之间（半个报告间隔）", halfIntervalUs);
+    std::snprintf(text, sizeof text, i18n::tr("抖动须在 0–%g 微秒之间（半个报告间隔）"),
+                  halfIntervalUs);
     return text;
   }
   mouse.jitterUs = *jitter;
@@ -154,7 +156,7 @@ std::optional<std::vector<VirtualMouseRate>> selectVirtualMice(const char* value
     const std::string problem = itemProblem(item, mouse);
     if (!problem.empty()) {
       if (++bad <= kMaxNamedItems) {
-        std::fprintf(console, "[虚拟鼠标] 忽略 \"%s\"：%s\n", shownItem(item).c_str(),
+        std::fprintf(console, i18n::tr("[虚拟鼠标] 忽略 \"%s\"：%s\n"), shownItem(item).c_str(),
                      problem.c_str());
       }
     } else if (mice.size() < kMaxVirtualMice) {
@@ -166,14 +168,15 @@ std::optional<std::vector<VirtualMouseRate>> selectVirtualMice(const char* value
     text.remove_prefix(comma + 1);
   }
   if (bad > kMaxNamedItems) {
-    std::fprintf(console, "[虚拟鼠标] 另有 %zu 个无效条目未列出\n", bad - kMaxNamedItems);
+    std::fprintf(console, i18n::tr("[虚拟鼠标] 另有 %zu 个无效条目未列出\n"), bad - kMaxNamedItems);
   }
   if (refused > 0) {
-    std::fprintf(console, "[虚拟鼠标] 最多 %zu 个虚拟鼠标，其余 %zu 个未使用\n", kMaxVirtualMice,
-                 refused);
+    std::fprintf(console, i18n::tr("[虚拟鼠标] 最多 %zu 个虚拟鼠标，其余 %zu 个未使用\n"),
+                 kMaxVirtualMice, refused);
   }
   if (mice.empty()) {
-    std::fprintf(console, "[虚拟鼠标] TAVO_VIRTUAL_MICE 中没有可用的条目，改用真实鼠标\n");
+    std::fprintf(console,
+                 i18n::tr("[虚拟鼠标] TAVO_VIRTUAL_MICE 中没有可用的条目，改用真实鼠标\n"));
     return std::nullopt;
   }
   return mice;
