@@ -10,7 +10,6 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string_view>
-#include <type_traits>
 
 #include "analysis/PollingRules.h"
 #include "analysis/SampleComparison.h"
@@ -42,20 +41,12 @@ struct Run {
 };
 
 // Keeps a run's intervals: sorted for the plot, in blocks for the verdicts.
-// A drop is kept as the index of the report after it, or as a mark that
-// holds that index (with how many drops it stands for).
-template <typename Drops>
-void keepIntervals(Run& run, const std::vector<int64_t>& stampsNs, const Drops& drops) {
+void keepIntervals(Run& run, const std::vector<int64_t>& stampsNs,
+                   const std::vector<DropMark>& drops) {
   const auto rest = std::chrono::nanoseconds(pollingrules::kActivityTimeout).count();
   std::vector<bool> dropBefore(stampsNs.size(), false);
-  for (const auto& d : drops) {
-    std::size_t k = 0;
-    if constexpr (std::is_integral_v<std::decay_t<decltype(d)>>) {
-      k = d;
-    } else {
-      k = d.before;
-    }
-    if (k < dropBefore.size()) dropBefore[k] = true;
+  for (const DropMark& d : drops) {
+    if (d.before < dropBefore.size()) dropBefore[d.before] = true;
   }
   run.blocks = sc::intervalBlocks(stampsNs, dropBefore, rest, comparePeriodUs(run.result));
   run.intervalsUs.clear();
