@@ -251,6 +251,20 @@ TEST(RateCause, JudgesTheMouseNotTheHand) {
       {"drops that explain the shortfall",
        seriesOf(withDrops(mouse(8000, 1, 1, {{24000, 1}}), 10, 1)), eightK, "kernel_drops", "near",
        8000 * 10 / 11.0, "内核丢弃了约"},
+      // Either side of the share of what the motion allowed (0.9): the hand
+      // allowed 4600 and 4300 reports/s, the mouse sent 4000.
+      {"capped at 4000 Hz, sending 0.87 of what the hand allowed",
+       seriesOf(mouse(8000, 2, 1, {{4600, 1}})), eightK, "device_limited", "unknown", 0,
+       "回报率却只有 4000 Hz"},
+      {"capped at 4000 Hz, sending 0.93 of what the hand allowed",
+       seriesOf(mouse(8000, 2, 1, {{4300, 1}})), eightK, "speed_limited", "unknown", 0,
+       "手速不足以判断"},
+      // Either side of drops that explain the shortfall (0.95 of 8000 Hz with
+      // the dropped reports added back): mice polled at 7400 and 7700 Hz.
+      {"drops on a 7400 Hz mouse", seriesOf(withDrops(mouse(7400, 1, 1, {{24000, 1}}), 10, 1)),
+       eightK, "device_limited", "near", 7400 * 10 / 11.0, "回报率却只有"},
+      {"drops on a 7700 Hz mouse", seriesOf(withDrops(mouse(7700, 1, 1, {{24000, 1}}), 10, 1)),
+       eightK, "kernel_drops", "near", 7700 * 10 / 11.0, "内核丢弃了约"},
       {"host polls below what the mouse asks", seriesOf(mouse(125, 1, 1, {{4000, 2}})), mousepoll,
        "host_limited", "reached", 125, "usbhid.mousepoll=8"},
       {"Bluetooth at its own rate", seriesOf(mouse(89, 1, 1, {{4000, 3}})), ownRate, "reached",
