@@ -179,6 +179,16 @@ dashboard::Notice currentNotice(double now) {
   return s_notice;
 }
 
+double noticeEndsAt() {
+  if (s_notice.text.empty() || s_noticeAt == -1.0) return 1e300;
+  // Not drawn yet: due at once.
+  if (s_noticeAt == kNoticeUnshown) return 0.0;
+  // Just after its end, so the frame then no longer shows it; once a frame
+  // has, nothing more is due.
+  const double end = s_noticeAt + kNoticeSeconds + 0.01;
+  return ImGui::GetTime() > end ? 1e300 : end;
+}
+
 void resetWindowSave() {
   s_saveRequested = false;
   s_notice = dashboard::Notice{};

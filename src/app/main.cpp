@@ -5,6 +5,7 @@
 #include <imgui.h>
 #include <imgui_impl_glfw.h>
 #include <imgui_impl_opengl3.h>
+#include <imgui_internal.h>
 
 #include <chrono>
 #include <csignal>
@@ -26,6 +27,7 @@
 #include "app/ProcessLaunch.h"
 #include "app/QuitSignals.h"
 #include "app/Shell.h"
+#include "app/TestState.h"
 #include "app/WindowGeometry.h"
 #include "app/WindowSave.h"
 #include "cli/Cli.h"
@@ -106,15 +108,41 @@ void drawFrame(GLFWwindow* window, const DisplayFrame& frame) {
   glfwSwapBuffers(window);
 }
 
+// Input reached Dear ImGui in this pump (keys, mouse, focus), or the
+// window's size changed: something on the screen may change.
+bool inputArrived(const std::optional<DisplayFrame>& frame, std::optional<DisplayFrame>& last) {
+  const bool resized =
+      frame && (!last || frame->width != last->width || frame->height != last->height ||
+                frame->framebufferWidth != last->framebufferWidth);
+  last = frame;
+  return ImGui::GetCurrentContext()->InputEventsQueue.Size > 0 || resized;
+}
+
+// The next timed change on the screen, in glfwGetTime seconds.
+double nextTimedMoment(double now) {
+  const double end = noticeEndsAt();
+  return end < 1e300 ? now + (end - ImGui::GetTime()) : 1e300;
+}
+
 void runFrameLoop(GLFWwindow* window) {
   FramePacer pacer(glfwGetTime());
+  IdleSchedule idle;
+  std::optional<DisplayFrame> lastFrame;
   while (!g_quitRequested) {
     const double now = glfwGetTime();
-    const double wait = pacer.waitBefore(now);
-    if (wait > 0.0) std::this_thread::sleep_for(std::chrono::duration<double>(wait));
-    pacer.begin(now);
-
-    glfwPollEvents();
+    const bool running = g_testState == TestState::Running;
+    const double idleWait = idle.waitBefore(now, running, nextTimedMoment(now));
+    if (idleWait > 0.0) {
+      glfwWaitEventsTimeout(idleWait);
+      // Woken early: an event (a key of the shell's own, a click, a device
+      // list that changed, an expose) came.
+      if (glfwGetTime() < now + idleWait - 0.002) idle.noteInput(glfwGetTime());
+    } else {
+      const double wait = pacer.waitBefore(now);
+      if (wait > 0.0) std::this_thread::sleep_for(std::chrono::duration<double>(wait));
+      pacer.begin(now);
+      glfwPollEvents();
+    }
     if (quitSignalReceived()) g_quitRequested = true;
     if (g_quitRequested || glfwWindowShouldClose(window)) break;
 
@@ -122,7 +150,12 @@ void runFrameLoop(GLFWwindow* window) {
     // frame; a minimised window has nothing to draw, nor has a frame caught
     // in the middle of a resize, and Dear ImGui time stands still meanwhile.
     const std::optional<DisplayFrame> frame = readDisplayFrame(window);
+    if (inputArrived(frame, lastFrame)) idle.noteInput(glfwGetTime());
+    if (idle.waitBefore(glfwGetTime(), running || g_testState == TestState::Running,
+                        nextTimedMoment(glfwGetTime())) > 0.0)
+      continue;
     if (frame && !glfwGetWindowAttrib(window, GLFW_ICONIFIED)) drawFrame(window, *frame);
+    idle.noteFrame(glfwGetTime());
     pacer.end();
   }
 }
@@ -163,10 +196,9 @@ int main(int argc, char** argv) {
 
   glfwSetErrorCallback(rememberGlfwError);
   if (!glfwInit()) {
-    std::fprintf(
-        stderr,
-        i18n::tr("[窗口] 无法连接图形显示（%s），请在桌面会话里运行，或用 xvfb-run 启动。\n"),
-        s_glfwError.c_str());
+    std::fprintf(stderr,
+                 i18n::tr("[窗口] 窗口需要图形显示（%s）；在终端里测量请用 quillmark measure\n"),
+                 s_glfwError.c_str());
     return 1;
   }
   GLFWwindow* window = createWindow();
