@@ -118,6 +118,7 @@ void setBlockedNotice(const std::string& reason) {
   dashboard::Notice n;
   n.text = i18n::tr("无法保存");
   n.detail = reason;
+  n.failed = true;  // a warning, not a success
   showNotice(std::move(n));
 }
 

@@ -2,6 +2,11 @@
 
 #include <imgui_internal.h>
 
+#include <algorithm>
+#include <cfloat>
+#include <cstring>
+
+#include "dashboard/LayoutRecord.h"
 #include "dashboard/Palette.h"
 
 namespace dashboard {
@@ -26,16 +31,51 @@ void logText(ImVec2 pos, const char* text) {
     ImGui::LogRenderedText(&pos, text, text + ImStrlen(text));
 }
 
+// A line of text as the eye sees it: its width, and from the top of its
+// highest glyph to the bottom of its lowest (a line box also holds the
+// font's leading, which covers nothing).
+void placeText(ImVec2 pos, ImVec2 size, const char* text, ImFont* font, float fontSize) {
+  float top = 0, bottom = size.y;
+  if (std::strchr(text, '\n') == nullptr && font != nullptr) {
+    ImFontBaked* baked = font->GetFontBaked(fontSize);
+    top = size.y;
+    bottom = 0;
+    for (const char* s = text; *s != '\0';) {
+      unsigned int c = 0;
+      s += ImTextCharFromUtf8(&c, s, nullptr);
+      const ImFontGlyph* g = baked->FindGlyph(static_cast<ImWchar>(c));
+      if (g == nullptr || !g->Visible) continue;
+      top = std::min(top, g->Y0);
+      bottom = std::max(bottom, g->Y1);
+    }
+    if (bottom <= top) return;  // blanks only
+  }
+  placeRect(text, ImVec2(pos.x, pos.y + top), ImVec2(pos.x + size.x, pos.y + bottom),
+            PlacedKind::Base);
+}
+
 }  // namespace
 
 void drawText(ImDrawList* dl, ImVec2 pos, ImU32 col, const char* text) {
   dl->AddText(pos, col, text);
   logText(pos, text);
+  if (layoutRecorded())
+    placeText(pos, ImGui::CalcTextSize(text), text, ImGui::GetFont(), ImGui::GetFontSize());
 }
 
 void drawText(ImDrawList* dl, ImFont* font, float size, ImVec2 pos, ImU32 col, const char* text) {
   dl->AddText(font, size, pos, col, text, nullptr, 0.0f, nullptr);
   logText(pos, text);
+  if (!layoutRecorded()) return;
+  ImFont* f = font != nullptr ? font : ImGui::GetFont();
+  placeText(pos, f->CalcTextSizeA(size, FLT_MAX, 0.0f, text), text, f, size);
+}
+
+void drawWrappedText(ImDrawList* dl, ImVec2 pos, ImU32 col, const char* text, float wrapWidth) {
+  dl->AddText(nullptr, 0.0f, pos, col, text, nullptr, wrapWidth);
+  logText(pos, text);
+  if (layoutRecorded())
+    placeText(pos, ImGui::CalcTextSize(text, nullptr, false, wrapWidth), text, nullptr, 0.0f);
 }
 
 ImVec2 textSize(const char* text) { return ImGui::CalcTextSize(text); }
@@ -44,6 +84,7 @@ void card(ImDrawList* dl, ImVec2 pos, ImVec2 size, const char* title) {
   const ImVec2 end(pos.x + size.x, pos.y + size.y);
   dl->AddRectFilled(pos, end, kColCardFill, 8.0f, 0);
   dl->AddRect(pos, end, kColCardBorder, 8.0f, 0, 1.0f);
+  placeFrame(title != nullptr ? title : "card", pos, end);
   if (title == nullptr || title[0] == '\0') return;
   FontScope font(fonts().small, 13.0f);
   drawText(dl, ImVec2(pos.x + 14, pos.y + 10), kColTextLabel, title);

@@ -33,6 +33,9 @@ class FontScope {
 void drawText(ImDrawList* dl, ImVec2 pos, ImU32 col, const char* text);
 void drawText(ImDrawList* dl, ImFont* font, float size, ImVec2 pos, ImU32 col, const char* text);
 
+// Text broken into lines no wider than wrapWidth.
+void drawWrappedText(ImDrawList* dl, ImVec2 pos, ImU32 col, const char* text, float wrapWidth);
+
 ImVec2 textSize(const char* text);
 
 // A card: rounded fill, outline and an optional title.
