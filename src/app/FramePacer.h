@@ -36,8 +36,10 @@ class IdleSchedule {
  public:
   static constexpr double kRefreshPeriod = 1.0;
   static constexpr double kSettleSeconds = 0.6;
-  // The longest single wait, so a quit signal is noticed soon.
-  static constexpr double kLongestWait = 0.25;
+  // The longest single wait: the rate history's sampling period, so the
+  // history keeps its time axis while nothing is drawn; a quit signal is
+  // noticed as soon.
+  static constexpr double kLongestWait = 0.05;
 
   // Seconds to wait for events before deciding again; 0 means a frame is
   // due now (on the 60 fps pace). `moment` is the next timed change (e.g. a

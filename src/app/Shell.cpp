@@ -131,6 +131,8 @@ void drawUI() {
   g_analyzer.update();
 }
 
+void advanceWithoutFrame() { g_analyzer.update(); }
+
 void connectMonitor() {
   g_monitor.setReportCallback(
       [](std::chrono::steady_clock::time_point t, const ReportMotion& motion) {

@@ -19,6 +19,7 @@
 
 #include "QuillmarkVersion.h"
 #include "app/DisplayFrame.h"
+#include "app/DrawingPriority.h"
 #include "app/FramePacer.h"
 #include "app/FramebufferCapture.h"
 #include "app/HiddenGlWindow.h"
@@ -39,6 +40,8 @@
 namespace {
 
 std::string s_glfwError = "unknown error";
+// Drawing runs this many nice steps below the HID thread.
+constexpr int kDrawingNiceSteps = 5;
 GlfwKeyFn s_imguiKeyCallback = nullptr;
 
 void rememberGlfwError(int, const char* description) {
@@ -124,6 +127,21 @@ double nextTimedMoment(double now) {
   return end < 1e300 ? now + (end - ImGui::GetTime()) : 1e300;
 }
 
+// While no test runs, waits for events up to the next timed moment; true
+// when a frame is due now (an event came, or the moment is reached).
+bool waitWhileIdle(const IdleSchedule& idle, double now, double wait) {
+  glfwWaitEventsTimeout(wait);
+  const double after = glfwGetTime();
+  // Woken early: an event came (a key of the shell's own, a click, an
+  // expose): one frame shows what it changed; input that reached Dear ImGui
+  // also starts the settling frames (see inputArrived).
+  if (after < now + wait - 0.002) return true;
+  if (idle.waitBefore(after, false, nextTimedMoment(after)) <= 0.0) return true;
+  // No frame yet; the rate history still takes its samples on time.
+  advanceWithoutFrame();
+  return false;
+}
+
 void runFrameLoop(GLFWwindow* window) {
   FramePacer pacer(glfwGetTime());
   IdleSchedule idle;
@@ -132,11 +150,9 @@ void runFrameLoop(GLFWwindow* window) {
     const double now = glfwGetTime();
     const bool running = g_testState == TestState::Running;
     const double idleWait = idle.waitBefore(now, running, nextTimedMoment(now));
+    bool due = true;
     if (idleWait > 0.0) {
-      glfwWaitEventsTimeout(idleWait);
-      // Woken early: an event (a key of the shell's own, a click, a device
-      // list that changed, an expose) came.
-      if (glfwGetTime() < now + idleWait - 0.002) idle.noteInput(glfwGetTime());
+      due = waitWhileIdle(idle, now, idleWait);
     } else {
       const double wait = pacer.waitBefore(now);
       if (wait > 0.0) std::this_thread::sleep_for(std::chrono::duration<double>(wait));
@@ -145,15 +161,13 @@ void runFrameLoop(GLFWwindow* window) {
     }
     if (quitSignalReceived()) g_quitRequested = true;
     if (g_quitRequested || glfwWindowShouldClose(window)) break;
+    if (!due) continue;
 
     // The framebuffer follows the window (and its content scale) every
     // frame; a minimised window has nothing to draw, nor has a frame caught
     // in the middle of a resize, and Dear ImGui time stands still meanwhile.
     const std::optional<DisplayFrame> frame = readDisplayFrame(window);
     if (inputArrived(frame, lastFrame)) idle.noteInput(glfwGetTime());
-    if (idle.waitBefore(glfwGetTime(), running || g_testState == TestState::Running,
-                        nextTimedMoment(glfwGetTime())) > 0.0)
-      continue;
     if (frame && !glfwGetWindowAttrib(window, GLFW_ICONIFIED)) drawFrame(window, *frame);
     idle.noteFrame(glfwGetTime());
     pacer.end();
@@ -240,6 +254,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   acceptQuitSignals();
+  yieldToHIDThread(kDrawingNiceSteps);
 
   runFrameLoop(window);
   shutDown(window);
