@@ -71,13 +71,24 @@ void drawDistributionCard(ImDrawList* dl, ImVec2 D, float dH, const PollingStats
 }
 
 // One label and its value, right-aligned so it ends at valueRight.
+// One label and its value, right-aligned so it ends at valueRight; a value
+// that would run into its label takes the label's smaller size.
 void drawQualityFigure(ImDrawList* dl, ImVec2 labelPos, float valueRight, const QualityRow& row) {
+  float labelEnd = 0;
   {
     FontScope font(fonts().small, 13.0f);
     drawText(dl, labelPos, kColTextLabel, row.label);
+    labelEnd = labelPos.x + textSize(row.label).x;
   }
-  FontScope font(fonts().body, 16.0f);
-  drawText(dl, ImVec2(valueRight - textSize(row.value).x, labelPos.y - 3), row.colour, row.value);
+  float w = 0;
+  {
+    FontScope font(fonts().body, 16.0f);
+    w = textSize(row.value).x;
+  }
+  const bool fits = valueRight - w >= labelEnd + 8;
+  FontScope font(fits ? fonts().body : fonts().small, fits ? 16.0f : 13.0f);
+  drawText(dl, ImVec2(valueRight - textSize(row.value).x, labelPos.y - (fits ? 3 : 0)), row.colour,
+           row.value);
 }
 
 // The card's rows: 26.5 pixels apart in a 168-pixel card, as long as the

@@ -16,8 +16,37 @@ Fonts& fonts() {
   return s_fonts;
 }
 
+namespace {
+
+struct SizeScale {
+  ImFont* font;
+  float scale;
+};
+SizeScale s_scales[4] = {};
+
+}  // namespace
+
+void setSizeScale(ImFont* font, float scale) {
+  for (SizeScale& s : s_scales) {
+    if (s.font == font || s.font == nullptr) {
+      s = SizeScale{font, scale};
+      return;
+    }
+  }
+}
+
+void clearSizeScales() {
+  for (SizeScale& s : s_scales) s = SizeScale{};
+}
+
+float sizeScale(ImFont* font) {
+  for (const SizeScale& s : s_scales)
+    if (s.font == font && font != nullptr) return s.scale;
+  return 1.0f;
+}
+
 FontScope::FontScope(ImFont* font, float size) : pushed_(font != nullptr) {
-  if (pushed_) ImGui::PushFont(font, size);
+  if (pushed_) ImGui::PushFont(font, size * sizeScale(font));
 }
 
 FontScope::~FontScope() {
@@ -51,7 +80,7 @@ void placeText(ImVec2 pos, ImVec2 size, const char* text, ImFont* font, float fo
     if (bottom <= top) return;  // blanks only
   }
   placeRect(text, ImVec2(pos.x, pos.y + top), ImVec2(pos.x + size.x, pos.y + bottom),
-            PlacedKind::Base);
+            PlacedKind::Base, true);
 }
 
 }  // namespace

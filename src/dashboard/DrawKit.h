@@ -14,6 +14,16 @@ struct Fonts {
 };
 Fonts& fonts();
 
+// The factor by which FontScope scales the sizes pushed for a text font.
+// Dear ImGui sizes a font by its line height, and the CJK font's line is
+// 1.45 em where DejaVu Sans's is 1.16: at one size the English text would
+// look a fifth larger than the Chinese. The English fonts take the factor
+// that gives them the CJK font's em at each size; the Chinese ones keep 1,
+// so the sizes of the design hold for them. 1 when unset.
+void setSizeScale(ImFont* font, float scale);
+float sizeScale(ImFont* font);
+void clearSizeScales();  // before a new set of fonts is loaded
+
 // Pushes a font at a size for one block; does nothing for a null font, so
 // text then uses the current font at its current size.
 class FontScope {

@@ -21,13 +21,13 @@ void clearLayout() { s_rects.clear(); }
 
 const std::vector<PlacedRect>& recordedLayout() { return s_rects; }
 
-void placeRect(const char* owner, ImVec2 min, ImVec2 max, PlacedKind kind) {
+void placeRect(const char* owner, ImVec2 min, ImVec2 max, PlacedKind kind, bool text) {
   if (!s_on || max.x <= min.x || max.y <= min.y) return;
   if (s_added != nullptr && kind != PlacedKind::Frame) {
     owner = s_added;
     kind = PlacedKind::Added;
   }
-  s_rects.push_back(PlacedRect{owner, min, max, kind, s_added != nullptr && s_addedInBar});
+  s_rects.push_back(PlacedRect{owner, min, max, kind, s_added != nullptr && s_addedInBar, text});
 }
 
 void placeFrame(const char* owner, ImVec2 min, ImVec2 max) {

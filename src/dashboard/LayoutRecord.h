@@ -30,6 +30,8 @@ struct PlacedRect {
   // A control of the bottom bar: cards may run under the bar on a short
   // window, so only the texts and controls it covers count against it.
   bool inControlBar = false;
+  // Texts of one element must not cover each other either.
+  bool text = false;
 };
 
 void recordLayout(bool on);
@@ -38,7 +40,7 @@ bool layoutRecorded();
 void clearLayout();
 const std::vector<PlacedRect>& recordedLayout();
 
-void placeRect(const char* owner, ImVec2 min, ImVec2 max, PlacedKind kind);
+void placeRect(const char* owner, ImVec2 min, ImVec2 max, PlacedKind kind, bool text = false);
 void placeFrame(const char* owner, ImVec2 min, ImVec2 max);
 // The last ImGui item (button, combo, link) under the current element.
 void placeLastItem(const char* owner);

@@ -2,8 +2,9 @@
 // files through the real OpenGL 3 renderer, in a hidden GLFW window, so every
 // state can be looked at without a mouse.
 //
-//   quillmark-preview [output-directory] [fixture-name ...]
+//   quillmark-preview [--size WxH] [output-directory] [fixture-name ...]
 //
+// --size draws every state at that window size instead of its own.
 // The texts follow the locale, as the program's do: LANG=en_US.UTF-8 draws
 // the English window.
 #include <GLFW/glfw3.h>
@@ -138,10 +139,26 @@ bool wanted(const std::string& name, int argc, char** argv) {
   return false;
 }
 
+// "--size WxH" as the first arguments: taken out of argv.
+bool takeSize(int& argc, char** argv, ImVec2& size) {
+  if (argc < 3 || std::string(argv[1]) != "--size") return true;
+  int w = 0, h = 0;
+  if (std::sscanf(argv[2], "%dx%d", &w, &h) != 2 || w <= 0 || h <= 0) return false;
+  size = ImVec2(static_cast<float>(w), static_cast<float>(h));
+  for (int i = 3; i <= argc; ++i) argv[i - 2] = argv[i];
+  argc -= 2;
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   i18n::initTranslation(i18n::languageFromEnvironment());
+  ImVec2 size(0, 0);
+  if (!takeSize(argc, argv, size)) {
+    std::fprintf(stderr, "quillmark-preview: --size wants WxH, e.g. 900x640\n");
+    return 2;
+  }
   const std::string dir = argc > 1 ? argv[1] : ".";
   std::error_code ec;
   std::filesystem::create_directories(dir, ec);
@@ -174,8 +191,10 @@ int main(int argc, char** argv) {
   dashboard::init(platformFontConfig());
 
   int failures = 0;
-  for (const dashboard::Fixture& f : dashboard::previewFixtures())
+  for (dashboard::Fixture f : dashboard::previewFixtures()) {
+    if (size.x > 0) f.windowSize = size;
     if (wanted(f.name, argc, argv) && !renderFixture(gl, f, dir)) ++failures;
+  }
 
   ImGui_ImplOpenGL3_Shutdown();
   ImGui::DestroyContext();

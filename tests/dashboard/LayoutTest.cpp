@@ -326,12 +326,10 @@ TEST(PreviewStates, SayWhatTheUserNeeds) {
        kEnglish},
       {"two-identical-mice", {"Halden Corvid Pro Wireless [USB]  port 3-2"}, kEnglish},
       {"slow-hand-8000hz",
-       {"Hand speed about 1990 counts/s; 8000 Hz needs about 8000 counts/s — move faster or raise "
-        "the DPI"},
+       {"Hand about 1990 counts/s; 8000 Hz needs 8000 — move faster or raise the DPI"},
        kEnglish},
       {"device-limited-8000hz",
-       {"The mouse or its connection falls short: reports carry several counts, yet the rate is "
-        "below 8000 Hz"},
+       {"The mouse or its link falls short: several counts per report, yet below 8000 Hz"},
        kEnglish},
       {"permission-banner",
        {"No permission to read mice — no reports can be read, the report rate will stay 0",
