@@ -28,11 +28,13 @@
 #include "app/ProcessLaunch.h"
 #include "app/QuitSignals.h"
 #include "app/Shell.h"
+#include "app/SolidFill.h"
 #include "app/TestState.h"
 #include "app/WindowGeometry.h"
 #include "app/WindowSave.h"
 #include "cli/Cli.h"
 #include "dashboard/Dashboard.h"
+#include "dashboard/DrawKit.h"
 #include "dashboard/FontConfig.h"
 #include "i18n/Translate.h"
 #include "results/FileWriter.h"
@@ -240,6 +242,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   dashboard::init(platformFontConfig());
+  dashboard::setSolidFill(glSolidFill);
   glfwShowWindow(window);
   glfwFocusWindow(window);
 

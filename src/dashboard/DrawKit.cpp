@@ -107,11 +107,43 @@ void drawWrappedText(ImDrawList* dl, ImVec2 pos, ImU32 col, const char* text, fl
     placeText(pos, ImGui::CalcTextSize(text, nullptr, false, wrapWidth), text, nullptr, 0.0f);
 }
 
+namespace {
+ImDrawCallback s_solidFill = nullptr;
+}  // namespace
+
+void setSolidFill(ImDrawCallback fill) { s_solidFill = fill; }
+
+void fillRoundedRect(ImDrawList* dl, ImVec2 min, ImVec2 max, ImU32 col, float r) {
+  const bool opaque = (col & IM_COL32_A_MASK) == IM_COL32_A_MASK;
+  if (s_solidFill == nullptr || !opaque || r * 2 > max.x - min.x || r * 2 > max.y - min.y) {
+    dl->AddRectFilled(min, max, col, r, 0);
+    return;
+  }
+  SolidRects bands{{ImVec2(min.x, min.y + r), ImVec2(min.x + r, min.y)},
+                   {ImVec2(max.x, max.y - r), ImVec2(max.x - r, max.y)},
+                   col};
+  dl->AddCallback(s_solidFill, &bands, sizeof bands);
+  // The corners as AddRectFilled's path draws them; their edges inside the
+  // card fall on its own colour.
+  const struct {
+    ImVec2 centre;
+    int from, to;
+  } kCorners[] = {{ImVec2(min.x + r, min.y + r), 6, 9},
+                  {ImVec2(max.x - r, min.y + r), 9, 12},
+                  {ImVec2(max.x - r, max.y - r), 0, 3},
+                  {ImVec2(min.x + r, max.y - r), 3, 6}};
+  for (const auto& c : kCorners) {
+    dl->PathLineTo(c.centre);
+    dl->PathArcToFast(c.centre, r, c.from, c.to);
+    dl->PathFillConvex(col);
+  }
+}
+
 ImVec2 textSize(const char* text) { return ImGui::CalcTextSize(text); }
 
 void card(ImDrawList* dl, ImVec2 pos, ImVec2 size, const char* title) {
   const ImVec2 end(pos.x + size.x, pos.y + size.y);
-  dl->AddRectFilled(pos, end, kColCardFill, 8.0f, 0);
+  fillRoundedRect(dl, pos, end, kColCardFill, 8.0f);
   dl->AddRect(pos, end, kColCardBorder, 8.0f, 0, 1.0f);
   placeFrame(title != nullptr ? title : "card", pos, end);
   if (title == nullptr || title[0] == '\0') return;

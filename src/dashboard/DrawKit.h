@@ -48,6 +48,21 @@ void drawWrappedText(ImDrawList* dl, ImVec2 pos, ImU32 col, const char* text, fl
 
 ImVec2 textSize(const char* text);
 
+// Opaque rectangles filled by the renderer at their place in the draw list:
+// the window's renderer sets this (a scissored clear under OpenGL, far
+// cheaper than shaded triangles under software rendering). Without one,
+// opaque fills are triangles. The callback's data is a SolidRects.
+void setSolidFill(ImDrawCallback fill);
+struct SolidRects {
+  ImVec2 min[2], max[2];  // screen coordinates, as the draw list's
+  ImU32 col;
+};
+
+// An opaque rounded rectangle, the same pixels as AddRectFilled: with a
+// solid fill set, its two straight bands are filled by the renderer and
+// only the four corners are triangles.
+void fillRoundedRect(ImDrawList* dl, ImVec2 min, ImVec2 max, ImU32 col, float rounding);
+
 // A card: rounded fill, outline and an optional title.
 void card(ImDrawList* dl, ImVec2 pos, ImVec2 size, const char* title);
 

@@ -203,7 +203,7 @@ void drawHistoryCard(ImDrawList* dl, const GridLayout& g, const UiState& ui, flo
 
 void drawTile(ImDrawList* dl, ImVec2 pos, float w, const char* label, float value, ImU32 accent) {
   const float x = pos.x, y = pos.y;
-  dl->AddRectFilled(pos, ImVec2(x + w, y + 104), kColCardFill, 8.0f);
+  fillRoundedRect(dl, pos, ImVec2(x + w, y + 104), kColCardFill, 8.0f);
   dl->AddRect(pos, ImVec2(x + w, y + 104), kColCardBorder, 8.0f, 0, 1.0f);
   placeFrame(label, pos, ImVec2(x + w, y + 104));
   const Fonts& f = fonts();

@@ -23,8 +23,10 @@
 #include "Fixtures.h"
 #include "app/FramebufferCapture.h"
 #include "app/HiddenGlWindow.h"
+#include "app/SolidFill.h"
 #include "dashboard/Dashboard.h"
 #include "dashboard/DashboardState.h"
+#include "dashboard/DrawKit.h"
 #include "dashboard/PngWriter.h"
 #include "i18n/Language.h"
 #include "i18n/Translate.h"
@@ -189,6 +191,7 @@ int main(int argc, char** argv) {
   ImGui::GetIO().IniFilename = nullptr;
   ImGui_ImplOpenGL3_Init("#version 150");
   dashboard::init(platformFontConfig());
+  dashboard::setSolidFill(glSolidFill);
 
   int failures = 0;
   for (dashboard::Fixture f : dashboard::previewFixtures()) {
