@@ -2,9 +2,11 @@
 // files through the real OpenGL 3 renderer, in a hidden GLFW window, so every
 // state can be looked at without a mouse.
 //
-//   quillmark-preview [--size WxH] [output-directory] [fixture-name ...]
+//   quillmark-preview [--size WxH] [--triangles] [output-directory] [fixture-name ...]
 //
-// --size draws every state at that window size instead of its own.
+// --size draws every state at that window size instead of its own;
+// --triangles draws the cards as triangles, as the headless tests see them,
+// instead of the window's solid fill.
 // The texts follow the locale, as the program's do: LANG=en_US.UTF-8 draws
 // the English window.
 #include <GLFW/glfw3.h>
@@ -141,14 +143,30 @@ bool wanted(const std::string& name, int argc, char** argv) {
   return false;
 }
 
-// "--size WxH" as the first arguments: taken out of argv.
-bool takeSize(int& argc, char** argv, ImVec2& size) {
-  if (argc < 3 || std::string(argv[1]) != "--size") return true;
-  int w = 0, h = 0;
-  if (std::sscanf(argv[2], "%dx%d", &w, &h) != 2 || w <= 0 || h <= 0) return false;
-  size = ImVec2(static_cast<float>(w), static_cast<float>(h));
-  for (int i = 3; i <= argc; ++i) argv[i - 2] = argv[i];
-  argc -= 2;
+struct Options {
+  ImVec2 size{0, 0};       // --size WxH: every state at that window size
+  bool triangles = false;  // --triangles: cards as triangles, no solid fill
+};
+
+// The leading options, taken out of argv; false on a bad one.
+bool takeOptions(int& argc, char** argv, Options& o) {
+  int used = 0;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--triangles") {
+      o.triangles = true;
+      used = i;
+    } else if (arg == "--size" && i + 1 < argc) {
+      int w = 0, h = 0;
+      if (std::sscanf(argv[i + 1], "%dx%d", &w, &h) != 2 || w <= 0 || h <= 0) return false;
+      o.size = ImVec2(static_cast<float>(w), static_cast<float>(h));
+      used = ++i;
+    } else {
+      break;
+    }
+  }
+  for (int i = used + 1; i <= argc; ++i) argv[i - used] = argv[i];
+  argc -= used;
   return true;
 }
 
@@ -156,8 +174,8 @@ bool takeSize(int& argc, char** argv, ImVec2& size) {
 
 int main(int argc, char** argv) {
   i18n::initTranslation(i18n::languageFromEnvironment());
-  ImVec2 size(0, 0);
-  if (!takeSize(argc, argv, size)) {
+  Options options;
+  if (!takeOptions(argc, argv, options)) {
     std::fprintf(stderr, "quillmark-preview: --size wants WxH, e.g. 900x640\n");
     return 2;
   }
@@ -191,11 +209,11 @@ int main(int argc, char** argv) {
   ImGui::GetIO().IniFilename = nullptr;
   ImGui_ImplOpenGL3_Init("#version 150");
   dashboard::init(platformFontConfig());
-  dashboard::setSolidFill(glSolidFill);
+  if (!options.triangles) dashboard::setSolidFill(glSolidFill);
 
   int failures = 0;
   for (dashboard::Fixture f : dashboard::previewFixtures()) {
-    if (size.x > 0) f.windowSize = size;
+    if (options.size.x > 0) f.windowSize = options.size;
     if (wanted(f.name, argc, argv) && !renderFixture(gl, f, dir)) ++failures;
   }
 
