@@ -149,17 +149,23 @@ if [ -s "$out/e2e_running.png" ]; then
   [ "${colours:-0}" -gt 50 ] && pass "screenshot: $colours colours" || fail "screenshot: $colours colours"
 fi
 
-# The loop paces itself to 60 frames per second: never above, and near it
-# while the machine has the CPU for software GL. The floor leaves room for a
-# loaded CI machine; the figures are printed either way.
-fps=$(tail -c +"$((log_offset + 1))" "$tracelog" 2>/dev/null | sed -n 's/.*fps=\([0-9.]*\).*/\1/p')
-if [ -n "$fps" ]; then
-  verdict=$(printf '%s\n' "$fps" | sort -n | awk '{ v[n++] = $1 } END {
-    m = v[int(n / 2)]; printf "%d lines, median %.1f, lowest %.1f, highest %.1f", n, m, v[0], v[n - 1]
-    exit !(n >= 2 && m >= 20 && v[n - 1] <= 61.5) }')
+# The loop paces itself to 60 frames per second while a test runs: never
+# above, and near it while the machine has the CPU for software GL (the
+# estimate averages the last 60 frames, so the line just after S still
+# counts idle frames: the best running line is taken). Idle, it draws about
+# once a second. The floor leaves room for a loaded CI machine; the figures
+# are printed either way.
+lines=$(tail -c +"$((log_offset + 1))" "$tracelog" 2>/dev/null | grep 'fps=')
+fps=$(printf '%s\n' "$lines" | sed -n 's/.*fps=\([0-9.]*\).*/\1/p')
+running=$(printf '%s\n' "$lines" | sed -n 's/.*fps=\([0-9.]*\) running.*/\1/p')
+if [ -n "$fps" ] && [ -n "$running" ]; then
+  best=$(printf '%s\n' "$running" | sort -n | tail -n 1)
+  verdict=$(printf '%s\n' "$fps" | sort -n | awk -v best="$best" '{ v[n++] = $1 } END {
+    printf "%d lines, best while running %.1f, lowest %.1f, highest %.1f", n, best, v[0], v[n - 1]
+    exit !(best >= 20 && v[n - 1] <= 61.5) }')
   [ $? -eq 0 ] && pass "fps $verdict" || fail "fps $verdict"
 else
-  fail "no fps lines in $tracelog"
+  fail "no fps lines while running in $tracelog"
 fi
 
 # --- run 2: SIGTERM, in English (a locale that is not installed) -----------
