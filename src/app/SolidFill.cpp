@@ -26,6 +26,7 @@ void glSolidFill(const ImDrawList*, const ImDrawCmd* cmd) {
   const int fbHeight = static_cast<int>(dd->DisplaySize.y * scale.y);
   const ImVec4 c = ImGui::ColorConvertU32ToFloat4(r->col);
   glClearColor(c.x, c.y, c.z, c.w);
+  glEnable(GL_SCISSOR_TEST);  // the backend's state has it on; a clear must never reach further
   for (int i = 0; i < 2; ++i) {
     // Within the command's clip rectangle, in framebuffer pixels.
     const ImVec4& clip = cmd->ClipRect;

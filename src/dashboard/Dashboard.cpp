@@ -131,9 +131,11 @@ const char* fitPreview(const UiState& ui, DashboardState& st, const char* previe
   if (st.devicePreview.compare(0, name.size(), name) != 0) return preview;
   const std::string rest = st.devicePreview.substr(name.size());
   while (!name.empty()) {
-    do name.pop_back();
-    while (!name.empty() && (static_cast<unsigned char>(name.back()) & 0xC0) == 0x80);
-    if (!name.empty()) name.pop_back();  // the lead byte of that character
+    // One character off the end: its continuation bytes, then its first.
+    while (!name.empty() && (static_cast<unsigned char>(name.back()) & 0xC0) == 0x80)
+      name.pop_back();
+    if (!name.empty()) name.pop_back();
+    while (!name.empty() && name.back() == ' ') name.pop_back();
     const std::string shown = name + "…" + rest;
     if (textSize(shown.c_str()).x <= room || name.empty()) {
       st.devicePreview = shown;

@@ -226,6 +226,21 @@ TEST_F(DevicePicker, TwoIdenticalMiceAreToldApartByPort) {
   EXPECT_NE(h.text(ui).find("Corvid  #2"), std::string::npos);
 }
 
+// A name too long for the closed picker loses its end, never the port.
+TEST_F(DevicePicker, ALongNameKeepsItsPortInTheClosedPicker) {
+  UiState ui;
+  ui.devices = {mouse(
+      "Halden Corvid Pro Wireless Gaming Mouse With A Very Long Name And Then Some More Words",
+      true)};
+  ui.devices[0].portPath = "3-2";
+  ui.selectedDevice = 0;
+  const std::string text = h.text(ui);
+  EXPECT_NE(text.find("…  端口 3-2"), std::string::npos) << text;
+  EXPECT_EQ(text.find("More Words  端口"), std::string::npos) << text;
+  EXPECT_NE(text.find("Halden Corvid"), std::string::npos) << text;
+  for (const std::string& fault : h.layoutFaults()) ADD_FAILURE() << fault;
+}
+
 TEST_F(DevicePicker, ListMarksUnopenedDevicesAndReportsAChoice) {
   UiState ui;
   ui.devices = {mouse("Corvid", true), mouse("Touchpad", false)};
