@@ -24,9 +24,9 @@ trap "exit 1" INT TERM
 
 ticks=$(getconf CLK_TCK)
 # cpu_ticks FILE: utime + stime of a /proc stat file (fields after the name).
-cpu_ticks() { sed 's/.*) //' "$1" 2>/dev/null | awk '{ print $12 + $13 }'; }
+cpu_ticks() { sed 's/.*) //' "$1" 2>/dev/null | awk '{ t = $12 + $13 } END { printf "%.0f\n", t }'; }
 # run_wait TASK: nanoseconds the task has waited on a run queue.
-run_wait() { awk '{ print $2 }' "/proc/$app_pid/task/$1/schedstat" 2>/dev/null || echo 0; }
+run_wait() { awk '{ w = $2 } END { printf "%.0f\n", w }' "/proc/$app_pid/task/$1/schedstat" 2>/dev/null; }
 hid_task() {
   for t in /proc/"$app_pid"/task/*; do
     [ "$(cat "$t/comm" 2>/dev/null)" = quillmark-hid ] && basename "$t" && return
