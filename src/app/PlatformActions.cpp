@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
@@ -17,7 +18,7 @@ namespace {
 constexpr const char* kPermissionTitle =
     i18n::trNoop("缺少读取鼠标设备的权限 — 无法读取鼠标报告，回报率将恒为 0");
 constexpr const char* kPermissionDetail =
-    i18n::trNoop("按打开的说明安装 udev 规则或加入 input 组，然后重启（授权在进程内缓存）");
+    i18n::trNoop("按打开的说明安装 udev 规则或加入 input 组，然后重启");
 constexpr const char* kOpenHelpLabel = i18n::trNoop("查看授权方法");
 constexpr const char* kRelaunchLabel = i18n::trNoop("重启应用");
 
@@ -54,6 +55,23 @@ std::string findPermissionHelpUrl() {
   return fileUrl(QUILLMARK_DOC_FULLDIR "/" + page);
 }
 
+// What the user can do about a monitor error: permission advice only when
+// the system refused access; another program's exclusive hold is not a
+// matter of rules or groups. Other failures have nothing to advise.
+std::string errorAdvice(const HIDError& error) {
+  if (error.code == EBUSY)
+    return i18n::tr(
+        "另一个程序正在独占此鼠标（例如 input-remapper、evsieve "
+        "或虚拟机的设备直通）：关闭它后重试");
+  if (error.code != EACCES && error.code != EPERM && error.status != HIDStatus::PermissionDenied)
+    return {};
+  char detail[256];
+  std::snprintf(detail, sizeof detail,
+                i18n::tr("请安装 udev 规则（%s）或加入 input 组 授予权限后重启本程序"),
+                QUILLMARK_UDEV_RULE);
+  return detail;
+}
+
 }  // namespace
 
 std::string permissionStartupText() {
@@ -80,11 +98,7 @@ PlatformAlert makePlatformAlert(PermissionStatus status, const HIDError& error) 
     addPermissionActions(alert);
   } else if (error.status != HIDStatus::Ok) {
     alert.title = error.message;
-    char detail[256];
-    std::snprintf(detail, sizeof detail,
-                  i18n::tr("请安装 udev 规则（%s）或加入 input 组 授予权限后重启本程序"),
-                  QUILLMARK_UDEV_RULE);
-    alert.detail = detail;
+    alert.detail = errorAdvice(error);
     if (error.status == HIDStatus::PermissionDenied) addPermissionActions(alert);
   }
   return alert;

@@ -37,6 +37,10 @@ void connectMonitor();
 // dashboard, actions, analyzer update. Between ImGui::NewFrame and Render.
 void drawUI();
 
+// Between frames of an idle window: the analyzer's update alone, so the
+// rate history takes a sample every period whether or not a frame is drawn.
+void advanceWithoutFrame();
+
 // Stops the monitor (joining the HID thread and writing a running capture)
 // before the analyzer goes away, whichever way the process ends: called by
 // main's shutdown, and registered with atexit for exit() from anywhere else.

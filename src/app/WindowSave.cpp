@@ -118,6 +118,7 @@ void setBlockedNotice(const std::string& reason) {
   dashboard::Notice n;
   n.text = i18n::tr("无法保存");
   n.detail = reason;
+  n.failed = true;  // a warning, not a success
   showNotice(std::move(n));
 }
 
@@ -177,6 +178,16 @@ dashboard::Notice currentNotice(double now) {
   if (s_noticeAt == kNoticeUnshown) s_noticeAt = now;
   if (s_noticeAt < 0.0 || now - s_noticeAt > kNoticeSeconds) return {};
   return s_notice;
+}
+
+double noticeEndsAt() {
+  if (s_notice.text.empty() || s_noticeAt == -1.0) return 1e300;
+  // Not drawn yet: due at once.
+  if (s_noticeAt == kNoticeUnshown) return 0.0;
+  // Just after its end, so the frame then no longer shows it; once a frame
+  // has, nothing more is due.
+  const double end = s_noticeAt + kNoticeSeconds + 0.01;
+  return ImGui::GetTime() > end ? 1e300 : end;
 }
 
 void resetWindowSave() {

@@ -34,6 +34,8 @@ void saveWindowResult(const PixelImage& window);
 
 // The notice to show at ImGui time `now`: the last save's, for a while.
 dashboard::Notice currentNotice(double now);
+// ImGui time at which the shown notice goes away; a huge number when none does.
+double noticeEndsAt();
 
 // Forgets a pending request and the notice (tests).
 void resetWindowSave();

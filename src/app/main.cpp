@@ -5,6 +5,7 @@
 #include <imgui.h>
 #include <imgui_impl_glfw.h>
 #include <imgui_impl_opengl3.h>
+#include <imgui_internal.h>
 
 #include <chrono>
 #include <csignal>
@@ -18,6 +19,7 @@
 
 #include "QuillmarkVersion.h"
 #include "app/DisplayFrame.h"
+#include "app/DrawingPriority.h"
 #include "app/FramePacer.h"
 #include "app/FramebufferCapture.h"
 #include "app/HiddenGlWindow.h"
@@ -26,10 +28,13 @@
 #include "app/ProcessLaunch.h"
 #include "app/QuitSignals.h"
 #include "app/Shell.h"
+#include "app/SolidFill.h"
+#include "app/TestState.h"
 #include "app/WindowGeometry.h"
 #include "app/WindowSave.h"
 #include "cli/Cli.h"
 #include "dashboard/Dashboard.h"
+#include "dashboard/DrawKit.h"
 #include "dashboard/FontConfig.h"
 #include "i18n/Translate.h"
 #include "results/FileWriter.h"
@@ -37,6 +42,8 @@
 namespace {
 
 std::string s_glfwError = "unknown error";
+// Drawing runs this many nice steps below the HID thread.
+constexpr int kDrawingNiceSteps = 5;
 GlfwKeyFn s_imguiKeyCallback = nullptr;
 
 void rememberGlfwError(int, const char* description) {
@@ -106,23 +113,65 @@ void drawFrame(GLFWwindow* window, const DisplayFrame& frame) {
   glfwSwapBuffers(window);
 }
 
+// Input reached Dear ImGui in this pump (keys, mouse, focus), or the
+// window's size changed: something on the screen may change.
+bool inputArrived(const std::optional<DisplayFrame>& frame, std::optional<DisplayFrame>& last) {
+  const bool resized =
+      frame && (!last || frame->width != last->width || frame->height != last->height ||
+                frame->framebufferWidth != last->framebufferWidth);
+  last = frame;
+  return ImGui::GetCurrentContext()->InputEventsQueue.Size > 0 || resized;
+}
+
+// The next timed change on the screen, in glfwGetTime seconds.
+double nextTimedMoment(double now) {
+  const double end = noticeEndsAt();
+  return end < 1e300 ? now + (end - ImGui::GetTime()) : 1e300;
+}
+
+// While no test runs, waits for events up to the next timed moment; true
+// when a frame is due now (an event came, or the moment is reached).
+bool waitWhileIdle(const IdleSchedule& idle, double now, double wait) {
+  glfwWaitEventsTimeout(wait);
+  const double after = glfwGetTime();
+  // Woken early: an event came (a key of the shell's own, a click, an
+  // expose): one frame shows what it changed; input that reached Dear ImGui
+  // also starts the settling frames (see inputArrived).
+  if (after < now + wait - 0.002) return true;
+  if (idle.waitBefore(after, false, nextTimedMoment(after)) <= 0.0) return true;
+  // No frame yet; the rate history still takes its samples on time.
+  advanceWithoutFrame();
+  return false;
+}
+
 void runFrameLoop(GLFWwindow* window) {
   FramePacer pacer(glfwGetTime());
+  IdleSchedule idle;
+  std::optional<DisplayFrame> lastFrame;
   while (!g_quitRequested) {
     const double now = glfwGetTime();
-    const double wait = pacer.waitBefore(now);
-    if (wait > 0.0) std::this_thread::sleep_for(std::chrono::duration<double>(wait));
-    pacer.begin(now);
-
-    glfwPollEvents();
+    const bool running = g_testState == TestState::Running;
+    const double idleWait = idle.waitBefore(now, running, nextTimedMoment(now));
+    bool due = true;
+    if (idleWait > 0.0) {
+      due = waitWhileIdle(idle, now, idleWait);
+    } else {
+      const double wait = pacer.waitBefore(now);
+      if (wait > 0.0) std::this_thread::sleep_for(std::chrono::duration<double>(wait));
+      pacer.begin(now);
+      glfwPollEvents();
+    }
     if (quitSignalReceived()) g_quitRequested = true;
     if (g_quitRequested || glfwWindowShouldClose(window)) break;
+    if (!due) continue;
 
     // The framebuffer follows the window (and its content scale) every
     // frame; a minimised window has nothing to draw, nor has a frame caught
     // in the middle of a resize, and Dear ImGui time stands still meanwhile.
     const std::optional<DisplayFrame> frame = readDisplayFrame(window);
+    if (inputArrived(frame, lastFrame)) idle.noteInput(glfwGetTime());
     if (frame && !glfwGetWindowAttrib(window, GLFW_ICONIFIED)) drawFrame(window, *frame);
+    idle.noteFrame(glfwGetTime());
     pacer.end();
   }
 }
@@ -163,10 +212,9 @@ int main(int argc, char** argv) {
 
   glfwSetErrorCallback(rememberGlfwError);
   if (!glfwInit()) {
-    std::fprintf(
-        stderr,
-        i18n::tr("[窗口] 无法连接图形显示（%s），请在桌面会话里运行，或用 xvfb-run 启动。\n"),
-        s_glfwError.c_str());
+    std::fprintf(stderr,
+                 i18n::tr("[窗口] 窗口需要图形显示（%s）；在终端里测量请用 quillmark measure\n"),
+                 s_glfwError.c_str());
     return 1;
   }
   GLFWwindow* window = createWindow();
@@ -194,6 +242,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   dashboard::init(platformFontConfig());
+  dashboard::setSolidFill(glSolidFill);
   glfwShowWindow(window);
   glfwFocusWindow(window);
 
@@ -208,6 +257,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   acceptQuitSignals();
+  yieldToHIDThread(kDrawingNiceSteps);
 
   runFrameLoop(window);
   shutDown(window);

@@ -9,6 +9,7 @@
 #include "dashboard/Cards.h"
 #include "dashboard/DashboardState.h"
 #include "dashboard/DrawKit.h"
+#include "dashboard/LayoutRecord.h"
 #include "dashboard/NoticeBox.h"
 #include "dashboard/Palette.h"
 #include "i18n/Translate.h"
@@ -54,7 +55,8 @@ std::string deviceLabel(const std::vector<HIDDeviceInfo>& devices, size_t index)
   return label;
 }
 
-void drawStateIndicator(ImDrawList* dl, ImVec2 P, float a, int testState) {
+// Returns the right end of the label.
+float drawStateIndicator(ImDrawList* dl, ImVec2 P, float a, int testState) {
   const char* label = i18n::tr("未开始");
   ImU32 col = kColTextMuted;
   float r = 3.5f;
@@ -70,6 +72,7 @@ void drawStateIndicator(ImDrawList* dl, ImVec2 P, float a, int testState) {
   dl->AddCircleFilled(c, 5.0f, withAlpha(col, 60), 0);
   dl->AddCircleFilled(c, r, col, 0);
   drawText(dl, ImVec2(a + 16, P.y + 26), col, label);
+  return a + 16 + textSize(label).x;
 }
 
 const char* pickerPreview(const UiState& ui, DashboardState& st) {
@@ -89,8 +92,13 @@ void drawPickerPreview(ImDrawList* dl, ImVec2 frame, float width, float frameHei
   const ImGuiStyle& style = ImGui::GetStyle();
   const ImVec2 clipMax(frame.x + width - frameHeight, frame.y + frameHeight);
   dl->PushClipRect(frame, clipMax, true);
-  drawText(dl, ImVec2(frame.x + style.FramePadding.x, frame.y + style.FramePadding.y),
-           ImGui::GetColorU32(ImGuiCol_Text), text);
+  placeFrame("device picker", frame, clipMax);
+  {
+    // The name with its port: the port was added to the original picker.
+    AddedElement added("device picker text");
+    drawText(dl, ImVec2(frame.x + style.FramePadding.x, frame.y + style.FramePadding.y),
+             ImGui::GetColorU32(ImGuiCol_Text), text);
+  }
   dl->PopClipRect();
 }
 
@@ -114,11 +122,36 @@ float pickerWidth(ImVec2 P, ImVec2 S, float linkRight, const char* preview) {
   return std::max(kPickerWidth, std::min(std::ceil(need), room));
 }
 
+// A preview wider than the picker loses the end of the mouse's name, never
+// its port or state: two mice of one model still read apart.
+const char* fitPreview(const UiState& ui, DashboardState& st, const char* preview, float room) {
+  const int sel = ui.selectedDevice;
+  if (textSize(preview).x <= room || preview != st.devicePreview.c_str()) return preview;
+  std::string name = ui.devices[static_cast<size_t>(sel)].displayName();
+  if (st.devicePreview.compare(0, name.size(), name) != 0) return preview;
+  const std::string rest = st.devicePreview.substr(name.size());
+  while (!name.empty()) {
+    // One character off the end: its continuation bytes, then its first.
+    while (!name.empty() && (static_cast<unsigned char>(name.back()) & 0xC0) == 0x80)
+      name.pop_back();
+    if (!name.empty()) name.pop_back();
+    while (!name.empty() && name.back() == ' ') name.pop_back();
+    const std::string shown = name + "…" + rest;
+    if (textSize(shown.c_str()).x <= room || name.empty()) {
+      st.devicePreview = shown;
+      break;
+    }
+  }
+  return st.devicePreview.c_str();
+}
+
 void drawDevicePicker(ImVec2 P, ImVec2 S, float linkRight, const UiState& ui, UiActions& actions,
                       DashboardState& st) {
-  const char* preview = pickerPreview(ui, st);
   FontScope font(fonts().body, 16.0f);
-  const float width = pickerWidth(P, S, linkRight, preview);
+  const char* full = pickerPreview(ui, st);
+  const float width = pickerWidth(P, S, linkRight, full);
+  const char* preview = fitPreview(
+      ui, st, full, width - 2 * ImGui::GetStyle().FramePadding.x - ImGui::GetFrameHeight());
   ImGui::SetCursorScreenPos(ImVec2(P.x + S.x - 20 - width, P.y + 20));
   ImGui::SetNextItemWidth(width);
   ImDrawList* dl = ImGui::GetWindowDrawList();
@@ -136,11 +169,13 @@ void drawDevicePicker(ImVec2 P, ImVec2 S, float linkRight, const UiState& ui, Ui
   ImGui::EndCombo();
 }
 
-void drawHeader(ImDrawList* dl, ImVec2 P, ImVec2 S, const UiState& ui, UiActions& actions,
-                DashboardState& st) {
+// Returns the narrowest window in which the header's left block, the
+// centred link and the picker keep 20 pixels apart.
+float drawHeader(ImDrawList* dl, ImVec2 P, ImVec2 S, const UiState& ui, UiActions& actions,
+                 DashboardState& st) {
   const float x0 = P.x + 20;
   const Fonts& f = fonts();
-  float tw = 0;
+  float tw = 0, leftEnd = 0;
   {
     FontScope font(f.body, 21.0f);
     tw = textSize("Quillmark").x;
@@ -150,17 +185,19 @@ void drawHeader(ImDrawList* dl, ImVec2 P, ImVec2 S, const UiState& ui, UiActions
     FontScope font(f.small, 13.0f);
     const float vw = textSize(kVersionText).x;
     drawText(dl, ImVec2(x0 + tw + 10, P.y + 26), kColTextMuted, kVersionText);
-    drawStateIndicator(dl, P, x0 + tw + 10 + vw + 22, ui.testState);
+    leftEnd = drawStateIndicator(dl, P, x0 + tw + 10 + vw + 22, ui.testState) - P.x;
   }
-  float linkRight = 0;
+  float linkRight = 0, linkW = 0;
   {
     FontScope font(f.body, 24.0f);
-    const float w = textSize(kStudioName).x;
+    const float w = linkW = textSize(kStudioName).x;
     ImGui::SetCursorScreenPos(ImVec2(P.x + (S.x - w) * 0.5f, P.y + 24));
     if (ImGui::TextLink(kStudioName)) actions.openUrl = kStudioUrl;
+    placeLastItem("studio link");
     linkRight = P.x + (S.x + w) * 0.5f;
   }
   drawDevicePicker(P, S, linkRight, ui, actions, st);
+  return std::max(2 * (leftEnd + 20) + linkW, linkW + 2 * (20 + 20 + kPickerWidth));
 }
 
 void drawAlertButtons(const PlatformAlert& alert, const std::vector<float>& bw, ImVec2 B, float H,
@@ -203,6 +240,7 @@ float drawAlertBanner(ImDrawList* dl, ImVec2 P, const PlatformAlert& alert, UiAc
   const ImVec2 end(B.x + W, B.y + H);
   dl->AddRectFilled(B, end, IM_COL32(72, 22, 22, 235), 6.0f, 0);
   dl->AddRect(B, end, IM_COL32(140, 50, 50, 255), 6.0f, 0, 1.0f);
+  placeFrame("banner", B, end);
   drawText(dl, ImVec2(B.x + 18, B.y + 9), IM_COL32(255, 158, 158, 255), alert.title.c_str());
   if (!alert.detail.empty())
     drawText(dl, ImVec2(B.x + 18, B.y + 11 + ts.y), IM_COL32(255, 158, 158, 190),
@@ -215,6 +253,7 @@ bool controlButton(const char* label, ImVec2 pos, bool disabled) {
   ImGui::SetCursorScreenPos(pos);
   ImGui::BeginDisabled(disabled);
   const bool pressed = ImGui::Button(label, ImVec2(130, 36));
+  placeLastItem(label);
   ImGui::EndDisabled();
   return pressed;
 }
@@ -240,7 +279,9 @@ void drawTargetSelector(ImVec2 pos, float width, DashboardState& st) {
   ImGui::SetNextItemWidth(width);
   char preview[32];
   targetPreview(preview, sizeof preview, kTargetRates[st.targetIndex]);
-  if (!ImGui::BeginCombo("##target", preview, 0)) return;
+  const bool open = ImGui::BeginCombo("##target", preview, 0);
+  placeLastItem("target selector");
+  if (!open) return;
   for (int i = 0; i < kTargetRateCount; ++i) {
     char label[32];
     std::snprintf(label, sizeof label, "%.0f Hz", kTargetRates[i]);
@@ -264,8 +305,10 @@ float buttonRowLeft(ImVec2 P, ImVec2 S, float selectorWidth) {
   return clear < centred && clear >= P.x + 20 ? clear : centred;
 }
 
-void drawControlBar(ImDrawList* dl, ImVec2 P, ImVec2 S, const UiState& ui, UiActions& actions,
-                    DashboardState& st) {
+// Returns the narrowest window in which the button row clears the target
+// selector.
+float drawControlBar(ImDrawList* dl, ImVec2 P, ImVec2 S, const UiState& ui, UiActions& actions,
+                     DashboardState& st) {
   const int testState = ui.testState;
   const float by = P.y + S.y - 58;
   const float selectorWidth = targetSelectorWidth();
@@ -279,6 +322,7 @@ void drawControlBar(ImDrawList* dl, ImVec2 P, ImVec2 S, const UiState& ui, UiAct
     if (ImGui::Button(testState == kStateIdle ? i18n::tr("开始测试") : i18n::tr("继续"),
                       ImVec2(130, 36)))
       actions.startPressed = true;
+    placeLastItem("start");
     ImGui::PopStyleColor(2);
     ImGui::EndDisabled();
   }
@@ -286,26 +330,35 @@ void drawControlBar(ImDrawList* dl, ImVec2 P, ImVec2 S, const UiState& ui, UiAct
     actions.pausePressed = true;
   if (controlButton(i18n::tr("重置"), ImVec2(bx + 284, by), testState == kStateIdle))
     actions.resetPressed = true;
-  if (controlButton(i18n::tr("保存结果"), ImVec2(bx + 426, by), !ui.canSave))
-    actions.savePressed = true;
-  ImGui::SetItemTooltip("%s", i18n::tr("快捷键 E"));
+  {
+    AddedElement added("save button", true);
+    if (controlButton(i18n::tr("保存结果"), ImVec2(bx + 426, by), !ui.canSave))
+      actions.savePressed = true;
+    ImGui::SetItemTooltip("%s", i18n::tr("快捷键 E"));
+  }
   drawTargetSelector(ImVec2(P.x + S.x - 20 - selectorWidth, by + 2), selectorWidth, st);
   FontScope hintFont(fonts().small, 13.0f);
   drawText(dl, ImVec2(P.x + 20, by + 10), kColTextMuted,
            i18n::tr("快捷键：S 开始 / 继续　P 暂停　R 重置　ESC 退出　E 保存结果"));
+  return 20 + 556 + 12 + selectorWidth + 20;
 }
 
-// Instead of the cards when the window cannot hold them: how big it must be.
-void drawTooSmall(ImDrawList* dl, ImVec2 P, ImVec2 S, float contentTop) {
-  const ImVec2 need = smallestGridWindow(contentTop - P.y);
-  char text[128];
+// Instead of the cards when the window cannot hold them: the size at which
+// everything fits without running under the control bar, wrapped to the
+// window's width.
+void drawTooSmall(ImDrawList* dl, ImVec2 P, ImVec2 S, float contentTop, float needWidth) {
+  const ImVec2 need = smallestGridWindow(contentTop - P.y, needWidth);
+  char text[160];
   std::snprintf(text, sizeof text,
                 i18n::tr("窗口太小，放大到至少 %.0f × %.0f 像素才能显示测试数据"), need.x, need.y);
+  AddedElement added("too-small text");
   FontScope font(fonts().body, 16.0f);
-  const ImVec2 ts = textSize(text);
+  const float wrap = std::max(S.x - 40, 1.0f);
+  const ImVec2 ts = ImGui::CalcTextSize(text, nullptr, false, wrap);
   const float bottom = P.y + S.y - 64;
   const float y = std::max(contentTop, contentTop + (bottom - contentTop - ts.y) * 0.5f);
-  drawText(dl, ImVec2(std::max(P.x + 20, P.x + (S.x - ts.x) * 0.5f), y), kColWarn, text);
+  drawWrappedText(dl, ImVec2(std::max(P.x + 20, P.x + (S.x - ts.x) * 0.5f), y), kColWarn, text,
+                  wrap);
 }
 
 }  // namespace
@@ -332,19 +385,21 @@ UiActions draw(const UiState& ui) {
   ImDrawList* dl = ImGui::GetWindowDrawList();
   const ImVec2 P = ImGui::GetWindowPos();
   const ImVec2 S = ImGui::GetWindowSize();
-  dl->AddRectFilled(P, ImVec2(P.x + S.x, P.y + S.y), kColBackground, 0.0f, 0);
+  clearLayout();
+  // The window's background is the frame's clear colour (kColBackground):
+  // a full-window quad on top of it would draw the same picture again, and
+  // under software OpenGL it took a third of every frame.
 
-  drawHeader(dl, P, S, ui, actions, st);
+  const float headerWidth = drawHeader(dl, P, S, ui, actions, st);
   const float contentTop = drawAlertBanner(dl, P, ui.alert, actions);
   const GridLayout grid = gridLayout(P, S, contentTop);
   if (grid.fits) {
     drawRateCards(dl, grid, ui, targetHz, st.held, hints);
     drawDiagnosticCards(dl, grid, ui.stats, ui.testState);
-  } else {
-    drawTooSmall(dl, P, S, contentTop);
   }
-  drawControlBar(dl, P, S, ui, actions, st);
-  drawNotice(dl, P, S, ui.notice, actions);
+  const float barWidth = drawControlBar(dl, P, S, ui, actions, st);
+  if (!grid.fits) drawTooSmall(dl, P, S, contentTop, std::max(headerWidth, barWidth));
+  drawNotice(dl, P, S, grid, ui.notice, actions);
   ImGui::End();
   return actions;
 }

@@ -176,8 +176,11 @@ QualityRow qualityRow(int row, const PollingStats& s) {
   return r;
 }
 
-ImVec2 smallestGridWindow(float contentTopOffset) {
-  return ImVec2(396.0f + 321.0f, contentTopOffset + 84.0f + 121.0f);
+ImVec2 smallestGridWindow(float contentTopOffset, float otherWidth) {
+  // Each column at its floors: 304 + 120 on the left, 396 + 110 on the right.
+  const float columns = std::max(304.0f + 120.0f, 396.0f + 110.0f);
+  return ImVec2(std::max(396.0f + 321.0f, std::ceil(otherWidth)),
+                contentTopOffset + columns + 64.0f);
 }
 
 GridLayout gridLayout(ImVec2 pos, ImVec2 size, float contentTop) {
@@ -193,6 +196,7 @@ GridLayout gridLayout(ImVec2 pos, ImVec2 size, float contentTop) {
   g.hH = std::max(g.availH - 304.0f, 120.0f);
   g.dH = std::max(g.availH - 396.0f, 110.0f);
   g.tileW = (g.leftW - 24.0f) / 3.0f;
+  g.barTop = pos.y + size.y - 64.0f;
   return g;
 }
 

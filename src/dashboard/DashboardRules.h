@@ -70,8 +70,10 @@ struct QualityRow {
 inline constexpr int kQualityRowCount = 6;
 QualityRow qualityRow(int row, const PollingStats& stats);
 
-// The smallest window the cards fit in, for the text that asks for it.
-ImVec2 smallestGridWindow(float contentTopOffset);
+// The smallest window the cards fit in without running under the control
+// bar, and at least `otherWidth` wide (what the header and the bar need),
+// for the text that asks for it.
+ImVec2 smallestGridWindow(float contentTopOffset, float otherWidth);
 
 // Where the cards go. fits is false when the window is too small for them.
 struct GridLayout {
@@ -79,6 +81,11 @@ struct GridLayout {
   float L = 0, R = 0, T = 0;
   float leftW = 0, availH = 0;
   float hH = 0, dH = 0, tileW = 0;
+  float barTop = 0;  // the control bar's 64 pixels start here
+  // Bottom of the lower card of each column (the floors of hH and dH can
+  // put it below barTop on a short window).
+  float leftBottom() const { return T + 304 + hH; }
+  float rightBottom() const { return T + 396 + dH; }
 };
 GridLayout gridLayout(ImVec2 pos, ImVec2 size, float contentTop);
 

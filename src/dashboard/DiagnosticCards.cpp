@@ -3,6 +3,7 @@
 
 #include "dashboard/Cards.h"
 #include "dashboard/DrawKit.h"
+#include "dashboard/LayoutRecord.h"
 #include "dashboard/Palette.h"
 #include "i18n/Translate.h"
 
@@ -70,23 +71,69 @@ void drawDistributionCard(ImDrawList* dl, ImVec2 D, float dH, const PollingStats
 }
 
 // One label and its value, right-aligned so it ends at valueRight.
+// One label and its value, right-aligned so it ends at valueRight; a value
+// that would run into its label takes the label's smaller size.
 void drawQualityFigure(ImDrawList* dl, ImVec2 labelPos, float valueRight, const QualityRow& row) {
+  float labelEnd = 0;
   {
     FontScope font(fonts().small, 13.0f);
     drawText(dl, labelPos, kColTextLabel, row.label);
+    labelEnd = labelPos.x + textSize(row.label).x;
   }
-  FontScope font(fonts().body, 16.0f);
-  drawText(dl, ImVec2(valueRight - textSize(row.value).x, labelPos.y - 3), row.colour, row.value);
+  float w = 0;
+  {
+    FontScope font(fonts().body, 16.0f);
+    w = textSize(row.value).x;
+  }
+  const bool fits = valueRight - w >= labelEnd + 8;
+  FontScope font(fits ? fonts().body : fonts().small, fits ? 16.0f : 13.0f);
+  drawText(dl, ImVec2(valueRight - textSize(row.value).x, labelPos.y - (fits ? 3 : 0)), row.colour,
+           row.value);
 }
 
-void drawQualityCard(ImDrawList* dl, ImVec2 Q, const PollingStats& s) {
-  card(dl, Q, ImVec2(340, 168), i18n::tr("信号质量"));
+// The card's rows: 26.5 pixels apart in a 168-pixel card, as long as the
+// card ends above the control bar. On a shorter window the card ends above
+// the bar and the rows close up (down to one line apart) so the fifth line
+// still fits; where even that cannot fit, the rows keep their places and
+// the fifth line is left out rather than drawn under the buttons.
+struct QualityLayout {
+  float height = 168, first = 40, pitch = 26.5f;
+  bool fifthLine = true;
+};
+
+QualityLayout qualityLayout(float top, float barTop) {
+  QualityLayout q;
+  const float room = barTop - 2 - top;
+  if (room >= q.height) return q;
+  float lineH = 0;
+  {
+    FontScope font(fonts().body, 16.0f);
+    lineH = textSize("0").y;
+  }
+  // Values sit 3 pixels above their labels; the title ends by +30.
+  const float first = 32, bottomPad = 4;
+  const float pitch = (room - bottomPad - (first - 3) - lineH) / 4;
+  if (pitch < lineH) {
+    q.fifthLine = false;
+    return q;
+  }
+  q.first = first;
+  q.pitch = std::min(pitch, 26.5f);
+  q.height = room;
+  return q;
+}
+
+void drawQualityCard(ImDrawList* dl, ImVec2 Q, const PollingStats& s, float barTop) {
+  const QualityLayout q = qualityLayout(Q.y, barTop);
+  card(dl, Q, ImVec2(340, q.height), i18n::tr("信号质量"));
   for (int k = 0; k < 4; ++k) {
-    const float y = Q.y + 40 + 26.5f * static_cast<float>(k);
+    const float y = Q.y + q.first + q.pitch * static_cast<float>(k);
     drawQualityFigure(dl, ImVec2(Q.x + 14, y), Q.x + 326, qualityRow(k, s));
   }
+  if (!q.fifthLine) return;
   // The gaps of the test share one more line, in two halves.
-  const float y = Q.y + 40 + 26.5f * 4;
+  AddedElement added("longest interval and kernel drops");
+  const float y = Q.y + q.first + q.pitch * 4;
   drawQualityFigure(dl, ImVec2(Q.x + 14, y), Q.x + 156, qualityRow(4, s));
   drawQualityFigure(dl, ImVec2(Q.x + 172, y), Q.x + 326, qualityRow(5, s));
 }
@@ -96,7 +143,7 @@ void drawQualityCard(ImDrawList* dl, ImVec2 Q, const PollingStats& s) {
 void drawDiagnosticCards(ImDrawList* dl, const GridLayout& g, const PollingStats& stats,
                          int testState) {
   drawDistributionCard(dl, ImVec2(g.R, g.T + 212), g.dH, stats, testState);
-  drawQualityCard(dl, ImVec2(g.R, g.T + 228 + g.dH), stats);
+  drawQualityCard(dl, ImVec2(g.R, g.T + 228 + g.dH), stats, g.barTop);
 }
 
 }  // namespace dashboard

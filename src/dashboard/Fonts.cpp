@@ -108,6 +108,47 @@ const FontBytes* mappedFont(const char* path) {
   return &s_mapped[slot];
 }
 
+uint32_t bigEndian(const uint8_t* p, int n) {
+  uint32_t v = 0;
+  for (int i = 0; i < n; ++i) v = (v << 8) | p[i];
+  return v;
+}
+
+// (hhea ascent - descent) / head unitsPerEm of face `fontNo` of a TrueType
+// or OpenType file or collection: the ratio by which Dear ImGui's size (the
+// line height) exceeds the em. 1 when the tables cannot be read.
+float readLinePerEm(const uint8_t* data, size_t size, int fontNo) {
+  if (size < 12) return 1.0f;
+  size_t face = 0;
+  if (bigEndian(data, 4) == 0x74746366) {  // 'ttcf'
+    const size_t entry = 12 + 4 * static_cast<size_t>(fontNo);
+    if (entry + 4 > size || static_cast<uint32_t>(fontNo) >= bigEndian(data + 8, 4)) return 1.0f;
+    face = bigEndian(data + entry, 4);
+  }
+  if (face + 12 > size) return 1.0f;
+  const size_t tables = bigEndian(data + face + 4, 2);
+  size_t head = 0, hhea = 0;
+  for (size_t i = 0; i < tables; ++i) {
+    const size_t rec = face + 12 + 16 * i;
+    if (rec + 16 > size) return 1.0f;
+    const uint32_t tag = bigEndian(data + rec, 4), at = bigEndian(data + rec + 8, 4);
+    if (tag == 0x68656164) head = at;  // 'head'
+    if (tag == 0x68686561) hhea = at;  // 'hhea'
+  }
+  if (head == 0 || hhea == 0 || head + 20 > size || hhea + 8 > size) return 1.0f;
+  const float em = static_cast<float>(bigEndian(data + head + 18, 2));
+  const auto ascent = static_cast<int16_t>(bigEndian(data + hhea + 4, 2));
+  const auto descent = static_cast<int16_t>(bigEndian(data + hhea + 6, 2));
+  const float line = static_cast<float>(ascent - descent);
+  return em > 0 && line > 0 ? line / em : 1.0f;
+}
+
+float linePerEmOf(const char* path, int fontNo) {
+  const FontBytes* bytes = mappedFont(path);
+  return bytes ? readLinePerEm(static_cast<const uint8_t*>(bytes->data), bytes->size, fontNo)
+               : 1.0f;
+}
+
 ImFont* addFont(const char* path, float size, int fontNo, const ImWchar* ranges, bool merge) {
   ImFontConfig cfg;
   cfg.FontNo = fontNo;
@@ -128,14 +169,20 @@ ImFont* addFont(const char* path, float size, int fontNo, const ImWchar* ranges,
 // from the symbol font. English texts take the symbol font (DejaVu Sans, a
 // Latin font) with every glyph it lacks, such as a device's Chinese name,
 // from the CJK font.
+// Every text at the CJK font's em for its size: a merged font's size is
+// scaled by the ratio of the two fonts' lines per em, so its glyphs match
+// the main font's, and the English font is pushed smaller (setSizeScale).
 ImFont* addTextFont(const FontConfig& config, const char* cjk, const char* sym, float size) {
+  const float cjkLine = linePerEmOf(cjk, config.fontNo);
+  const float symLine = sym ? linePerEmOf(sym, config.symbolFontNo) : 1.0f;
   if (sym && i18n::currentLanguage() == i18n::Language::English) {
     ImFont* font = addFont(sym, size, config.symbolFontNo, nullptr, false);
-    addFont(cjk, size, config.fontNo, nullptr, true);
+    addFont(cjk, size * cjkLine / symLine, config.fontNo, nullptr, true);
+    setSizeScale(font, symLine / cjkLine);
     return font;
   }
   ImFont* font = addFont(cjk, size, config.fontNo, glyphRanges(ImGui::GetIO().Fonts), false);
-  if (sym) addFont(sym, size, config.symbolFontNo, kSymbolRanges, true);
+  if (sym) addFont(sym, size * symLine / cjkLine, config.symbolFontNo, kSymbolRanges, true);
   return font;
 }
 
@@ -182,6 +229,7 @@ void init(const FontConfig& config) {
   if (!cjk && config.cjkMissingMessage) std::fputs(config.cjkMissingMessage, stderr);
   if (!sym && config.symbolMissingMessage) std::fputs(config.symbolMissingMessage, stderr);
   fonts() = Fonts{};
+  clearSizeScales();
   if (cjk) loadFonts(config, cjk, sym);
   if (fonts().body) ImGui::GetIO().FontDefault = fonts().body;
   applyTheme();

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "dashboard/DrawKit.h"
+#include "dashboard/LayoutRecord.h"
 #include "dashboard/Palette.h"
 
 namespace dashboard {
@@ -13,10 +14,9 @@ struct NoticeColours {
   ImU32 fill, border, text, detail;
 };
 
+// A save that failed or could not start is a warning, never a success.
 NoticeColours noticeColours(bool failed, bool hovered) {
-  if (failed)
-    return {IM_COL32(72, 22, 22, 240), IM_COL32(140, 50, 50, 255), IM_COL32(255, 158, 158, 255),
-            IM_COL32(255, 158, 158, 190)};
+  if (failed) return {kNoticeWarnFill, withAlpha(kColWarn, 160), kColWarn, kColTextLabel};
   return {IM_COL32(20, 40, 30, 240), withAlpha(kColGood, hovered ? 255 : 140), kColGood,
           kColTextLabel};
 }
@@ -36,24 +36,22 @@ std::string keepEnd(const std::string& text, float width) {
 
 }  // namespace
 
-void drawNotice(ImDrawList* dl, ImVec2 P, ImVec2 S, const Notice& notice, UiActions& actions) {
+void drawNotice(ImDrawList* dl, ImVec2 P, ImVec2 S, const GridLayout& g, const Notice& notice,
+                UiActions& actions) {
   if (notice.text.empty()) return;
-  const Fonts& f = fonts();
-  ImVec2 ts, ds;
-  {
-    FontScope font(f.body, 16.0f);
-    ts = textSize(notice.text.c_str());
-  }
-  if (!notice.detail.empty()) {
-    FontScope font(f.small, 13.0f);
-    ds = textSize(notice.detail.c_str());
-  }
-  // The cards end 84 pixels above the bottom, the buttons start 58 above it.
+  AddedElement added("notice");
+  // One line in the small size, so it fits the 20-pixel margin between the
+  // left column's cards and the buttons; the right column can reach lower.
+  FontScope font(fonts().small, 13.0f);
+  const ImVec2 ts = textSize(notice.text.c_str());
+  const ImVec2 ds = notice.detail.empty() ? ImVec2(0, 0) : textSize(notice.detail.c_str());
   const float gap = notice.detail.empty() ? 0.0f : 12.0f;
-  const float W = std::min(ts.x + gap + ds.x + 32, S.x - 40);
+  const float room = g.fits ? g.leftW : S.x - 40;
+  const float W = std::min(ts.x + gap + ds.x + 24, room);
   if (W < 1) return;  // no room in a window this narrow
-  const float H = ts.y + 4;
-  const ImVec2 B(P.x + 20, P.y + S.y - 60 - H);
+  const float H = ts.y + 2;
+  const float buttonsTop = P.y + S.y - 58;
+  const ImVec2 B(P.x + 20, buttonsTop - 3 - H);
   const ImVec2 end(B.x + W, B.y + H);
 
   bool hovered = false;
@@ -64,18 +62,14 @@ void drawNotice(ImDrawList* dl, ImVec2 P, ImVec2 S, const Notice& notice, UiActi
     if (hovered) ImGui::SetMouseCursor(ImGuiMouseCursor_Hand);
   }
   const NoticeColours c = noticeColours(notice.failed, hovered);
-  dl->AddRectFilled(B, end, c.fill, 6.0f, 0);
-  dl->AddRect(B, end, c.border, 6.0f, 0, 1.0f);
+  dl->AddRectFilled(B, end, c.fill, 4.0f, 0);
+  dl->AddRect(B, end, c.border, 4.0f, 0, 1.0f);
+  placeRect("notice", B, end, PlacedKind::Added);
   dl->PushClipRect(B, end, true);  // a long folder name is cut at the box's edge
-  {
-    FontScope font(f.body, 16.0f);
-    drawText(dl, ImVec2(B.x + 16, B.y + 2), c.text, notice.text.c_str());
-  }
+  drawText(dl, ImVec2(B.x + 12, B.y + 1), c.text, notice.text.c_str());
   if (!notice.detail.empty()) {
-    FontScope font(f.small, 13.0f);
-    const float x = B.x + 16 + ts.x + gap;
-    drawText(dl, ImVec2(x, B.y + 2 + ts.y - ds.y), c.detail,
-             keepEnd(notice.detail, B.x + W - 16 - x).c_str());
+    const float x = B.x + 12 + ts.x + gap;
+    drawText(dl, ImVec2(x, B.y + 1), c.detail, keepEnd(notice.detail, B.x + W - 12 - x).c_str());
   }
   dl->PopClipRect();
 }

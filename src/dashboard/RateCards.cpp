@@ -7,6 +7,7 @@
 #include "dashboard/Cards.h"
 #include "dashboard/Dashboard.h"
 #include "dashboard/DrawKit.h"
+#include "dashboard/LayoutRecord.h"
 #include "dashboard/Palette.h"
 #include "i18n/Translate.h"
 
@@ -22,19 +23,25 @@ float digitBottom(ImFont* huge) {
   return font->GetFontBaked(92.0f)->FindGlyph('0')->Y1;
 }
 
-// A line centred under the number, in the body size so it reads at a glance.
-// A narrow card takes the small size rather than cut it.
-void drawHint(ImDrawList* dl, float centreX, float top, float maxWidth, const RateHint& hint) {
+// A line centred under the number, in the body size so it reads at a
+// glance. A narrow card takes a smaller size rather than cut it, and the
+// line stays inside the card [left, right].
+void drawHint(ImDrawList* dl, float centreX, float top, float left, float right,
+              const RateHint& hint) {
   if (hint.text.empty()) return;
+  AddedElement added("rate hint");
+  const float maxWidth = right - left;
   float w = 0;
   {
     FontScope font(fonts().body, 16.0f);
     w = textSize(hint.text.c_str()).x;
   }
   const bool fits = w <= maxWidth;
-  FontScope font(fits ? fonts().body : fonts().small, fits ? 16.0f : 13.0f);
-  drawText(dl, ImVec2(centreX - textSize(hint.text.c_str()).x * 0.5f, top), hint.colour,
-           hint.text.c_str());
+  const float size = fits ? 16.0f : std::max(10.0f, std::floor(16.0f * maxWidth / w));
+  FontScope font(fits ? fonts().body : fonts().small, size);
+  const float tw = textSize(hint.text.c_str()).x;
+  const float x = std::clamp(centreX - tw * 0.5f, left, std::max(left, right - tw));
+  drawText(dl, ImVec2(x, top), hint.colour, hint.text.c_str());
 }
 
 // The slow hand, with what it would take: the target needs one count step
@@ -92,7 +99,7 @@ void drawCurrentRateCard(ImDrawList* dl, const GridLayout& g, const UiState& ui,
   const float bx = L + (leftW - (4 * dW + 12 + hz.x)) * 0.5f;
   drawText(dl, f.huge, 92.0f, ImVec2(bx + (4 * dW - nW) * 0.5f, T + 40), col, text);
   drawText(dl, ImVec2(bx + 4 * dW + 12, T + 40 + 92 - hz.y - 8), kColTextLabel, "Hz");
-  drawHint(dl, bx + 2 * dW, T + 40 + digitBottom(f.huge) + 7, leftW - 28,
+  drawHint(dl, bx + 2 * dW, T + 40 + digitBottom(f.huge) + 7, L + 14, L + leftW - 14,
            rateHint(ui, target, hints));
 
   FontScope small(f.small, 13.0f);
@@ -196,8 +203,9 @@ void drawHistoryCard(ImDrawList* dl, const GridLayout& g, const UiState& ui, flo
 
 void drawTile(ImDrawList* dl, ImVec2 pos, float w, const char* label, float value, ImU32 accent) {
   const float x = pos.x, y = pos.y;
-  dl->AddRectFilled(pos, ImVec2(x + w, y + 104), kColCardFill, 8.0f);
+  fillRoundedRect(dl, pos, ImVec2(x + w, y + 104), kColCardFill, 8.0f);
   dl->AddRect(pos, ImVec2(x + w, y + 104), kColCardBorder, 8.0f, 0, 1.0f);
+  placeFrame(label, pos, ImVec2(x + w, y + 104));
   const Fonts& f = fonts();
   {
     FontScope font(f.small, 13.0f);

@@ -2,8 +2,11 @@
 // files through the real OpenGL 3 renderer, in a hidden GLFW window, so every
 // state can be looked at without a mouse.
 //
-//   quillmark-preview [output-directory] [fixture-name ...]
+//   quillmark-preview [--size WxH] [--triangles] [output-directory] [fixture-name ...]
 //
+// --size draws every state at that window size instead of its own;
+// --triangles draws the cards as triangles, as the headless tests see them,
+// instead of the window's solid fill.
 // The texts follow the locale, as the program's do: LANG=en_US.UTF-8 draws
 // the English window.
 #include <GLFW/glfw3.h>
@@ -22,8 +25,10 @@
 #include "Fixtures.h"
 #include "app/FramebufferCapture.h"
 #include "app/HiddenGlWindow.h"
+#include "app/SolidFill.h"
 #include "dashboard/Dashboard.h"
 #include "dashboard/DashboardState.h"
+#include "dashboard/DrawKit.h"
 #include "dashboard/PngWriter.h"
 #include "i18n/Language.h"
 #include "i18n/Translate.h"
@@ -138,10 +143,42 @@ bool wanted(const std::string& name, int argc, char** argv) {
   return false;
 }
 
+struct Options {
+  ImVec2 size{0, 0};       // --size WxH: every state at that window size
+  bool triangles = false;  // --triangles: cards as triangles, no solid fill
+};
+
+// The leading options, taken out of argv; false on a bad one.
+bool takeOptions(int& argc, char** argv, Options& o) {
+  int used = 0;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--triangles") {
+      o.triangles = true;
+      used = i;
+    } else if (arg == "--size" && i + 1 < argc) {
+      int w = 0, h = 0;
+      if (std::sscanf(argv[i + 1], "%dx%d", &w, &h) != 2 || w <= 0 || h <= 0) return false;
+      o.size = ImVec2(static_cast<float>(w), static_cast<float>(h));
+      used = ++i;
+    } else {
+      break;
+    }
+  }
+  for (int i = used + 1; i <= argc; ++i) argv[i - used] = argv[i];
+  argc -= used;
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   i18n::initTranslation(i18n::languageFromEnvironment());
+  Options options;
+  if (!takeOptions(argc, argv, options)) {
+    std::fprintf(stderr, "quillmark-preview: --size wants WxH, e.g. 900x640\n");
+    return 2;
+  }
   const std::string dir = argc > 1 ? argv[1] : ".";
   std::error_code ec;
   std::filesystem::create_directories(dir, ec);
@@ -172,10 +209,13 @@ int main(int argc, char** argv) {
   ImGui::GetIO().IniFilename = nullptr;
   ImGui_ImplOpenGL3_Init("#version 150");
   dashboard::init(platformFontConfig());
+  if (!options.triangles) dashboard::setSolidFill(glSolidFill);
 
   int failures = 0;
-  for (const dashboard::Fixture& f : dashboard::previewFixtures())
+  for (dashboard::Fixture f : dashboard::previewFixtures()) {
+    if (options.size.x > 0) f.windowSize = options.size;
     if (wanted(f.name, argc, argv) && !renderFixture(gl, f, dir)) ++failures;
+  }
 
   ImGui_ImplOpenGL3_Shutdown();
   ImGui::DestroyContext();

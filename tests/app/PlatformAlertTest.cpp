@@ -21,21 +21,24 @@ struct BannerTexts {
   const char* helpPage;
   const char* startupStart;
   const char* inputGroup;
+  const char* busyDetail;
 };
 const BannerTexts kBanners[] = {
     {i18n::Language::Chinese, "缺少读取鼠标设备的权限 — 无法读取鼠标报告，回报率将恒为 0",
-     "按打开的说明安装 udev 规则或加入 input 组，然后重启（授权在进程内缓存）",
+     "按打开的说明安装 udev 规则或加入 input 组，然后重启",
      "请安装 udev 规则（70-quillmark.rules）或加入 input 组 授予权限后重启本程序", "查看授权方法",
      "重启应用", "/permission-help.html",
-     "[权限] 回报率将恒为 0。请安装 udev 规则 70-quillmark.rules", "input 组"},
+     "[权限] 回报率将恒为 0。请安装 udev 规则 70-quillmark.rules", "input 组",
+     "另一个程序正在独占此鼠标（例如 input-remapper、evsieve 或虚拟机的设备直通）：关闭它后重试"},
     {i18n::Language::English,
      "No permission to read mice — no reports can be read, the report rate will stay 0",
-     "Install the udev rule or join the input group as the help page says, then restart (access "
-     "is cached per process)",
+     "Install the udev rule or join the input group as the help page says, then restart",
      "Install the udev rule (70-quillmark.rules) or join the input group, then restart the program",
      "How to grant access", "Restart", "/permission-help.en.html",
      "[permission] The report rate will stay 0. Install the udev rule 70-quillmark.rules",
-     "input group"},
+     "input group",
+     "Another program holds this mouse exclusively (for example input-remapper, evsieve or a "
+     "virtual machine's device passthrough): close it and try again"},
 };
 
 // Each case runs once per language, and leaves the program Chinese.
@@ -96,6 +99,34 @@ TEST(PlatformAlertRules, EveryStatusAndError) {
           }
         }
       }
+    }
+  });
+}
+
+// Advice follows the errno: an exclusive holder is named, not the
+// permission rules; a failure with nothing to advise gets no advice.
+TEST(PlatformAlertRules, ErrorAdviceFollowsTheErrno) {
+  inEachLanguage([](const BannerTexts& texts) {
+    const struct {
+      HIDError error;
+      const char* detail;
+      size_t buttons;
+    } kRows[] = {
+        {{HIDStatus::DeviceError, EBUSY, "open /dev/input/event7 failed: EBUSY"},
+         texts.busyDetail,
+         0},
+        {{HIDStatus::PermissionDenied, EPERM, "open /dev/input/event7 failed: EPERM"},
+         texts.errorDetail,
+         2},
+        {{HIDStatus::DeviceError, EIO, "read /dev/input/event7 failed: EIO"}, "", 0},
+        {{HIDStatus::ManagerError, EMFILE, "udev_monitor failed: EMFILE"}, "", 0},
+    };
+    for (const auto& row : kRows) {
+      SCOPED_TRACE(row.error.message);
+      const PlatformAlert alert = makePlatformAlert(PermissionStatus::Granted, row.error);
+      EXPECT_EQ(alert.title, row.error.message);
+      EXPECT_EQ(alert.detail, row.detail);
+      EXPECT_EQ(alert.actions.size(), row.buttons);
     }
   });
 }

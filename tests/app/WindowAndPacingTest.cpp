@@ -1,6 +1,14 @@
 // Window placement and frame pacing, on given numbers.
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
+
+#include "app/DrawingPriority.h"
 #include "app/FramePacer.h"
 #include "app/WindowGeometry.h"
 
@@ -51,6 +59,56 @@ TEST(FramePacer, FramesStartOnePeriodApartAndLostTimeIsNotMadeUp) {
   pacer.begin(late);
   pacer.end();
   EXPECT_NEAR(pacer.waitBefore(late), T, 1e-12);
+}
+
+// Idle, a frame comes once a second, at a notice's end, and for a while
+// after input; a running test is drawn on every period.
+TEST(IdleSchedule, DrawsOnlyWhenSomethingCanHaveChanged) {
+  constexpr double kNone = 1e300;
+  IdleSchedule idle;
+  EXPECT_EQ(idle.waitBefore(5.0, false, kNone), 0.0);  // the first frame
+  idle.noteFrame(5.0);
+  const struct {
+    double now;
+    bool running;
+    double moment;
+    double wait;
+  } kRows[] = {
+      {5.0, true, kNone, 0.0},                               // a test runs: every period
+      {5.01, false, kNone, 0.05},                            // idle: a short wait, again and again
+      {5.97, false, kNone, 0.03},                            // up to the once-a-second refresh
+      {6.0, false, kNone, 0.0},   {5.5, false, 5.52, 0.02},  // a notice ends before the refresh
+      {5.5, false, 5.4, 0.0},
+  };
+  for (const auto& r : kRows)
+    EXPECT_NEAR(idle.waitBefore(r.now, r.running, r.moment), r.wait, 1e-9) << r.now;
+  idle.noteInput(5.5);  // hover, popups and tooltips settle at the frame rate
+  EXPECT_EQ(idle.waitBefore(5.5, false, kNone), 0.0);
+  EXPECT_EQ(idle.waitBefore(6.09, false, kNone), 0.0);
+  idle.noteFrame(6.09);
+  EXPECT_NEAR(idle.waitBefore(6.11, false, kNone), 0.05, 1e-9);
+}
+
+// Every other thread moves down; the one named quillmark-hid keeps its place.
+TEST(DrawingPriority, EveryThreadButTheHIDThreadYields) {
+  std::atomic<pid_t> hid{0}, other{0};
+  std::atomic<bool> done{false};
+  const auto run = [&](std::atomic<pid_t>& tid, const char* name) {
+    pthread_setname_np(pthread_self(), name);
+    tid = gettid();
+    while (!done) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  };
+  std::thread a(run, std::ref(hid), "quillmark-hid");
+  std::thread b(run, std::ref(other), "llvmpipe-0");
+  while (hid == 0 || other == 0) std::this_thread::yield();
+  const int before = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
+  EXPECT_GE(yieldToHIDThread(3), 2);
+  EXPECT_EQ(getpriority(PRIO_PROCESS, static_cast<id_t>(hid.load())), before);
+  EXPECT_EQ(getpriority(PRIO_PROCESS, static_cast<id_t>(other.load())), std::min(before + 3, 19));
+  EXPECT_EQ(getpriority(PRIO_PROCESS, static_cast<id_t>(gettid())), std::min(before + 3, 19));
+  done = true;
+  a.join();
+  b.join();
 }
 
 }  // namespace

@@ -178,6 +178,18 @@ if [ -n "$preview" ]; then
   "$preview" "$work/pictures/new" idle-no-mouse >/dev/null 2>"$work/preview.err"
   [ $? = 0 ] && [ -s "$work/pictures/new/idle-no-mouse.png" ] &&
     pass "preview: the folder is made" || fail "preview: $(cat "$work/preview.err")"
+  # The window's solid fill draws the same pixels as the triangles it saves.
+  same=0
+  for kind in solid triangles; do
+    opt=(); [ "$kind" = triangles ] && opt=(--triangles)
+    "$preview" --size 900x640 "${opt[@]}" "$work/pictures/$kind" running-1000hz drops-and-saved \
+      permission-banner >/dev/null 2>"$work/preview.err" || fail "preview $kind: $(cat "$work/preview.err")"
+  done
+  for f in "$work"/pictures/solid/*.png; do
+    differ=$(compare -metric AE "$f" "$work/pictures/triangles/$(basename "$f")" null: 2>&1)
+    [ "$differ" = 0 ] && same=$((same + 1)) || fail "solid fill: $(basename "$f") differs in $differ pixels"
+  done
+  [ "$same" = 3 ] && pass "solid fill: 3 pictures pixel for pixel as with triangles"
   "$preview" /dev/null/pictures >/dev/null 2>"$work/preview.err"
   prc=$?
   [ "$prc" = 1 ] && [ "$(wc -l <"$work/preview.err")" = 1 ] &&

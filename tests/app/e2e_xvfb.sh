@@ -8,7 +8,8 @@
 # 60. Run 2: S, then SIGTERM -> exit 0 and the capture still written. Run 3:
 # S, minimise (no frames, so no fps lines), restore (frames again), close the
 # window -> exit 0 and the capture written. Without a display the program
-# says so in one line and fails.
+# says in one line that the window needs one and that quillmark measure
+# measures in the terminal, and fails.
 set -uo pipefail
 
 exe=$1
@@ -35,7 +36,8 @@ trap "exit 1" INT TERM
 # --- no display ----------------------------------------------------------
 msg=$(env -u DISPLAY -u WAYLAND_DISPLAY "$exe" 2>&1 >/dev/null)
 rc=$?
-if [ $rc -ne 0 ] && [ "$(printf '%s\n' "$msg" | wc -l)" -eq 1 ] && [[ $msg == *显示* ]]; then
+if [ $rc -ne 0 ] && [ "$(printf '%s\n' "$msg" | wc -l)" -eq 1 ] && [[ $msg == *图形显示* ]] &&
+  [[ $msg == *"quillmark measure"* ]]; then
   pass "no display: exit $rc, one line: $msg"
 else
   fail "no display: exit $rc, message: $msg"
@@ -147,17 +149,23 @@ if [ -s "$out/e2e_running.png" ]; then
   [ "${colours:-0}" -gt 50 ] && pass "screenshot: $colours colours" || fail "screenshot: $colours colours"
 fi
 
-# The loop paces itself to 60 frames per second: never above, and near it
-# while the machine has the CPU for software GL. The floor leaves room for a
-# loaded CI machine; the figures are printed either way.
-fps=$(tail -c +"$((log_offset + 1))" "$tracelog" 2>/dev/null | sed -n 's/.*fps=\([0-9.]*\).*/\1/p')
-if [ -n "$fps" ]; then
-  verdict=$(printf '%s\n' "$fps" | sort -n | awk '{ v[n++] = $1 } END {
-    m = v[int(n / 2)]; printf "%d lines, median %.1f, lowest %.1f, highest %.1f", n, m, v[0], v[n - 1]
-    exit !(n >= 2 && m >= 20 && v[n - 1] <= 61.5) }')
+# The loop paces itself to 60 frames per second while a test runs: never
+# above, and near it while the machine has the CPU for software GL (the
+# estimate averages the last 60 frames, so the line just after S still
+# counts idle frames: the best running line is taken). Idle, it draws about
+# once a second. The floor leaves room for a loaded CI machine; the figures
+# are printed either way.
+lines=$(tail -c +"$((log_offset + 1))" "$tracelog" 2>/dev/null | grep 'fps=')
+fps=$(printf '%s\n' "$lines" | sed -n 's/.*fps=\([0-9.]*\).*/\1/p')
+running=$(printf '%s\n' "$lines" | sed -n 's/.*fps=\([0-9.]*\) running.*/\1/p')
+if [ -n "$fps" ] && [ -n "$running" ]; then
+  best=$(printf '%s\n' "$running" | sort -n | tail -n 1)
+  verdict=$(printf '%s\n' "$fps" | sort -n | awk -v best="$best" '{ v[n++] = $1 } END {
+    printf "%d lines, best while running %.1f, lowest %.1f, highest %.1f", n, best, v[0], v[n - 1]
+    exit !(best >= 20 && v[n - 1] <= 61.5) }')
   [ $? -eq 0 ] && pass "fps $verdict" || fail "fps $verdict"
 else
-  fail "no fps lines in $tracelog"
+  fail "no fps lines while running in $tracelog"
 fi
 
 # --- run 2: SIGTERM, in English (a locale that is not installed) -----------

@@ -3,8 +3,10 @@
 #include <imgui_internal.h>
 
 #include <algorithm>
+#include <cstdio>
 
 #include "dashboard/DashboardState.h"
+#include "dashboard/LayoutRecord.h"
 
 namespace dashboard::testing {
 
@@ -17,6 +19,7 @@ Harness::Harness(ImVec2 windowSize, const FontConfig& fonts)
 
 void Harness::setUp(const FontConfig& fonts) {
   dashboard::init(fonts);
+  recordLayout(true);
   // Without anti-aliasing a filled shape's vertices are exactly its outline.
   ImGui::GetStyle().AntiAliasedFill = false;
   ImGui::GetStyle().AntiAliasedLines = false;
@@ -149,6 +152,56 @@ Box Harness::boundsOf(ImU32 col, const Box& within) const {
     b.max = ImVec2(std::max(b.max.x, p.x), std::max(b.max.y, p.y));
   }
   return b;
+}
+
+namespace {
+
+// Half a pixel of touching is not covering.
+bool intersects(const PlacedRect& a, const PlacedRect& b) {
+  return a.min.x < b.max.x - 0.5f && b.min.x < a.max.x - 0.5f && a.min.y < b.max.y - 0.5f &&
+         b.min.y < a.max.y - 0.5f;
+}
+
+bool inside(const PlacedRect& a, ImVec2 min, ImVec2 max) {
+  return a.min.x >= min.x - 0.5f && a.min.y >= min.y - 0.5f && a.max.x <= max.x + 0.5f &&
+         a.max.y <= max.y + 0.5f;
+}
+
+std::string describe(const PlacedRect& r) {
+  char box[96];
+  std::snprintf(box, sizeof box, " [%.0f,%.0f..%.0f,%.0f]", r.min.x, r.min.y, r.max.x, r.max.y);
+  return "\"" + r.owner + "\"" + box;
+}
+
+// A card that runs under the control bar on a short window (the grid's
+// floors allow it) has its content under every control of the bar; that is
+// the grid's own overlap, not the control's.
+bool underTheBar(const PlacedRect& r, const std::vector<PlacedRect>& all, float barTop) {
+  for (const PlacedRect& f : all)
+    if (f.kind == PlacedKind::Frame && f.max.y > barTop && inside(r, f.min, f.max)) return true;
+  return false;
+}
+
+}  // namespace
+
+std::vector<std::string> Harness::layoutFaults() const {
+  std::vector<std::string> faults;
+  const std::vector<PlacedRect>& all = recordedLayout();
+  const float barTop = size_.y - 64;
+  for (const PlacedRect& a : all) {
+    if (a.kind != PlacedKind::Added) continue;
+    if (!inside(a, ImVec2(0, 0), size_)) faults.push_back(describe(a) + " leaves the window");
+    for (const PlacedRect& b : all) {
+      if (&a == &b || !intersects(a, b)) continue;
+      if (b.owner == a.owner && !(a.text && b.text)) continue;
+      if (a.inControlBar && underTheBar(b, all, barTop)) continue;
+      if (b.kind != PlacedKind::Frame)
+        faults.push_back(describe(a) + " covers " + describe(b));
+      else if (!a.inControlBar && !inside(a, b.min, b.max))
+        faults.push_back(describe(a) + " crosses the edge of " + describe(b));
+    }
+  }
+  return faults;
 }
 
 ImVec2 comboEntry(int n) {

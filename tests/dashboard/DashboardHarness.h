@@ -63,6 +63,11 @@ class Harness {
 
   ImVec2 comboEntry(int n) const { return testing::comboEntry(n); }
 
+  // The last frame's texts and controls added to the original design that
+  // cover another text or control, cross a card's (or the banner's, the
+  // picker's) edge or leave the window: one line each, empty when none.
+  std::vector<std::string> layoutFaults() const;
+
   ImVec2 size() const { return size_; }
   float lineHeight();  // height of one line of text in the current font
 

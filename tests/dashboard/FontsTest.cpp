@@ -151,5 +151,47 @@ TEST(DashboardFonts, PlatformFontsDrawChinese) {
   i18n::initTranslation(i18n::Language::Chinese);
 }
 
+// Ink height in pixels of one character drawn with a role's font and size.
+float inkHeight(ImFont* font, float size, unsigned int c) {
+  ImGui::NewFrame();
+  float h = 0;
+  {
+    FontScope scope(font, size);
+    const ImFontGlyph* g = ImGui::GetFontBaked()->FindGlyph(static_cast<ImWchar>(c));
+    h = g ? g->Y1 - g->Y0 : 0;
+  }
+  ImGui::EndFrame();
+  return h;
+}
+
+// A text of one role looks the same size in both languages: Chinese glyphs
+// in an English window as in a Chinese one, and the English window's Latin
+// letters as the Chinese window's (the CJK font's own Latin letters).
+TEST(DashboardFonts, OneRoleOneApparentSizeInBothLanguages) {
+  if (!systemFont(platformFontConfig().cjkFonts) || !systemFont(platformFontConfig().symbolFonts))
+    GTEST_SKIP() << "no CJK or symbol font on this machine";
+  struct Sizes {
+    float guo, capital;
+  };
+  Sizes measured[2][2] = {};  // [language][small, body]
+  for (int l = 0; l < 2; ++l) {
+    i18n::initTranslation(l == 0 ? i18n::Language::Chinese : i18n::Language::English);
+    testing::Harness h(ImVec2(1280, 820), platformFontConfig());
+    for (int role = 0; role < 2; ++role) {
+      ImFont* font = role == 0 ? fonts().small : fonts().body;
+      const float size = role == 0 ? 13.0f : 16.0f;
+      measured[l][role] = {inkHeight(font, size, 0x56FD), inkHeight(font, size, 'H')};  // 国
+    }
+  }
+  i18n::initTranslation(i18n::Language::Chinese);
+  for (int role = 0; role < 2; ++role) {
+    SCOPED_TRACE(role == 0 ? "small" : "body");
+    const Sizes zh = measured[0][role], en = measured[1][role];
+    ASSERT_GT(zh.guo, 0);
+    EXPECT_NEAR(en.guo, zh.guo, 1.0f);
+    EXPECT_NEAR(en.capital, zh.capital, zh.capital * 0.08f);
+  }
+}
+
 }  // namespace
 }  // namespace dashboard

@@ -3,6 +3,7 @@
 
 #include "DashboardHarness.h"
 #include "dashboard/FontConfig.h"
+#include "dashboard/NoticeBox.h"
 #include "dashboard/Palette.h"
 
 namespace dashboard {
@@ -98,7 +99,7 @@ class Notices : public ::testing::Test {
   }
   static constexpr const char* kFolder = "/home/u/Documents/Quillmark/2026-12-07_103205_Mouse";
   static constexpr ImU32 kSavedFill = IM_COL32(20, 40, 30, 240);
-  static constexpr ImU32 kFailedFill = IM_COL32(72, 22, 22, 240);
+  static constexpr ImU32 kFailedFill = kNoticeWarnFill;
   Harness h{ImVec2(900, 640)};
 };
 
@@ -117,13 +118,17 @@ TEST_F(Notices, ASavedFolderOpensOnClick) {
   EXPECT_FALSE(a.savePressed || a.startPressed || a.pausePressed || a.resetPressed);
 }
 
-TEST_F(Notices, AFailureIsShownInTheErrorColoursAndOpensNothing) {
+// A failed or impossible save is a warning: amber, never the success green.
+TEST_F(Notices, AFailureIsShownInTheWarningColourAndOpensNothing) {
   const UiState ui = saved(true);
   const std::string text = h.text(ui);
   EXPECT_NE(text.find("保存失败"), std::string::npos);
   EXPECT_NE(text.find("ENOSPC"), std::string::npos);
   EXPECT_FALSE(h.hasColour(kSavedFill));
   const testing::Box box = h.boundsOf(kFailedFill);
+  ASSERT_FALSE(box.empty());
+  EXPECT_FALSE(h.boundsOf(kColWarn, box).empty());  // the text
+  EXPECT_TRUE(h.boundsOf(kColGood, box).empty());
   EXPECT_TRUE(h.click(ui, box.centre()).openFolder.empty());
 }
 

@@ -14,14 +14,14 @@ check() {  # check WANTED PATTERN ENV...
   fi
 }
 # No DISPLAY: the first line the window path prints says so.
-check en '^\[window\] Cannot connect to a graphical display' LANG=en_US.UTF-8
-check en '^\[window\] Cannot connect' LANG=de_DE.UTF-8
-check en '^\[window\] Cannot connect' LANG=zh_CN.UTF-8 LC_MESSAGES=fr_FR.UTF-8
-check en '^\[window\] Cannot connect' LANG=en_GB.UTF-8 LANGUAGE=de:en
-check zh '^\[窗口\] 无法连接图形显示' LANG=zh_CN.UTF-8
-check zh '^\[窗口\] 无法连接图形显示' LANG=en_US.UTF-8 LC_ALL=C
-check zh '^\[窗口\] 无法连接图形显示' LANG=en_US.UTF-8 LANGUAGE=zh_CN
-check zh '^\[窗口\] 无法连接图形显示' LANGUAGE=en
-check zh '^\[窗口\] 无法连接图形显示'
+check en '^\[window\] The window needs a graphical display (.*); to measure in the terminal use quillmark measure$' LANG=en_US.UTF-8
+check en '^\[window\] The window needs a graphical display' LANG=de_DE.UTF-8
+check en '^\[window\] The window needs a graphical display' LANG=zh_CN.UTF-8 LC_MESSAGES=fr_FR.UTF-8
+check en '^\[window\] The window needs a graphical display' LANG=en_GB.UTF-8 LANGUAGE=de:en
+check zh '^\[窗口\] 窗口需要图形显示（.*）；在终端里测量请用 quillmark measure$' LANG=zh_CN.UTF-8
+check zh '^\[窗口\] 窗口需要图形显示' LANG=en_US.UTF-8 LC_ALL=C
+check zh '^\[窗口\] 窗口需要图形显示' LANG=en_US.UTF-8 LANGUAGE=zh_CN
+check zh '^\[窗口\] 窗口需要图形显示' LANGUAGE=en
+check zh '^\[窗口\] 窗口需要图形显示'
 [ $failed -eq 0 ] && echo "9 passed, 0 failed" || echo "$((9 - failed)) passed, $failed failed"
 exit $((failed > 0))
