@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <climits>
 #include <cmath>
@@ -138,6 +140,25 @@ CLI::Validator deviceIndex() {
       "");
 }
 
+// A setup's name: it starts result folders' names, and `compare --label`
+// separates names with commas, so only characters no shell needs quoted.
+CLI::Validator setupLabel() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string {
+        const bool plain = std::all_of(text.begin(), text.end(), [](char ch) {
+          const auto u = static_cast<unsigned char>(ch);
+          return u >= 0x80 || std::isalnum(u) != 0 || ch == '.' || ch == '-' || ch == '_';
+        });
+        if (!text.empty() && plain && text.front() != '.' && text.front() != '-' &&
+            text.size() <= 40)
+          return {};
+        return formatted(i18n::tr("名字「%s」不能用：只用字母、数字、汉字和 . - _，不以 . 或 - "
+                                  "开头，最多 40 字节"),
+                         text);
+      },
+      "");
+}
+
 struct Parsed {
   CLI::App app{i18n::tr("Quillmark：测量鼠标的回报率（polling rate）。不带参数运行时打开窗口。"),
                "quillmark"};
@@ -148,6 +169,8 @@ struct Parsed {
   bool listJson = false;
   int target = 0;
   MeasureOptions options;
+  CLI::Option* out = nullptr;
+  std::string outDir;
   AnalyzeOptions analyzeOptions;
   std::string analyzeDevice;
   int analyzeTarget = 0;
@@ -285,6 +308,24 @@ void describe(Parsed& p) {
   p.measure->add_option("--plot", o.plotPath, i18n::tr("把间隔图写入 SVG 文件（- 为标准输出）"))
       ->type_name("FILE.svg")
       ->check(aValue(i18n::trNoop("文件名"), true));
+  p.out = p.measure
+              ->add_option("--out", p.outDir,
+                           i18n::tr("把结果存成结果文件夹（result.json、intervals.csv、"
+                                    "intervals.svg），放在 DIR 里；不给 DIR 时放在当前文件夹"))
+              ->expected(0, 1)
+              ->type_name("[DIR]")
+              ->check(aValue(i18n::trNoop("文件夹名"), true));
+  p.measure
+      ->add_option("--repeat", o.repeat,
+                   i18n::tr("连测 N 次，每次之间倒数 3 秒，每次存一个结果文件夹（默认 1）"))
+      ->type_name("N")
+      ->check(CLI::Range(1, 100).description(""));
+  p.measure
+      ->add_option("--label", o.label,
+                   i18n::tr("设置的名字，写进结果并放在文件夹名的开头；compare 把同名的运行"
+                            "当作同一设置的重复测试"))
+      ->type_name("NAME")
+      ->check(setupLabel());
   // Shown above the exit statuses.
   app.footer([] { return std::string(i18n::tr(kVirtualMice)); });
 }
@@ -379,9 +420,26 @@ std::vector<std::string> compareInputFiles(const std::vector<std::string>& input
   return out;
 }
 
+// What --out, --repeat and --label cannot go with.
+std::string seriesConflict(const Parsed& p) {
+  const MeasureOptions& o = p.options;
+  const bool folders = p.out->count() > 0 || o.repeat > 1 || !o.label.empty();
+  if (!folders) return {};
+  if (!o.intervalsPath.empty() || !o.plotPath.empty())
+    return i18n::tr(
+        "结果文件夹里已有 intervals.csv 和 intervals.svg：--out、--repeat、--label "
+        "不能与 --intervals、--plot 同用");
+  if (o.repeat > 1 && o.seconds <= 0.0)
+    return i18n::tr("--repeat 的每次测试需要一个时长：--seconds 不能为 0");
+  if (o.repeat > 1 && o.json)
+    return i18n::tr("--repeat 的每次结果都在自己文件夹的 result.json 里：不能与 --json 同用");
+  return {};
+}
+
 std::string usageConflict(const Parsed& p) {
   if (p.measure->parsed()) {
     const MeasureOptions& o = p.options;
+    if (const std::string why = seriesConflict(p); !why.empty()) return why;
     return outputConflict(o.json, {{"--intervals", o.intervalsPath}, {"--plot", o.plotPath}});
   }
   if (p.analyze->parsed()) {
@@ -463,6 +521,11 @@ int run(int argc, char** argv, const Console& console) {
   if (const std::string why = usageConflict(p); !why.empty()) return usageError(p, why, console);
   if (p.measure->parsed()) {
     if (p.target > 0) p.options.targetHz = static_cast<float>(p.target);
+    if (p.out->count() > 0) p.options.outDir = p.outDir.empty() ? "." : p.outDir;
+    if (p.options.savesFolders()) {
+      return runMeasureSeries(
+          p.options, [] { return std::make_unique<HIDMonitor>(); }, console);
+    }
     HIDMonitor monitor;
     return runMeasure(p.options, monitor, console);
   }
