@@ -117,10 +117,9 @@ double incompleteBeta(double x, double a, double b) {
   if (x <= 0) return 0;
   if (x >= 1) return 1;
   if (x > (a + 1) / (a + b + 2)) return 1 - incompleteBeta(1 - x, b, a);
-  const double front =
-      std::exp(std::lgamma(a + b) - std::lgamma(a) - std::lgamma(b) + a * std::log(x) +
-               b * std::log(1 - x)) /
-      a;
+  const double front = std::exp(std::lgamma(a + b) - std::lgamma(a) - std::lgamma(b) +
+                                a * std::log(x) + b * std::log(1 - x)) /
+                       a;
   constexpr double kTiny = 1e-300;
   double c = 1, d = 1 - (a + b) * x / (a + 1);
   d = 1 / (std::abs(d) < kTiny ? kTiny : d);
@@ -192,8 +191,7 @@ double welchP(const std::vector<double>& a, const std::vector<double>& b) {
   const double va = x.variance / x.n, vb = y.variance / y.n;
   if (va + vb <= 0) return x.mean == y.mean ? 1 : 0;
   const double t = (y.mean - x.mean) / std::sqrt(va + vb);
-  const double df =
-      (va + vb) * (va + vb) / (va * va / (x.n - 1) + vb * vb / (y.n - 1));
+  const double df = (va + vb) * (va + vb) / (va * va / (x.n - 1) + vb * vb / (y.n - 1));
   return incompleteBeta(df / (df + t * t), df / 2, 0.5);
 }
 

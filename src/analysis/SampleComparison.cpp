@@ -283,7 +283,8 @@ IntervalTests permutationTests(const IntervalBlocks& a, const IntervalBlocks& b)
   t.unitBlocks = unitBlocks(blockFigures(a, b, perBlock));
   if (t.unitBlocks == 0) return t;
   std::size_t unitsA = 0, unitsB = 0;
-  const std::vector<std::size_t> unitOf = unitsOf(a.blocks(), b.blocks(), t.unitBlocks, unitsA, unitsB);
+  const std::vector<std::size_t> unitOf =
+      unitsOf(a.blocks(), b.blocks(), t.unitBlocks, unitsA, unitsB);
   const double ways = splits(unitsA + unitsB, unitsB);
   t.decidable = ways >= kLeastSplits;
   if (!t.decidable) return t;

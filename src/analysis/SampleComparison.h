@@ -79,8 +79,8 @@ struct IntervalTests {
   // Blocks per resampled unit (unitBlocks); 0: the runs are too short for
   // the dependence their blocks show.
   std::size_t unitBlocks = 1;
-  Tested distance;         // the largest distance between the two distributions (0..1)
-  Tested percentile[3];    // p50, p99, p99.9 (µs; nearest rank)
+  Tested distance;       // the largest distance between the two distributions (0..1)
+  Tested percentile[3];  // p50, p99, p99.9 (µs; nearest rank)
 };
 inline constexpr double kPercentiles[3] = {0.5, 0.99, 0.999};
 
@@ -99,7 +99,7 @@ struct CountRun {
   const std::vector<double>* blockExposures = nullptr;
 };
 struct CountTest {
-  bool decidable = false;  // some run's blocks gave the dispersion
+  bool decidable = false;      // some run's blocks gave the dispersion
   std::size_t unitBlocks = 1;  // blocks per unit the dispersion was taken over; 0: too short
   double dispersion = 1;
   double z = 0;

@@ -217,15 +217,17 @@ void describeAnalyze(Parsed& p) {
 
 void describeCompare(Parsed& p) {
   CompareOptions& o = p.compareOptions;
-  p.compare = p.app.add_subcommand("compare",
-                                   i18n::tr("并排比较几次测试（结果文件夹、结果 JSON 或 analyze "
-                                            "能读的录制文件），并判断与第一个的差异是否超出噪声"));
+  p.compare = p.app.add_subcommand(
+      "compare",
+      i18n::tr("并排比较几种设置的测试（结果文件夹、结果 JSON 或 analyze 能读的录制文件），"
+               "判断每种设置与第一种的差异是否超出噪声、是否有实际意义"));
   p.compare->footer(i18n::tr(
+      "同名的运行（--label，或 measure --label 写进结果的名字）是同一设置的重复测试。\n"
       "退出状态：0 完成，1 图或标准输出写入失败，2 用法错误，5 录制里没有报告，8 文件无法读取，"
       "130/143/129 被 Ctrl-C、SIGTERM 或 SIGHUP 中断。"));
   p.compare->add_option("RUN", o.inputs, i18n::tr("结果文件夹、结果 JSON 或录制文件（至少两个）"))
       ->required()
-      ->expected(2, -1)
+      ->expected(1, -1)
       ->type_name("");
   p.compare->group(i18n::tr("命令"));
   p.compare
@@ -233,7 +235,12 @@ void describeCompare(Parsed& p) {
           "--label", o.labels,
           i18n::tr("每个运行的名字，按运行的顺序，用逗号分开；同名的运行是同一设置的重复测试"))
       ->delimiter(',')
-      ->type_name("NAMES");
+      ->type_name("A,B,…");
+  p.compare
+      ->add_option("--baseline", o.baseline,
+                   i18n::tr("其他设置都与这个名字（或字母）的设置比较；默认第一种"))
+      ->type_name("LABEL")
+      ->check(aValue(i18n::trNoop("设置的名字"), false));
   p.compare->add_flag("--json", o.json, i18n::tr("只在标准输出打印 JSON"));
   p.compare
       ->add_option("--plot", o.plotPath, i18n::tr("把间隔分布对比图写入 SVG 文件（- 为标准输出）"))

@@ -30,8 +30,8 @@ namespace sc = samplecomparison;
 
 struct Run {
   std::string input;
-  std::string userLabel;  // --label, else the result's test.label; empty when neither
-  json result;            // the complete record the table and the verdicts both read
+  std::string userLabel;            // --label, else the result's test.label; empty when neither
+  json result;                      // the complete record the table and the verdicts both read
   bool recomputed = false;          // from the intervals, not the stored figures
   std::vector<double> intervalsUs;  // sorted, for the plot; empty without intervals
   sc::IntervalBlocks blocks;        // the intervals in time order, by seconds of moving
@@ -95,8 +95,8 @@ bool ownIntervalsBeside(Run& run, const fs::path& jsonPath) {
   try {
     reports = recordings::readRecording(*csv).stampsNs.size();
   } catch (const recordings::RecordingError& e) {
-    results::appendFormat(run.note, i18n::tr("没有使用 %s：%s"),
-                          results::pathText(*csv).c_str(), e.reason().c_str());
+    results::appendFormat(run.note, i18n::tr("没有使用 %s：%s"), results::pathText(*csv).c_str(),
+                          e.reason().c_str());
     return false;
   }
   if (recorded != nullptr && recorded->is_number() &&
@@ -155,7 +155,8 @@ std::vector<SetupView> setupsOf(std::vector<Run>& runs) {
     });
     if (it == out.end()) {
       it = out.insert(out.end(), SetupView{});
-      it->letter = std::string(1, static_cast<char>('A' + std::min<std::size_t>(out.size() - 1, 25)));
+      it->letter =
+          std::string(1, static_cast<char>('A' + std::min<std::size_t>(out.size() - 1, 25)));
       if (out.size() > 26) it->letter += std::to_string(out.size() - 26);
       it->label = r.userLabel;
     }
@@ -169,7 +170,6 @@ std::vector<SetupView> setupsOf(std::vector<Run>& runs) {
   }
   return out;
 }
-
 
 // ---- output ----
 
@@ -195,8 +195,9 @@ std::string sourcesText(const std::vector<Run>& runs) {
   std::string out;
   for (const Run& r : runs) {
     out += r.view.label + "  " + results::pathText(r.input) + "\n";
-    out += "    " + std::string(sourceText(r)) + i18n::tr("；") + mouseAndPort(r) + "\n";
-    results::appendFormat(out, i18n::tr("    原因：%s\n"), causeText(r.result, r.recomputed).c_str());
+    out += "    " + std::string(sourceText(r)) + "\n    " + mouseAndPort(r) + "\n";
+    results::appendFormat(out, i18n::tr("    原因：%s\n"),
+                          causeText(r.result, r.recomputed).c_str());
   }
   return out;
 }
@@ -220,7 +221,8 @@ std::string compareJson(const std::vector<Run>& runs, const Comparison& k) {
   for (const SetupView& s : k.setups) {
     nlohmann::ordered_json o;
     o["setup"] = s.letter;
-    o["label"] = s.label.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(s.label);
+    o["label"] =
+        s.label.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(s.label);
     for (const CompareRunView* r : s.runs) o["runs"].push_back(r->label);
     j["setups"].push_back(o);
   }
@@ -301,7 +303,8 @@ std::string labelTrouble(const CompareOptions& o) {
   if (o.inputs.size() < 2) {
     results::appendFormat(out, i18n::tr("compare 至少要两个运行，只给了 %zu 个"), o.inputs.size());
   } else if (!o.labels.empty() && o.labels.size() != o.inputs.size()) {
-    results::appendFormat(out, i18n::tr("--label 有 %zu 个名字，运行却有 %zu 个：每个运行一个，按顺序"),
+    results::appendFormat(out,
+                          i18n::tr("--label 有 %zu 个名字，运行却有 %zu 个：每个运行一个，按顺序"),
                           o.labels.size(), o.inputs.size());
   } else {
     for (std::size_t i = 0; i < o.labels.size() && out.empty(); ++i) {

@@ -122,7 +122,8 @@ std::string resultText(const json& result, const char* pointer) {
 std::string compareTable(const std::vector<SetupView>& setups) {
   std::vector<std::vector<std::string>> lines;
   lines.push_back({""});
-  for (const SetupView& s : setups) lines[0].push_back(s.label.empty() ? s.letter : s.letter + " " + s.label);
+  for (const SetupView& s : setups)
+    lines[0].push_back(s.label.empty() ? s.letter : s.letter + " " + s.label);
   const bool repeats = std::any_of(setups.begin(), setups.end(),
                                    [](const SetupView& s) { return s.runs.size() > 1; });
   if (repeats) {

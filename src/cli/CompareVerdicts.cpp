@@ -220,6 +220,9 @@ std::string changeText(const rc::FigureVerdict& v) {
   return out;
 }
 
+// The longest line the bottom line makes of its changes.
+constexpr int kLineColumns = 100;
+
 ordered_json rounded(double x, double step) { return std::round(x / step) * step; }
 
 struct Spread {
@@ -313,10 +316,18 @@ std::vector<BottomLine> bottomLines(const std::vector<SetupView>& setups, std::s
     const std::string a = first.name(), b = s.name();
     if (!matters.empty()) {
       line.key = "differs";
+      // As many changes as fit on a line of 100 columns, the first always.
       std::string changes;
-      for (std::size_t k = 0; k < std::min<std::size_t>(matters.size(), 2); ++k)
-        changes += (k > 0 ? i18n::tr("，") : "") + changeText(*matters[k]);
-      if (matters.size() > 2) changes += i18n::tr("，等");
+      std::size_t shown = 0;
+      for (; shown < matters.size(); ++shown) {
+        const std::string more = (shown > 0 ? i18n::tr("，") : "") + changeText(*matters[shown]);
+        std::string whole;
+        results::appendFormat(whole, i18n::tr("%s 与 %s 不同，且有实际意义：%s"), b.c_str(),
+                              a.c_str(), (changes + more + i18n::tr("，等")).c_str());
+        if (shown > 0 && results::displayColumns(whole) > kLineColumns) break;
+        changes += more;
+      }
+      if (shown < matters.size()) changes += i18n::tr("，等");
       results::appendFormat(line.text, i18n::tr("%s 与 %s 不同，且有实际意义：%s"), b.c_str(),
                             a.c_str(), changes.c_str());
     } else if (unknown) {
@@ -329,8 +340,8 @@ std::vector<BottomLine> bottomLines(const std::vector<SetupView>& setups, std::s
           b.c_str(), a.c_str());
     } else if (!anyComparable) {
       line.key = "not_comparable";
-      results::appendFormat(line.text, i18n::tr("%s 与 %s 无法比较：没有两者都有的数值"),
-                            b.c_str(), a.c_str());
+      results::appendFormat(line.text, i18n::tr("%s 与 %s 无法比较：没有两者都有的数值"), b.c_str(),
+                            a.c_str());
     } else {
       results::appendFormat(line.text, i18n::tr("%s 与 %s 相同"), b.c_str(), a.c_str());
     }
@@ -371,7 +382,8 @@ ordered_json verdictsJson(const std::vector<CompareVerdict>& verdicts) {
 ordered_json bottomJson(const std::vector<BottomLine>& lines) {
   ordered_json out = ordered_json::array();
   for (const BottomLine& l : lines)
-    out.push_back({{"setup", l.setup}, {"against", l.against}, {"verdict", l.key}, {"text", l.text}});
+    out.push_back(
+        {{"setup", l.setup}, {"against", l.against}, {"verdict", l.key}, {"text", l.text}});
   return out;
 }
 
@@ -391,8 +403,9 @@ ordered_json repeatsJson(const std::vector<SetupView>& setups) {
         low = std::min(low.value_or(*x), *x);
         high = std::max(high.value_or(*x), *x);
       }
-      o[sp.key] = low ? ordered_json({{"min", rounded(*low, 0.001)}, {"max", rounded(*high, 0.001)}})
-                      : ordered_json(nullptr);
+      o[sp.key] =
+          low ? ordered_json({{"min", rounded(*low, 0.001)}, {"max", rounded(*high, 0.001)}})
+              : ordered_json(nullptr);
     }
     out.push_back(o);
   }
@@ -401,8 +414,8 @@ ordered_json repeatsJson(const std::vector<SetupView>& setups) {
 
 std::string verdictsText(const std::vector<SetupView>& setups, std::size_t baseline,
                          const std::vector<CompareVerdict>& verdicts) {
-  std::string out = i18n::tr(
-      "「可分辨」：超出运行之间的噪声（1% 水平）；「有实际意义」：可分辨，且超过界限。\n");
+  std::string out =
+      i18n::tr("「可分辨」：超出运行之间的噪声（1% 水平）；「有实际意义」：可分辨，且超过界限。\n");
   for (const SetupView& s : setups) {
     if (&s == &setups[baseline]) continue;
     std::string head;
@@ -417,7 +430,8 @@ std::string verdictsText(const std::vector<SetupView>& setups, std::size_t basel
   const bool single = std::any_of(setups.begin(), setups.end(),
                                   [](const SetupView& s) { return s.runs.size() < 2; });
   if (single)
-    out += i18n::tr("每种设置最好测三次：measure --repeat 3 --label 名字，再 compare 这些文件夹。\n");
+    out +=
+        i18n::tr("每种设置最好测三次：measure --repeat 3 --label 名字，再 compare 这些文件夹。\n");
   return out;
 }
 

@@ -20,9 +20,9 @@ namespace sc = samplecomparison;
 // idle phases.
 struct HostModel {
   double rateHz = 8000;
-  double delayUs = 20;      // uniform 0..delayUs
-  double wanderUs = 0;      // a slow part of the delay, wandering over about 0.1 s
-  double stallsPerS = 0;    // stalls of 1 to 3 stallMs: the mouse's slots in them are lost
+  double delayUs = 20;    // uniform 0..delayUs
+  double wanderUs = 0;    // a slow part of the delay, wandering over about 0.1 s
+  double stallsPerS = 0;  // stalls of 1 to 3 stallMs: the mouse's slots in them are lost
   double stallMs = 1;
   double phaseS = 0;        // busy and idle phases of about this long (0: none)
   double missShare = 2e-4;  // slots lost at random (busy phases: 3 times as many,
@@ -186,8 +186,13 @@ INSTANTIATE_TEST_SUITE_P(
             Expect::AlwaysMatters, 3, 10, -4000},
         Row{"lost_polls_5_percent", kIndependent, kMissing(0.05), F::MissedSlots,
             Expect::AlwaysMatters, 3, 10, 52},
-        Row{"one_percent_30us_late", kIndependent, {.tailShare = 0.01, .tailUs = 30}, F::P99_9,
-            Expect::AlwaysMatters, 3, 10},
+        Row{"one_percent_30us_late",
+            kIndependent,
+            {.tailShare = 0.01, .tailUs = 30},
+            F::P99_9,
+            Expect::AlwaysMatters,
+            3,
+            10},
         // A percentile's margin is 5 % of the grid period: 30 µs at 1 kHz is inside it.
         Row{"p99_1khz_inside",
             kRate(1000),
