@@ -235,7 +235,8 @@ void describeCompare(Parsed& p) {
           "--label", o.labels,
           i18n::tr("每个运行的名字，按运行的顺序，用逗号分开；同名的运行是同一设置的重复测试"))
       ->delimiter(',')
-      ->type_name("A,B,…");
+      ->expected(1)
+      ->type_name("A,B,...");
   p.compare
       ->add_option("--baseline", o.baseline,
                    i18n::tr("其他设置都与这个名字（或字母）的设置比较；默认第一种"))
