@@ -64,8 +64,9 @@ CLI::Validator targetRate() { return CLI::IsMember(kTargets).description(""); }
 
 // The default target, the same words in each command's help, the manual
 // page and the README.
-constexpr const char* kDefaultTarget =
-    i18n::trNoop("（默认取主机配置的回报率；不知道时取最接近中位间隔的档位）");
+constexpr const char* kDefaultTarget = i18n::trNoop(
+    "（默认取主机轮询鼠标的回报率；不知道时，USB 鼠标取它报告网格的标准回报率，"
+    "其他连接取网格本身的回报率）");
 
 constexpr const char* kVirtualMice = i18n::trNoop(
     "虚拟鼠标（没有鼠标时试用）：TAVO_VIRTUAL_MICE=RATE[:JITTER][@COUNTS_PER_S],...，"
