@@ -149,27 +149,29 @@ bool loadRun(Run& run, const Console& c, int& status) {
 // Runs by label in order of first use; runs without one are setups of their own.
 std::vector<SetupView> setupsOf(std::vector<Run>& runs) {
   std::vector<SetupView> out;
-  for (Run& r : runs) {
-    auto it = std::find_if(out.begin(), out.end(), [&](const SetupView& s) {
-      return !r.userLabel.empty() && s.label == r.userLabel;
-    });
-    if (it == out.end()) {
-      it = out.insert(out.end(), SetupView{});
-      it->letter =
-          std::string(1, static_cast<char>('A' + std::min<std::size_t>(out.size() - 1, 25)));
-      if (out.size() > 26) it->letter += std::to_string(out.size() - 26);
-      it->label = r.userLabel;
+  std::vector<std::size_t> setupOf;
+  for (const Run& r : runs) {
+    std::size_t s = 0;
+    while (s < out.size() && (r.userLabel.empty() || out[s].label != r.userLabel)) ++s;
+    if (s == out.size()) {
+      out.emplace_back();
+      out.back().letter = std::string(1, static_cast<char>('A' + std::min<std::size_t>(s, 25)));
+      if (s >= 26) out.back().letter += std::to_string(s - 25);
+      out.back().label = r.userLabel;
     }
-    it->runs.push_back(&r.view);
+    out[s].runs.push_back(&r.view);
+    setupOf.push_back(s);
   }
-  for (SetupView& s : out) {
-    for (std::size_t i = 0; i < s.runs.size(); ++i) {
-      auto* view = const_cast<CompareRunView*>(s.runs[i]);
-      view->label = s.letter + (s.runs.size() > 1 ? std::to_string(i + 1) : "");
-    }
+  // A setup of several runs numbers them: A1, A2, …
+  std::vector<std::size_t> seen(out.size(), 0);
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    const SetupView& s = out[setupOf[i]];
+    runs[i].view.label =
+        s.letter + (s.runs.size() > 1 ? std::to_string(++seen[setupOf[i]]) : std::string());
   }
   return out;
 }
+
 
 // ---- output ----
 
@@ -274,10 +276,8 @@ std::string plotLabel(const Run& r) {
   return r.view.label + (r.userLabel.empty() ? "" : " " + r.userLabel) + "  " + mouseAndPort(r);
 }
 
-std::vector<results::PlotRun> plotRuns(const std::vector<Run>& runs,
-                                       std::vector<std::string>& labels) {
+std::vector<results::PlotRun> plotRuns(const std::vector<Run>& runs) {
   std::vector<results::PlotRun> out;
-  labels.reserve(runs.size());
   for (const Run& r : runs) {
     if (!r.hasIntervals) continue;
     out.push_back({plotLabel(r), &r.intervalsUs, rateBySpeed(r.result)});
@@ -286,8 +286,7 @@ std::vector<results::PlotRun> plotRuns(const std::vector<Run>& runs,
 }
 
 int writePlot(const std::vector<Run>& runs, const CompareOptions& o, const Console& c) {
-  std::vector<std::string> labels;
-  const results::WriteResult w = results::writeComparePlot(plotRuns(runs, labels), o.plotPath);
+  const results::WriteResult w = results::writeComparePlot(plotRuns(runs), o.plotPath);
   if (!w) {
     std::fprintf(c.err, "%s\n", w.error.c_str());
     return kExitFileError;
@@ -338,8 +337,12 @@ int runCompare(const CompareOptions& o, const Console& c) {
   for (std::size_t i = 0; i < runs.size(); ++i) {
     runs[i].input = o.inputs[i];
     if (!loadRun(runs[i], c, status)) return status;
-    runs[i].userLabel = o.labels.empty() ? resultText(runs[i].result, "/test/label")
+    std::string label = o.labels.empty() ? resultText(runs[i].result, "/test/label")
                                          : results::plainText(o.labels[i]);
+    // " port-a" and "port-a" are one name.
+    label.erase(0, label.find_first_not_of(" \t"));
+    label.erase(label.find_last_not_of(" \t") + 1);
+    runs[i].userLabel = label;
     runs[i].view.result = &runs[i].result;
     runs[i].view.blocks = runs[i].hasIntervals ? &runs[i].blocks : nullptr;
   }

@@ -82,6 +82,11 @@ void sayKept(int saved, const Console& c) {
 int runMeasureSeries(const MeasureOptions& o,
                      const std::function<std::unique_ptr<HIDMonitor>()>& makeMonitor,
                      const Console& c) {
+  // Whether the folders can be written is known before the first test.
+  if (const ResultFolder probe(o.outDir.value_or(".")); !probe.ok()) {
+    std::fprintf(c.err, i18n::tr("quillmark: 没有保存结果：%s\n"), probe.error().c_str());
+    return kExitFileError;
+  }
   int saved = 0, status = kExitOk;
   for (int run = 1; run <= o.repeat; ++run) {
     if (run > 1 && !countdown(run, o, c)) {

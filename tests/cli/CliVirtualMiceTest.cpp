@@ -510,6 +510,14 @@ TEST_F(CliVirtualMiceTest, OutAndRepeatSaveFoldersAndKeepFinishedRunsOnCtrlC) {
   EXPECT_EQ(result["test"]["label"], "port-a");
   EXPECT_EQ(result["whole_test"]["reports"], 1000);
 
+  // A folder that cannot be made is refused before the test.
+  const Finished refused =
+      run({"measure", "-s", "1", "--out", (out / saved[0] / "result.json").string()}, "1000");
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.out, "");
+  EXPECT_NE(refused.err.find("quillmark: 没有保存结果：无法创建文件夹 "), std::string::npos)
+      << refused.err;
+
   // Without DIR: the current folder.
   fs::create_directories(dir / "here");
   const std::string here = (dir / "here").string();
