@@ -176,6 +176,7 @@ struct Parsed {
   std::string analyzeDevice;
   int analyzeTarget = 0;
   CompareOptions compareOptions;
+  std::string compareLabels;  // as given: split at commas, empty names kept to be refused
 };
 
 void describeAnalyze(Parsed& p) {
@@ -233,10 +234,8 @@ void describeCompare(Parsed& p) {
   p.compare->group(i18n::tr("命令"));
   p.compare
       ->add_option(
-          "--label", o.labels,
+          "--label", p.compareLabels,
           i18n::tr("每个运行的名字，按运行的顺序，用逗号分开；同名的运行是同一设置的重复测试"))
-      ->delimiter(',')
-      ->expected(1)
       ->type_name("A,B,...");
   p.compare
       ->add_option("--baseline", o.baseline,
@@ -547,7 +546,14 @@ int run(int argc, char** argv, const Console& console) {
     if (p.analyzeTarget > 0) p.analyzeOptions.targetHz = static_cast<float>(p.analyzeTarget);
     return runAnalyze(p.analyzeOptions, console);
   }
-  if (p.compare->parsed()) return runCompare(p.compareOptions, console);
+  if (p.compare->parsed()) {
+    if (p.compare->count("--label") > 0) {
+      std::stringstream names(p.compareLabels + ",");
+      for (std::string name; std::getline(names, name, ',');)
+        p.compareOptions.labels.push_back(name);
+    }
+    return runCompare(p.compareOptions, console);
+  }
   // Options alone (none that ends the program): nothing to do.
   return usageError(p, i18n::tr("请给出命令（list、measure、analyze 或 compare）"), console);
 }
