@@ -172,7 +172,6 @@ std::vector<SetupView> setupsOf(std::vector<Run>& runs) {
   return out;
 }
 
-
 // ---- output ----
 
 const char* sourceText(const Run& r) {
