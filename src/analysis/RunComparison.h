@@ -34,6 +34,8 @@ struct RunFigures {
   double periodUs = 0;                                // the grid's period; 0 when unknown
   double yardstickHz = 0;  // the rate the run is held against; 0 when unknown
   const samplecomparison::IntervalBlocks* blocks = nullptr;  // null without intervals
+  // The whole test's interval percentiles (µs); null when the run has none.
+  std::optional<double> p50, p99, p99_9;
 };
 
 struct FigureVerdict {
@@ -44,6 +46,9 @@ struct FigureVerdict {
   double difference = 0;        // other less first
   double margin = 0;            // in the difference's unit
   double pValue = 1;
+  // Blocks per unit the test resampled; 0 when the runs were too short for
+  // the dependence between their blocks (then not decidable).
+  std::size_t unitBlocks = 1;
   bool beyondMargin = false;     // the difference is at least the margin
   bool distinguishable = false;  // beyond the noise between runs at samplecomparison::kLevel
   bool matters = false;          // distinguishable and beyond the margin
@@ -53,5 +58,16 @@ struct FigureVerdict {
 // Every figure, in the order of Figure. Reads the blocks' intervals: a few
 // hundred passes over their bins.
 std::vector<FigureVerdict> compareRuns(const RunFigures& first, const RunFigures& other);
+
+// Two setups of two or more runs each: each figure's runs against the other
+// setup's, by Welch's t test on the runs' own values, so that the spread
+// between repeat runs is the noise. The figures of Figure but the
+// distribution; `first` and `other` are the setups' means.
+std::vector<FigureVerdict> compareSetups(const std::vector<RunFigures>& first,
+                                         const std::vector<RunFigures>& other);
+
+// Welch's t test of two samples' means: two-sided p; 1 with fewer than two
+// values on a side, and 0 or 1 when neither side varies.
+double welchP(const std::vector<double>& a, const std::vector<double>& b);
 
 }  // namespace runcomparison

@@ -161,16 +161,16 @@ constexpr double kEnumerateUpTo = 2000;
 }  // namespace
 
 IntervalBlocks intervalBlocks(const std::vector<int64_t>& stampsNs,
-                              const std::vector<bool>& dropBefore, int64_t restNs,
-                              double periodUs) {
+                              const std::vector<bool>& dropBefore, int64_t restNs, double periodUs,
+                              const std::vector<bool>& still) {
   IntervalBlocks b;
   b.steps.reserve(stampsNs.size());
   for (std::size_t i = 1; i < stampsNs.size(); ++i) {
     const int64_t d = stampsNs[i] - stampsNs[i - 1];
-    if (d < 0 || d > restNs) continue;
+    if (d < 0 || d > restNs || (i < still.size() && still[i])) continue;
     if (b.starts.empty() || b.seconds.back() >= kBlockSeconds) openBlock(b);
     const double us = static_cast<double>(d) / 1000.0;
-    b.steps.push_back(static_cast<int32_t>(std::llround(us / kStepUs)));
+    if (d > 0) b.steps.push_back(static_cast<int32_t>(std::llround(us / kStepUs)));
     b.seconds.back() += us / 1e6;
     b.intervals.back() += 1;
     if (periodUs <= 0) continue;
@@ -182,9 +182,90 @@ IntervalBlocks intervalBlocks(const std::vector<int64_t>& stampsNs,
   return b;
 }
 
+IntervalBlocks joinedBlocks(const std::vector<const IntervalBlocks*>& runs) {
+  IntervalBlocks out;
+  for (const IntervalBlocks* r : runs) {
+    const auto offset = static_cast<uint32_t>(out.steps.size());
+    out.steps.insert(out.steps.end(), r->steps.begin(), r->steps.end());
+    for (uint32_t start : r->starts) out.starts.push_back(start + offset);
+    for (auto [to, from] : {std::pair{&out.seconds, &r->seconds},
+                            {&out.intervals, &r->intervals},
+                            {&out.missed, &r->missed},
+                            {&out.dropped, &r->dropped}})
+      to->insert(to->end(), from->begin(), from->end());
+  }
+  return out;
+}
+
+std::size_t unitBlocks(const std::vector<std::vector<std::vector<double>>>& runs) {
+  // Too few blocks to see any dependence: each block is a unit, as ever.
+  std::size_t fewest = SIZE_MAX;
+  for (const auto& run : runs) fewest = std::min(fewest, run.empty() ? 0 : run.front().size());
+  if (runs.empty() || fewest < kLeastUnitsPerRun) return 1;
+  double worst = -1, pairs = 0;
+  for (std::size_t f = 0; f < runs.front().size(); ++f) {
+    double products = 0, squares = 0;
+    pairs = 0;
+    for (const auto& run : runs) {
+      const std::vector<double>& x = run[f];
+      const double mean = std::accumulate(x.begin(), x.end(), 0.0) / static_cast<double>(x.size());
+      for (std::size_t k = 0; k < x.size(); ++k) {
+        squares += (x[k] - mean) * (x[k] - mean);
+        if (k > 0) products += (x[k] - mean) * (x[k - 1] - mean);
+      }
+      pairs += static_cast<double>(x.size() - 1);
+    }
+    if (squares > 0) worst = std::max(worst, products / squares);
+  }
+  if (worst <= std::max(kMostLagCorrelation, kLagStandardErrors / std::sqrt(pairs))) return 1;
+  // As many blocks as an AR(1) dependence of this correlation spans.
+  const double r = std::min(worst, 0.9);
+  const auto unit = static_cast<std::size_t>(std::ceil((1 + r) / (1 - r)));
+  return fewest / unit < kLeastUnitsPerRun ? 0 : unit;
+}
+
+namespace {
+
+// Which unit each block belongs to: `unit` blocks in a row of one run, the
+// last few joining the unit before; the units of a second run after the first's.
+std::vector<std::size_t> unitsOf(std::size_t blocksA, std::size_t blocksB, std::size_t unit,
+                                 std::size_t& unitsA, std::size_t& unitsB) {
+  unitsA = std::max<std::size_t>(1, blocksA / unit);
+  unitsB = std::max<std::size_t>(1, blocksB / unit);
+  std::vector<std::size_t> out;
+  for (std::size_t k = 0; k < blocksA; ++k) out.push_back(std::min(k / unit, unitsA - 1));
+  for (std::size_t k = 0; k < blocksB; ++k) out.push_back(unitsA + std::min(k / unit, unitsB - 1));
+  return out;
+}
+
+// Each block's figures the dependence is judged on: its mean interval, their
+// spread, p50 and p99 (a block's p99.9 rests on a handful of intervals).
+std::vector<std::vector<std::vector<double>>> blockFigures(
+    const IntervalBlocks& a, const IntervalBlocks& b,
+    const std::vector<std::array<double, 3>>& perBlock) {
+  std::vector<std::vector<std::vector<double>>> out(2, std::vector<std::vector<double>>(4));
+  for (std::size_t k = 0; k < perBlock.size(); ++k) {
+    const bool second = k >= a.blocks();
+    const IntervalBlocks& r = second ? b : a;
+    const std::size_t j = second ? k - a.blocks() : k;
+    double sum = 0, squares = 0;
+    const auto n = static_cast<double>(r.end(j) - r.starts[j]);
+    for (std::size_t i = r.starts[j]; i < r.end(j); ++i) sum += r.steps[i];
+    for (std::size_t i = r.starts[j]; i < r.end(j); ++i)
+      squares += (r.steps[i] - sum / n) * (r.steps[i] - sum / n);
+    out[second][0].push_back(n > 0 ? sum / n : 0.0);
+    out[second][1].push_back(n > 1 ? std::sqrt(squares / (n - 1)) : 0.0);
+    out[second][2].push_back(perBlock[k][0]);
+    out[second][3].push_back(perBlock[k][1]);
+  }
+  return out;
+}
+
+}  // namespace
+
 IntervalTests permutationTests(const IntervalBlocks& a, const IntervalBlocks& b) {
   IntervalTests t;
-  if (a.blocks() == 0 || b.blocks() == 0) return t;
+  if (a.blocks() == 0 || b.blocks() == 0 || a.steps.empty() || b.steps.empty()) return t;
   BlockHistograms h(a, b);
   const std::size_t n = h.blocks();
   std::vector<char> second(n, 0);
@@ -194,15 +275,27 @@ IntervalTests permutationTests(const IntervalBlocks& a, const IntervalBlocks& b)
   h.figures(second, pooled, values);
   t.distance = values[0];
   for (int p = 0; p < 3; ++p) t.percentile[p] = values[p + 1];
-  const double ways = splits(n, b.blocks());
-  t.decidable = ways >= kLeastSplits;
-  if (!t.decidable) return t;
 
   // The distance is tested as it is; a percentile by the mean of its value
   // in each block, which a mixture of unlike blocks cannot swing as it
   // swings the percentile of their pooled intervals.
   const std::vector<std::array<double, 3>> perBlock = blockPercentiles(a, b);
-  const auto statistics = [&](const std::vector<char>& split, double out[4]) {
+  t.unitBlocks = unitBlocks(blockFigures(a, b, perBlock));
+  if (t.unitBlocks == 0) return t;
+  std::size_t unitsA = 0, unitsB = 0;
+  const std::vector<std::size_t> unitOf =
+      unitsOf(a.blocks(), b.blocks(), t.unitBlocks, unitsA, unitsB);
+  const double ways = splits(unitsA + unitsB, unitsB);
+  t.decidable = ways >= kLeastSplits;
+  if (!t.decidable) return t;
+  // A split of the units, as a split of the blocks.
+  std::vector<char> blockSplit(n, 0);
+  const auto expand = [&](const std::vector<char>& units) -> const std::vector<char>& {
+    for (std::size_t k = 0; k < n; ++k) blockSplit[k] = units[unitOf[k]];
+    return blockSplit;
+  };
+  const auto statistics = [&](const std::vector<char>& units, double out[4]) {
+    const std::vector<char>& split = expand(units);
     h.distance(split, out[0]);
     double sums[2][3] = {}, counts[2] = {};
     for (std::size_t k = 0; k < n; ++k) {
@@ -211,8 +304,10 @@ IntervalTests permutationTests(const IntervalBlocks& a, const IntervalBlocks& b)
     }
     for (int p = 0; p < 3; ++p) out[p + 1] = sums[1][p] / counts[1] - sums[0][p] / counts[0];
   };
+  std::vector<char> secondUnits(unitsA + unitsB, 0);
+  std::fill(secondUnits.begin() + static_cast<std::ptrdiff_t>(unitsA), secondUnits.end(), 1);
   double observed[4];
-  statistics(second, observed);
+  statistics(secondUnits, observed);
   int extreme[4] = {};
   double tried = 0;
   const auto count = [&](const std::vector<char>& split) {
@@ -224,14 +319,14 @@ IntervalTests permutationTests(const IntervalBlocks& a, const IntervalBlocks& b)
   double pValues[4];
   if (ways <= kEnumerateUpTo) {
     // Every split once (the observed one among them): an exact p.
-    std::vector<char> split(n, 0);
-    std::fill(split.end() - static_cast<std::ptrdiff_t>(b.blocks()), split.end(), 1);
+    std::vector<char> split(unitsA + unitsB, 0);
+    std::fill(split.end() - static_cast<std::ptrdiff_t>(unitsB), split.end(), 1);
     do count(split);
     while (std::next_permutation(split.begin(), split.end()));
     for (int j = 0; j < 4; ++j) pValues[j] = extreme[j] / tried;
   } else {
     std::mt19937_64 rng(kSeed);
-    std::vector<char> split = second;
+    std::vector<char> split = secondUnits;
     for (int i = 0; i < kPermutations; ++i) {
       std::shuffle(split.begin(), split.end(), rng);
       count(split);
@@ -246,12 +341,33 @@ IntervalTests permutationTests(const IntervalBlocks& a, const IntervalBlocks& b)
 CountTest overdispersedCountTest(const CountRun& a, const CountRun& b, bool events) {
   CountTest t;
   if (a.exposure <= 0 || b.exposure <= 0) return t;
+  // The blocks' rates decide how many blocks make an independent unit.
+  std::vector<std::vector<std::vector<double>>> rates;
+  for (const CountRun* r : {&a, &b}) {
+    if (r->blockCounts == nullptr || r->blockExposures == nullptr) continue;
+    if (r->blockCounts->size() < 2 || r->blockCounts->size() != r->blockExposures->size()) continue;
+    rates.push_back({{}});
+    for (std::size_t k = 0; k < r->blockCounts->size(); ++k) {
+      const double e = (*r->blockExposures)[k];
+      rates.back()[0].push_back(e > 0 ? (*r->blockCounts)[k] / e : 0.0);
+    }
+  }
+  t.unitBlocks = rates.empty() ? 1 : unitBlocks(rates);
+  if (t.unitBlocks == 0) return t;
   double pearson = 0, freedom = 0;
   for (const CountRun* r : {&a, &b}) {
     if (r->blockCounts == nullptr || r->blockExposures == nullptr) continue;
-    const std::vector<double>& c = *r->blockCounts;
-    const std::vector<double>& e = *r->blockExposures;
-    if (c.size() < 2 || c.size() != e.size()) continue;
+    if (r->blockCounts->size() < 2 || r->blockCounts->size() != r->blockExposures->size()) continue;
+    std::vector<double> c, e;
+    for (std::size_t k = 0; k < r->blockCounts->size(); ++k) {
+      if (k % t.unitBlocks == 0 && k + t.unitBlocks <= r->blockCounts->size()) {
+        c.push_back(0);
+        e.push_back(0);
+      }
+      c.back() += (*r->blockCounts)[k];
+      e.back() += (*r->blockExposures)[k];
+    }
+    if (c.size() < 2) continue;
     const double exposure = std::accumulate(e.begin(), e.end(), 0.0);
     if (exposure <= 0) continue;
     const double rate = std::accumulate(c.begin(), c.end(), 0.0) / exposure;

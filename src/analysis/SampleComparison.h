@@ -41,11 +41,30 @@ struct IntervalBlocks {
 };
 
 // Cuts a run's stamps (ns, ascending) into blocks; intervals longer than
-// `restNs` or going backwards are left out. `dropBefore` flags the reports
-// whose gap held a kernel drop (may be empty); `periodUs` is the run's grid
-// period, 0 when unknown (the missed and dropped slots are then left empty).
+// `restNs` or going backwards are left out, and so are those that end at a
+// report flagged in `still` (no X/Y motion: the whole test leaves them out
+// too; may be empty). Zero intervals (reports delivered together) count for
+// the rate but not among the steps. `dropBefore` flags the reports whose gap
+// held a kernel drop (may be empty); `periodUs` is the run's grid period, 0
+// when unknown (the missed and dropped slots are then left empty).
 IntervalBlocks intervalBlocks(const std::vector<int64_t>& stampsNs,
-                              const std::vector<bool>& dropBefore, int64_t restNs, double periodUs);
+                              const std::vector<bool>& dropBefore, int64_t restNs, double periodUs,
+                              const std::vector<bool>& still = {});
+
+// Several runs of one setup as one run: their blocks one after another.
+IntervalBlocks joinedBlocks(const std::vector<const IntervalBlocks*>& runs);
+
+// Host phases make neighbouring blocks alike. The tests resample units of
+// this many blocks: one while the blocks' figures do not follow each other
+// (lag-1 correlation r, each run about its own mean, at most
+// kMostLagCorrelation or within kLagStandardErrors of 0), else the blocks an
+// AR(1) dependence of that r spans, (1 + r) / (1 − r). Each run's per-block
+// figures in `runs[r][figure][block]`. 0 when that leaves fewer than
+// kLeastUnitsPerRun units in some run: too short to tell.
+inline constexpr double kMostLagCorrelation = 0.25;
+inline constexpr double kLagStandardErrors = 1.65;
+inline constexpr std::size_t kLeastUnitsPerRun = 3;
+std::size_t unitBlocks(const std::vector<std::vector<std::vector<double>>>& runs);
 
 // A difference of the second run from the first, and how often splitting
 // the blocks at random gave one at least as large.
@@ -57,8 +76,11 @@ struct Tested {
 
 struct IntervalTests {
   bool decidable = false;  // enough blocks for the level
-  Tested distance;         // the largest distance between the two distributions (0..1)
-  Tested percentile[3];    // p50, p99, p99.9 (µs; nearest rank)
+  // Blocks per resampled unit (unitBlocks); 0: the runs are too short for
+  // the dependence their blocks show.
+  std::size_t unitBlocks = 1;
+  Tested distance;       // the largest distance between the two distributions (0..1)
+  Tested percentile[3];  // p50, p99, p99.9 (µs; nearest rank)
 };
 inline constexpr double kPercentiles[3] = {0.5, 0.99, 0.999};
 
@@ -77,7 +99,8 @@ struct CountRun {
   const std::vector<double>* blockExposures = nullptr;
 };
 struct CountTest {
-  bool decidable = false;  // some run's blocks gave the dispersion
+  bool decidable = false;      // some run's blocks gave the dispersion
+  std::size_t unitBlocks = 1;  // blocks per unit the dispersion was taken over; 0: too short
   double dispersion = 1;
   double z = 0;
   double pValue = 1;

@@ -116,6 +116,7 @@ void describe(results::TestRecord& r, const Recording& rec,
     if (r.device.name.empty()) r.device.name = i18n::tr("（未知设备）");
     r.kernelRelease = facts->kernelRelease;
     r.start = facts->start;
+    r.label = facts->label;
     return;
   }
   r.device.name = rec.deviceName.empty() ? i18n::tr("（未知设备）") : rec.deviceName;

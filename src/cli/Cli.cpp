@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <climits>
 #include <cmath>
@@ -62,8 +64,9 @@ CLI::Validator targetRate() { return CLI::IsMember(kTargets).description(""); }
 
 // The default target, the same words in each command's help, the manual
 // page and the README.
-constexpr const char* kDefaultTarget =
-    i18n::trNoop("（默认取主机配置的回报率；不知道时取最接近中位间隔的档位）");
+constexpr const char* kDefaultTarget = i18n::trNoop(
+    "（默认取主机轮询鼠标的回报率；不知道时，USB 鼠标取它报告网格的标准回报率，"
+    "其他连接取网格本身的回报率）");
 
 constexpr const char* kVirtualMice = i18n::trNoop(
     "虚拟鼠标（没有鼠标时试用）：TAVO_VIRTUAL_MICE=RATE[:JITTER][@COUNTS_PER_S],...，"
@@ -138,6 +141,25 @@ CLI::Validator deviceIndex() {
       "");
 }
 
+// A setup's name: it starts result folders' names, and `compare --label`
+// separates names with commas, so only characters no shell needs quoted.
+CLI::Validator setupLabel() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string {
+        const bool plain = std::all_of(text.begin(), text.end(), [](char ch) {
+          const auto u = static_cast<unsigned char>(ch);
+          return u >= 0x80 || std::isalnum(u) != 0 || ch == '.' || ch == '-' || ch == '_';
+        });
+        if (!text.empty() && plain && text.front() != '.' && text.front() != '-' &&
+            text.size() <= 40)
+          return {};
+        return formatted(i18n::tr("名字「%s」不能用：只用字母、数字、汉字和 . - _，不以 . 或 - "
+                                  "开头，最多 40 字节"),
+                         text);
+      },
+      "");
+}
+
 struct Parsed {
   CLI::App app{i18n::tr("Quillmark：测量鼠标的回报率（polling rate）。不带参数运行时打开窗口。"),
                "quillmark"};
@@ -148,10 +170,13 @@ struct Parsed {
   bool listJson = false;
   int target = 0;
   MeasureOptions options;
+  CLI::Option* out = nullptr;
+  std::string outDir;
   AnalyzeOptions analyzeOptions;
   std::string analyzeDevice;
   int analyzeTarget = 0;
   CompareOptions compareOptions;
+  std::string compareLabels;  // as given: split at commas, empty names kept to be refused
 };
 
 void describeAnalyze(Parsed& p) {
@@ -194,23 +219,29 @@ void describeAnalyze(Parsed& p) {
 
 void describeCompare(Parsed& p) {
   CompareOptions& o = p.compareOptions;
-  p.compare = p.app.add_subcommand("compare",
-                                   i18n::tr("并排比较几次测试（结果文件夹、结果 JSON 或 analyze "
-                                            "能读的录制文件），并判断与第一个的差异是否超出噪声"));
+  p.compare = p.app.add_subcommand(
+      "compare",
+      i18n::tr("并排比较几种设置的测试（结果文件夹、结果 JSON 或 analyze 能读的录制文件），"
+               "判断每种设置与第一种的差异是否超出噪声、是否有实际意义"));
   p.compare->footer(i18n::tr(
+      "同名的运行（--label，或 measure --label 写进结果的名字）是同一设置的重复测试。\n"
       "退出状态：0 完成，1 图或标准输出写入失败，2 用法错误，5 录制里没有报告，8 文件无法读取，"
       "130/143/129 被 Ctrl-C、SIGTERM 或 SIGHUP 中断。"));
   p.compare->add_option("RUN", o.inputs, i18n::tr("结果文件夹、结果 JSON 或录制文件（至少两个）"))
       ->required()
-      ->expected(2, -1)
+      ->expected(1, -1)
       ->type_name("");
   p.compare->group(i18n::tr("命令"));
   p.compare
       ->add_option(
-          "--label", o.labels,
+          "--label", p.compareLabels,
           i18n::tr("每个运行的名字，按运行的顺序，用逗号分开；同名的运行是同一设置的重复测试"))
-      ->delimiter(',')
-      ->type_name("NAMES");
+      ->type_name("A,B,...");
+  p.compare
+      ->add_option("--baseline", o.baseline,
+                   i18n::tr("其他设置都与这个名字（或字母）的设置比较；默认第一种"))
+      ->type_name("LABEL")
+      ->check(aValue(i18n::trNoop("设置的名字"), false));
   p.compare->add_flag("--json", o.json, i18n::tr("只在标准输出打印 JSON"));
   p.compare
       ->add_option("--plot", o.plotPath, i18n::tr("把间隔分布对比图写入 SVG 文件（- 为标准输出）"))
@@ -285,6 +316,24 @@ void describe(Parsed& p) {
   p.measure->add_option("--plot", o.plotPath, i18n::tr("把间隔图写入 SVG 文件（- 为标准输出）"))
       ->type_name("FILE.svg")
       ->check(aValue(i18n::trNoop("文件名"), true));
+  p.out = p.measure
+              ->add_option("--out", p.outDir,
+                           i18n::tr("把结果存成结果文件夹（result.json、intervals.csv、"
+                                    "intervals.svg），放在 DIR 里；不给 DIR 时放在当前文件夹"))
+              ->expected(0, 1)
+              ->type_name("[DIR]")
+              ->check(aValue(i18n::trNoop("文件夹名"), true));
+  p.measure
+      ->add_option("--repeat", o.repeat,
+                   i18n::tr("连测 N 次，每次之间倒数 3 秒，每次存一个结果文件夹（默认 1）"))
+      ->type_name("N")
+      ->check(CLI::Range(1, 100).description(""));
+  p.measure
+      ->add_option("--label", o.label,
+                   i18n::tr("设置的名字，写进结果并放在文件夹名的开头；compare 把同名的运行"
+                            "当作同一设置的重复测试"))
+      ->type_name("NAME")
+      ->check(setupLabel());
   // Shown above the exit statuses.
   app.footer([] { return std::string(i18n::tr(kVirtualMice)); });
 }
@@ -379,9 +428,26 @@ std::vector<std::string> compareInputFiles(const std::vector<std::string>& input
   return out;
 }
 
+// What --out, --repeat and --label cannot go with.
+std::string seriesConflict(const Parsed& p) {
+  const MeasureOptions& o = p.options;
+  const bool folders = p.out->count() > 0 || o.repeat > 1 || !o.label.empty();
+  if (!folders) return {};
+  if (!o.intervalsPath.empty() || !o.plotPath.empty())
+    return i18n::tr(
+        "结果文件夹里已有 intervals.csv 和 intervals.svg：--out、--repeat、--label "
+        "不能与 --intervals、--plot 同用");
+  if (o.repeat > 1 && o.seconds <= 0.0)
+    return i18n::tr("--repeat 的每次测试需要一个时长：--seconds 不能为 0");
+  if (o.repeat > 1 && o.json)
+    return i18n::tr("--repeat 的每次结果都在自己文件夹的 result.json 里：不能与 --json 同用");
+  return {};
+}
+
 std::string usageConflict(const Parsed& p) {
   if (p.measure->parsed()) {
     const MeasureOptions& o = p.options;
+    if (const std::string why = seriesConflict(p); !why.empty()) return why;
     return outputConflict(o.json, {{"--intervals", o.intervalsPath}, {"--plot", o.plotPath}});
   }
   if (p.analyze->parsed()) {
@@ -463,6 +529,11 @@ int run(int argc, char** argv, const Console& console) {
   if (const std::string why = usageConflict(p); !why.empty()) return usageError(p, why, console);
   if (p.measure->parsed()) {
     if (p.target > 0) p.options.targetHz = static_cast<float>(p.target);
+    if (p.out->count() > 0) p.options.outDir = p.outDir.empty() ? "." : p.outDir;
+    if (p.options.savesFolders()) {
+      return runMeasureSeries(
+          p.options, [] { return std::make_unique<HIDMonitor>(); }, console);
+    }
     HIDMonitor monitor;
     return runMeasure(p.options, monitor, console);
   }
@@ -475,7 +546,14 @@ int run(int argc, char** argv, const Console& console) {
     if (p.analyzeTarget > 0) p.analyzeOptions.targetHz = static_cast<float>(p.analyzeTarget);
     return runAnalyze(p.analyzeOptions, console);
   }
-  if (p.compare->parsed()) return runCompare(p.compareOptions, console);
+  if (p.compare->parsed()) {
+    if (p.compare->count("--label") > 0) {
+      std::stringstream names(p.compareLabels + ",");
+      for (std::string name; std::getline(names, name, ',');)
+        p.compareOptions.labels.push_back(name);
+    }
+    return runCompare(p.compareOptions, console);
+  }
   // Options alone (none that ends the program): nothing to do.
   return usageError(p, i18n::tr("请给出命令（list、measure、analyze 或 compare）"), console);
 }

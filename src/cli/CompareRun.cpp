@@ -1,9 +1,6 @@
 #include "cli/CompareRun.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -11,9 +8,11 @@
 #include <optional>
 #include <string_view>
 
+#include "analysis/MotionRules.h"
 #include "analysis/PollingRules.h"
 #include "analysis/SampleComparison.h"
 #include "cli/AnalyzeRun.h"
+#include "cli/CompareTable.h"
 #include "cli/CompareVerdicts.h"
 #include "cli/ResultInput.h"
 #include "i18n/Translate.h"
@@ -30,39 +29,36 @@ using nlohmann::json;
 namespace sc = samplecomparison;
 
 struct Run {
-  std::string label;  // "A", "B", …
   std::string input;
-  std::string userLabel;  // --label: runs of one setup share it; empty when not given
-  json result;
-  std::vector<double> intervalsUs;  // sorted, rests left out; empty without an intervals file
-  sc::IntervalBlocks blocks;        // the same intervals in time order, by seconds of moving
+  std::string userLabel;            // --label, else the result's test.label; empty when neither
+  json result;                      // the complete record the table and the verdicts both read
+  bool recomputed = false;          // from the intervals, not the stored figures
+  std::vector<double> intervalsUs;  // sorted, for the plot; empty without intervals
+  sc::IntervalBlocks blocks;        // the intervals in time order, by seconds of moving
   bool hasIntervals = false;
   std::string note;  // about its intervals file, for the notes
+  CompareRunView view;
 };
 
-// Keeps a run's intervals: sorted for the plot, in blocks for the verdicts.
-void keepIntervals(Run& run, const std::vector<int64_t>& stampsNs,
-                   const std::vector<DropMark>& drops) {
+// Keeps a record's intervals: sorted for the plot, in blocks for the
+// verdicts, the ones the whole test counts (no rests, none that ends at a
+// report without X/Y motion).
+void keepIntervals(Run& run, const StampSeries& s) {
   const auto rest = std::chrono::nanoseconds(pollingrules::kActivityTimeout).count();
-  std::vector<bool> dropBefore(stampsNs.size(), false);
-  for (const DropMark& d : drops) {
+  std::vector<int64_t> stamps(s.size());
+  std::vector<bool> dropBefore(s.size(), false), still(s.size(), false);
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    stamps[i] = s[i];
+    still[i] = motionrules::stillReport(s.motion(i));
+  }
+  for (const DropMark& d : s.drops()) {
     if (d.before < dropBefore.size()) dropBefore[d.before] = true;
   }
-  run.blocks = sc::intervalBlocks(stampsNs, dropBefore, rest, comparePeriodUs(run.result));
+  run.blocks = sc::intervalBlocks(stamps, dropBefore, rest, comparePeriodUs(run.result), still);
   run.intervalsUs.clear();
-  run.intervalsUs.reserve(run.blocks.steps.size());
-  for (std::size_t i = 1; i < stampsNs.size(); ++i) {
-    const int64_t d = stampsNs[i] - stampsNs[i - 1];
-    if (d > 0 && d <= rest) run.intervalsUs.push_back(static_cast<double>(d) / 1000.0);
-  }
+  for (int32_t step : run.blocks.steps) run.intervalsUs.push_back(step * sc::kStepUs);
   std::sort(run.intervalsUs.begin(), run.intervalsUs.end());
   run.hasIntervals = true;
-}
-
-std::vector<int64_t> seriesStamps(const StampSeries& s) {
-  std::vector<int64_t> out(s.size());
-  for (std::size_t i = 0; i < s.size(); ++i) out[i] = s[i];
-  return out;
 }
 
 void badFile(const Console& c, const std::string& path, const std::string& reason, int& status) {
@@ -71,36 +67,55 @@ void badFile(const Console& c, const std::string& path, const std::string& reaso
   status = kExitBadRecording;
 }
 
+// A recording, or a result with the intervals file it was written with,
+// made into a complete record again, as `analyze` makes it.
+bool recompute(Run& run, const std::string& input, const Console& c, int& status) {
+  AnalyzeOptions o;
+  o.file = input;
+  const std::optional<AnalyzedFile> f = analyzeFile(o, c, status);
+  if (!f) return false;
+  run.result = json::parse(analyzedJson(*f, input));
+  run.recomputed = true;
+  keepIntervals(run, f->record.stamps);
+  return true;
+}
+
 // The intervals file beside a result, when it is the one the result was
 // written with: as many reports as the result says it kept. Another one
 // (an older run's, left in the folder) is said and left out.
-void loadIntervalsBeside(Run& run, const fs::path& jsonPath) {
+bool ownIntervalsBeside(Run& run, const fs::path& jsonPath) {
   const std::optional<std::string> csv = intervalsBeside(jsonPath);
-  if (!csv) return;
-  const std::string shown = results::pathText(*csv);
-  recordings::Recording rec;
-  try {
-    rec = recordings::readRecording(*csv);
-  } catch (const recordings::RecordingError& e) {
-    results::appendFormat(run.note, i18n::tr("%s：没有使用 %s：%s"), run.label.c_str(),
-                          shown.c_str(), e.reason().c_str());
-    return;
-  }
+  if (!csv) return false;
   const json* recorded = run.result.contains("intervals_file") &&
                                  run.result["intervals_file"].is_object() &&
                                  run.result["intervals_file"].contains("recorded")
                              ? &run.result["intervals_file"]["recorded"]
                              : nullptr;
-  if (recorded == nullptr || !recorded->is_number() ||
-      recorded->get<double>() != static_cast<double>(rec.stampsNs.size())) {
-    results::appendFormat(
-        run.note,
-        i18n::tr(
-            "%s：没有使用 %s：它有 %zu 个报告，与结果记录的报告数不符，不是这次测试的间隔文件。"),
-        run.label.c_str(), shown.c_str(), rec.stampsNs.size());
-    return;
+  std::size_t reports = 0;
+  try {
+    reports = recordings::readRecording(*csv).stampsNs.size();
+  } catch (const recordings::RecordingError& e) {
+    results::appendFormat(run.note, i18n::tr("没有使用 %s：%s"), results::pathText(*csv).c_str(),
+                          e.reason().c_str());
+    return false;
   }
-  keepIntervals(run, rec.stampsNs, rec.drops);
+  if (recorded != nullptr && recorded->is_number() &&
+      recorded->get<double>() == static_cast<double>(reports))
+    return true;
+  results::appendFormat(
+      run.note,
+      i18n::tr("没有使用 %s：它有 %zu 个报告，与结果记录的报告数不符，不是这次测试的间隔文件"),
+      results::pathText(*csv).c_str(), reports);
+  return false;
+}
+
+// Figures whose meaning changed in version 3 are not read from an older
+// result: without its intervals, the run does not have them.
+void dropOlderMeanings(json& result) {
+  const json& v = result["schema_version"];
+  if (!v.is_number() || v.get<double>() >= 3 || !result["whole_test"].is_object()) return;
+  result["whole_test"]["missed_slots"] = nullptr;
+  result["whole_test"]["lateness_us"] = nullptr;
 }
 
 bool loadResult(Run& run, const fs::path& jsonPath, const Console& c, int& status) {
@@ -111,17 +126,13 @@ bool loadResult(Run& run, const fs::path& jsonPath, const Console& c, int& statu
     return false;
   }
   run.result = std::move(*result);
-  loadIntervalsBeside(run, jsonPath);
-  return true;
-}
-
-bool loadRecording(Run& run, const Console& c, int& status) {
-  AnalyzeOptions o;
-  o.file = run.input;
-  const std::optional<AnalyzedFile> f = analyzeFile(o, c, status);
-  if (!f) return false;
-  run.result = json::parse(analyzedJson(*f, run.input));
-  keepIntervals(run, seriesStamps(f->record.stamps), f->record.stamps.drops());
+  if (ownIntervalsBeside(run, jsonPath)) {
+    const std::string label = resultText(run.result, "/test/label");
+    if (!recompute(run, jsonPath.string(), c, status)) return false;
+    if (!label.empty()) run.result["test"]["label"] = label;
+    return true;
+  }
+  dropOlderMeanings(run.result);
   return true;
 }
 
@@ -130,181 +141,139 @@ bool loadRun(Run& run, const Console& c, int& status) {
   std::error_code ec;
   if (fs::is_directory(path, ec)) return loadResult(run, path / "result.json", c, status);
   if (path.extension() == ".json") return loadResult(run, path, c, status);
-  return loadRecording(run, c, status);
+  return recompute(run, run.input, c, status);
 }
 
-// ---- the table ----
+// ---- setups ----
 
-const json* at(const json& j, const char* pointer) {
-  const json::json_pointer p(pointer);
-  return j.contains(p) && !j.at(p).is_null() ? &j.at(p) : nullptr;
-}
-
-std::string numberText(const json& j, const char* pointer, const char* format) {
-  const json* v = at(j, pointer);
-  if (v == nullptr || !v->is_number()) return "—";
-  std::string out;
-  results::appendFormat(out, format, v->get<double>());
-  return out;
-}
-
-// A string from a result file, safe on a terminal line.
-std::string textAt(const json& j, const char* pointer) {
-  const json* v = at(j, pointer);
-  const std::string text =
-      v != nullptr && v->is_string() ? results::plainText(v->get<std::string>()) : "";
-  return text.empty() ? "—" : text;
-}
-
-struct Row {
-  const char* label;
-  std::string (*value)(const json&);
-};
-
-const Row kRows[] = {
-    {i18n::trNoop("设备"), [](const json& j) { return textAt(j, "/device/name"); }},
-    {i18n::trNoop("端口"), [](const json& j) { return textAt(j, "/environment/usb_port_path"); }},
-    {i18n::trNoop("总线速率"),
-     [](const json& j) { return numberText(j, "/environment/bus_speed_mbps", "%g Mb/s"); }},
-    {i18n::trNoop("设定回报率"),
-     [](const json& j) { return numberText(j, "/device/configured_hz", "%.0f Hz"); }},
-    {i18n::trNoop("移动回报率"),
-     [](const json& j) { return numberText(j, "/whole_test/moving_rate_hz", "%.1f Hz"); }},
-    {i18n::trNoop("间隔 p50"),
-     [](const json& j) { return numberText(j, "/whole_test/interval_us/p50", "%.1f µs"); }},
-    {i18n::trNoop("间隔 p99"),
-     [](const json& j) { return numberText(j, "/whole_test/interval_us/p99", "%.1f µs"); }},
-    {i18n::trNoop("间隔 p99.9"),
-     [](const json& j) { return numberText(j, "/whole_test/interval_us/p99_9", "%.1f µs"); }},
-    {i18n::trNoop("间隔最大"),
-     [](const json& j) { return numberText(j, "/whole_test/interval_us/max", "%.1f µs"); }},
-    {i18n::trNoop("缺失报告"),
-     [](const json& j) { return numberText(j, "/whole_test/missed_slots", "%.0f"); }},
-    {i18n::trNoop("内核丢弃"),
-     [](const json& j) { return numberText(j, "/whole_test/kernel_drops", "%.0f"); }},
-    {i18n::trNoop("网格偏差 p99"),
-     [](const json& j) { return numberText(j, "/whole_test/lateness_us/p99", "%.1f µs"); }},
-    {i18n::trNoop("原因"), [](const json& j) { return textAt(j, "/whole_test/cause/text"); }},
-};
-
-void appendCell(std::string& out, const std::string& text, int width) {
-  out += text;
-  out.append(static_cast<std::size_t>(std::max(0, width - results::displayColumns(text))) + 2, ' ');
-}
-
-// Four runs and the labels fit in 120 columns; a longer cell is cut, and
-// the names in full are listed under the table with the sources.
-constexpr int kCellWidth = 24;
-
-// The cause is a sentence: it goes with the run's source, under the table.
-bool inTable(const Row& row) { return std::string_view(row.label) != "原因"; }
-
-std::string tableText(const std::vector<Run>& runs) {
-  std::vector<std::vector<std::string>> cells;
-  cells.push_back({""});
-  for (const Run& r : runs) cells[0].push_back(r.label);
-  for (const Row& row : kRows) {
-    if (!inTable(row)) continue;
-    cells.push_back({i18n::tr(row.label)});
-    for (const Run& r : runs)
-      cells.back().push_back(results::cutToColumns(row.value(r.result), kCellWidth));
-  }
-  std::vector<int> widths(runs.size() + 1, 0);
-  for (const auto& line : cells) {
-    for (std::size_t i = 0; i < line.size(); ++i)
-      widths[i] = std::max(widths[i], results::displayColumns(line[i]));
-  }
-  std::string out;
-  for (const auto& line : cells) {
-    for (std::size_t i = 0; i < line.size(); ++i) appendCell(out, line[i], widths[i]);
-    while (!out.empty() && out.back() == ' ') out.pop_back();
-    out += '\n';
-  }
-  return out;
-}
-
-std::string mouseAndPort(const Run& r) {
-  std::string out = textAt(r.result, "/device/name");
-  const std::string port = textAt(r.result, "/environment/usb_port_path");
-  if (port != "—") out += i18n::tr("，端口 ") + port;
-  return out;
-}
-
-// Each run once: where it came from, its mouse and port in full, its cause.
-std::string sourcesText(const std::vector<Run>& runs) {
-  std::string out;
+// Runs by label in order of first use; runs without one are setups of their own.
+std::vector<SetupView> setupsOf(std::vector<Run>& runs) {
+  std::vector<SetupView> out;
+  std::vector<std::size_t> setupOf;
   for (const Run& r : runs) {
-    out += r.label + "  " + r.input + "\n   " + mouseAndPort(r) + "\n";
-    for (const Row& row : kRows) {
-      if (!inTable(row))
-        results::appendFormat(out, i18n::tr("   %s：%s\n"), i18n::tr(row.label),
-                              row.value(r.result).c_str());
+    std::size_t s = 0;
+    while (s < out.size() && (r.userLabel.empty() || out[s].label != r.userLabel)) ++s;
+    if (s == out.size()) {
+      out.emplace_back();
+      out.back().letter = std::string(1, static_cast<char>('A' + std::min<std::size_t>(s, 25)));
+      if (s >= 26) out.back().letter += std::to_string(s - 25);
+      out.back().label = r.userLabel;
     }
+    out[s].runs.push_back(&r.view);
+    setupOf.push_back(s);
   }
-  return out;
-}
-
-// ---- the verdicts ----
-
-std::vector<CompareRunView> views(const std::vector<Run>& runs) {
-  std::vector<CompareRunView> out;
-  for (const Run& r : runs)
-    out.push_back({r.label, r.userLabel, &r.result, r.hasIntervals ? &r.blocks : nullptr});
+  // A setup of several runs numbers them: A1, A2, …
+  std::vector<std::size_t> seen(out.size(), 0);
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    const SetupView& s = out[setupOf[i]];
+    runs[i].view.label =
+        s.letter + (s.runs.size() > 1 ? std::to_string(++seen[setupOf[i]]) : std::string());
+  }
   return out;
 }
 
 // ---- output ----
 
-std::string compareJson(const std::vector<Run>& runs, const std::vector<CompareVerdict>& vs,
-                        const std::vector<std::string>& notes) {
+const char* sourceText(const Run& r) {
+  if (!r.recomputed) return i18n::tr("只有 result.json：使用保存的数值");
+  const std::string input = r.input;
+  std::error_code ec;
+  if (fs::is_directory(input, ec) || fs::path(input).extension() == ".json")
+    return i18n::tr("图表与结论均由 intervals.csv 重算");
+  return i18n::tr("图表与结论均由录制文件重算");
+}
+
+std::string mouseAndPort(const Run& r) {
+  std::string out = resultText(r.result, "/device/name");
+  if (out.empty()) out = "—";
+  const std::string port = resultText(r.result, "/environment/usb_port_path");
+  if (!port.empty()) out += i18n::tr("，端口 ") + port;
+  return out;
+}
+
+// Each run once: where it came from, what was read, its mouse and its cause.
+std::string sourcesText(const std::vector<Run>& runs) {
+  std::string out;
+  for (const Run& r : runs) {
+    out += r.view.label + "  " + results::pathText(r.input) + "\n";
+    out += "    " + std::string(sourceText(r)) + "\n    " + mouseAndPort(r) + "\n";
+    results::appendFormat(out, i18n::tr("    原因：%s\n"),
+                          causeText(r.result, r.recomputed).c_str());
+  }
+  return out;
+}
+
+struct Comparison {
+  std::vector<SetupView> setups;
+  std::size_t baseline = 0;
+  std::vector<CompareVerdict> verdicts;
+  std::vector<BottomLine> bottom;
+  std::vector<std::string> notes;
+};
+
+std::string compareJson(const std::vector<Run>& runs, const Comparison& k) {
   nlohmann::ordered_json j;
   j["schema"] = "quillmark-compare";
-  j["schema_version"] = 2;
+  j["schema_version"] = 3;
   j["level"] = sc::kLevel;
   j["block_s"] = sc::kBlockSeconds;
   j["permutations"] = sc::kPermutations;
+  j["baseline"] = k.setups[k.baseline].letter;
+  for (const SetupView& s : k.setups) {
+    nlohmann::ordered_json o;
+    o["setup"] = s.letter;
+    o["label"] =
+        s.label.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(s.label);
+    for (const CompareRunView* r : s.runs) o["runs"].push_back(r->label);
+    j["setups"].push_back(o);
+  }
   for (const Run& r : runs) {
     nlohmann::ordered_json run;
-    run["label"] = r.label;
+    run["label"] = r.view.label;
     run["input"] = r.input;
     run["user_label"] =
         r.userLabel.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(r.userLabel);
+    run["source"] = r.recomputed ? "intervals" : "stored";
     run["intervals"] = r.hasIntervals ? nlohmann::ordered_json(r.intervalsUs.size())
                                       : nlohmann::ordered_json(nullptr);
-    for (const Row& row : kRows) run["table"][row.label] = row.value(r.result);
+    run["table"] = runCells(r.result);
+    run["cause"] = causeText(r.result, r.recomputed);
     run["result"] = r.result;
     j["runs"].push_back(run);
   }
-  j["verdicts"] = verdictsJson(vs);
-  j["repeats"] = repeatsJson(views(runs));
-  j["notes"] = notes;
+  j["bottom_line"] = bottomJson(k.bottom);
+  j["verdicts"] = verdictsJson(k.verdicts);
+  j["repeats"] = repeatsJson(k.setups);
+  j["notes"] = k.notes;
   return j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }
 
-std::string compareText(const std::vector<Run>& runs, const std::vector<CompareVerdict>& vs,
-                        const std::vector<std::string>& notes) {
-  std::string out = tableText(runs) + "\n" + sourcesText(runs) + verdictsText(views(runs), vs);
-  for (const std::string& n : notes) out += "  " + n + "\n";
+std::string compareText(const std::vector<Run>& runs, const Comparison& k) {
+  std::string out = compareTable(k.setups) + "\n";
+  for (const BottomLine& l : k.bottom) out += l.text + "\n";
+  out += "\n" + sourcesText(runs) + "\n" + verdictsText(k.setups, k.baseline, k.verdicts);
+  for (const std::string& n : k.notes) out += "  " + n + "\n";
   return out;
 }
 
 // The rate in each speed band, from the result's motion figures.
 std::vector<std::pair<double, double>> rateBySpeed(const json& result) {
   std::vector<std::pair<double, double>> out;
-  const json* bands = at(result, "/whole_test/motion/bands");
-  if (bands == nullptr || !bands->is_array()) return out;
-  for (const json& b : *bands) {
-    const json* low = at(b, "/low_counts_per_s");
-    const json* hz = at(b, "/rate_hz");
-    if (low != nullptr && hz != nullptr && low->is_number() && hz->is_number())
-      out.emplace_back(low->get<double>(), hz->get<double>());
+  const json::json_pointer p("/whole_test/motion/bands");
+  if (!result.contains(p) || !result.at(p).is_array()) return out;
+  for (const json& b : result.at(p)) {
+    if (b.is_object() && b.contains("low_counts_per_s") && b["low_counts_per_s"].is_number() &&
+        b.contains("rate_hz") && b["rate_hz"].is_number())
+      out.emplace_back(b["low_counts_per_s"].get<double>(), b["rate_hz"].get<double>());
   }
   return out;
 }
 
-// The legend names each run's mouse with its port, so two runs of one mouse
-// on two ports read apart.
-std::string plotLabel(const Run& r) { return r.label + "  " + mouseAndPort(r); }
+// The legend names each run with its label, mouse and port, so that two
+// runs of one mouse on two ports read apart.
+std::string plotLabel(const Run& r) {
+  return r.view.label + (r.userLabel.empty() ? "" : " " + r.userLabel) + "  " + mouseAndPort(r);
+}
 
 std::vector<results::PlotRun> plotRuns(const std::vector<Run>& runs) {
   std::vector<results::PlotRun> out;
@@ -313,21 +282,6 @@ std::vector<results::PlotRun> plotRuns(const std::vector<Run>& runs) {
     out.push_back({plotLabel(r), &r.intervalsUs, rateBySpeed(r.result)});
   }
   return out;
-}
-
-}  // namespace
-
-namespace {
-
-bool loadRuns(std::vector<Run>& runs, const CompareOptions& o, const Console& c, int& status) {
-  for (std::size_t i = 0; i < runs.size(); ++i) {
-    runs[i].label = std::string(1, static_cast<char>('A' + std::min<std::size_t>(i, 25)));
-    if (i >= 26) runs[i].label += std::to_string(i - 25);
-    runs[i].input = o.inputs[i];
-    if (!o.labels.empty()) runs[i].userLabel = results::plainText(o.labels[i]);
-    if (!loadRun(runs[i], c, status)) return false;
-  }
-  return true;
 }
 
 int writePlot(const std::vector<Run>& runs, const CompareOptions& o, const Console& c) {
@@ -341,27 +295,75 @@ int writePlot(const std::vector<Run>& runs, const CompareOptions& o, const Conso
   return kExitOk;
 }
 
+// A usage problem of the runs and their labels; empty when none.
+std::string labelTrouble(const CompareOptions& o) {
+  std::string out;
+  if (o.inputs.size() < 2) {
+    results::appendFormat(out, i18n::tr("compare 至少要两个运行，只给了 %zu 个"), o.inputs.size());
+  } else if (!o.labels.empty() && o.labels.size() != o.inputs.size()) {
+    results::appendFormat(out,
+                          i18n::tr("--label 有 %zu 个名字，运行却有 %zu 个：每个运行一个，按顺序"),
+                          o.labels.size(), o.inputs.size());
+  } else {
+    for (std::size_t i = 0; i < o.labels.size() && out.empty(); ++i) {
+      if (o.labels[i].find_first_not_of(" \t") == std::string::npos)
+        results::appendFormat(out, i18n::tr("--label 的第 %zu 个名字是空的"), i + 1);
+    }
+  }
+  return out;
+}
+
+std::optional<std::size_t> baselineOf(const std::vector<SetupView>& setups,
+                                      const std::string& wanted) {
+  if (wanted.empty()) return 0;
+  for (std::size_t i = 0; i < setups.size(); ++i) {
+    if (setups[i].label == wanted || setups[i].letter == wanted) return i;
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 int runCompare(const CompareOptions& o, const Console& c) {
-  if (!o.labels.empty() && o.labels.size() != o.inputs.size()) {
-    std::fprintf(c.err,
-                 i18n::tr("quillmark: --label 给了 %zu 个名字，运行却有 %zu 个：每个运行一个\n"),
-                 o.labels.size(), o.inputs.size());
+  if (const std::string why = labelTrouble(o); !why.empty()) {
+    std::fprintf(c.err, "quillmark: %s\n", why.c_str());
     return kExitUsage;
   }
-  // The options were checked against each other and the inputs; whether
-  // the plot can be written is known before the reading.
+  // Whether the plot can be written is known before the reading.
   if (!resultFilesWritable({}, o.plotPath, c)) return kExitFileError;
   std::vector<Run> runs(o.inputs.size());
   int status = kExitOk;
-  if (!loadRuns(runs, o, c, status)) return status;
-  std::vector<std::string> notes;
-  for (const Run& r : runs) {
-    if (!r.note.empty()) notes.push_back(r.note);
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    runs[i].input = o.inputs[i];
+    if (!loadRun(runs[i], c, status)) return status;
+    std::string label = o.labels.empty() ? resultText(runs[i].result, "/test/label")
+                                         : results::plainText(o.labels[i]);
+    // " port-a" and "port-a" are one name.
+    label.erase(0, label.find_first_not_of(" \t"));
+    label.erase(label.find_last_not_of(" \t") + 1);
+    runs[i].userLabel = label;
+    runs[i].view.result = &runs[i].result;
+    runs[i].view.blocks = runs[i].hasIntervals ? &runs[i].blocks : nullptr;
   }
-  const std::vector<CompareVerdict> vs = compareVerdicts(views(runs));
-  const std::string text = o.json ? compareJson(runs, vs, notes) : compareText(runs, vs, notes);
+  Comparison k;
+  k.setups = setupsOf(runs);
+  const std::optional<std::size_t> baseline = baselineOf(k.setups, o.baseline);
+  if (!baseline) {
+    std::fprintf(c.err, i18n::tr("quillmark: --baseline %s：没有这个名字的设置\n"),
+                 results::plainText(o.baseline).c_str());
+    return kExitUsage;
+  }
+  if (k.setups.size() < 2) {
+    std::fputs(i18n::tr("quillmark: 所有运行同名，只有一种设置：没有可比的\n"), c.err);
+    return kExitUsage;
+  }
+  k.baseline = *baseline;
+  k.verdicts = compareVerdicts(k.setups, k.baseline);
+  k.bottom = bottomLines(k.setups, k.baseline, k.verdicts);
+  for (const Run& r : runs) {
+    if (!r.note.empty()) k.notes.push_back(r.view.label + i18n::tr("：") + r.note);
+  }
+  const std::string text = o.json ? compareJson(runs, k) : compareText(runs, k);
   // A plot on standard output leaves the table to the console lines.
   const bool written = o.plotPath == "-" ? std::fputs(text.c_str(), c.err) >= 0 : writeOut(c, text);
   status = written ? kExitOk : kExitFileError;

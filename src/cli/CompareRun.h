@@ -12,6 +12,7 @@ namespace cli {
 struct CompareOptions {
   std::vector<std::string> inputs;  // two or more
   std::vector<std::string> labels;  // none, or one per input: runs of one setup share a label
+  std::string baseline;             // the setup the others are judged against; empty: the first
   bool json = false;
   std::string plotPath;
 };

@@ -307,6 +307,7 @@ results::TestRecord makeRecord(Session& s, const MeasureOptions& o, Clock::time_
   r.stats = s.analyzer.getStats();
   r.stamps = s.recorder.snapshot();
   r.stampLimit = s.recorder.limit();
+  r.label = o.label;
   results::completeRecord(r, o.targetHz);
   return r;
 }
@@ -382,7 +383,7 @@ void printEarlyEnd(const Session& s, const EarlyEnd& e, const Console& c) {
   }
 }
 
-int measureStarted(Session& s, const MeasureOptions& o, const Console& c) {
+int measureStarted(Session& s, const MeasureOptions& o, const Console& c, const RecordSaver& save) {
   if (const std::optional<int> status = selectDevice(s, o, c)) return *status;
   // As the window's start does: the warm-up counts from here.
   s.analyzer.reset();
@@ -398,6 +399,10 @@ int measureStarted(Session& s, const MeasureOptions& o, const Console& c) {
   if (stopped) printEarlyEnd(s, *stopped, c);
   const results::TestRecord record = makeRecord(s, o, *first, stopped);
   status = report(record, o, c);
+  if (save) {
+    const int saved = save(record);
+    if (status == kExitOk) status = saved;
+  }
   return status != kExitOk ? status : testStatus(record, o, c);
 }
 
@@ -459,7 +464,8 @@ bool writeOut(const Console& c, const std::string& text) {
   return false;
 }
 
-int runMeasure(const MeasureOptions& options, HIDMonitor& monitor, const Console& console) {
+int runMeasure(const MeasureOptions& options, HIDMonitor& monitor, const Console& console,
+               const RecordSaver& save) {
   if (!resultFilesWritable(options.intervalsPath, options.plotPath, console)) return kExitFileError;
   Session session(monitor, options.seconds);
   monitor.setReportCallback(
@@ -467,7 +473,7 @@ int runMeasure(const MeasureOptions& options, HIDMonitor& monitor, const Console
   monitor.setKernelDropCallback([&session] { session.onKernelDrop(); });
   monitor.setReportErrorCallback([&session](const HIDError& e) { session.onReportError(e); });
   if (!startHIDThread(monitor, console)) return kExitNoMouse;
-  const int status = measureStarted(session, options, console);
+  const int status = measureStarted(session, options, console, save);
   // The HID thread feeds the session: it ends before the session goes.
   monitor.stop();
   return status;

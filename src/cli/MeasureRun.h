@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -39,6 +40,12 @@ struct MeasureOptions {
   bool requireTarget = false;  // status 6 unless the target is reached
   std::string intervalsPath;   // "-": standard output
   std::string plotPath;
+  // --out, --repeat, --label: each test's result folder under `outDir`
+  // ("." when only --repeat or --label asks for folders).
+  std::optional<std::string> outDir;
+  int repeat = 1;
+  std::string label;  // the setup the tests belong to; starts each folder's name
+  bool savesFolders() const { return outDir || repeat > 1 || !label.empty(); }
 };
 
 // Where the commands write, and how they learn that the user wants to stop.
@@ -78,8 +85,20 @@ int writeResultFiles(const results::TestRecord& record, const std::string& inter
 // false, after one console line, when the thread cannot be created.
 bool startHIDThread(HIDMonitor& monitor, const Console& console);
 
+// Called with the test's record once its summary is out; its status joins the run's.
+using RecordSaver = std::function<int(const results::TestRecord& record)>;
+
 // Runs the test on `monitor` (not started yet; started and stopped here).
 // Main thread.
-int runMeasure(const MeasureOptions& options, HIDMonitor& monitor, const Console& console);
+int runMeasure(const MeasureOptions& options, HIDMonitor& monitor, const Console& console,
+               const RecordSaver& save = {});
+
+// --out/--repeat/--label: `options.repeat` tests one after another, each on a
+// monitor of its own, with a countdown between them; each test that ran its
+// length is saved as a result folder. A stop keeps the folders saved so far
+// and saves nothing of the test it cut short. Main thread.
+int runMeasureSeries(const MeasureOptions& options,
+                     const std::function<std::unique_ptr<HIDMonitor>()>& makeMonitor,
+                     const Console& console);
 
 }  // namespace cli

@@ -97,6 +97,8 @@ constexpr Field kFields[] = {
     {"/environment", Kind::Object},
     {"/environment/usb_port_path", Kind::String},
     {"/environment/bus_speed_mbps", Kind::Number},
+    {"/test", Kind::Object},
+    {"/test/label", Kind::String},
     {"/intervals_file", Kind::Object},
     {"/intervals_file/recorded", Kind::Number},
     {"/whole_test", Kind::Object},
@@ -229,6 +231,7 @@ ResultFacts resultFacts(const json& result) {
   d.usbhidMousepollMs = static_cast<int>(numberAt(result, "/environment/usbhid_mousepoll_ms", -1));
   f.kernelRelease = textAt(result, "/environment/kernel_release");
   f.start = parseIsoTime(textAt(result, "/test/start"));
+  f.label = textAt(result, "/test/label");
   return f;
 }
 

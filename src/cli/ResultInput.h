@@ -31,6 +31,7 @@ struct ResultFacts {
   results::DeviceIdentity device;
   std::string kernelRelease;
   std::optional<std::chrono::system_clock::time_point> start;
+  std::string label;  // the setup's label (`measure --label`); empty when none
 };
 ResultFacts resultFacts(const nlohmann::json& result);
 

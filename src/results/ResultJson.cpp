@@ -241,6 +241,7 @@ ordered_json testJson(const TestRecord& r, const DerivedFigures& f) {
   j["duration_s"] = rounded(r.durationSeconds);
   j["ended"] = f.endKey;
   j["error"] = r.endError.empty() ? ordered_json(nullptr) : ordered_json(r.endError);
+  j["label"] = r.label.empty() ? ordered_json(nullptr) : ordered_json(r.label);
   return j;
 }
 

@@ -165,8 +165,11 @@ struct TestRecord {
   bool targetFollowsMouse = false;
   TestEnd end = TestEnd::Completed;
   std::string endError;  // what failed, for TestEnd::DeviceError; empty otherwise
-  PollingStats stats;    // the analyzer's snapshot at the end
-  StampSeries stamps;    // per report, for the intervals file and the plot
+  // The setup the test belongs to (`measure --label`): runs that share it are
+  // repeats of one setup for `compare`; empty when not given.
+  std::string label;
+  PollingStats stats;  // the analyzer's snapshot at the end
+  StampSeries stamps;  // per report, for the intervals file and the plot
   std::size_t stampLimit = StampRecorder::kDefaultLimit;
   // The figures of every recorded report (of the mouse `wholeDevice` names),
   // judged against the target; filled once by completeRecord (analyzing ten

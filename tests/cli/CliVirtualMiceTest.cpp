@@ -4,6 +4,7 @@
 
 #include <poll.h>
 #include <pty.h>
+#include <unistd.h>
 #include <numeric>
 #include <sstream>
 
@@ -199,6 +200,15 @@ TEST_F(CliVirtualMiceTest, VersionHelpAndBadOptions) {
       {{"list", "extra"}, "quillmark: 多余的参数「extra」\n", "用法: quillmark list [选项]"},
       {{"analyze"}, "quillmark: 缺少 FILE\n", "用法: quillmark analyze [选项] FILE"},
       {{"analyze"}, "quillmark: 缺少 FILE\n", "用法: quillmark analyze [选项] FILE", "zh_CN.UTF-8"},
+      {{"measure", "--label", "a/b"},
+       "quillmark: --label：名字「a/b」不能用",
+       "用法: quillmark measure [选项]"},
+      {{"measure", "--repeat", "2", "--json"},
+       "quillmark: --repeat 的每次结果都在自己文件夹的 result.json 里：不能与 --json 同用\n",
+       "用法: quillmark measure [选项]"},
+      {{"measure", "--out", "d", "--plot", "p.svg"},
+       "quillmark: 结果文件夹里已有 intervals.csv 和 intervals.svg",
+       "用法: quillmark measure [选项]"},
       {{"mesure"},
        "quillmark: 不认识的命令「mesure」：mesure → measure？\n",
        "用法: quillmark [选项] [命令]",
@@ -474,6 +484,69 @@ TEST_F(CliVirtualMiceTest, CtrlCEndsTheTestWithTheSummaryAndTheFiles) {
   const json j = json::parse(open.out);
   EXPECT_EQ(j["test"]["ended"], "completed");
   EXPECT_GT(j["test"]["duration_s"].get<double>(), 1.0);
+}
+
+// The result folders of --out and --repeat: named by the label, as the
+// window saves them; Ctrl-C keeps the finished runs and saves no part of the
+// unfinished one, in the countdown or in the test.
+TEST_F(CliVirtualMiceTest, OutAndRepeatSaveFoldersAndKeepFinishedRunsOnCtrlC) {
+  const auto folders = [](const fs::path& d) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(d)) names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+  };
+  const fs::path out = dir / "out";
+  const Finished one =
+      run({"measure", "-s", "1", "--out", out.string(), "--label", "port-a"}, "1000");
+  ASSERT_EQ(one.status, 0) << one.err;
+  const std::vector<std::string> saved = folders(out);
+  ASSERT_EQ(saved.size(), 1u);
+  EXPECT_EQ(saved[0].rfind("port-a_20", 0), 0u) << saved[0];
+  EXPECT_NE(one.err.find("已保存到 " + (out / saved[0]).string()), std::string::npos) << one.err;
+  EXPECT_EQ(folders(out / saved[0]),
+            (std::vector<std::string>{"intervals.csv", "intervals.svg", "result.json"}));
+  const json result = json::parse(readFile((out / saved[0] / "result.json").string()));
+  EXPECT_EQ(result["test"]["label"], "port-a");
+  EXPECT_EQ(result["whole_test"]["reports"], 1000);
+
+  // A folder that cannot be made is refused before the test.
+  const Finished refused =
+      run({"measure", "-s", "1", "--out", (out / saved[0] / "result.json").string()}, "1000");
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.out, "");
+  EXPECT_NE(refused.err.find("quillmark: 没有保存结果：无法创建文件夹 "), std::string::npos)
+      << refused.err;
+
+  // Without DIR: the current folder.
+  fs::create_directories(dir / "here");
+  const std::string here = (dir / "here").string();
+  const Finished bare =
+      runQuillmark({"measure", "-s", "1", "--out"}, {{"TAVO_VIRTUAL_MICE", "1000"}},
+                   (dir / "run").string(), {}, [&] {
+                     if (chdir(here.c_str()) != 0) _exit(126);
+                   });
+  ASSERT_EQ(bare.status, 0) << bare.err;
+  ASSERT_EQ(folders(dir / "here").size(), 1u);
+  EXPECT_EQ(folders(dir / "here")[0].rfind("20", 0), 0u);
+
+  const struct {
+    const char* when;
+    const char* said;
+  } kStops[] = {{"第 2/3 次：3 秒后开始，请移动鼠标", "已停止：保留已完成的 1 次测试。\n"},
+                {"第 2/3 次\n", "第 2 次测试没有完成，没有保存。\n"}};
+  for (const auto& stop : kStops) {
+    SCOPED_TRACE(stop.when);
+    const fs::path d = dir / (std::string("stop-") + std::to_string(&stop - kStops));
+    const Finished f =
+        run({"measure", "-s", "2", "--repeat", "3", "--label", "x", "--out", d.string()}, "1000",
+            {stop.when, 0.7});
+    EXPECT_EQ(f.status, 0) << f.err;
+    EXPECT_NE(f.err.find(stop.said), std::string::npos) << f.err;
+    const std::vector<std::string> kept = folders(d);
+    ASSERT_EQ(kept.size(), 1u) << f.err;  // no hidden .partial folder either
+    EXPECT_EQ(kept[0].rfind("x_1_", 0), 0u) << kept[0];
+  }
 }
 
 TEST_F(CliVirtualMiceTest, UnknownDeviceIsNamedWithTheMiceThatExist) {

@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <set>
+#include <thread>
 
 #include "CjkText.h"
 #include "QuillmarkProcess.h"
@@ -58,7 +59,7 @@ class CompareTest : public ::testing::Test {
   }
   static const json& verdict(const json& doc, const std::string& run, const std::string& figure) {
     for (const json& v : doc["verdicts"]) {
-      if (v["run"] == run && v["figure"] == figure) return v;
+      if (v["setup"] == run && v["figure"] == figure) return v;
     }
     static const json none;
     ADD_FAILURE() << "no verdict on " << figure << " for " << run;
@@ -74,7 +75,9 @@ TEST_F(CompareTest, SameStreamIsNotDifferentAndDelayedReportsAre) {
   const json doc = json::parse(f.out);
   EXPECT_EQ(doc["schema"], "quillmark-compare");
   ASSERT_EQ(doc["runs"].size(), 3u);
-  EXPECT_EQ(doc["schema_version"], 2);
+  EXPECT_EQ(doc["schema_version"], 3);
+  EXPECT_EQ(doc["bottom_line"][0]["verdict"], "same");
+  EXPECT_EQ(doc["bottom_line"][1]["verdict"], "differs");
   for (const char* figure : {"moving_rate_hz", "missed_slots", "kernel_dropped_reports",
                              "distribution", "p50", "p99", "p99_9"}) {
     EXPECT_EQ(verdict(doc, "B", figure)["matters"], false) << figure;
@@ -89,29 +92,33 @@ TEST_F(CompareTest, SameStreamIsNotDifferentAndDelayedReportsAre) {
 
   const Finished text = compare({recording("a.yml", 1), recording("c.yml", 3, 100)});
   ASSERT_EQ(text.status, 0) << text.err;
-  EXPECT_NE(text.out.find("B 的 p99 间隔比 A 高 "), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("\n\nB 与 A 不同，且有实际意义：移动回报率低 "), std::string::npos)
+      << text.out;
+  EXPECT_NE(text.out.find("间隔 p99 高 "), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("  间隔 p99：B 比 A 高 "), std::string::npos) << text.out;
   EXPECT_NE(text.out.find("µs：可分辨（p = 0.008），且有实际意义（界限 10.0 µs）\n"),
             std::string::npos)
       << text.out;
-  EXPECT_NE(text.out.find("B 的 p50 间隔比 A 高 0.0 µs，在界限（10.0 µs）以内，可视为相同"),
-            std::string::npos)
-      << text.out;
-  EXPECT_NE(text.out.find("每种设置最好测三次以上"), std::string::npos) << text.out;
+  // A difference the shown digits make 0 is "the same", and the distance has a name of its own.
+  EXPECT_NE(text.out.find("  间隔 p50：B 与 A 相同\n"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("  分布距离：B 与 A 相距 0."), std::string::npos) << text.out;
+  EXPECT_EQ(text.out.find("D ="), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("每种设置最好测三次"), std::string::npos) << text.out;
 
   const Finished english =
       compare({recording("a.yml", 1), recording("c.yml", 3, 100)}, "en_US.UTF-8");
   ASSERT_EQ(english.status, 0) << english.err;
-  EXPECT_NE(english.out.find("B's p99 interval is higher than A's by "), std::string::npos)
-      << english.out;
-  EXPECT_NE(english.out.find("µs: distinguishable (p = 0.008) and it matters (margin 10.0 µs)\n"),
+  EXPECT_NE(english.out.find("\n\nB differs from A, and it matters: moving rate "),
             std::string::npos)
       << english.out;
-  EXPECT_NE(english.out.find("B's p50 interval is higher than A's by 0.0 µs, within the margin "
-                             "(10.0 µs): practically the same"),
+  EXPECT_NE(english.out.find("  Interval p99: B is "), std::string::npos) << english.out;
+  EXPECT_NE(english.out.find("µs higher than A: distinguishable (p = 0.008) and matters (margin "
+                             "10.0 µs)\n"),
             std::string::npos)
       << english.out;
-  EXPECT_NE(english.out.find("test each setup three times or more"), std::string::npos)
+  EXPECT_NE(english.out.find("  Interval p50: B is the same as A\n"), std::string::npos)
       << english.out;
+  EXPECT_NE(english.out.find("Test each setup three times"), std::string::npos) << english.out;
 }
 
 // Columns of a terminal line: CJK characters take two.
@@ -125,8 +132,9 @@ int columns(const std::string& line) {
 }
 
 // Four runs from long paths: the table has a column A to D each and fits in
-// 120 columns; each source is named once, under the table.
-TEST_F(CompareTest, FourRunsFitInOneHundredTwentyColumns) {
+// 100 columns, and so does every line that names no path; each source is
+// named once, under the table.
+TEST_F(CompareTest, FourRunsFitInOneHundredColumns) {
   std::vector<std::string> inputs;
   for (const char* name : {"a", "b", "c"}) {
     const std::string folder = std::string("a-rather-long-folder-name-for-run-") + name;
@@ -147,9 +155,11 @@ TEST_F(CompareTest, FourRunsFitInOneHundredTwentyColumns) {
     EXPECT_NE(f.out.find(longName + (english ? ", port 3-1.4\n" : "，端口 3-1.4\n")),
               std::string::npos)
         << f.out;  // in full below
-    std::istringstream lines(table);
+    std::istringstream lines(f.out);
     for (std::string line; std::getline(lines, line);) {
-      EXPECT_LE(columns(line), 120) << line;
+      if (line.find(tmp.file("")) == std::string::npos) {
+        EXPECT_LE(columns(line), 100) << line;
+      }
       // In English only the mouse's own name is Chinese.
       const std::string words = line.substr(0, line.find("无线游戏鼠标"));
       if (english) {
@@ -186,11 +196,14 @@ TEST_F(CompareTest, ReadsEveryKindOfInput) {
   EXPECT_EQ(doc["runs"][0]["table"]["设备"], "虚拟鼠标 1000 Hz [Virtual]");
   EXPECT_EQ(doc["runs"][2]["table"]["设备"], "Generated Mouse");
   EXPECT_EQ(verdict(doc, "B", "p50")["comparable"], false);
-  EXPECT_EQ(verdict(doc, "B", "p50")["text"], "B 的 p50 间隔无法比较：B 没有间隔数据");
+  EXPECT_EQ(verdict(doc, "B", "p50")["text"], "间隔 p50：无法比较：B 没有这个数值");
+  EXPECT_EQ(doc["runs"][1]["table"]["间隔 p50 µs"], "1000.0");  // its stored figure
+  EXPECT_EQ(doc["runs"][0]["source"], "intervals");
+  EXPECT_EQ(doc["runs"][1]["source"], "stored");
   // One second against five: too few seconds to tell from the noise between runs.
   EXPECT_EQ(verdict(doc, "C", "p50")["decidable"], false);
   EXPECT_EQ(verdict(doc, "C", "p50")["difference"], -875.0);  // 1000 Hz against 8000 Hz
-  EXPECT_NE(verdict(doc, "C", "p50")["text"].get<std::string>().find("移动时间太短"),
+  EXPECT_NE(verdict(doc, "C", "p50")["text"].get<std::string>().find("运行太短"),
             std::string::npos);
   // The rates compare from the summaries too, with or without intervals.
   EXPECT_EQ(verdict(doc, "B", "moving_rate_hz")["matters"], false);
@@ -202,11 +215,13 @@ TEST_F(CompareTest, ReadsEveryKindOfInput) {
   const Finished bare =
       compare({folder, tmp.file("bare.json"), folder, "--label", "直连,集线器,直连"});
   ASSERT_EQ(bare.status, 0) << bare.err;
-  EXPECT_NE(bare.out.find("  B 的移动回报率无法比较：B 没有这个数值\n"), std::string::npos)
+  EXPECT_NE(bare.out.find("  移动回报率：无法比较：B 没有这个数值\n"), std::string::npos)
       << bare.out;
   EXPECT_EQ(bare.out.find("8000"), std::string::npos) << bare.out;
-  EXPECT_NE(bare.out.find("  直连（A、C）：移动回报率 1000.0–1000.0 Hz"), std::string::npos)
+  EXPECT_EQ(bare.out.rfind("                 A 直连", 0), 0) << bare.out;
+  EXPECT_NE(bare.out.find("B 集线器\n运行             2                    1\n"), std::string::npos)
       << bare.out;
+  EXPECT_NE(bare.out.find("\nB（集线器）与 A（直连）无法比较"), std::string::npos) << bare.out;
   EXPECT_EQ(compare({folder, folder, "--label", "x"}).status, 2);
   // A recording of one report has no rate and no intervals: nothing is a difference to 0.
   writeFile(tmp.file("one.csv"), "t_us,interval_us\n0.000,\n");
@@ -217,8 +232,7 @@ TEST_F(CompareTest, ReadsEveryKindOfInput) {
     EXPECT_EQ(verdict(oneDoc, "B", figure)["comparable"], false) << figure;
     EXPECT_EQ(verdict(oneDoc, "B", figure)["difference"], nullptr) << figure;
   }
-  EXPECT_EQ(verdict(oneDoc, "B", "moving_rate_hz")["text"],
-            "B 的移动回报率无法比较：B 没有这个数值");
+  EXPECT_EQ(verdict(oneDoc, "B", "moving_rate_hz")["text"], "移动回报率：无法比较：B 没有这个数值");
 
   // A figure one result could not know (null) is not compared, and says so.
   json unknown = json::parse(m.out);
@@ -227,7 +241,21 @@ TEST_F(CompareTest, ReadsEveryKindOfInput) {
   const json some = json::parse(compare({folder, tmp.file("unknown.json"), "--json"}).out);
   EXPECT_EQ(verdict(some, "B", "missed_slots")["comparable"], false);
   EXPECT_EQ(verdict(some, "B", "missed_slots")["difference"], nullptr);
-  EXPECT_EQ(some["runs"][1]["table"]["缺失报告"], "—");
+  EXPECT_EQ(some["runs"][1]["table"]["缺失报告 ‰"], "—");
+
+  // The table and the verdicts read one record, made again from the intervals:
+  // an edited stored figure changes neither.
+  json edited = json::parse(m.out);
+  edited["whole_test"]["moving_rate_hz"] = 4321;
+  writeFile(folder + "/result.json", edited.dump());
+  const json again = json::parse(compare({folder, recording("a.yml", 1), "--json"}).out);
+  EXPECT_EQ(again["runs"][0]["table"]["移动回报率 Hz"], "1000.0");
+  EXPECT_EQ(verdict(again, "B", "moving_rate_hz")["first"], 1000.0);
+  // Causes in the reader's language: made again, or from the stored kind.
+  const Finished en = compare({folder, tmp.file("alone.json")}, "en_US.UTF-8");
+  EXPECT_NE(en.out.find("    Cause: Reached 1000 Hz"), std::string::npos) << en.out;
+  EXPECT_NE(en.out.find("    Cause: reached the target rate\n"), std::string::npos) << en.out;
+  EXPECT_NE(en.out.find("result.json only: the saved figures are used"), std::string::npos);
 
   const Finished bad = compare({folder, tmp.file("missing.yml")});
   EXPECT_EQ(bad.status, 8);
@@ -284,7 +312,7 @@ TEST_F(CompareTest, HostileInputsGiveOneLineOrTheSoundResult) {
        {{"old/intervals.csv", otherRun}},
        {csv, "old"},
        0,
-       "old/intervals.csv：它有 50 个报告，与结果记录的报告数不符，不是这次测试的间隔文件。"},
+       "old/intervals.csv：它有 50 个报告，与结果记录的报告数不符，不是这次测试的间隔文件\n"},
       {"escape sequences in a name",
        {{"named.json", named.dump()}},
        {csv, "named.json"},
@@ -317,8 +345,8 @@ TEST_F(CompareTest, PlotParsesAndRenders) {
     const char* speedTitle;
     const char* legend;
   } kLanguages[] = {
-      {"", "回报率与移动速度", "A  Generated Mouse（39999 个间隔）"},
-      {"en_US.UTF-8", "Report rate and movement speed", "A  Generated Mouse (39999 intervals)"},
+      {"", "回报率与移动速度", "A  Generated Mouse（"},
+      {"en_US.UTF-8", "Report rate and movement speed", "A  Generated Mouse ("},
   };
   const std::vector<std::string> runs = {recording("a.yml", 1), recording("c.yml", 3, 100)};
   for (const auto& l : kLanguages) {
@@ -401,6 +429,125 @@ TEST_F(CompareTest, PlotTellsTwoPortsOfOneMouseApart) {
     long step = 1;
     while (step * 10 <= v) step *= 10;
     EXPECT_EQ(v % std::max(1L, step / 2), 0) << v;  // 1, 2 or 5 of its decade, or a half
+  }
+}
+
+// The user's workflow: three setups of three runs each (8000 Hz, 1000 Hz, and
+// the 8000 Hz mouse again), measured with --repeat and --label, read as
+// folders without options: the bottom line names exactly the 1000 Hz setup,
+// and the labelled repeats of one mouse never matter against each other.
+TEST_F(CompareTest, ThreeSetupsOfThreeRunsGiveOneBottomLineEach) {
+  const std::string out = tmp.file("runs");
+  const struct {
+    const char* label;
+    const char* mouse;
+  } kSetups[] = {{"port-a", "8000"}, {"slow", "1000"}, {"port-b", "8000"}};
+  std::vector<std::thread> measuring;
+  for (const auto& setup : kSetups) {
+    measuring.emplace_back([&, setup] {
+      const Finished m = runQuillmark(
+          {"measure", "-s", "1", "--repeat", "3", "--label", setup.label, "--out", out},
+          {{"TAVO_VIRTUAL_MICE", setup.mouse}}, tmp.file(std::string("m-") + setup.label));
+      EXPECT_EQ(m.status, 0) << m.err;
+    });
+  }
+  for (std::thread& t : measuring) t.join();
+  std::vector<std::string> folders;
+  for (const auto& e : std::filesystem::directory_iterator(out)) folders.push_back(e.path());
+  std::sort(folders.begin(), folders.end());  // port-a, port-b, slow
+  ASSERT_EQ(folders.size(), 9u);
+  for (const char* lang : {"zh_CN.UTF-8", "en_US.UTF-8"}) {
+    const bool english = std::string(lang) == "en_US.UTF-8";
+    const Finished f = compare(folders, lang);
+    ASSERT_EQ(f.status, 0) << f.err;
+    const std::string bottom = f.out.substr(f.out.find("\n\n") + 2);
+    EXPECT_EQ(bottom.substr(0, bottom.find("\n\n") + 1),
+              english
+                  ? "B (port-b) is the same as A (port-a)\n"
+                    "C (slow) differs from A (port-a), and it matters: moving rate 7000 Hz lower "
+                    "(87.5 %), …\n"
+                  : "B（port-b）与 A（port-a）相同\n"
+                    "C（slow）与 A（port-a）不同，且有实际意义：移动回报率低 7000 Hz（87.5 %），"
+                    "间隔 p50 高 875 µs，等\n")
+        << f.out;
+    EXPECT_NE(f.out.find(english ? "A port-a             B port-b             C slow\nRuns "
+                                 : "A port-a             B port-b             C slow\n运行 "),
+              std::string::npos)
+        << f.out;
+    EXPECT_EQ(f.out.find(english ? "more by 0" : "多 0"), std::string::npos) << f.out;
+    EXPECT_NE(f.out.find(english ? "Missed reports: B is the same as A" : "缺失报告：B 与 A 相同"),
+              std::string::npos)
+        << f.out;
+  }
+  const Finished j = compare([&] {
+    std::vector<std::string> a = folders;
+    a.push_back("--json");
+    return a;
+  }());
+  const json d = json::parse(j.out);
+  for (const json& v : d["verdicts"]) {
+    if (v["setup"] == "B") {
+      EXPECT_EQ(v["matters"], false) << v.dump();
+    }
+  }
+  EXPECT_EQ(d["setups"][2]["runs"], json({"C1", "C2", "C3"}));
+  EXPECT_EQ(d["repeats"].size(), 3u);
+  // --baseline judges against another setup.
+  std::vector<std::string> args = folders;
+  args.insert(args.end(), {"--baseline", "slow"});
+  const Finished b = compare(args);
+  EXPECT_NE(b.out.find("\nA（port-a）与 C（slow）不同，且有实际意义"), std::string::npos) << b.out;
+}
+
+// A figure a run does not have is "—" in the table and "无法比较" in the
+// verdicts: reports all at one stamp, a wheel that never moved X or Y.
+TEST_F(CompareTest, MissingFiguresAreDashesAndCannotBeCompared) {
+  std::string equal = "t_us,interval_us,dx,dy,kernel_drops\n";
+  for (int i = 0; i < 1000; ++i) equal += "5000.000," + std::string(i ? "0.000" : "") + ",1,0,\n";
+  std::string wheel = "t_us,interval_us,dx,dy,kernel_drops\n";
+  for (int i = 0; i < 8000; ++i) wheel += std::to_string(i * 125) + ".000,,0,0,\n";
+  writeFile(tmp.file("equal.csv"), equal);
+  writeFile(tmp.file("wheel.csv"), wheel);
+  const std::vector<std::string> runs = {recording("a.yml", 1), tmp.file("equal.csv"),
+                                         tmp.file("wheel.csv")};
+  const Finished f = compare(runs);
+  ASSERT_EQ(f.status, 0) << f.err;
+  for (const char* row : {"间隔 p50 µs", "间隔 p99 µs", "移动回报率 Hz"}) {
+    const std::size_t at = f.out.find(std::string("\n") + row);
+    ASSERT_NE(at, std::string::npos) << row;
+    const std::string line = f.out.substr(at + 1, f.out.find('\n', at + 1) - at - 1);
+    EXPECT_EQ(line.find("—"), line.rfind("—", line.rfind("—") - 1)) << line;  // two, B's and C's
+    EXPECT_EQ(line.substr(line.size() - 3), "—") << line;
+  }
+  for (const char* who : {"B", "C"}) {
+    for (const char* figure : {"间隔 p50", "间隔 p99", "分布距离"}) {
+      EXPECT_NE(f.out.find(std::string("  ") + figure + "：无法比较：" + who + " 没有这个数值"),
+                std::string::npos)
+          << figure << " " << who << "\n"
+          << f.out;
+    }
+  }
+}
+
+// Runs and labels a user gets wrong: one line each, status 2.
+TEST_F(CompareTest, RunsAndLabelsThatCannotBeUsed) {
+  const std::string a = recording("a.yml", 1);
+  const struct {
+    std::vector<std::string> args;
+    const char* said;
+  } kCases[] = {
+      {{a}, "quillmark: compare 至少要两个运行，只给了 1 个\n"},
+      {{a, a, "--label", "x"},
+       "quillmark: --label 有 1 个名字，运行却有 2 个：每个运行一个，按顺序\n"},
+      {{a, a, "--label", "x, "}, "quillmark: --label 的第 2 个名字是空的\n"},
+      {{a, a, "--label", "x,x"}, "quillmark: 所有运行同名，只有一种设置：没有可比的\n"},
+      {{a, a, "--baseline", "z"}, "quillmark: --baseline z：没有这个名字的设置\n"},
+  };
+  for (const auto& c : kCases) {
+    const Finished f = compare(c.args);
+    EXPECT_EQ(f.status, 2) << f.err;
+    EXPECT_EQ(f.err, c.said);
+    EXPECT_EQ(f.out, "");
   }
 }
 
