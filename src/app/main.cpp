@@ -147,7 +147,9 @@ int runTerminal(int argc, char** argv) {
   console.hidThreadStarted = acceptQuitSignals;
   console.stopRequested = quitSignalReceived;
   console.urgentStopNotice = setUrgentQuitNotice;
-  console.endOnStopRequest = [] { endAtOnceOnQuitSignal(results::removePendingTemporaryFile); };
+  console.endOnStopRequest = [] {
+    endAtOnceOnQuitSignal(results::removePendingTemporaryFile, results::filesWrittenSoFar);
+  };
   return cli::run(argc, argv, console);
 }
 
@@ -157,7 +159,7 @@ int main(int argc, char** argv) {
   results::guardStandardStreams();
   i18n::initTranslation(i18n::languageFromEnvironment());
   setLaunchArguments(argc, argv);
-  installQuitSignals();
+  installQuitSignals(results::removePendingTemporaryFile);
   if (argc > 1) return runTerminal(argc, argv);
   installExitGuard();
 
@@ -201,7 +203,7 @@ int main(int argc, char** argv) {
   checkPermission();
   connectMonitor();
   try {
-    g_monitor.start();
+    shellMonitor().start();
   } catch (const std::system_error& e) {
     std::fprintf(stderr, i18n::tr("[HID] 无法启动 HID 线程：%s\n"), e.what());
     shutDown(window);
