@@ -103,6 +103,8 @@ TEST_F(CliOutputsTest, OptionValuesAreCheckedWithTheReasonBeforeAnyTest) {
        2,
        "「" + std::string(79, '7') + "…」不是一个数"},
       {{"measure", "--seconds", "0.5", "--target", "01000"}, 0, "1000 Hz（指定）"},
+      {{"measure", "--target", std::string(3000, '9')}, 2, std::string(79, '9') + "…"},
+      {{"measure", "--device", std::string(3000, '9')}, 4, std::string(79, '9') + "…"},
       {{"measure", "--plot", "--json"}, 2, "「--json」像是一个选项"},
       {{"measure", "--intervals", ""}, 2, "文件名是空的"},
       {{"measure", "--intervals", csv, "--plot", (dir / "." / "a.csv").string()}, 2, "同一个文件"},
