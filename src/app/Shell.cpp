@@ -15,14 +15,10 @@
 #include "hid/HIDDebugLog.h"
 #include "results/TestRecord.h"
 
-// The monitor is made at its first use, after the language is chosen: making
-// it reads TAVO_VIRTUAL_MICE, whose warnings are printed then. The HID
-// thread, which feeds the analyzer, is stopped before either goes on every
+// Constructed in this order and destroyed in reverse, so the analyzer goes
+// first; the HID thread, which feeds it, is stopped before that on every
 // way out (main's shutdown, or the exit guard).
-HIDMonitor& shellMonitor() {
-  static HIDMonitor monitor;
-  return monitor;
-}
+HIDMonitor g_monitor;
 PollingAnalyzer g_analyzer;
 TestState g_testState = TestState::Idle;
 bool g_quitRequested = false;
@@ -36,7 +32,7 @@ constexpr double kPermissionRefreshSeconds = 1.0;
 
 void setState(TestState state) {
   g_testState = state;
-  shellMonitor().setMonitoring(state == TestState::Running);
+  g_monitor.setMonitoring(state == TestState::Running);
 }
 
 // The figures and the stamps of the saved result always describe one test.
@@ -89,7 +85,7 @@ void applyActions(const dashboard::UiActions& actions, const PlatformAlert& aler
   if (actions.startPressed) requestStart();
   if (actions.pausePressed) requestPause();
   if (actions.resetPressed) requestReset();
-  if (actions.selectDevice >= 0) shellMonitor().setSelectedDeviceIndex(actions.selectDevice);
+  if (actions.selectDevice >= 0) g_monitor.setSelectedDeviceIndex(actions.selectDevice);
   if (!actions.openUrl.empty()) openLink(actions.openUrl);
   if (actions.alertAction >= 0 && static_cast<size_t>(actions.alertAction) < alert.actions.size()) {
     performPlatformAction(alert.actions[static_cast<size_t>(actions.alertAction)]);
@@ -111,7 +107,7 @@ void drawUI() {
     s_lastDevicePoll = now;
     // The list and the selection in one read: an arrival or removal between
     // two reads would mark the wrong mouse as selected.
-    s_devices = shellMonitor().getDevicesAndSelection();
+    s_devices = g_monitor.getDevicesAndSelection();
     // The permission is refreshed only alongside a device poll.
     if (now - g_lastPermissionCheck >= kPermissionRefreshSeconds) {
       g_lastPermissionCheck = now;
@@ -122,7 +118,7 @@ void drawUI() {
   }
   ui.devices = s_devices.devices;
   ui.selectedDevice = s_devices.selected;
-  const PlatformAlert alert = makePlatformAlert(g_permission, shellMonitor().getLastError());
+  const PlatformAlert alert = makePlatformAlert(g_permission, g_monitor.getLastError());
   ui.alert = alert;
   ui.canSave = canSaveResult(ui.stats);
   ui.notice = currentNotice(now);
@@ -136,18 +132,18 @@ void drawUI() {
 }
 
 void connectMonitor() {
-  shellMonitor().setReportCallback(
+  g_monitor.setReportCallback(
       [](std::chrono::steady_clock::time_point t, const ReportMotion& motion) {
         g_analyzer.addTimestamp(t);
-        g_stamps.add(t, motion, shellMonitor().deliveringDeviceSerial());
+        g_stamps.add(t, motion, g_monitor.deliveringDeviceSerial());
       });
-  shellMonitor().setKernelDropCallback([] {
+  g_monitor.setKernelDropCallback([] {
     g_analyzer.noteKernelDrop();
     g_stamps.noteKernelDrop();
   });
 }
 
-void stopMonitorBeforeExit() { shellMonitor().stop(); }
+void stopMonitorBeforeExit() { g_monitor.stop(); }
 
 void installExitGuard() {
   static std::once_flag once;

@@ -7,12 +7,11 @@
 #include "hid/HIDMonitor.h"
 #include "hid/Permission.h"
 
-// The process-wide objects and flags of the shell. The monitor is made at
-// its first use (after the language is chosen), and so goes before the
-// analyzer at exit, its HID thread stopped. All of
+// The process-wide objects and flags of the shell. The monitor is constructed
+// first and the analyzer second (one translation unit, in that order). All of
 // it is used on the main thread only, apart from the analyzer's
 // addTimestamp(), which the HID thread calls through the report callback.
-HIDMonitor& shellMonitor();
+extern HIDMonitor g_monitor;
 extern PollingAnalyzer g_analyzer;
 extern TestState g_testState;
 extern bool g_quitRequested;
@@ -31,7 +30,7 @@ void requestReset();
 void applyActions(const dashboard::UiActions& actions, const PlatformAlert& alert);
 
 // Installs the monitor's report and kernel-drop callbacks, which feed the
-// analyzer and the window's stamps. Once, before shellMonitor().start().
+// analyzer and the window's stamps. Once, before g_monitor.start().
 void connectMonitor();
 
 // One frame of the shell: snapshot, device poll and permission refresh,

@@ -30,7 +30,7 @@ double s_noticeAt = -1.0;
 bool s_testWasReset = false;
 
 results::DeviceIdentity selectedDevice() {
-  const HIDMonitor::DeviceSelection s = shellMonitor().getDevicesAndSelection();
+  const HIDMonitor::DeviceSelection s = g_monitor.getDevicesAndSelection();
   if (s.selected < 0 || s.selected >= static_cast<int>(s.devices.size())) return {};
   return cli::identityOf(s.devices[static_cast<size_t>(s.selected)]);
 }
@@ -39,7 +39,7 @@ results::DeviceIdentity selectedDevice() {
 // known mouse (serial 0) is the selected one's.
 results::DeviceIdentity identityOfSource(uint64_t serial) {
   if (serial == 0) return selectedDevice();
-  const std::optional<HIDDeviceInfo> info = shellMonitor().findDevice(serial);
+  const std::optional<HIDDeviceInfo> info = g_monitor.findDevice(serial);
   return info ? cli::identityOf(*info) : results::DeviceIdentity{};
 }
 

@@ -203,7 +203,7 @@ int main(int argc, char** argv) {
   checkPermission();
   connectMonitor();
   try {
-    shellMonitor().start();
+    g_monitor.start();
   } catch (const std::system_error& e) {
     std::fprintf(stderr, i18n::tr("[HID] 无法启动 HID 线程：%s\n"), e.what());
     shutDown(window);
