@@ -355,6 +355,11 @@ TEST_F(CliOutputsTest, StandardOutputByNameIsStandardOutput) {
       {Out::File, {"--intervals", log}, 0, "keep\nt_us,interval_us"},
       {Out::File, {"--json", "--intervals", "/dev/fd/1"}, 2, "--json 的结果已经写到标准输出"},
       {Out::File, {"--intervals", "/dev/stdout", "--plot", "-"}, 2, "是同一个文件"},
+      {Out::File,
+       {"measure", "--seconds", "0.5", "--intervals", "/proc/self/fd/1"},
+       0,
+       "keep\nt_us,interval_us"},
+      {Out::File, {"compare", kRecording, kRecording, "--plot", "/dev/stdout"}, 0, "keep\n<?xml"},
       {Out::Pipe, {"--intervals", "/dev/stdout"}, 0, "t_us,interval_us"},
       {Out::Pipe, {"--intervals", "/proc/self/fd/1"}, 0, "t_us,interval_us"},
       {Out::Pipe, {"--json", "--plot", "/dev/fd/1"}, 2, "--json 的结果已经写到标准输出"},
@@ -372,8 +377,10 @@ TEST_F(CliOutputsTest, StandardOutputByNameIsStandardOutput) {
       ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
       ::fcntl(master, F_SETFL, O_NONBLOCK);
     }
-    std::vector<std::string> args = {"analyze", kRecording};
-    args.insert(args.end(), c.args.begin(), c.args.end());
+    // Rows for analyze give only its options.
+    std::vector<std::string> args = c.args;
+    if (!c.args.front().starts_with("measure") && !c.args.front().starts_with("compare"))
+      args.insert(args.begin(), {"analyze", kRecording});
     const Finished f = run(args, "1000", {}, [&] {
       const int fd = c.out == Out::File   ? ::open(log.c_str(), O_WRONLY | O_APPEND)
                      : c.out == Out::Pipe ? ::open(fifo.c_str(), O_WRONLY)
