@@ -491,6 +491,9 @@ TEST_F(CliOutputsTest, TwoSignalsLeaveOldFilesOrWholeNewOnes) {
       EXPECT_TRUE(svgNow == "old\n" || svgNow.ends_with("</svg>\n"));
       if (f.status == 130) {
         // analyze's one line names what it replaced before the signal.
+        if (csvNow != "old\n") {
+          EXPECT_NE(f.err.find("已写入 " + csv), std::string::npos) << f.err;
+        }
         if (svgNow != "old\n" && f.err.find("已写入 " + svg) == std::string::npos) {
           EXPECT_NE(f.err.find("，已写入 " + csv + "、" + svg + "；其余文件未写完，已删除"),
                     std::string::npos)
