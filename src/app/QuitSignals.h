@@ -12,17 +12,19 @@
 //
 // While an urgent notice is set, a second quit signal (the first asked for
 // an orderly end) writes it to stderr and ends the process at once with
-// status 1: for a user who will not wait for the result files. Main thread;
+// status 1: for a user who will not wait for the result files; `cleanup`
+// (async-signal-safe) first removes what is half-written. Main thread;
 // the text is copied (up to 4 KiB); an empty one clears it.
 //
 // endAtOnceOnQuitSignal() is for commands that only read files and write
 // results, with nothing to finish in order: from then on the first quit
 // signal runs `cleanup` (which must be async-signal-safe), writes one line
-// and ends the process with status 128 + the signal's number (130 for
+// in the user's language (naming the files `written` says were already
+// replaced, if any) and ends the process with status 128 + the signal's number (130 for
 // Ctrl-C, 143 for SIGTERM, 129 for SIGHUP). It also unblocks the signals
 // in the calling thread. Main thread.
-void installQuitSignals();
-void endAtOnceOnQuitSignal(void (*cleanup)());
+void installQuitSignals(void (*cleanup)() = nullptr);
+void endAtOnceOnQuitSignal(void (*cleanup)(), const char* (*written)() = nullptr);
 void acceptQuitSignals();
 bool quitSignalReceived();
 void setUrgentQuitNotice(const std::string& line);

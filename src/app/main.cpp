@@ -196,7 +196,9 @@ int runTerminal(int argc, char** argv) {
   console.hidThreadStarted = acceptQuitSignals;
   console.stopRequested = quitSignalReceived;
   console.urgentStopNotice = setUrgentQuitNotice;
-  console.endOnStopRequest = [] { endAtOnceOnQuitSignal(results::removePendingTemporaryFile); };
+  console.endOnStopRequest = [] {
+    endAtOnceOnQuitSignal(results::removePendingTemporaryFile, results::filesWrittenSoFar);
+  };
   return cli::run(argc, argv, console);
 }
 
@@ -206,7 +208,7 @@ int main(int argc, char** argv) {
   results::guardStandardStreams();
   i18n::initTranslation(i18n::languageFromEnvironment());
   setLaunchArguments(argc, argv);
-  installQuitSignals();
+  installQuitSignals(results::removePendingTemporaryFile);
   if (argc > 1) return runTerminal(argc, argv);
   installExitGuard();
 

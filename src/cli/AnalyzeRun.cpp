@@ -189,6 +189,40 @@ bool findInputs(const std::string& input, std::string& reports, std::string& res
   return true;
 }
 
+// The reports read and the result JSON beside them, when they are of one
+// test: as many reports as the result says it kept (an older run's file
+// left in the folder is not). A result JSON read for a recording is left
+// out, with a note; a result JSON given for its intervals cannot be
+// analyzed without them. False after a line on the console's err.
+bool sameTest(AnalyzedFile& f, std::optional<ResultFacts>& facts, const std::string& reports,
+              const std::string& input, const Console& c, int& status) {
+  const std::optional<nlohmann::json> result = readResultJson(f.resultFile);
+  const nlohmann::json::json_pointer at("/intervals_file/recorded");
+  if (!result || !result->contains(at) || !result->at(at).is_number()) return true;
+  const std::size_t count = f.source.stampsNs.size();
+  if (result->at(at).get<double>() == static_cast<double>(count)) return true;
+  const std::string shownResult = results::pathText(f.resultFile);
+  const std::string shownReports = results::pathText(reports);
+  if (reports == input) {
+    std::fprintf(c.err,
+                 i18n::tr("quillmark: 没有使用 %s：它记录了 %.0f 个报告，与 %s 的 %zu 个不符，"
+                          "不是这个文件的结果。\n"),
+                 shownResult.c_str(), result->at(at).get<double>(), shownReports.c_str(), count);
+    f.resultFile.clear();
+    facts.reset();
+    return true;
+  }
+  std::string note;
+  results::appendFormat(
+      note,
+      i18n::tr(
+          "%s：没有使用 %s：它有 %zu 个报告，与结果记录的报告数不符，不是这次测试的间隔文件。"),
+      shownResult.c_str(), shownReports.c_str(), count);
+  std::fprintf(c.err, "quillmark: %s\n", note.c_str());
+  status = kExitBadRecording;
+  return false;
+}
+
 const char* formatName(const std::string& format) {
   if (format == "libinput-record") return "libinput record";
   if (format == "evemu-record") return "evemu-record";
@@ -225,6 +259,7 @@ std::optional<AnalyzedFile> analyzeFile(const AnalyzeOptions& o, const Console& 
     status = kExitNoReports;
     return std::nullopt;
   }
+  if (!f.resultFile.empty() && !sameTest(f, facts, reports, o.file, c, status)) return std::nullopt;
   const PollingStats stats = replay(f.source);
   f.record = makeRecord(f.source, stats, o, facts);
   return f;

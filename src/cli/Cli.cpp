@@ -18,20 +18,39 @@
 #include "cli/AnalyzeRun.h"
 #include "cli/CompareRun.h"
 #include "cli/DeviceListing.h"
+#include "cli/ResultInput.h"
 #include "cli/UsageError.h"
+#include "hid/DecimalNumber.h"
 #include "hid/HIDMonitor.h"
 #include "i18n/Translate.h"
+#include "results/FileWriter.h"
 #include "results/TextFormat.h"
 
 namespace cli {
 
 namespace {
 
-// One text with one string in it, in the chosen language's words.
+// One text with one value in it (cut short when long), in the chosen
+// language's words.
 std::string formatted(const char* format, const std::string& value) {
   std::string out;
-  results::appendFormat(out, format, value.c_str());
+  results::appendFormat(out, format, results::shownValue(value).c_str());
   return out;
+}
+
+// A whole number in decimal; its leading zeros dropped, so "01000" is 1000.
+CLI::Validator wholeNumber() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string {
+        if (!decimal::isDigits(text)) {
+          return formatted(decimal::isNumber(text) ? i18n::tr("「%s」不是整数")
+                                                   : i18n::tr("「%s」不是十进制整数"),
+                           text);
+        }
+        text.erase(0, std::min(text.find_first_not_of('0'), text.size() - 1));
+        return {};
+      },
+      "");
 }
 
 const std::vector<int> kTargets(std::begin(pollingrules::kTargetRatesHz),
@@ -51,6 +70,8 @@ CLI::Validator secondsIn(double low, double high, const char* belowLow, bool zer
         if (text.empty() || *end != '\0') return formatted(i18n::tr("「%s」不是一个数"), text);
         if (!std::isfinite(value))
           return formatted(i18n::tr("秒数必须是有限的数，不能是「%s」"), text);
+        if (value >= 0 && !decimal::isNumber(text))
+          return formatted(i18n::tr("「%s」不是十进制数（秒数写成 10 或 0.5 这样）"), text);
         if (zero && value == 0.0) return {};
         if (value < low) return i18n::tr(belowLow);
         if (value > high) return formatted(i18n::tr("最多 %s 秒"), CLI::detail::to_string(high));
@@ -106,8 +127,8 @@ CLI::Validator aValue(const char* what, bool fileName) {
           // An English name inside the sentence; the same text is a label elsewhere.
           if (!name.empty() && name[0] >= 'A' && name[0] <= 'Z')
             name[0] = static_cast<char>(name[0] + 32);
-          results::appendFormat(out, i18n::tr("「%s」像是一个选项，不是%s"), text.c_str(),
-                                name.c_str());
+          results::appendFormat(out, i18n::tr("「%s」像是一个选项，不是%s"),
+                                results::shownValue(text).c_str(), name.c_str());
           if (fileName) out += formatted(i18n::tr("（以 - 开头的文件名写成 ./%s）"), text);
           return out;
         }
@@ -127,8 +148,8 @@ CLI::Validator deviceIndex() {
             !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
         if (digits && ec == std::errc::result_out_of_range) {
           std::string out;
-          results::appendFormat(out, i18n::tr("设备序号「%s」超出范围（最大 %d）"), text.c_str(),
-                                INT_MAX);
+          results::appendFormat(out, i18n::tr("设备序号「%s」超出范围（最大 %d）"),
+                                results::shownValue(text).c_str(), INT_MAX);
           return out;
         }
         if (!digits || ec != std::errc() || at != end) {
@@ -205,6 +226,7 @@ void describeAnalyze(Parsed& p) {
                    std::string(i18n::tr("目标回报率 Hz：125、250、500、1000、2000、4000 或 8000")) +
                        i18n::tr(kDefaultTarget))
       ->type_name("HZ")
+      ->transform(wholeNumber())
       ->check(targetRate());
   p.analyze->add_flag("--json", o.json, i18n::tr("只在标准输出打印 JSON 结果"));
   p.analyze
@@ -301,6 +323,7 @@ void describe(Parsed& p) {
                    std::string(i18n::tr("目标回报率 Hz：125、250、500、1000、2000、4000 或 8000")) +
                        i18n::tr(kDefaultTarget))
       ->type_name("HZ")
+      ->transform(wholeNumber())
       ->check(targetRate());
   p.measure->add_flag("--require-target", o.requireTarget,
                       i18n::tr("没有达到目标，或手速不足以判断时，以状态 6 退出"));
@@ -408,9 +431,10 @@ std::string outputConflict(bool json, const std::vector<NamedFile>& outputs,
   return {};
 }
 
-// The files a compare input reads: a result folder's two, a result JSON's
-// possible intervals beside it, or the recording.
-std::vector<std::string> compareInputFiles(const std::vector<std::string>& inputs) {
+// The files an analyze or compare input reads: a result folder's two, a
+// result JSON's possible intervals beside it, or the recording and the
+// result JSON it belongs to.
+std::vector<std::string> inputFiles(const std::vector<std::string>& inputs) {
   namespace fs = std::filesystem;
   std::vector<std::string> out;
   for (const std::string& in : inputs) {
@@ -423,6 +447,8 @@ std::vector<std::string> compareInputFiles(const std::vector<std::string>& input
     } else if (path.extension() == ".json") {
       out.push_back(fs::path(path).replace_extension(".csv").string());
       out.push_back((path.parent_path() / "intervals.csv").string());
+    } else if (const std::optional<fs::path> result = resultBeside(path)) {
+      out.push_back(result->string());
     }
   }
   return out;
@@ -444,20 +470,33 @@ std::string seriesConflict(const Parsed& p) {
   return {};
 }
 
-std::string usageConflict(const Parsed& p) {
+// An output that is standard output by another name writes there, as "-".
+void standardOutputAsDash(std::string& path) {
+  if (!path.empty() && path != "-" && results::namesStandardOutput(path)) path = "-";
+}
+
+std::string usageConflict(Parsed& p) {
+  for (std::string* path :
+       {&p.options.intervalsPath, &p.options.plotPath, &p.analyzeOptions.intervalsPath,
+        &p.analyzeOptions.plotPath, &p.compareOptions.plotPath})
+    standardOutputAsDash(*path);
   if (p.measure->parsed()) {
     const MeasureOptions& o = p.options;
     if (const std::string why = seriesConflict(p); !why.empty()) return why;
-    return outputConflict(o.json, {{"--intervals", o.intervalsPath}, {"--plot", o.plotPath}});
+    // The raw capture is one more file the test writes.
+    const char* capture = std::getenv("TAVO_CAPTURE");
+    return outputConflict(o.json, {{"--intervals", o.intervalsPath},
+                                   {"--plot", o.plotPath},
+                                   {"TAVO_CAPTURE", capture != nullptr ? capture : ""}});
   }
   if (p.analyze->parsed()) {
     const AnalyzeOptions& o = p.analyzeOptions;
     return outputConflict(o.json, {{"--intervals", o.intervalsPath}, {"--plot", o.plotPath}},
-                          {o.file});
+                          inputFiles({o.file}));
   }
   if (p.compare->parsed()) {
     const CompareOptions& o = p.compareOptions;
-    return outputConflict(o.json, {{"--plot", o.plotPath}}, compareInputFiles(o.inputs));
+    return outputConflict(o.json, {{"--plot", o.plotPath}}, inputFiles(o.inputs));
   }
   return {};
 }

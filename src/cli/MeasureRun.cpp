@@ -130,9 +130,10 @@ std::string shownName(const HIDDeviceInfo& d) { return results::plainText(d.disp
 void printIndexMissing(const Console& c, const std::string& wanted,
                        const std::vector<HIDDeviceInfo>& devices) {
   std::fprintf(c.err, i18n::tr("找不到序号为 %s 的鼠标：纯数字是 list 的序号（现有 0–%zu）。\n"),
-               wanted.c_str(), devices.size() - 1);
+               results::shownValue(wanted).c_str(), devices.size() - 1);
   for (const int i : devicesNamed(wanted, devices)) {
-    std::fprintf(c.err, i18n::tr("名称含「%s」的鼠标：序号 %d  %s\n"), wanted.c_str(), i,
+    std::fprintf(c.err, i18n::tr("名称含「%s」的鼠标：序号 %d  %s\n"),
+                 results::shownValue(wanted).c_str(), i,
                  shownName(devices[static_cast<std::size_t>(i)]).c_str());
   }
   std::fputs(i18n::tr("现有的鼠标：\n"), c.err);
@@ -149,7 +150,8 @@ void printDeviceMissing(const Console& c, const std::string& wanted,
   } else if (isIndexText(wanted)) {
     printIndexMissing(c, wanted, devices);
   } else {
-    std::fprintf(c.err, i18n::tr("找不到设备「%s」。现有的鼠标：\n"), wanted.c_str());
+    std::fprintf(c.err, i18n::tr("找不到设备「%s」。现有的鼠标：\n"),
+                 results::shownValue(wanted).c_str());
   }
   std::fputs(deviceTable(devices, autoChoice).c_str(), c.err);
 }
@@ -158,7 +160,7 @@ void printDeviceAmbiguous(const Console& c, const std::string& wanted,
                           const std::vector<HIDDeviceInfo>& devices,
                           const std::vector<int>& matches) {
   std::fprintf(c.err, i18n::tr("「%s」对应 %zu 只鼠标，请用序号或节点指明其中一只：\n"),
-               wanted.c_str(), matches.size());
+               results::shownValue(wanted).c_str(), matches.size());
   for (const int i : matches) {
     const HIDDeviceInfo& d = devices[static_cast<std::size_t>(i)];
     std::fprintf(c.err, "  %-5d %-20s %s\n", i, d.node.empty() ? "-" : d.node.c_str(),

@@ -155,13 +155,25 @@ std::string resultTrouble(const json& r) {
 }
 
 json parseBounded(const std::string& text) {
-  return json::parse(
-      text,
-      [](int depth, json::parse_event_t, json&) {
-        if (depth > kMaxJsonDepth) throw TooDeep{};
-        return true;
-      },
-      false);
+  return json::parse(text, [](int depth, json::parse_event_t, json&) {
+    if (depth > kMaxJsonDepth) throw TooDeep{};
+    return true;
+  });
+}
+
+// Where the JSON went wrong: "第 3 行第 14 列" (lines from 1, columns in
+// bytes from 1), as the recordings' errors say it.
+std::string jsonTrouble(const std::string& text, const json::parse_error& e) {
+  const std::size_t at = std::min<std::size_t>(e.byte > 0 ? e.byte - 1 : 0, text.size());
+  const std::size_t line =
+      1 + static_cast<std::size_t>(std::count(text.begin(), text.begin() + at, '\n'));
+  const std::size_t lineStart = text.rfind('\n', at == 0 ? 0 : at - 1);
+  const std::size_t column = lineStart == std::string::npos || at == 0 ? at + 1 : at - lineStart;
+  std::string why;
+  results::appendFormat(why,
+                        i18n::tr("不是 Quillmark 的结果文件（第 %zu 行第 %zu 列不是有效的 JSON）"),
+                        line, column);
+  return why;
 }
 
 }  // namespace
@@ -172,7 +184,11 @@ std::optional<json> readResultJson(const fs::path& path, std::string* trouble) {
   if (const std::optional<std::string> text = readText(path, why)) {
     try {
       result = parseBounded(*text);
-      why = result->is_discarded() ? i18n::tr("不是 Quillmark 的结果文件") : resultTrouble(*result);
+      why = resultTrouble(*result);
+    } catch (const json::parse_error& e) {
+      why = jsonTrouble(*text, e);
+    } catch (const json::exception&) {
+      why = i18n::tr("不是 Quillmark 的结果文件");
     } catch (const TooDeep&) {
       why.clear();
       results::appendFormat(why, i18n::tr("嵌套超过 %d 层，不是 Quillmark 的结果文件"),

@@ -68,6 +68,7 @@ std::string unexpected(const CLI::App& context, const std::string& message) {
   const char* what = option                                ? i18n::tr("不认识的选项「%s」")
                      : context.get_subcommands({}).empty() ? i18n::tr("多余的参数「%s」")
                                                            : i18n::tr("不认识的命令「%s」");
+  first = results::shownValue(first);
   std::string line;
   results::appendFormat(line, what, first.c_str());
   if (const std::string guess = nearestName(first, namesOf(context)); !guess.empty())
@@ -96,10 +97,11 @@ std::string badValue(const std::string& message) {
          at = allowed.find(',', at + comma.size()))
       allowed.replace(at, 1, comma);
     results::appendFormat(out, i18n::tr("%s 不能是 %s，只能是 %s"), name.c_str(),
-                          before(why, " not in ").c_str(), allowed.c_str());
+                          results::shownValue(before(why, " not in ")).c_str(), allowed.c_str());
     return out;
   }
-  results::appendFormat(out, i18n::tr("%s 的值不对：%s"), name.c_str(), why.c_str());
+  results::appendFormat(out, i18n::tr("%s 的值不对：%s"), name.c_str(),
+                        results::shownValue(why).c_str());
   return out;
 }
 
@@ -139,7 +141,7 @@ std::string usageProblem(const CLI::App& context, const CLI::ParseError& e) {
     return withText(i18n::tr("%s 缺少值或值的个数不对"), before(message, ": "));
   if (is(static_cast<CLI::ValidationError*>(nullptr))) return badValue(message);
   if (is(static_cast<CLI::ConversionError*>(nullptr)))
-    return withText(i18n::tr("无法识别的值：%s"), message);
+    return withText(i18n::tr("无法识别的值：%s"), results::shownValue(message));
   return withText(i18n::tr("命令行有误：%s"), message);
 }
 

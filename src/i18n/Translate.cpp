@@ -14,6 +14,7 @@ namespace {
 
 constexpr const char* kDomain = "quillmark";
 std::atomic<Language> s_language{Language::Chinese};
+std::atomic<bool> s_chosen{false};
 
 bool isCLocale(const char* name) {
   return name == nullptr || std::strcmp(name, "C") == 0 || std::strcmp(name, "POSIX") == 0;
@@ -39,6 +40,7 @@ const char* localeDirectory() {
 
 void initTranslation(Language language) {
   s_language = language;
+  s_chosen = true;
   if (language != Language::English) return;
   // gettext looks a catalogue up only under a locale other than C, and only
   // for the languages LANGUAGE names: a locale that is not installed (often
@@ -51,6 +53,8 @@ void initTranslation(Language language) {
 }
 
 Language currentLanguage() { return s_language; }
+
+bool languageChosen() { return s_chosen; }
 
 const char* tr(const char* chinese) {
   if (s_language != Language::English || chinese == nullptr || *chinese == '\0') return chinese;

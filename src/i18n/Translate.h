@@ -13,6 +13,9 @@ namespace i18n {
 // LC_MESSAGES locale). Without a call the program speaks Chinese.
 void initTranslation(Language language);
 Language currentLanguage();
+// Whether initTranslation() was called: an object made before main() (a
+// global) that prints chooses the environment's language itself first.
+bool languageChosen();
 
 // The text in the chosen language: the Chinese text itself, as it stands, or
 // its English translation (the Chinese text when the catalogue lacks it).

@@ -63,10 +63,11 @@ void CaptureFileReader::readSample(std::string_view line) {
   const std::optional<int64_t> us = parseInteger(f[0]);
   // Bounded as the CSV's stamps are: the replay's clock runs past the last one.
   if (!us || *us < 0 || *us > INT64_MAX / kNsPerUs / 2) {
-    fail(
-        line, f[0],
-        fieldFault("t_us", f[0],
-                   formatText(i18n::tr("t_us 应为微秒数，却是「%s」"), std::string(f[0]).c_str())));
+    fail(line, f[0],
+         fieldFault(
+             "t_us", f[0],
+             formatText(i18n::tr("t_us 应为微秒数，却是「%s」"), results::shownValue(f[0]).c_str()),
+             true));
   }
   if (!rec_.stampsNs.empty() && *us * kNsPerUs < rec_.stampsNs.back()) {
     fail(line, f[0], i18n::tr("时间戳倒退（比前一行早）"));

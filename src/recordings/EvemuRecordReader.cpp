@@ -119,7 +119,7 @@ void EvemuRecordReader::readEvent(std::string_view fields) {
   if (!ns) {
     fail(column(0), fieldFault(i18n::tr("时间"), f[0],
                                formatText(i18n::tr("时间应为「秒.微秒」，却是「%s」"),
-                                          std::string(f[0]).c_str())));
+                                          results::shownValue(f[0]).c_str())));
   }
   const std::optional<int64_t> type = parseInteger(f[1], 16);
   const std::optional<int64_t> code = parseInteger(f[2], 16);
@@ -127,9 +127,10 @@ void EvemuRecordReader::readEvent(std::string_view fields) {
   if (!type || *type < 0 || *type > UINT16_MAX) fail(column(1), i18n::tr("事件类型应为十六进制数"));
   if (!code || *code < 0 || *code > UINT16_MAX) fail(column(2), i18n::tr("事件代码应为十六进制数"));
   if (!value || *value < INT32_MIN || *value > INT32_MAX) {
-    fail(column(3), value || numberTrouble(f[3]) != NumberTrouble::NotANumber
-                        ? formatText(i18n::tr("事件值超出范围：「%s」"), std::string(f[3]).c_str())
-                        : std::string(i18n::tr("事件值应为整数")));
+    fail(column(3),
+         value || numberTrouble(f[3]) != NumberTrouble::NotANumber
+             ? formatText(i18n::tr("事件值超出范围：「%s」"), results::shownValue(f[3]).c_str())
+             : std::string(i18n::tr("事件值应为整数")));
   }
   const std::string wrong = frames_.add(*ns, static_cast<uint16_t>(*type),
                                         static_cast<uint16_t>(*code), static_cast<int32_t>(*value));

@@ -67,10 +67,10 @@ void IntervalsCsvReader::readReport(std::string_view line) {
   }
   const std::optional<int64_t> ns = parseDecimalNs(f[0], kNsPerUs);
   if (!ns)
-    fail(
-        line, f[0],
-        fieldFault("t_us", f[0],
-                   formatText(i18n::tr("t_us 应为微秒数，却是「%s」"), std::string(f[0]).c_str())));
+    fail(line, f[0],
+         fieldFault("t_us", f[0],
+                    formatText(i18n::tr("t_us 应为微秒数，却是「%s」"),
+                               results::shownValue(f[0]).c_str())));
   if (!rec_.stampsNs.empty() && *ns < rec_.stampsNs.back()) {
     fail(line, f[0], i18n::tr("时间戳倒退（比前一行早）"));
   }
@@ -78,7 +78,7 @@ void IntervalsCsvReader::readReport(std::string_view line) {
     fail(line, f[1],
          fieldFault("interval_us", f[1],
                     formatText(i18n::tr("interval_us 应为微秒数，却是「%s」"),
-                               std::string(f[1]).c_str())));
+                               results::shownValue(f[1]).c_str())));
   }
   readDrops(line, dropsColumn_ != 0 ? f[dropsColumn_] : std::string_view{}, *ns);
   rec_.stampsNs.push_back(*ns);
@@ -93,7 +93,8 @@ void IntervalsCsvReader::readDrops(std::string_view line, std::string_view field
     fail(line, field,
          fieldFault("kernel_drops", field,
                     formatText(i18n::tr("kernel_drops 应为非负整数，却是「%s」"),
-                               std::string(field).c_str())));
+                               results::shownValue(field).c_str()),
+                    true));
   }
   const int64_t gapNs = rec_.stampsNs.empty() ? 0 : ns - rec_.stampsNs.back();
   const int64_t most = 1 + gapNs / kFastestReportNs;
@@ -115,9 +116,10 @@ ReportMotion IntervalsCsvReader::readMotion(std::string_view line,
     const std::optional<int64_t> v = parseInteger(f[col]);
     if (!v)
       fail(line, f[col],
-           fieldFault(
-               i18n::tr("位移"), f[col],
-               formatText(i18n::tr("位移应为整数，却是「%s」"), std::string(f[col]).c_str())));
+           fieldFault(i18n::tr("位移"), f[col],
+                      formatText(i18n::tr("位移应为整数，却是「%s」"),
+                                 results::shownValue(f[col]).c_str()),
+                      true));
     (col == dxColumn_ ? m.dx : m.dy) = saturated16(*v);
   }
   m.flags = ReportMotion::kKnown;

@@ -120,7 +120,7 @@ int64_t LibinputRecordReader::integer(int64_t low, int64_t high) {
   expect(YAML_SCALAR_EVENT, i18n::trNoop("这里应为整数"));
   const std::optional<int64_t> v = parseInteger(scalarText());
   if (!v) {
-    const std::string shown(scalarText().substr(0, 40));
+    const std::string shown = results::shownValue(scalarText());
     fail(event_.start_mark,
          numberTrouble(scalarText()) != NumberTrouble::NotANumber
              ? formatText(i18n::tr("数值「%s」超出范围（%lld 到 %lld）"), shown.c_str(),

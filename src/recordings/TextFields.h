@@ -78,18 +78,21 @@ inline std::string formatText(const char* format, ...) {
 }
 
 // The reason for a field `name` that did not parse: numberTrouble()'s when
-// it is a number, else `expected`. Chinese puts a space between a Latin
-// name and the words after it, none after a Chinese one.
+// it is a number (a fraction where a whole number belongs is not an
+// integer), else `expected`. Chinese puts a space between a Latin name and
+// the words after it, none after a Chinese one. The value is cut short.
 inline std::string fieldFault(std::string_view name, std::string_view text,
-                              const std::string& expected) {
-  static constexpr const char* kFormats[2][2] = {
+                              const std::string& expected, bool integer = false) {
+  static constexpr const char* kFormats[3][2] = {
       {i18n::trNoop("%s不能是负数：「%s」"), i18n::trNoop("%s 不能是负数：「%s」")},
-      {i18n::trNoop("%s超出范围：「%s」"), i18n::trNoop("%s 超出范围：「%s」")}};
+      {i18n::trNoop("%s超出范围：「%s」"), i18n::trNoop("%s 超出范围：「%s」")},
+      {i18n::trNoop("%s不是整数：「%s」"), i18n::trNoop("%s 不是整数：「%s」")}};
   const NumberTrouble trouble = numberTrouble(text);
   if (trouble == NumberTrouble::NotANumber) return expected;
+  const bool fraction = integer && text.find('.') != std::string_view::npos;
   const bool latin = !name.empty() && static_cast<unsigned char>(name.back()) < 0x80;
-  const char* format = kFormats[trouble == NumberTrouble::OutOfRange][latin];
-  return formatText(i18n::tr(format), std::string(name).c_str(), std::string(text).c_str());
+  const char* format = kFormats[fraction ? 2 : trouble == NumberTrouble::OutOfRange ? 1 : 0][latin];
+  return formatText(i18n::tr(format), std::string(name).c_str(), results::shownValue(text).c_str());
 }
 
 // Splits `line` at each `separator` into at most N fields; returns how many

@@ -1,6 +1,8 @@
 #include "results/FileWriter.h"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,16 +21,50 @@ namespace {
 
 std::atomic<bool> s_stdoutClosed{false};
 
-// The temporary file being written, for removePendingTemporaryFile().
-char s_pendingTemp[4096];
-std::atomic<bool> s_pendingSet{false};
-static_assert(std::atomic<bool>::is_always_lock_free);
+// The temporary file being written, for removePendingTemporaryFile(): its
+// name in the opened folder `s_pendingFolder`. Set and cleared with the quit
+// signals blocked, so a handler sees either none or a whole one.
+char s_pendingName[64];
+std::atomic<int> s_pendingFolder{-1};
+static_assert(std::atomic<int>::is_always_lock_free);
 
-void setPendingTemporary(const std::string& temp) {
-  s_pendingSet.store(false);
-  if (temp.empty() || temp.size() >= sizeof s_pendingTemp) return;
-  std::memcpy(s_pendingTemp, temp.c_str(), temp.size() + 1);
-  s_pendingSet.store(true);
+// The files replaced or made so far, for the line of a command interrupted
+// after writing some of them.
+char s_written[4096];
+std::atomic<std::size_t> s_writtenLength{0};
+static_assert(std::atomic<std::size_t>::is_always_lock_free);
+
+// Keeps the quit signals (SIGINT, SIGTERM, SIGHUP) waiting while a temporary
+// file and its record, or a rename and its record, change together.
+class QuitSignalsHeld {
+ public:
+  QuitSignalsHeld() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, sig);
+    pthread_sigmask(SIG_BLOCK, &set, &old_);
+  }
+  ~QuitSignalsHeld() { pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
+  QuitSignalsHeld(const QuitSignalsHeld&) = delete;
+  QuitSignalsHeld& operator=(const QuitSignalsHeld&) = delete;
+
+ private:
+  sigset_t old_;
+};
+
+void setPendingTemporary(int folder, const std::string& name) {
+  s_pendingFolder.store(-1);
+  if (folder < 0 || name.size() >= sizeof s_pendingName) return;
+  std::memcpy(s_pendingName, name.c_str(), name.size() + 1);
+  s_pendingFolder.store(folder);
+}
+
+void noteWritten(const std::string& path) {
+  std::size_t length = s_writtenLength.load();
+  const std::string shown = (length == 0 ? std::string() : i18n::tr("、")) + pathText(path);
+  if (length + shown.size() >= sizeof s_written) return;
+  std::memcpy(s_written + length, shown.c_str(), shown.size() + 1);
+  s_writtenLength.store(length + shown.size());
 }
 
 // The kernel's own limit on links followed in one path.
@@ -36,30 +72,67 @@ constexpr int kMaxLinks = 40;
 // Attempts at a free temporary name before giving up.
 constexpr int kTemporaryNameTries = 100;
 
+std::string failure(const std::string& path, const std::string& why) {
+  std::string text;
+  appendFormat(text, i18n::tr("无法写入 %s：%s"), pathText(path).c_str(), why.c_str());
+  return text;
+}
+
 WriteResult failure(const std::string& path, int err, const std::string& reason = {}) {
-  return WriteResult{
-      false, "无法写入 " + pathText(path) + "：" + (reason.empty() ? errnoText(err) : reason)};
+  return WriteResult{false, failure(path, reason.empty() ? errnoText(err) : reason)};
 }
 
-std::string folderOf(const std::string& path) {
+// The folder part of a path and its last name ("a/b" → "a", "b").
+std::pair<std::string, std::string> splitPath(const std::string& path) {
   const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
+  if (slash == std::string::npos) return {".", path};
+  return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
 }
 
-// What a path names once its links are followed.
+// The descriptor of this process a path names: /dev/stdout, /dev/stderr,
+// /dev/fd/N, /proc/self/fd/N or /proc/<own pid>/fd/N; -1 for any other.
+// Opening such a name would open the file anew (from its start) or fail
+// (a pipe), and following it as a link would replace the file.
+int descriptorNamed(const std::string& path) {
+  if (path == "/dev/stdout") return STDOUT_FILENO;
+  if (path == "/dev/stderr") return STDERR_FILENO;
+  const std::string own = "/proc/" + std::to_string(::getpid()) + "/fd/";
+  for (const std::string prefix : {"/dev/fd/", "/proc/self/fd/", own.c_str()}) {
+    if (path.size() <= prefix.size() || path.compare(0, prefix.size(), prefix) != 0) continue;
+    const std::string digits = path.substr(prefix.size());
+    if (digits.size() > 6 || digits.find_first_not_of("0123456789") != std::string::npos) return -1;
+    return std::stoi(digits);
+  }
+  return -1;
+}
+
+// Standard output as a file (regular, pipe or socket): a path to the same
+// file is standard output too, and must not be replaced under it.
+bool sameFileAsStandardOutput(const std::string& path) {
+  struct stat out {};
+  struct stat st {};
+  if (standardOutputClosed() || ::fstat(STDOUT_FILENO, &out) != 0 || S_ISCHR(out.st_mode))
+    return false;
+  return ::stat(path.c_str(), &st) == 0 && st.st_dev == out.st_dev && st.st_ino == out.st_ino;
+}
+
+// What a path names once its links are followed: an opened folder and the
+// last name in it, or a descriptor of this process.
 struct Target {
-  enum class Kind { Missing, Regular, Direct, StandardOutput };
+  enum class Kind { Missing, Regular, Direct, Descriptor };
   Kind kind = Kind::Missing;
-  std::string path;
+  int folder = -1;  // owned by whoever takes the target
+  std::string name;
+  int descriptor = -1;
   struct stat st {};
   int error = 0;
+  std::string reason;  // said instead of the errno text, when clearer
 };
 
-bool readLink(const std::string& link, std::string& out) {
+bool readLinkAt(int folder, const std::string& name, std::string& out) {
   std::vector<char> buf(256);
   for (;;) {
-    const ssize_t n = ::readlink(link.c_str(), buf.data(), buf.size());
+    const ssize_t n = ::readlinkat(folder, name.c_str(), buf.data(), buf.size());
     if (n < 0) return false;
     if (static_cast<std::size_t>(n) < buf.size()) {
       out.assign(buf.data(), static_cast<std::size_t>(n));
@@ -69,44 +142,81 @@ bool readLink(const std::string& link, std::string& out) {
   }
 }
 
+// The kernel's rule for links in a sticky folder anyone may write to (/tmp):
+// followed only when the link is the follower's or the folder owner's, so
+// that a link planted there by another user cannot aim a write elsewhere.
+bool mayFollow(int folder, const struct stat& link) {
+  struct stat dir {};
+  if (::fstat(folder, &dir) != 0) return false;
+  const bool shared = (dir.st_mode & S_ISVTX) != 0 && (dir.st_mode & S_IWOTH) != 0;
+  return !shared || link.st_uid == ::geteuid() || link.st_uid == dir.st_uid;
+}
+
+Target fail(Target& t, int err, std::string reason = {}) {
+  if (t.folder >= 0) ::close(t.folder);
+  t.folder = -1;
+  t.error = err;
+  t.reason = std::move(reason);
+  return t;
+}
+
+// Follows the path's last links here, each from the folder that holds it and
+// under the kernel's rule; the folders on the way are the kernel's to follow.
 Target resolve(const std::string& path) {
   Target t;
-  t.path = path;
-  if (path == "-") {
-    t.kind = Target::Kind::StandardOutput;
+  if (path == "-" || (t.descriptor = descriptorNamed(path)) >= 0 ||
+      sameFileAsStandardOutput(path)) {
+    t.kind = Target::Kind::Descriptor;
+    if (t.descriptor < 0) t.descriptor = STDOUT_FILENO;
     return t;
   }
-  if (path.empty() || path.back() == '/') {
-    t.error = path.empty() ? ENOENT : EISDIR;
-    return t;
-  }
+  if (path.empty() || path.back() == '/') return fail(t, path.empty() ? ENOENT : EISDIR);
+  std::string current = path;
+  int base = AT_FDCWD;
   for (int hop = 0;; ++hop) {
-    if (::lstat(t.path.c_str(), &t.st) != 0) {
-      if (errno != ENOENT) t.error = errno;
-      return t;
+    const auto [folderPart, name] = splitPath(current);
+    t.folder = ::openat(base, folderPart.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int err = errno;
+    if (base != AT_FDCWD) ::close(base);
+    if (t.folder < 0) {
+      std::string where;
+      appendFormat(where, i18n::tr("文件夹 %s：%s"), pathText(folderPart).c_str(),
+                   errnoText(err).c_str());
+      return fail(t, err, where);
+    }
+    t.name = name;
+    if (::fstatat(t.folder, name.c_str(), &t.st, AT_SYMLINK_NOFOLLOW) != 0) {
+      return errno == ENOENT ? t : fail(t, errno);
     }
     if (!S_ISLNK(t.st.st_mode)) break;
-    std::string link;
-    if (hop == kMaxLinks || !readLink(t.path, link)) {
-      t.error = hop == kMaxLinks ? ELOOP : errno;
+    if (!mayFollow(t.folder, t.st)) {
+      return fail(t, EACCES,
+                  i18n::tr("这是别的用户放在公共文件夹里的符号链接，不跟随它（EACCES）"));
+    }
+    if (hop == kMaxLinks || !readLinkAt(t.folder, name, current)) {
+      return fail(t, hop == kMaxLinks ? ELOOP : errno);
+    }
+    if ((t.descriptor = descriptorNamed(current)) >= 0) {
+      ::close(t.folder);
+      t.folder = -1;
+      t.kind = Target::Kind::Descriptor;
       return t;
     }
+    if (current.empty()) return fail(t, ENOENT);
     // A relative link is read from the folder that holds it.
-    t.path = link.front() == '/' ? link : folderOf(t.path) + "/" + link;
+    base = t.folder;
+    t.folder = -1;
   }
-  if (S_ISDIR(t.st.st_mode)) {
-    t.error = EISDIR;
-  } else {
-    t.kind = S_ISREG(t.st.st_mode) ? Target::Kind::Regular : Target::Kind::Direct;
-  }
+  if (S_ISDIR(t.st.st_mode)) return fail(t, EISDIR);
+  t.kind = S_ISREG(t.st.st_mode) ? Target::Kind::Regular : Target::Kind::Direct;
   return t;
 }
 
 // Short whatever the final name: a name of 255 bytes still has a temporary
 // one, and a hidden one no result could have.
-std::string temporaryName(const std::string& folder) {
+std::string temporaryName() {
   static std::atomic<unsigned> s_counter{0};
-  return folder + "/.qm" + std::to_string(::getpid()) + "-" + std::to_string(s_counter++) + ".tmp";
+  return ".qm" + std::to_string(::getpid()) + "-" + std::to_string(s_counter++) + ".tmp";
 }
 
 // The replaced file's mode, and its owner where this process may give it
@@ -158,7 +268,9 @@ std::string nameAndMeaning(int err, bool reading) {
 
 // A file its owner made read-only is refused, as a shell's `>` refuses it,
 // though the folder would allow replacing it; root may write it, as there.
-int refusedFile(const std::string& path) { return ::access(path.c_str(), W_OK) == 0 ? 0 : errno; }
+int refusedFile(int folder, const std::string& name) {
+  return ::faccessat(folder, name.c_str(), W_OK, 0) == 0 ? 0 : errno;
+}
 
 }  // namespace
 
@@ -167,33 +279,39 @@ std::string errnoText(int err) { return nameAndMeaning(err, false); }
 std::string readErrnoText(int err) { return nameAndMeaning(err, true); }
 
 AtomicFile::AtomicFile(std::string path) : path_(std::move(path)) {
-  const Target t = resolve(path_);
+  Target t = resolve(path_);
   if (t.error != 0) {
     error_ = t.error;
+    reason_ = t.reason;
     return;
   }
   switch (t.kind) {
-    case Target::Kind::StandardOutput:
-      fd_ = STDOUT_FILENO;
+    case Target::Kind::Descriptor:
+      fd_ = t.descriptor;
       ownsFd_ = false;
-      if (standardOutputClosed()) error_ = EBADF;
+      if (fd_ == STDOUT_FILENO && standardOutputClosed()) error_ = EBADF;
+      if (::fcntl(fd_, F_GETFL) < 0) error_ = errno;
       break;
     case Target::Kind::Direct:
-      openDirect(t.path);
+      openDirect(t.folder, t.name);
+      ::close(t.folder);
       break;
     case Target::Kind::Regular:
     case Target::Kind::Missing:
-      if (t.kind == Target::Kind::Regular && (error_ = refusedFile(t.path)) != 0) return;
-      openTemporary(t.path);
+      folder_ = t.folder;
+      name_ = t.name;
+      if (t.kind == Target::Kind::Regular && (error_ = refusedFile(folder_, name_)) != 0) return;
+      openTemporary();
       if (fd_ >= 0 && t.kind == Target::Kind::Regular) error_ = keepOwnerAndMode(fd_, t.st);
       break;
   }
 }
 
-void AtomicFile::openDirect(const std::string& target) {
+void AtomicFile::openDirect(int folder, const std::string& name) {
   // Without O_NONBLOCK, opening a FIFO nobody reads would wait for a reader
-  // for ever; with it, that is ENXIO at once.
-  fd_ = ::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  // for ever; with it, that is ENXIO at once. O_NOFOLLOW: a link put in its
+  // place since it was looked at is not followed.
+  fd_ = ::openat(folder, name.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_NOFOLLOW);
   if (fd_ < 0) {
     error_ = errno;
     if (error_ == ENXIO) reason_ = i18n::tr("没有程序在读取这个管道（ENXIO）");
@@ -203,25 +321,31 @@ void AtomicFile::openDirect(const std::string& target) {
   if (flags < 0 || ::fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK) != 0) error_ = errno;
 }
 
-void AtomicFile::openTemporary(const std::string& target) {
-  target_ = target;
-  const std::string folder = folderOf(target);
+// Beside the final name, in the folder opened while resolving it: a folder
+// renamed or swapped for a link meanwhile cannot redirect the file.
+void AtomicFile::openTemporary() {
   for (int i = 0; i < kTemporaryNameTries && fd_ < 0; ++i) {
-    temp_ = temporaryName(folder);
-    fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const QuitSignalsHeld held;
+    temp_ = temporaryName();
+    fd_ = ::openat(folder_, temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                   0666);
+    if (fd_ >= 0) setPendingTemporary(folder_, temp_);
     if (fd_ < 0 && errno != EEXIST) break;
   }
   if (fd_ < 0) {
     error_ = errno;
     temp_.clear();  // nothing to remove
   }
-  setPendingTemporary(temp_);
 }
 
 AtomicFile::~AtomicFile() {
-  if (!temp_.empty()) setPendingTemporary({});
   if (fd_ >= 0 && ownsFd_) ::close(fd_);
-  if (!committed_ && !temp_.empty()) ::unlink(temp_.c_str());
+  if (!temp_.empty()) {
+    const QuitSignalsHeld held;
+    if (!committed_) ::unlinkat(folder_, temp_.c_str(), 0);
+    setPendingTemporary(-1, {});
+  }
+  if (folder_ >= 0) ::close(folder_);
 }
 
 void AtomicFile::write(std::string_view data) {
@@ -243,21 +367,33 @@ WriteResult AtomicFile::commit() {
   if (fd_ >= 0 && ownsFd_ && ::close(fd_) != 0 && error_ == 0) error_ = errno;
   fd_ = -1;
   if (error_ == 0 && !temp_.empty()) {
-    if (::rename(temp_.c_str(), target_.c_str()) != 0) {
+    const QuitSignalsHeld held;
+    if (::renameat(folder_, temp_.c_str(), folder_, name_.c_str()) != 0) {
       error_ = errno;
     } else {
-      setPendingTemporary({});
+      setPendingTemporary(-1, {});
       temp_.clear();
-      error_ = syncFolder(folderOf(target_));
+      noteWritten(path_);
     }
   }
+  if (error_ == 0 && folder_ >= 0 && ::fsync(folder_) != 0 && errno != EINVAL) error_ = errno;
   if (error_ != 0) return failure(path_, error_, reason_);
   committed_ = true;
   return WriteResult{};
 }
 
 void removePendingTemporaryFile() {
-  if (s_pendingSet.load()) ::unlink(s_pendingTemp);
+  const int folder = s_pendingFolder.exchange(-1);
+  if (folder >= 0) ::unlinkat(folder, s_pendingName, 0);
+}
+
+const char* filesWrittenSoFar() { return s_writtenLength.load() == 0 ? nullptr : s_written; }
+
+bool namesStandardOutput(const std::string& path) {
+  if (path == "-") return true;
+  const Target t = resolve(path);
+  if (t.folder >= 0) ::close(t.folder);
+  return t.kind == Target::Kind::Descriptor && t.descriptor == STDOUT_FILENO;
 }
 
 WriteResult writeFileAtomically(const std::string& path, std::string_view content) {
@@ -267,23 +403,26 @@ WriteResult writeFileAtomically(const std::string& path, std::string_view conten
 }
 
 WriteResult checkWritable(const std::string& path) {
-  const Target t = resolve(path);
-  if (t.error != 0) return failure(path, t.error);
-  if (t.kind == Target::Kind::StandardOutput) {
-    return standardOutputClosed() ? failure(path, EBADF, i18n::tr("标准输出已关闭"))
-                                  : WriteResult{};
+  Target t = resolve(path);
+  if (t.error != 0) return failure(path, t.error, t.reason);
+  if (t.kind == Target::Kind::Descriptor) {
+    if (t.descriptor == STDOUT_FILENO && standardOutputClosed())
+      return failure(path, EBADF, i18n::tr("标准输出已关闭"));
+    return ::fcntl(t.descriptor, F_GETFL) < 0 ? failure(path, errno) : WriteResult{};
   }
-  if (t.kind != Target::Kind::Missing) {
-    const int err = refusedFile(t.path);
-    if (err != 0) return failure(path, err);
-    if (t.kind == Target::Kind::Direct) return WriteResult{};
+  int err = t.kind == Target::Kind::Missing ? 0 : refusedFile(t.folder, t.name);
+  const bool direct = t.kind == Target::Kind::Direct;
+  const int folder = t.folder;
+  if (err == 0 && !direct && ::faccessat(folder, ".", W_OK | X_OK, 0) != 0) {
+    err = errno;
+    ::close(folder);
+    std::string where;
+    appendFormat(where, i18n::tr("文件夹 %s：%s"), pathText(splitPath(path).first).c_str(),
+                 errnoText(err).c_str());
+    return failure(path, err, where);
   }
-  const std::string folder = folderOf(t.path);
-  struct stat st {};
-  int err = ::stat(folder.c_str(), &st) != 0 ? errno : !S_ISDIR(st.st_mode) ? ENOTDIR : 0;
-  if (err == 0 && ::access(folder.c_str(), W_OK | X_OK) != 0) err = errno;
-  if (err == 0) return WriteResult{};
-  return failure(path, err, "文件夹 " + folder + "：" + errnoText(err));
+  ::close(folder);
+  return err == 0 ? WriteResult{} : failure(path, err);
 }
 
 int syncFolder(const std::string& folder) {

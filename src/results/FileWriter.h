@@ -28,10 +28,18 @@ struct WriteResult {
 //   owner), a new one gets mode 0666 less the umask. Without a successful
 //   commit the temporary file is removed;
 // - a symbolic link: followed, and its target written as above in the
-//   target's own folder;
+//   target's own folder; in a sticky folder anyone may write to (/tmp),
+//   only a link of this user's or the folder owner's, as the kernel's
+//   fs.protected_symlinks rule has it, else refused;
 // - an existing device, FIFO or socket: written directly, never replaced;
 //   a FIFO nobody reads is an error at once, never a wait;
-// - "-": standard output.
+// - "-", /dev/stdout, /dev/fd/1, /proc/self/fd/1 or a path to the same
+//   file as standard output: standard output, written where it stands;
+//   /dev/stderr and the other /dev/fd/N alike their descriptor.
+// The temporary file is made (O_EXCL) and renamed in the final name's
+// folder as opened while following the path, so a folder swapped during the
+// write cannot redirect it; quit signals wait while the temporary file is
+// made and while it is renamed, so their handler always finds it or not.
 // One thread at a time.
 class AtomicFile {
  public:
@@ -45,12 +53,13 @@ class AtomicFile {
   WriteResult commit();
 
  private:
-  void openDirect(const std::string& target);
-  void openTemporary(const std::string& target);
+  void openDirect(int folder, const std::string& name);
+  void openTemporary();
 
-  std::string path_;    // as given; errors name it
-  std::string target_;  // the file renamed over, links followed
-  std::string temp_;
+  std::string path_;  // as given; errors name it
+  int folder_ = -1;   // the final name's folder, links followed
+  std::string name_;  // the final name in it
+  std::string temp_;  // the temporary file's name in it
   int fd_ = -1;
   bool ownsFd_ = true;  // not for standard output
   int error_ = 0;
@@ -62,6 +71,16 @@ class AtomicFile {
 // that ends the program at once, so that nothing half-written stays.
 // Async-signal-safe.
 void removePendingTemporaryFile();
+
+// The files replaced or made so far ("i.csv、p.svg"), or null: what a
+// command interrupted after writing some of them says it wrote.
+// Async-signal-safe.
+const char* filesWrittenSoFar();
+
+// Whether writing to `path` would write to this process's standard output
+// ("-", /dev/stdout, /dev/fd/1, /proc/self/fd/1, a link to one of them or
+// the very file standard output is).
+bool namesStandardOutput(const std::string& path);
 
 WriteResult writeFileAtomically(const std::string& path, std::string_view content);
 

@@ -150,4 +150,9 @@ std::string cutToColumns(std::string_view text, int columns) {
   return out + "…";
 }
 
+std::string shownValue(std::string_view text) {
+  constexpr int kMostColumns = 80;
+  return cutToColumns(pathText(text.substr(0, 4 * kMostColumns + 4)), kMostColumns);
+}
+
 }  // namespace results

@@ -35,4 +35,9 @@ int displayColumns(std::string_view text);
 // inside a character. Any thread.
 std::string cutToColumns(std::string_view text, int columns);
 
+// A value from outside (an option's, a field's) as a message echoes it:
+// pathText(), cut to at most 80 columns with "…", so one bad value of
+// 100 KB still makes a short line. Any thread.
+std::string shownValue(std::string_view text);
+
 }  // namespace results

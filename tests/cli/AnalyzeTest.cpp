@@ -464,6 +464,10 @@ TEST_F(AnalyzeTest, BadFilesGiveOneLineWithThePlace) {
       replaced(csv, "7000.000,1000.000,-4,5,", "99999999999999999999.000,1,-4,5,");
   const std::string dropsCsv =
       replaced(csv, "6000.000,4000.000,0,0,1", "6000.000,4000.000,0,0,1000000");
+  const std::string fracCsv = replaced(csv, "7000.000,1000.000,-4,5,", "7000.000,1000.000,1.5,5,");
+  const std::string longCsv = replaced(csv, "7000.000,1000.000,-4,5,",
+                                       "7000.000,1000.000," + std::string(100'000, 'x') + ",5,");
+  const std::string longReason = "位移应为整数，却是「" + std::string(79, 'x') + "…」";
   const std::string bareEvemu = "E: 0.001000 0001 0110 1\nE: 0.001000 0000 0000 0\n";
 
   const std::vector<BadFile> cases = {
@@ -518,6 +522,12 @@ TEST_F(AnalyzeTest, BadFilesGiveOneLineWithThePlace) {
       {"result without its intervals", "alone.json", "{\"schema\": \"quillmark-result\"}",
        "旁边没有间隔文件（alone.csv 或 intervals.csv）", nullptr},
       {"empty file", "empty.yml", "", "文件是空的", "the file is empty"},
+      {"CSV: a fraction of a count", "frac.csv", fracCsv, "位移不是整数：「1.5」",
+       "motion is not an integer: \"1.5\"", at(fracCsv, "1.5")},
+      {"CSV: a value of 100 KB", "long.csv", longCsv, longReason.c_str(), nullptr,
+       at(longCsv, "xxx")},
+      {"JSON cut short", "cut.json", "{\n  \"schema\": \"quillmark-result\",\n  oops\n}\n",
+       "不是 Quillmark 的结果文件（第 3 行第 3 列不是有效的 JSON）", nullptr},
       {"binary file",
        "binary.dat",
        elf,
@@ -610,3 +620,31 @@ TEST_F(AnalyzeTest, BadFilesGiveOneLineWithThePlace) {
 }
 
 }  // namespace
+
+// A result JSON and an intervals CSV that hold different numbers of reports
+// are not one test's: given the JSON, the CSV is not analyzed as its
+// intervals; given the CSV, the JSON's mouse and machine are left out.
+TEST_F(AnalyzeTest, AResultAndIntervalsOfTwoTestsAreNotTakenForOne) {
+  const Finished a = analyze({kData + "/intervals.csv", "--json"});
+  ASSERT_EQ(a.status, 0) << a.err;
+  writeFile(tmp.file("r.csv"), readFile(kData + "/intervals.csv"));  // 5 reports
+  writeFile(tmp.file("r.json"), replaced(a.out, "\"recorded\": 5,", "\"recorded\": 50,"));
+  const struct {
+    std::string input;
+    int status;
+    std::string said;
+  } kCases[] = {
+      {tmp.file("r.json"), kExitBadRecording,
+       "quillmark: " + tmp.file("r.json") + "：没有使用 " + tmp.file("r.csv") +
+           "：它有 5 个报告，与结果记录的报告数不符，不是这次测试的间隔文件。\n"},
+      {tmp.file("r.csv"), 0,
+       "quillmark: 没有使用 " + tmp.file("r.json") + "：它记录了 50 个报告，与 " +
+           tmp.file("r.csv") + " 的 5 个不符，不是这个文件的结果。\n"},
+  };
+  for (const auto& c : kCases) {
+    const Finished f = analyze({c.input});
+    EXPECT_EQ(f.status, c.status) << f.err;
+    EXPECT_EQ(f.err, c.said);
+    EXPECT_EQ(f.out.find("取自"), std::string::npos) << f.out;
+  }
+}

@@ -32,7 +32,8 @@ struct Finished {
 struct Interrupt {
   std::string whenErrHas;  // empty: never
   double afterSeconds = 0;
-  int times = 1;  // SIGINTs sent, 300 ms apart
+  int times = 1;  // SIGINTs sent, `apart` seconds apart
+  double apart = 0.3;
   int signal = SIGINT;
   bool fromStart = false;  // afterSeconds counts from the start, not from a text
 };
@@ -40,7 +41,8 @@ struct Interrupt {
 inline Finished runQuillmark(const std::vector<std::string>& args,
                              const std::vector<std::pair<std::string, std::string>>& env,
                              const std::string& scratch, const Interrupt& interrupt = {},
-                             const std::function<void()>& inChild = {}) {
+                             const std::function<void()>& inChild = {},
+                             std::string program = QUILLMARK_BIN) {
   const std::string outPath = scratch + ".out";
   const std::string errPath = scratch + ".err";
   const pid_t pid = fork();
@@ -50,7 +52,6 @@ inline Finished runQuillmark(const std::vector<std::string>& args,
     for (const auto& [name, value] : env) setenv(name.c_str(), value.c_str(), 1);
     if (inChild) inChild();
     std::vector<char*> argv;
-    std::string program = QUILLMARK_BIN;
     argv.push_back(program.data());
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
@@ -72,12 +73,12 @@ inline Finished runQuillmark(const std::vector<std::string>& args,
       }
       if (seen != Clock::time_point{} &&
           Clock::now() - seen >=
-              std::chrono::duration<double>(interrupt.afterSeconds + 0.3 * sent)) {
+              std::chrono::duration<double>(interrupt.afterSeconds + interrupt.apart * sent)) {
         kill(pid, interrupt.signal);
         ++sent;
       }
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(sent > 0 ? 1 : 10));
   }
   Finished f;
   f.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);

@@ -9,9 +9,18 @@
 #include <cstdlib>
 #include <system_error>
 
+#include "hid/DecimalNumber.h"
 #include "i18n/Translate.h"
 
 namespace {
+
+// A setting's value on one short line: printable ASCII, at most 80
+// characters and "…".
+std::string shownSetting(std::string_view text) {
+  std::string out;
+  for (const char c : text.substr(0, 80)) out += c >= 0x20 && c < 0x7f ? c : '?';
+  return text.size() > 80 ? out + "…" : out;
+}
 
 constexpr size_t kWriteChunk = 64 * 1024;
 // A full target is polled in slices this long, so a cancel is seen quickly.
@@ -98,10 +107,11 @@ uint64_t ReportCapture::durationMicros(double seconds) {
   return static_cast<uint64_t>(us);
 }
 
-double ReportCapture::parseSeconds(const char* text) {
+std::optional<double> ReportCapture::parseSeconds(const char* text) {
+  if (!decimal::isNumber(text)) return std::nullopt;
   // strtod rather than atof: same parse, but defined on overflow.
   const double seconds = std::strtod(text, nullptr);
-  if (!(seconds > 0)) return kDefaultSeconds;  // also NaN
+  if (!(seconds > 0)) return std::nullopt;
   return std::min(seconds, kMaxSeconds);
 }
 
@@ -111,7 +121,16 @@ void ReportCapture::maybeStart(const std::string& name) {
   if (path == nullptr || *path == '\0') return;
   outputPath = path;
   deviceName = name;
-  if (const char* seconds = env_("TAVO_CAPTURE_SECONDS")) durationSeconds = parseSeconds(seconds);
+  if (const char* seconds = env_("TAVO_CAPTURE_SECONDS")) {
+    const std::optional<double> parsed = parseSeconds(seconds);
+    if (!parsed) {
+      std::fprintf(console_,
+                   i18n::tr("[采集] TAVO_CAPTURE_SECONDS 应为大于 0 的十进制秒数，却是「%s」，"
+                            "改用 %.0f 秒\n"),
+                   shownSetting(seconds).c_str(), kDefaultSeconds);
+    }
+    durationSeconds = parsed.value_or(kDefaultSeconds);
+  }
   // Room for every sample at once: growing the vector later would copy it
   // on the HID thread, for milliseconds at 8000 Hz, while the kernel's
   // buffer overflows. Pages are only touched as samples arrive.

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -96,7 +97,8 @@ class ReportCapture {
     std::vector<Sample> samples;
   };
 
-  static double parseSeconds(const char* text);
+  // Seconds in decimal, more than 0; nullopt for any other text.
+  static std::optional<double> parseSeconds(const char* text);
   // Seconds in whole microseconds, saturated to the 64-bit range.
   static uint64_t durationMicros(double seconds);
   void startWriter(std::shared_ptr<Job> job);

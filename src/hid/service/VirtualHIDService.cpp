@@ -14,6 +14,7 @@
 #include <ctime>
 #include <string>
 
+#include "hid/DecimalNumber.h"
 #include "hid/service/RunLoop.h"
 #include "i18n/Translate.h"
 
@@ -33,7 +34,9 @@ int64_t monotonicNs() {
 
 std::optional<double> parseNumber(std::string_view text) {
   const std::string s(text);
-  if (s.empty()) return std::nullopt;
+  // Decimal, as every number the program reads; a minus is let through for
+  // the range's own message.
+  if (!decimal::isNumber(s.starts_with('-') ? s.substr(1) : s)) return std::nullopt;
   char* end = nullptr;
   const double v = std::strtod(s.c_str(), &end);
   if (end == s.c_str() || *end != '\0' || !std::isfinite(v)) return std::nullopt;
