@@ -10,6 +10,16 @@ namespace {
 
 using namespace motionrules;
 
+// Of the reports the mouse sent, the share the kernel dropped above which a
+// test that reached its rate still names the drops.
+constexpr double kLostShareNamed = 0.01;
+
+double lostShare(const WholeTestFigures& f) {
+  if (f.kernelDrops <= 0 || f.kernelDroppedReports <= 0) return 0;
+  const auto lost = static_cast<double>(f.kernelDroppedReports);
+  return lost / (static_cast<double>(f.reports) + lost);
+}
+
 std::optional<double> saturationSpeed(const MotionFigures& m, double yardstickHz) {
   for (const SpeedBand& b : m.bands) {
     if (b.movingSeconds >= kMinBandSeconds && b.rateHz >= kBandReachedRatio * yardstickHz) {
@@ -35,7 +45,10 @@ bool kernelExplains(const WholeTestFigures& f, const RateCause& c) {
 
 RateCauseKind kindOf(const WholeTestFigures& f, const RateCause& c, const RateContext& x) {
   if (hostLimited(c, x)) return RateCauseKind::HostLimited;
-  if (c.ratio >= pollingrules::kTargetReachedRatio) return RateCauseKind::Reached;
+  // The mouse reached the rate, but the test lost reports it sent.
+  if (c.ratio >= pollingrules::kTargetReachedRatio) {
+    return lostShare(f) >= kLostShareNamed ? RateCauseKind::KernelDrops : RateCauseKind::Reached;
+  }
   if (kernelExplains(f, c)) return RateCauseKind::KernelDrops;
   if (!f.motion.known) return RateCauseKind::NoMotionData;
   if (c.fromCapability) return RateCauseKind::DeviceLimited;
@@ -81,6 +94,12 @@ std::string textOf(const WholeTestFigures& f, const RateCause& c, const RateCont
           c.saturationCountsPerS.value_or(c.yardstickHz * f.countStep), c.yardstickHz);
       break;
     case RateCauseKind::KernelDrops:
+      if (c.ratio >= pollingrules::kTargetReachedRatio) {
+        std::snprintf(text, sizeof text,
+                      i18n::tr("鼠标达到 %.0f Hz，但内核丢弃了约 %.0f %% 的报告：读取跟不上"),
+                      c.yardstickHz, lostShare(f) * 100);
+        break;
+      }
       std::snprintf(
           text, sizeof text, i18n::tr("读取跟不上：内核丢弃了约 %lld 个报告（%lld 次缓冲区溢出）"),
           static_cast<long long>(f.kernelDroppedReports), static_cast<long long>(f.kernelDrops));

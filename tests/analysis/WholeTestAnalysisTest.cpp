@@ -225,7 +225,71 @@ std::vector<HostCase> hostCases() {
   add("1 ms and 8 ms by turns", saving, 0, GridStatus::Ok, 1000,
       {1000, 8000, 1000, 8000, 1000, 8000})
       ->idleKnown = false;
+  // Clocks off the host's, drifting, and intervals of no whole µs.
+  genstream::UsbHost offClock = host(20, 125);
+  offClock.delayNs = 5'000;
+  offClock.clockPpm = 250;
+  add("8 kHz clock 250 ppm off, host's interval known", offClock, 125, GridStatus::Ok, 125);
+  offClock.clockPpm = -500;
+  add("8 kHz clock 500 ppm slow, host's interval known", offClock, 125, GridStatus::Ok, 125);
+  offClock.clockPpm = 0;
+  offClock.rampPpm = 1000;
+  add("0.1 % drift over 20 s, host's interval known", offClock, 125, GridStatus::Ok, 125);
+  genstream::UsbHost fast = host(5, 62.5);
+  fast.delayNs = 3'000;
+  add("16 kHz", fast, 62.5, GridStatus::Ok, 62.5);
+  genstream::UsbHost third = host(10, 1e3 / 3);
+  third.delayNs = 3'000;
+  add("3 kHz", third, 1e3 / 3, GridStatus::Ok, 1e3 / 3);
+  // A period that never occurs by itself: 250 and 375 µs on 125 µs polls,
+  // 2000 and 3000 µs on 1 ms frames.
+  genstream::UsbHost synced = host(20, 125);
+  synced.devicePeriodNs = 1e9 / 3000;
+  synced.delayNs = 5'000;
+  add("motion-synced 3 kHz sensor on 125 µs polls", synced, 0, GridStatus::Ok, 125);
+  genstream::UsbHost slowHand = host(20, 1000);
+  slowHand.devicePeriodNs = 2'500'000;
+  slowHand.delayNs = 9'000;
+  add("1 kHz mouse, hand at 400 counts/s", slowHand, 0, GridStatus::Ok, 1000);
+  // An 8 kHz mouse whose reports reach the kernel in pairs.
+  genstream::UsbHost pairs = host(10, 125);
+  pairs.batch = 2;
+  pairs.batchGapNs = 0;
+  add("pairs at one stamp", pairs, 0, GridStatus::Batched, 250);
+  pairs.batchGapNs = 2'000;
+  add("pairs 2 µs apart", pairs, 125, GridStatus::Batched, 250);
   return cases;
+}
+
+// Links that hand over a few reports per connection event: the grid is the
+// events', never a gap inside one.
+TEST(WholeTestAnalysis, LinkDeliveriesAreFoundByTheirStructure) {
+  const struct {
+    const char* name;
+    int64_t eventUs;
+    int fewest, most;
+    int64_t insideLoUs, insideHiUs;
+    double meanReports;
+  } cases[] = {{"Bluetooth LE, 7.5 ms events", 7500, 1, 3, 300, 700, 2},
+               {"Bluetooth LE, 15 ms events", 15000, 1, 3, 300, 700, 2},
+               {"3 reports per 7.5 ms event, 250 µs apart", 7500, 3, 3, 249, 251, 3}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const genstream::Stream s = genstream::makeLinkStream(10, c.eventUs * kUs, c.fewest, c.most,
+                                                          c.insideLoUs * kUs, c.insideHiUs * kUs);
+    std::vector<int64_t> ns;
+    std::vector<ReportMotion> motion;
+    for (const genstream::Report& r : s.reports) {
+      ns.push_back(r.ns);
+      motion.push_back({3, -2, 0, 0, 0, ReportMotion::kKnown});
+    }
+    const WholeTestFigures f = analyzeWholeTest(StampSeries::fromVectors(ns, motion));
+    EXPECT_EQ(f.grid.status, GridStatus::Batched) << f.grid.reason;
+    EXPECT_NEAR(f.grid.deliveryPeriodUs, c.eventUs, c.eventUs * 0.001);
+    EXPECT_NEAR(f.grid.reportsPerDeliveryMean, c.meanReports, 0.05);
+    EXPECT_EQ(f.grid.reportsPerDeliveryMax, c.most);
+    EXPECT_FALSE(f.missedSlots || f.latenessUs);
+  }
 }
 
 double nearestRankUs(std::vector<int64_t> v, double p) {

@@ -68,10 +68,13 @@ struct UsbHost {
   int64_t delayNs = 0;             // host delay uniform in [0, delayNs]
   double tailNs = 0;               // plus an exponential tail of this mean
   double slewPpm = 0;              // the stamping clock swings ± this, once a minute
+  double clockPpm = 0;             // the stamping clock runs this far off the host's
+  double rampPpm = 0;              // and drifts by this much over the test
   double countsPerSlot = 8;        // the hand's counts per host slot while it moves
   double strokeS = 0, pauseS = 0;  // strokes and pauses of the hand (0: no pauses)
   double duplicateShare = 0;       // reports stamped a second time (no motion)
   int batch = 1;                   // reports handed over together
+  int64_t batchGapNs = 2000;       // this far apart
   uint32_t seed = 3;
 };
 
@@ -88,7 +91,9 @@ inline Stream makeUsbStream(const UsbHost& h, HostTruth& truth) {
   std::uniform_real_distribution<double> chance(0, 1);
   const auto clock = [&](double ns) {  // the stamping clock, slewed
     const double w = 2 * std::numbers::pi / 60e9;
-    return 1e9 + ns + h.slewPpm * 1e-6 * (1 - std::cos(w * ns)) / w;
+    const double ramp = h.rampPpm * 1e-6 * ns * ns / (2 * h.seconds * 1e9);
+    return 1e9 + ns * (1 + h.clockPpm * 1e-6) + ramp +
+           h.slewPpm * 1e-6 * (1 - std::cos(w * ns)) / w;
   };
   Stream s;
   double counts = 0, deviceDue = 0, busyUntil = 0;
@@ -125,13 +130,28 @@ inline Stream makeUsbStream(const UsbHost& h, HostTruth& truth) {
     if (static_cast<int>(held.size()) < h.batch) continue;
     for (std::size_t j = 0; j < held.size(); ++j) {
       Report r = held[j];
-      if (h.batch > 1) r.ns = held.back().ns + static_cast<int64_t>(j) * 2000;
+      if (h.batch > 1) r.ns = held.back().ns + static_cast<int64_t>(j) * h.batchGapNs;
       s.reports.push_back(r);
       if (chance(rng) < h.duplicateShare) s.reports.push_back({r.ns, 0, 0});
     }
     held.clear();
   }
   truth.idle = lastSlot - firstSlot + 1 - reportSlots - truth.missed;
+  return s;
+}
+
+// A Bluetooth LE link: a connection event every `eventNs`, each carrying
+// `fewest` to `most` reports, `insideLoNs` to `insideHiNs` apart.
+inline Stream makeLinkStream(double seconds, int64_t eventNs, int fewest, int most,
+                             int64_t insideLoNs, int64_t insideHiNs, uint32_t seed = 5) {
+  std::mt19937 rng(seed);
+  std::uniform_int_distribution<int> count(fewest, most);
+  std::uniform_int_distribution<int64_t> inside(insideLoNs, insideHiNs);
+  Stream s;
+  for (int64_t t = 1'000'000'000; t < 1'000'000'000 + seconds * 1e9; t += eventNs) {
+    int64_t at = t;
+    for (int k = count(rng); k > 0; --k, at += inside(rng)) s.reports.push_back({at, 3, -2});
+  }
   return s;
 }
 
