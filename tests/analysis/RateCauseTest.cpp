@@ -265,6 +265,11 @@ TEST(RateCause, JudgesTheMouseNotTheHand) {
        eightK, "device_limited", "near", 7400 * 10 / 11.0, "回报率却只有"},
       {"drops on a 7700 Hz mouse", seriesOf(withDrops(mouse(7700, 1, 1, {{24000, 1}}), 10, 1)),
        eightK, "kernel_drops", "near", 7700 * 10 / 11.0, "内核丢弃了约"},
+      // A healthy mouse whose reader fell behind: each drop a gap of 55 ms,
+      // 8 % of the reports lost. The gaps are not the hand resting.
+      {"8 % of the reports lost in drop gaps of 55 ms",
+       seriesOf(withDrops(mouse(8000, 1, 1, {{24000, 4}}), 5060, 440)), eightK, "kernel_drops",
+       "reached", 8000, "鼠标达到 8000 Hz，但内核丢弃了约 8 % 的报告：读取跟不上"},
       {"host polls below what the mouse asks", seriesOf(mouse(125, 1, 1, {{4000, 2}})), mousepoll,
        "host_limited", "reached", 125, "usbhid.mousepoll=8"},
       {"Bluetooth at its own rate", seriesOf(mouse(89, 1, 1, {{4000, 3}})), ownRate, "reached",
