@@ -213,6 +213,13 @@ double along(const std::vector<Window>& ws, std::size_t w, double x, double Wind
   return p.*field + (q.*field - p.*field) * (x - p.centre) / (q.centre - p.centre);
 }
 
+// A report that repeats its neighbour's stamp without motion is a
+// duplicate, not a report of its own.
+bool duplicate(const StampSeries& s, std::size_t i) {
+  const ReportMotion m = s.motion(i);
+  return m.known() && m.dx == 0 && m.dy == 0;
+}
+
 // A report with the stamp of the one before it came in the same delivery:
 // it is a report but holds no place of its own on the grid.
 bool sameDelivery(const StampSeries& s, std::size_t i, std::size_t first) {
@@ -335,13 +342,14 @@ double lowRank(const std::vector<int32_t>& out, std::size_t a, std::size_t b) {
 
 // A stretch short enough for one window has no neighbours to follow its
 // drift by: the residuals' straight-line trend is the period's error.
-void levelled(const StampSeries& s, std::size_t first, const Window& w, std::vector<int32_t>& out) {
+void levelled(const StampSeries& s, std::size_t first, const std::vector<bool>& holds,
+              const Window& w, std::vector<int32_t>& out) {
   double n = 0, sx = 0, sr = 0, sxx = 0, sxr = 0;
   const auto each = [&](auto&& f) {
     std::size_t j = w.outA;
     for (std::size_t i = w.a; i < w.b; ++i) {
       // Against the slot's time, not the stamp's, which holds the lateness.
-      if (sameDelivery(s, i, first)) continue;
+      if (!holds[i - first]) continue;
       f(static_cast<double>(s[i] - s[first]) - out[j], out[j]);
       ++j;
     }
@@ -368,43 +376,65 @@ void slotStretch(const StampSeries& s, std::size_t a, std::size_t b, double p,
   std::vector<Window> ws = windowsOf(s, a, b, p);
   const double t0 = static_cast<double>(s[a]);
   const std::size_t start = out.size();
+  const double together = kBatchedFactor * p;
+  std::vector<bool> holds(b - a + 1, false);  // the report holds a slot
   int64_t prev = 0;
   int64_t gapBeforePrev = 0;
   int64_t* prevCounter = nullptr;
-  for (std::size_t w = 0; w < ws.size(); ++w) {
-    const std::size_t at = out.size();
-    for (std::size_t i = ws[w].a; i < ws[w].b; ++i) {
-      if (sameDelivery(s, i, a)) continue;
-      const double x = static_cast<double>(s[i]) - t0;
-      const double g = along(ws, w, x, &Window::phase);
-      int64_t k = nearest((x - g) / p);
-      if (i > a && k <= prev) {
-        // Two reports in one slot: the earlier came late into the slot after
-        // its own when that one was empty; otherwise the slot is doubled.
-        if (k == prev && gapBeforePrev > 0) {
-          out.back() = static_cast<int32_t>(out.back() + p);
-          --*prevCounter;
-          --prev;
-        } else {
-          k = prev;
-          ++c.doubled;
-        }
+  std::size_t w = 0, wl = 0;
+  ws[0].outA = out.size();
+  for (std::size_t i = a; i <= b;) {
+    // One delivery [i, e): its reports came together. Its last takes the
+    // nearest slot and the others the empty slots before it, so a burst of
+    // queued reports after a stall is as late as the stall; a report that
+    // finds no empty slot joins the delivery without one.
+    std::size_t e = i + 1;
+    while (e <= b && static_cast<double>(s[e] - s[e - 1]) < together) ++e;
+    int64_t n = 0;
+    for (std::size_t j = i; j < e; ++j) n += !(j > i && s[j] == s[j - 1] && duplicate(s, j));
+    while (e - 1 >= ws[wl].b) ++wl;
+    const double xl = static_cast<double>(s[e - 1]) - t0;
+    int64_t k = nearest((xl - along(ws, wl, xl, &Window::phase)) / p);
+    if (i > a && k <= prev) {
+      // Two reports in one slot: the earlier came late into the slot after
+      // its own when that one was empty; otherwise the slot is doubled.
+      if (k == prev && gapBeforePrev > 0) {
+        out.back() = static_cast<int32_t>(out.back() + p);
+        --*prevCounter;
+        --prev;
+      } else {
+        k = prev;
+        ++c.doubled;
       }
-      const int64_t gap = i > a ? k - prev - 1 : 0;
-      gapBeforePrev = std::max<int64_t>(0, gap);
-      if (gap > 0) {
-        prevCounter = emptySlotsOf(s, i, gap, dropped, c);
+    }
+    const int64_t low = i > a ? std::max(std::min(prev + 1, k), k - n + 1) : k - n + 1;
+    const int64_t gap = i > a ? low - prev - 1 : 0;
+    int64_t slot = low - (n - (k - low + 1));  // the first reports' slots lie below low: none
+    bool firstHolder = true;
+    for (std::size_t j = i; j < e; ++j) {
+      while (j >= ws[w].b) {
+        ws[w].outB = out.size();
+        ws[++w].outA = out.size();
+      }
+      if (j > i && s[j] == s[j - 1] && duplicate(s, j)) continue;
+      if (slot++ < low) continue;
+      if (firstHolder && gap > 0) {
+        prevCounter = emptySlotsOf(s, j, gap, dropped, c);
         *prevCounter += gap;
       }
-      prev = k;
+      firstHolder = false;
+      holds[j - a] = true;
       ++c.slots;
-      const double r = x - g - static_cast<double>(k) * p;
+      const double x = static_cast<double>(s[j]) - t0;
+      const double r = x - along(ws, w, x, &Window::phase) - static_cast<double>(slot - 1) * p;
       out.push_back(static_cast<int32_t>(std::clamp(r, -1e9, 1e9)));
     }
-    ws[w].outA = at;
-    ws[w].outB = out.size();
+    gapBeforePrev = std::max<int64_t>(0, gap);
+    prev = k;
+    i = e;
   }
-  if (ws.size() == 1) levelled(s, a, ws[0], out);
+  ws[w].outB = out.size();
+  if (ws.size() == 1) levelled(s, a, holds, ws[0], out);
   for (Window& w : ws) w.envelope = lowRank(out, w.outA, w.outB);
   // Lateness: the residual above the grid's lower envelope, which the
   // earliest reports of each window define.
@@ -414,7 +444,7 @@ void slotStretch(const StampSeries& s, std::size_t a, std::size_t b, double p,
   for (std::size_t w = 0; w < ws.size(); ++w) {
     int64_t far = 0;
     for (std::size_t i = ws[w].a; i < ws[w].b; ++i) {
-      if (sameDelivery(s, i, a)) continue;
+      if (!holds[i - a]) continue;
       const double x = static_cast<double>(s[i]) - t0;
       const double late = out[j] - along(ws, w, x, &Window::envelope);
       far += late >= p / 2;
@@ -467,13 +497,6 @@ std::vector<SegmentRange> gridRanges(const StampSeries& s, const std::vector<Seg
     if (configured && std::abs(r.periodNs / periodNs - 1) < 0.03) r.periodNs = periodNs;
   }
   return ranges;
-}
-
-// A report that repeats its neighbour's stamp without motion is a
-// duplicate, not a report of its own.
-bool duplicate(const StampSeries& s, std::size_t i) {
-  const ReportMotion m = s.motion(i);
-  return m.known() && m.dx == 0 && m.dy == 0;
 }
 
 // The share of intervals shorter than a batch's; reports at one stamp are

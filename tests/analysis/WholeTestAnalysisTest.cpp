@@ -165,7 +165,8 @@ struct HostCase {
   double periodUs;           // the grid's true period
   std::size_t removeReport;  // a report lost on the way (0: none)
   std::vector<double> segmentPeriodsUs;
-  bool idleKnown;  // the truth's idle slots are on the grid's period
+  bool idleKnown;            // the truth's idle slots are on the grid's period
+  bool latenessMax = false;  // the truth's largest delay is the grid's too
 };
 
 genstream::UsbHost host(double seconds, double periodUs) {
@@ -258,6 +259,13 @@ std::vector<HostCase> hostCases() {
   add("pairs at one stamp", pairs, 0, GridStatus::Batched, 250);
   pairs.batchGapNs = 2'000;
   add("pairs 2 µs apart", pairs, 125, GridStatus::Batched, 250);
+  // A host that queues through a 2 ms stall each second and then hands the
+  // 16 queued reports over at one stamp: as late as the stall, and no slot empty.
+  genstream::UsbHost queue = host(20, 125);
+  queue.delayNs = 3'000;
+  queue.burstEveryS = 1;
+  queue.burstStallNs = 2'000'000;
+  add("bursts after a stall", queue, 125, GridStatus::Ok, 125)->latenessMax = true;
   return cases;
 }
 
@@ -339,6 +347,9 @@ TEST(WholeTestAnalysis, GridOnStreamsFromAUsbHost) {
     }
     EXPECT_NEAR(f.latenessUs->p50, nearestRankUs(truth.lateNs, 0.5), 3.0);
     EXPECT_NEAR(f.latenessUs->p99, nearestRankUs(truth.lateNs, 0.99), 3.0);
+    if (c.latenessMax) {
+      EXPECT_NEAR(f.latenessUs->max, nearestRankUs(truth.lateNs, 1), 5.0);
+    }
   }
 }
 

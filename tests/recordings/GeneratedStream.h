@@ -73,6 +73,8 @@ struct UsbHost {
   double countsPerSlot = 8;        // the hand's counts per host slot while it moves
   double strokeS = 0, pauseS = 0;  // strokes and pauses of the hand (0: no pauses)
   double duplicateShare = 0;       // reports stamped a second time (no motion)
+  double burstEveryS = 0;          // a host that queues: it stalls this often (0: never)
+  double burstStallNs = 0;         //   for this long, then hands the queue over at once
   int batch = 1;                   // reports handed over together
   int64_t batchGapNs = 2000;       // this far apart
   uint32_t seed = 3;
@@ -120,8 +122,14 @@ inline Stream makeUsbStream(const UsbHost& h, HostTruth& truth) {
         own > 0 ? std::min(counts, std::round(h.countsPerSlot * own / h.periodNs)) : counts);
     counts -= c;
     deviceDue = own > 0 ? std::max(deviceDue + own, t - own / 2) : 0;
-    const double late = static_cast<double>(delay(rng)) + (h.tailNs > 0 ? tail(rng) : 0.0);
-    busyUntil = t + late;
+    double late = static_cast<double>(delay(rng)) + (h.tailNs > 0 ? tail(rng) : 0.0);
+    const double since = h.burstEveryS > 0 ? std::fmod(t, h.burstEveryS * 1e9) : h.burstStallNs;
+    if (t >= h.burstEveryS * 1e9 && since < h.burstStallNs) {
+      // Handed over together, stamped at one instant before the next poll's report.
+      late = h.burstStallNs - since - 20'000;
+    } else {
+      busyUntil = t + late;
+    }
     truth.lateNs.push_back(static_cast<int64_t>(late));
     held.push_back({static_cast<int64_t>(clock(t + late)), c, 0});
     if (firstSlot < 0) firstSlot = k;
