@@ -14,6 +14,11 @@ using namespace motionrules;
 // test that reached its rate still names the drops.
 constexpr double kLostShareNamed = 0.01;
 
+// A rate over so little moving time is not told (WholeTestFigures::movingRateReason).
+const char* tooLittleText() {
+  return i18n::tr("移动时间太短（不到 10 个间隔或 10 ms）：无法判断回报率");
+}
+
 double lostShare(const WholeTestFigures& f) {
   if (f.kernelDrops <= 0 || f.kernelDroppedReports <= 0) return 0;
   const auto lost = static_cast<double>(f.kernelDroppedReports);
@@ -114,7 +119,9 @@ std::string textOf(const WholeTestFigures& f, const RateCause& c, const RateCont
                     c.judgedHz, c.yardstickHz);
       break;
     case RateCauseKind::NoMotionData:
-      if (f.motion.known && !f.movingRateHz) {
+      if (!f.movingRateHz && !f.movingRateReason.empty()) {
+        std::snprintf(text, sizeof text, "%s", tooLittleText());
+      } else if (f.motion.known && !f.movingRateHz) {
         std::snprintf(
             text, sizeof text,
             i18n::tr("没有带 X/Y 移动的报告（只有滚轮或按键）：请移动鼠标再测，才能判断回报率"));
@@ -155,8 +162,9 @@ std::optional<RateCause> diagnoseRate(const WholeTestFigures& f, const RateConte
   RateCause c;
   c.yardstickHz = x.yardstickHz;
   if (!f.movingRateHz) {
-    // Reports, but none that moved the mouse: wheel or buttons only.
-    if (!f.motion.known) return std::nullopt;
+    // Reports, but none that moved the mouse (wheel or buttons only), or
+    // too little moving time to tell a rate.
+    if (!f.motion.known && f.movingRateReason.empty()) return std::nullopt;
     c.kind = RateCauseKind::NoMotionData;
     c.text = textOf(f, c, x);
     return c;
@@ -193,8 +201,9 @@ const char* mouseVerdictKey(MouseVerdict verdict) {
 JudgedMouse judgeMouse(const WholeTestFigures& f, double yardstickHz) {
   JudgedMouse j;
   if (yardstickHz <= 0 || !f.movingRateHz) {
-    j.reason = f.reports > 0 && f.motion.known ? i18n::tr("没有带 X/Y 移动的报告，无法判断")
-                                               : i18n::tr("无数据");
+    j.reason = !f.movingRateReason.empty() ? tooLittleText()
+               : f.reports > 0 && f.motion.known ? i18n::tr("没有带 X/Y 移动的报告，无法判断")
+                                                 : i18n::tr("无数据");
     return j;
   }
   if (f.capabilityHz && f.yardstickHz == yardstickHz) {

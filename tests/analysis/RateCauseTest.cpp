@@ -187,6 +187,14 @@ genstream::Stream strokeThenButtons() {
   return s;
 }
 
+// One report, then 1,000 at one stamp a millisecond later.
+genstream::Stream pile() {
+  genstream::Stream s;
+  s.reports.push_back({1'000'000'000, 3, 0});
+  s.reports.insert(s.reports.end(), 1000, {1'001'000'000, 3, 0});
+  return s;
+}
+
 genstream::Stream batched() {
   genstream::UsbHost h;
   h.seconds = 2;
@@ -270,6 +278,8 @@ TEST(RateCause, JudgesTheMouseNotTheHand) {
       {"8 % of the reports lost in drop gaps of 55 ms",
        seriesOf(withDrops(mouse(8000, 1, 1, {{24000, 4}}), 5060, 440)), eightK, "kernel_drops",
        "reached", 8000, "鼠标达到 8000 Hz，但内核丢弃了约 8 % 的报告：读取跟不上"},
+      {"a pile of 1,000 reports at one stamp", seriesOf(pile()), oneK, "no_motion_data", "unknown",
+       0, "移动时间太短"},
       {"host polls below what the mouse asks", seriesOf(mouse(125, 1, 1, {{4000, 2}})), mousepoll,
        "host_limited", "reached", 125, "usbhid.mousepoll=8"},
       {"Bluetooth at its own rate", seriesOf(mouse(89, 1, 1, {{4000, 3}})), ownRate, "reached",

@@ -153,6 +153,26 @@ TEST(WholeTestAnalysis, NothingToMeasure) {
   }
 }
 
+// Reports piled at one stamp are one delivery: never a million reports a
+// second, never slots of their own.
+TEST(WholeTestAnalysis, PilesOfReportsAtOneStamp) {
+  std::vector<int64_t> pile = {kMs};
+  pile.insert(pile.end(), 1000, 2 * kMs);
+  const WholeTestFigures one = analyze(pile);
+  EXPECT_FALSE(one.movingRateHz);
+  EXPECT_FALSE(one.movingRateReason.empty());
+  EXPECT_EQ(one.intervals, 1000);
+  // 125 Hz, each report handed over eight times at one stamp.
+  std::vector<int64_t> eightfold;
+  for (int64_t i = 0; i < 1250; ++i) eightfold.insert(eightfold.end(), 8, kMs + i * 8 * kMs);
+  const WholeTestFigures f = analyze(eightfold);
+  EXPECT_EQ(f.grid.status, GridStatus::Batched) << f.grid.reason;
+  EXPECT_NEAR(f.grid.deliveryPeriodUs, 8000, 8);
+  EXPECT_DOUBLE_EQ(f.grid.reportsPerDeliveryMean, 8);
+  EXPECT_EQ(f.grid.reportsPerDeliveryMax, 8);
+  EXPECT_FALSE(f.missedSlots || f.latenessUs);
+}
+
 // Streams from a model of a USB host, each with its truth. Tolerances: the
 // grid's period within 0.1 %, missed and idle slots within 0.1 % of the
 // reports, lateness p50 and p99 within 3 µs of the host delays; slot
