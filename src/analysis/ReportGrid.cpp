@@ -30,6 +30,8 @@ constexpr double kMultipleWidth = 0.15;  // of a period: an interval is a whole 
 constexpr double kMultipleShare = 0.9;   // of the intervals, for a period to hold them
 constexpr int kMaxDivisor = 4;           // a period may be this fraction of the lowest cluster
 constexpr std::size_t kMultipleSamples = 200'000;
+constexpr std::size_t kBuiltUpReports = 3;  // after a gap, where its built-up counts may come
+constexpr double kBuiltUpFactor = 1.5;      // of the usual step: a report carrying built-up counts
 constexpr double kMaxClockOffset = 0.005;   // a clock further off is not the host's interval
 constexpr double kFarShare = 0.2;           // of a window's reports half a period or more late
 constexpr double kFarWindowsShare = 0.1;    // of the reports, in windows that do not fit
@@ -287,17 +289,18 @@ std::vector<Window> windowsOf(const StampSeries& s, std::size_t a, std::size_t b
 
 int largerCounts(const ReportMotion& m) { return std::max(std::abs(m.dx), std::abs(m.dy)); }
 
-// The counts a report usually carries around report i: the lower middle of
-// its three neighbours either side; at least one count.
-int usualStep(const StampSeries& s, std::size_t i) {
-  std::array<int, 6> near{};
-  std::size_t n = 0;
-  for (std::size_t j = i >= 3 ? i - 3 : 0; j <= i + 3 && j < s.size(); ++j) {
-    if (j != i && s.motion(j).known()) near[n++] = largerCounts(s.motion(j));
-  }
-  if (n == 0) return 1;
-  std::sort(near.begin(), near.begin() + static_cast<std::ptrdiff_t>(n));
-  return std::max(1, near[(n - 1) / 2]);
+// The counts a report carries around report i: the mean larger axis of the
+// three reports before it (after it at a stretch's start); at least one.
+double usualStep(const StampSeries& s, std::size_t i) {
+  double sum = 0, n = 0;
+  const auto add = [&](std::size_t j) {
+    if (!s.motion(j).known()) return;
+    sum += largerCounts(s.motion(j));
+    ++n;
+  };
+  for (std::size_t j = i >= 3 ? i - 3 : 0; j < i; ++j) add(j);
+  for (std::size_t j = i + 1; n < 3 && j <= i + 3 && j < s.size(); ++j) add(j);
+  return n > 0 ? std::max(1.0, sum / n) : 1.0;
 }
 
 struct SlotCounts {
@@ -307,14 +310,24 @@ struct SlotCounts {
 };
 
 // Where the empty slots before report i go: the kernel's when it dropped
-// reports there; missed when the report carries the motion of every slot of
-// the gap (so the mouse had something to send in them); idle otherwise.
+// reports there; missed when the motion after the gap holds the counts of
+// its slots (so the mouse had something to send in them); idle otherwise.
+// The counts built up over a gap come in the report that ends it, or, on a
+// host with one request in flight whose report was held up, in the reports
+// that follow: those carrying well above the usual step add their excess.
 int64_t* emptySlotsOf(const StampSeries& s, std::size_t i, int64_t gap,
                       const std::vector<bool>& dropped, SlotCounts& c) {
   if (dropped[i]) return &c.kernel;
   const ReportMotion m = s.motion(i);
   if (!m.known()) return &c.missed;
-  return largerCounts(m) >= (gap + 1) * usualStep(s, i) ? &c.missed : &c.idle;
+  const double step = usualStep(s, i);
+  double carried = largerCounts(m);
+  for (std::size_t j = i + 1; j <= i + kBuiltUpReports && j < s.size(); ++j) {
+    const double counts = largerCounts(s.motion(j));
+    if (counts >= kBuiltUpFactor * step) carried += counts - step;
+  }
+  // Halfway between one slot's counts (idle) and the whole gap's (missed).
+  return carried >= (static_cast<double>(gap) / 2 + 1) * step ? &c.missed : &c.idle;
 }
 
 // The value at rank kEnvelopeRank of out[a, b): a window asks for one of its
@@ -381,6 +394,7 @@ void slotStretch(const StampSeries& s, std::size_t a, std::size_t b, double p,
   int64_t prev = 0;
   int64_t gapBeforePrev = 0;
   int64_t* prevCounter = nullptr;
+  std::size_t prevHolder = a;  // the report that ended the last gap
   std::size_t w = 0, wl = 0;
   ws[0].outA = out.size();
   for (std::size_t i = a; i <= b;) {
@@ -399,8 +413,11 @@ void slotStretch(const StampSeries& s, std::size_t a, std::size_t b, double p,
       // Two reports in one slot: the earlier came late into the slot after
       // its own when that one was empty; otherwise the slot is doubled.
       if (k == prev && gapBeforePrev > 0) {
+        // Its gap, one slot shorter, is judged again.
         out.back() = static_cast<int32_t>(out.back() + p);
-        --*prevCounter;
+        *prevCounter -= gapBeforePrev;
+        prevCounter = emptySlotsOf(s, prevHolder, --gapBeforePrev, dropped, c);
+        *prevCounter += gapBeforePrev;
         --prev;
       } else {
         k = prev;
@@ -421,6 +438,7 @@ void slotStretch(const StampSeries& s, std::size_t a, std::size_t b, double p,
       if (firstHolder && gap > 0) {
         prevCounter = emptySlotsOf(s, j, gap, dropped, c);
         *prevCounter += gap;
+        prevHolder = j;
       }
       firstHolder = false;
       holds[j - a] = true;

@@ -60,23 +60,26 @@ inline Stream makeStream(double rateHz, double seconds, int64_t jitterNs, bool r
 // slot it could not send in carries its counts into the next report.
 struct UsbHost {
   double seconds = 10;
-  double periodNs = 125'000;       // the host's poll interval
-  double devicePeriodNs = 0;       // the mouse's own interval; 0: every poll
-  double switchAtS = 0;            // from then on the mouse's interval is
-  double switchPeriodNs = 0;       //   this one (0: no switch)
-  double switchBackS = 0;          // and back and forth every this long (0: stays)
-  int64_t delayNs = 0;             // host delay uniform in [0, delayNs]
-  double tailNs = 0;               // plus an exponential tail of this mean
-  double slewPpm = 0;              // the stamping clock swings ± this, once a minute
-  double clockPpm = 0;             // the stamping clock runs this far off the host's
-  double rampPpm = 0;              // and drifts by this much over the test
-  double countsPerSlot = 8;        // the hand's counts per host slot while it moves
-  double strokeS = 0, pauseS = 0;  // strokes and pauses of the hand (0: no pauses)
-  double duplicateShare = 0;       // reports stamped a second time (no motion)
-  double burstEveryS = 0;          // a host that queues: it stalls this often (0: never)
-  double burstStallNs = 0;         //   for this long, then hands the queue over at once
-  int batch = 1;                   // reports handed over together
-  int64_t batchGapNs = 2000;       // this far apart
+  double periodNs = 125'000;            // the host's poll interval
+  double devicePeriodNs = 0;            // the mouse's own interval; 0: every poll
+  double switchAtS = 0;                 // from then on the mouse's interval is
+  double switchPeriodNs = 0;            //   this one (0: no switch)
+  double switchBackS = 0;               // and back and forth every this long (0: stays)
+  int64_t delayNs = 0;                  // host delay uniform in [0, delayNs]
+  double tailNs = 0;                    // plus an exponential tail of this mean
+  double slewPpm = 0;                   // the stamping clock swings ± this, once a minute
+  double clockPpm = 0;                  // the stamping clock runs this far off the host's
+  double rampPpm = 0;                   // and drifts by this much over the test
+  double countsPerSlot = 8;             // the hand's counts per host slot while it moves
+  double strokeS = 0, pauseS = 0;       // strokes and pauses of the hand (0: no pauses)
+  double duplicateShare = 0;            // reports stamped a second time (no motion)
+  double burstEveryS = 0;               // a host that queues: it stalls this often (0: never)
+  double burstStallNs = 0;              //   for this long, then hands the queue over at once
+  double stallEveryS = 0;               // interrupts held off this often (0: never)
+  double stallLoNs = 0, stallHiNs = 0;  // for this long: the report then in flight is late
+  double lostPollShare = 0;             // polls lost, the mouse's counts kept for the next
+  int batch = 1;                        // reports handed over together
+  int64_t batchGapNs = 2000;            // this far apart
   uint32_t seed = 3;
 };
 
@@ -98,7 +101,8 @@ inline Stream makeUsbStream(const UsbHost& h, HostTruth& truth) {
            h.slewPpm * 1e-6 * (1 - std::cos(w * ns)) / w;
   };
   Stream s;
-  double counts = 0, deviceDue = 0, busyUntil = 0;
+  double counts = 0, deviceDue = 0, busyUntil = 0, nextStall = h.stallEveryS * 1e9;
+  std::uniform_real_distribution<double> stall(h.stallLoNs, h.stallHiNs);
   int64_t firstSlot = -1, lastSlot = 0, reportSlots = 0;
   std::vector<Report> held;
   const auto slots = static_cast<int64_t>(h.seconds * 1e9 / h.periodNs);
@@ -113,7 +117,7 @@ inline Stream makeUsbStream(const UsbHost& h, HostTruth& truth) {
     if (moving) counts += h.countsPerSlot;
     const bool due = t + 1 >= deviceDue && counts >= 1;
     if (!due) continue;
-    if (t < busyUntil) {
+    if (t < busyUntil || (h.lostPollShare > 0 && chance(rng) < h.lostPollShare)) {
       ++truth.missed;
       continue;
     }
@@ -123,6 +127,10 @@ inline Stream makeUsbStream(const UsbHost& h, HostTruth& truth) {
     counts -= c;
     deviceDue = own > 0 ? std::max(deviceDue + own, t - own / 2) : 0;
     double late = static_cast<double>(delay(rng)) + (h.tailNs > 0 ? tail(rng) : 0.0);
+    if (h.stallEveryS > 0 && t >= nextStall) {
+      late += stall(rng);
+      nextStall += h.stallEveryS * 1e9;
+    }
     const double since = h.burstEveryS > 0 ? std::fmod(t, h.burstEveryS * 1e9) : h.burstStallNs;
     if (t >= h.burstEveryS * 1e9 && since < h.burstStallNs) {
       // Handed over together, stamped at one instant before the next poll's report.
