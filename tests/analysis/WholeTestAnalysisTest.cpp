@@ -260,6 +260,9 @@ std::vector<HostCase> hostCases() {
   genstream::UsbHost fast = host(5, 62.5);
   fast.delayNs = 3'000;
   add("16 kHz", fast, 62.5, GridStatus::Ok, 62.5);
+  // A grid that is not the mouse's spreads its reports over the period: it
+  // says so instead of giving figures.
+  add("16 kHz on a host interval taken as 63 µs", fast, 63, GridStatus::Ambiguous, 63);
   genstream::UsbHost third = host(10, 1e3 / 3);
   third.delayNs = 3'000;
   add("3 kHz", third, 1e3 / 3, GridStatus::Ok, 1e3 / 3);
