@@ -247,6 +247,15 @@ std::vector<HostCase> hostCases() {
   add("1 ms and 8 ms by turns", saving, 0, GridStatus::Ok, 1000,
       {1000, 8000, 1000, 8000, 1000, 8000})
       ->idleKnown = false;
+  genstream::UsbHost stretches = host(44, 1000);  // 1000 and 500 Hz by turns, 1.1 s each
+  stretches.delayNs = 20'000;
+  stretches.switchAtS = 1.1;
+  stretches.switchPeriodNs = 2'000'000;
+  stretches.switchBackS = 1.1;
+  std::vector<double> turns;
+  for (int k = 0; k < 40; ++k) turns.push_back(k % 2 == 0 ? 1000 : 2000);
+  add("1000 and 500 Hz by turns, 1.1 s each", stretches, 0, GridStatus::Ok, 1000, turns)
+      ->idleKnown = false;
   // Clocks off the host's, drifting, and intervals of no whole µs.
   genstream::UsbHost offClock = host(20, 125);
   offClock.delayNs = 5'000;

@@ -125,7 +125,8 @@ inline Stream makeUsbStream(const UsbHost& h, HostTruth& truth) {
     const int c = static_cast<int>(
         own > 0 ? std::min(counts, std::round(h.countsPerSlot * own / h.periodNs)) : counts);
     counts -= c;
-    deviceDue = own > 0 ? std::max(deviceDue + own, t - own / 2) : 0;
+    // From its first report at its own interval, the mouse keeps its phase.
+    deviceDue = own <= 0 ? 0 : deviceDue > 0 ? std::max(deviceDue + own, t - own / 2) : t + own;
     double late = static_cast<double>(delay(rng)) + (h.tailNs > 0 ? tail(rng) : 0.0);
     if (h.stallEveryS > 0 && t >= nextStall) {
       late += stall(rng);
