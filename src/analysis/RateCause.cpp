@@ -137,6 +137,18 @@ std::string textOf(const WholeTestFigures& f, const RateCause& c, const RateCont
   return text;
 }
 
+// A batched link's rate is its deliveries': the text names them, so a
+// Bluetooth mouse's rate reads as its link's.
+std::string deliveryText(const GridFigures& g) {
+  if (g.status != GridStatus::Batched || g.deliveryPeriodUs <= 0) return "";
+  char text[256];
+  std::snprintf(text, sizeof text,
+                i18n::tr("（报告成批送达：每 %.2f ms 一批，每批平均 %.1f 个，最多 %lld 个）"),
+                g.deliveryPeriodUs / 1000, g.reportsPerDeliveryMean,
+                static_cast<long long>(g.reportsPerDeliveryMax));
+  return text;
+}
+
 }  // namespace
 
 const char* rateCauseKey(RateCauseKind kind) {
@@ -174,7 +186,7 @@ std::optional<RateCause> diagnoseRate(const WholeTestFigures& f, const RateConte
   c.ratio = c.judgedHz / x.yardstickHz;
   if (f.motion.known) c.saturationCountsPerS = saturationSpeed(f.motion, x.yardstickHz);
   c.kind = kindOf(f, c, x);
-  c.text = textOf(f, c, x);
+  c.text = textOf(f, c, x) + deliveryText(f.grid);
   return c;
 }
 

@@ -220,6 +220,8 @@ TEST(RateCause, JudgesTheMouseNotTheHand) {
   mousepoll.mousepollMs = 8;
   RateContext ownRate;  // Bluetooth at 89 Hz: the estimated grid's own rate
   ownRate.yardstickHz = 89;
+  RateContext linkRate;  // Bluetooth LE: 2 reports per 7.5 ms event on average
+  linkRate.yardstickHz = 2 / 7.5e-3;
   const struct {
     const char* name;
     StampSeries series;
@@ -284,6 +286,9 @@ TEST(RateCause, JudgesTheMouseNotTheHand) {
        "host_limited", "reached", 125, "usbhid.mousepoll=8"},
       {"Bluetooth at its own rate", seriesOf(mouse(89, 1, 1, {{4000, 3}})), ownRate, "reached",
        "reached", 89, "达到 89 Hz"},
+      {"Bluetooth LE events, judged on the link's rate",
+       seriesOf(genstream::makeLinkStream(10, 7'500'000, 1, 3, 300'000, 700'000)), linkRate,
+       "reached", "reached", 267, "（报告成批送达：每 7.50 ms 一批，每批平均 2.0 个，最多 3 个）"},
       {"batched link, judged on the rate", seriesOf(batched()), eightK, "reached", "reached", 8000,
        "达到 8000 Hz"},
   };
