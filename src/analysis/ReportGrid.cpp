@@ -25,10 +25,11 @@ constexpr double kUnknownShare = 0.01;    // of batched intervals or doubled slo
 // A grid phase per this many reports: short enough that a clock 500 ppm off
 // the period moves the phase by a small part of a period within a window.
 constexpr std::size_t kWindowReports = 512;
-constexpr double kEnvelopeRank = 0.002;  // the window's residuals defining "on time"
-constexpr double kMultipleWidth = 0.15;  // of a period: an interval is a whole multiple
-constexpr double kMultipleShare = 0.9;   // of the intervals, for a period to hold them
-constexpr int kMaxDivisor = 4;           // a period may be this fraction of the lowest cluster
+constexpr std::size_t kHeadingWindows = 4;  // windows the phase's heading is taken over
+constexpr double kEnvelopeRank = 0.002;     // the window's residuals defining "on time"
+constexpr double kMultipleWidth = 0.15;     // of a period: an interval is a whole multiple
+constexpr double kMultipleShare = 0.9;      // of the intervals, for a period to hold them
+constexpr int kMaxDivisor = 4;              // a period may be this fraction of the lowest cluster
 constexpr std::size_t kMultipleSamples = 200'000;
 constexpr std::size_t kBuiltUpReports = 3;  // after a gap, where its built-up counts may come
 constexpr double kBuiltUpFactor = 1.5;      // of the usual step: a report carrying built-up counts
@@ -40,8 +41,10 @@ constexpr double kLinkGapRatio = 3.0;       // deliveries are this much further 
 constexpr double kLinkInsideShare = 0.1;    // of the intervals, inside deliveries
 constexpr double kLinkBetweenShare = 0.05;  // of the intervals, between deliveries
 constexpr double kLinkMeanReports = 8;      // a link's delivery carries a handful of reports
-constexpr int64_t kLinkLargest = 64;        // and never a long run of reports
-constexpr double kLinkQuietShare = 0.002;   // of the intervals, in the gap between the two
+constexpr int64_t kLinkLargest = 64;
+constexpr std::size_t kLinkMinDeliveries =
+    20;  // fewer cannot show a link's structure        // and never a long run of reports
+constexpr double kLinkQuietShare = 0.002;  // of the intervals, in the gap between the two
 
 // Rounding by conversion: no library call in the loops over every report.
 int64_t nearest(double v) { return static_cast<int64_t>(v < 0 ? v - 0.5 : v + 0.5); }
@@ -275,9 +278,12 @@ std::vector<Window> windowsOf(const StampSeries& s, std::size_t a, std::size_t b
     // Unwrapped towards where the phase was heading: a clock off the
     // period moves it steadily, by more than half a period over a test.
     if (!ws.empty()) {
+      // The heading over several windows: a delay that wanders to and fro
+      // must not be taken for it.
       double expected = ws.back().phase;
       if (ws.size() >= 2) {
-        const Window &u = ws[ws.size() - 2], &v = ws.back();
+        const Window &u = ws[ws.size() - std::min<std::size_t>(ws.size(), kHeadingWindows + 1)],
+                     &v = ws.back();
         if (v.centre > u.centre) {
           expected += (v.phase - u.phase) * (win.centre - v.centre) / (v.centre - u.centre);
         }
@@ -611,7 +617,14 @@ double linkDeliveryGapNs(const StampSeries& s) {
   if (gap <= 0) return 0;
   const Deliveries d = deliveriesOf(s, gap);
   const auto mean = static_cast<double>(d.reports) / static_cast<double>(d.firstNs.size());
-  return mean <= kLinkMeanReports && d.largest <= kLinkLargest ? gap : 0;
+  if (d.firstNs.size() < kLinkMinDeliveries || mean > kLinkMeanReports ||
+      d.largest > kLinkLargest) {
+    return 0;
+  }
+  // A link's events keep their own clock: the deliveries lie on a grid.
+  const StampSeries firsts = StampSeries::fromVectors(d.firstNs);
+  const double period = estimatePeriodNs(firsts, 0, firsts.size());
+  return period > 0 && multipleShare(firsts, 0, firsts.size(), period) >= kMultipleShare ? gap : 0;
 }
 
 // The batched status with the deliveries' period and size.
