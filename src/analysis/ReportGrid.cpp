@@ -210,7 +210,7 @@ struct Window {
 
 // Straight lines between the windows' centres, so a mouse clock that drifts
 // against the host's is followed window by window.
-double along(const std::vector<Window>& ws, std::size_t w, double x, double Window::*field) {
+inline double along(const std::vector<Window>& ws, std::size_t w, double x, double Window::*field) {
   if (ws.size() == 1) return ws[0].*field;
   const std::size_t lo = w + 1 == ws.size() || (x < ws[w].centre && w > 0) ? w - 1 : w;
   const Window &p = ws[lo], &q = ws[lo + 1];
@@ -411,12 +411,17 @@ void slotStretch(const StampSeries& s, std::size_t a, std::size_t b, double p,
     // queued reports after a stall is as late as the stall; a report that
     // finds no empty slot joins the delivery without one.
     std::size_t e = i + 1;
-    while (e <= b && static_cast<double>(s[e] - s[e - 1]) < together) ++e;
-    int64_t n = 0;
-    for (std::size_t j = i; j < e; ++j) n += !(j > i && s[j] == s[j - 1] && duplicate(s, j));
+    int64_t n = 1;
+    for (int64_t last = s[i]; e <= b; ++e) {
+      const int64_t t = s[e];
+      if (static_cast<double>(t - last) >= together) break;
+      n += !(t == last && duplicate(s, e));
+      last = t;
+    }
     while (e - 1 >= ws[wl].b) ++wl;
     const double xl = static_cast<double>(s[e - 1]) - t0;
-    int64_t k = nearest((xl - along(ws, wl, xl, &Window::phase)) / p);
+    const double gl = along(ws, wl, xl, &Window::phase);
+    int64_t k = nearest((xl - gl) / p);
     if (i > a && k <= prev) {
       // Two reports in one slot: the earlier came late into the slot after
       // its own when that one was empty; otherwise the slot is doubled.
@@ -452,7 +457,8 @@ void slotStretch(const StampSeries& s, std::size_t a, std::size_t b, double p,
       holds[j - a] = true;
       ++c.slots;
       const double x = static_cast<double>(s[j]) - t0;
-      const double r = x - along(ws, w, x, &Window::phase) - static_cast<double>(slot - 1) * p;
+      const double g = j + 1 == e && w == wl ? gl : along(ws, w, x, &Window::phase);
+      const double r = x - g - static_cast<double>(slot - 1) * p;
       out.push_back(static_cast<int32_t>(std::clamp(r, -1e9, 1e9)));
     }
     gapBeforePrev = std::max<int64_t>(0, gap);
@@ -558,7 +564,10 @@ double linkBinLowUs(int bin) {
 double linkGapNs(const StampSeries& s) {
   std::vector<double> bins(static_cast<std::size_t>(linkBin(kRestNs / 1000) + 2), 0.0);
   double total = 0;
-  for (std::size_t i = 1; i < s.size(); ++i) {
+  // The shape of the intervals' spread is all that is asked: a long test's
+  // intervals are sampled.
+  const std::size_t step = std::max<std::size_t>(1, s.size() / kMultipleSamples);
+  for (std::size_t i = 1; i < s.size(); i += step) {
     const int64_t d = s[i] - s[i - 1];
     if (!isStep(d) || d < kLinkLowUs * 1000) continue;
     ++bins[static_cast<std::size_t>(linkBin(d / 1000))];
