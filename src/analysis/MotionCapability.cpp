@@ -35,8 +35,15 @@ struct Window {
 // Windows of moving time: the intervals (not rests) that end at a report
 // with X/Y motion, cut into pieces of kAllowedWindow; a shorter last piece
 // of a stroke is kept. A gap longer than a window is the hand pausing: it
-// ends a window and belongs to none.
+// ends a window and belongs to none. A gap that held a kernel drop is lost
+// reports, not a pause: a short one counts as moving time as any interval
+// does; one longer than a window neither ends a window nor counts against
+// the mouse, whose own rate is judged around it.
 std::vector<Window> windows(const StampSeries& s) {
+  std::vector<bool> dropGap(s.size(), false);
+  for (const DropMark& m : s.drops()) {
+    if (m.before < s.size()) dropGap[m.before] = true;
+  }
   std::vector<Window> out;
   Window w;
   const auto close = [&] {
@@ -46,6 +53,7 @@ std::vector<Window> windows(const StampSeries& s) {
   for (std::size_t i = 1; i < s.size(); ++i) {
     const int64_t d = s[i] - s[i - 1];
     const ReportMotion m = s.motion(i);
+    if (dropGap[i] && d > kWindowNs) continue;
     if (d < 0 || d > kWindowNs || !m.known() || largerAxis(m) == 0) {
       if (d > kWindowNs) close();
       continue;

@@ -10,6 +10,21 @@ namespace {
 
 using namespace motionrules;
 
+// Of the reports the mouse sent, the share the kernel dropped above which a
+// test that reached its rate still names the drops.
+constexpr double kLostShareNamed = 0.01;
+
+// A rate over so little moving time is not told (WholeTestFigures::movingRateReason).
+const char* tooLittleText() {
+  return i18n::tr("移动时间太短（不到 10 个间隔或 10 ms）：无法判断回报率");
+}
+
+double lostShare(const WholeTestFigures& f) {
+  if (f.kernelDrops <= 0 || f.kernelDroppedReports <= 0) return 0;
+  const auto lost = static_cast<double>(f.kernelDroppedReports);
+  return lost / (static_cast<double>(f.reports) + lost);
+}
+
 std::optional<double> saturationSpeed(const MotionFigures& m, double yardstickHz) {
   for (const SpeedBand& b : m.bands) {
     if (b.movingSeconds >= kMinBandSeconds && b.rateHz >= kBandReachedRatio * yardstickHz) {
@@ -35,7 +50,10 @@ bool kernelExplains(const WholeTestFigures& f, const RateCause& c) {
 
 RateCauseKind kindOf(const WholeTestFigures& f, const RateCause& c, const RateContext& x) {
   if (hostLimited(c, x)) return RateCauseKind::HostLimited;
-  if (c.ratio >= pollingrules::kTargetReachedRatio) return RateCauseKind::Reached;
+  // The mouse reached the rate, but the test lost reports it sent.
+  if (c.ratio >= pollingrules::kTargetReachedRatio) {
+    return lostShare(f) >= kLostShareNamed ? RateCauseKind::KernelDrops : RateCauseKind::Reached;
+  }
   if (kernelExplains(f, c)) return RateCauseKind::KernelDrops;
   if (!f.motion.known) return RateCauseKind::NoMotionData;
   if (c.fromCapability) return RateCauseKind::DeviceLimited;
@@ -81,6 +99,12 @@ std::string textOf(const WholeTestFigures& f, const RateCause& c, const RateCont
           c.saturationCountsPerS.value_or(c.yardstickHz * f.countStep), c.yardstickHz);
       break;
     case RateCauseKind::KernelDrops:
+      if (c.ratio >= pollingrules::kTargetReachedRatio) {
+        std::snprintf(text, sizeof text,
+                      i18n::tr("鼠标达到 %.0f Hz，但内核丢弃了约 %.0f %% 的报告：读取跟不上"),
+                      c.yardstickHz, lostShare(f) * 100);
+        break;
+      }
       std::snprintf(
           text, sizeof text, i18n::tr("读取跟不上：内核丢弃了约 %lld 个报告（%lld 次缓冲区溢出）"),
           static_cast<long long>(f.kernelDroppedReports), static_cast<long long>(f.kernelDrops));
@@ -95,7 +119,9 @@ std::string textOf(const WholeTestFigures& f, const RateCause& c, const RateCont
                     c.judgedHz, c.yardstickHz);
       break;
     case RateCauseKind::NoMotionData:
-      if (f.motion.known && !f.movingRateHz) {
+      if (!f.movingRateHz && !f.movingRateReason.empty()) {
+        std::snprintf(text, sizeof text, "%s", tooLittleText());
+      } else if (f.motion.known && !f.movingRateHz) {
         std::snprintf(
             text, sizeof text,
             i18n::tr("没有带 X/Y 移动的报告（只有滚轮或按键）：请移动鼠标再测，才能判断回报率"));
@@ -108,6 +134,18 @@ std::string textOf(const WholeTestFigures& f, const RateCause& c, const RateCont
     case RateCauseKind::HostLimited:
       return hostText(c, x);
   }
+  return text;
+}
+
+// A batched link's rate is its deliveries': the text names them, so a
+// Bluetooth mouse's rate reads as its link's.
+std::string deliveryText(const GridFigures& g) {
+  if (g.status != GridStatus::Batched || g.deliveryPeriodUs <= 0) return "";
+  char text[256];
+  std::snprintf(text, sizeof text,
+                i18n::tr("（报告成批送达：每 %.2f ms 一批，每批平均 %.1f 个，最多 %lld 个）"),
+                g.deliveryPeriodUs / 1000, g.reportsPerDeliveryMean,
+                static_cast<long long>(g.reportsPerDeliveryMax));
   return text;
 }
 
@@ -136,8 +174,9 @@ std::optional<RateCause> diagnoseRate(const WholeTestFigures& f, const RateConte
   RateCause c;
   c.yardstickHz = x.yardstickHz;
   if (!f.movingRateHz) {
-    // Reports, but none that moved the mouse: wheel or buttons only.
-    if (!f.motion.known) return std::nullopt;
+    // Reports, but none that moved the mouse (wheel or buttons only), or
+    // too little moving time to tell a rate.
+    if (!f.motion.known && f.movingRateReason.empty()) return std::nullopt;
     c.kind = RateCauseKind::NoMotionData;
     c.text = textOf(f, c, x);
     return c;
@@ -147,7 +186,7 @@ std::optional<RateCause> diagnoseRate(const WholeTestFigures& f, const RateConte
   c.ratio = c.judgedHz / x.yardstickHz;
   if (f.motion.known) c.saturationCountsPerS = saturationSpeed(f.motion, x.yardstickHz);
   c.kind = kindOf(f, c, x);
-  c.text = textOf(f, c, x);
+  c.text = textOf(f, c, x) + deliveryText(f.grid);
   return c;
 }
 
@@ -174,8 +213,9 @@ const char* mouseVerdictKey(MouseVerdict verdict) {
 JudgedMouse judgeMouse(const WholeTestFigures& f, double yardstickHz) {
   JudgedMouse j;
   if (yardstickHz <= 0 || !f.movingRateHz) {
-    j.reason = f.reports > 0 && f.motion.known ? i18n::tr("没有带 X/Y 移动的报告，无法判断")
-                                               : i18n::tr("无数据");
+    j.reason = !f.movingRateReason.empty() ? tooLittleText()
+               : f.reports > 0 && f.motion.known ? i18n::tr("没有带 X/Y 移动的报告，无法判断")
+                                                 : i18n::tr("无数据");
     return j;
   }
   if (f.capabilityHz && f.yardstickHz == yardstickHz) {

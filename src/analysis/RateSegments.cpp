@@ -88,33 +88,6 @@ std::vector<Run> blockRuns(const StampSeries& s, double periodNs) {
 
 int64_t lengthNs(const StampSeries& s, const Run& r) { return s[r.end - 1] - s[r.first]; }
 
-// Runs shorter than a second join their neighbour, and neighbours at one
-// rate join each other.
-void mergeRuns(const StampSeries& s, std::vector<Run>& runs) {
-  for (bool changed = true; changed && runs.size() > 1;) {
-    changed = false;
-    for (std::size_t k = 0; k + 1 < runs.size(); ++k) {
-      if (sameRate(runs[k].periodNs, runs[k + 1].periodNs)) {
-        runs[k].end = runs[k + 1].end;
-        runs.erase(runs.begin() + static_cast<std::ptrdiff_t>(k + 1));
-        changed = true;
-        break;
-      }
-    }
-    if (changed) continue;
-    auto shortest = std::min_element(runs.begin(), runs.end(), [&](const Run& a, const Run& b) {
-      return lengthNs(s, a) < lengthNs(s, b);
-    });
-    if (lengthNs(s, *shortest) >= kMinSegmentNs) break;
-    const auto k = static_cast<std::size_t>(shortest - runs.begin());
-    const std::size_t into = k == 0 ? 1 : k - 1;
-    runs[into].first = std::min(runs[into].first, runs[k].first);
-    runs[into].end = std::max(runs[into].end, runs[k].end);
-    runs.erase(shortest);
-    changed = true;
-  }
-}
-
 // Blocks put a change at a block's end: the change is where the intervals
 // turn from one run's period to the other's, within a block of the border.
 void placeBorder(const StampSeries& s, Run& a, Run& b) {
@@ -135,13 +108,43 @@ void placeBorder(const StampSeries& s, Run& a, Run& b) {
   a.end = b.first = e;
 }
 
+// Neighbours at one rate join each other.
+void mergeSameRate(std::vector<Run>& runs) {
+  for (std::size_t k = 0; k + 1 < runs.size();) {
+    if (sameRate(runs[k].periodNs, runs[k + 1].periodNs)) {
+      runs[k].end = runs[k + 1].end;
+      runs.erase(runs.begin() + static_cast<std::ptrdiff_t>(k + 1));
+    } else {
+      ++k;
+    }
+  }
+}
+
+// Runs shorter than a second, measured between their placed borders (a
+// block that straddles a change says little), join their neighbour.
+void mergeShortRuns(const StampSeries& s, std::vector<Run>& runs) {
+  while (runs.size() > 1) {
+    auto shortest = std::min_element(runs.begin(), runs.end(), [&](const Run& a, const Run& b) {
+      return lengthNs(s, a) < lengthNs(s, b);
+    });
+    if (lengthNs(s, *shortest) >= kMinSegmentNs) break;
+    const auto k = static_cast<std::size_t>(shortest - runs.begin());
+    const std::size_t into = k == 0 ? 1 : k - 1;
+    runs[into].first = std::min(runs[into].first, runs[k].first);
+    runs[into].end = std::max(runs[into].end, runs[k].end);
+    runs.erase(shortest);
+    mergeSameRate(runs);
+  }
+}
+
 }  // namespace
 
 std::vector<SegmentRange> rateSegments(const StampSeries& s, double periodNs) {
   std::vector<Run> runs = blockRuns(s, periodNs);
-  mergeRuns(s, runs);
-  if (runs.size() < 2) return {};
+  mergeSameRate(runs);
   for (std::size_t k = 0; k + 1 < runs.size(); ++k) placeBorder(s, runs[k], runs[k + 1]);
+  mergeShortRuns(s, runs);
+  if (runs.size() < 2) return {};
   std::vector<SegmentRange> out;
   for (const Run& r : runs) {
     // Near the run's rough period: a short histogram for each of many runs.

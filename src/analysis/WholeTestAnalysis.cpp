@@ -14,6 +14,8 @@ using namespace pollingrules;
 
 constexpr int64_t kRestNs = std::chrono::nanoseconds(kActivityTimeout).count();
 constexpr double kNsPerUs = 1000.0;
+constexpr std::size_t kMinRateSteps = 10;  // intervals that are not zero
+constexpr double kMinRateMovingNs = 10'000'000;
 
 int64_t intervalNs(const StampSeries& s, std::size_t i) { return s[i] - s[i - 1]; }
 
@@ -86,11 +88,18 @@ void intervalFigures(const StampSeries& s, WholeTestFigures& f, std::vector<int3
   }
   f.intervals = static_cast<int64_t>(buf.size());
   f.movingSeconds = sum / 1e9;
-  if (sum > 0) f.movingRateHz = static_cast<double>(buf.size()) / f.movingSeconds;
   // Reports delivered together are reports, but their zero intervals say
   // nothing of the spacing.
   std::erase(buf, 0);
   f.equalStamps = f.intervals - static_cast<int64_t>(buf.size());
+  // Over so little moving time one delivery would decide the rate: a pile of
+  // reports at one stamp is one delivery, not a million reports a second.
+  if (sum <= 0) return;
+  if (buf.size() < kMinRateSteps || sum < kMinRateMovingNs) {
+    f.movingRateReason = "too little moving time to tell a rate: under 10 intervals or 10 ms";
+  } else {
+    f.movingRateHz = static_cast<double>(f.intervals) / f.movingSeconds;
+  }
   if (buf.empty()) return;
   const double mean = sum / static_cast<double>(buf.size());
   double squares = 0.0;

@@ -46,6 +46,11 @@ struct GridFigures {
   GridSource source = GridSource::Estimated;
   GridStatus status = GridStatus::None;
   std::string reason;  // why the slot figures are unknown; "" when they are known
+  // A batched link's deliveries (reports handed over together): their
+  // period and the reports each carried; 0 unless the status is batched.
+  double deliveryPeriodUs = 0;
+  double reportsPerDeliveryMean = 0;
+  int64_t reportsPerDeliveryMax = 0;
 };
 
 // A stretch of the test at one grid period, when the period changed.
@@ -67,13 +72,16 @@ struct DeliveryFigures {
 
 struct WholeTestFigures {
   int64_t reports = 0;
-  int64_t intervals = 0;               // intervals between reports that are not rests
-  int64_t equalStamps = 0;             // of those, intervals of zero: reports delivered together
-  double movingSeconds = 0;            // sum of those intervals
-  int64_t rests = 0;                   // gaps longer than the activity timeout
-  std::optional<double> movingRateHz;  // intervals / movingSeconds; none without moving time
-  IntervalSummary intervalUs;          // of the intervals that are not zero
-  int64_t anomalies = 0;               // the live analyzer's anomaly rule on every interval
+  int64_t intervals = 0;     // intervals between reports that are not rests
+  int64_t equalStamps = 0;   // of those, intervals of zero: reports delivered together
+  double movingSeconds = 0;  // sum of those intervals
+  int64_t rests = 0;         // gaps longer than the activity timeout
+  // intervals / movingSeconds; none when so little moving time that one
+  // delivery decides it (movingRateReason says why)
+  std::optional<double> movingRateHz;
+  std::string movingRateReason;
+  IntervalSummary intervalUs;  // of the intervals that are not zero
+  int64_t anomalies = 0;       // the live analyzer's anomaly rule on every interval
   double anomalyShare = 0;
   GridFigures grid;
   // Slot figures: none when the grid's slots cannot be known (grid.reason).
@@ -95,7 +103,7 @@ struct WholeTestFigures {
 };
 
 struct WholeTestOptions {
-  double configuredPeriodUs = 0;  // the interval the host polls at; 0 = unknown: estimate
+  double configuredPeriodUs = 0;  // the interval the host polls at (exact); 0 = unknown: estimate
 };
 
 WholeTestFigures analyzeWholeTest(const StampSeries& series, const WholeTestOptions& options = {});

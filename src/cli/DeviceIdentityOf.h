@@ -18,6 +18,7 @@ inline results::DeviceIdentity identityOf(const HIDDeviceInfo& d) {
   id.productId = d.productId;
   id.reportIntervalUs = d.reportIntervalUs;
   id.requestedIntervalUs = d.requestedIntervalUs;
+  id.reportIntervalNs = d.reportIntervalNs;
   id.configuredReason = d.configuredReason;
   id.usbhidMousepollMs = d.usbhidMousepollMs;
   id.node = d.node;

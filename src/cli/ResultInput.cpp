@@ -236,7 +236,9 @@ ResultFacts resultFacts(const json& result) {
   } else {
     d.vendorId = d.productId = -1;
   }
-  d.reportIntervalUs = static_cast<int32_t>(numberAt(result, "/device/endpoint_interval_us"));
+  const double intervalUs = numberAt(result, "/device/endpoint_interval_us");
+  d.reportIntervalUs = static_cast<int32_t>(std::lround(intervalUs));
+  d.reportIntervalNs = std::llround(intervalUs * 1000);
   const double requestedHz = numberAt(result, "/device/requested_hz");
   if (requestedHz > 0) d.requestedIntervalUs = static_cast<int32_t>(std::lround(1e6 / requestedHz));
   d.configuredReason = textAt(result, "/device/configured_reason");

@@ -22,6 +22,7 @@ struct HIDDeviceInfo {
   bool opened = false;
   int32_t priority = 0;
   int32_t reportIntervalUs = 0;     // the interval the host polls at; 0 when unknown
+  int32_t reportIntervalNs = 0;     // the same, exact (62.5 µs); 0 when unknown
   int32_t requestedIntervalUs = 0;  // the interval the mouse asks for; 0 when unknown
   // Why the host polls at another interval than the mouse asks for:
   // "interval_rounding", "usbhid_mousepoll", "ps2_sample_rate"; empty otherwise.

@@ -231,6 +231,7 @@ void HIDMonitor::Impl::handleDeviceMatched(HIDDeviceRef device) {
   info.productId = numberProperty(*device, hidservice::kProductIdKey);
   info.reportIntervalUs = numberProperty(*device, hidservice::kReportIntervalKey);
   info.requestedIntervalUs = numberProperty(*device, hidservice::kRequestedIntervalKey);
+  info.reportIntervalNs = numberProperty(*device, hidservice::kReportIntervalNsKey);
   info.configuredReason = stringProperty(*device, hidservice::kConfiguredReasonKey);
   info.usbhidMousepollMs = device->numberProperty(hidservice::kUsbhidMousepollKey).value_or(-1);
   info.node = stringProperty(*device, hidservice::kNodeKey);

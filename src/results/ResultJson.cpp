@@ -49,7 +49,7 @@ ordered_json deviceJson(const DeviceIdentity& d, const DeviceRates& rates) {
                      ? ordered_json(nullptr)
                      : ordered_json(vidPidText(d.vendorId, d.productId));
   j["transport"] = d.transport;
-  j["endpoint_interval_us"] = d.reportIntervalUs;
+  j["endpoint_interval_us"] = rounded(exactIntervalUs(d));
   j["node"] = d.node.empty() ? ordered_json(nullptr) : ordered_json(d.node);
   j["configured_hz"] = orNull(rounded(rates.configuredHz, 1));
   j["requested_hz"] = orNull(rounded(rates.requestedHz, 1));
@@ -66,7 +66,7 @@ ordered_json environmentJson(const TestRecord& r, const DerivedFigures& f) {
   j["usb_port_path"] = orNull(d.portPath);
   j["hub_depth"] = orNull(f.hubDepth);
   j["host_controller_driver"] = orNull(d.hostDriver);
-  j["endpoint_interval_us"] = orNull(d.reportIntervalUs);
+  j["endpoint_interval_us"] = orNull(rounded(exactIntervalUs(d)));
   j["usbhid_mousepoll_ms"] =
       d.usbhidMousepollMs >= 0 ? ordered_json(d.usbhidMousepollMs) : ordered_json(nullptr);
   return j;
@@ -160,6 +160,13 @@ ordered_json gridJson(const GridFigures& g) {
   j["source"] = gridSourceKey(g.source);
   j["status"] = gridStatusKey(g.status);
   j["reason"] = g.reason.empty() ? ordered_json(nullptr) : ordered_json(g.reason);
+  const bool batched = g.status == GridStatus::Batched && g.deliveryPeriodUs > 0;
+  j["delivery_period_us"] =
+      batched ? ordered_json(rounded(g.deliveryPeriodUs)) : ordered_json(nullptr);
+  j["reports_per_delivery"] = batched
+                                  ? ordered_json({{"mean", rounded(g.reportsPerDeliveryMean, 2)},
+                                                  {"largest", g.reportsPerDeliveryMax}})
+                                  : ordered_json(nullptr);
   return j;
 }
 
@@ -184,6 +191,7 @@ ordered_json wholeTestJson(const WholeTestFigures& w, const WholeJudgement& g) {
   j["equal_stamps"] = w.equalStamps;
   j["moving_rate_hz"] =
       w.movingRateHz ? ordered_json(rounded(*w.movingRateHz, 2)) : ordered_json(nullptr);
+  j["moving_rate_reason"] = orNull(w.movingRateReason);
   const IntervalSummary& i = w.intervalUs;
   j["interval_us"] = percentiles({{"p1", i.p1},
                                   {"p50", i.p50},

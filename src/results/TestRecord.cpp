@@ -9,11 +9,20 @@
 
 namespace results {
 
+double exactIntervalUs(const DeviceIdentity& device) {
+  return device.reportIntervalNs > 0 ? static_cast<double>(device.reportIntervalNs) / 1000.0
+                                     : device.reportIntervalUs;
+}
+
+namespace {
+bool polled(const DeviceIdentity& device) {
+  return device.transport == "USB" || device.transport == "Virtual" || device.transport == "PS/2";
+}
+}  // namespace
+
 float configuredHz(const DeviceIdentity& device) {
-  const bool polled =
-      device.transport == "USB" || device.transport == "Virtual" || device.transport == "PS/2";
-  return polled && device.reportIntervalUs > 0 ? 1e6f / static_cast<float>(device.reportIntervalUs)
-                                               : 0.0f;
+  const double us = exactIntervalUs(device);
+  return polled(device) && us > 0 ? static_cast<float>(1e6 / us) : 0.0f;
 }
 
 float requestedHz(const DeviceIdentity& device) {
@@ -38,8 +47,9 @@ const char* targetSourceKey(TargetSource source) {
 }
 
 WholeTestOptions wholeTestOptions(const DeviceIdentity& device) {
-  const float hz = configuredHz(device);
-  return {hz > 0.0f ? 1e6 / hz : 0.0};
+  // Exact: a period rounded to whole µs (63 for 62.5) spreads the reports
+  // over the grid.
+  return {polled(device) ? exactIntervalUs(device) : 0.0};
 }
 
 WholeTestOptions wholeTestOptions(const TestRecord& record) {
@@ -55,7 +65,12 @@ float defaultTargetHz(const DeviceIdentity& device, const WholeTestFigures& whol
   // The grid the reports fell on; a mouse moved slowly still reports in its
   // own slots, so the median interval stands in when there is no grid.
   const double periodUs = whole.grid.periodUs > 0.0 ? whole.grid.periodUs : whole.intervalUs.p50;
-  const float gridHz = periodUs > 0.0 ? static_cast<float>(1e6 / periodUs) : 0.0f;
+  float gridHz = periodUs > 0.0 ? static_cast<float>(1e6 / periodUs) : 0.0f;
+  // A batched link's deliveries are not its reports' slots: an 8 kHz mouse
+  // delivered in pairs is judged against 8000 Hz, and a Bluetooth mouse
+  // against no rate above its reports' own.
+  if (whole.grid.status == GridStatus::Batched)
+    gridHz = static_cast<float>(whole.movingRateHz.value_or(0));
   if (device.transport == "USB" || device.transport == "Virtual") {
     source = TargetSource::NearestStandard;
     return nearestTargetHz(gridHz);

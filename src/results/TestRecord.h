@@ -23,6 +23,7 @@ struct DeviceIdentity {
   int32_t vendorId = 0;  // -1 (both) when not known: a recording that does not say
   int32_t productId = 0;
   int32_t reportIntervalUs = 0;  // the interval the host polls at; 0 when unknown
+  int64_t reportIntervalNs = 0;  // the same, exact (62.5 µs is 62500); 0: whole µs only
   // The interval the mouse's endpoint descriptor asks for, before the host's
   // rounding; 0 when unknown.
   int32_t requestedIntervalUs = 0;
@@ -39,6 +40,8 @@ struct DeviceIdentity {
 // and usbhid's mousepoll, on PS/2 the sample rate, the virtual mice's own;
 // 0 when unknown, e.g. over Bluetooth.
 float configuredHz(const DeviceIdentity& device);
+// The host's interval (µs) to the nanosecond; 0 when unknown.
+double exactIntervalUs(const DeviceIdentity& device);
 // The rate the mouse asks for, from its endpoint descriptor; 0 when unknown.
 float requestedHz(const DeviceIdentity& device);
 // Hubs between the mouse and its root port: "3-1.4" is behind one hub.

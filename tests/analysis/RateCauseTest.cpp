@@ -187,6 +187,14 @@ genstream::Stream strokeThenButtons() {
   return s;
 }
 
+// One report, then 1,000 at one stamp a millisecond later.
+genstream::Stream pile() {
+  genstream::Stream s;
+  s.reports.push_back({1'000'000'000, 3, 0});
+  s.reports.insert(s.reports.end(), 1000, {1'001'000'000, 3, 0});
+  return s;
+}
+
 genstream::Stream batched() {
   genstream::UsbHost h;
   h.seconds = 2;
@@ -212,6 +220,8 @@ TEST(RateCause, JudgesTheMouseNotTheHand) {
   mousepoll.mousepollMs = 8;
   RateContext ownRate;  // Bluetooth at 89 Hz: the estimated grid's own rate
   ownRate.yardstickHz = 89;
+  RateContext linkRate;  // Bluetooth LE: 2 reports per 7.5 ms event on average
+  linkRate.yardstickHz = 2 / 7.5e-3;
   const struct {
     const char* name;
     StampSeries series;
@@ -265,10 +275,20 @@ TEST(RateCause, JudgesTheMouseNotTheHand) {
        eightK, "device_limited", "near", 7400 * 10 / 11.0, "回报率却只有"},
       {"drops on a 7700 Hz mouse", seriesOf(withDrops(mouse(7700, 1, 1, {{24000, 1}}), 10, 1)),
        eightK, "kernel_drops", "near", 7700 * 10 / 11.0, "内核丢弃了约"},
+      // A healthy mouse whose reader fell behind: each drop a gap of 55 ms,
+      // 8 % of the reports lost. The gaps are not the hand resting.
+      {"8 % of the reports lost in drop gaps of 55 ms",
+       seriesOf(withDrops(mouse(8000, 1, 1, {{24000, 4}}), 5060, 440)), eightK, "kernel_drops",
+       "reached", 8000, "鼠标达到 8000 Hz，但内核丢弃了约 8 % 的报告：读取跟不上"},
+      {"a pile of 1,000 reports at one stamp", seriesOf(pile()), oneK, "no_motion_data", "unknown",
+       0, "移动时间太短"},
       {"host polls below what the mouse asks", seriesOf(mouse(125, 1, 1, {{4000, 2}})), mousepoll,
        "host_limited", "reached", 125, "usbhid.mousepoll=8"},
       {"Bluetooth at its own rate", seriesOf(mouse(89, 1, 1, {{4000, 3}})), ownRate, "reached",
        "reached", 89, "达到 89 Hz"},
+      {"Bluetooth LE events, judged on the link's rate",
+       seriesOf(genstream::makeLinkStream(10, 7'500'000, 1, 3, 300'000, 700'000)), linkRate,
+       "reached", "reached", 267, "（报告成批送达：每 7.50 ms 一批，每批平均 2.0 个，最多 3 个）"},
       {"batched link, judged on the rate", seriesOf(batched()), eightK, "reached", "reached", 8000,
        "达到 8000 Hz"},
   };

@@ -396,6 +396,30 @@ bool hasChineseText(const std::string& text) {
   return false;
 }
 
+// A link that hands over 3 reports per 7.5 ms event, 250 µs apart: its
+// rate is the link's (400 Hz), never judged against the gaps inside an
+// event (4000 Hz) nor blamed on the mouse.
+TEST_F(AnalyzeTest, ALinksDeliveriesAreNotItsSlots) {
+  std::string csv = "t_us,interval_us\n";
+  for (int event = 0; event < 1333; ++event) {
+    for (int k = 0; k < 3; ++k) {
+      csv += std::to_string(event * 7500 + k * 250) + ".000,\n";
+    }
+  }
+  writeFile(tmp.file("events.csv"), csv);
+  const Finished f = analyze({tmp.file("events.csv"), "--json"});
+  ASSERT_EQ(f.status, 0) << f.err;
+  const json w = json::parse(f.out)["whole_test"];
+  EXPECT_EQ(w["grid"]["status"], "batched");
+  EXPECT_EQ(w["grid"]["delivery_period_us"], 7500.0);
+  EXPECT_EQ(w["grid"]["reports_per_delivery"]["mean"], 3.0);
+  EXPECT_EQ(w["target"]["source"], "estimated");
+  EXPECT_NEAR(w["target"]["hz"].get<double>(), 400, 1);
+  EXPECT_NE(w["target"]["verdict"], "below");
+  EXPECT_NE(w["cause"]["kind"], "device_limited");
+  EXPECT_TRUE(w["missed_slots"].is_null() && w["lateness_us"].is_null());
+}
+
 // A CSV without motion, analyzed, gives a CSV whose motion columns are empty;
 // that one reads back too, with its kernel drop kept.
 TEST_F(AnalyzeTest, CsvWrittenByAnalyzeReadsBack) {

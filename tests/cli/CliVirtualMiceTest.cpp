@@ -625,3 +625,23 @@ TEST_F(CliVirtualMiceTest, AHandSpeedLimitsTheRateAndEachReportCarriesItsCounts)
     EXPECT_EQ(single, c.singleCounts ? reports : 0);
   }
 }
+
+// Virtual mice whose interval is no whole number of µs: the grid is the
+// host's interval to the nanosecond, so reports exactly on it are 0 µs late
+// and no slot is empty (63 µs for 62.5 spread them over the whole period).
+TEST(CliVirtualMiceGrid, AnIntervalOfNoWholeMicrosecondsKeepsItsGrid) {
+  TempDir tmp;
+  for (const auto& [rate, periodUs] : {std::pair{"16000", 62.5}, std::pair{"3000", 1e6 / 3000}}) {
+    SCOPED_TRACE(rate);
+    const Finished f = runQuillmark({"measure", "--seconds", "1", "--json"},
+                                    {{"TAVO_VIRTUAL_MICE", rate}}, tmp.path() + "/run");
+    ASSERT_EQ(f.status, 0) << f.err;
+    const json w = json::parse(f.out)["whole_test"];
+    EXPECT_EQ(w["grid"]["status"], "ok") << w["grid"];
+    EXPECT_NEAR(w["grid"]["period_us"].get<double>(), periodUs, periodUs * 1e-4);
+    EXPECT_EQ(w["lateness_us"]["p50"], 0.0);
+    EXPECT_EQ(w["lateness_us"]["p99"], 0.0);
+    EXPECT_EQ(w["idle_slots"], 0);
+    EXPECT_EQ(w["missed_slots"], 0);
+  }
+}

@@ -60,18 +60,26 @@ inline Stream makeStream(double rateHz, double seconds, int64_t jitterNs, bool r
 // slot it could not send in carries its counts into the next report.
 struct UsbHost {
   double seconds = 10;
-  double periodNs = 125'000;       // the host's poll interval
-  double devicePeriodNs = 0;       // the mouse's own interval; 0: every poll
-  double switchAtS = 0;            // from then on the mouse's interval is
-  double switchPeriodNs = 0;       //   this one (0: no switch)
-  double switchBackS = 0;          // and back and forth every this long (0: stays)
-  int64_t delayNs = 0;             // host delay uniform in [0, delayNs]
-  double tailNs = 0;               // plus an exponential tail of this mean
-  double slewPpm = 0;              // the stamping clock swings ± this, once a minute
-  double countsPerSlot = 8;        // the hand's counts per host slot while it moves
-  double strokeS = 0, pauseS = 0;  // strokes and pauses of the hand (0: no pauses)
-  double duplicateShare = 0;       // reports stamped a second time (no motion)
-  int batch = 1;                   // reports handed over together
+  double periodNs = 125'000;            // the host's poll interval
+  double devicePeriodNs = 0;            // the mouse's own interval; 0: every poll
+  double switchAtS = 0;                 // from then on the mouse's interval is
+  double switchPeriodNs = 0;            //   this one (0: no switch)
+  double switchBackS = 0;               // and back and forth every this long (0: stays)
+  int64_t delayNs = 0;                  // host delay uniform in [0, delayNs]
+  double tailNs = 0;                    // plus an exponential tail of this mean
+  double slewPpm = 0;                   // the stamping clock swings ± this, once a minute
+  double clockPpm = 0;                  // the stamping clock runs this far off the host's
+  double rampPpm = 0;                   // and drifts by this much over the test
+  double countsPerSlot = 8;             // the hand's counts per host slot while it moves
+  double strokeS = 0, pauseS = 0;       // strokes and pauses of the hand (0: no pauses)
+  double duplicateShare = 0;            // reports stamped a second time (no motion)
+  double burstEveryS = 0;               // a host that queues: it stalls this often (0: never)
+  double burstStallNs = 0;              //   for this long, then hands the queue over at once
+  double stallEveryS = 0;               // interrupts held off this often (0: never)
+  double stallLoNs = 0, stallHiNs = 0;  // for this long: the report then in flight is late
+  double lostPollShare = 0;             // polls lost, the mouse's counts kept for the next
+  int batch = 1;                        // reports handed over together
+  int64_t batchGapNs = 2000;            // this far apart
   uint32_t seed = 3;
 };
 
@@ -88,10 +96,13 @@ inline Stream makeUsbStream(const UsbHost& h, HostTruth& truth) {
   std::uniform_real_distribution<double> chance(0, 1);
   const auto clock = [&](double ns) {  // the stamping clock, slewed
     const double w = 2 * std::numbers::pi / 60e9;
-    return 1e9 + ns + h.slewPpm * 1e-6 * (1 - std::cos(w * ns)) / w;
+    const double ramp = h.rampPpm * 1e-6 * ns * ns / (2 * h.seconds * 1e9);
+    return 1e9 + ns * (1 + h.clockPpm * 1e-6) + ramp +
+           h.slewPpm * 1e-6 * (1 - std::cos(w * ns)) / w;
   };
   Stream s;
-  double counts = 0, deviceDue = 0, busyUntil = 0;
+  double counts = 0, deviceDue = 0, busyUntil = 0, nextStall = h.stallEveryS * 1e9;
+  std::uniform_real_distribution<double> stall(h.stallLoNs, h.stallHiNs);
   int64_t firstSlot = -1, lastSlot = 0, reportSlots = 0;
   std::vector<Report> held;
   const auto slots = static_cast<int64_t>(h.seconds * 1e9 / h.periodNs);
@@ -106,7 +117,7 @@ inline Stream makeUsbStream(const UsbHost& h, HostTruth& truth) {
     if (moving) counts += h.countsPerSlot;
     const bool due = t + 1 >= deviceDue && counts >= 1;
     if (!due) continue;
-    if (t < busyUntil) {
+    if (t < busyUntil || (h.lostPollShare > 0 && chance(rng) < h.lostPollShare)) {
       ++truth.missed;
       continue;
     }
@@ -114,9 +125,20 @@ inline Stream makeUsbStream(const UsbHost& h, HostTruth& truth) {
     const int c = static_cast<int>(
         own > 0 ? std::min(counts, std::round(h.countsPerSlot * own / h.periodNs)) : counts);
     counts -= c;
-    deviceDue = own > 0 ? std::max(deviceDue + own, t - own / 2) : 0;
-    const double late = static_cast<double>(delay(rng)) + (h.tailNs > 0 ? tail(rng) : 0.0);
-    busyUntil = t + late;
+    // From its first report at its own interval, the mouse keeps its phase.
+    deviceDue = own <= 0 ? 0 : deviceDue > 0 ? std::max(deviceDue + own, t - own / 2) : t + own;
+    double late = static_cast<double>(delay(rng)) + (h.tailNs > 0 ? tail(rng) : 0.0);
+    if (h.stallEveryS > 0 && t >= nextStall) {
+      late += stall(rng);
+      nextStall += h.stallEveryS * 1e9;
+    }
+    const double since = h.burstEveryS > 0 ? std::fmod(t, h.burstEveryS * 1e9) : h.burstStallNs;
+    if (t >= h.burstEveryS * 1e9 && since < h.burstStallNs) {
+      // Handed over together, stamped at one instant before the next poll's report.
+      late = h.burstStallNs - since - 20'000;
+    } else {
+      busyUntil = t + late;
+    }
     truth.lateNs.push_back(static_cast<int64_t>(late));
     held.push_back({static_cast<int64_t>(clock(t + late)), c, 0});
     if (firstSlot < 0) firstSlot = k;
@@ -125,13 +147,28 @@ inline Stream makeUsbStream(const UsbHost& h, HostTruth& truth) {
     if (static_cast<int>(held.size()) < h.batch) continue;
     for (std::size_t j = 0; j < held.size(); ++j) {
       Report r = held[j];
-      if (h.batch > 1) r.ns = held.back().ns + static_cast<int64_t>(j) * 2000;
+      if (h.batch > 1) r.ns = held.back().ns + static_cast<int64_t>(j) * h.batchGapNs;
       s.reports.push_back(r);
       if (chance(rng) < h.duplicateShare) s.reports.push_back({r.ns, 0, 0});
     }
     held.clear();
   }
   truth.idle = lastSlot - firstSlot + 1 - reportSlots - truth.missed;
+  return s;
+}
+
+// A Bluetooth LE link: a connection event every `eventNs`, each carrying
+// `fewest` to `most` reports, `insideLoNs` to `insideHiNs` apart.
+inline Stream makeLinkStream(double seconds, int64_t eventNs, int fewest, int most,
+                             int64_t insideLoNs, int64_t insideHiNs, uint32_t seed = 5) {
+  std::mt19937 rng(seed);
+  std::uniform_int_distribution<int> count(fewest, most);
+  std::uniform_int_distribution<int64_t> inside(insideLoNs, insideHiNs);
+  Stream s;
+  for (int64_t t = 1'000'000'000; t < 1'000'000'000 + seconds * 1e9; t += eventNs) {
+    int64_t at = t;
+    for (int k = count(rng); k > 0; --k, at += inside(rng)) s.reports.push_back({at, 3, -2});
+  }
   return s;
 }
 

@@ -130,7 +130,9 @@ TEST_F(ResultFilesTest, JsonSummaryHoldsIdentityFiguresAndRules) {
   EXPECT_EQ(w["target"]["verdict"], "reached");
   EXPECT_EQ(w["target"]["source"], "window");
   EXPECT_EQ(w["grid"], nlohmann::json::parse(R"({"period_us": 125.0, "source": "configured",
-                                                 "status": "ok", "reason": null})"));
+                                                 "status": "ok", "reason": null,
+                                                 "delivery_period_us": null,
+                                                 "reports_per_delivery": null})"));
   EXPECT_EQ(w["missed_slots"], 0);
   EXPECT_EQ(w["missed_slots_rule"], "every_empty_slot");  // the stamps hold no motion
   EXPECT_TRUE(w["idle_slots"].is_null());

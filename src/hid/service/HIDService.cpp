@@ -20,6 +20,10 @@ std::optional<int32_t> Device::numberProperty(std::string_view key) const {
   if (key == kBuiltInKey) return properties_.builtIn;
   if (key == kBusSpeedKey) return properties_.busSpeedKbps;
   if (key == kRequestedIntervalKey) return properties_.requestedIntervalUs;
+  if (key == kReportIntervalNsKey) {
+    if (properties_.reportIntervalNs) return properties_.reportIntervalNs;
+    if (properties_.reportIntervalUs) return *properties_.reportIntervalUs * 1000;
+  }
   if (key == kUsbhidMousepollKey) return properties_.usbhidMousepollMs;
   return std::nullopt;
 }

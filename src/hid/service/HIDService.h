@@ -42,6 +42,8 @@ inline constexpr std::string_view kHostDriverKey = "HostDriver";
 // ("interval_rounding", "usbhid_mousepoll", "ps2_sample_rate"), and usbhid's
 // mousepoll parameter in ms (absent when the module is not loaded).
 inline constexpr std::string_view kRequestedIntervalKey = "RequestedInterval";
+// The host's interval in nanoseconds: exact where whole µs are not (62.5 µs).
+inline constexpr std::string_view kReportIntervalNsKey = "ReportIntervalNs";
 inline constexpr std::string_view kConfiguredReasonKey = "ConfiguredReason";
 inline constexpr std::string_view kUsbhidMousepollKey = "UsbhidMousepoll";
 
@@ -73,6 +75,7 @@ struct DeviceProperties {
   std::optional<int32_t> productId;
   std::optional<int32_t> reportIntervalUs;  // the interval the host polls at
   std::optional<int32_t> requestedIntervalUs;
+  std::optional<int32_t> reportIntervalNs;  // the same, exact
   std::optional<std::string> configuredReason;
   std::optional<int32_t> usbhidMousepollMs;
   std::optional<int32_t> builtIn;

@@ -173,6 +173,7 @@ void readPs2Rate(udev_device* node, DeviceProperties& p) {
   const long hz = std::strtol(rate, &end, 10);
   if (end == rate || hz <= 0 || hz > 1000000) return;
   p.reportIntervalUs = static_cast<int32_t>((1000000 + hz / 2) / hz);
+  p.reportIntervalNs = static_cast<int32_t>((1000000000 + hz / 2) / hz);
   p.configuredReason = std::string("ps2_sample_rate");
 }
 

@@ -138,6 +138,7 @@ VirtualDeviceSetup timedMouseSetup(const VirtualMouseRate& rate, int index) {
   setup.properties.productId = index + 1;
   setup.properties.reportIntervalUs = static_cast<int32_t>(std::lround(1e6 / rate.rateHz));
   setup.properties.requestedIntervalUs = setup.properties.reportIntervalUs;
+  setup.properties.reportIntervalNs = static_cast<int32_t>(std::lround(1e9 / rate.rateHz));
   return setup;
 }
 
