@@ -95,7 +95,7 @@ std::string textOf(const WholeTestFigures& f, const RateCause& c, const RateCont
                     c.judgedHz, c.yardstickHz);
       break;
     case RateCauseKind::NoMotionData:
-      if (f.motion.known && !f.movingRateHz) {
+      if (f.motion.known && f.motion.countsX == 0 && f.motion.countsY == 0) {
         std::snprintf(
             text, sizeof text,
             i18n::tr("没有带 X/Y 移动的报告（只有滚轮或按键）：请移动鼠标再测，才能判断回报率"));
@@ -107,6 +107,8 @@ std::string textOf(const WholeTestFigures& f, const RateCause& c, const RateCont
       break;
     case RateCauseKind::HostLimited:
       return hostText(c, x);
+    case RateCauseKind::TooShort:
+      return {};
   }
   return text;
 }
@@ -125,6 +127,8 @@ const char* rateCauseKey(RateCauseKind kind) {
       return "device_limited";
     case RateCauseKind::HostLimited:
       return "host_limited";
+    case RateCauseKind::TooShort:
+      return "too_short";
     case RateCauseKind::NoMotionData:
       break;
   }
@@ -174,8 +178,9 @@ const char* mouseVerdictKey(MouseVerdict verdict) {
 JudgedMouse judgeMouse(const WholeTestFigures& f, double yardstickHz) {
   JudgedMouse j;
   if (yardstickHz <= 0 || !f.movingRateHz) {
-    j.reason = f.reports > 0 && f.motion.known ? i18n::tr("没有带 X/Y 移动的报告，无法判断")
-                                               : i18n::tr("无数据");
+    const bool wheelOnly = f.motion.known && f.motion.countsX == 0 && f.motion.countsY == 0;
+    j.reason = f.reports > 0 && wheelOnly ? i18n::tr("没有带 X/Y 移动的报告，无法判断")
+                                          : i18n::tr("无数据");
     return j;
   }
   if (f.capabilityHz && f.yardstickHz == yardstickHz) {

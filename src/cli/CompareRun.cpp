@@ -184,6 +184,7 @@ const Row kRows[] = {
      [](const json& j) { return numberText(j, "/whole_test/kernel_drops", "%.0f"); }},
     {i18n::trNoop("网格偏差 p99"),
      [](const json& j) { return numberText(j, "/whole_test/lateness_us/p99", "%.1f µs"); }},
+    {i18n::trNoop("判定"), [](const json& j) { return results::plainText(verdictTextOf(j)); }},
     {i18n::trNoop("原因"), [](const json& j) { return textAt(j, "/whole_test/cause/text"); }},
 };
 
@@ -196,8 +197,11 @@ void appendCell(std::string& out, const std::string& text, int width) {
 // the names in full are listed under the table with the sources.
 constexpr int kCellWidth = 24;
 
-// The cause is a sentence: it goes with the run's source, under the table.
-bool inTable(const Row& row) { return std::string_view(row.label) != "原因"; }
+// The verdict and the cause are sentences: they go with the run's source,
+// under the table.
+bool inTable(const Row& row) {
+  return std::string_view(row.label) != "原因" && std::string_view(row.label) != "判定";
+}
 
 std::string tableText(const std::vector<Run>& runs) {
   std::vector<std::vector<std::string>> cells;

@@ -54,7 +54,10 @@ std::string deviceLabel(const std::vector<HIDDeviceInfo>& devices, size_t index)
   return label;
 }
 
-void drawStateIndicator(ImDrawList* dl, ImVec2 P, float a, int testState) {
+// The test's state, and once it has reports, how long it has run and how
+// many reports it holds.
+void drawStateIndicator(ImDrawList* dl, ImVec2 P, float a, const UiState& ui) {
+  const int testState = ui.testState;
   const char* label = i18n::tr("未开始");
   ImU32 col = kColTextMuted;
   float r = 3.5f;
@@ -70,6 +73,11 @@ void drawStateIndicator(ImDrawList* dl, ImVec2 P, float a, int testState) {
   dl->AddCircleFilled(c, 5.0f, withAlpha(col, 60), 0);
   dl->AddCircleFilled(c, r, col, 0);
   drawText(dl, ImVec2(a + 16, P.y + 26), col, label);
+  if (testState == kStateIdle || ui.stats.reportCount == 0) return;
+  char text[96];
+  std::snprintf(text, sizeof text, i18n::tr("%.1f s · 报告 %lld"), ui.elapsedSeconds,
+                static_cast<long long>(ui.stats.reportCount));
+  drawText(dl, ImVec2(a + 16 + textSize(label).x + 10, P.y + 26), kColTextMuted, text);
 }
 
 const char* pickerPreview(const UiState& ui, DashboardState& st) {
@@ -150,7 +158,7 @@ void drawHeader(ImDrawList* dl, ImVec2 P, ImVec2 S, const UiState& ui, UiActions
     FontScope font(f.small, 13.0f);
     const float vw = textSize(kVersionText).x;
     drawText(dl, ImVec2(x0 + tw + 10, P.y + 26), kColTextMuted, kVersionText);
-    drawStateIndicator(dl, P, x0 + tw + 10 + vw + 22, ui.testState);
+    drawStateIndicator(dl, P, x0 + tw + 10 + vw + 22, ui);
   }
   float linkRight = 0;
   {
