@@ -99,9 +99,10 @@ TEST_F(AnalyzeTest, GeneratedStreamGivesItsTruth) {
   ASSERT_EQ(text.status, 0) << text.err;
   EXPECT_NE(text.out.find("来源        " + tmp.file("gen.yml") + "（libinput record）\n"),
             std::string::npos);
-  EXPECT_NE(text.out.find("报告数      " + std::to_string(s.reports.size()) + "\n"),
+  EXPECT_NE(text.out.find("报告数      " + std::to_string(s.reports.size()) + "（"),
             std::string::npos);
-  EXPECT_NE(text.out.find("目标        4000 Hz（指定）：达到目标"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("判定        达到目标：7999 Hz，目标 4000 Hz（指定）\n"), std::string::npos)
+      << text.out;
 }
 
 // The summary of a fixed run, line by line as reviewed: an 8000 Hz mouse
@@ -180,7 +181,7 @@ TEST_F(AnalyzeTest, UsbHostStreamsSayWhatTheGridShows) {
       {"speed-limited",
        slow,
        {"报告槽      125.000 µs（由间隔估计）\n",
-        "缺失报告    0 个空槽（另有 5999 个空槽是鼠标没有移动可报）\n"},
+        "缺失报告    0（另有 5999 个空槽是鼠标没动、无可报告）\n"},
        "ok",
        ""},
   };
@@ -188,7 +189,8 @@ TEST_F(AnalyzeTest, UsbHostStreamsSayWhatTheGridShows) {
     SCOPED_TRACE(r.name);
     genstream::HostTruth truth;
     genstream::writeEvemu(tmp.file("usb.txt"), genstream::makeUsbStream(r.host, truth));
-    const Finished text = analyze({tmp.file("usb.txt"), "--plot", tmp.file("usb.svg")});
+    const Finished text =
+        analyze({tmp.file("usb.txt"), "--details", "--plot", tmp.file("usb.svg")});
     ASSERT_EQ(text.status, 0) << text.err;
     for (const std::string& line : r.summary) {
       EXPECT_NE(text.out.find(line), std::string::npos) << line << text.out;
@@ -333,7 +335,7 @@ TEST_F(AnalyzeTest, TheFileSaysWhoWasMeasuredWhereAndWhen) {
     EXPECT_EQ(j["test"]["start"], r.start);
     const Finished text = runQuillmark({"analyze", r.input}, {{"TZ", "UTC"}}, tmp.file("t"));
     const std::string start = r.start.is_null() ? "未知" : r.start.get<std::string>();
-    EXPECT_NE(text.out.find("开始        " + start + "\n"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("，开始于 " + start + "\n"), std::string::npos) << text.out;
   }
 }
 
@@ -515,8 +517,16 @@ TEST_F(AnalyzeTest, BadFilesGiveOneLineWithThePlace) {
        "reports announced in the header: 5, read: 4", lineOf(capture, "6000,")},
       {"JSON that is no result", "other.json", "{\"schema\": \"other\"}",
        "不是 Quillmark 的结果文件", nullptr},
-      {"result without its intervals", "alone.json", "{\"schema\": \"quillmark-result\"}",
+      {"result without its intervals", "alone.json",
+       "{\"schema\": \"quillmark-result\", \"schema_version\": 3}",
        "旁边没有间隔文件（alone.csv 或 intervals.csv）", nullptr},
+      {"result of a version not known", "future.json",
+       "{\"schema\": \"quillmark-result\", \"schema_version\": 5}",
+       "结果文件的版本 5 不认识（本程序读版本 2 到 4）",
+       "unknown result file version 5 (this program reads versions 2 to 4)"},
+      {"result of version 1, before the whole test's figures", "v1.json",
+       "{\"schema\": \"quillmark-result\", \"schema_version\": 1}",
+       "结果文件的版本 1 不认识（本程序读版本 2 到 4）", nullptr},
       {"empty file", "empty.yml", "", "文件是空的", "the file is empty"},
       {"binary file",
        "binary.dat",

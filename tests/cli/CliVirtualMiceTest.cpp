@@ -96,6 +96,16 @@ const char* const kSchemaFields[] = {"/schema",
                                      "/target/ratio",
                                      "/target/verdict",
                                      "/target/verdict_text",
+                                     "/target/unknown_reason",
+                                     "/target/brief",
+                                     "/target/cause_kind",
+                                     "/target/cause_text",
+                                     "/live/target/hz",
+                                     "/live/target/interval_us",
+                                     "/live/target/compared_hz",
+                                     "/live/target/ratio",
+                                     "/live/target/verdict",
+                                     "/live/target/verdict_text",
                                      "/intervals_file/limit",
                                      "/intervals_file/recorded",
                                      "/intervals_file/truncated",
@@ -461,7 +471,8 @@ TEST_F(CliVirtualMiceTest, CtrlCEndsTheTestWithTheSummaryAndTheFiles) {
                          "1000", {"请移动鼠标", 1.5});
   EXPECT_EQ(f.status, 0) << f.err;
   EXPECT_NE(f.out.find("（已中断）"), std::string::npos) << f.out;
-  EXPECT_NE(f.out.find("目标        1000 Hz（指定）："), std::string::npos) << f.out;
+  EXPECT_NE(f.out.find("判定        达到目标：1000 Hz，目标 1000 Hz（指定）\n"), std::string::npos)
+      << f.out;
   ASSERT_TRUE(fs::exists(csv));
   ASSERT_TRUE(fs::exists(svg));
   const std::string lines = readFile(csv.string());

@@ -198,7 +198,7 @@ TEST_F(CompareTest, ReadsEveryKindOfInput) {
 
   // A result without the whole test's figures cannot be compared on them, and
   // runs given one label show their spread.
-  writeFile(tmp.file("bare.json"), R"({"schema": "quillmark-result"})");
+  writeFile(tmp.file("bare.json"), R"({"schema": "quillmark-result", "schema_version": 4})");
   const Finished bare =
       compare({folder, tmp.file("bare.json"), folder, "--label", "直连,集线器,直连"});
   ASSERT_EQ(bare.status, 0) << bare.err;
