@@ -119,8 +119,15 @@ inline RecentMotion recentMotion(const StampSeries& series) {
   const double n = static_cast<double>(known);
   r.speedLimited = static_cast<double>(single) >= kSpeedLimitedShare * n;
   r.deviceLimited = static_cast<double>(several) > kSpeedLimitedShare * n;
-  r.countsPerSecond =
-      static_cast<double>(counts) / std::chrono::duration<double>(kSpeedLimitedSpan).count();
+  // A test younger than the span: its counts over the time it has run (one
+  // interval more than its stamps span), not over a whole span.
+  const std::size_t first = i + 1;
+  double seconds = std::chrono::duration<double>(kSpeedLimitedSpan).count();
+  const int64_t covered = series[series.size() - 1] - series[first];
+  if (first == 0 && series.size() > 1 && covered < spanNs * 9 / 10)
+    seconds = static_cast<double>(covered) * static_cast<double>(series.size()) /
+              static_cast<double>(series.size() - 1) / 1e9;
+  r.countsPerSecond = static_cast<double>(counts) / seconds;
   r.countStep = step;
   return r;
 }

@@ -212,8 +212,12 @@ std::string summaryText(const results::TestRecord& r, bool details) {
   std::string out;
   line(out, "设备", "%s", results::plainText(r.device.name).c_str());
   verdictLines(out, f.whole);
-  line(out, "时长", i18n::tr("%.1f s%s，开始于 %s"), r.durationSeconds, endText(r.end),
-       results::startText(r.start).c_str());
+  if (r.start) {
+    line(out, "时长", i18n::tr("%.1f s%s，开始于 %s"), r.durationSeconds, endText(r.end),
+         results::startText(r.start).c_str());
+  } else {
+    line(out, "时长", "%.1f s%s", r.durationSeconds, endText(r.end));
+  }
   if (!r.endError.empty()) line(out, "错误", "%s", results::plainText(r.endError).c_str());
   const WholeTestFigures& whole = *r.whole;
   wholeTestLines(out, whole, details);

@@ -452,10 +452,16 @@ std::string onTerminal(const std::vector<std::string>& args, const std::string& 
 }  // namespace
 
 TEST_F(CliVirtualMiceTest, LiveLineOnATerminalOnly) {
-  const std::string terminal = onTerminal({"measure", "--seconds", "1.5"}, "1000");
+  const std::string terminal =
+      onTerminal({"measure", "--seconds", "1.5", "--target", "8000"}, "8000@3000");
   EXPECT_NE(terminal.find("\r当前"), std::string::npos) << terminal;
   EXPECT_NE(terminal.find(" / 1.5 s"), std::string::npos) << terminal;  // the total as given
   EXPECT_NE(terminal.find("报告数"), std::string::npos) << terminal;
+  // The target and, for a hand too slow for it, the hand's speed and what it needs.
+  EXPECT_NE(terminal.find(" Hz · 目标 8000 Hz · 报告 "), std::string::npos) << terminal;
+  EXPECT_NE(terminal.find("手速约 3000 counts/s，需约 8000"), std::string::npos) << terminal;
+  // Reports come from the first line on: never a rate of 0.
+  EXPECT_EQ(terminal.find(" 0 Hz · 目标"), std::string::npos) << terminal;
 
   const Finished piped = run({"measure", "--seconds", "1.5"}, "1000");
   EXPECT_EQ(piped.status, 0);
