@@ -314,7 +314,7 @@ void describe(Parsed& p) {
       ->type_name("HZ")
       ->check(targetRate());
   p.measure->add_flag("--require-target", o.requireTarget,
-                      i18n::tr("没有达到目标，或手速不足以判断时，以状态 6 退出"));
+                      i18n::tr("判定的回报率没有达到目标，或判定未知时，以状态 6 退出"));
   p.measure->add_option("--wait", o.waitSeconds, i18n::tr("等待第一个报告的秒数（默认 30）"))
       ->type_name("N")
       ->check(secondsIn(0.0, 3600.0, i18n::trNoop("秒数不能是负数")));
