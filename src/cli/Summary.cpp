@@ -175,7 +175,8 @@ const char* targetSourceText(results::TargetSource source) {
 void verdictLines(std::string& out, const results::WholeJudgement& g) {
   const results::TestVerdict& v = g.test;
   const char* source = targetSourceText(g.targetSource);
-  if (v.kind == results::VerdictKind::Unknown) {
+  // Unknown, or the host's rate already in the words: no rate judged beside it.
+  if (v.kind == results::VerdictKind::Unknown || v.kind == results::VerdictKind::HostLimited) {
     line(out, "判定", i18n::tr("%s（目标 %.0f Hz，%s）"), v.text.c_str(), g.targetHz, source);
   } else {
     line(out, "判定", i18n::tr("%s：%.0f Hz，目标 %.0f Hz（%s）"), v.text.c_str(), v.judgedHz,

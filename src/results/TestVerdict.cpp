@@ -68,7 +68,7 @@ TestVerdict judged(const VerdictInputs& in, VerdictKind kind, double judgedHz) {
   if (kind == VerdictKind::HostLimited) {
     v.text = formatted(i18n::tr("主机把回报率限制在 %.0f Hz"), in.hostHz);
   } else if (kind == VerdictKind::KernelDrops) {
-    v.text = i18n::tr("内核丢弃了报告：读取跟不上");
+    v.text = i18n::tr("内核丢弃了报告，读取跟不上");
   } else {
     v.text = bandText(kind);
   }
