@@ -5,6 +5,7 @@
 #include <future>
 
 #include "app/WindowSave.h"
+#include "dashboard/DashboardState.h"
 
 namespace {
 
@@ -21,6 +22,7 @@ std::future<Judged> s_job;
 unsigned s_jobGeneration = 0;
 unsigned s_generation = 0;
 std::size_t s_judgedReports = 0;
+int s_judgedTarget = -1;  // the window's target choice judged against; -1 its own
 double s_nextAt = 0;
 std::optional<results::TestVerdict> s_shown;
 
@@ -33,9 +35,16 @@ void takeFinished(double now) {
   s_nextAt = now + std::max(kMinPeriodSeconds, 2 * j.seconds);
 }
 
+// The target the user picked in the window, or -1 while it follows the mouse.
+int targetChoice() {
+  const dashboard::DashboardState& st = dashboard::dashboardState();
+  return st.targetPicked ? st.targetIndex : -1;
+}
+
 void startJob() {
   PendingRecord p = pendingRecord();
   s_judgedReports = g_stamps.count();
+  s_judgedTarget = targetChoice();
   s_jobGeneration = s_generation;
   s_job = std::async(std::launch::async, [p = std::move(p)]() mutable {
     const auto t0 = std::chrono::steady_clock::now();
@@ -50,7 +59,7 @@ void startJob() {
 void refreshWindowVerdict(double now, bool testActive) {
   takeFinished(now);
   if (!testActive || s_job.valid() || now < s_nextAt) return;
-  if (g_stamps.count() == s_judgedReports && s_shown) return;
+  if (g_stamps.count() == s_judgedReports && targetChoice() == s_judgedTarget && s_shown) return;
   if (g_stamps.count() == 0) return;
   startJob();
 }
