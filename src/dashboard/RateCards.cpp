@@ -100,8 +100,8 @@ void drawVerdictLine(ImDrawList* dl, const GridLayout& g, const UiState& ui, flo
   } else {
     std::snprintf(line, sizeof line, i18n::tr("目标 %.0f Hz　·　达成 %.0f%%"), target,
                   shown / target * 100.0f);
-    colour =
-        handLimited ? withAlpha(kColTextMuted, 220) : rateColour(ui.testState, shown, target, kColTextMuted, 220);
+    colour = handLimited ? withAlpha(kColTextMuted, 220)
+                         : rateColour(ui.testState, shown, target, kColTextMuted, 220);
   }
   const float w = textSize(line).x;
   drawText(dl, ImVec2(g.L + (g.leftW - w) * 0.5f, g.T + 168 - 26), colour, line);
