@@ -183,15 +183,19 @@ struct Parsed {
   CompareOptions compareOptions;
 };
 
-// The summary's two other lengths, beside --json.
-void addSummaryFlags(CLI::App* command, CLI::Option* json, bool& details, bool& brief) {
-  CLI::Option* full = command->add_flag("--details", details,
-                                        i18n::tr("汇总加上报告槽、计数步长和各速度分档的回报率"));
-  command
-      ->add_flag("--brief", brief,
-                 i18n::tr("只打印一行：reached|near|below|unknown 判定回报率 目标回报率 原因类别"))
-      ->excludes(json)
-      ->excludes(full);
+// The summary's two other lengths, beside --json (usageConflict keeps them apart).
+void addSummaryFlags(CLI::App* command, bool& details, bool& brief) {
+  command->add_flag("--details", details, i18n::tr("汇总加上报告槽、计数步长和各速度分档的回报率"));
+  command->add_flag(
+      "--brief", brief,
+      i18n::tr("只打印一行：reached|near|below|unknown 判定回报率 目标回报率 原因类别"));
+}
+
+// "" when at most one of --json, --brief and --details is given.
+std::string summaryConflict(bool json, bool brief, bool details) {
+  if (brief && (json || details))
+    return i18n::tr("--brief 只打印一行，不能与 --json 或 --details 同用");
+  return json && details ? i18n::tr("--details 是文字汇总的，不能与 --json 同用") : "";
 }
 
 void describeAnalyze(Parsed& p) {
@@ -221,9 +225,8 @@ void describeAnalyze(Parsed& p) {
                        i18n::tr(kDefaultTarget))
       ->type_name("HZ")
       ->check(targetRate());
-  addSummaryFlags(p.analyze,
-                  p.analyze->add_flag("--json", o.json, i18n::tr("只在标准输出打印 JSON 结果")),
-                  o.details, o.brief);
+  p.analyze->add_flag("--json", o.json, i18n::tr("只在标准输出打印 JSON 结果"));
+  addSummaryFlags(p.analyze, o.details, o.brief);
   p.analyze
       ->add_option("--intervals", o.intervalsPath,
                    i18n::tr("把每个报告的间隔写入 CSV 文件（- 为标准输出，汇总则改到标准错误）"))
@@ -318,9 +321,8 @@ void describe(Parsed& p) {
   p.measure->add_option("--wait", o.waitSeconds, i18n::tr("等待第一个报告的秒数（默认 30）"))
       ->type_name("N")
       ->check(secondsIn(0.0, 3600.0, i18n::trNoop("秒数不能是负数")));
-  addSummaryFlags(p.measure,
-                  p.measure->add_flag("--json", o.json, i18n::tr("只在标准输出打印 JSON 结果")),
-                  o.details, o.brief);
+  p.measure->add_flag("--json", o.json, i18n::tr("只在标准输出打印 JSON 结果"));
+  addSummaryFlags(p.measure, o.details, o.brief);
   p.measure
       ->add_option("--intervals", o.intervalsPath,
                    i18n::tr("把每个报告的间隔写入 CSV 文件（- 为标准输出，汇总则改到标准错误）"))
@@ -426,10 +428,12 @@ std::vector<std::string> compareInputFiles(const std::vector<std::string>& input
 std::string usageConflict(const Parsed& p) {
   if (p.measure->parsed()) {
     const MeasureOptions& o = p.options;
+    if (std::string why = summaryConflict(o.json, o.brief, o.details); !why.empty()) return why;
     return outputConflict(o.json, {{"--intervals", o.intervalsPath}, {"--plot", o.plotPath}});
   }
   if (p.analyze->parsed()) {
     const AnalyzeOptions& o = p.analyzeOptions;
+    if (std::string why = summaryConflict(o.json, o.brief, o.details); !why.empty()) return why;
     return outputConflict(o.json, {{"--intervals", o.intervalsPath}, {"--plot", o.plotPath}},
                           {o.file});
   }

@@ -144,7 +144,7 @@ void motionDetails(std::string& out, const WholeTestFigures& w) {
   line(out, "移动量", i18n::tr("%.0f counts（x %lld，y %lld）"), m.totalCounts,
        static_cast<long long>(m.countsX), static_cast<long long>(m.countsY));
   line(out, "单计数报告", "%.1f%%", m.singleCountShare * 100.0);
-  line(out, "计数步长", "%d counts", w.countStep);
+  line(out, "计数步长", "%d", w.countStep);
   if (m.bands.empty()) return;
   line(out, "速度分档", "%s", i18n::tr("手速（counts/s）：该速度下的回报率（移动时间）"));
   for (const SpeedBand& b : m.bands) {
