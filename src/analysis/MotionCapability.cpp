@@ -17,15 +17,20 @@ constexpr int64_t kWindowNs = std::chrono::nanoseconds(kAllowedWindow).count();
 
 int largerAxis(const ReportMotion& m) { return std::max(std::abs(m.dx), std::abs(m.dy)); }
 
-// 2 when the counts come in steps of two (interpolated DPI), else 1.
+// 2 when the counts come in steps of two (interpolated DPI), else 1. Told
+// from the reports with the smallest counts: a fast hand's reports carry
+// large counts, even or odd by chance, and say nothing of the step.
 int countStep(const StampSeries& s) {
-  int64_t moved = 0, odd = 0;
+  int64_t small = 0, odd = 0;
   for (std::size_t i = 0; i < s.size(); ++i) {
     const int c = largerAxis(s.motion(i));
-    moved += c > 0;
+    if (c <= 0 || c > kLargestSmallCount) continue;
+    ++small;
     odd += c % 2 == 1;
   }
-  return moved > 0 && static_cast<double>(odd) <= kOddCountShareForStepOfTwo * moved ? 2 : 1;
+  return small >= kMinSmallCounts && static_cast<double>(odd) <= kOddCountShareForStepOfTwo * small
+             ? 2
+             : 1;
 }
 
 struct Window {

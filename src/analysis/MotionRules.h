@@ -32,8 +32,11 @@ inline constexpr double kMinBandSeconds = 0.1;
 // time: min(larger-axis counts per second / count step, yardstick).
 inline constexpr auto kAllowedWindow = 50ms;
 // A mouse's counts come in steps of 2 (interpolated DPI) when at most this
-// share of the reports that moved carry an odd count on their larger axis.
+// share of its reports with small counts (1 to kLargestSmallCount on the
+// larger axis) carry an odd count, and there are kMinSmallCounts of them.
 inline constexpr double kOddCountShareForStepOfTwo = 0.01;
+inline constexpr int kLargestSmallCount = 3;
+inline constexpr long kMinSmallCounts = 20;
 // Moving time where the mouse delivered less than this share of what the
 // motion allowed counts as falling short.
 inline constexpr double kDeliveredShare = 0.9;
@@ -81,7 +84,7 @@ struct RecentMotion {
   bool speedLimited = false;   // as speedLimitedAtEnd
   bool deviceLimited = false;  // most reports carried two count steps or more
   double countsPerSecond = 0;  // the hand: larger-axis counts per second
-  int countStep = 1;           // 2 when every count was even (interpolated DPI), else 1
+  int countStep = 1;  // 2 when every small count (up to kLargestSmallCount) was even, else 1
 };
 
 inline RecentMotion recentMotion(const StampSeries& series) {
@@ -91,7 +94,8 @@ inline RecentMotion recentMotion(const StampSeries& series) {
   const int64_t from = series[series.size() - 1] - spanNs;
   std::size_t known = 0, single = 0;
   int64_t counts = 0;
-  bool allEven = true;
+  bool allEven = true;  // of the small counts
+  std::size_t small = 0;
   std::size_t i = series.size();
   for (; i-- > 0 && series[i] >= from;) {
     const ReportMotion m = series.motion(i);
@@ -100,10 +104,13 @@ inline RecentMotion recentMotion(const StampSeries& series) {
     ++known;
     single += larger == 1 ? 1 : 0;
     counts += larger;
-    allEven = allEven && larger % 2 == 0;
+    if (larger > 0 && larger <= kLargestSmallCount) {
+      ++small;
+      allEven = allEven && larger % 2 == 0;
+    }
   }
   if (known == 0 || counts == 0) return r;
-  const int step = allEven ? 2 : 1;
+  const int step = allEven && small > 0 ? 2 : 1;
   std::size_t several = 0;
   for (std::size_t k = i + 1; k < series.size(); ++k) {
     const ReportMotion m = series.motion(k);
@@ -112,8 +119,15 @@ inline RecentMotion recentMotion(const StampSeries& series) {
   const double n = static_cast<double>(known);
   r.speedLimited = static_cast<double>(single) >= kSpeedLimitedShare * n;
   r.deviceLimited = static_cast<double>(several) > kSpeedLimitedShare * n;
-  r.countsPerSecond =
-      static_cast<double>(counts) / std::chrono::duration<double>(kSpeedLimitedSpan).count();
+  // A test younger than the span: its counts over the time it has run (one
+  // interval more than its stamps span), not over a whole span.
+  const std::size_t first = i + 1;
+  double seconds = std::chrono::duration<double>(kSpeedLimitedSpan).count();
+  const int64_t covered = series[series.size() - 1] - series[first];
+  if (first == 0 && series.size() > 1 && covered < spanNs * 9 / 10)
+    seconds = static_cast<double>(covered) * static_cast<double>(series.size()) /
+              static_cast<double>(series.size() - 1) / 1e9;
+  r.countsPerSecond = static_cast<double>(counts) / seconds;
   r.countStep = step;
   return r;
 }

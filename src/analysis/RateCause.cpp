@@ -121,7 +121,7 @@ std::string textOf(const WholeTestFigures& f, const RateCause& c, const RateCont
     case RateCauseKind::NoMotionData:
       if (!f.movingRateHz && !f.movingRateReason.empty()) {
         std::snprintf(text, sizeof text, "%s", tooLittleText());
-      } else if (f.motion.known && !f.movingRateHz) {
+      } else if (f.motion.known && f.motion.countsX == 0 && f.motion.countsY == 0) {
         std::snprintf(
             text, sizeof text,
             i18n::tr("没有带 X/Y 移动的报告（只有滚轮或按键）：请移动鼠标再测，才能判断回报率"));
@@ -133,6 +133,8 @@ std::string textOf(const WholeTestFigures& f, const RateCause& c, const RateCont
       break;
     case RateCauseKind::HostLimited:
       return hostText(c, x);
+    case RateCauseKind::TooShort:
+      return {};
   }
   return text;
 }
@@ -163,6 +165,8 @@ const char* rateCauseKey(RateCauseKind kind) {
       return "device_limited";
     case RateCauseKind::HostLimited:
       return "host_limited";
+    case RateCauseKind::TooShort:
+      return "too_short";
     case RateCauseKind::NoMotionData:
       break;
   }
@@ -213,9 +217,10 @@ const char* mouseVerdictKey(MouseVerdict verdict) {
 JudgedMouse judgeMouse(const WholeTestFigures& f, double yardstickHz) {
   JudgedMouse j;
   if (yardstickHz <= 0 || !f.movingRateHz) {
-    j.reason = !f.movingRateReason.empty() ? tooLittleText()
-               : f.reports > 0 && f.motion.known ? i18n::tr("没有带 X/Y 移动的报告，无法判断")
-                                                 : i18n::tr("无数据");
+    const bool wheelOnly = f.motion.known && f.motion.countsX == 0 && f.motion.countsY == 0;
+    j.reason = !f.movingRateReason.empty()      ? tooLittleText()
+               : f.reports > 0 && wheelOnly ? i18n::tr("没有带 X/Y 移动的报告，无法判断")
+                                              : i18n::tr("无数据");
     return j;
   }
   if (f.capabilityHz && f.yardstickHz == yardstickHz) {

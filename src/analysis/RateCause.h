@@ -15,10 +15,12 @@ enum class RateCauseKind {
   KernelDrops,
   DeviceLimited,
   NoMotionData,
-  HostLimited
+  HostLimited,
+  TooShort  // set by the test's verdict: too little moving time to judge
 };
 
-// "reached", "speed_limited", "kernel_drops", "device_limited", "no_motion_data", "host_limited".
+// "reached", "speed_limited", "kernel_drops", "device_limited", "no_motion_data", "host_limited",
+// "too_short".
 const char* rateCauseKey(RateCauseKind kind);
 
 // The yardstick, and what the host is known to do with the mouse's rate.

@@ -18,7 +18,7 @@ namespace {
 constexpr const char* kPermissionTitle =
     i18n::trNoop("缺少读取鼠标设备的权限 — 无法读取鼠标报告，回报率将恒为 0");
 constexpr const char* kPermissionDetail =
-    i18n::trNoop("按打开的说明安装 udev 规则或加入 input 组，然后重启");
+    i18n::trNoop("按已打开的帮助页安装 udev 规则或加入 input 组，然后重启本程序");
 constexpr const char* kOpenHelpLabel = i18n::trNoop("查看授权方法");
 constexpr const char* kRelaunchLabel = i18n::trNoop("重启应用");
 
@@ -67,7 +67,7 @@ std::string errorAdvice(const HIDError& error) {
     return {};
   char detail[256];
   std::snprintf(detail, sizeof detail,
-                i18n::tr("请安装 udev 规则（%s）或加入 input 组 授予权限后重启本程序"),
+                i18n::tr("请安装 udev 规则（%s）或加入 input 组，获得权限后重启本程序"),
                 QUILLMARK_UDEV_RULE);
   return detail;
 }

@@ -11,6 +11,7 @@
 #include "app/PlatformActions.h"
 #include "app/ProcessLaunch.h"
 #include "app/WindowSave.h"
+#include "app/WindowVerdict.h"
 #include "cli/DeviceIdentityOf.h"
 #include "hid/HIDDebugLog.h"
 #include "results/TestRecord.h"
@@ -39,6 +40,37 @@ void setState(TestState state) {
 void resetTest() {
   g_analyzer.reset();
   g_stamps.reset();
+  resetWindowVerdict();
+}
+
+dashboard::VerdictTone toneOf(results::VerdictKind kind) {
+  switch (kind) {
+    case results::VerdictKind::Reached:
+      return dashboard::VerdictTone::Good;
+    case results::VerdictKind::Near:
+    case results::VerdictKind::HostLimited:
+    case results::VerdictKind::KernelDrops:
+      return dashboard::VerdictTone::Warn;
+    case results::VerdictKind::Below:
+      return dashboard::VerdictTone::Bad;
+    case results::VerdictKind::Unknown:
+      break;
+  }
+  return dashboard::VerdictTone::Neutral;
+}
+
+// The whole test's verdict so far, and how long the test has run.
+void fillVerdict(dashboard::UiState& ui, double now) {
+  refreshWindowVerdict(now, g_testState != TestState::Idle);
+  if (const std::optional<results::TestVerdict>& v = windowVerdict()) {
+    ui.verdictText = v->text;
+    ui.verdictTone = toneOf(v->kind);
+    ui.handLimited = v->kind == results::VerdictKind::Unknown &&
+                     v->unknown == results::UnknownReason::HandTooSlow;
+  }
+  results::StampRecorder::Tally tally;
+  const StampSeries stamps = g_stamps.snapshot(tally);
+  if (!stamps.empty()) ui.elapsedSeconds = static_cast<double>(tally.lastNs - stamps[0]) / 1e9;
 }
 
 // The motion hints and the rate the mouse is configured for.
@@ -126,6 +158,7 @@ void drawUI() {
   ui.canSave = canSaveResult(ui.stats);
   ui.notice = currentNotice(now);
   fillMouseFacts(ui);
+  fillVerdict(ui, now);
 
   const dashboard::UiActions actions = dashboard::draw(ui);
   applyActions(actions, alert);

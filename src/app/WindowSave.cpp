@@ -68,8 +68,9 @@ void nameDevices(results::TestRecord& r, const results::StampRecorder::Tally& ta
   splitByMouse(r, tally, most);
 }
 
-// The test as it stands: the analyzer's figures and every stamp so far.
-results::TestRecord currentRecord() {
+}  // namespace
+
+PendingRecord pendingRecord() {
   results::TestRecord r;
   results::StampRecorder::Tally tally;
   r.stats = g_analyzer.getStats();
@@ -94,9 +95,17 @@ results::TestRecord currentRecord() {
   r.targetFollowsMouse = !ui.targetPicked;
   std::optional<float> picked;
   if (!r.targetFollowsMouse) picked = dashboard::kTargetRates[ui.targetIndex];
-  // Once for every file written from it.
-  results::completeRecord(r, picked, results::TargetSource::Window);
-  return r;
+  return {std::move(r), picked};
+}
+
+namespace {
+
+// Judged as the window's verdict line was: by completeRecord, once for
+// every file written from it.
+results::TestRecord currentRecord() {
+  PendingRecord p = pendingRecord();
+  results::completeRecord(p.record, p.picked, results::TargetSource::Window);
+  return std::move(p.record);
 }
 
 // Why the test has nothing to save yet; "" when it has.

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <optional>
 #include "dashboard/Dashboard.h"
 #include "dashboard/PngWriter.h"
+
 #include "results/StampRecorder.h"
+#include "results/TestRecord.h"
 
 // Saving the running test from the window: the 保存结果 button and the E
 // key ask for it; after the frame is drawn the frame loop reads the window
@@ -12,6 +15,15 @@
 // The stamp of every report of the current test (reset with the analyzer),
 // each with the serial of the mouse it came from.
 extern results::StampRecorder g_stamps;
+
+// The test as it stands: the analyzer's figures and every stamp so far, and
+// the target the user picked (nullopt while it follows the mouse); for
+// results::completeRecord(record, picked, TargetSource::Window). Main thread.
+struct PendingRecord {
+  results::TestRecord record;
+  std::optional<float> picked;
+};
+PendingRecord pendingRecord();
 
 // A test has figures to save: one was started and a rate was measured
 // (stats: the analyzer's, as this frame shows them).

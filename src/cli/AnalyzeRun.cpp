@@ -298,8 +298,8 @@ int runAnalyze(const AnalyzeOptions& o, const Console& c) {
   int status = kExitOk;
   const std::optional<AnalyzedFile> f = analyzeFile(o, c, status);
   if (!f) return status;
-  std::string text = o.json ? analyzedJson(*f, o.file) : std::string();
-  if (!o.json) {
+  std::string text = o.json ? analyzedJson(*f, o.file) : o.brief ? briefLine(f->record) : "";
+  if (!o.json && !o.brief) {
     text += summaryLabel(i18n::tr("来源"));
     results::appendFormat(text, i18n::tr("%s（%s）\n"), results::pathText(o.file).c_str(),
                           formatName(f->source.format));
@@ -307,7 +307,7 @@ int runAnalyze(const AnalyzeOptions& o, const Console& c) {
       text += summaryLabel(i18n::tr("设备与环境"));
       results::appendFormat(text, i18n::tr("取自 %s\n"), f->resultFile.c_str());
     }
-    text += summaryText(f->record);
+    text += summaryText(f->record, o.details);
   }
   // A file on standard output leaves the summary to the console lines.
   const bool written = fileOnStdout ? std::fputs(text.c_str(), c.err) >= 0 : writeOut(c, text);

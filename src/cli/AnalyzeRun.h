@@ -16,6 +16,8 @@ struct AnalyzeOptions {
   std::optional<int> device;      // index among the file's devices
   std::optional<float> targetHz;  // default: the rate the host polls at (see completeRecord)
   bool json = false;
+  bool details = false;  // the summary with every figure
+  bool brief = false;    // one line for scripts instead of the summary
   std::string intervalsPath;
   std::string plotPath;
 };

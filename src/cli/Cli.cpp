@@ -94,10 +94,39 @@ constexpr const char* kVirtualMice = i18n::trNoop(
     "RATE 为 1–16000 Hz，JITTER 为抖动微秒数（至多半个报告间隔），COUNTS_PER_S 为手速 "
     "1–1000000 counts/s：只在攒够一个 count 的时隙发报告，如 8000@2000 约 2000 Hz。");
 
+// Chinese headings end in a full-width colon, as 退出状态： does; the
+// library writes a half-width one after each label.
+std::string fullWidthColons(std::string text) {
+  for (const char* label : {"用法", "选项", "命令", "参数"}) {
+    for (const char* tail : {": ", ":"}) {
+      const std::string from = std::string(label) + tail, to = std::string(label) + "：";
+      for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
+        text.replace(at, from.size(), to);
+    }
+  }
+  return text;
+}
+
+class ChineseFormatter : public CLI::Formatter {
+ public:
+  std::string make_usage(const CLI::App* app, std::string name) const override {
+    return fullWidthColons(CLI::Formatter::make_usage(app, std::move(name)));
+  }
+  std::string make_group(std::string group, bool positional,
+                         std::vector<const CLI::Option*> opts) const override {
+    return fullWidthColons(CLI::Formatter::make_group(std::move(group), positional, opts));
+  }
+  std::string make_subcommands(const CLI::App* app, CLI::AppFormatMode mode) const override {
+    return fullWidthColons(CLI::Formatter::make_subcommands(app, mode));
+  }
+};
+
 // Usage, option groups and "REQUIRED" in the program's language; English
 // keeps the library's own labels.
 void speakChinese(CLI::App& app) {
-  auto formatter = std::make_shared<CLI::Formatter>();
+  std::shared_ptr<CLI::Formatter> formatter = std::make_shared<CLI::Formatter>();
+  if (i18n::currentLanguage() != i18n::Language::English)
+    formatter = std::make_shared<ChineseFormatter>();
   if (i18n::currentLanguage() == i18n::Language::English) {
     formatter->label("REQUIRED", "");
     app.formatter(formatter);
@@ -200,6 +229,21 @@ struct Parsed {
   std::string compareLabels;  // as given: split at commas, empty names kept to be refused
 };
 
+// The summary's two other lengths, beside --json (usageConflict keeps them apart).
+void addSummaryFlags(CLI::App* command, bool& details, bool& brief) {
+  command->add_flag("--details", details, i18n::tr("汇总加上报告槽、计数步长和各速度分档的回报率"));
+  command->add_flag(
+      "--brief", brief,
+      i18n::tr("只打印一行：reached|near|below|unknown 判定回报率 目标回报率 原因类别"));
+}
+
+// "" when at most one of --json, --brief and --details is given.
+std::string summaryConflict(bool json, bool brief, bool details) {
+  if (brief && (json || details))
+    return i18n::tr("--brief 只打印一行，不能与 --json 或 --details 同用");
+  return json && details ? i18n::tr("--details 是文字汇总的，不能与 --json 同用") : "";
+}
+
 void describeAnalyze(Parsed& p) {
   AnalyzeOptions& o = p.analyzeOptions;
   p.analyze = p.app.add_subcommand(
@@ -229,6 +273,7 @@ void describeAnalyze(Parsed& p) {
       ->transform(wholeNumber())
       ->check(targetRate());
   p.analyze->add_flag("--json", o.json, i18n::tr("只在标准输出打印 JSON 结果"));
+  addSummaryFlags(p.analyze, o.details, o.brief);
   p.analyze
       ->add_option("--intervals", o.intervalsPath,
                    i18n::tr("把每个报告的间隔写入 CSV 文件（- 为标准输出，汇总则改到标准错误）"))
@@ -326,11 +371,12 @@ void describe(Parsed& p) {
       ->transform(wholeNumber())
       ->check(targetRate());
   p.measure->add_flag("--require-target", o.requireTarget,
-                      i18n::tr("没有达到目标，或手速不足以判断时，以状态 6 退出"));
+                      i18n::tr("判定的回报率没有达到目标，或判定未知时，以状态 6 退出"));
   p.measure->add_option("--wait", o.waitSeconds, i18n::tr("等待第一个报告的秒数（默认 30）"))
       ->type_name("N")
       ->check(secondsIn(0.0, 3600.0, i18n::trNoop("秒数不能是负数")));
   p.measure->add_flag("--json", o.json, i18n::tr("只在标准输出打印 JSON 结果"));
+  addSummaryFlags(p.measure, o.details, o.brief);
   p.measure
       ->add_option("--intervals", o.intervalsPath,
                    i18n::tr("把每个报告的间隔写入 CSV 文件（- 为标准输出，汇总则改到标准错误）"))
@@ -483,6 +529,7 @@ std::string usageConflict(Parsed& p) {
   if (p.measure->parsed()) {
     const MeasureOptions& o = p.options;
     if (const std::string why = seriesConflict(p); !why.empty()) return why;
+    if (std::string why = summaryConflict(o.json, o.brief, o.details); !why.empty()) return why;
     // The raw capture is one more file the test writes.
     const char* capture = std::getenv("TAVO_CAPTURE");
     return outputConflict(o.json, {{"--intervals", o.intervalsPath},
@@ -491,6 +538,7 @@ std::string usageConflict(Parsed& p) {
   }
   if (p.analyze->parsed()) {
     const AnalyzeOptions& o = p.analyzeOptions;
+    if (std::string why = summaryConflict(o.json, o.brief, o.details); !why.empty()) return why;
     return outputConflict(o.json, {{"--intervals", o.intervalsPath}, {"--plot", o.plotPath}},
                           inputFiles({o.file}));
   }

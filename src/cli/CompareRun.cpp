@@ -191,12 +191,28 @@ std::string mouseAndPort(const Run& r) {
   return out;
 }
 
-// Each run once: where it came from, what was read, its mouse and its cause.
+// A run's verdict in the current language: a recomputed record's own words,
+// a stored one's by its kind (its stored text is in the language it was saved in).
+std::string verdictText(const Run& r) {
+  if (r.recomputed || schemaVersion(r.result) < 4) return results::plainText(verdictTextOf(r.result));
+  const std::string kind = resultText(r.result, "/target/verdict");
+  if (kind == "reached") return i18n::tr("达到目标");
+  if (kind == "near") return i18n::tr("略低于目标");
+  if (kind == "below") return i18n::tr("鼠标或其连接未达到目标");
+  if (kind == "host_limited") return i18n::tr("主机限制了回报率");
+  if (kind == "kernel_drops") return i18n::tr("内核丢弃了报告，读取跟不上");
+  return resultText(r.result, "/target/unknown_reason") == "too_short"
+             ? i18n::tr("测试太短，无法判断")
+             : i18n::tr("无法判断");
+}
+
+// Each run once: where it came from, what was read, its mouse, verdict and cause.
 std::string sourcesText(const std::vector<Run>& runs) {
   std::string out;
   for (const Run& r : runs) {
     out += r.view.label + "  " + results::pathText(r.input) + "\n";
     out += "    " + std::string(sourceText(r)) + "\n    " + mouseAndPort(r) + "\n";
+    results::appendFormat(out, i18n::tr("    判定：%s\n"), verdictText(r).c_str());
     results::appendFormat(out, i18n::tr("    原因：%s\n"),
                           causeText(r.result, r.recomputed).c_str());
   }

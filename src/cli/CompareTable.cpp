@@ -175,6 +175,7 @@ std::string causeText(const json& result, bool recomputed) {
   if (kind == "device_limited") return i18n::tr("鼠标或其连接未达到目标");
   if (kind == "host_limited") return i18n::tr("主机限制了回报率");
   if (kind == "no_motion_data") return i18n::tr("没有带 X/Y 移动的报告");
+  if (kind == "too_short") return i18n::tr("测试太短，无法判断");
   return "—";
 }
 

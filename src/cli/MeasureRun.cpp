@@ -6,11 +6,14 @@
 #include <cmath>
 #include <cstdint>
 #include <mutex>
+#include <string_view>
 #include <system_error>
 #include <thread>
 #include <vector>
 
+#include "analysis/MotionRules.h"
 #include "analysis/PollingAnalyzer.h"
+#include "analysis/PollingRules.h"
 #include "cli/DeviceIdentityOf.h"
 #include "cli/DeviceListing.h"
 #include "cli/Summary.h"
@@ -243,11 +246,23 @@ std::optional<Clock::time_point> awaitFirstReport(Session& s, const MeasureOptio
   return Clock::time_point(std::chrono::nanoseconds(s.recorder.snapshot()[0]));
 }
 
-void showLiveLine(Session& s, const Console& c, double elapsed, double total) {
+void showLiveLine(Session& s, const MeasureOptions& o, const Console& c, double elapsed) {
   const PollingStats stats = s.analyzer.getStats();
-  std::fprintf(
-      c.err, "\r%s\033[K",
-      liveLineText(stats.currentHz, stats.reportCount, elapsed, total, stats.kernelDrops).c_str());
+  LiveLine l;
+  l.currentHz = stats.currentHz;
+  // The target the summary will hold the test against, as far as known now.
+  const float configured = results::configuredHz(identityOf(s.device));
+  l.targetHz =
+      o.targetHz.value_or(configured > 0 ? configured : results::nearestTargetHz(stats.baselineHz));
+  l.reports = stats.reportCount;
+  l.elapsedSeconds = elapsed;
+  l.totalSeconds = o.seconds;
+  l.kernelDrops = stats.kernelDrops;
+  const motionrules::RecentMotion m = motionrules::recentMotion(s.recorder.snapshot());
+  l.handSlow = m.speedLimited && stats.currentHz < pollingrules::kTargetReachedRatio * l.targetHz;
+  l.handCountsPerS = m.countsPerSecond;
+  l.neededCountsPerS = static_cast<double>(l.targetHz) * m.countStep;
+  std::fprintf(c.err, "\r%s\033[K", liveLineText(l).c_str());
   std::fflush(c.err);
 }
 
@@ -288,7 +303,7 @@ std::optional<EarlyEnd> runTest(Session& s, const MeasureOptions& o, const Conso
     if ((stopped = checkEarlyEnd(s, c))) break;
     s.analyzer.update();
     if (c.liveLine && Clock::now() >= nextLine) {
-      showLiveLine(s, c, testSeconds(o, secondsBetween(first, Clock::now())), o.seconds);
+      showLiveLine(s, o, c, testSeconds(o, secondsBetween(first, Clock::now())));
       nextLine += kLiveLinePeriod;
     }
     tick += kUpdatePeriod;
@@ -345,7 +360,9 @@ void noticeUnwritten(const Console& c, const std::vector<Output>& outputs, std::
 // Prints the summary (text or JSON) and writes the files asked for; 0, or 1
 // when any of them (standard output included) could not be written.
 int report(const results::TestRecord& r, const MeasureOptions& o, const Console& c) {
-  const std::string text = o.json ? results::resultJson(r) : summaryText(r);
+  const std::string text = o.json    ? results::resultJson(r)
+                           : o.brief ? briefLine(r)
+                                     : summaryText(r, o.details);
   int status = kExitOk;
   // A file on standard output leaves the text summary to the console lines.
   if (usesStandardOutput(o)) {
@@ -357,15 +374,17 @@ int report(const results::TestRecord& r, const MeasureOptions& o, const Console&
   return status != kExitOk ? status : files;
 }
 
-// The one place --require-target reads the verdict: the whole test's, on the
-// mouse's capability. One that cannot be told says why on the console.
+// The one place --require-target reads the verdict: the test's one, as the
+// summary and --brief show it; the rate must have reached the target (a
+// host-limited test passes when the host's rate is the target). One that
+// cannot be told says why on the console.
 bool targetReached(const results::TestRecord& r, const Console& c) {
-  const results::WholeTestVerdict& v = results::derivedOf(r).whole.verdict;
-  if (v.verdict == results::TargetVerdict::Unknown) {
+  const results::TestVerdict& v = results::derivedOf(r).whole.test;
+  if (v.kind == results::VerdictKind::Unknown) {
     std::fprintf(c.err, i18n::tr("quillmark: 无法判断是否达到 %.0f Hz：%s\n"), r.targetHz,
-                 v.reason.empty() ? results::targetVerdictText(v.verdict) : v.reason.c_str());
+                 v.text.c_str());
   }
-  return v.verdict == results::TargetVerdict::Reached;
+  return std::string_view(results::briefWord(v)) == "reached";
 }
 
 // How the test went, as a status; an output that failed goes before it.

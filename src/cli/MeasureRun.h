@@ -37,6 +37,8 @@ struct MeasureOptions {
   std::optional<float> targetHz;  // default: the rate the host polls at (see completeRecord)
   double waitSeconds = 30.0;      // for the first report
   bool json = false;
+  bool details = false;        // the summary with every figure
+  bool brief = false;          // one line for scripts instead of the summary
   bool requireTarget = false;  // status 6 unless the target is reached
   std::string intervalsPath;   // "-": standard output
   std::string plotPath;

@@ -10,6 +10,7 @@
 
 #include "i18n/Translate.h"
 #include "results/FileWriter.h"
+#include "results/ResultJson.h"
 #include "results/TextFormat.h"
 
 namespace cli {
@@ -136,10 +137,19 @@ bool hasKind(const json& v, Kind kind) {
   return false;
 }
 
+// Version 2 is the first with the whole test's figures.
+constexpr int kOldestReadVersion = 2;
+
 // Why a parsed file is not a result compare can read; empty when it is.
 std::string resultTrouble(const json& r) {
   if (!r.is_object() || !r.contains("schema") || r["schema"] != "quillmark-result") {
     return i18n::tr("不是 Quillmark 的结果文件");
+  }
+  if (const int v = schemaVersion(r); v < kOldestReadVersion || v > results::kResultSchemaVersion) {
+    std::string why;
+    results::appendFormat(why, i18n::tr("结果文件的版本 %d 不认识（本程序读版本 %d 到 %d）"), v,
+                          kOldestReadVersion, results::kResultSchemaVersion);
+    return why;
   }
   for (const Field& f : kFields) {
     const json::json_pointer p(f.pointer);
@@ -177,6 +187,23 @@ std::string jsonTrouble(const std::string& text, const json::parse_error& e) {
 }
 
 }  // namespace
+
+int schemaVersion(const json& result) {
+  return static_cast<int>(numberAt(result, "/schema_version"));
+}
+
+std::string verdictTextOf(const json& result) {
+  const double moving = numberAt(result, "/whole_test/moving_s");
+  const double intervals = numberAt(result, "/whole_test/intervals");
+  if (moving < results::kMinJudgedMovingSeconds || intervals < results::kMinJudgedIntervals)
+    return i18n::tr("测试太短，无法判断");
+  // Version 4: the test's one verdict. Before, whole_test.target judged
+  // the mouse alone (version 3) or the moving rate (version 2), with the
+  // reason in its own field when unknown.
+  if (schemaVersion(result) >= 4) return textAt(result, "/target/verdict_text");
+  const std::string reason = textAt(result, "/whole_test/target/reason");
+  return reason.empty() ? textAt(result, "/whole_test/target/verdict_text") : reason;
+}
 
 std::optional<json> readResultJson(const fs::path& path, std::string* trouble) {
   std::string why;
@@ -237,10 +264,17 @@ ResultFacts resultFacts(const json& result) {
     d.vendorId = d.productId = -1;
   }
   const double intervalUs = numberAt(result, "/device/endpoint_interval_us");
-  d.reportIntervalUs = static_cast<int32_t>(std::lround(intervalUs));
-  d.reportIntervalNs = std::llround(intervalUs * 1000);
-  const double requestedHz = numberAt(result, "/device/requested_hz");
-  if (requestedHz > 0) d.requestedIntervalUs = static_cast<int32_t>(std::lround(1e6 / requestedHz));
+  if (schemaVersion(result) <= 2 && d.transport == "USB") {
+    // Version 2 held the descriptor's interval (bInterval taken as ms), the
+    // rate the mouse asks for: the host's own rate is not known.
+    d.requestedIntervalUs = static_cast<int32_t>(std::lround(intervalUs));
+  } else {
+    d.reportIntervalUs = static_cast<int32_t>(std::lround(intervalUs));
+    d.reportIntervalNs = std::llround(intervalUs * 1000);
+    const double requestedHz = numberAt(result, "/device/requested_hz");
+    if (requestedHz > 0)
+      d.requestedIntervalUs = static_cast<int32_t>(std::lround(1e6 / requestedHz));
+  }
   d.configuredReason = textAt(result, "/device/configured_reason");
   d.node = textAt(result, "/device/node");
   d.busSpeedMbps = numberAt(result, "/environment/bus_speed_mbps");

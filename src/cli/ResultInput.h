@@ -18,6 +18,13 @@ namespace cli {
 std::optional<nlohmann::json> readResultJson(const std::filesystem::path& path,
                                              std::string* trouble = nullptr);
 
+// The document's schema_version; 0 when it has none.
+int schemaVersion(const nlohmann::json& result);
+// The test's verdict in words, read by the version's own meaning; "too
+// short to judge" for a test under the least moving time or intervals
+// whatever the file says.
+std::string verdictTextOf(const nlohmann::json& result);
+
 // A result JSON's intervals file: the same name ending in .csv, else
 // intervals.csv beside it.
 std::optional<std::string> intervalsBeside(const std::filesystem::path& jsonPath);

@@ -19,12 +19,12 @@ void line(std::string& out, const char* label, const char* format, ...)
 // language shown, so the values line up in either.
 constexpr const char* kLabels[] = {
     i18n::trNoop("来源"),       i18n::trNoop("设备与环境"), i18n::trNoop("设备"),
-    i18n::trNoop("开始"),       i18n::trNoop("时长"),       i18n::trNoop("错误"),
-    i18n::trNoop("报告数"),     i18n::trNoop("内核丢弃"),   i18n::trNoop("移动回报率"),
+    i18n::trNoop("判定"),       i18n::trNoop("原因"),       i18n::trNoop("时长"),
+    i18n::trNoop("错误"),       i18n::trNoop("报告数"),     i18n::trNoop("移动回报率"),
     i18n::trNoop("间隔分位"),   i18n::trNoop("间隔均值"),   i18n::trNoop("异常间隔"),
     i18n::trNoop("报告槽"),     i18n::trNoop("缺失报告"),   i18n::trNoop("网格偏差"),
     i18n::trNoop("移动数据"),   i18n::trNoop("移动量"),     i18n::trNoop("手速"),
-    i18n::trNoop("单计数报告"), i18n::trNoop("目标"),       i18n::trNoop("原因"),
+    i18n::trNoop("单计数报告"), i18n::trNoop("计数步长"),   i18n::trNoop("速度分档"),
 };
 
 int labelColumns() {
@@ -58,8 +58,8 @@ const char* gridUnknownText(GridStatus status) {
   return i18n::tr("间隔太少，无法确定报告槽");
 }
 
-void slotLines(std::string& out, const WholeTestFigures& w) {
-  if (w.grid.periodUs > 0) {
+void slotLines(std::string& out, const WholeTestFigures& w, bool details) {
+  if (details && w.grid.periodUs > 0) {
     line(out, "报告槽", i18n::tr("%.3f µs（%s）"), w.grid.periodUs,
          w.grid.source == GridSource::Configured ? i18n::tr("主机设定的间隔")
                                                  : i18n::tr("由间隔估计"));
@@ -69,15 +69,17 @@ void slotLines(std::string& out, const WholeTestFigures& w) {
     line(out, "网格偏差", "--");
     return;
   }
-  if (w.idleSlots) {
-    line(out, "缺失报告", i18n::tr("%lld 个空槽（另有 %lld 个空槽是鼠标没有移动可报）"),
+  if (w.idleSlots && *w.idleSlots > 0) {
+    line(out, "缺失报告", i18n::tr("%lld（另有 %lld 个空槽是鼠标没动、无可报告）"),
          static_cast<long long>(*w.missedSlots), static_cast<long long>(*w.idleSlots));
+  } else if (w.idleSlots) {
+    line(out, "缺失报告", "%lld", static_cast<long long>(*w.missedSlots));
   } else {
-    line(out, "缺失报告", i18n::tr("%lld 个空槽（记录不含移动量，每个空槽都算缺失）"),
+    line(out, "缺失报告", i18n::tr("%lld（记录不含移动量，每个空槽都算缺失）"),
          static_cast<long long>(*w.missedSlots));
   }
-  line(out, "网格偏差", i18n::tr("p50 %.1f · p99 %.1f · 最大 %.1f µs（相对报告网格的偏差）"),
-       w.latenessUs->p50, w.latenessUs->p99, w.latenessUs->max);
+  line(out, "网格偏差", i18n::tr("p50 %.1f · p99 %.1f · 最大 %.1f µs"), w.latenessUs->p50,
+       w.latenessUs->p99, w.latenessUs->max);
 }
 
 void segmentLine(std::string& out, const std::vector<RateSegment>& segments) {
@@ -91,14 +93,21 @@ void segmentLine(std::string& out, const std::vector<RateSegment>& segments) {
   results::appendFormat(out, i18n::tr("回报率在测试中变化：%s\n"), text.c_str());
 }
 
+void dropsLine(std::string& out, const WholeTestFigures& w) {
+  if (w.kernelDrops == 0) {
+    line(out, "报告数", i18n::tr("%lld（内核没有丢弃报告）"), static_cast<long long>(w.reports));
+    return;
+  }
+  line(out, "报告数", i18n::tr("%lld（内核缓冲区溢出 %lld 次，丢弃约 %lld 个报告）"),
+       static_cast<long long>(w.reports), static_cast<long long>(w.kernelDrops),
+       static_cast<long long>(w.kernelDroppedReports));
+}
+
 // The whole test, every report: what the verdict and the cause read. The
 // live window's figures (500 ms rate windows, the newest 4096 intervals) stay
 // in the JSON: beside these they would give one term two numbers.
-void wholeTestLines(std::string& out, const WholeTestFigures& w) {
-  out += i18n::tr("── 整个测试（每个报告） ──\n");
-  line(out, "报告数", "%lld", static_cast<long long>(w.reports));
-  line(out, "内核丢弃", i18n::tr("%lld 次缓冲区溢出，估计丢失 %lld 个报告"),
-       static_cast<long long>(w.kernelDrops), static_cast<long long>(w.kernelDroppedReports));
+void wholeTestLines(std::string& out, const WholeTestFigures& w, bool details) {
+  dropsLine(out, w);
   if (w.movingRateHz) {
     line(out, "移动回报率", i18n::tr("%.1f Hz（移动 %.3f s，停顿 %lld 次）"), *w.movingRateHz,
          w.movingSeconds, static_cast<long long>(w.rests));
@@ -109,31 +118,38 @@ void wholeTestLines(std::string& out, const WholeTestFigures& w) {
   const IntervalSummary& i = w.intervalUs;
   line(out, "间隔分位", i18n::tr("p1 %.1f · p50 %.1f · p99 %.1f · p99.9 %.1f · 最大 %.1f µs"), i.p1,
        i.p50, i.p99, i.p99_9, i.max);
-  line(out, "间隔均值", i18n::tr("%.2f µs，标准差 %.2f µs"), i.mean, i.stddev);
-  line(out, "异常间隔", i18n::tr("%lld（%.3f%%，长于中位间隔的 1.5 倍）"),
-       static_cast<long long>(w.anomalies), w.anomalyShare * 100.0);
-  slotLines(out, w);
+  if (details) line(out, "间隔均值", i18n::tr("%.2f µs，标准差 %.2f µs"), i.mean, i.stddev);
+  line(out, "异常间隔", i18n::tr("%lld（%.3f%%）"), static_cast<long long>(w.anomalies),
+       w.anomalyShare * 100.0);
+  slotLines(out, w, details);
   segmentLine(out, w.segments);
 }
 
-void motionLines(std::string& out, const MotionFigures& m) {
+void handLine(std::string& out, const MotionFigures& m) {
   if (!m.known) {
     line(out, "移动数据", "%s", i18n::tr("无（记录不含每个报告的移动量）"));
-    return;
-  }
-  line(out, "移动量", i18n::tr("%.0f counts（x %lld，y %lld）"), m.totalCounts,
-       static_cast<long long>(m.countsX), static_cast<long long>(m.countsY));
-  if (m.speedMax > 0.0) {
+  } else if (m.speedMax > 0.0) {
     line(out, "手速", i18n::tr("p50 %.0f · p90 %.0f · 最高 %.0f counts/s"), m.speedP50, m.speedP90,
          m.speedMax);
   } else {
     line(out, "手速", "%s", i18n::tr("--（没有 20 ms 以上的连续移动）"));
   }
+}
+
+// The figures only --details prints: the path, the count step and the rate
+// in each band of hand speed.
+void motionDetails(std::string& out, const WholeTestFigures& w) {
+  const MotionFigures& m = w.motion;
+  if (!m.known) return;
+  line(out, "移动量", i18n::tr("%.0f counts（x %lld，y %lld）"), m.totalCounts,
+       static_cast<long long>(m.countsX), static_cast<long long>(m.countsY));
   line(out, "单计数报告", "%.1f%%", m.singleCountShare * 100.0);
+  line(out, "计数步长", "%d", w.countStep);
+  if (m.bands.empty()) return;
+  line(out, "速度分档", "%s", i18n::tr("手速（counts/s）：该速度下的回报率（移动时间）"));
   for (const SpeedBand& b : m.bands) {
     char label[64];
-    std::snprintf(label, sizeof label, "  %.0f–%.0f counts/s", b.lowCountsPerS,
-                  2 * b.lowCountsPerS);
+    std::snprintf(label, sizeof label, "  %.0f–%.0f", b.lowCountsPerS, 2 * b.lowCountsPerS);
     out += label;
     results::appendFormat(out, i18n::tr("：%.0f Hz（%.2f s）\n"), b.rateHz, b.movingSeconds);
   }
@@ -154,20 +170,33 @@ const char* targetSourceText(results::TargetSource source) {
   return i18n::tr("指定");
 }
 
-// The verdict is on the mouse: the rate where the motion allowed the full
-// target, never a hand too slow to tell.
-void targetLine(std::string& out, const results::WholeJudgement& g) {
-  const results::WholeTestVerdict& v = g.verdict;
+// The answer first: the test's one verdict with the rate judged and the
+// target, then the cause or what to do.
+void verdictLines(std::string& out, const results::WholeJudgement& g) {
+  const results::TestVerdict& v = g.test;
   const char* source = targetSourceText(g.targetSource);
-  if (v.verdict == results::TargetVerdict::Unknown) {
-    line(out, "目标", i18n::tr("%.0f Hz（%s）：%s"), g.targetHz, source,
-         v.reason.empty() ? results::targetVerdictText(v.verdict) : v.reason.c_str());
+  // Unknown, or the host's rate already in the words: no rate judged beside it.
+  if (v.kind == results::VerdictKind::Unknown || v.kind == results::VerdictKind::HostLimited) {
+    line(out, "判定", i18n::tr("%s（目标 %.0f Hz，%s）"), v.text.c_str(), g.targetHz, source);
   } else {
-    const bool capability = g.comparedCapability;
-    line(out, "目标", i18n::tr("%.0f Hz（%s）：%s（%s %.0f Hz，为目标的 %.1f%%）"), g.targetHz,
-         source, results::targetVerdictText(v.verdict),
-         capability ? i18n::tr("手速足够时") : i18n::tr("移动时"), v.comparedHz, v.ratio * 100.0f);
+    line(out, "判定", i18n::tr("%s：%.0f Hz，目标 %.0f Hz（%s）"), v.text.c_str(), v.judgedHz,
+         g.targetHz, source);
   }
+  if (g.cause) line(out, "原因", "%s", g.cause->text.c_str());
+}
+
+const char* endText(results::TestEnd end) {
+  switch (end) {
+    case results::TestEnd::Interrupted:
+      return i18n::tr("（已中断）");
+    case results::TestEnd::DeviceLost:
+      return i18n::tr("（鼠标已断开）");
+    case results::TestEnd::DeviceError:
+      return i18n::tr("（读取鼠标出错）");
+    case results::TestEnd::Completed:
+      break;
+  }
+  return "";
 }
 
 }  // namespace
@@ -179,39 +208,56 @@ std::string summaryLabel(const char* label) {
   return out + "  ";
 }
 
-std::string summaryText(const results::TestRecord& r) {
+std::string summaryText(const results::TestRecord& r, bool details) {
   const results::DerivedFigures& f = results::derivedOf(r);
   std::string out;
   line(out, "设备", "%s", results::plainText(r.device.name).c_str());
-  line(out, "开始", "%s", results::startText(r.start).c_str());
-  const char* ended = r.end == results::TestEnd::Interrupted   ? i18n::tr("（已中断）")
-                      : r.end == results::TestEnd::DeviceLost  ? i18n::tr("（鼠标已断开）")
-                      : r.end == results::TestEnd::DeviceError ? i18n::tr("（读取鼠标出错）")
-                                                               : "";
-  line(out, "时长", "%.1f s%s", r.durationSeconds, ended);
+  verdictLines(out, f.whole);
+  if (r.start) {
+    line(out, "时长", i18n::tr("%.1f s%s，开始于 %s"), r.durationSeconds, endText(r.end),
+         results::startText(r.start).c_str());
+  } else {
+    line(out, "时长", "%.1f s%s", r.durationSeconds, endText(r.end));
+  }
   if (!r.endError.empty()) line(out, "错误", "%s", results::plainText(r.endError).c_str());
   const WholeTestFigures& whole = *r.whole;
-  wholeTestLines(out, whole);
-  motionLines(out, whole.motion);
-  targetLine(out, f.whole);
-  if (const std::optional<RateCause>& cause = f.whole.cause) {
-    line(out, "原因", "%s", cause->text.c_str());
-  }
+  wholeTestLines(out, whole, details);
+  handLine(out, whole.motion);
+  if (details) motionDetails(out, whole);
   return out;
 }
 
-std::string liveLineText(float currentHz, int64_t reports, double elapsedSeconds,
-                         double totalSeconds, int64_t kernelDrops) {
-  char length[64];
-  if (totalSeconds > 0.0)
-    std::snprintf(length, sizeof length, "%.1f / %g s", elapsedSeconds, totalSeconds);
+std::string briefLine(const results::TestRecord& r) {
+  const results::DerivedFigures& f = results::derivedOf(r);
+  const results::TestVerdict& v = f.whole.test;
+  std::string out = results::briefWord(v);
+  if (v.kind == results::VerdictKind::Unknown)
+    out += " -";
   else
-    std::snprintf(length, sizeof length, i18n::tr("%.1f s（Ctrl-C 结束）"), elapsedSeconds);
-  char buf[256];
-  std::snprintf(buf, sizeof buf, i18n::tr("当前 %5.0f Hz · 报告 %lld · %s · 内核丢弃 %lld"),
-                currentHz, static_cast<long long>(reports), length,
-                static_cast<long long>(kernelDrops));
-  return buf;
+    results::appendFormat(out, " %.0f", v.judgedHz);
+  results::appendFormat(out, " %.0f %s\n", f.whole.targetHz,
+                        f.whole.cause ? rateCauseKey(f.whole.cause->kind) : "no_motion_data");
+  return out;
+}
+
+std::string liveLineText(const LiveLine& l) {
+  char length[64];
+  if (l.totalSeconds > 0.0)
+    std::snprintf(length, sizeof length, "%.1f / %g s", l.elapsedSeconds, l.totalSeconds);
+  else
+    std::snprintf(length, sizeof length, i18n::tr("%.1f s（Ctrl-C 结束）"), l.elapsedSeconds);
+  // No rate yet (the first 500 ms) or the mouse at rest: no "0 Hz" while reports come.
+  char rate[32] = "--";
+  if (l.currentHz > 0.0f) std::snprintf(rate, sizeof rate, "%.0f", l.currentHz);
+  std::string out;
+  results::appendFormat(
+      out, i18n::tr("当前 %5s Hz · 目标 %.0f Hz · 报告 %lld · %s · 内核丢弃 %lld"), rate,
+      l.targetHz, static_cast<long long>(l.reports), length, static_cast<long long>(l.kernelDrops));
+  if (l.handSlow) {
+    results::appendFormat(out, i18n::tr(" · 手速约 %.0f counts/s，需约 %.0f：移动更快或提高 DPI"),
+                          l.handCountsPerS, l.neededCountsPerS);
+  }
+  return out;
 }
 
 }  // namespace cli

@@ -151,7 +151,7 @@ std::string usageLine(const CLI::App& context) {
     name = p->get_name() + " " + name;
   const auto formatter = std::dynamic_pointer_cast<CLI::Formatter>(context.get_formatter());
   std::string usage =
-      formatter ? formatter->make_usage(&context, name) : withText(i18n::tr("用法: %s"), name);
+      formatter ? formatter->make_usage(&context, name) : withText(i18n::tr("用法：%s"), name);
   while (!usage.empty() && usage.back() == '\n') usage.pop_back();
   return usage + withText(i18n::tr("（全部选项见 %s --help）"), name);
 }

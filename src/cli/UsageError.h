@@ -15,7 +15,7 @@ std::string nearestName(const std::string& typed, const std::vector<std::string>
 // What was wrong; `context` is the (sub)command the error belongs to.
 std::string usageProblem(const CLI::App& context, const CLI::ParseError& e);
 
-// "用法: quillmark measure [选项]（全部选项见 quillmark measure --help）"
+// "用法：quillmark measure [选项]（全部选项见 quillmark measure --help）"
 std::string usageLine(const CLI::App& context);
 
 }  // namespace cli

@@ -55,8 +55,10 @@ std::string deviceLabel(const std::vector<HIDDeviceInfo>& devices, size_t index)
   return label;
 }
 
-// Returns the right end of the label.
-float drawStateIndicator(ImDrawList* dl, ImVec2 P, float a, int testState) {
+// The test's state, and once it has reports, how long it has run and how
+// many reports it holds. Returns the right end of what it drew.
+float drawStateIndicator(ImDrawList* dl, ImVec2 P, float a, const UiState& ui) {
+  const int testState = ui.testState;
   const char* label = i18n::tr("未开始");
   ImU32 col = kColTextMuted;
   float r = 3.5f;
@@ -72,7 +74,14 @@ float drawStateIndicator(ImDrawList* dl, ImVec2 P, float a, int testState) {
   dl->AddCircleFilled(c, 5.0f, withAlpha(col, 60), 0);
   dl->AddCircleFilled(c, r, col, 0);
   drawText(dl, ImVec2(a + 16, P.y + 26), col, label);
-  return a + 16 + textSize(label).x;
+  const float end = a + 16 + textSize(label).x;
+  if (testState == kStateIdle || ui.stats.reportCount == 0) return end;
+  AddedElement scope("elapsed and reports");
+  char text[96];
+  std::snprintf(text, sizeof text, i18n::tr("%.1f s · 报告 %lld"), ui.elapsedSeconds,
+                static_cast<long long>(ui.stats.reportCount));
+  drawText(dl, ImVec2(end + 10, P.y + 26), kColTextMuted, text);
+  return end + 10 + textSize(text).x;
 }
 
 const char* pickerPreview(const UiState& ui, DashboardState& st) {
@@ -185,7 +194,7 @@ float drawHeader(ImDrawList* dl, ImVec2 P, ImVec2 S, const UiState& ui, UiAction
     FontScope font(f.small, 13.0f);
     const float vw = textSize(kVersionText).x;
     drawText(dl, ImVec2(x0 + tw + 10, P.y + 26), kColTextMuted, kVersionText);
-    leftEnd = drawStateIndicator(dl, P, x0 + tw + 10 + vw + 22, ui.testState) - P.x;
+    leftEnd = drawStateIndicator(dl, P, x0 + tw + 10 + vw + 22, ui) - P.x;
   }
   float linkRight = 0, linkW = 0;
   {

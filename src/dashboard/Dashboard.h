@@ -19,6 +19,10 @@ struct Notice {
   bool failed = false;   // drawn in the error colours
 };
 
+// The colour of the verdict line: good (reached), warn (near, host or
+// kernel limited), bad (the mouse fell short), neutral (unknown).
+enum class VerdictTone { None, Good, Warn, Bad, Neutral };
+
 // Everything one frame of the dashboard shows; filled by the shell each frame.
 struct UiState {
   PollingStats stats;
@@ -37,6 +41,14 @@ struct UiState {
   float handCountsPerS = 0;  // the last second's larger-axis counts per second
   int countStep = 1;         // 2 when every count was even (interpolated DPI)
   float configuredHz = 0;    // the selected mouse's configured rate; 0 unknown
+  // The whole test's verdict so far, in the terminal's words; empty before
+  // the first is judged.
+  std::string verdictText;
+  VerdictTone verdictTone = VerdictTone::None;
+  // The verdict is unknown because the hand was too slow: the rate and the
+  // ring are drawn neutral, not as a shortfall of the mouse.
+  bool handLimited = false;
+  double elapsedSeconds = 0;  // the test's first report to its newest
 };
 
 // What the user did during one frame; the shell applies it after draw().

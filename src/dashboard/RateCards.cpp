@@ -78,14 +78,52 @@ RateHint rateHint(const UiState& ui, float target, HintFlags hints) {
   return {};
 }
 
+ImU32 toneColour(VerdictTone tone) {
+  switch (tone) {
+    case VerdictTone::Good:
+      return kColGood;
+    case VerdictTone::Warn:
+      return kColWarn;
+    case VerdictTone::Bad:
+      return kColBad;
+    case VerdictTone::Neutral:
+    case VerdictTone::None:
+      break;
+  }
+  return kColTextLabel;
+}
+
+// Under the rate: the target and the whole test's verdict so far, or the
+// share of the target reached until there is a verdict.
+void drawVerdictLine(ImDrawList* dl, const GridLayout& g, const UiState& ui, float target,
+                     float shown, bool handLimited) {
+  FontScope small(fonts().small, 13.0f);
+  char line[256];
+  ImU32 colour = 0;
+  if (!ui.verdictText.empty() && ui.testState != kStateIdle) {
+    std::snprintf(line, sizeof line, i18n::tr("目标 %.0f Hz　·　%s"), target,
+                  ui.verdictText.c_str());
+    colour = toneColour(ui.verdictTone);
+  } else {
+    std::snprintf(line, sizeof line, i18n::tr("目标 %.0f Hz　·　达成 %.0f%%"), target,
+                  shown / target * 100.0f);
+    colour = handLimited ? withAlpha(kColTextMuted, 220)
+                         : rateColour(ui.testState, shown, target, kColTextMuted, 220);
+  }
+  const float w = textSize(line).x;
+  drawText(dl, ImVec2(g.L + (g.leftW - w) * 0.5f, g.T + 168 - 26), colour, line);
+}
+
 void drawCurrentRateCard(ImDrawList* dl, const GridLayout& g, const UiState& ui, float target,
-                         float shown, HintFlags hints) {
+                         float shown, HintFlags hints, bool handLimited) {
   const int testState = ui.testState;
   const float L = g.L, T = g.T, leftW = g.leftW;
   card(dl, ImVec2(L, T), ImVec2(leftW, 168), i18n::tr("当前回报率"));
   char text[32];
   std::snprintf(text, sizeof text, "%.0f", shown);
-  const ImU32 col = rateColour(testState, shown, target, kColTextLabel, 255);
+  // A hand too slow to judge the mouse is no failure of the mouse: no red.
+  const ImU32 col =
+      handLimited ? kColTextMuted : rateColour(testState, shown, target, kColTextLabel, 255);
   const Fonts& f = fonts();
   float dW = 0, nW = 0;
   {
@@ -102,13 +140,7 @@ void drawCurrentRateCard(ImDrawList* dl, const GridLayout& g, const UiState& ui,
   drawHint(dl, bx + 2 * dW, T + 40 + digitBottom(f.huge) + 7, L + 14, L + leftW - 14,
            rateHint(ui, target, hints));
 
-  FontScope small(f.small, 13.0f);
-  char line[128];
-  std::snprintf(line, sizeof line, i18n::tr("目标 %.0f Hz　·　达成 %.0f%%"), target,
-                shown / target * 100.0f);
-  const float w = textSize(line).x;
-  drawText(dl, ImVec2(L + (leftW - w) * 0.5f, T + 168 - 26),
-           rateColour(testState, shown, target, kColTextMuted, 220), line);
+  drawVerdictLine(dl, g, ui, target, shown, handLimited);
 }
 
 struct Plot {
@@ -251,12 +283,14 @@ void drawRingText(ImDrawList* dl, ImVec2 c, ImU32 col, const char* text) {
   drawText(dl, ImVec2(c.x - s.x * 0.5f, c.y - s.y * 0.5f), col, text);
 }
 
-void drawRatioCard(ImDrawList* dl, const GridLayout& g, int testState, float target, float shown) {
+void drawRatioCard(ImDrawList* dl, const GridLayout& g, int testState, float target, float shown,
+                   bool handLimited) {
   const float R = g.R, T = g.T;
   card(dl, ImVec2(R, T), ImVec2(340, 196), i18n::tr("达成率"));
   const float ratio = shown / target;
   const float fill = std::min(ratio, 1.0f);
-  const ImU32 c = rateColour(testState, shown, target, kColTextMuted, 255);
+  const ImU32 c =
+      handLimited ? kColTextMuted : rateColour(testState, shown, target, kColTextMuted, 255);
   const ImVec2 centre(R + 170, T + 104);
   const float start = 3 * kPi / 4;  // opens at the bottom
   dl->PathArcTo(centre, 56, start, start + 3 * kPi / 2, 64);
@@ -269,7 +303,7 @@ void drawRatioCard(ImDrawList* dl, const GridLayout& g, int testState, float tar
     dl->PathStroke(c, 0, 11.0f);
   }
   char text[32] = "--";
-  if (testState == kStateRunning && shown > 0)
+  if (testState == kStateRunning && shown > 0 && !handLimited)
     std::snprintf(text, sizeof text, "%.0f%%", ratio * 100.0f);
   drawRingText(dl, centre, c, text);
 
@@ -289,10 +323,12 @@ void drawRateCards(ImDrawList* dl, const GridLayout& g, const UiState& ui, float
   if (ui.stats.reportCount == 0) held.lastHz = 0.0f;
   const bool paused = ui.testState == kStatePaused;
   const float shownHz = paused ? held.lastHz : held.update(ui.stats.currentHz, ImGui::GetTime());
-  drawCurrentRateCard(dl, g, ui, targetHz, shownHz, hints);
+  // While the hand is the limit the mouse is not judged: neutral, not red.
+  const bool handLimited = ui.handLimited || hints.speed;
+  drawCurrentRateCard(dl, g, ui, targetHz, shownHz, hints, handLimited);
   drawHistoryCard(dl, g, ui, targetHz);
   drawTiles(dl, g, ui.stats);
-  drawRatioCard(dl, g, ui.testState, targetHz, shownHz);
+  drawRatioCard(dl, g, ui.testState, targetHz, shownHz, handLimited);
 }
 
 }  // namespace dashboard

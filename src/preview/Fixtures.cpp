@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 
 #include "app/PlatformActions.h"
 #include "hid/service/ErrnoResult.h"
@@ -110,6 +111,11 @@ UiState slowHandAt8k() {
   ui.stats.currentHz = 1990;
   ui.speedLimited = true;
   ui.handCountsPerS = 1994;
+  char verdict[128];
+  std::snprintf(verdict, sizeof verdict, i18n::tr("手速不足以判断：需约 %.0f counts/s"), 8000.0);
+  ui.verdictText = verdict;
+  ui.verdictTone = VerdictTone::Neutral;
+  ui.handLimited = true;
   return ui;
 }
 
@@ -120,6 +126,8 @@ UiState deviceLimitedAt8k() {
   ui.stats.currentHz = 4010;
   ui.deviceLimited = true;
   ui.handCountsPerS = 24000;
+  ui.verdictText = i18n::tr("鼠标或其连接未达到目标");
+  ui.verdictTone = VerdictTone::Bad;
   return ui;
 }
 
@@ -210,6 +218,7 @@ UiState runningState(float rateHz) {
   s.longestIntervalUs = 1.9e6f / rateHz;
   fillDiagnostics(s, rateHz, noise);
   ui.canSave = true;
+  ui.elapsedSeconds = 30.0;
   return ui;
 }
 

@@ -41,6 +41,8 @@ WholeJudgement judge(const DeviceIdentity& device, float targetHz, TargetSource 
   j.comparedCapability = j.verdict.verdict != TargetVerdict::Unknown && whole.capabilityHz &&
                          static_cast<float>(*whole.capabilityHz) == j.verdict.comparedHz;
   j.cause = causeOf(device, targetHz, source, whole);
+  // The one verdict every writer shows; it may reword the cause to agree.
+  j.test = judgeTest(whole, {targetHz, judgeMouse(whole, targetHz), configuredHz(device)}, j.cause);
   j.kernelDroppedShare =
       whole.reports > 0 ? static_cast<double>(whole.kernelDroppedReports) / whole.reports : 0.0;
   return j;

@@ -175,7 +175,7 @@ void drawTitles(Svg& svg, const TestRecord& r, const PlotData& d) {
   svg.add("<text x=\"%d\" y=\"62\" font-size=\"14\" fill=\"#9aa0a6\">%s</text>\n",
           static_cast<int>(kPlot.left), facts.c_str());
   const WholeTestFigures& w = *r.whole;
-  const WholeTestVerdict& v = derivedOf(r).whole.verdict;
+  const TestVerdict& v = derivedOf(r).whole.test;
   // "--" where the figure cannot be known.
   std::string rate = "--", missed = "--", late = "--";
   if (w.movingRateHz) rate.clear(), appendFormat(rate, "%.0f", *w.movingRateHz);
@@ -185,7 +185,7 @@ void drawTitles(Svg& svg, const TestRecord& r, const PlotData& d) {
   appendFormat(whole,
                i18n::tr("整个测试 · 移动时 %s Hz · %s · p99 %.1f µs · 缺失 %s · 丢弃 %lld · "
                         "网格偏差 p99 %s µs"),
-               rate.c_str(), targetVerdictText(v.verdict), w.intervalUs.p99, missed.c_str(),
+               rate.c_str(), xmlText(v.text).c_str(), w.intervalUs.p99, missed.c_str(),
                static_cast<long long>(w.kernelDrops), late.c_str());
   svg.add("<text x=\"%d\" y=\"84\" font-size=\"13\" fill=\"#9aa0a6\">%s</text>\n",
           static_cast<int>(kPlot.left), whole.c_str());

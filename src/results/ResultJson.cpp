@@ -78,20 +78,23 @@ ordered_json percentiles(std::initializer_list<std::pair<const char*, double>> v
   return j;
 }
 
+// The test's one verdict against its target (TestVerdict.h).
 ordered_json wholeTargetJson(const WholeJudgement& g) {
-  const WholeTestVerdict& v = g.verdict;
+  const TestVerdict& v = g.test;
   ordered_json j;
   j["hz"] = rounded(g.targetHz, 1);
   j["source"] = targetSourceKey(g.targetSource);
-  const bool judged = v.verdict != TargetVerdict::Unknown;
-  j["compared_hz"] = judged ? ordered_json(rounded(v.comparedHz, 1)) : ordered_json(nullptr);
+  const bool judged = v.kind != VerdictKind::Unknown;
+  j["compared_hz"] = judged ? ordered_json(rounded(v.judgedHz, 1)) : ordered_json(nullptr);
   j["compared"] = !judged                ? ordered_json(nullptr)
                   : g.comparedCapability ? ordered_json("capability_hz")
                                          : ordered_json("moving_rate_hz");
   j["ratio"] = judged ? ordered_json(rounded(v.ratio, 4)) : ordered_json(nullptr);
-  j["verdict"] = targetVerdictKey(v.verdict);
-  j["verdict_text"] = targetVerdictText(v.verdict);
-  j["reason"] = v.reason.empty() ? ordered_json(nullptr) : ordered_json(v.reason);
+  j["verdict"] = verdictKindKey(v.kind);
+  j["verdict_text"] = v.text;
+  j["unknown_reason"] = judged ? ordered_json(nullptr) : ordered_json(unknownReasonKey(v.unknown));
+  j["reason"] = judged ? ordered_json(nullptr) : ordered_json(v.text);
+  j["brief"] = briefWord(v);
   return j;
 }
 
@@ -285,7 +288,8 @@ ordered_json reportsJson(const PollingStats& s) {
   return j;
 }
 
-ordered_json targetJson(const TestRecord& r, const LiveVerdict& v) {
+// The window's figure: the last 500 ms rate windows against the target.
+ordered_json liveTargetJson(const TestRecord& r, const LiveVerdict& v) {
   ordered_json j;
   j["hz"] = rounded(r.targetHz, 1);
   j["interval_us"] = rounded(v.intervalUs);
@@ -293,6 +297,17 @@ ordered_json targetJson(const TestRecord& r, const LiveVerdict& v) {
   j["ratio"] = rounded(v.ratio, 4);
   j["verdict"] = targetVerdictKey(v.verdict);
   j["verdict_text"] = targetVerdictText(v.verdict);
+  return j;
+}
+
+// The whole test's verdict, as whole_test.target holds it, with the
+// cause's kind and words beside it.
+ordered_json targetJson(const DerivedFigures& f, const LiveVerdict& live) {
+  ordered_json j = wholeTargetJson(f.whole);
+  j["interval_us"] = rounded(live.intervalUs);
+  const std::optional<RateCause>& cause = f.whole.cause;
+  j["cause_kind"] = cause ? ordered_json(rateCauseKey(cause->kind)) : ordered_json(nullptr);
+  j["cause_text"] = cause ? ordered_json(cause->text) : ordered_json(nullptr);
   return j;
 }
 
@@ -370,7 +385,8 @@ std::string resultJson(const TestRecord& record) {
   j["rate"] = rateJson(record.stats);
   j["interval"] = intervalJson(record.stats);
   j["reports"] = reportsJson(record.stats);
-  j["target"] = targetJson(record, f.live);
+  j["target"] = targetJson(f, f.live);
+  j["live"] = {{"target", liveTargetJson(record, f.live)}};
   j["intervals_file"] = intervalsFileJson(record);
   j["whole_test"] = wholeTestJson(*record.whole, f.whole);
   // Of a test that changed mouse: which of devices[] the figures are about.

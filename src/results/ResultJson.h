@@ -10,7 +10,7 @@ namespace results {
 
 // The version of the document's layout (docs/result-schema.md); raised
 // whenever a field changes meaning or goes away.
-inline constexpr int kResultSchemaVersion = 3;
+inline constexpr int kResultSchemaVersion = 4;
 
 // The JSON summary of a test, indented, ending in a newline. Any thread.
 std::string resultJson(const TestRecord& record);

@@ -11,6 +11,7 @@
 #include "analysis/RateCause.h"
 #include "analysis/WholeTestAnalysis.h"
 #include "results/StampRecorder.h"
+#include "results/TestVerdict.h"
 
 namespace results {
 
@@ -106,6 +107,8 @@ struct WholeJudgement {
   // yardstick); nullopt when there is nothing to judge.
   std::optional<RateCause> cause;
   double kernelDroppedShare = 0.0;  // reports the kernel dropped, of those recorded
+  // The test's one verdict (TestVerdict.h): what every surface shows.
+  TestVerdict test;
 };
 
 // The analyzer's average against the target: the verdict the window shows.

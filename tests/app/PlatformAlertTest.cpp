@@ -25,15 +25,17 @@ struct BannerTexts {
 };
 const BannerTexts kBanners[] = {
     {i18n::Language::Chinese, "缺少读取鼠标设备的权限 — 无法读取鼠标报告，回报率将恒为 0",
-     "按打开的说明安装 udev 规则或加入 input 组，然后重启",
-     "请安装 udev 规则（70-quillmark.rules）或加入 input 组 授予权限后重启本程序", "查看授权方法",
+     "按已打开的帮助页安装 udev 规则或加入 input 组，然后重启本程序",
+     "请安装 udev 规则（70-quillmark.rules）或加入 input 组，获得权限后重启本程序", "查看授权方法",
      "重启应用", "/permission-help.html",
      "[权限] 回报率将恒为 0。请安装 udev 规则 70-quillmark.rules", "input 组",
      "另一个程序正在独占此鼠标（例如 input-remapper、evsieve 或虚拟机的设备直通）：关闭它后重试"},
     {i18n::Language::English,
      "No permission to read mice — no reports can be read, the report rate will stay 0",
-     "Install the udev rule or join the input group as the help page says, then restart",
-     "Install the udev rule (70-quillmark.rules) or join the input group, then restart the program",
+     "Install the udev rule or join the input group as the help page says, then restart the "
+     "program",
+     "Install the udev rule (70-quillmark.rules) or join the input group, then restart the program "
+     "once you have access",
      "How to grant access", "Restart", "/permission-help.en.html",
      "[permission] The report rate will stay 0. Install the udev rule 70-quillmark.rules",
      "input group",

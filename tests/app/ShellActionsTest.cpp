@@ -191,8 +191,10 @@ TEST_F(ShellActions, ASaveNamesEveryMouseWhoseReportsTheTestHolds) {
     EXPECT_NEAR(whole["moving_rate_hz"].get<double>(), m.rateHz, m.rateHz * 0.02);
     EXPECT_LE(whole["interval_us"]["max"].get<double>(), 1e6 / m.rateHz * 1.5);
     EXPECT_EQ(whole["missed_slots"], 0);
+    // The shorter stretch may be too short to judge, and then says so.
+    const bool tooShort = whole["moving_s"].get<double>() < 0.5 || whole["intervals"] < 100;
     if (whole["cause"].is_object()) {
-      EXPECT_EQ(whole["cause"]["kind"], "reached");
+      EXPECT_EQ(whole["cause"]["kind"], tooShort ? "too_short" : "reached");
     }
   }
   EXPECT_EQ(json["whole_test"]["device_index"], 1);

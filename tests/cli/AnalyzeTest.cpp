@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -99,9 +100,11 @@ TEST_F(AnalyzeTest, GeneratedStreamGivesItsTruth) {
   ASSERT_EQ(text.status, 0) << text.err;
   EXPECT_NE(text.out.find("来源        " + tmp.file("gen.yml") + "（libinput record）\n"),
             std::string::npos);
-  EXPECT_NE(text.out.find("报告数      " + std::to_string(s.reports.size()) + "\n"),
+  EXPECT_NE(text.out.find("报告数      " + std::to_string(s.reports.size()) + "（"),
             std::string::npos);
-  EXPECT_NE(text.out.find("目标        4000 Hz（指定）：达到目标"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("判定        达到目标：7999 Hz，目标 4000 Hz（指定）\n"),
+            std::string::npos)
+      << text.out;
 }
 
 // The summary of a fixed run, line by line as reviewed: an 8000 Hz mouse
@@ -139,7 +142,11 @@ TEST_F(AnalyzeTest, SummaryOfAFixedRunMatchesItsReviewedText) {
     const std::string golden = std::string(QUILLMARK_GOLDEN) + "/" + row.golden;
     if (std::getenv("QUILLMARK_UPDATE_GOLDEN") != nullptr) std::ofstream(golden) << f.out;
     EXPECT_EQ(f.out, readFile(golden));
-    EXPECT_LE(std::count(f.out.begin(), f.out.end(), '\n'), 22);
+    // The answer first, on line 3 (after the source and the device), and a
+    // summary short enough to read.
+    EXPECT_EQ(f.out.find(row.golden == std::string("summary-8000hz.txt") ? "\n判定" : "\nVerdict"),
+              f.out.find('\n', f.out.find('\n') + 1));
+    EXPECT_LE(std::count(f.out.begin(), f.out.end(), '\n'), 14);
   }
 }
 
@@ -180,7 +187,7 @@ TEST_F(AnalyzeTest, UsbHostStreamsSayWhatTheGridShows) {
       {"speed-limited",
        slow,
        {"报告槽      125.000 µs（由间隔估计）\n",
-        "缺失报告    0 个空槽（另有 5999 个空槽是鼠标没有移动可报）\n"},
+        "缺失报告    0（另有 5999 个空槽是鼠标没动、无可报告）\n"},
        "ok",
        ""},
   };
@@ -188,7 +195,8 @@ TEST_F(AnalyzeTest, UsbHostStreamsSayWhatTheGridShows) {
     SCOPED_TRACE(r.name);
     genstream::HostTruth truth;
     genstream::writeEvemu(tmp.file("usb.txt"), genstream::makeUsbStream(r.host, truth));
-    const Finished text = analyze({tmp.file("usb.txt"), "--plot", tmp.file("usb.svg")});
+    const Finished text =
+        analyze({tmp.file("usb.txt"), "--details", "--plot", tmp.file("usb.svg")});
     ASSERT_EQ(text.status, 0) << text.err;
     for (const std::string& line : r.summary) {
       EXPECT_NE(text.out.find(line), std::string::npos) << line << text.out;
@@ -332,8 +340,9 @@ TEST_F(AnalyzeTest, TheFileSaysWhoWasMeasuredWhereAndWhen) {
     EXPECT_TRUE(j["environment"]["usbhid_mousepoll_ms"].is_null());
     EXPECT_EQ(j["test"]["start"], r.start);
     const Finished text = runQuillmark({"analyze", r.input}, {{"TZ", "UTC"}}, tmp.file("t"));
-    const std::string start = r.start.is_null() ? "未知" : r.start.get<std::string>();
-    EXPECT_NE(text.out.find("开始        " + start + "\n"), std::string::npos) << text.out;
+    // A start the file does not give is left out.
+    const std::string start = r.start.is_null() ? "" : "，开始于 " + r.start.get<std::string>();
+    EXPECT_NE(text.out.find(" s" + start + "\n报告数"), std::string::npos) << text.out;
   }
 }
 
@@ -543,8 +552,16 @@ TEST_F(AnalyzeTest, BadFilesGiveOneLineWithThePlace) {
        "reports announced in the header: 5, read: 4", lineOf(capture, "6000,")},
       {"JSON that is no result", "other.json", "{\"schema\": \"other\"}",
        "不是 Quillmark 的结果文件", nullptr},
-      {"result without its intervals", "alone.json", "{\"schema\": \"quillmark-result\"}",
+      {"result without its intervals", "alone.json",
+       "{\"schema\": \"quillmark-result\", \"schema_version\": 3}",
        "旁边没有间隔文件（alone.csv 或 intervals.csv）", nullptr},
+      {"result of a version not known", "future.json",
+       "{\"schema\": \"quillmark-result\", \"schema_version\": 5}",
+       "结果文件的版本 5 不认识（本程序读版本 2 到 4）",
+       "unknown result file version 5 (this program reads versions 2 to 4)"},
+      {"result of version 1, before the whole test's figures", "v1.json",
+       "{\"schema\": \"quillmark-result\", \"schema_version\": 1}",
+       "结果文件的版本 1 不认识（本程序读版本 2 到 4）", nullptr},
       {"empty file", "empty.yml", "", "文件是空的", "the file is empty"},
       {"CSV: a fraction of a count", "frac.csv", fracCsv, "位移不是整数：「1.5」",
        "motion is not an integer: \"1.5\"", at(fracCsv, "1.5")},
@@ -670,5 +687,196 @@ TEST_F(AnalyzeTest, AResultAndIntervalsOfTwoTestsAreNotTakenForOne) {
     EXPECT_EQ(f.status, c.status) << f.err;
     EXPECT_EQ(f.err, c.said);
     EXPECT_EQ(f.out.find("取自"), std::string::npos) << f.out;
+  }
+}
+
+namespace {
+
+// An intervals CSV of a generated stream, its kernel drops marked, every
+// report's counts multiplied by `motion` (0: reports without X/Y motion).
+std::string csvOf(const genstream::Stream& s, int motion = 1) {
+  std::string out = "t_us,interval_us,dx,dy,kernel_drops\n";
+  std::size_t drop = 0;
+  for (std::size_t i = 0; i < s.reports.size(); ++i) {
+    int drops = 0;
+    for (; drop < s.drops.size() && s.drops[drop] == i; ++drop) ++drops;
+    const int64_t t = s.reports[i].ns - s.reports[0].ns;
+    char line[96];
+    std::snprintf(line, sizeof line, "%" PRId64 ".%03" PRId64 ",,%d,%d,%s\n", t / 1000, t % 1000,
+                  s.reports[i].dx * motion, s.reports[i].dy * motion,
+                  drops > 0 ? std::to_string(drops).c_str() : "");
+    out += line;
+  }
+  return out;
+}
+
+// The line of a summary that starts with `label`; "" when there is none.
+std::string lineWith(const std::string& text, const std::string& label) {
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind(label, 0) == 0) return line;
+  return "";
+}
+
+const std::vector<std::pair<std::string, std::string>> kEnglishEnv = {
+    {"LC_ALL", ""}, {"LANGUAGE", ""}, {"LC_MESSAGES", ""}, {"LANG", "en_US.UTF-8"}};
+
+}  // namespace
+
+// One verdict, the same everywhere: each situation through `measure` on a
+// virtual mouse (or a recording made for it), then `analyze` of what was
+// recorded, in Chinese and English, as text, JSON, --brief and the plot's
+// title. The verdict and the cause never disagree between surfaces, the
+// verdict comes before any figure, and "要求" names only the rate the mouse
+// asked for.
+TEST_F(AnalyzeTest, OneVerdictAndCauseOnEverySurfaceInBothLanguages) {
+  struct Row {
+    const char* name;
+    const char* mice;                   // virtual mice measured; "" for a recording
+    std::function<std::string()> make;  // the recording's CSV, when not measured
+    const char* device;                 // the result JSON beside it (its device); "" none
+    // The arguments of both commands: a measured row names its target, as
+    // the intervals file alone does not say the rate the host polls at.
+    std::vector<std::string> args;
+    const char* verdict;  // target.verdict
+    const char* brief;
+    const char* zh;  // the verdict line holds this
+    const char* en;
+  };
+  // A mouse that asks for 8000 Hz, polled at 1000 Hz: usbhid.mousepoll set
+  // it, or the host's rounding did. "要求" is only ever the 8000 it asked for.
+  const char* mousepoll = R"({"schema": "quillmark-result", "schema_version": 4,
+      "device": {"name": "Test Mouse", "transport": "USB", "endpoint_interval_us": 1000,
+                 "requested_hz": 8000, "configured_reason": "usbhid_mousepoll"},
+      "environment": {"usbhid_mousepoll_ms": 1}})";
+  const char* rounded = R"({"schema": "quillmark-result", "schema_version": 3,
+      "device": {"name": "Test Mouse", "transport": "USB", "endpoint_interval_us": 1000,
+                 "requested_hz": 8000, "configured_reason": "interval_rounding"}})";
+  const auto stream = [](double hz, std::size_t dropEvery) {
+    return [hz, dropEvery] { return csvOf(genstream::makeStream(hz, 3.0, 0, false, dropEvery)); };
+  };
+  const Row rows[] = {
+      {"healthy fast hand",
+       "8000",
+       {},
+       "",
+       {"--target", "8000"},
+       "reached",
+       "reached 8000 8000 reached\n",
+       "判定        达到目标：8000 Hz，目标 8000 Hz",
+       "target reached: 8000 Hz, target 8000 Hz"},
+      {"slow hand",
+       "8000@3000",
+       {},
+       "",
+       {"--target", "8000"},
+       "unknown",
+       "unknown - 8000 speed_limited\n",
+       "判定        手速不足以判断：需约 8000 counts/s（目标 8000 Hz",
+       "hand too slow to judge: about 8000 counts/s needed (target 8000 Hz"},
+      {"--target above the mouse's rate",
+       "1000",
+       {},
+       "",
+       {"--target", "8000"},
+       "below",
+       "below 1000 8000 device_limited\n",
+       "判定        鼠标或其连接未达到目标：1000 Hz，目标 8000 Hz（指定）",
+       "the mouse or its link fell short of the target: 1000 Hz, target 8000 Hz"},
+      {"too short",
+       "2",
+       {},
+       "",
+       {"--target", "1000"},
+       "unknown",
+       "unknown - 1000 too_short\n",
+       "判定        测试太短，无法判断（目标 1000 Hz",
+       "too short to judge (target 1000 Hz"},
+      {"host-limited",
+       "",
+       stream(1000, 0),
+       mousepoll,
+       {},
+       "host_limited",
+       "reached 1000 1000 host_limited\n",
+       "判定        主机把回报率限制在 1000 Hz（目标 1000 Hz，设定回报率）",
+       "the host limits the rate to 1000 Hz (target 1000 Hz"},
+      {"mouse capped below the host's rounded rate",
+       "",
+       stream(500, 0),
+       rounded,
+       {},
+       "below",
+       "below 500 1000 device_limited\n",
+       "判定        鼠标或其连接未达到目标：500 Hz，目标 1000 Hz（设定回报率）",
+       "the mouse or its link fell short of the target: 500 Hz, target 1000 Hz"},
+      {"kernel drops",
+       "",
+       stream(8000, 10),
+       "",
+       {},
+       "kernel_drops",
+       "near 7200 8000 kernel_drops\n",
+       "判定        内核丢弃了报告，读取跟不上：7200 Hz，目标 8000 Hz",
+       "the kernel dropped reports, reading fell behind: 7200 Hz, target 8000 Hz"},
+      {"wheel only",
+       "",
+       [] { return csvOf(genstream::makeStream(1000, 2.0, 0, false, 0), 0); },
+       "",
+       {},
+       "unknown",
+       "unknown - 1000 no_motion_data\n",
+       "判定        没有带 X/Y 移动的报告，无法判断",
+       "no reports with X/Y motion, cannot judge"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    const std::string csv = tmp.file("r.csv"), result = tmp.file("r.json");
+    std::remove(result.c_str());
+    std::vector<std::string> shown;  // the verdict lines, Chinese: measure, analyze
+    if (*r.mice != 0) {
+      std::vector<std::string> args = {"measure", "--seconds",      "1.2", "--intervals", csv,
+                                       "--plot",  tmp.file("r.svg")};
+      args.insert(args.end(), r.args.begin(), r.args.end());
+      const Finished m = runQuillmark(args, {{"TAVO_VIRTUAL_MICE", r.mice}}, tmp.file("m"));
+      ASSERT_EQ(m.status, 0) << m.err;
+      shown.push_back(m.out);
+      // The plot's title words the verdict as the summary does.
+      const std::string zh = std::string(r.zh).substr(std::string("判定        ").size());
+      const std::string words = zh.substr(0, std::min(zh.find("："), zh.find("（")));
+      EXPECT_NE(readFile(tmp.file("r.svg")).find(words), std::string::npos) << words;
+    } else {
+      writeFile(csv, r.make());
+      if (*r.device != 0) writeFile(result, r.device);
+    }
+    const std::string input = *r.device != 0 ? result : csv;
+    std::vector<std::string> args = {"analyze", input};
+    args.insert(args.end(), r.args.begin(), r.args.end());
+    const Finished text = runQuillmark(args, {}, tmp.file("a"));
+    ASSERT_EQ(text.status, 0) << text.err;
+    shown.push_back(text.out);
+    for (const std::string& out : shown) {
+      EXPECT_NE(lineWith(out, "判定").find(r.zh), std::string::npos) << out;
+      // The answer first: after the device (and the source) only.
+      EXPECT_LE(out.find("\n判定"), out.find("\n时长")) << out;
+      // "要求" names only the rate the mouse asked for.
+      for (std::size_t at = 0; (at = out.find("要求", at)) != std::string::npos; at += 6)
+        EXPECT_EQ(out.compare(at, std::strlen("要求 8000 Hz"), "要求 8000 Hz"), 0) << out;
+    }
+    args.push_back("--json");
+    const json doc = json::parse(runQuillmark(args, {}, tmp.file("j")).out);
+    EXPECT_EQ(doc["target"]["verdict"], r.verdict);
+    EXPECT_EQ(doc["whole_test"]["target"]["verdict"], r.verdict);
+    EXPECT_EQ(doc["target"]["cause_text"], doc["whole_test"]["cause"]["text"]);
+    EXPECT_NE(text.out.find("原因        " + doc["target"]["cause_text"].get<std::string>()),
+              std::string::npos);
+    args.back() = "--brief";
+    const Finished brief = runQuillmark(args, kEnglishEnv, tmp.file("b"));
+    EXPECT_EQ(brief.out, r.brief);
+    EXPECT_EQ(runQuillmark(args, {}, tmp.file("b")).out, r.brief);  // the same in Chinese
+    args.pop_back();
+    const Finished en = runQuillmark(args, kEnglishEnv, tmp.file("e"));
+    EXPECT_NE(lineWith(en.out, "Verdict").find(r.en), std::string::npos) << en.out;
+    EXPECT_EQ(en.out.find("asks for"), en.out.find("asks for 8000 Hz")) << en.out;
   }
 }

@@ -109,6 +109,10 @@ TEST_F(CliOutputsTest, OptionValuesAreCheckedWithTheReasonBeforeAnyTest) {
       {{"measure", "--intervals", ""}, 2, "文件名是空的"},
       {{"measure", "--intervals", csv, "--plot", (dir / "." / "a.csv").string()}, 2, "同一个文件"},
       {{"measure", "--json", "--plot", "-"}, 2, "标准输出"},
+      {{"measure", "--brief", "--json"}, 2, "--brief 只打印一行，不能与 --json 或 --details 同用"},
+      {{"analyze", "x.csv", "--json", "--details"},
+       2,
+       "--details 是文字汇总的，不能与 --json 同用"},
       {{"measure", "--seconds", "0.5", "--device", "8000"},
        4,
        "找不到序号为 8000 的鼠标：纯数字是"},
@@ -116,11 +120,18 @@ TEST_F(CliOutputsTest, OptionValuesAreCheckedWithTheReasonBeforeAnyTest) {
       {{"measure", "--device", "7"}, 4, "现有的鼠标："},
       {{"measure", "--device", "虚拟"}, 4, "对应 2 只鼠标"},
       {{"measure", "--plot", (dir / "no-such" / "p.svg").string()}, 1, "文件夹"},
-      // A 1000 Hz mouse moved at 4,000 counts/s in steps of 2 cannot show 8000 Hz.
-      {{"measure", "--seconds", "0.5", "--target", "8000", "--require-target"},
+      // A 1000 Hz mouse moved at 4,000 counts/s, 4 counts a report: the hand
+      // allowed 4000 Hz, so the mouse is judged, and falls short of 8000.
+      {{"measure", "--seconds", "0.7", "--target", "8000", "--require-target"},
        6,
-       "quillmark: 无法判断是否达到 8000 Hz：手速不足以判断：需约 16000 counts/s\n"},
-      {{"measure", "--seconds", "0.5", "--target", "1000", "--require-target"}, 0, "达到目标"},
+       "判定        鼠标或其连接未达到目标：1000 Hz，目标 8000 Hz（指定）\n"},
+      {{"measure", "--seconds", "0.7", "--target", "1000", "--require-target"},
+       0,
+       "判定        达到目标：1000 Hz，目标 1000 Hz（指定）\n"},
+      // Half a second of motion is too little to judge: unknown fails --require-target.
+      {{"measure", "--seconds", "0.45", "--target", "1000", "--require-target"},
+       6,
+       "quillmark: 无法判断是否达到 1000 Hz：测试太短，无法判断\n"},
       {{"measure", "--intervals", link, "--plot", recorded}, 2, "同一个文件"},
       {{"measure", "--seconds", "0.5", "--intervals", readOnly}, 1, "EACCES（没有写入权限）", true},
       {{"analyze", "-dash.csv"}, 2, "设备序号应为从 0 数起的整数"},

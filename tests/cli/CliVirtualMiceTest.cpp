@@ -97,6 +97,16 @@ const char* const kSchemaFields[] = {"/schema",
                                      "/target/ratio",
                                      "/target/verdict",
                                      "/target/verdict_text",
+                                     "/target/unknown_reason",
+                                     "/target/brief",
+                                     "/target/cause_kind",
+                                     "/target/cause_text",
+                                     "/live/target/hz",
+                                     "/live/target/interval_us",
+                                     "/live/target/compared_hz",
+                                     "/live/target/ratio",
+                                     "/live/target/verdict",
+                                     "/live/target/verdict_text",
                                      "/intervals_file/limit",
                                      "/intervals_file/recorded",
                                      "/intervals_file/truncated",
@@ -180,38 +190,38 @@ TEST_F(CliVirtualMiceTest, VersionHelpAndBadOptions) {
     const char* usage;
     const char* lang = "";
   } bad[] = {
-      {{"--bogus"}, "quillmark: 不认识的选项「--bogus」\n", "用法: quillmark [选项] [命令]"},
+      {{"--bogus"}, "quillmark: 不认识的选项「--bogus」\n", "用法：quillmark [选项] [命令]"},
       {{"measure", "--target", "300"},
        "quillmark: --target 不能是 300，只能是 125、250、500、1000、2000、4000、8000\n",
-       "用法: quillmark measure [选项]"},
+       "用法：quillmark measure [选项]"},
       {{"measure", "--seconds", "0.2"},
        "quillmark: --seconds：测试至少要 0.45 秒",
-       "用法: quillmark measure [选项]"},
+       "用法：quillmark measure [选项]"},
       {{"measure", "--seconds", "ten"},
        "quillmark: --seconds：「ten」不是一个数\n",
-       "用法: quillmark measure [选项]"},
+       "用法：quillmark measure [选项]"},
       {{"mesure"},
        "quillmark: 不认识的命令「mesure」：mesure → measure？\n",
-       "用法: quillmark [选项] [命令]"},
+       "用法：quillmark [选项] [命令]"},
       {{"measure", "--secs", "3"},
        "quillmark: 不认识的选项「--secs」：--secs → --seconds？\n",
-       "用法: quillmark measure [选项]"},
-      {{"frobnicate"}, "quillmark: 不认识的命令「frobnicate」\n", "用法: quillmark [选项] [命令]"},
-      {{"list", "extra"}, "quillmark: 多余的参数「extra」\n", "用法: quillmark list [选项]"},
-      {{"analyze"}, "quillmark: 缺少 FILE\n", "用法: quillmark analyze [选项] FILE"},
-      {{"analyze"}, "quillmark: 缺少 FILE\n", "用法: quillmark analyze [选项] FILE", "zh_CN.UTF-8"},
+       "用法：quillmark measure [选项]"},
+      {{"frobnicate"}, "quillmark: 不认识的命令「frobnicate」\n", "用法：quillmark [选项] [命令]"},
+      {{"list", "extra"}, "quillmark: 多余的参数「extra」\n", "用法：quillmark list [选项]"},
+      {{"analyze"}, "quillmark: 缺少 FILE\n", "用法：quillmark analyze [选项] FILE"},
+      {{"analyze"}, "quillmark: 缺少 FILE\n", "用法：quillmark analyze [选项] FILE", "zh_CN.UTF-8"},
       {{"measure", "--label", "a/b"},
        "quillmark: --label：名字「a/b」不能用",
-       "用法: quillmark measure [选项]"},
+       "用法：quillmark measure [选项]"},
       {{"measure", "--repeat", "2", "--json"},
        "quillmark: --repeat 的每次结果都在自己文件夹的 result.json 里：不能与 --json 同用\n",
-       "用法: quillmark measure [选项]"},
+       "用法：quillmark measure [选项]"},
       {{"measure", "--out", "d", "--plot", "p.svg"},
        "quillmark: 结果文件夹里已有 intervals.csv 和 intervals.svg",
-       "用法: quillmark measure [选项]"},
+       "用法：quillmark measure [选项]"},
       {{"mesure"},
        "quillmark: 不认识的命令「mesure」：mesure → measure？\n",
-       "用法: quillmark [选项] [命令]",
+       "用法：quillmark [选项] [命令]",
        "C"},
       {{"--bogus"},
        "quillmark: unknown option '--bogus'\n",
@@ -452,10 +462,16 @@ std::string onTerminal(const std::vector<std::string>& args, const std::string& 
 }  // namespace
 
 TEST_F(CliVirtualMiceTest, LiveLineOnATerminalOnly) {
-  const std::string terminal = onTerminal({"measure", "--seconds", "1.5"}, "1000");
+  const std::string terminal =
+      onTerminal({"measure", "--seconds", "1.5", "--target", "8000"}, "8000@3000");
   EXPECT_NE(terminal.find("\r当前"), std::string::npos) << terminal;
   EXPECT_NE(terminal.find(" / 1.5 s"), std::string::npos) << terminal;  // the total as given
   EXPECT_NE(terminal.find("报告数"), std::string::npos) << terminal;
+  // The target and, for a hand too slow for it, the hand's speed and what it needs.
+  EXPECT_NE(terminal.find(" Hz · 目标 8000 Hz · 报告 "), std::string::npos) << terminal;
+  EXPECT_NE(terminal.find("手速约 3000 counts/s，需约 8000"), std::string::npos) << terminal;
+  // Reports come from the first line on: never a rate of 0.
+  EXPECT_EQ(terminal.find(" 0 Hz · 目标"), std::string::npos) << terminal;
 
   const Finished piped = run({"measure", "--seconds", "1.5"}, "1000");
   EXPECT_EQ(piped.status, 0);
@@ -471,7 +487,8 @@ TEST_F(CliVirtualMiceTest, CtrlCEndsTheTestWithTheSummaryAndTheFiles) {
                          "1000", {"请移动鼠标", 1.5});
   EXPECT_EQ(f.status, 0) << f.err;
   EXPECT_NE(f.out.find("（已中断）"), std::string::npos) << f.out;
-  EXPECT_NE(f.out.find("目标        1000 Hz（指定）："), std::string::npos) << f.out;
+  EXPECT_NE(f.out.find("判定        达到目标：1000 Hz，目标 1000 Hz（指定）\n"), std::string::npos)
+      << f.out;
   ASSERT_TRUE(fs::exists(csv));
   ASSERT_TRUE(fs::exists(svg));
   const std::string lines = readFile(csv.string());

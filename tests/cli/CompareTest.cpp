@@ -5,6 +5,8 @@
 
 #include <libxml/parser.h>
 #include <algorithm>
+#include <filesystem>
+#include <functional>
 
 #include <nlohmann/json.hpp>
 #include <regex>
@@ -211,7 +213,7 @@ TEST_F(CompareTest, ReadsEveryKindOfInput) {
 
   // A result without the whole test's figures cannot be compared on them, and
   // runs given one label show their spread.
-  writeFile(tmp.file("bare.json"), R"({"schema": "quillmark-result"})");
+  writeFile(tmp.file("bare.json"), R"({"schema": "quillmark-result", "schema_version": 4})");
   const Finished bare =
       compare({folder, tmp.file("bare.json"), folder, "--label", "直连,集线器,直连"});
   ASSERT_EQ(bare.status, 0) << bare.err;
@@ -552,3 +554,61 @@ TEST_F(CompareTest, RunsAndLabelsThatCannotBeUsed) {
 }
 
 }  // namespace
+
+namespace {
+
+// A copy of a result folder with its JSON changed by `edit`.
+std::string editedCopy(const std::string& from, const std::string& to,
+                       const std::function<void(json&)>& edit) {
+  std::filesystem::create_directories(to);
+  std::filesystem::copy_file(from + "/intervals.csv", to + "/intervals.csv");
+  json result = json::parse(readFile(from + "/result.json"));
+  edit(result);
+  writeFile(to + "/result.json", result.dump());
+  return to;
+}
+
+}  // namespace
+
+// Results of versions 2, 3 and 4 side by side, each read with its own
+// meanings; a recording too short to judge says so.
+TEST_F(CompareTest, EachResultVersionIsReadWithItsOwnMeanings) {
+  const std::string v4 = savedRun("v4", "Mouse", "3-1");
+  // Version 3: the top-level target was the live window's figure; the whole
+  // test's verdict, and why it was unknown, were under whole_test.
+  const std::string v3 = editedCopy(v4, tmp.file("v3"), [](json& r) {
+    r["schema_version"] = 3;
+    r["target"] = {{"hz", 8000}, {"verdict", "below"}, {"verdict_text", "远低于目标"}};
+    r["whole_test"]["target"] = {{"verdict", "unknown"},
+                                 {"verdict_text", "无数据"},
+                                 {"reason", "手速不足以判断：需约 16000 counts/s"}};
+  });
+  // Version 2: a USB mouse's endpoint interval was its descriptor's, bInterval
+  // 8 taken as 8 ms: the rate it asks for, not the one the host polls at.
+  const std::string v2 = editedCopy(v4, tmp.file("v2"), [](json& r) {
+    r["schema_version"] = 2;
+    r["device"]["transport"] = "USB";
+    r["device"]["endpoint_interval_us"] = 8000;
+    r["whole_test"]["target"] = {{"verdict", "reached"}, {"verdict_text", "达到目标"}};
+  });
+  const std::string tiny = std::string(QUILLMARK_RECORDINGS_DATA) + "/intervals.csv";
+  const Finished f = compare({v4, v3, v2, tiny});
+  ASSERT_EQ(f.status, 0) << f.err;
+  // In order: each run's source, then its verdict.
+  std::size_t at = 0;
+  for (const char* said :
+       {"\nA  ", "   判定：达到目标\n", "\nB  ", "   判定：手速不足以判断：需约 16000 counts/s\n",
+        "\nC  ", "   判定：达到目标\n", "\nD  ", "   判定：测试太短，无法判断\n"}) {
+    at = f.out.find(said, at);
+    EXPECT_NE(at, std::string::npos) << said << "\n" << f.out;
+    if (at == std::string::npos) break;
+  }
+  EXPECT_EQ(f.out.find("远低于目标"), std::string::npos) << f.out;
+  // analyze of the version-2 folder does not take 125 Hz for the host's rate.
+  const Finished a = runQuillmark({"analyze", v2}, {}, tmp.file("a2"));
+  ASSERT_EQ(a.status, 0) << a.err;
+  EXPECT_NE(
+      a.out.find("判定        达到目标：8000 Hz，目标 8000 Hz（最接近报告网格的标准回报率）\n"),
+      std::string::npos)
+      << a.out;
+}

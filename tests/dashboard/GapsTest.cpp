@@ -175,8 +175,10 @@ TEST_P(GapsInTheWindow, ASlowHandGetsItsHintWhereTheQuietHintGoes) {
   EXPECT_NE(text.find(kSpeedHint), std::string::npos);
   EXPECT_EQ(text.find("请持续移动鼠标"), std::string::npos);
   const GridLayout g = grid();
-  const Box hint = h.boundsOf(kColWarn);  // the rate is red: the hint is the only amber
-  const Box targetLine = h.boundsOf(withAlpha(kColBad, 220));
+  const Box hint = h.boundsOf(kColWarn);  // the hint is the only amber
+  // The hand is the limit, not the mouse: the rate and its line are grey, never red.
+  EXPECT_FALSE(h.hasColour(kColBad));
+  const Box targetLine = h.boundsOf(withAlpha(kColTextMuted, 220));
   // Centred where the quiet hint is, unless that would cross the card's edge.
   if (hint.min.x > g.L + 15 && hint.max.x < g.L + g.leftW - 15) {
     EXPECT_NEAR(hint.centre().x, quietHint.centre().x, 2.0f);
