@@ -126,10 +126,10 @@ std::string buttonKey(uint16_t code) {
 }
 
 std::string buttonName(uint16_t code) {
-  static const char* const kNames[] = {
-      i18n::trNoop("左键"),       i18n::trNoop("右键"),       i18n::trNoop("中键"),
-      i18n::trNoop("侧键（后）"), i18n::trNoop("侧键（前）"), i18n::trNoop("前进键"),
-      i18n::trNoop("后退键"),     i18n::trNoop("任务键")};
+  static const char* const kNames[] = {i18n::trNoop("左键"),       i18n::trNoop("右键"),
+                                       i18n::trNoop("中键"),       i18n::trNoop("侧键（后）"),
+                                       i18n::trNoop("侧键（前）"), i18n::trNoop("前进键"),
+                                       i18n::trNoop("后退键"),     i18n::trNoop("任务键")};
   if (code >= 0x110 && code < 0x118) return i18n::tr(kNames[code - 0x110]);
   char text[48];
   std::snprintf(text, sizeof text, i18n::tr("按键 0x%x"), code);

@@ -37,7 +37,9 @@ struct Chatter {
   double holdMs = -1;  // until its release; -1 when still held at the end
   // The figure that made it chatter: the gap when below the threshold, else
   // the hold.
-  double shortestMs() const { return gapMs >= 0 && (holdMs < 0 || gapMs <= holdMs) ? gapMs : holdMs; }
+  double shortestMs() const {
+    return gapMs >= 0 && (holdMs < 0 || gapMs <= holdMs) ? gapMs : holdMs;
+  }
 };
 
 struct ButtonFigures {

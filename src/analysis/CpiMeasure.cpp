@@ -34,8 +34,8 @@ StrokeFigures strokeFigures(const Stroke& s, double inches) {
   f.axis = ay > ax ? 'y' : 'x';
   f.mainCounts = std::max(ax, ay);
   const int64_t off = std::min(ax, ay);
-  f.offAxisShare = f.mainCounts > 0 ? static_cast<double>(off) / static_cast<double>(f.mainCounts)
-                                    : 0;
+  f.offAxisShare =
+      f.mainCounts > 0 ? static_cast<double>(off) / static_cast<double>(f.mainCounts) : 0;
   f.cpi = inches > 0 ? static_cast<double>(f.mainCounts) / inches : 0;
   return f;
 }

@@ -14,7 +14,7 @@ inline constexpr double kCmPerInch = 2.54;
 inline constexpr int kStrokes = 3;
 // The settings mouse software offers; the measured CPI is named by the
 // nearest of them.
-inline constexpr int kCommonSettings[] = {400,  800,  1000, 1200,  1600,  2000,  2400,  3200,
+inline constexpr int kCommonSettings[] = {400,  800,  1000, 1200,  1600,  2000,  2400, 3200,
                                           4000, 6400, 8000, 12000, 16000, 26000, 30000};
 // A stroke whose off-axis counts exceed this share of its main-axis counts
 // (about 6°) is crooked: its main-axis counts fall short by over 0.5 %.
@@ -26,8 +26,8 @@ struct Stroke {
 };
 
 struct StrokeFigures {
-  char axis = 'x';         // the main axis: the one with more counts
-  int64_t mainCounts = 0;  // absolute
+  char axis = 'x';          // the main axis: the one with more counts
+  int64_t mainCounts = 0;   // absolute
   double offAxisShare = 0;  // |off-axis counts| / |main-axis counts|
   double cpi = 0;           // mainCounts / inches
   bool crooked() const { return offAxisShare > kCrookedShare; }
@@ -36,10 +36,10 @@ struct StrokeFigures {
 struct CpiResult {
   double inches = 0;
   std::vector<StrokeFigures> strokes;
-  char axis = 'x';        // the axis most strokes followed
-  double cpi = 0;         // mean of the strokes' CPI
-  double spreadPct = 0;   // (largest − smallest) / mean × 100
-  int nearestSetting = 0; // from kCommonSettings
+  char axis = 'x';           // the axis most strokes followed
+  double cpi = 0;            // mean of the strokes' CPI
+  double spreadPct = 0;      // (largest − smallest) / mean × 100
+  int nearestSetting = 0;    // from kCommonSettings
   double offSettingPct = 0;  // (cpi − nearest) / nearest × 100
 };
 

@@ -12,8 +12,10 @@
 #include <vector>
 
 #include "QuillmarkVersion.h"
+#include "analysis/CpiMeasure.h"
 #include "analysis/PollingRules.h"
 #include "cli/AnalyzeRun.h"
+#include "cli/ButtonsCli.h"
 #include "cli/CompareRun.h"
 #include "cli/DeviceListing.h"
 #include "cli/UsageError.h"
@@ -145,6 +147,10 @@ struct Parsed {
   CLI::App* measure = nullptr;
   CLI::App* analyze = nullptr;
   CLI::App* compare = nullptr;
+  CLI::App* buttons = nullptr;
+  CLI::App* cpi = nullptr;
+  ButtonsOptions buttonsOptions;
+  CpiOptions cpiOptions;
   bool listJson = false;
   int target = 0;
   MeasureOptions options;
@@ -398,7 +404,7 @@ std::string usageConflict(const Parsed& p) {
 
 // The command the user got to: its options are what a typo was meant as.
 const CLI::App& commandOf(const Parsed& p) {
-  for (const CLI::App* sub : {p.list, p.measure, p.analyze, p.compare})
+  for (const CLI::App* sub : {p.list, p.measure, p.analyze, p.compare, p.buttons, p.cpi})
     if (sub->parsed()) return *sub;
   return p.app;
 }
@@ -448,8 +454,10 @@ int run(int argc, char** argv, const Console& console) {
   describe(p);
   describeAnalyze(p);
   describeCompare(p);
+  p.buttons = describeButtons(p.app, p.buttonsOptions);
+  p.cpi = describeCpi(p.app, p.cpiOptions);
   // Each command's own help flag is made before the group name is known.
-  for (CLI::App* sub : {p.list, p.measure, p.analyze, p.compare})
+  for (CLI::App* sub : {p.list, p.measure, p.analyze, p.compare, p.buttons, p.cpi})
     sub->get_help_ptr()->group(i18n::tr("选项"));
   try {
     p.app.parse(argc, argv);
@@ -466,6 +474,15 @@ int run(int argc, char** argv, const Console& console) {
     HIDMonitor monitor;
     return runMeasure(p.options, monitor, console);
   }
+  if (p.buttons->parsed()) {
+    HIDMonitor monitor;
+    return runButtons(p.buttonsOptions, monitor, console);
+  }
+  if (p.cpi->parsed()) {
+    p.cpiOptions.distanceMm = *cpi::parseDistanceMm(p.cpiOptions.distanceText);
+    HIDMonitor monitor;
+    return runCpi(p.cpiOptions, monitor, console);
+  }
   // Reading files has nothing to finish in order: a stop ends it at once.
   if ((p.analyze->parsed() || p.compare->parsed()) && console.endOnStopRequest) {
     console.endOnStopRequest();
@@ -477,7 +494,8 @@ int run(int argc, char** argv, const Console& console) {
   }
   if (p.compare->parsed()) return runCompare(p.compareOptions, console);
   // Options alone (none that ends the program): nothing to do.
-  return usageError(p, i18n::tr("请给出命令（list、measure、analyze 或 compare）"), console);
+  return usageError(p, i18n::tr("请给出命令（list、measure、buttons、cpi、analyze 或 compare）"),
+                    console);
 }
 
 }  // namespace cli

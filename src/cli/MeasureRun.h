@@ -6,6 +6,7 @@
 #include <string>
 
 class HIDMonitor;
+struct HIDDeviceInfo;
 namespace results {
 struct TestRecord;
 }
@@ -28,6 +29,7 @@ enum ExitStatus : int {
   kExitTargetMissed = 6,  // --require-target, and the verdict is not "reached"
   kExitDeviceError = 7,   // reading the mouse failed during the test
   kExitBadRecording = 8,  // analyze, compare: a file cannot be read as a recording or a result
+  kExitChatter = 9,       // buttons --require-clean: a button chattered
 };
 
 struct MeasureOptions {
@@ -77,6 +79,12 @@ int writeResultFiles(const results::TestRecord& record, const std::string& inter
 // Starts the monitor's HID thread and tells the console's hidThreadStarted;
 // false, after one console line, when the thread cannot be created.
 bool startHIDThread(HIDMonitor& monitor, const Console& console);
+
+// Picks the mouse `wanted` names (an index, a node or part of a name; empty:
+// the automatic choice) on a started monitor and holds the selection on it;
+// an exit status, after the console lines saying why, when it cannot be read.
+std::optional<int> pickMouse(HIDMonitor& monitor, const std::string& wanted, const Console& console,
+                             HIDDeviceInfo& chosen);
 
 // Runs the test on `monitor` (not started yet; started and stopped here).
 // Main thread.
