@@ -47,19 +47,27 @@ int64_t sinceMotionNs(const Motion& m) {
   return nowNs() - m.lastNs.load(std::memory_order_acquire);
 }
 
-// A countdown on the console; false when stopped.
+// A countdown on the console (one line per second when it is not a
+// terminal); false when stopped.
 bool countdown(const CpiOptions& o, const Console& c, int stroke) {
+  const char* again = c.liveLine ? "\r" : "";
+  const char* end = c.liveLine ? "\033[K" : "\n";
   for (int left = o.countdownSeconds; left > 0; --left) {
-    std::fprintf(c.err, i18n::tr("\r第 %d/%d 次：把鼠标放在尺子的起点，%d 秒后开始…\033[K"), stroke,
+    std::fputs(again, c.err);
+    std::fprintf(c.err, i18n::tr("第 %d/%d 次：把鼠标放在尺子的起点，%d 秒后开始…"), stroke,
                  cpi::kStrokes, left);
+    std::fputs(end, c.err);
     std::fflush(c.err);
     for (int i = 0; i < 100; ++i) {
       if (stopAsked(c)) return false;
       std::this_thread::sleep_for(kPoll);
     }
   }
-  std::fprintf(c.err, i18n::tr("\r第 %d/%d 次：沿尺子移动 %s，到终点后停住。\033[K\n"), stroke,
-               cpi::kStrokes, o.distanceText.c_str());
+  std::fputs(again, c.err);
+  std::fprintf(c.err, i18n::tr("第 %d/%d 次：沿尺子移动 %s，到终点后停住。"), stroke, cpi::kStrokes,
+               o.distanceText.c_str());
+  std::fputs(c.liveLine ? "\033[K\n" : "\n", c.err);
+  std::fflush(c.err);
   return true;
 }
 
