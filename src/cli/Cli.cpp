@@ -68,9 +68,13 @@ constexpr const char* kDefaultTarget =
     i18n::trNoop("（默认取主机配置的回报率；不知道时取最接近中位间隔的档位）");
 
 constexpr const char* kVirtualMice = i18n::trNoop(
-    "虚拟鼠标（没有鼠标时试用）：TAVO_VIRTUAL_MICE=RATE[:JITTER][@COUNTS_PER_S],...，"
+    "虚拟鼠标（没有鼠标时试用）：TAVO_VIRTUAL_MICE=RATE[:JITTER][@COUNTS_PER_S]"
+    "[/click=PER_S:HOLD_MS[:BOUNCE]][/stroke=LENGTH:CPI],...，"
     "RATE 为 1–16000 Hz，JITTER 为抖动微秒数（至多半个报告间隔），COUNTS_PER_S 为手速 "
-    "1–1000000 counts/s：只在攒够一个 count 的时隙发报告，如 8000@2000 约 2000 Hz。");
+    "1–1000000 counts/s：只在攒够一个 count 的时隙发报告，如 8000@2000 约 2000 Hz；"
+    "click 让左键每秒按下 PER_S 次、每次按住 HOLD_MS 毫秒，BOUNCE（0–1）是松开后 2 ms "
+    "又按下 3 ms 的连击所占的比例，如 1000/click=8:60:0.25；stroke 让鼠标以 CPI 沿 X 轴"
+    "划过 LENGTH（cm、mm 或 in），划 1 秒、停 1 秒，如 1000/stroke=10cm:800。");
 
 // Usage, option groups and "REQUIRED" in the program's language; English
 // keeps the library's own labels.
@@ -236,7 +240,8 @@ void describe(Parsed& p) {
       "退出状态：0 完成；1 结果文件或标准输出写入失败；2 用法错误；3 无法打开鼠标（没有读取权限或"
       "其他错误）；4 没有鼠标、找不到 --device 指定的鼠标或鼠标在测试中断开；5 --wait 秒内没有收到"
       "报告；6 用了 --require-target 而没有达到目标；7 测试中读取鼠标出错；8 analyze、compare "
-      "的文件无法读取；130、143、129 analyze、compare 被 Ctrl-C、SIGTERM 或 SIGHUP 中断。"
+      "的文件无法读取；9 buttons 用了 --require-clean 而有按键连击；130、143、129 analyze、compare "
+      "被 Ctrl-C、SIGTERM 或 SIGHUP 中断。"
       "写入失败时总是 1。"));
 
   p.list = app.add_subcommand(

@@ -32,8 +32,7 @@ std::string FrameBuilder::add(int64_t timeNs, uint16_t type, uint16_t code, int3
   if (type == EV_REL && (code == REL_X || code == REL_Y)) sawRel_ = true;
   motion_.add(type, code, value);
   // 2 is autorepeat, never a press.
-  if (type == EV_KEY && (value == 0 || value == 1))
-    frameButtons_.push_back({0, code, value == 1});
+  if (type == EV_KEY && (value == 0 || value == 1)) frameButtons_.push_back({0, code, value == 1});
   return {};
 }
 

@@ -113,14 +113,14 @@ TEST_F(RouterTest, ButtonEdgesOfAReportReachTheButtonCallback) {
   const auto event = [](uint16_t type, uint16_t code, int32_t v) {
     const auto u = static_cast<uint32_t>(v);
     return std::vector<unsigned char>{
-        static_cast<unsigned char>(type), 0, static_cast<unsigned char>(code),
-        static_cast<unsigned char>(code >> 8), static_cast<unsigned char>(u),
-        static_cast<unsigned char>(u >> 8), static_cast<unsigned char>(u >> 16),
-        static_cast<unsigned char>(u >> 24)};
+        static_cast<unsigned char>(type),    0,
+        static_cast<unsigned char>(code),    static_cast<unsigned char>(code >> 8),
+        static_cast<unsigned char>(u),       static_cast<unsigned char>(u >> 8),
+        static_cast<unsigned char>(u >> 16), static_cast<unsigned char>(u >> 24)};
   };
   std::vector<unsigned char> frame;
-  for (const auto& e : {event(2, 0, 5), event(1, 0x110, 1), event(1, 0x111, 2),
-                        event(1, 0x113, 0), event(2, 1, -3)})
+  for (const auto& e : {event(2, 0, 5), event(1, 0x110, 1), event(1, 0x111, 2), event(1, 0x113, 0),
+                        event(2, 1, -3)})
     frame.insert(frame.end(), e.begin(), e.end());
   router.route(&selected, 0, frame.data(), frame.size(), stamp);
   const std::vector<unsigned char> motionOnly = event(2, 0, 1);

@@ -24,6 +24,10 @@ class VirtualManager;
 // optional hand speed in counts per second (0: fast enough for every slot),
 // and optional clicks and strokes ("/click=8:60:0.25", "/stroke=10cm:800").
 struct VirtualMouseRate {
+  VirtualMouseRate() = default;
+  VirtualMouseRate(double rate, double jitter = 0, double speed = 0)
+      : rateHz(rate), jitterUs(jitter), countsPerS(speed) {}
+
   double rateHz = 0;
   double jitterUs = 0;
   double countsPerS = 0;
