@@ -27,6 +27,30 @@ std::optional<double> parseDistanceMm(const std::string& text) {
   return mm;
 }
 
+std::optional<Stroke> StrokeTracker::step(int64_t nowNs, int64_t x, int64_t y,
+                                          int64_t lastMotionNs) {
+  const int64_t still = nowNs - lastMotionNs;
+  switch (phase_) {
+    case Phase::WaitingForRest:
+      if (still < kRestBeforeNs) break;
+      phase_ = Phase::Ready;
+      baseX_ = x;
+      baseY_ = y;
+      break;
+    case Phase::Ready:
+      if (x != baseX_ || y != baseY_) phase_ = Phase::Moving;
+      break;
+    case Phase::Moving:
+      live_ = Stroke{x - baseX_, y - baseY_};
+      if (still < kRestAfterNs) break;
+      phase_ = Phase::Done;
+      return live_;
+    case Phase::Done:
+      break;
+  }
+  return std::nullopt;
+}
+
 StrokeFigures strokeFigures(const Stroke& s, double inches) {
   StrokeFigures f;
   const int64_t ax = std::llabs(s.x);

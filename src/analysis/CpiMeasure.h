@@ -47,6 +47,29 @@ struct CpiResult {
 // for anything else or a length not above 0 or above 10 m.
 std::optional<double> parseDistanceMm(const std::string& text);
 
+// Finds the strokes in a mouse's running totals, for the terminal and the
+// window alike: a stroke starts at the first motion after kRestBeforeNs
+// without any, and ends once the mouse has been still for kRestAfterNs.
+// Fed on one thread with the totals and the stamp of the last report that
+// moved; times in nanoseconds of one clock.
+class StrokeTracker {
+ public:
+  static constexpr int64_t kRestBeforeNs = 250'000'000;
+  static constexpr int64_t kRestAfterNs = 400'000'000;
+  enum class Phase { WaitingForRest, Ready, Moving, Done };
+
+  // The stroke ends here with its counts; nullopt while it goes on.
+  std::optional<Stroke> step(int64_t nowNs, int64_t x, int64_t y, int64_t lastMotionNs);
+  Phase phase() const { return phase_; }
+  // The counts of the stroke so far.
+  Stroke live() const { return live_; }
+
+ private:
+  Phase phase_ = Phase::WaitingForRest;
+  int64_t baseX_ = 0, baseY_ = 0;
+  Stroke live_;
+};
+
 StrokeFigures strokeFigures(const Stroke& stroke, double inches);
 CpiResult measureCpi(const std::vector<Stroke>& strokes, double inches);
 

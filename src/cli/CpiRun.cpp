@@ -17,10 +17,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-// Still this long before a stroke: the hand is at the ruler's start.
-constexpr auto kRestBefore = 250ms;
-// Still this long after moving: the stroke is over.
-constexpr auto kRestAfter = 400ms;
 constexpr auto kPoll = 10ms;
 
 int64_t nowNs() {
@@ -42,10 +38,6 @@ struct Motion {
 };
 
 bool stopAsked(const Console& c) { return c.stopRequested && c.stopRequested(); }
-
-int64_t sinceMotionNs(const Motion& m) {
-  return nowNs() - m.lastNs.load(std::memory_order_acquire);
-}
 
 // A countdown on the console (one line per second when it is not a
 // terminal); false when stopped.
@@ -78,27 +70,20 @@ std::optional<cpi::Stroke> stroke(HIDMonitor& monitor, const Motion& m, const Cp
   const Clock::time_point deadline =
       Clock::now() + std::chrono::duration_cast<Clock::duration>(
                          std::chrono::duration<double>(o.strokeWaitSeconds));
-  enum { kWaitRest, kArmed, kMoving } phase = kWaitRest;
-  int64_t baseX = 0, baseY = 0;
+  cpi::StrokeTracker tracker;
   for (;; std::this_thread::sleep_for(kPoll)) {
     if (stopAsked(c)) return std::nullopt;
     if (monitor.getSelectedDeviceIndex() < 0) return status = kExitNoMouse, std::nullopt;
     if (Clock::now() >= deadline) return status = kExitNoReports, std::nullopt;
-    const int64_t x = m.x.load(), y = m.y.load(), still = sinceMotionNs(m);
-    if (phase == kWaitRest && still >= std::chrono::nanoseconds(kRestBefore).count()) {
-      phase = kArmed;
-      baseX = x;
-      baseY = y;
-    } else if (phase == kArmed && (x != baseX || y != baseY)) {
-      phase = kMoving;
-    } else if (phase == kMoving) {
-      if (c.liveLine)
-        std::fprintf(c.err, "\r  X %+lld  Y %+lld\033[K", static_cast<long long>(x - baseX),
-                     static_cast<long long>(y - baseY));
-      if (still >= std::chrono::nanoseconds(kRestAfter).count()) {
-        if (c.liveLine) std::fputs("\r\033[K", c.err);
-        return cpi::Stroke{x - baseX, y - baseY};
-      }
+    const std::optional<cpi::Stroke> done =
+        tracker.step(nowNs(), m.x.load(), m.y.load(), m.lastNs.load(std::memory_order_acquire));
+    if (c.liveLine && tracker.phase() == cpi::StrokeTracker::Phase::Moving) {
+      std::fprintf(c.err, "\r  X %+lld  Y %+lld\033[K", static_cast<long long>(tracker.live().x),
+                   static_cast<long long>(tracker.live().y));
+    }
+    if (done) {
+      if (c.liveLine) std::fputs("\r\033[K", c.err);
+      return done;
     }
   }
 }
