@@ -54,7 +54,8 @@ std::string deviceLabel(const std::vector<HIDDeviceInfo>& devices, size_t index)
   return label;
 }
 
-void drawStateIndicator(ImDrawList* dl, ImVec2 P, float a, int testState) {
+// Returns the right end of its label.
+float drawStateIndicator(ImDrawList* dl, ImVec2 P, float a, int testState) {
   const char* label = i18n::tr("未开始");
   ImU32 col = kColTextMuted;
   float r = 3.5f;
@@ -70,6 +71,16 @@ void drawStateIndicator(ImDrawList* dl, ImVec2 P, float a, int testState) {
   dl->AddCircleFilled(c, 5.0f, withAlpha(col, 60), 0);
   dl->AddCircleFilled(c, r, col, 0);
   drawText(dl, ImVec2(a + 16, P.y + 26), col, label);
+  return a + 16 + textSize(label).x;
+}
+
+// The way to the buttons and CPI page, between the state and the studio link.
+void drawPageLink(ImVec2 P, float left, float right, UiActions& actions) {
+  FontScope font(fonts().small, 13.0f);
+  const char* label = i18n::tr("按键与 CPI ›");
+  if (left + textSize(label).x > right) return;  // the key B still switches
+  ImGui::SetCursorScreenPos(ImVec2(left, P.y + 27));
+  if (ImGui::TextLink(label)) actions.showButtonsPage = true;
 }
 
 const char* pickerPreview(const UiState& ui, DashboardState& st) {
@@ -141,6 +152,7 @@ void drawHeader(ImDrawList* dl, ImVec2 P, ImVec2 S, const UiState& ui, UiActions
   const float x0 = P.x + 20;
   const Fonts& f = fonts();
   float tw = 0;
+  float stateRight = 0;
   {
     FontScope font(f.body, 21.0f);
     tw = textSize("Quillmark").x;
@@ -150,7 +162,7 @@ void drawHeader(ImDrawList* dl, ImVec2 P, ImVec2 S, const UiState& ui, UiActions
     FontScope font(f.small, 13.0f);
     const float vw = textSize(kVersionText).x;
     drawText(dl, ImVec2(x0 + tw + 10, P.y + 26), kColTextMuted, kVersionText);
-    drawStateIndicator(dl, P, x0 + tw + 10 + vw + 22, ui.testState);
+    stateRight = drawStateIndicator(dl, P, x0 + tw + 10 + vw + 22, ui.testState);
   }
   float linkRight = 0;
   {
@@ -159,6 +171,7 @@ void drawHeader(ImDrawList* dl, ImVec2 P, ImVec2 S, const UiState& ui, UiActions
     ImGui::SetCursorScreenPos(ImVec2(P.x + (S.x - w) * 0.5f, P.y + 24));
     if (ImGui::TextLink(kStudioName)) actions.openUrl = kStudioUrl;
     linkRight = P.x + (S.x + w) * 0.5f;
+    drawPageLink(P, stateRight + 24, P.x + (S.x - w) * 0.5f - 20, actions);
   }
   drawDevicePicker(P, S, linkRight, ui, actions, st);
 }
