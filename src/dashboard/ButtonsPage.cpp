@@ -237,7 +237,7 @@ ButtonsPageActions drawButtonsPage(const ButtonsPageState& page) {
   ImGui::SetNextWindowPos(vp->WorkPos, 0, ImVec2(0, 0));
   ImGui::SetNextWindowSize(vp->WorkSize, 0);
   ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, ImVec2(0, 0));
-  ImGui::Begin("##buttons", nullptr, kRootFlags);
+  ImGui::Begin("##root", nullptr, kRootFlags);
   ImGui::PopStyleVar(1);
   ImDrawList* dl = ImGui::GetWindowDrawList();
   const ImVec2 P = ImGui::GetWindowPos();
