@@ -86,7 +86,7 @@ TEST(ButtonsPage, FiguresVerdictsAndChatterInBothLanguages) {
       {i18n::Language::Chinese, "疑似连击：1 次（最短间隔 2.0 ms）", "正常",
        "0.362 s  左键  松开→按下 2.0 ms  按住 3.0 ms", "是微动开关在抖动",
        "左键 4 60.0 ms 2.0 ms 4\n", "右键 1 80.0 ms — 1\n"},
-      {i18n::Language::English, "likely chatter: 1 times (shortest gap 2.0 ms)", "normal",
+      {i18n::Language::English, "likely chatter: 1 (shortest gap 2.0 ms)", "normal",
        "0.362 s  Left button  release→press 2.0 ms  held 3.0 ms", "the switch bouncing",
        "Left button 4 60.0 ms 2.0 ms 4\n", "Right button 1 80.0 ms — 1\n"},
   };
