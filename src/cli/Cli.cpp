@@ -400,6 +400,9 @@ std::string usageConflict(const Parsed& p) {
     return outputConflict(o.json, {{"--intervals", o.intervalsPath}, {"--plot", o.plotPath}},
                           {o.file});
   }
+  if (p.buttons->parsed()) {
+    return outputConflict(p.buttonsOptions.json, {{"--events", p.buttonsOptions.eventsPath}});
+  }
   if (p.compare->parsed()) {
     const CompareOptions& o = p.compareOptions;
     return outputConflict(o.json, {{"--plot", o.plotPath}}, compareInputFiles(o.inputs));
