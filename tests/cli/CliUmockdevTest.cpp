@@ -507,5 +507,6 @@ TEST_F(CliUmockdevTest, ButtonsOnTheReplayedRecordingAgreeWithAnalyze) {
     same(node, file);
   }
   EXPECT_EQ(fromFile["buttons"][0]["presses"], 13);  // the autorepeat is no press
+  EXPECT_EQ(fromFile["buttons"][0]["fastest_presses_per_s"], 11);
   EXPECT_EQ(fromFile["chatter"][1]["gap_ms"], 8.0);
 }
