@@ -54,24 +54,27 @@ size_t showLive(const buttons::ButtonSummary& s, size_t shown, const Console& c)
 }
 
 // Watches until the length, a stop, the mouse's removal or a read error;
-// the status of how it ended.
+// the status of how it ended. The live lines go once it ends: the summary
+// follows.
 int watch(HIDMonitor& monitor, Edges& edges, const ButtonsOptions& o, const Console& c,
           Clock::time_point start) {
   Clock::time_point nextLine = start;
   size_t shown = 0;
-  for (;;) {
+  int status = kExitOk;
+  for (;; std::this_thread::sleep_for(kPoll)) {
     const Clock::time_point now = Clock::now();
     if (o.seconds > 0 && now - start >= std::chrono::duration<double>(o.seconds)) break;
     if (stopAsked(c)) break;
-    if (monitor.getSelectedDeviceIndex() < 0) return kExitNoMouse;
-    if (edges.readFailed.load()) return kExitDeviceError;
+    if (monitor.getSelectedDeviceIndex() < 0) status = kExitNoMouse;
+    if (edges.readFailed.load()) status = kExitDeviceError;
+    if (status != kExitOk) break;
     if (c.liveLine && now >= nextLine) {
       shown = showLive(buttons::summarizeButtons(edges.snapshot(), o.chatterMs), shown, c);
       nextLine += kLivePeriod;
     }
-    std::this_thread::sleep_for(kPoll);
   }
-  return kExitOk;
+  for (size_t i = 0; i < shown; ++i) std::fputs("\033[A\r\033[K", c.err);
+  return status;
 }
 
 int writeOutputs(const ButtonTest& t, const ButtonsOptions& o, const Console& c) {
