@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "hid/HIDDebugLog.h"
 #include "hid/intake/ReportCapture.h"
@@ -57,6 +58,50 @@ void BM_RouteSelected(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_RouteSelected)->Repetitions(5)->ReportAggregatesOnly(true);
+
+// A report frame as the evdev reader packs it: REL_X, REL_Y and, when
+// `button`, a BTN_LEFT edge.
+std::vector<unsigned char> packedFrame(bool button) {
+  std::vector<unsigned char> out;
+  const auto put = [&out](uint16_t type, uint16_t code, int32_t value) {
+    const auto v = static_cast<uint32_t>(value);
+    const uint32_t t = type, c = code;
+    for (const uint32_t b : {t & 0xffu, t >> 8, c & 0xffu, c >> 8, v & 0xffu, (v >> 8) & 0xffu,
+                             (v >> 16) & 0xffu, v >> 24})
+      out.push_back(static_cast<unsigned char>(b));
+  };
+  put(2, 0, 3);
+  put(2, 1, -1);
+  if (button) put(1, 0x110, 1);
+  return out;
+}
+
+// The per-report path at 8 kHz as `buttons` and `measure` install it (a
+// report callback and a button callback): the argument is how many reports
+// in 64 carry a button edge (0: none; 1: a fast clicker's worst case).
+void BM_RouteWithButtons(benchmark::State& state) {
+  ReportRouter router;
+  int context = 0;
+  router.selectedContext.store(&context);
+  router.monitoring = true;
+  int64_t sum = 0;
+  uint32_t edges = 0;
+  router.reportCallback = [&sum](Clock::time_point, const ReportMotion& m) { sum += m.dx; };
+  router.buttonCallback = [&edges](Clock::time_point, uint16_t, int32_t) { ++edges; };
+  const std::vector<unsigned char> plain = packedFrame(false), clicked = packedFrame(true);
+  const int64_t withButton = state.range(0);
+  Clock::time_point stamp = Clock::now();
+  int64_t i = 0;
+  for (auto _ : state) {
+    const std::vector<unsigned char>& f = (i++ & 63) < withButton ? clicked : plain;
+    router.route(&context, 0, f.data(), f.size(), stamp);
+    stamp += 125us;
+    benchmark::ClobberMemory();
+  }
+  benchmark::DoNotOptimize(sum);
+  benchmark::DoNotOptimize(edges);
+}
+BENCHMARK(BM_RouteWithButtons)->Arg(0)->Arg(1)->Repetitions(5)->ReportAggregatesOnly(true);
 
 // One 16-byte report into a running capture, with its clock read. The
 // argument is how many reports each capture takes before a fresh one starts

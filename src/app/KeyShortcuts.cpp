@@ -15,6 +15,8 @@ ShellKey shellKeyFor(int glfwKey) {
       return ShellKey::Reset;
     case GLFW_KEY_E:
       return ShellKey::Save;
+    case GLFW_KEY_B:
+      return ShellKey::Page;
     case GLFW_KEY_ESCAPE:
       return ShellKey::Quit;
     default:
@@ -39,6 +41,9 @@ bool handleShellKey(int glfwKey, int action) {
     case ShellKey::Save:
       // Held down, E saves once: a repeat would write folder after folder.
       if (action == GLFW_PRESS) requestSave();
+      break;
+    case ShellKey::Page:
+      if (action == GLFW_PRESS) toggleButtonsPage();  // held down, it switches once
       break;
     case ShellKey::Quit:
       g_quitRequested = true;

@@ -11,6 +11,7 @@ enum class ShellKey {
   Pause,  // P
   Reset,  // R
   Save,   // E: save the result
+  Page,   // B: the buttons and CPI page, and back
   Quit,   // Escape
 };
 

@@ -2,12 +2,14 @@
 
 #include <imgui.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <mutex>
 #include <vector>
 
 #include "analysis/MotionRules.h"
+#include "app/ButtonsPageModel.h"
 #include "app/PlatformActions.h"
 #include "app/ProcessLaunch.h"
 #include "app/WindowSave.h"
@@ -31,9 +33,14 @@ namespace {
 constexpr double kDevicePollSeconds = 0.5;
 constexpr double kPermissionRefreshSeconds = 1.0;
 
+// The rate's figures take reports only while its test runs; the buttons page
+// has reports routed while it is shown, and they must not count as a test.
+std::atomic<bool> g_rateRunning{false};
+
 void setState(TestState state) {
   g_testState = state;
-  g_monitor.setMonitoring(state == TestState::Running);
+  g_rateRunning.store(state == TestState::Running, std::memory_order_relaxed);
+  g_monitor.setMonitoring(state == TestState::Running || buttonsPage().isOpen());
 }
 
 // The figures and the stamps of the saved result always describe one test.
@@ -87,6 +94,18 @@ void fillMouseFacts(dashboard::UiState& ui) {
   ui.countStep = m.countStep;
 }
 
+// The second page in place of the dashboard: the selected mouse's buttons.
+void drawButtonsPage(const dashboard::UiState& ui) {
+  const auto now = std::chrono::steady_clock::now();
+  dashboard::ButtonsPageState page = buttonsPage().state(now);
+  const int sel = ui.selectedDevice;
+  if (sel >= 0 && sel < static_cast<int>(ui.devices.size()))
+    page.deviceName = ui.devices[static_cast<size_t>(sel)].displayName();
+  const dashboard::ButtonsPageActions actions = dashboard::drawButtonsPage(page);
+  buttonsPage().apply(actions, now);
+  if (actions.back) toggleButtonsPage();
+}
+
 }  // namespace
 
 void requestStart() {
@@ -113,6 +132,15 @@ void requestReset() {
   noteTestReset();
 }
 
+void toggleButtonsPage() {
+  if (buttonsPage().isOpen()) {
+    buttonsPage().close();
+  } else {
+    buttonsPage().open(std::chrono::steady_clock::now());
+  }
+  setState(g_testState);
+}
+
 void applyActions(const dashboard::UiActions& actions, const PlatformAlert& alert) {
   if (actions.startPressed) requestStart();
   if (actions.pausePressed) requestPause();
@@ -124,6 +152,7 @@ void applyActions(const dashboard::UiActions& actions, const PlatformAlert& aler
   }
   if (actions.savePressed) requestSave();
   if (!actions.openFolder.empty()) openLink(fileUrl(actions.openFolder));
+  if (actions.showButtonsPage) toggleButtonsPage();
 }
 
 void drawUI() {
@@ -160,6 +189,11 @@ void drawUI() {
   fillMouseFacts(ui);
   fillVerdict(ui, now);
 
+  if (buttonsPage().isOpen()) {
+    drawButtonsPage(ui);
+    g_analyzer.update();
+    return;
+  }
   const dashboard::UiActions actions = dashboard::draw(ui);
   applyActions(actions, alert);
   // The user's own choice shows in the next frame.
@@ -172,9 +206,13 @@ void advanceWithoutFrame() { g_analyzer.update(); }
 void connectMonitor() {
   g_monitor.setReportCallback(
       [](std::chrono::steady_clock::time_point t, const ReportMotion& motion) {
+        buttonsPage().onMotion(t, motion);
+        if (!g_rateRunning.load(std::memory_order_relaxed)) return;
         g_analyzer.addTimestamp(t);
         g_stamps.add(t, motion, g_monitor.deliveringDeviceSerial());
       });
+  g_monitor.setButtonCallback([](std::chrono::steady_clock::time_point t, uint16_t code,
+                                 int32_t value) { buttonsPage().onButton(t, code, value); });
   g_monitor.setKernelDropCallback([] {
     g_analyzer.noteKernelDrop();
     g_stamps.noteKernelDrop();

@@ -23,6 +23,9 @@ extern double g_lastPermissionCheck;  // seconds of Dear ImGui time
 void requestStart();  // start, or continue a paused test
 void requestPause();
 void requestReset();
+// Between the rate dashboard and the buttons and CPI page (key B, or a click
+// on either page). The buttons are recorded while their page is shown.
+void toggleButtonsPage();
 
 // Applies one frame's actions in the order start, pause, reset, device,
 // link, alert button, then save and the notice's folder; `alert` is the

@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include "QuillmarkVersion.h"
+#include "app/ButtonsPageModel.h"
 #include "app/DisplayFrame.h"
 #include "app/DrawingPriority.h"
 #include "app/FramePacer.h"
@@ -251,6 +252,8 @@ int main(int argc, char** argv) {
   std::fprintf(stderr, i18n::tr("[版本] %s\n"), quillmark::kVersionLine);
   checkPermission();
   connectMonitor();
+  // The buttons page's news wakes a loop that waits for events.
+  buttonsPage().wake = [] { glfwPostEmptyEvent(); };
   try {
     g_monitor.start();
   } catch (const std::system_error& e) {

@@ -129,6 +129,18 @@ void describe(results::TestRecord& r, const Recording& rec,
   if (rec.wallClockStamps) r.start = wallTime(rec.stampsNs.front());
 }
 
+// The figures `buttons` gives, from the recording's first report on.
+std::optional<ButtonTest> buttonTestOf(const Recording& rec) {
+  if (rec.buttonEdges.empty()) return std::nullopt;
+  ButtonTest t;
+  t.deviceName = rec.deviceName;
+  t.startNs = rec.stampsNs.front();
+  t.seconds = static_cast<double>(rec.stampsNs.back() - t.startNs) / 1e9;
+  t.edges = rec.buttonEdges;
+  t.summary = buttons::summarizeButtons(t.edges);
+  return t;
+}
+
 // Keeps the reports the result files keep (the recorder's limit), as the
 // live meter does; the analyzer has seen them all.
 results::TestRecord makeRecord(Recording& rec, const PollingStats& stats, const AnalyzeOptions& o,
@@ -261,6 +273,7 @@ std::optional<AnalyzedFile> analyzeFile(const AnalyzeOptions& o, const Console& 
   }
   if (!f.resultFile.empty() && !sameTest(f, facts, reports, o.file, c, status)) return std::nullopt;
   const PollingStats stats = replay(f.source);
+  f.buttons = buttonTestOf(f.source);
   f.record = makeRecord(f.source, stats, o, facts);
   return f;
 }
@@ -287,6 +300,7 @@ std::string analyzedJson(const AnalyzedFile& analyzed, const std::string& file) 
     out[item.key()] = item.value();
     if (item.key() == "device") out["source"] = source;
   }
+  if (analyzed.buttons) out["buttons"] = ordered_json::parse(buttonJson(*analyzed.buttons));
   return out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }
 
@@ -308,6 +322,7 @@ int runAnalyze(const AnalyzeOptions& o, const Console& c) {
       results::appendFormat(text, i18n::tr("取自 %s\n"), f->resultFile.c_str());
     }
     text += summaryText(f->record, o.details);
+    if (f->buttons) text += summaryLabel(i18n::tr("按键")) + "\n" + buttonSummaryText(*f->buttons);
   }
   // A file on standard output leaves the summary to the console lines.
   const bool written = fileOnStdout ? std::fputs(text.c_str(), c.err) >= 0 : writeOut(c, text);

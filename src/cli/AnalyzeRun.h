@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 
+#include "cli/ButtonsReport.h"
 #include "cli/MeasureRun.h"
 #include "recordings/Recording.h"
 #include "results/TestRecord.h"
@@ -30,6 +31,8 @@ struct AnalyzedFile {
   // The result JSON the device, the environment and the start were taken
   // from (the reports are its intervals file); empty when there is none.
   std::string resultFile;
+  // The switch test of the file's button events; nullopt when it has none.
+  std::optional<ButtonTest> buttons;
 };
 
 // Reads and replays `options.file`; nullopt after one line on the console's

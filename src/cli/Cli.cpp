@@ -14,8 +14,10 @@
 #include <vector>
 
 #include "QuillmarkVersion.h"
+#include "analysis/CpiMeasure.h"
 #include "analysis/PollingRules.h"
 #include "cli/AnalyzeRun.h"
+#include "cli/ButtonsCli.h"
 #include "cli/CompareRun.h"
 #include "cli/DeviceListing.h"
 #include "cli/ResultInput.h"
@@ -90,9 +92,13 @@ constexpr const char* kDefaultTarget = i18n::trNoop(
     "其他连接取网格本身的回报率）");
 
 constexpr const char* kVirtualMice = i18n::trNoop(
-    "虚拟鼠标（没有鼠标时试用）：TAVO_VIRTUAL_MICE=RATE[:JITTER][@COUNTS_PER_S],...，"
+    "虚拟鼠标（没有鼠标时试用）：TAVO_VIRTUAL_MICE=RATE[:JITTER][@COUNTS_PER_S]"
+    "[/click=PER_S:HOLD_MS[:BOUNCE]][/stroke=LENGTH:CPI],...，"
     "RATE 为 1–16000 Hz，JITTER 为抖动微秒数（至多半个报告间隔），COUNTS_PER_S 为手速 "
-    "1–1000000 counts/s：只在攒够一个 count 的时隙发报告，如 8000@2000 约 2000 Hz。");
+    "1–1000000 counts/s：只在攒够一个 count 的时隙发报告，如 8000@2000 约 2000 Hz；"
+    "click 让左键每秒按下 PER_S 次、每次按住 HOLD_MS 毫秒，BOUNCE（0–1）是松开后 2 ms "
+    "又按下 3 ms 的连击所占的比例，如 1000/click=8:60:0.25；stroke 让鼠标以 CPI 沿 X 轴"
+    "划过 LENGTH（cm、mm 或 in），划 1 秒、停 1 秒，如 1000/stroke=10cm:800。");
 
 // Chinese headings end in a full-width colon, as 退出状态： does; the
 // library writes a half-width one after each label.
@@ -217,6 +223,10 @@ struct Parsed {
   CLI::App* measure = nullptr;
   CLI::App* analyze = nullptr;
   CLI::App* compare = nullptr;
+  CLI::App* buttons = nullptr;
+  CLI::App* cpi = nullptr;
+  ButtonsOptions buttonsOptions;
+  CpiOptions cpiOptions;
   bool listJson = false;
   int target = 0;
   MeasureOptions options;
@@ -328,7 +338,8 @@ void describe(Parsed& p) {
       "退出状态：0 完成；1 结果文件或标准输出写入失败；2 用法错误；3 无法打开鼠标（没有读取权限或"
       "其他错误）；4 没有鼠标、找不到 --device 指定的鼠标或鼠标在测试中断开；5 --wait 秒内没有收到"
       "报告；6 用了 --require-target 而没有达到目标；7 测试中读取鼠标出错；8 analyze、compare "
-      "的文件无法读取；130、143、129 analyze、compare 被 Ctrl-C、SIGTERM 或 SIGHUP 中断。"
+      "的文件无法读取；9 buttons 用了 --require-clean 而有按键连击；130、143、129 analyze、compare "
+      "被 Ctrl-C、SIGTERM 或 SIGHUP 中断。"
       "写入失败时总是 1。"));
 
   p.list = app.add_subcommand(
@@ -542,6 +553,9 @@ std::string usageConflict(Parsed& p) {
     return outputConflict(o.json, {{"--intervals", o.intervalsPath}, {"--plot", o.plotPath}},
                           inputFiles({o.file}));
   }
+  if (p.buttons->parsed()) {
+    return outputConflict(p.buttonsOptions.json, {{"--events", p.buttonsOptions.eventsPath}});
+  }
   if (p.compare->parsed()) {
     const CompareOptions& o = p.compareOptions;
     return outputConflict(o.json, {{"--plot", o.plotPath}}, inputFiles(o.inputs));
@@ -551,7 +565,7 @@ std::string usageConflict(Parsed& p) {
 
 // The command the user got to: its options are what a typo was meant as.
 const CLI::App& commandOf(const Parsed& p) {
-  for (const CLI::App* sub : {p.list, p.measure, p.analyze, p.compare})
+  for (const CLI::App* sub : {p.list, p.measure, p.analyze, p.compare, p.buttons, p.cpi})
     if (sub->parsed()) return *sub;
   return p.app;
 }
@@ -601,8 +615,10 @@ int run(int argc, char** argv, const Console& console) {
   describe(p);
   describeAnalyze(p);
   describeCompare(p);
+  p.buttons = describeButtons(p.app, p.buttonsOptions);
+  p.cpi = describeCpi(p.app, p.cpiOptions);
   // Each command's own help flag is made before the group name is known.
-  for (CLI::App* sub : {p.list, p.measure, p.analyze, p.compare})
+  for (CLI::App* sub : {p.list, p.measure, p.analyze, p.compare, p.buttons, p.cpi})
     sub->get_help_ptr()->group(i18n::tr("选项"));
   try {
     p.app.parse(argc, argv);
@@ -624,6 +640,15 @@ int run(int argc, char** argv, const Console& console) {
     HIDMonitor monitor;
     return runMeasure(p.options, monitor, console);
   }
+  if (p.buttons->parsed()) {
+    HIDMonitor monitor;
+    return runButtons(p.buttonsOptions, monitor, console);
+  }
+  if (p.cpi->parsed()) {
+    p.cpiOptions.distanceMm = *cpi::parseDistanceMm(p.cpiOptions.distanceText);
+    HIDMonitor monitor;
+    return runCpi(p.cpiOptions, monitor, console);
+  }
   // Reading files has nothing to finish in order: a stop ends it at once.
   if ((p.analyze->parsed() || p.compare->parsed()) && console.endOnStopRequest) {
     console.endOnStopRequest();
@@ -642,7 +667,8 @@ int run(int argc, char** argv, const Console& console) {
     return runCompare(p.compareOptions, console);
   }
   // Options alone (none that ends the program): nothing to do.
-  return usageError(p, i18n::tr("请给出命令（list、measure、analyze 或 compare）"), console);
+  return usageError(p, i18n::tr("请给出命令（list、measure、buttons、cpi、analyze 或 compare）"),
+                    console);
 }
 
 }  // namespace cli

@@ -171,37 +171,46 @@ void printDeviceAmbiguous(const Console& c, const std::string& wanted,
   }
 }
 
-// Picks the mouse; an exit status when it cannot be measured.
-std::optional<int> selectDevice(Session& s, const MeasureOptions& o, const Console& c) {
-  s.monitor.waitForHIDThread();
+}  // namespace
+
+std::optional<int> pickMouse(HIDMonitor& monitor, const std::string& wanted, const Console& c,
+                             HIDDeviceInfo& chosen) {
+  monitor.waitForHIDThread();
   // One read: a mouse plugged in between two would shift the indexes.
-  const HIDMonitor::DeviceSelection listed = s.monitor.getDevicesAndSelection();
+  const HIDMonitor::DeviceSelection listed = monitor.getDevicesAndSelection();
   const std::vector<HIDDeviceInfo>& devices = listed.devices;
   const int autoChoice = listed.selected;
-  const std::vector<int> matches = chooseDevice(o.device, devices, autoChoice);
+  const std::vector<int> matches = chooseDevice(wanted, devices, autoChoice);
   if (matches.size() > 1) {
-    printDeviceAmbiguous(c, o.device, devices, matches);
+    printDeviceAmbiguous(c, wanted, devices, matches);
     return kExitNoMouse;
   }
   if (matches.empty()) {
-    printDeviceMissing(c, o.device, devices, autoChoice);
-    const HIDError error = s.monitor.getLastError();
+    printDeviceMissing(c, wanted, devices, autoChoice);
+    const HIDError error = monitor.getLastError();
     if (error.status == HIDStatus::ManagerError) std::fprintf(c.err, "%s\n", error.message.c_str());
     return kExitNoMouse;
   }
   const int index = matches.front();
-  s.device = devices[static_cast<std::size_t>(index)];
-  if (!s.device.opened) {
-    std::fprintf(c.err, i18n::tr("无法读取 %s：%s\n"), shownName(s.device).c_str(),
-                 s.device.openError.message.c_str());
-    if (s.device.openError.status == HIDStatus::PermissionDenied)
+  chosen = devices[static_cast<std::size_t>(index)];
+  if (!chosen.opened) {
+    std::fprintf(c.err, i18n::tr("无法读取 %s：%s\n"), shownName(chosen).c_str(),
+                 chosen.openError.message.c_str());
+    if (chosen.openError.status == HIDStatus::PermissionDenied)
       std::fputs(i18n::tr(kAccessHint), c.err);
     return kExitNoAccess;
   }
   // The test is this mouse's: another one plugged in must not take over.
-  s.monitor.holdSelection(true);
-  s.monitor.setSelectedDeviceIndex(index);
+  monitor.holdSelection(true);
+  monitor.setSelectedDeviceIndex(index);
   return std::nullopt;
+}
+
+namespace {
+
+// Picks the mouse; an exit status when it cannot be measured.
+std::optional<int> selectDevice(Session& s, const MeasureOptions& o, const Console& c) {
+  return pickMouse(s.monitor, o.device, c, s.device);
 }
 
 // Still there? The selection is held, so it empties only when the measured

@@ -7,6 +7,7 @@
 #include <string>
 
 class HIDMonitor;
+struct HIDDeviceInfo;
 namespace results {
 struct TestRecord;
 }
@@ -29,6 +30,7 @@ enum ExitStatus : int {
   kExitTargetMissed = 6,  // --require-target, and the verdict is not "reached"
   kExitDeviceError = 7,   // reading the mouse failed during the test
   kExitBadRecording = 8,  // analyze, compare: a file cannot be read as a recording or a result
+  kExitChatter = 9,       // buttons --require-clean: a button chattered
 };
 
 struct MeasureOptions {
@@ -89,6 +91,11 @@ bool startHIDThread(HIDMonitor& monitor, const Console& console);
 
 // Called with the test's record once its summary is out; its status joins the run's.
 using RecordSaver = std::function<int(const results::TestRecord& record)>;
+// Picks the mouse `wanted` names (an index, a node or part of a name; empty:
+// the automatic choice) on a started monitor and holds the selection on it;
+// an exit status, after the console lines saying why, when it cannot be read.
+std::optional<int> pickMouse(HIDMonitor& monitor, const std::string& wanted, const Console& console,
+                             HIDDeviceInfo& chosen);
 
 // Runs the test on `monitor` (not started yet; started and stopped here).
 // Main thread.

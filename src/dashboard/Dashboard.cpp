@@ -84,6 +84,17 @@ float drawStateIndicator(ImDrawList* dl, ImVec2 P, float a, const UiState& ui) {
   return end + 10 + textSize(text).x;
 }
 
+// The way to the buttons and CPI page, between the state and the studio link.
+void drawPageLink(ImVec2 P, float left, float right, UiActions& actions) {
+  AddedElement scope("buttons page link");
+  FontScope font(fonts().small, 13.0f);
+  const char* label = i18n::tr("按键与 CPI ›");
+  if (left + textSize(label).x > right) return;  // the key B still switches
+  ImGui::SetCursorScreenPos(ImVec2(left, P.y + 27));
+  if (ImGui::TextLink(label)) actions.showButtonsPage = true;
+  placeLastItem("buttons page link");
+}
+
 const char* pickerPreview(const UiState& ui, DashboardState& st) {
   const int sel = ui.selectedDevice;
   if (sel < 0 || sel >= static_cast<int>(ui.devices.size())) return i18n::tr(kNoDevice);
@@ -185,6 +196,7 @@ float drawHeader(ImDrawList* dl, ImVec2 P, ImVec2 S, const UiState& ui, UiAction
   const float x0 = P.x + 20;
   const Fonts& f = fonts();
   float tw = 0, leftEnd = 0;
+  float stateRight = 0;
   {
     FontScope font(f.body, 21.0f);
     tw = textSize("Quillmark").x;
@@ -194,7 +206,8 @@ float drawHeader(ImDrawList* dl, ImVec2 P, ImVec2 S, const UiState& ui, UiAction
     FontScope font(f.small, 13.0f);
     const float vw = textSize(kVersionText).x;
     drawText(dl, ImVec2(x0 + tw + 10, P.y + 26), kColTextMuted, kVersionText);
-    leftEnd = drawStateIndicator(dl, P, x0 + tw + 10 + vw + 22, ui) - P.x;
+    stateRight = drawStateIndicator(dl, P, x0 + tw + 10 + vw + 22, ui);
+    leftEnd = stateRight - P.x;
   }
   float linkRight = 0, linkW = 0;
   {
@@ -204,6 +217,7 @@ float drawHeader(ImDrawList* dl, ImVec2 P, ImVec2 S, const UiState& ui, UiAction
     if (ImGui::TextLink(kStudioName)) actions.openUrl = kStudioUrl;
     placeLastItem("studio link");
     linkRight = P.x + (S.x + w) * 0.5f;
+    drawPageLink(P, stateRight + 24, P.x + (S.x - w) * 0.5f - 20, actions);
   }
   drawDevicePicker(P, S, linkRight, ui, actions, st);
   return std::max(2 * (leftEnd + 20) + linkW, linkW + 2 * (20 + 20 + kPickerWidth));

@@ -56,11 +56,12 @@ struct UiActions {
   bool startPressed = false;
   bool pausePressed = false;
   bool resetPressed = false;
-  int32_t selectDevice = -1;  // index into UiState::devices
-  int32_t alertAction = -1;   // index into UiState::alert.actions
-  std::string openUrl;        // the studio link was clicked
-  bool savePressed = false;   // "保存结果"
-  std::string openFolder;     // the notice was clicked: its openPath
+  int32_t selectDevice = -1;     // index into UiState::devices
+  int32_t alertAction = -1;      // index into UiState::alert.actions
+  std::string openUrl;           // the studio link was clicked
+  bool savePressed = false;      // "保存结果"
+  std::string openFolder;        // the notice was clicked: its openPath
+  bool showButtonsPage = false;  // "按键与 CPI" was clicked
 };
 
 // Loads the fonts and sets the theme. Once, after the ImGui context exists.

@@ -457,6 +457,11 @@ void HIDMonitor::setReportCallback(
   impl_->reportCallback = std::move(callback);
 }
 
+void HIDMonitor::setButtonCallback(
+    std::function<void(std::chrono::steady_clock::time_point, uint16_t, int32_t)> callback) {
+  impl_->buttonCallback = std::move(callback);
+}
+
 void HIDMonitor::setKernelDropCallback(std::function<void()> callback) {
   impl_->kernelDropCallback = std::move(callback);
 }

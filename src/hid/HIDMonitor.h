@@ -80,6 +80,12 @@ class HIDMonitor {
   // Called on the HID thread with each passed report's stamp and motion.
   void setReportCallback(
       std::function<void(std::chrono::steady_clock::time_point, const ReportMotion&)> callback);
+  // Called on the HID thread, after the report callback, with each button
+  // press (1) or release (0) of a passed report: its stamp, the EV_KEY code,
+  // the value. Install before start().
+  void setButtonCallback(
+      std::function<void(std::chrono::steady_clock::time_point, uint16_t code, int32_t value)>
+          callback);
   // Called on the HID thread when the kernel lost reports (SYN_DROPPED) of the
   // selected mouse while monitoring is on. Install before start().
   void setKernelDropCallback(std::function<void()> callback);

@@ -1,5 +1,6 @@
 #include "Fixtures.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -222,6 +223,36 @@ UiState runningState(float rateHz) {
   return ui;
 }
 
+// A left button that bounced twice and is held, a clean right one and a
+// side button; a CPI measurement done.
+ButtonsPageState chatteringSwitch() {
+  std::vector<buttons::ButtonEdge> e;
+  const auto at = [&e](double ms, uint16_t code, bool down) {
+    e.push_back({static_cast<int64_t>(ms * 1e6), code, down});
+  };
+  for (int i = 0; i < 12; ++i) {
+    at(100 + 125 * i, 0x110, true);
+    at(160 + 125 * i, 0x110, false);
+    if (i == 3 || i == 8) {
+      at(162 + 125 * i, 0x110, true);
+      at(165 + 125 * i, 0x110, false);
+    }
+  }
+  at(1700, 0x111, true);
+  at(1790, 0x111, false);
+  at(1900, 0x113, true);
+  at(1980, 0x113, false);
+  at(2100, 0x110, true);
+  std::sort(e.begin(), e.end(), [](auto& a, auto& b) { return a.ns < b.ns; });
+  ButtonsPageState page;
+  page.deviceName = "Halden Corvid Pro Wireless [USB]";
+  page.summary = buttons::summarizeButtons(e);
+  page.held = 1u;
+  page.cpi.step = CpiView::Step::Done;
+  page.cpi.result = cpi::measureCpi({{3162, 41}, {3139, -12}, {3151, 5}}, 10 / cpi::kCmPerInch);
+  return page;
+}
+
 std::vector<Fixture> previewFixtures() {
   const ImVec2 size(1280, 820);
   return {
@@ -242,6 +273,8 @@ std::vector<Fixture> previewFixtures() {
       {"drops-and-saved", ImVec2(1180, 820), dropsAndSaved()},
       {"mouse-quiet-900x640", ImVec2(900, 640), mouseQuiet()},
       {"save-failed", ImVec2(1180, 820), saveFailed()},
+      {"buttons-chatter", size, idleWithMouse(), 0, chatteringSwitch()},
+      {"buttons-chatter-900x640", ImVec2(900, 640), idleWithMouse(), 0, chatteringSwitch()},
   };
 }
 

@@ -2,9 +2,11 @@
 
 #include <imgui.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "dashboard/ButtonsPage.h"
 #include "dashboard/Dashboard.h"
 
 // Named dashboard states for the preview tool and the benchmark: what a user
@@ -18,6 +20,8 @@ struct Fixture {
   // Drawn running at this rate for the first frames: a paused test shows the
   // rate it last ran at. 0: the state from the first frame.
   float ranAtHz = 0;
+  // Set: the buttons and CPI page in this state instead of the dashboard.
+  std::optional<ButtonsPageState> page = std::nullopt;
 };
 
 std::vector<Fixture> previewFixtures();

@@ -117,7 +117,11 @@ bool renderFixture(const FboGl& gl, const dashboard::Fixture& f, const std::stri
   for (int frame = 0; frame < 6; ++frame) {
     ImGui_ImplOpenGL3_NewFrame();
     ImGui::NewFrame();
-    dashboard::draw(frame < 2 && f.ranAtHz > 0 ? before : f.state);
+    if (f.page) {
+      dashboard::drawButtonsPage(*f.page);
+    } else {
+      dashboard::draw(frame < 2 && f.ranAtHz > 0 ? before : f.state);
+    }
     ImGui::Render();
     target.bind();
     glViewport(0, 0, w, h);

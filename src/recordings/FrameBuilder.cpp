@@ -15,6 +15,7 @@ std::string FrameBuilder::add(int64_t timeNs, uint16_t type, uint16_t code, int3
     discarding_ = true;
     open_ = false;
     motion_.clear();
+    frameButtons_.clear();
     return {};
   }
   if (type == EV_SYN && code == SYN_REPORT) {
@@ -30,6 +31,8 @@ std::string FrameBuilder::add(int64_t timeNs, uint16_t type, uint16_t code, int3
   open_ = true;
   if (type == EV_REL && (code == REL_X || code == REL_Y)) sawRel_ = true;
   motion_.add(type, code, value);
+  // 2 is autorepeat, never a press.
+  if (type == EV_KEY && (value == 0 || value == 1)) frameButtons_.push_back({0, code, value == 1});
   return {};
 }
 
@@ -38,6 +41,11 @@ void FrameBuilder::finishFrame(int64_t timeNs) {
   rec_.motion.push_back(motion_.motion());
   rec_.motionKnown = true;
   motion_.clear();
+  for (buttons::ButtonEdge& e : frameButtons_) {
+    e.ns = timeNs;  // the report's stamp, as the live path gives
+    rec_.buttonEdges.push_back(e);
+  }
+  frameButtons_.clear();
 }
 
 }  // namespace recordings

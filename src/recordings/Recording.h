@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/ButtonAnalysis.h"
 #include "analysis/ReportMotion.h"
 #include "analysis/StampSeries.h"
 
@@ -25,6 +26,9 @@ struct Recording {
   std::vector<ReportMotion> motion;  // one per report when motionKnown, else empty
   std::vector<DropMark> drops;       // kernel drops, by the report they came before
   bool motionKnown = false;
+  // Every button press and release, stamped with its report's time
+  // (evemu and libinput record files; empty for the others).
+  std::vector<buttons::ButtonEdge> buttonEdges;
 
   // What the file says about the device and the machine it was recorded on;
   // empty where it says nothing (never this machine's facts).

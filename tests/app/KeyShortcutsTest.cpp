@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "ShellTestSupport.h"
+#include "app/ButtonsPageModel.h"
 #include "app/KeyShortcuts.h"
 
 namespace {
@@ -86,6 +87,25 @@ TEST_F(KeyShortcuts, EscapeQuitsFromEveryState) {
     EXPECT_TRUE(g_quitRequested);
     EXPECT_EQ(g_testState, state);
   }
+}
+
+// B opens the buttons page, which has the mouse's reports routed while it is
+// shown without making them a rate test, and B closes it again; a held B
+// switches once.
+TEST_F(KeyShortcuts, BSwitchesToTheButtonsPageAndBack) {
+  press(GLFW_KEY_B);
+  EXPECT_TRUE(buttonsPage().isOpen());
+  EXPECT_TRUE(g_monitor.isMonitoring());
+  EXPECT_EQ(g_testState, TestState::Idle);
+  press(GLFW_KEY_B, 0, GLFW_REPEAT);
+  EXPECT_TRUE(buttonsPage().isOpen());
+  press(GLFW_KEY_S);
+  press(GLFW_KEY_B);
+  EXPECT_FALSE(buttonsPage().isOpen());
+  EXPECT_TRUE(g_monitor.isMonitoring());  // the rate test goes on
+  press(GLFW_KEY_P);
+  EXPECT_FALSE(g_monitor.isMonitoring());
+  EXPECT_TRUE(g_forwarded.empty());
 }
 
 TEST_F(KeyShortcuts, OtherKeysReachTheNextHandlerUnchanged) {

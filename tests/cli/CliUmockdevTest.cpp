@@ -15,6 +15,7 @@
 #include <ctime>
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -47,7 +48,33 @@ struct Frame {
   int64_t us = 0;
   int dx = 1, dy = -1;
   bool dropped = false;
+  std::vector<std::pair<uint16_t, int32_t>> keys = {};  // EV_KEY code and value
 };
+
+// The frames of an evemu recording, with its stamps from the first event on.
+std::vector<Frame> evemuFrames(const std::string& text) {
+  std::vector<Frame> out;
+  Frame frame{0, 0, 0};
+  int64_t first = -1;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    long sec = 0, usec = 0;
+    unsigned type = 0, code = 0;
+    int value = 0;
+    if (std::sscanf(line.c_str(), "E: %ld.%ld %x %x %d", &sec, &usec, &type, &code, &value) != 5)
+      continue;
+    const int64_t us = sec * 1'000'000 + usec;
+    if (first < 0) first = us;
+    if (type == EV_REL && code == REL_X) frame.dx += value;
+    if (type == EV_KEY) frame.keys.emplace_back(code, value);
+    if (type == EV_SYN && code == SYN_REPORT) {
+      frame.us = us - first;
+      out.push_back(frame);
+      frame = Frame{0, 0, 0};
+    }
+  }
+  return out;
+}
 
 // `frames` frames at rateHz, each moving one count on both axes.
 std::vector<Frame> steadyFrames(int frames, int rateHz) {
@@ -88,7 +115,9 @@ void writeFramesOnTime(int fd, const std::vector<Frame>& frames) {
         batch.push_back(ev(EV_SYN, SYN_DROPPED, 0, us));
         continue;
       }
-      batch.push_back(ev(EV_REL, REL_X, frames[i].dx, us));
+      if (frames[i].dx != 0 || frames[i].keys.empty())
+        batch.push_back(ev(EV_REL, REL_X, frames[i].dx, us));
+      for (const auto& [code, value] : frames[i].keys) batch.push_back(ev(EV_KEY, code, value, us));
       if (frames[i].dy != 0) batch.push_back(ev(EV_REL, REL_Y, frames[i].dy, us));
       batch.push_back(ev(EV_SYN, SYN_REPORT, 0, us));
     }
@@ -432,4 +461,52 @@ TEST_F(CliUmockdevTest, MotionTellsWhyTheRateFallsShort) {
     const double saturation = j["whole_test"]["motion"]["saturation_counts_per_s"];
     EXPECT_TRUE(saturation == 4096 || saturation == 8192) << saturation;
   }
+}
+
+// A recorded mouse with clicks (bounces, autorepeat, two buttons at once,
+// side buttons) replayed through the real node: `buttons` gives the figures
+// and chatter that `analyze` reads from the same recording.
+TEST_F(CliUmockdevTest, ButtonsOnTheReplayedRecordingAgreeWithAnalyze) {
+  addMouse();
+  const std::string file = std::string(QUILLMARK_RECORDINGS_DATA) + "/clicks.evemu";
+  const int fd = umockdev_testbed_get_dev_fd(testbed, kNode);
+  ASSERT_GE(fd, 0);
+  const Output live = runCli({"buttons", "--seconds", "5", "--json"}, [&](const std::string& err) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (readFile(err).find("请点击") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    writeFramesOnTime(fd, evemuFrames(readFile(file)));
+  });
+  ASSERT_EQ(live.status, 0) << live.err;
+  const Output analyzed = runCli({"analyze", file, "--json"});
+  ASSERT_EQ(analyzed.status, 0) << analyzed.err;
+  const json fromNode = json::parse(live.out);
+  const json fromFile = json::parse(analyzed.out)["buttons"];
+  // Counts exactly; times to 0.05 ms: the node's realtime stamps are moved
+  // onto the monotonic clock by an offset measured once a second.
+  const auto same = [](const json& a, const json& b) {
+    for (const auto& [key, value] : a.items()) {
+      if (key.ends_with("_ms") && value.is_number() && b[key].is_number()) {
+        EXPECT_NEAR(value.get<double>(), b[key].get<double>(), 0.05) << key;
+      } else {
+        EXPECT_EQ(value, b[key]) << key;
+      }
+    }
+  };
+  ASSERT_EQ(fromNode["buttons"].size(), fromFile["buttons"].size());
+  for (size_t i = 0; i < fromFile["buttons"].size(); ++i)
+    same(fromNode["buttons"][i], fromFile["buttons"][i]);
+  ASSERT_EQ(fromNode["chatter"].size(), 3u);
+  ASSERT_EQ(fromFile["chatter"].size(), 3u);
+  for (size_t i = 0; i < 3; ++i) {
+    json node = fromNode["chatter"][i], file = fromFile["chatter"][i];
+    node.erase("time_s");
+    file.erase("time_s");
+    same(node, file);
+  }
+  EXPECT_EQ(fromFile["buttons"][0]["presses"], 13);  // the autorepeat is no press
+  EXPECT_EQ(fromFile["buttons"][0]["fastest_presses_per_s"], 11);
+  EXPECT_EQ(fromFile["chatter"][1]["gap_ms"], 8.0);
 }

@@ -281,6 +281,8 @@ TEST_F(CliVirtualMiceTest, EachHelpListsItsOwnExitStatuses) {
                {"measure", {0, 1, 2, 3, 4, 5, 6, 7}},
                {"analyze", {0, 1, 2, 5, 8}},
                {"compare", {0, 1, 2, 5, 8}},
+               {"buttons", {0, 1, 2, 3, 4, 5, 7}},
+               {"cpi", {0, 1, 2, 3, 4, 5}, kEnglish},
                {"list", {0, 1, 2, 4}, "C"},
                {"list", {0, 1, 2, 4}, kEnglish},
                {"measure", {0, 1, 2, 3, 4, 5, 6, 7}, kEnglish},
@@ -661,4 +663,71 @@ TEST(CliVirtualMiceGrid, AnIntervalOfNoWholeMicrosecondsKeepsItsGrid) {
     EXPECT_EQ(w["idle_slots"], 0);
     EXPECT_EQ(w["missed_slots"], 0);
   }
+}
+
+// A virtual switch that bounces on every other release (closing again 2 ms
+// after letting go, for 3 ms): each bounce is listed with those gaps, the
+// events file shows the same presses, and --require-clean fails with 9; a
+// clean switch passes, in English too.
+TEST_F(CliVirtualMiceTest, ButtonsCatchTheBouncesOfAVirtualSwitch) {
+  const fs::path csv = dir / "events.csv";
+  const Finished f =
+      run({"buttons", "--seconds", "2", "--json", "--require-clean", "--events", csv.string()},
+          "1000/click=10:40:0.5");
+  ASSERT_EQ(f.status, 9) << f.err;
+  const json doc = json::parse(f.out);
+  EXPECT_EQ(doc["schema"], "quillmark-buttons");
+  EXPECT_EQ(doc["clean"], false);
+  ASSERT_EQ(doc["buttons"].size(), 1u);
+  const json& left = doc["buttons"][0];
+  EXPECT_EQ(left["button"], "left");
+  EXPECT_EQ(left["hold_p50_ms"], 40.0);
+  EXPECT_EQ(left["gap_min_ms"], 2.0);
+  EXPECT_EQ(left["verdict"], "chatter");
+  EXPECT_NEAR(left["presses"].get<double>(), 30, 2);
+  EXPECT_NEAR(left["fastest_presses_per_s"].get<double>(), 15, 1);
+  for (const json& c : doc["chatter"]) {
+    EXPECT_EQ(c["gap_ms"], 2.0);
+    EXPECT_EQ(c["hold_ms"], 3.0);
+  }
+  std::istringstream lines(readFile(csv.string()));
+  std::string line;
+  std::getline(lines, line);
+  EXPECT_EQ(line, "time_s,button,edge,gap_ms");
+  int presses = 0, bounces = 0;
+  while (std::getline(lines, line)) {
+    if (line.find(",press,") == std::string::npos) continue;
+    ++presses;
+    bounces += line.ends_with(",2.000") ? 1 : 0;
+  }
+  EXPECT_EQ(presses, left["presses"].get<int>());
+  EXPECT_EQ(bounces, left["chatter"].get<int>());
+  EXPECT_EQ(bounces, static_cast<int>(doc["chatter"].size()));
+  EXPECT_GE(bounces, 8);
+
+  const Finished clean = runQuillmark({"buttons", "--seconds", "1", "--require-clean"},
+                                      {{"TAVO_VIRTUAL_MICE", "1000/click=8:60"},
+                                       {"LC_ALL", ""},
+                                       {"LANGUAGE", ""},
+                                       {"LANG", kEnglish}},
+                                      (dir / "run").string());
+  ASSERT_EQ(clean.status, 0) << clean.err;
+  EXPECT_NE(clean.out.find("Left button: presses 8,"), std::string::npos) << clean.out;
+  EXPECT_NE(clean.out.find(" — normal"), std::string::npos) << clean.out;
+  EXPECT_FALSE(hasCjk(clean.out + clean.err)) << clean.out << clean.err;
+}
+
+// Three strokes of a virtual sensor at 1600 CPI along a 10 cm ruler.
+TEST_F(CliVirtualMiceTest, CpiOfThreeStrokesAlongARuler) {
+  const Finished f =
+      run({"cpi", "--distance", "10cm", "--countdown", "0", "--json"}, "1000/stroke=10cm:1600");
+  ASSERT_EQ(f.status, 0) << f.err;
+  const json doc = json::parse(f.out);
+  EXPECT_NEAR(doc["cpi"].get<double>(), 1600, 16);
+  EXPECT_EQ(doc["nearest_setting"], 1600);
+  EXPECT_EQ(doc["axis"], "x");
+  ASSERT_EQ(doc["strokes"].size(), 3u);
+  for (const json& s : doc["strokes"]) EXPECT_NEAR(s["counts"].get<double>(), 6299, 1);
+  const Finished bad = run({"cpi", "--distance", "10 furlongs"});
+  EXPECT_EQ(bad.status, 2);
 }

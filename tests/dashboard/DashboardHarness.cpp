@@ -57,6 +57,7 @@ void merge(UiActions& into, const UiActions& a) {
   if (!a.openUrl.empty()) into.openUrl = a.openUrl;
   into.savePressed |= a.savePressed;
   if (!a.openFolder.empty()) into.openFolder = a.openFolder;
+  into.showButtonsPage |= a.showButtonsPage;
 }
 
 }  // namespace

@@ -29,6 +29,18 @@ std::string ignored(const std::string& item, const std::string& why) {
   return "[虚拟鼠标] 忽略 \"" + item + "\"：" + why + "\n";
 }
 
+VirtualMouseRate patterned(double hz, hidservice::VirtualClicks clicks,
+                           hidservice::VirtualStrokes strokes = {}) {
+  VirtualMouseRate m;
+  m.rateHz = hz;
+  m.clicks = clicks;
+  m.strokes = strokes;
+  return m;
+}
+
+const std::string kClick = "点击须为 click=每秒次数:按住毫秒[:抖动比例]（如 click=8:60:0.25）";
+const std::string kStroke = "划动须为 stroke=长度:CPI（如 stroke=10cm:800，长度用 cm、mm 或 in）";
+
 std::string repeated(const std::string& item, int times) {
   std::string list;
   for (int i = 0; i < times; ++i) list += (i ? "," : "") + item;
@@ -85,6 +97,17 @@ TEST(VirtualMiceList, EachBadItemIsNamedAndNothingValidMeansTheRealMice) {
       {"8000@2000@1", {}, ignored("8000@2000@1", kSpeed) + kRealMice},
       {"0@2000", {}, ignored("0@2000", kRange) + kRealMice},
       {"8000:99@2000", {}, ignored("8000:99@2000", jitter8000) + kRealMice},
+      {"1000/click=8:60:0.25, 1000/click=5:80/stroke=4in:1600",
+       {patterned(1000, {8, 60, 0.25}), patterned(1000, {5, 80, 0}, {101.6, 1600})},
+       ""},
+      {"1000/stroke=10cm:800", {patterned(1000, {}, {100, 800})}, ""},
+      {"1000/click=8", {}, ignored("1000/click=8", kClick) + kRealMice},
+      {"1000/click=8:60:2", {}, ignored("1000/click=8:60:2", kClick) + kRealMice},
+      {"1000/click=8:121",
+       {},
+       ignored("1000/click=8:121", "按住时间加上抖动须短于一次点击的周期") + kRealMice},
+      {"1000/stroke=10:800", {}, ignored("1000/stroke=10:800", kStroke) + kRealMice},
+      {"1000/wiggle", {}, ignored("1000/wiggle", "「/」后只能是 click=… 或 stroke=…") + kRealMice},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE("TAVO_VIRTUAL_MICE=\"" + c.value.substr(0, 40) + "\"");
@@ -97,6 +120,11 @@ TEST(VirtualMiceList, EachBadItemIsNamedAndNothingValidMeansTheRealMice) {
       EXPECT_EQ((*mice)[i].rateHz, c.mice[i].rateHz) << i;
       EXPECT_EQ((*mice)[i].jitterUs, c.mice[i].jitterUs) << i;
       EXPECT_EQ((*mice)[i].countsPerS, c.mice[i].countsPerS) << i;
+      EXPECT_EQ((*mice)[i].clicks.perSecond, c.mice[i].clicks.perSecond) << i;
+      EXPECT_EQ((*mice)[i].clicks.holdMs, c.mice[i].clicks.holdMs) << i;
+      EXPECT_EQ((*mice)[i].clicks.bounceShare, c.mice[i].clicks.bounceShare) << i;
+      EXPECT_NEAR((*mice)[i].strokes.lengthMm, c.mice[i].strokes.lengthMm, 1e-9) << i;
+      EXPECT_EQ((*mice)[i].strokes.cpi, c.mice[i].strokes.cpi) << i;
     }
   }
   std::optional<std::vector<VirtualMouseRate>> unset;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
 #include <vector>
 
 #include "TestFiles.h"
@@ -99,6 +100,34 @@ TEST_F(RouterTest, WithoutACaptureReportsOnlyReachTheCallback) {
   route(&selected);
   EXPECT_EQ(delivered.size(), 1u);
   EXPECT_TRUE(capture.samples.empty());
+}
+
+// A frame's button edges, packed as the evdev reader packs them, reach the
+// button callback with the report's stamp and in order; autorepeat (2) is no
+// press, and a report without buttons calls nothing.
+TEST_F(RouterTest, ButtonEdgesOfAReportReachTheButtonCallback) {
+  std::vector<std::tuple<Clock::time_point, uint16_t, int32_t>> edges;
+  router.buttonCallback = [&](Clock::time_point t, uint16_t code, int32_t value) {
+    edges.emplace_back(t, code, value);
+  };
+  const auto event = [](uint16_t type, uint16_t code, int32_t v) {
+    const auto u = static_cast<uint32_t>(v);
+    return std::vector<unsigned char>{
+        static_cast<unsigned char>(type),    0,
+        static_cast<unsigned char>(code),    static_cast<unsigned char>(code >> 8),
+        static_cast<unsigned char>(u),       static_cast<unsigned char>(u >> 8),
+        static_cast<unsigned char>(u >> 16), static_cast<unsigned char>(u >> 24)};
+  };
+  std::vector<unsigned char> frame;
+  for (const auto& e : {event(2, 0, 5), event(1, 0x110, 1), event(1, 0x111, 2), event(1, 0x113, 0),
+                        event(2, 1, -3)})
+    frame.insert(frame.end(), e.begin(), e.end());
+  router.route(&selected, 0, frame.data(), frame.size(), stamp);
+  const std::vector<unsigned char> motionOnly = event(2, 0, 1);
+  router.route(&selected, 0, motionOnly.data(), motionOnly.size(), stamp + 1ms);
+  using Edge = std::tuple<Clock::time_point, uint16_t, int32_t>;
+  EXPECT_EQ(edges, (std::vector<Edge>{{stamp, 0x110, 1}, {stamp, 0x113, 0}}));
+  EXPECT_EQ(delivered.size(), 2u);
 }
 
 }  // namespace

@@ -42,7 +42,13 @@ void ReportRouter::route(const void* context, unsigned int reportId, const unsig
     }
   }
 
-  if (reportCallback) reportCallback(timestamp, hidservice::decodeMotion(report, length));
+  const ReportMotion motion = hidservice::decodeMotion(report, length);
+  if (reportCallback) reportCallback(timestamp, motion);
+  if (motion.buttonChanges != 0 && buttonCallback) {
+    hidservice::forEachButtonEdge(report, length, [&](uint16_t code, int32_t value) {
+      buttonCallback(timestamp, code, value);
+    });
+  }
 }
 
 void ReportRouter::routeKernelDrop(const void* context) {

@@ -15,6 +15,10 @@ class ReportCapture;
 // A passed report's stamp and the motion decoded from its bytes.
 using ReportCallback =
     std::function<void(std::chrono::steady_clock::time_point, const ReportMotion&)>;
+// One button edge of a passed report: its stamp, the EV_KEY code and 1 for a
+// press, 0 for a release (autorepeat, value 2, never comes here).
+using ButtonCallback =
+    std::function<void(std::chrono::steady_clock::time_point, uint16_t code, int32_t value)>;
 
 // Passes the reports of the selected mouse, while a test runs, to the raw
 // capture and, with the motion decoded from its bytes, the report callback. Runs on the HID thread;
@@ -40,6 +44,9 @@ class ReportRouter {
   TraceRateLimit latencyLines{std::chrono::seconds(2), 1};
   // Installed before the HID thread starts; not changed while it runs.
   ReportCallback reportCallback;
+  // Called after the report callback for each button edge of a report that
+  // has any; a report without one costs a single comparison.
+  ButtonCallback buttonCallback;
   std::function<void()> kernelDropCallback;
 
   // The capture that selected reports go to: the process-wide one unless a

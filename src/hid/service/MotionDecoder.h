@@ -32,4 +32,19 @@ class MotionAccumulator {
 // trailing partial event is ignored. Any thread; no state.
 ReportMotion decodeMotion(const uint8_t* frameBytes, size_t length);
 
+// Calls fn(code, value) for each EV_KEY press (1) or release (0) of a report's
+// bytes, in order; autorepeat (2) is skipped. Any thread; no state.
+template <typename Fn>
+void forEachButtonEdge(const uint8_t* frameBytes, size_t length, Fn&& fn) {
+  constexpr uint16_t kKeyType = 0x01;  // EV_KEY
+  for (size_t at = 0; at + 8 <= length; at += 8) {
+    const uint8_t* p = frameBytes + at;
+    if ((p[0] | p[1] << 8) != kKeyType) continue;
+    const auto value =
+        static_cast<int32_t>(static_cast<uint32_t>(p[4]) | static_cast<uint32_t>(p[5]) << 8 |
+                             static_cast<uint32_t>(p[6]) << 16 | static_cast<uint32_t>(p[7]) << 24);
+    if (value == 0 || value == 1) fn(static_cast<uint16_t>(p[2] | p[3] << 8), value);
+  }
+}
+
 }  // namespace hidservice

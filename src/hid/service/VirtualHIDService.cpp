@@ -49,20 +49,6 @@ std::string_view trim(std::string_view s) {
   return s;
 }
 
-// A timed mouse's report: one REL_X event packed as the evdev reader packs
-// a frame (type u16, code u16, value s32, little-endian).
-std::array<uint8_t, 8> motionFrame(int32_t dx) {
-  const auto v = static_cast<uint32_t>(dx);
-  return {EV_REL,
-          0,
-          REL_X,
-          0,
-          static_cast<uint8_t>(v),
-          static_cast<uint8_t>(v >> 8),
-          static_cast<uint8_t>(v >> 16),
-          static_cast<uint8_t>(v >> 24)};
-}
-
 // Why the hand speed after '@' is not one, or empty when it is.
 std::string speedProblem(std::string_view text, VirtualMouseRate& mouse) {
   const std::optional<double> speed = parseNumber(trim(text));
@@ -73,11 +59,25 @@ std::string speedProblem(std::string_view text, VirtualMouseRate& mouse) {
   return {};
 }
 
-// Why an item is not a mouse, or empty when it is one.
+std::string rateProblem(std::string_view item, VirtualMouseRate& mouse);
+
+// Why an item is not a mouse, or empty when it is one: the rate part, then
+// each "/click=…" or "/stroke=…".
 std::string itemProblem(std::string_view item, VirtualMouseRate& mouse) {
+  size_t slash = item.find('/');
+  std::string problem = rateProblem(trim(item.substr(0, slash)), mouse);
+  while (problem.empty() && slash != std::string_view::npos) {
+    item.remove_prefix(slash + 1);
+    slash = item.find('/');
+    problem = patternProblem(trim(item.substr(0, slash)), mouse);
+  }
+  return problem;
+}
+
+std::string rateProblem(std::string_view item, VirtualMouseRate& mouse) {
   const size_t at = item.find('@');
   if (at != std::string_view::npos) {
-    std::string problem = itemProblem(item.substr(0, at), mouse);
+    std::string problem = rateProblem(item.substr(0, at), mouse);
     return problem.empty() ? speedProblem(item.substr(at + 1), mouse) : problem;
   }
   const size_t colon = item.find(':');
@@ -85,7 +85,8 @@ std::string itemProblem(std::string_view item, VirtualMouseRate& mouse) {
   if (!rate) return i18n::tr("不是报告率（1–16000 Hz，可加抖动微秒数，如 8000:5）");
   if (*rate < kMinVirtualRateHz || *rate > kMaxVirtualRateHz)
     return i18n::tr("报告率须在 1–16000 Hz 之间");
-  mouse = VirtualMouseRate{*rate, 0, 0};
+  mouse = VirtualMouseRate{};
+  mouse.rateHz = *rate;
   if (colon == std::string_view::npos) return {};
   const double halfIntervalUs = 0.5e6 / *rate;
   const std::optional<double> jitter = parseNumber(trim(item.substr(colon + 1)));
@@ -264,11 +265,11 @@ void VirtualDevice::onTick() {
     const int64_t ideal =
         startNs_ + static_cast<int64_t>(std::llround(nextIndex_ * 1e9 / rate_->rateHz));
     if (ideal + jitterNs > now) break;
-    const int32_t counts = slotCounts(*rate_, nextIndex_++);
-    if (counts == 0) continue;  // no whole count yet: the sensor has nothing to report
+    std::array<uint8_t, kMaxFrameBytes> frame{};
+    const size_t length = slotFrame(*rate_, nextIndex_++, frame.data());
+    if (length == 0) continue;  // no whole count yet: the sensor has nothing to report
     const int64_t stamp = ideal + (jitterNs > 0 ? jitter(rng_) : 0);
-    const std::array<uint8_t, 8> frame = motionFrame(counts);
-    deliver(successResult(), 0, frame.data(), frame.size(), static_cast<uint64_t>(stamp));
+    deliver(successResult(), 0, frame.data(), length, static_cast<uint64_t>(stamp));
     if (timerFd_ < 0) return;  // closed from inside the callback
   }
 }

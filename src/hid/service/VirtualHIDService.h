@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "hid/service/HIDService.h"
+#include "hid/service/VirtualPattern.h"
 
 namespace hidservice {
 
@@ -20,11 +21,18 @@ class VirtualHIDService;
 class VirtualManager;
 
 // One mouse of TAVO_VIRTUAL_MICE: rate in Hz, optional jitter in us, and
-// optional hand speed in counts per second (0: fast enough for every slot).
+// optional hand speed in counts per second (0: fast enough for every slot),
+// and optional clicks and strokes ("/click=8:60:0.25", "/stroke=10cm:800").
 struct VirtualMouseRate {
+  VirtualMouseRate() = default;
+  VirtualMouseRate(double rate, double jitter = 0, double speed = 0)
+      : rateHz(rate), jitterUs(jitter), countsPerS(speed) {}
+
   double rateHz = 0;
   double jitterUs = 0;
   double countsPerS = 0;
+  VirtualClicks clicks;
+  VirtualStrokes strokes;
 };
 
 inline constexpr double kMinVirtualRateHz = 1;
