@@ -102,7 +102,7 @@ TEST_F(CliOutputsTest, OptionValuesAreCheckedWithTheReasonBeforeAnyTest) {
       {{"measure", "--seconds", std::string(100'000, '7') + "x"},
        2,
        "「" + std::string(79, '7') + "…」不是一个数"},
-      {{"measure", "--seconds", "0.5", "--target", "01000"}, 0, "1000 Hz（指定）"},
+      {{"measure", "--seconds", "0.5", "--target", "01000"}, 0, "目标 1000 Hz，指定"},
       {{"measure", "--target", std::string(3000, '9')}, 2, std::string(79, '9') + "…"},
       {{"measure", "--device", std::string(3000, '9')}, 4, std::string(79, '9') + "…"},
       {{"measure", "--plot", "--json"}, 2, "「--json」像是一个选项"},

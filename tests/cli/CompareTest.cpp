@@ -557,11 +557,12 @@ TEST_F(CompareTest, RunsAndLabelsThatCannotBeUsed) {
 
 namespace {
 
-// A copy of a result folder with its JSON changed by `edit`.
+// A copy of a result folder with its JSON changed by `edit`, with or
+// without its intervals (without them, the stored figures are read).
 std::string editedCopy(const std::string& from, const std::string& to,
-                       const std::function<void(json&)>& edit) {
+                       const std::function<void(json&)>& edit, bool withIntervals = true) {
   std::filesystem::create_directories(to);
-  std::filesystem::copy_file(from + "/intervals.csv", to + "/intervals.csv");
+  if (withIntervals) std::filesystem::copy_file(from + "/intervals.csv", to + "/intervals.csv");
   json result = json::parse(readFile(from + "/result.json"));
   edit(result);
   writeFile(to + "/result.json", result.dump());
@@ -575,14 +576,18 @@ std::string editedCopy(const std::string& from, const std::string& to,
 TEST_F(CompareTest, EachResultVersionIsReadWithItsOwnMeanings) {
   const std::string v4 = savedRun("v4", "Mouse", "3-1");
   // Version 3: the top-level target was the live window's figure; the whole
-  // test's verdict, and why it was unknown, were under whole_test.
-  const std::string v3 = editedCopy(v4, tmp.file("v3"), [](json& r) {
-    r["schema_version"] = 3;
-    r["target"] = {{"hz", 8000}, {"verdict", "below"}, {"verdict_text", "远低于目标"}};
-    r["whole_test"]["target"] = {{"verdict", "unknown"},
-                                 {"verdict_text", "无数据"},
-                                 {"reason", "手速不足以判断：需约 16000 counts/s"}};
-  });
+  // test's verdict, and why it was unknown, were under whole_test. Stored
+  // only, so the stored verdict is what is read.
+  const std::string v3 = editedCopy(
+      v4, tmp.file("v3"),
+      [](json& r) {
+        r["schema_version"] = 3;
+        r["target"] = {{"hz", 8000}, {"verdict", "below"}, {"verdict_text", "远低于目标"}};
+        r["whole_test"]["target"] = {{"verdict", "unknown"},
+                                     {"verdict_text", "无数据"},
+                                     {"reason", "手速不足以判断：需约 16000 counts/s"}};
+      },
+      false);
   // Version 2: a USB mouse's endpoint interval was its descriptor's, bInterval
   // 8 taken as 8 ms: the rate it asks for, not the one the host polls at.
   const std::string v2 = editedCopy(v4, tmp.file("v2"), [](json& r) {
