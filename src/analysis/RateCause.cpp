@@ -218,9 +218,9 @@ JudgedMouse judgeMouse(const WholeTestFigures& f, double yardstickHz) {
   JudgedMouse j;
   if (yardstickHz <= 0 || !f.movingRateHz) {
     const bool wheelOnly = f.motion.known && f.motion.countsX == 0 && f.motion.countsY == 0;
-    j.reason = !f.movingRateReason.empty()      ? tooLittleText()
+    j.reason = !f.movingRateReason.empty() ? tooLittleText()
                : f.reports > 0 && wheelOnly ? i18n::tr("没有带 X/Y 移动的报告，无法判断")
-                                              : i18n::tr("无数据");
+                                            : i18n::tr("无数据");
     return j;
   }
   if (f.capabilityHz && f.yardstickHz == yardstickHz) {

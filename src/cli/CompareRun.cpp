@@ -194,7 +194,8 @@ std::string mouseAndPort(const Run& r) {
 // A run's verdict in the current language: a recomputed record's own words,
 // a stored one's by its kind (its stored text is in the language it was saved in).
 std::string verdictText(const Run& r) {
-  if (r.recomputed || schemaVersion(r.result) < 4) return results::plainText(verdictTextOf(r.result));
+  if (r.recomputed || schemaVersion(r.result) < 4)
+    return results::plainText(verdictTextOf(r.result));
   const std::string kind = resultText(r.result, "/target/verdict");
   if (kind == "reached") return i18n::tr("达到目标");
   if (kind == "near") return i18n::tr("略低于目标");
