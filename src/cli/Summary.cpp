@@ -158,7 +158,7 @@ void motionDetails(std::string& out, const WholeTestFigures& w) {
 const char* targetSourceText(results::TargetSource source) {
   switch (source) {
     case results::TargetSource::Configured:
-      return i18n::tr("设定回报率");
+      return i18n::tr("主机设定的回报率");
     case results::TargetSource::NearestStandard:
       return i18n::tr("最接近报告网格的标准回报率");
     case results::TargetSource::Estimated:
