@@ -500,6 +500,14 @@ TEST_F(CliOutputsTest, TwoSignalsLeaveOldFilesOrWholeNewOnes) {
       const std::string svgNow = readFile(svg);
       EXPECT_TRUE(csvNow == "old\n" || (csvNow.starts_with("t_us,") && csvNow.ends_with("\n")));
       EXPECT_TRUE(svgNow == "old\n" || svgNow.ends_with("</svg>\n"));
+      // measure's second stop names exactly the files it left unwritten,
+      // even when it lands between a rename and the next notice.
+      if (const std::size_t at = f.err.find("没有写入：");
+          f.status == 1 && at != std::string::npos) {
+        const std::string unwritten = f.err.substr(at, f.err.find('\n', at) - at);
+        EXPECT_EQ(unwritten.find(csv) == std::string::npos, csvNow != "old\n") << f.err;
+        EXPECT_EQ(unwritten.find(svg) == std::string::npos, svgNow != "old\n") << f.err;
+      }
       if (f.status == 130) {
         // analyze's one line names what it replaced before the signal.
         if (csvNow != "old\n") {
