@@ -391,6 +391,19 @@ void removePendingTemporaryFile() {
 
 std::size_t filesWrittenCount() { return s_writtenCount.load(); }
 
+bool foreignLink(const std::string& path) {
+  std::string p = path;
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  const auto [folderPart, name] = splitPath(p);
+  const int folder = ::openat(AT_FDCWD, folderPart.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder < 0) return false;
+  struct stat st {};
+  const bool foreign = ::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                       S_ISLNK(st.st_mode) && !mayFollow(folder, st);
+  ::close(folder);
+  return foreign;
+}
+
 const char* filesWrittenSoFar() { return s_writtenLength.load() == 0 ? nullptr : s_written; }
 
 bool namesStandardOutput(const std::string& path) {

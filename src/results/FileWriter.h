@@ -80,6 +80,12 @@ const char* filesWrittenSoFar();
 // quit signals held, together with the rename. Async-signal-safe.
 std::size_t filesWrittenCount();
 
+// Whether the path's last name is a link that the kernel's rule for sticky
+// folders anyone may write to would not follow (another user's link in
+// /tmp): a folder named so is not written into. The folders on the way are
+// the kernel's to follow.
+bool foreignLink(const std::string& path);
+
 // Whether writing to `path` would write to this process's standard output
 // ("-", /dev/stdout, /dev/fd/1, /proc/self/fd/1, a link to one of them or
 // the very file standard output is).
