@@ -531,6 +531,27 @@ std::vector<SegmentRange> gridRanges(const StampSeries& s, const std::vector<Seg
   return ranges;
 }
 
+// A stream paced by the hand cannot show the mouse's period: when nearly
+// every interval is one multiple of p and nearly every report carries a
+// single count, the sensor sent whenever a count was ready, so the mouse may
+// poll at p or at any fraction of it. Without motion nothing says so, and a
+// clean stream at one interval is taken at its word.
+bool handPacedMultiple(const StampSeries& s, double p) {
+  const std::size_t step = std::max<std::size_t>(1, s.size() / kMultipleSamples);
+  double all = 0, once = 0, known = 0, single = 0;
+  for (std::size_t i = 1; i < s.size(); i += step) {
+    const int64_t d = s[i] - s[i - 1];
+    if (!isStep(d)) continue;
+    ++all;
+    once += std::abs(static_cast<double>(d) - p) <= kMultipleWidth * p;
+    if (!s.motion(i).known()) continue;
+    ++known;
+    single += largerCounts(s.motion(i)) <= 1;
+  }
+  return all > 0 && known >= kMultipleShare * all && once >= kMultipleShare * all &&
+         single >= kMultipleShare * known;
+}
+
 // The share of intervals shorter than a batch's; reports at one stamp are
 // one delivery too.
 double batchedShare(const StampSeries& s, const std::vector<SegmentRange>& ranges) {
@@ -685,6 +706,17 @@ void gridFigures(const StampSeries& s, const std::vector<bool>& dropped,
                        " of the intervals are shorter than 0.3 periods",
                    g);
     f.kernelDroppedReports = droppedByGaps(s, dropped, g.deliveryPeriodUs * 1000);
+    return;
+  }
+  if (configured <= 0 && segs.size() < 2 && handPacedMultiple(s, periodNs)) {
+    char why[200];
+    std::snprintf(why, sizeof why,
+                  "every interval is %.1f µs and every report carries a single count: the hand "
+                  "paced the reports, and the mouse may poll at any fraction of that period",
+                  periodNs / 1000);
+    g.status = GridStatus::Ambiguous;
+    g.reason = why;
+    f.kernelDroppedReports = droppedByGaps(s, dropped, periodNs);
     return;
   }
   SlotCounts c;

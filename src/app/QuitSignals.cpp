@@ -20,7 +20,11 @@ constexpr int kQuitSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 std::atomic<int> s_quitSignals{0};
 void (*s_cleanup)() = nullptr;
+std::size_t (*s_filesWritten)() = nullptr;
 char s_urgentNotice[4096];
+char s_onceWritten[4096];  // the notice once the file being written is in place
+std::size_t s_onceWrittenLength = 0;
+std::size_t s_writtenBefore = 0;  // s_filesWritten() when the notice was set
 // 0 while the notice is being written, so the handler never reads half of it.
 std::atomic<std::size_t> s_urgentLength{0};
 static_assert(std::atomic<int>::is_always_lock_free &&
@@ -28,11 +32,16 @@ static_assert(std::atomic<int>::is_always_lock_free &&
 
 void onQuitSignal(int) {
   s_quitSignal.store(true, std::memory_order_relaxed);
-  const std::size_t length = s_urgentLength.load(std::memory_order_acquire);
+  std::size_t length = s_urgentLength.load(std::memory_order_acquire);
+  const char* notice = s_urgentNotice;
+  if (length > 0 && s_filesWritten != nullptr && s_filesWritten() > s_writtenBefore) {
+    notice = s_onceWritten;
+    length = s_onceWrittenLength;
+  }
   if (s_quitSignals.fetch_add(1, std::memory_order_relaxed) >= 1 && length > 0) {
     // The file being written when the user gave up goes too.
     if (s_cleanup != nullptr) s_cleanup();
-    [[maybe_unused]] const ssize_t n = ::write(STDERR_FILENO, s_urgentNotice, length);
+    [[maybe_unused]] const ssize_t n = ::write(STDERR_FILENO, notice, length);
     ::_exit(1);
   }
 }
@@ -102,8 +111,9 @@ sigset_t quitSignalSet() {
 
 }  // namespace
 
-void installQuitSignals(void (*cleanup)()) {
+void installQuitSignals(void (*cleanup)(), std::size_t (*filesWritten)()) {
   s_cleanup = cleanup;
+  s_filesWritten = filesWritten;
   struct sigaction sa = {};
   sa.sa_handler = onQuitSignal;
   // A third signal waits for the second's clean-up and exit.
@@ -134,9 +144,12 @@ void acceptQuitSignals() {
 
 bool quitSignalReceived() { return s_quitSignal.load(std::memory_order_relaxed); }
 
-void setUrgentQuitNotice(const std::string& line) {
+void setUrgentQuitNotice(const std::string& line, const std::string& onceWritten) {
   s_urgentLength.store(0, std::memory_order_release);
   const std::size_t length = std::min(line.size(), sizeof s_urgentNotice);
   std::memcpy(s_urgentNotice, line.data(), length);
+  s_onceWrittenLength = std::min(onceWritten.size(), sizeof s_onceWritten);
+  std::memcpy(s_onceWritten, onceWritten.data(), s_onceWrittenLength);
+  s_writtenBefore = s_filesWritten != nullptr ? s_filesWritten() : 0;
   s_urgentLength.store(length, std::memory_order_release);
 }

@@ -107,6 +107,13 @@ ResultFolder::ResultFolder(const std::string& parent) : parent_(parent) {
                           errnoText(ec.value()).c_str());
     return;
   }
+  // Checked once the folder exists: then no other user can swap the name in
+  // a sticky folder, and a link planted before is seen here.
+  if (results::foreignLink(parent_)) {
+    results::appendFormat(error_, i18n::tr("无法创建文件夹 %s：%s"), parent_.c_str(),
+                          i18n::tr("这是别的用户放在公共文件夹里的符号链接，不跟随它（EACCES）"));
+    return;
+  }
   // Hidden, and never a name a result could have.
   std::string pattern = parent_ + "/.partial-XXXXXX";
   std::vector<char> buf(pattern.begin(), pattern.end());

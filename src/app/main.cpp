@@ -209,7 +209,7 @@ int main(int argc, char** argv) {
   results::guardStandardStreams();
   i18n::initTranslation(i18n::languageFromEnvironment());
   setLaunchArguments(argc, argv);
-  installQuitSignals(results::removePendingTemporaryFile);
+  installQuitSignals(results::removePendingTemporaryFile, results::filesWrittenCount);
   if (argc > 1) return runTerminal(argc, argv);
   installExitGuard();
 

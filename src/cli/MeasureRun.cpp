@@ -356,14 +356,20 @@ std::vector<Output> outputsOf(const std::string& intervalsPath, const std::strin
 }
 
 // What a second stop would leave unwritten, from outputs[from] on.
-void noticeUnwritten(const Console& c, const std::vector<Output>& outputs, std::size_t from) {
-  if (!c.urgentStopNotice) return;
+std::string unwrittenLine(const std::vector<Output>& outputs, std::size_t from) {
   std::string line;
   for (std::size_t i = from; i < outputs.size(); ++i) {
     line += (i == from ? i18n::tr("quillmark: 再次中断，立即退出；没有写入：") : i18n::tr("、")) +
             outputs[i].path;
   }
-  c.urgentStopNotice(line.empty() ? line : line + "\n");
+  return line.empty() ? line : line + "\n";
+}
+
+// Before outputs[from] is written: what a second stop says while it is
+// written, and once it is in place.
+void noticeUnwritten(const Console& c, const std::vector<Output>& outputs, std::size_t from) {
+  if (!c.urgentStopNotice) return;
+  c.urgentStopNotice(unwrittenLine(outputs, from), unwrittenLine(outputs, from + 1));
 }
 
 // Prints the summary (text or JSON) and writes the files asked for; 0, or 1

@@ -62,9 +62,11 @@ struct Console {
   // Called once the HID thread runs (it keeps the signal mask it started with).
   std::function<void()> hidThreadStarted;
   // While the result files are written: a line naming the ones not written
-  // yet, for a second stop request to print as it ends the program at once;
-  // empty once they are all written. May be empty.
-  std::function<void(const std::string& line)> urgentStopNotice;
+  // yet, for a second stop request to print as it ends the program at once,
+  // and the line once the file now being written is in place (the stop may
+  // land between its rename and the next notice); empty once they are all
+  // written. May be empty.
+  std::function<void(const std::string& line, const std::string& onceWritten)> urgentStopNotice;
   // For the commands that read files: from now on a stop request ends the
   // program at once, with one line and no half-written file. May be empty.
   std::function<void()> endOnStopRequest;

@@ -58,7 +58,23 @@ const char* gridUnknownText(GridStatus status) {
   return i18n::tr("间隔太少，无法确定报告槽");
 }
 
+// A batched link has no slots but deliveries: their period and size are
+// what the summary can say of it.
+bool deliveryLines(std::string& out, const GridFigures& g, bool details) {
+  if (g.status != GridStatus::Batched || g.deliveryPeriodUs <= 0) return false;
+  if (details)
+    line(out, "报告槽", i18n::tr("--（成批送达，送达周期 %.3f µs）"), g.deliveryPeriodUs);
+  line(out, "缺失报告",
+       i18n::tr(
+           "--（报告成批送达：每 %.2f ms 一批，每批平均 %.1f 个，最多 %lld 个；无法确定报告槽）"),
+       g.deliveryPeriodUs / 1000, g.reportsPerDeliveryMean,
+       static_cast<long long>(g.reportsPerDeliveryMax));
+  line(out, "网格偏差", "--");
+  return true;
+}
+
 void slotLines(std::string& out, const WholeTestFigures& w, bool details) {
+  if (deliveryLines(out, w.grid, details)) return;
   if (details && w.grid.periodUs > 0) {
     line(out, "报告槽", i18n::tr("%.3f µs（%s）"), w.grid.periodUs,
          w.grid.source == GridSource::Configured ? i18n::tr("主机设定的间隔")

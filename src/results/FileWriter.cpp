@@ -32,6 +32,7 @@ static_assert(std::atomic<int>::is_always_lock_free);
 // after writing some of them.
 char s_written[4096];
 std::atomic<std::size_t> s_writtenLength{0};
+std::atomic<std::size_t> s_writtenCount{0};
 static_assert(std::atomic<std::size_t>::is_always_lock_free);
 
 // Keeps the quit signals (SIGINT, SIGTERM, SIGHUP) waiting while a temporary
@@ -60,6 +61,7 @@ void setPendingTemporary(int folder, const std::string& name) {
 }
 
 void noteWritten(const std::string& path) {
+  ++s_writtenCount;
   std::size_t length = s_writtenLength.load();
   const std::string shown = (length == 0 ? std::string() : i18n::tr("、")) + pathText(path);
   if (length + shown.size() >= sizeof s_written) return;
@@ -385,6 +387,21 @@ WriteResult AtomicFile::commit() {
 void removePendingTemporaryFile() {
   const int folder = s_pendingFolder.exchange(-1);
   if (folder >= 0) ::unlinkat(folder, s_pendingName, 0);
+}
+
+std::size_t filesWrittenCount() { return s_writtenCount.load(); }
+
+bool foreignLink(const std::string& path) {
+  std::string p = path;
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  const auto [folderPart, name] = splitPath(p);
+  const int folder = ::openat(AT_FDCWD, folderPart.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder < 0) return false;
+  struct stat st {};
+  const bool foreign = ::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                       S_ISLNK(st.st_mode) && !mayFollow(folder, st);
+  ::close(folder);
+  return foreign;
 }
 
 const char* filesWrittenSoFar() { return s_writtenLength.load() == 0 ? nullptr : s_written; }

@@ -76,6 +76,15 @@ void removePendingTemporaryFile();
 // command interrupted after writing some of them says it wrote.
 // Async-signal-safe.
 const char* filesWrittenSoFar();
+// How many files have been renamed into place so far; it counts up with the
+// quit signals held, together with the rename. Async-signal-safe.
+std::size_t filesWrittenCount();
+
+// Whether the path's last name is a link that the kernel's rule for sticky
+// folders anyone may write to would not follow (another user's link in
+// /tmp): a folder named so is not written into. The folders on the way are
+// the kernel's to follow.
+bool foreignLink(const std::string& path);
 
 // Whether writing to `path` would write to this process's standard output
 // ("-", /dev/stdout, /dev/fd/1, /proc/self/fd/1, a link to one of them or

@@ -285,6 +285,22 @@ std::vector<HostCase> hostCases() {
   slowHand.devicePeriodNs = 2'500'000;
   slowHand.delayNs = 9'000;
   add("1 kHz mouse, hand at 400 counts/s", slowHand, 0, GridStatus::Ok, 1000);
+  // A hand that paces every report with a single count hides the mouse's
+  // period behind its multiple, unless the host's interval is known; a clean
+  // 1 kHz mouse at every interval is taken at its word.
+  genstream::UsbHost paced = host(20, 1000);
+  paced.delayNs = 9'000;
+  paced.countsPerSlot = 0.5;
+  add("1 kHz mouse, hand at 500 counts/s", paced, 0, GridStatus::Ambiguous, 2000);
+  add("1 kHz mouse, hand at 500 counts/s, host's interval known", paced, 1000, GridStatus::Ok,
+      1000);
+  paced = host(20, 125);
+  paced.delayNs = 3'000;
+  paced.countsPerSlot = 0.5;
+  add("8 kHz mouse, hand at 4000 counts/s", paced, 0, GridStatus::Ambiguous, 250);
+  paced.countsPerSlot = 3;
+  paced.periodNs = 1'000'000;
+  add("clean 1 kHz mouse", paced, 0, GridStatus::Ok, 1000);
   // An 8 kHz mouse whose reports reach the kernel in pairs.
   genstream::UsbHost pairs = host(10, 125);
   pairs.batch = 2;

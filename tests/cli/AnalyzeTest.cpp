@@ -152,6 +152,12 @@ TEST_F(AnalyzeTest, SummaryOfAFixedRunMatchesItsReviewedText) {
 
 // Streams from a model of a USB host, recorded with evemu: what the summary,
 // the JSON and the plot say of the grid, against what the stream was made to be.
+namespace {
+const std::vector<std::pair<std::string, std::string>> kEnglishEnv = {
+    {"LC_ALL", ""}, {"LANGUAGE", ""}, {"LC_MESSAGES", ""}, {"LANG", "en_US.UTF-8"}};
+
+}  // namespace
+
 TEST_F(AnalyzeTest, UsbHostStreamsSayWhatTheGridShows) {
   struct Row {
     const char* name;
@@ -159,6 +165,7 @@ TEST_F(AnalyzeTest, UsbHostStreamsSayWhatTheGridShows) {
     std::vector<std::string> summary;  // lines the summary holds
     const char* status;                // whole_test.grid.status
     const char* plotMark;              // in the SVG; "" none
+    const char* en = "";               // a line the English summary holds; "" none
   };
   genstream::UsbHost change;
   change.seconds = 5;
@@ -181,9 +188,14 @@ TEST_F(AnalyzeTest, UsbHostStreamsSayWhatTheGridShows) {
        "→ 1000 Hz"},
       {"batched by four",
        batched,
-       {"缺失报告    --（报告成批到达，无法确定报告槽）\n", "网格偏差    --\n"},
+       {"报告槽      --（成批送达，送达周期 4000.000 µs）\n",
+        "缺失报告    --（报告成批送达：每 4.00 ms 一批，每批平均 4.0 个，最多 4 "
+        "个；无法确定报告槽）\n",
+        "网格偏差    --\n"},
        "batched",
-       ""},
+       "",
+       "Missed reports      -- (the reports arrive in deliveries: one every 4.00 ms, 4.0 reports "
+       "each on average, at most 4; the report slots cannot be found)\n"},
       {"speed-limited",
        slow,
        {"报告槽      125.000 µs（由间隔估计）\n",
@@ -200,6 +212,11 @@ TEST_F(AnalyzeTest, UsbHostStreamsSayWhatTheGridShows) {
     ASSERT_EQ(text.status, 0) << text.err;
     for (const std::string& line : r.summary) {
       EXPECT_NE(text.out.find(line), std::string::npos) << line << text.out;
+    }
+    if (*r.en != 0) {
+      const Finished en =
+          runQuillmark({"analyze", tmp.file("usb.txt")}, kEnglishEnv, tmp.file("e"));
+      EXPECT_NE(en.out.find(r.en), std::string::npos) << en.out;
     }
     const std::string svg = readFile(tmp.file("usb.svg"));
     EXPECT_EQ(std::string(r.plotMark).empty(), svg.find("→ ") == std::string::npos);
@@ -718,9 +735,6 @@ std::string lineWith(const std::string& text, const std::string& label) {
   return "";
 }
 
-const std::vector<std::pair<std::string, std::string>> kEnglishEnv = {
-    {"LC_ALL", ""}, {"LANGUAGE", ""}, {"LC_MESSAGES", ""}, {"LANG", "en_US.UTF-8"}};
-
 }  // namespace
 
 // One verdict, the same everywhere: each situation through `measure` on a
@@ -819,6 +833,18 @@ TEST_F(AnalyzeTest, OneVerdictAndCauseOnEverySurfaceInBothLanguages) {
        "near 7200 8000 kernel_drops\n",
        "判定        内核丢弃了报告，读取跟不上：7200 Hz，目标 8000 Hz",
        "the kernel dropped reports, reading fell behind: 7200 Hz, target 8000 Hz"},
+      // A Bluetooth LE link, 1-3 reports per 7.5 ms event: judged at the
+      // rate the link carries, never blamed on the mouse.
+      {"Bluetooth LE events",
+       "",
+       [] { return csvOf(genstream::makeLinkStream(10, 7'500'000, 1, 3, 300'000, 700'000)); },
+       R"({"schema": "quillmark-result", "schema_version": 4,
+           "device": {"name": "Test Mouse", "transport": "Bluetooth"}})",
+       {},
+       "reached",
+       "reached 270 270 reached\n",
+       "判定        达到目标：270 Hz，目标 270 Hz（按报告网格估计的回报率）",
+       "target reached: 270 Hz, target 270 Hz (rate estimated from the report grid)"},
       {"wheel only",
        "",
        [] { return csvOf(genstream::makeStream(1000, 2.0, 0, false, 0), 0); },

@@ -425,31 +425,49 @@ TEST_F(CliOutputsTest, ALinkPlantedInASharedFolderIsNotFollowed) {
   writeFile(victim, "victim\n");
   const Kept before = keptOf(victim);
   const std::string planted = (shared / "x.csv").string();
+  // And a link to a folder, named as measure's --out.
+  const fs::path victimFolder = dir / "victim-folder";
+  fs::create_directory(victimFolder);
+  const std::string plantedFolder = (shared / "out").string();
   const pid_t pid = ::fork();
   if (pid == 0) {
     asOrdinaryUser();
-    _exit(::symlink(victim.c_str(), planted.c_str()) == 0 ? 0 : 1);
+    _exit(::symlink(victim.c_str(), planted.c_str()) == 0 &&
+                  ::symlink(victimFolder.c_str(), plantedFolder.c_str()) == 0
+              ? 0
+              : 1);
   }
   int status = 0;
   ::waitpid(pid, &status, 0);
   ASSERT_EQ(status, 0);
   const std::string own = (shared / "own.csv").string();
   fs::create_symlink(dir / "target.csv", own);
+  const std::string ownFolder = (shared / "own-out").string();
+  fs::create_symlink(dir / "own-folder", ownFolder);
+  fs::create_directory(dir / "own-folder");
   const struct {
     std::string link;
     int status;
     std::string said;
     std::string lang;
+    bool folder = false;  // named as measure's --out
   } kCases[] = {
       {planted, 1, "无法写入 " + planted + "：这是别的用户放在公共文件夹里的符号链接",
        "zh_CN.UTF-8"},
       {planted, 1, "Cannot write " + planted + ": a symbolic link another user put", "en_US.UTF-8"},
       {own, 0, "已写入 " + own, "zh_CN.UTF-8"},
+      {plantedFolder, 1,
+       "没有保存结果：无法创建文件夹 " + plantedFolder + "：这是别的用户放在公共文件夹里的符号链接",
+       "zh_CN.UTF-8", true},
+      {ownFolder, 0, "已保存到 " + ownFolder + "/", "zh_CN.UTF-8", true},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.link + " " + c.lang);
-    const Finished f = run({"analyze", kRecording, "--intervals", c.link}, "1000", {}, {},
-                           QUILLMARK_BIN, {{"LANG", c.lang}, {"LANGUAGE", ""}, {"LC_ALL", ""}});
+    const std::vector<std::string> args =
+        c.folder ? std::vector<std::string>{"measure", "--seconds", "0.5", "--out", c.link}
+                 : std::vector<std::string>{"analyze", kRecording, "--intervals", c.link};
+    const Finished f = run(args, "1000", {}, {}, QUILLMARK_BIN,
+                           {{"LANG", c.lang}, {"LANGUAGE", ""}, {"LC_ALL", ""}});
     EXPECT_EQ(f.status, c.status) << f.err;
     EXPECT_NE(f.err.find(c.said), std::string::npos) << f.err;
     if (c.lang.starts_with("en")) {
@@ -459,6 +477,8 @@ TEST_F(CliOutputsTest, ALinkPlantedInASharedFolderIsNotFollowed) {
   EXPECT_EQ(keptOf(victim).content, before.content);
   EXPECT_EQ(keptOf(victim).inode, before.inode);
   EXPECT_EQ(readFile((dir / "target.csv").string()).rfind("t_us,interval_us", 0), 0u);
+  EXPECT_TRUE(fs::is_empty(victimFolder));
+  EXPECT_FALSE(fs::is_empty(dir / "own-folder"));
 }
 
 // Two quit signals 0-50 ms apart at random moments: no temporary file is
@@ -500,6 +520,14 @@ TEST_F(CliOutputsTest, TwoSignalsLeaveOldFilesOrWholeNewOnes) {
       const std::string svgNow = readFile(svg);
       EXPECT_TRUE(csvNow == "old\n" || (csvNow.starts_with("t_us,") && csvNow.ends_with("\n")));
       EXPECT_TRUE(svgNow == "old\n" || svgNow.ends_with("</svg>\n"));
+      // measure's second stop names exactly the files it left unwritten,
+      // even when it lands between a rename and the next notice.
+      if (const std::size_t at = f.err.find("没有写入：");
+          f.status == 1 && at != std::string::npos) {
+        const std::string unwritten = f.err.substr(at, f.err.find('\n', at) - at);
+        EXPECT_EQ(unwritten.find(csv) == std::string::npos, csvNow != "old\n") << f.err;
+        EXPECT_EQ(unwritten.find(svg) == std::string::npos, svgNow != "old\n") << f.err;
+      }
       if (f.status == 130) {
         // analyze's one line names what it replaced before the signal.
         if (csvNow != "old\n") {
