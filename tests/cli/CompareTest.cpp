@@ -114,7 +114,7 @@ TEST_F(CompareTest, SameStreamIsNotDifferentAndDelayedReportsAre) {
             std::string::npos)
       << english.out;
   EXPECT_NE(english.out.find("  Interval p99: B is "), std::string::npos) << english.out;
-  EXPECT_NE(english.out.find("µs higher than A: distinguishable (p = 0.008) and matters (margin "
+  EXPECT_NE(english.out.find("µs higher than A: distinguishable (p = 0.008), matters (margin "
                              "10.0 µs)\n"),
             std::string::npos)
       << english.out;
