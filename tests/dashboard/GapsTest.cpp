@@ -219,7 +219,6 @@ TEST(SpeedHint, OnlyWhileRunningBelowTheNearShareForASecondAndSpeedLimited) {
     bool deviceLimited = false;
     int countStep = 1;
     const char* hint = kSpeedHint;
-    double cpi = 0;  // measured on the buttons page
   };
   const Case cases[] = {
       {"a second below, speed-limited", 1, 500, true, false, 62, true},
@@ -231,9 +230,6 @@ TEST(SpeedHint, OnlyWhileRunningBelowTheNearShareForASecondAndSpeedLimited) {
       {"quiet: the move hint instead", 1, 0, true, true, 62, false},
       {"counts in steps of two need twice the speed", 1, 500, true, false, 62, true, false, 2,
        "手速约 300 counts/s，达到 1000 Hz 需约 2000 counts/s — 移动更快或提高 DPI"},
-      // 304 counts/s at 800 CPI: 0.38 in/s, 0.97 cm/s; 1000 counts/s: 1.25 in/s, 3.18 cm/s.
-      {"a measured CPI gives the speeds in cm/s too", 1, 500, true, false, 62, true, false, 1,
-       "手速约 300 counts/s（约 1.0 cm/s），达到 1000 Hz 需约 3.2 cm/s — 移动更快或提高 DPI", 800},
       {"a fast hand and a slow rate: the mouse", 1, 500, false, false, 62, true, true, 1,
        kDeviceHint},
       {"the mouse's hint waits a second too", 1, 500, false, false, 30, false, true, 1,
@@ -252,7 +248,6 @@ TEST(SpeedHint, OnlyWhileRunningBelowTheNearShareForASecondAndSpeedLimited) {
     ui.speedLimited = c.speedLimited;
     ui.deviceLimited = c.deviceLimited;
     ui.countStep = c.countStep;
-    ui.cpi = c.cpi;
     for (int frame = 1; frame < c.frames; ++frame) h.frame(ui);
     EXPECT_EQ(h.text(ui).find(c.hint) != std::string::npos, c.shown);
   }
