@@ -11,7 +11,7 @@ namespace {
 
 void settle(FigureVerdict& v, bool beyondMargin) {
   v.beyondMargin = beyondMargin;
-  v.distinguishable = v.decidable && v.pValue <= sc::kLevel;
+  v.distinguishable = v.decidable ? v.pValue <= sc::kLevel : v.separated;
   v.matters = v.distinguishable && beyondMargin;
 }
 
@@ -105,6 +105,7 @@ void intervalVerdicts(const RunFigures& a, const RunFigures& b, std::vector<Figu
       v.difference = x.difference;
       v.pValue = x.pValue;
       v.margin = j == 0 ? kDistanceMargin : percentileMargin;
+      v.separated = j > 0 && !t.decidable && t.separation[j - 1] >= kSeparatedMargins * v.margin;
       settle(v, std::abs(v.difference) >= v.margin);
     }
     out.push_back(v);

@@ -22,6 +22,10 @@ inline constexpr double kRateMarginOfYardstick = 0.01;
 // many times as many.
 inline constexpr double kCountMarginPerReport = 0.001;
 inline constexpr double kCountMarginFactor = 2.0;
+// Runs too short for a percentile's test still differ when every block of
+// one lies this many margins beyond every block of the other: host noise
+// moves a block's percentile by a margin or two, never by ten.
+inline constexpr double kSeparatedMargins = 10.0;
 
 enum class Figure { MovingRate, MissedSlots, DroppedReports, Distribution, P50, P99, P99_9 };
 // "moving_rate_hz", "missed_slots", "kernel_dropped_reports", "distribution", "p50", …
@@ -49,7 +53,10 @@ struct FigureVerdict {
   // Blocks per unit the test resampled; 0 when the runs were too short for
   // the dependence between their blocks (then not decidable).
   std::size_t unitBlocks = 1;
-  bool beyondMargin = false;     // the difference is at least the margin
+  bool beyondMargin = false;  // the difference is at least the margin
+  // Not decidable, yet every block of one run lies kSeparatedMargins beyond
+  // every block of the other (percentiles only): distinguishable all the same.
+  bool separated = false;
   bool distinguishable = false;  // beyond the noise between runs at samplecomparison::kLevel
   bool matters = false;          // distinguishable and beyond the margin
   bool comparable() const { return !firstLacks && !otherLacks; }

@@ -261,6 +261,21 @@ std::vector<std::vector<std::vector<double>>> blockFigures(
   return out;
 }
 
+// The gap between the two runs' blocks, per percentile, when they do not overlap.
+void separations(const std::vector<std::array<double, 3>>& perBlock, std::size_t blocksA,
+                 double out[3]) {
+  if (blocksA < kLeastSeparatedBlocks || perBlock.size() - blocksA < kLeastSeparatedBlocks) return;
+  for (int p = 0; p < 3; ++p) {
+    double low[2] = {INFINITY, INFINITY}, high[2] = {-INFINITY, -INFINITY};
+    for (std::size_t k = 0; k < perBlock.size(); ++k) {
+      const int run = k >= blocksA ? 1 : 0;
+      low[run] = std::min(low[run], perBlock[k][p]);
+      high[run] = std::max(high[run], perBlock[k][p]);
+    }
+    out[p] = std::max({0.0, low[1] - high[0], low[0] - high[1]});
+  }
+}
+
 }  // namespace
 
 IntervalTests permutationTests(const IntervalBlocks& a, const IntervalBlocks& b) {
@@ -280,6 +295,7 @@ IntervalTests permutationTests(const IntervalBlocks& a, const IntervalBlocks& b)
   // in each block, which a mixture of unlike blocks cannot swing as it
   // swings the percentile of their pooled intervals.
   const std::vector<std::array<double, 3>> perBlock = blockPercentiles(a, b);
+  separations(perBlock, a.blocks(), t.separation);
   t.unitBlocks = unitBlocks(blockFigures(a, b, perBlock));
   if (t.unitBlocks == 0) return t;
   std::size_t unitsA = 0, unitsB = 0;

@@ -81,7 +81,13 @@ struct IntervalTests {
   std::size_t unitBlocks = 1;
   Tested distance;       // the largest distance between the two distributions (0..1)
   Tested percentile[3];  // p50, p99, p99.9 (µs; nearest rank)
+  // Each percentile's gap between the nearest blocks of the two runs when
+  // every block of one lies beyond every block of the other and each run has
+  // kLeastSeparatedBlocks; else 0. Shown even when the runs are too short for
+  // the permutation test, which cannot reach kLevel with a few blocks.
+  double separation[3] = {};
 };
+inline constexpr std::size_t kLeastSeparatedBlocks = 2;
 inline constexpr double kPercentiles[3] = {0.5, 0.99, 0.999};
 
 IntervalTests permutationTests(const IntervalBlocks& a, const IntervalBlocks& b);

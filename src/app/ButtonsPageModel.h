@@ -27,6 +27,8 @@ class ButtonsPageModel {
   void open(Clock::time_point now);
   void close();
   bool isOpen() const { return open_.load(std::memory_order_relaxed); }
+  // The CPI last measured on the page; 0 before any. Main thread.
+  double measuredCpi() const { return page_.cpi.result.cpi; }
 
   // The page's figures; the summary is computed again only after new edges.
   const dashboard::ButtonsPageState& state(Clock::time_point now);

@@ -92,6 +92,7 @@ void fillMouseFacts(dashboard::UiState& ui) {
   ui.deviceLimited = m.deviceLimited;
   ui.handCountsPerS = static_cast<float>(m.countsPerSecond);
   ui.countStep = m.countStep;
+  ui.cpi = buttonsPage().measuredCpi();
 }
 
 // The second page in place of the dashboard: the selected mouse's buttons.

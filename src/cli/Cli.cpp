@@ -82,6 +82,20 @@ CLI::Validator secondsIn(double low, double high, const char* belowLow, bool zer
       "");
 }
 
+// --cpi: a plain positive number of counts per inch, no more than any sensor gives.
+CLI::Validator cpiValue() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string {
+        char* end = nullptr;
+        const double value = std::strtod(text.c_str(), &end);
+        if (text.empty() || *end != '\0' || !decimal::isNumber(text) || !(value >= 1) ||
+            value > 100000)
+          return formatted(i18n::tr("CPI 须是 1–100000 之间的数，不能是「%s」"), text);
+        return {};
+      },
+      "");
+}
+
 // Targets as the help lists them in words, without the library's "{…}" hint.
 CLI::Validator targetRate() { return CLI::IsMember(kTargets).description(""); }
 
@@ -386,6 +400,11 @@ void describe(Parsed& p) {
   p.measure->add_option("--wait", o.waitSeconds, i18n::tr("等待第一个报告的秒数（默认 30）"))
       ->type_name("N")
       ->check(secondsIn(0.0, 3600.0, i18n::trNoop("秒数不能是负数")));
+  p.measure
+      ->add_option("--cpi", o.cpi,
+                   i18n::tr("鼠标的 CPI（可用 quillmark cpi 测得）：手速同时以 cm/s 显示"))
+      ->type_name("N")
+      ->check(cpiValue());
   p.measure->add_flag("--json", o.json, i18n::tr("只在标准输出打印 JSON 结果"));
   addSummaryFlags(p.measure, o.details, o.brief);
   p.measure

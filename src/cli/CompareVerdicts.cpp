@@ -160,6 +160,10 @@ std::string tailText(const rc::FigureVerdict& v, const Words& w) {
   if (!v.beyondMargin) {
     results::appendFormat(out, i18n::tr("，在界限（%s）以内，可视为相同"),
                           marginText(v, w).c_str());
+  } else if (v.separated) {
+    results::appendFormat(out,
+                          i18n::tr("：可分辨（每秒都差 %g 倍界限以上），且有实际意义（界限 %s）"),
+                          rc::kSeparatedMargins, marginText(v, w).c_str());
   } else if (!v.decidable && v.unitBlocks == 0) {
     out = i18n::tr("，但相邻几秒的数值互相关联，运行这么短无法判断");
   } else if (!v.decidable) {
@@ -310,7 +314,7 @@ std::vector<BottomLine> bottomLines(const std::vector<SetupView>& setups, std::s
       const rc::FigureVerdict& f = v.figure;
       anyComparable = anyComparable || f.comparable();
       if (f.matters) matters.push_back(&f);
-      unknown = unknown || (f.comparable() && f.beyondMargin && !f.decidable);
+      unknown = unknown || (f.comparable() && f.beyondMargin && !f.decidable && !f.separated);
     }
     BottomLine line{s.letter, first.letter, "same", ""};
     const std::string a = first.name(), b = s.name();
@@ -370,6 +374,7 @@ ordered_json verdictsJson(const std::vector<CompareVerdict>& verdicts) {
     o["decidable"] = v.decidable;
     o["unit_blocks"] = v.unitBlocks;
     o["p_value"] = known && v.decidable ? rounded(v.pValue, 0.0001) : ordered_json(nullptr);
+    o["separated"] = v.separated;
     o["distinguishable"] = v.distinguishable;
     o["matters"] = v.matters;
     o["method"] = wordsOf(v.figure).method;

@@ -271,6 +271,7 @@ void showLiveLine(Session& s, const MeasureOptions& o, const Console& c, double 
   l.handSlow = m.speedLimited && stats.currentHz < pollingrules::kTargetReachedRatio * l.targetHz;
   l.handCountsPerS = m.countsPerSecond;
   l.neededCountsPerS = static_cast<double>(l.targetHz) * m.countStep;
+  l.cpi = o.cpi;
   std::fprintf(c.err, "\r%s\033[K", liveLineText(l).c_str());
   std::fflush(c.err);
 }
@@ -377,7 +378,7 @@ void noticeUnwritten(const Console& c, const std::vector<Output>& outputs, std::
 int report(const results::TestRecord& r, const MeasureOptions& o, const Console& c) {
   const std::string text = o.json    ? results::resultJson(r)
                            : o.brief ? briefLine(r)
-                                     : summaryText(r, o.details);
+                                     : summaryText(r, o.details, o.cpi);
   int status = kExitOk;
   // A file on standard output leaves the text summary to the console lines.
   if (usesStandardOutput(o)) {

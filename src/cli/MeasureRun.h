@@ -42,7 +42,8 @@ struct MeasureOptions {
   bool details = false;        // the summary with every figure
   bool brief = false;          // one line for scripts instead of the summary
   bool requireTarget = false;  // status 6 unless the target is reached
-  std::string intervalsPath;   // "-": standard output
+  double cpi = 0;  // --cpi: the mouse's counts per inch, for speeds in cm/s; 0: not given
+  std::string intervalsPath;  // "-": standard output
   std::string plotPath;
   // --out, --repeat, --label: each test's result folder under `outDir`
   // ("." when only --repeat or --label asks for folders).

@@ -141,9 +141,12 @@ void wholeTestLines(std::string& out, const WholeTestFigures& w, bool details) {
   segmentLine(out, w.segments);
 }
 
-void handLine(std::string& out, const MotionFigures& m) {
+void handLine(std::string& out, const MotionFigures& m, double cpi) {
   if (!m.known) {
     line(out, "移动数据", "%s", i18n::tr("无（记录不含每个报告的移动量）"));
+  } else if (m.speedMax > 0.0 && cpi > 0) {
+    line(out, "手速", i18n::tr("p50 %.0f · p90 %.0f · 最高 %.0f counts/s（%g CPI：p50 %.1f cm/s）"),
+         m.speedP50, m.speedP90, m.speedMax, cpi, cmPerSecond(m.speedP50, cpi));
   } else if (m.speedMax > 0.0) {
     line(out, "手速", i18n::tr("p50 %.0f · p90 %.0f · 最高 %.0f counts/s"), m.speedP50, m.speedP90,
          m.speedMax);
@@ -224,7 +227,7 @@ std::string summaryLabel(const char* label) {
   return out + "  ";
 }
 
-std::string summaryText(const results::TestRecord& r, bool details) {
+std::string summaryText(const results::TestRecord& r, bool details, double cpi) {
   const results::DerivedFigures& f = results::derivedOf(r);
   std::string out;
   line(out, "设备", "%s", results::plainText(r.device.name).c_str());
@@ -238,7 +241,7 @@ std::string summaryText(const results::TestRecord& r, bool details) {
   if (!r.endError.empty()) line(out, "错误", "%s", results::plainText(r.endError).c_str());
   const WholeTestFigures& whole = *r.whole;
   wholeTestLines(out, whole, details);
-  handLine(out, whole.motion);
+  handLine(out, whole.motion, cpi);
   if (details) motionDetails(out, whole);
   return out;
 }
@@ -256,6 +259,8 @@ std::string briefLine(const results::TestRecord& r) {
   return out;
 }
 
+double cmPerSecond(double countsPerS, double cpi) { return countsPerS / cpi * 2.54; }
+
 std::string liveLineText(const LiveLine& l) {
   char length[64];
   if (l.totalSeconds > 0.0)
@@ -269,7 +274,14 @@ std::string liveLineText(const LiveLine& l) {
   results::appendFormat(
       out, i18n::tr("当前 %5s Hz · 目标 %.0f Hz · 报告 %lld · %s · 内核丢弃 %lld"), rate,
       l.targetHz, static_cast<long long>(l.reports), length, static_cast<long long>(l.kernelDrops));
-  if (l.handSlow) {
+  if (l.handSlow && l.cpi > 0) {
+    results::appendFormat(
+        out,
+        i18n::tr(
+            " · 手速约 %.0f counts/s（%.1f cm/s），需约 %.0f（%.1f cm/s）：移动更快或提高 DPI"),
+        l.handCountsPerS, cmPerSecond(l.handCountsPerS, l.cpi), l.neededCountsPerS,
+        cmPerSecond(l.neededCountsPerS, l.cpi));
+  } else if (l.handSlow) {
     results::appendFormat(out, i18n::tr(" · 手速约 %.0f counts/s，需约 %.0f：移动更快或提高 DPI"),
                           l.handCountsPerS, l.neededCountsPerS);
   }

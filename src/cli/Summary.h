@@ -10,7 +10,11 @@ namespace cli {
 // The summary after a test: the verdict and its cause first, then one
 // figure per line; with `details` the count step, the speed bands and the
 // grid too.
-std::string summaryText(const results::TestRecord& record, bool details = false);
+// `cpi`, when the user gave the mouse's measured CPI, adds the hand's speed in cm/s.
+std::string summaryText(const results::TestRecord& record, bool details = false, double cpi = 0);
+
+// Counts per second as centimetres per second at `cpi` counts per inch.
+double cmPerSecond(double countsPerS, double cpi);
 
 // --brief: "reached|near|below|unknown <judged Hz|-> <target Hz> <cause kind>"
 // and a line break; the same words in every language.
@@ -29,6 +33,7 @@ struct LiveLine {
   int64_t kernelDrops = 0;
   bool handSlow = false;  // the last second's reports say the hand is the limit
   double handCountsPerS = 0, neededCountsPerS = 0;
+  double cpi = 0;  // --cpi: the speeds in cm/s too; 0 when not given
 };
 // The line (no line break, no control codes).
 std::string liveLineText(const LiveLine& line);

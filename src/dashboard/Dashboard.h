@@ -40,6 +40,7 @@ struct UiState {
   bool deviceLimited = false;
   float handCountsPerS = 0;  // the last second's larger-axis counts per second
   int countStep = 1;         // 2 when every count was even (interpolated DPI)
+  double cpi = 0;            // measured on the buttons page in this window; 0 when not
   float configuredHz = 0;    // the selected mouse's configured rate; 0 unknown
   // The whole test's verdict so far, in the terminal's words; empty before
   // the first is judged.

@@ -47,12 +47,22 @@ void drawHint(ImDrawList* dl, float centreX, float top, float left, float right,
 // The slow hand, with what it would take: the target needs one count step
 // per report.
 std::string speedHintText(const UiState& ui, float target) {
-  char text[160];
+  char text[200];
   const float hand = std::round(ui.handCountsPerS / 10.0f) * 10.0f;
+  const float need = target * static_cast<float>(std::max(ui.countStep, 1));
+  if (ui.cpi > 0) {
+    // Counts per second over counts per inch, in cm.
+    const auto cm = [&](float countsPerS) { return countsPerS / ui.cpi * 2.54; };
+    std::snprintf(text, sizeof text,
+                  i18n::tr("手速约 %.0f counts/s（约 %.1f cm/s），达到 %.0f Hz 需约 %.1f cm/s — "
+                           "移动更快或提高 DPI"),
+                  hand, cm(ui.handCountsPerS), target, cm(need));
+    return text;
+  }
   std::snprintf(
       text, sizeof text,
       i18n::tr("手速约 %.0f counts/s，达到 %.0f Hz 需约 %.0f counts/s — 移动更快或提高 DPI"), hand,
-      target, target * static_cast<float>(std::max(ui.countStep, 1)));
+      target, need);
   return text;
 }
 

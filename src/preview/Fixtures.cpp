@@ -265,6 +265,12 @@ std::vector<Fixture> previewFixtures() {
       {"paused-and-saved", size, pausedAndSaved(), 1000},
       {"two-identical-mice", size, twoIdenticalMice()},
       {"slow-hand-8000hz", size, slowHandAt8k()},
+      {"slow-hand-cpi-800-900x640", ImVec2(900, 640),
+       [] {
+         UiState ui = slowHandAt8k();
+         ui.cpi = 800;  // measured on the buttons page
+         return ui;
+       }()},
       {"device-limited-8000hz", size, deviceLimitedAt8k()},
       {"permission-banner", size, permissionBanner()},
       {"error-banner", size, errorBanner()},

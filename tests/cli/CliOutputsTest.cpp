@@ -128,6 +128,12 @@ TEST_F(CliOutputsTest, OptionValuesAreCheckedWithTheReasonBeforeAnyTest) {
       {{"measure", "--seconds", "0.7", "--target", "1000", "--require-target"},
        0,
        "判定        达到目标：1000 Hz，目标 1000 Hz（指定）\n"},
+      // 4000 counts/s at 1000 CPI: 4 in/s, 10.16 cm/s.
+      {{"measure", "--seconds", "0.7", "--cpi", "1000"},
+       0,
+       "counts/s（1000 CPI：p50 10.2 cm/s）\n"},
+      {{"measure", "--cpi", "0"}, 2, "--cpi：CPI 须是 1–100000 之间的数，不能是「0」"},
+      {{"measure", "--cpi", "1e3"}, 2, "不能是「1e3」"},
       // Half a second of motion is too little to judge: unknown fails --require-target.
       {{"measure", "--seconds", "0.45", "--target", "1000", "--require-target"},
        6,

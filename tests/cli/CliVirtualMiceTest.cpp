@@ -472,6 +472,11 @@ TEST_F(CliVirtualMiceTest, LiveLineOnATerminalOnly) {
   // The target and, for a hand too slow for it, the hand's speed and what it needs.
   EXPECT_NE(terminal.find(" Hz · 目标 8000 Hz · 报告 "), std::string::npos) << terminal;
   EXPECT_NE(terminal.find("手速约 3000 counts/s，需约 8000"), std::string::npos) << terminal;
+  // With the mouse's CPI, in cm/s too: 3000 and 8000 counts/s at 800 CPI are 3.75 and 10 in/s.
+  const std::string cpi =
+      onTerminal({"measure", "--seconds", "1.5", "--target", "8000", "--cpi", "800"}, "8000@3000");
+  EXPECT_NE(cpi.find("手速约 3000 counts/s（9.5 cm/s），需约 8000（25.4 cm/s）"), std::string::npos)
+      << cpi;
   // Reports come from the first line on: never a rate of 0.
   EXPECT_EQ(terminal.find(" 0 Hz · 目标"), std::string::npos) << terminal;
 

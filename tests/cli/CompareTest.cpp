@@ -114,7 +114,7 @@ TEST_F(CompareTest, SameStreamIsNotDifferentAndDelayedReportsAre) {
             std::string::npos)
       << english.out;
   EXPECT_NE(english.out.find("  Interval p99: B is "), std::string::npos) << english.out;
-  EXPECT_NE(english.out.find("µs higher than A: distinguishable (p = 0.008) and matters (margin "
+  EXPECT_NE(english.out.find("µs higher than A: distinguishable (p = 0.008), matters (margin "
                              "10.0 µs)\n"),
             std::string::npos)
       << english.out;
@@ -448,7 +448,7 @@ TEST_F(CompareTest, ThreeSetupsOfThreeRunsGiveOneBottomLineEach) {
   for (const auto& setup : kSetups) {
     measuring.emplace_back([&, setup] {
       const Finished m = runQuillmark(
-          {"measure", "-s", "1", "--repeat", "3", "--label", setup.label, "--out", out},
+          {"measure", "-s", "2", "--repeat", "3", "--label", setup.label, "--out", out},
           {{"TAVO_VIRTUAL_MICE", setup.mouse}}, tmp.file(std::string("m-") + setup.label));
       EXPECT_EQ(m.status, 0) << m.err;
     });
@@ -494,6 +494,18 @@ TEST_F(CompareTest, ThreeSetupsOfThreeRunsGiveOneBottomLineEach) {
   }
   EXPECT_EQ(d["setups"][2]["runs"], json({"C1", "C2", "C3"}));
   EXPECT_EQ(d["repeats"].size(), 3u);
+  // One short run of each: the percentiles are as plainly apart as the rate, never "too short".
+  for (const char* lang : {"zh_CN.UTF-8", "en_US.UTF-8"}) {
+    const Finished one = compare({folders[0], folders[6]}, lang);
+    EXPECT_NE(one.out.find(std::string(lang) == "en_US.UTF-8"
+                               ? "Interval p50: B is 875.0 µs higher than A: every second 10× the "
+                                 "margin (10.0 µs) apart, matters\n"
+                               : "间隔 p50：B 比 A 高 875.0 µs：可分辨（每秒都差 10 倍界限以上），"
+                                 "且有实际意义（界限 10.0 µs）\n"),
+              std::string::npos)
+        << one.out;
+    EXPECT_EQ(one.out.find("p99.9：B 比 A 高 875.0 µs，但"), std::string::npos) << one.out;
+  }
   // --baseline judges against another setup.
   std::vector<std::string> args = folders;
   args.insert(args.end(), {"--baseline", "slow"});

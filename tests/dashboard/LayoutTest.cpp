@@ -353,6 +353,13 @@ TEST(PreviewStates, SayWhatTheUserNeeds) {
       {"drops-and-saved", {"2× (~37)", "31.25 ms"}, kEnglish},
       {"mouse-quiet-900x640", {"请持续移动鼠标"}},
       {"mouse-quiet-900x640", {"Keep moving the mouse"}, kEnglish},
+      // 1994 and 8000 counts/s at 800 CPI: 2.49 and 10 in/s.
+      {"slow-hand-cpi-800-900x640",
+       {"手速约 1990 counts/s（约 6.3 cm/s），达到 8000 Hz 需约 25.4 cm/s — 移动更快或提高 DPI"}},
+      {"slow-hand-cpi-800-900x640",
+       {"Hand about 1990 counts/s (6.3 cm/s); 8000 Hz needs 25.4 cm/s — move faster or raise the "
+        "DPI"},
+       kEnglish},
   };
   for (const auto& k : kStates) {
     SCOPED_TRACE(k.fixture);

@@ -18,13 +18,13 @@ _quillmark() {
   local command="" i
   for ((i = 1; i < cword; i++)); do
     case ${words[i]} in
-      list | measure | analyze | compare) command=${words[i]}; break ;;
+      list | measure | analyze | compare | buttons | cpi) command=${words[i]}; break ;;
     esac
   done
 
   case $prev in
     -d | --device)
-      if [[ $command == measure ]]; then
+      if [[ $command == measure || $command == buttons || $command == cpi ]]; then
         local IFS=$'\n'
         COMPREPLY=($(compgen -W "$(_quillmark_mice "${words[0]}")" -- "$cur"))
         COMPREPLY=("${COMPREPLY[@]// /\\ }")
@@ -42,23 +42,32 @@ _quillmark() {
     --out)
       COMPREPLY=($(compgen -d -- "$cur"))
       return ;;
-    -s | --seconds | --wait | --repeat | --label | --baseline)
+    --events)
+      COMPREPLY=($(compgen -f -X '!*.csv' -- "$cur") $(compgen -d -- "$cur"))
+      return ;;
+    --distance)
+      COMPREPLY=($(compgen -W "10cm 100mm 4in" -- "$cur"))
+      return ;;
+    -s | --seconds | --wait | --repeat | --label | --baseline | --chatter-ms | --countdown)
       return ;;
   esac
 
   local options
   case $command in
-    "") options="list measure analyze compare --help --version" ;;
+    "") options="list measure analyze compare buttons cpi --help --version" ;;
     list) options="--json --help" ;;
     measure)
       options="--device --seconds --target --require-target --wait --json --intervals --plot
                --out --repeat --label --help" ;;
     analyze) options="--device --target --json --intervals --plot --help" ;;
     compare) options="--label --baseline --json --plot --help" ;;
+    buttons)
+      options="--device --seconds --chatter-ms --json --events --require-clean --help" ;;
+    cpi) options="--distance --device --countdown --json --help" ;;
   esac
   if [[ $command == "" && $cur != -* ]]; then
-    COMPREPLY=($(compgen -W "list measure analyze compare" -- "$cur"))
-  elif [[ $cur == -* || $command == list || $command == measure ]]; then
+    COMPREPLY=($(compgen -W "list measure analyze compare buttons cpi" -- "$cur"))
+  elif [[ $cur == -* || $command != analyze && $command != compare ]]; then
     COMPREPLY=($(compgen -W "$options" -- "$cur"))
   else
     # analyze and compare read files: recordings, result folders and JSON.
