@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -100,7 +101,11 @@ void drawVerdictLine(ImDrawList* dl, const GridLayout& g, const UiState& ui, flo
   FontScope small(fonts().small, 13.0f);
   char line[256];
   ImU32 colour = 0;
-  if (!ui.verdictText.empty() && ui.testState != kStateIdle) {
+  const bool verdict = !ui.verdictText.empty() && ui.testState != kStateIdle;
+  // The verdict in place of the share reached was added to the design.
+  std::optional<AddedElement> added;
+  if (verdict) added.emplace("verdict line");
+  if (verdict) {
     std::snprintf(line, sizeof line, i18n::tr("目标 %.0f Hz　·　%s"), target,
                   ui.verdictText.c_str());
     colour = toneColour(ui.verdictTone);
