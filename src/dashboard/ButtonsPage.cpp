@@ -75,6 +75,11 @@ void drawMouse(ImDrawList* dl, ImVec2 at, ImVec2 size, const ButtonsPageState& p
                     ImVec2(cx - w / 2 - 1, top + h * 0.48f + 28), fill(0x114), 3.0f);
   dl->AddRectFilled(ImVec2(cx - w / 2 - 8, top + h * 0.48f + 34),
                     ImVec2(cx - w / 2 - 1, top + h * 0.48f + 62), fill(0x113), 3.0f);
+  // The seams between the buttons and the body, so the buttons show unlit too.
+  const float seam = top + h * 0.42f;
+  dl->AddLine(ImVec2(cx, top), ImVec2(cx, seam), kColBackground, 3.0f);
+  dl->AddLine(ImVec2(cx - w / 2, seam), ImVec2(cx + w / 2, seam), kColBackground, 3.0f);
+  dl->AddRect(ImVec2(cx - 10, top + 21), ImVec2(cx + 10, top + 63), kColBackground, 9.0f, 0, 2.0f);
   dl->AddRect(ImVec2(cx - w / 2, top), ImVec2(cx + w / 2, top + h), kColCardBorder, 60.0f, 0, 2.0f);
   {
     AddedElement added("mouse drawing");
@@ -276,7 +281,7 @@ ButtonsPageActions drawButtonsPage(const ButtonsPageState& page) {
   const ImVec2 P = ImGui::GetWindowPos();
   const ImVec2 S = ImGui::GetWindowSize();
   clearLayout();
-  dl->AddRectFilled(P, ImVec2(P.x + S.x, P.y + S.y), kColBackground, 0.0f, 0);
+  // The background is the frame's clear colour, as on the dashboard.
   drawHeader(dl, P, S, page, actions);
   const float top = P.y + 70, bottom = P.y + S.y - 70;
   drawMouse(dl, ImVec2(P.x + 20, top), ImVec2(kMouseCardWidth, bottom - top), page);
