@@ -100,6 +100,32 @@ void ButtonsPageModel::apply(const dashboard::ButtonsPageActions& a, Clock::time
   measuring_.store(true);
 }
 
+std::optional<ButtonsPageModel::Clock::time_point> ButtonsPageModel::nextChange(
+    Clock::time_point now) const {
+  if (!isOpen()) return std::nullopt;
+  switch (page_.cpi.step) {
+    case dashboard::CpiView::Step::Countdown: {
+      // The seconds shown are the time left rounded up.
+      const auto shown = std::chrono::ceil<std::chrono::seconds>(countdownEnd_ - now);
+      return shown <= 0s ? now : countdownEnd_ - (shown - 1s);
+    }
+    case dashboard::CpiView::Step::Stroke: {
+      const Clock::time_point still(
+          std::chrono::nanoseconds(lastMotionNs_.load(std::memory_order_acquire)));
+      switch (tracker_.phase()) {
+        case cpi::StrokeTracker::Phase::WaitingForRest:
+          return still + std::chrono::nanoseconds(cpi::StrokeTracker::kRestBeforeNs);
+        case cpi::StrokeTracker::Phase::Moving:
+          return still + std::chrono::nanoseconds(cpi::StrokeTracker::kRestAfterNs);
+        default:
+          return std::nullopt;  // waits for motion, which wakes the loop
+      }
+    }
+    default:
+      return std::nullopt;
+  }
+}
+
 // The countdown, then a stroke, three times; the result after the third.
 void ButtonsPageModel::stepCpi(Clock::time_point now) {
   dashboard::CpiView& v = page_.cpi;

@@ -33,6 +33,10 @@ class ButtonsPageModel {
   // The page's figures; the summary is computed again only after new edges.
   const dashboard::ButtonsPageState& state(Clock::time_point now);
   void apply(const dashboard::ButtonsPageActions& actions, Clock::time_point now);
+  // When the page, as last drawn, changes though no edge or motion came: the
+  // countdown's next second, the end of the rest before or after a stroke.
+  // nullopt while nothing is timed.
+  std::optional<Clock::time_point> nextChange(Clock::time_point now) const;
 
   // Called (from the HID thread) when a new edge or, while a CPI stroke is
   // measured, new motion should be drawn: the window's loop may be asleep.

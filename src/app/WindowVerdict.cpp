@@ -26,9 +26,12 @@ int s_judgedTarget = -1;  // the window's target choice judged against; -1 its o
 double s_nextAt = 0;
 std::optional<results::TestVerdict> s_shown;
 
+bool jobFinished() {
+  return s_job.valid() && s_job.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+}
+
 void takeFinished(double now) {
-  if (!s_job.valid() || s_job.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
-    return;
+  if (!jobFinished()) return;
   const Judged j = s_job.get();
   if (s_jobGeneration != s_generation) return;
   s_shown = j.verdict;
@@ -54,14 +57,23 @@ void startJob() {
   });
 }
 
+// Reports or a target not judged yet, and no judgement under way.
+bool judgementWanted(bool testActive) {
+  if (!testActive || s_job.valid() || g_stamps.count() == 0) return false;
+  return g_stamps.count() != s_judgedReports || targetChoice() != s_judgedTarget || !s_shown;
+}
+
 }  // namespace
 
 void refreshWindowVerdict(double now, bool testActive) {
   takeFinished(now);
-  if (!testActive || s_job.valid() || now < s_nextAt) return;
-  if (g_stamps.count() == s_judgedReports && targetChoice() == s_judgedTarget && s_shown) return;
-  if (g_stamps.count() == 0) return;
-  startJob();
+  if (judgementWanted(testActive) && now >= s_nextAt) startJob();
+}
+
+double windowVerdictDueAt(double now, bool testActive) {
+  if (jobFinished()) return now;
+  if (judgementWanted(testActive)) return std::max(now, s_nextAt);
+  return 1e300;
 }
 
 const std::optional<results::TestVerdict>& windowVerdict() { return s_shown; }

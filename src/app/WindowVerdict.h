@@ -12,6 +12,12 @@
 // reports arrived; takes a finished one's verdict. Each frame.
 void refreshWindowVerdict(double now, bool testActive);
 
+// When, on the clock refreshWindowVerdict is given, a frame would change the
+// verdict line though no event came: `now` once a judgement has finished
+// (it is shown in the next frame), the moment the next may start while
+// reports wait to be judged; a huge number otherwise.
+double windowVerdictDueAt(double now, bool testActive);
+
 // The newest verdict; nullopt before the first one of a test.
 const std::optional<results::TestVerdict>& windowVerdict();
 

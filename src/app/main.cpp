@@ -7,6 +7,7 @@
 #include <imgui_impl_opengl3.h>
 #include <imgui_internal.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -33,6 +34,7 @@
 #include "app/TestState.h"
 #include "app/WindowGeometry.h"
 #include "app/WindowSave.h"
+#include "app/WindowVerdict.h"
 #include "cli/Cli.h"
 #include "dashboard/Dashboard.h"
 #include "dashboard/DrawKit.h"
@@ -124,10 +126,28 @@ bool inputArrived(const std::optional<DisplayFrame>& frame, std::optional<Displa
   return ImGui::GetCurrentContext()->InputEventsQueue.Size > 0 || resized;
 }
 
-// The next timed change on the screen, in glfwGetTime seconds.
+// Dear ImGui's clock stands still between frames: its moments are placed on
+// the loop's clock by the two clocks' readings at the last frame.
+double s_frameLoopTime = 0.0;
+double s_frameImguiTime = 0.0;
+
+void noteFrameClocks(double loopTime) {
+  s_frameLoopTime = loopTime;
+  s_frameImguiTime = ImGui::GetTime();
+}
+
+// The next change on the screen that no event announces, in glfwGetTime
+// seconds: a notice's end, the verdict line's next judgement or its
+// arrival, the buttons page's countdown and stroke.
 double nextTimedMoment(double now) {
-  const double end = noticeEndsAt();
-  return end < 1e300 ? now + (end - ImGui::GetTime()) : 1e300;
+  const double imguiNow = s_frameImguiTime + (now - s_frameLoopTime);
+  const double imguiMoment =
+      std::min(noticeEndsAt(), windowVerdictDueAt(imguiNow, g_testState != TestState::Idle));
+  double moment = imguiMoment < 1e300 ? now + (imguiMoment - imguiNow) : 1e300;
+  const auto steadyNow = std::chrono::steady_clock::now();
+  if (const auto page = buttonsPage().nextChange(steadyNow))
+    moment = std::min(moment, now + std::chrono::duration<double>(*page - steadyNow).count());
+  return moment;
 }
 
 // While no test runs, waits for events up to the next timed moment; true
@@ -171,7 +191,11 @@ void runFrameLoop(GLFWwindow* window) {
     // in the middle of a resize, and Dear ImGui time stands still meanwhile.
     const std::optional<DisplayFrame> frame = readDisplayFrame(window);
     if (inputArrived(frame, lastFrame)) idle.noteInput(glfwGetTime());
-    if (frame && !glfwGetWindowAttrib(window, GLFW_ICONIFIED)) drawFrame(window, *frame);
+    if (frame && !glfwGetWindowAttrib(window, GLFW_ICONIFIED)) {
+      const double start = glfwGetTime();
+      drawFrame(window, *frame);
+      noteFrameClocks(start);
+    }
     idle.noteFrame(glfwGetTime());
     pacer.end();
   }

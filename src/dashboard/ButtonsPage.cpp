@@ -5,6 +5,7 @@
 #include <string>
 
 #include "dashboard/DrawKit.h"
+#include "dashboard/LayoutRecord.h"
 #include "dashboard/Palette.h"
 #include "i18n/Translate.h"
 
@@ -39,12 +40,18 @@ void drawHeader(ImDrawList* dl, ImVec2 P, ImVec2 S, const ButtonsPageState& page
                 ButtonsPageActions& actions) {
   FontScope font(fonts().body, 16.0f);
   ImGui::SetCursorScreenPos(ImVec2(P.x + 20, P.y + 26));
-  if (ImGui::TextLink(i18n::tr("‹ 回报率（B）"))) actions.back = true;
+  {
+    AddedElement added("back link");
+    if (ImGui::TextLink(i18n::tr("‹ 回报率（B）"))) actions.back = true;
+    placeLastItem("back link");
+  }
   const float after = ImGui::GetItemRectMax().x + 24;
   {
+    AddedElement added("page title");
     FontScope title(fonts().body, 21.0f);
     drawText(dl, ImVec2(after, P.y + 24), kColTextBright, i18n::tr("按键与 CPI"));
   }
+  AddedElement added("device name");
   const std::string name = page.deviceName.empty() ? i18n::tr("未检测到鼠标设备") : page.deviceName;
   const float w = textSize(name.c_str()).x;
   drawText(dl, ImVec2(std::max(after + 160, P.x + S.x - 20 - w), P.y + 27), kColTextLabel,
@@ -68,12 +75,24 @@ void drawMouse(ImDrawList* dl, ImVec2 at, ImVec2 size, const ButtonsPageState& p
                     ImVec2(cx - w / 2 - 1, top + h * 0.48f + 28), fill(0x114), 3.0f);
   dl->AddRectFilled(ImVec2(cx - w / 2 - 8, top + h * 0.48f + 34),
                     ImVec2(cx - w / 2 - 1, top + h * 0.48f + 62), fill(0x113), 3.0f);
+  // The seams between the buttons and the body, so the buttons show unlit too.
+  const float seam = top + h * 0.42f;
+  dl->AddLine(ImVec2(cx, top), ImVec2(cx, seam), kColBackground, 3.0f);
+  dl->AddLine(ImVec2(cx - w / 2, seam), ImVec2(cx + w / 2, seam), kColBackground, 3.0f);
+  dl->AddRect(ImVec2(cx - 10, top + 21), ImVec2(cx + 10, top + 63), kColBackground, 9.0f, 0, 2.0f);
   dl->AddRect(ImVec2(cx - w / 2, top), ImVec2(cx + w / 2, top + h), kColCardBorder, 60.0f, 0, 2.0f);
+  {
+    AddedElement added("mouse drawing");
+    placeRect("mouse drawing", ImVec2(cx - w / 2 - 8, top), ImVec2(cx + w / 2, top + h),
+              PlacedKind::Base);
+  }
+  AddedElement added("mouse caption");
   FontScope font(fonts().small, 13.0f);
   drawText(dl, ImVec2(at.x + 14, at.y + size.y - 26), kColTextMuted, i18n::tr("按下的按键会亮起"));
 }
 
 void drawColumnTitles(ImDrawList* dl, ImVec2 at, float width) {
+  AddedElement added("column titles");
   FontScope font(fonts().small, 13.0f);
   const char* titles[] = {i18n::tr("按键"), i18n::tr("按下"), i18n::tr("按住 p50"),
                           i18n::tr("最短间隔"), i18n::tr("最快 次/秒")};
@@ -85,6 +104,7 @@ void drawColumnTitles(ImDrawList* dl, ImVec2 at, float width) {
 
 void drawButtonRow(ImDrawList* dl, ImVec2 at, float width, const buttons::ButtonFigures& f,
                    bool held) {
+  AddedElement added("button rows");
   const float inner = width - 28;
   char presses[16], fastest[16];
   std::snprintf(presses, sizeof presses, "%u", f.presses);
@@ -115,6 +135,7 @@ void drawButtonsCard(ImDrawList* dl, ImVec2 at, float width, const ButtonsPageSt
   card(dl, at, ImVec2(width, buttonsCardHeight(rows)), i18n::tr("每个按键"));
   drawColumnTitles(dl, at, width);
   if (page.summary.buttons.empty()) {
+    AddedElement added("button rows");
     FontScope font(fonts().body, 16.0f);
     drawText(dl, ImVec2(at.x + 14, at.y + 54), kColTextMuted, i18n::tr("点击鼠标的按键开始测试"));
     return;
@@ -153,6 +174,7 @@ void drawWrapped(ImDrawList* dl, ImVec2 at, float width, int lines, ImU32 col, c
 void drawChatterCard(ImDrawList* dl, ImVec2 at, ImVec2 size, const ButtonsPageState& page) {
   card(dl, at, size, i18n::tr("疑似连击"));
   const std::vector<buttons::Chatter>& list = page.summary.chatter;
+  AddedElement added("chatter list");
   FontScope font(fonts().small, 13.0f);
   if (list.empty()) {
     drawText(dl, ImVec2(at.x + 14, at.y + 34), kColTextMuted,
@@ -164,6 +186,7 @@ void drawChatterCard(ImDrawList* dl, ImVec2 at, ImVec2 size, const ButtonsPageSt
   float y = at.y + 34;
   for (size_t i = list.size() - shown; i < list.size(); ++i, y += kChatterLine)
     drawText(dl, ImVec2(at.x + 14, y), kColBad, chatterLine(page, list[i]).c_str());
+  AddedElement advice("chatter advice");
   drawWrapped(dl, ImVec2(at.x + 14, at.y + size.y - 2 * kChatterLine - 4), size.x - 28, 2, kColWarn,
               i18n::tr("一次点击被记成两次，是微动开关在抖动：这是开关本身老化或受潮，不是软件"
                        "或驱动的问题；清洁或更换微动开关可以解决。"));
@@ -203,16 +226,26 @@ void drawCpiCard(ImDrawList* dl, ImVec2 at, float width, const CpiView& v,
   FontScope font(fonts().body, 16.0f);
   ImGui::SetCursorScreenPos(ImVec2(at.x + 14, at.y + 34));
   ImGui::SetNextItemWidth(110);
-  if (ImGui::BeginCombo("##distance", kCpiDistances[v.distanceIndex], 0)) {
-    for (int i = 0; i < kCpiDistanceCount; ++i)
-      if (ImGui::Selectable(kCpiDistances[i], i == v.distanceIndex, 0, ImVec2(0, 0)))
-        actions.distanceIndex = i;
-    ImGui::EndCombo();
+  {
+    AddedElement added("distance");
+    const bool open = ImGui::BeginCombo("##distance", kCpiDistances[v.distanceIndex], 0);
+    placeLastItem("distance");
+    if (open) {
+      for (int i = 0; i < kCpiDistanceCount; ++i)
+        if (ImGui::Selectable(kCpiDistances[i], i == v.distanceIndex, 0, ImVec2(0, 0)))
+          actions.distanceIndex = i;
+      ImGui::EndCombo();
+    }
   }
   ImGui::SetCursorScreenPos(ImVec2(at.x + 136, at.y + 32));
   const bool measuring = v.step == CpiView::Step::Countdown || v.step == CpiView::Step::Stroke;
-  if (ImGui::Button(measuring ? i18n::tr("重新测量") : i18n::tr("测量 CPI"), ImVec2(130, 30)))
-    actions.measureCpi = true;
+  {
+    AddedElement added("measure button");
+    if (ImGui::Button(measuring ? i18n::tr("重新测量") : i18n::tr("测量 CPI"), ImVec2(130, 30)))
+      actions.measureCpi = true;
+    placeLastItem("measure button");
+  }
+  AddedElement added("cpi status");
   const std::string status = cpiStatus(v);
   ImGui::PushClipRect(at, ImVec2(at.x + width - 8, at.y + kCpiCardHeight), true);
   drawText(dl, ImVec2(at.x + 14, at.y + 74),
@@ -223,7 +256,12 @@ void drawCpiCard(ImDrawList* dl, ImVec2 at, float width, const CpiView& v,
 void drawFooter(ImDrawList* dl, ImVec2 P, ImVec2 S, ButtonsPageActions& actions) {
   FontScope font(fonts().body, 16.0f);
   ImGui::SetCursorScreenPos(ImVec2(P.x + S.x - 150, P.y + S.y - 58));
-  if (ImGui::Button(i18n::tr("清零"), ImVec2(130, 36))) actions.clear = true;
+  {
+    AddedElement added("clear button");
+    if (ImGui::Button(i18n::tr("清零"), ImVec2(130, 36))) actions.clear = true;
+    placeLastItem("clear button");
+  }
+  AddedElement added("page keys");
   FontScope hint(fonts().small, 13.0f);
   drawText(dl, ImVec2(P.x + 20, P.y + S.y - 48), kColTextMuted,
            i18n::tr("快捷键：B 回到回报率　ESC 退出"));
@@ -242,7 +280,8 @@ ButtonsPageActions drawButtonsPage(const ButtonsPageState& page) {
   ImDrawList* dl = ImGui::GetWindowDrawList();
   const ImVec2 P = ImGui::GetWindowPos();
   const ImVec2 S = ImGui::GetWindowSize();
-  dl->AddRectFilled(P, ImVec2(P.x + S.x, P.y + S.y), kColBackground, 0.0f, 0);
+  clearLayout();
+  // The background is the frame's clear colour, as on the dashboard.
   drawHeader(dl, P, S, page, actions);
   const float top = P.y + 70, bottom = P.y + S.y - 70;
   drawMouse(dl, ImVec2(P.x + 20, top), ImVec2(kMouseCardWidth, bottom - top), page);

@@ -55,44 +55,56 @@ std::string deviceLabel(const std::vector<HIDDeviceInfo>& devices, size_t index)
   return label;
 }
 
-// The test's state, and once it has reports, how long it has run and how
+// Under the state, once the test has reports: how long it has run and how
 // many reports it holds. Returns the right end of what it drew.
-float drawStateIndicator(ImDrawList* dl, ImVec2 P, float a, const UiState& ui) {
+float drawElapsed(ImDrawList* dl, ImVec2 at, const UiState& ui) {
+  if (ui.testState == kStateIdle || ui.stats.reportCount == 0) return at.x;
+  AddedElement scope("elapsed and reports");
+  char text[96];
+  std::snprintf(text, sizeof text, i18n::tr("%.1f s · 报告 %lld"), ui.elapsedSeconds,
+                static_cast<long long>(ui.stats.reportCount));
+  drawText(dl, at, kColTextMuted, text);
+  return at.x + textSize(text).x;
+}
+
+// The test's state, and under it the elapsed time. Returns the right end of
+// the state's widest label, so what follows on its line stays put while the
+// state changes, and the right end of the elapsed time.
+ImVec2 drawStateIndicator(ImDrawList* dl, ImVec2 P, float a, const UiState& ui) {
   const int testState = ui.testState;
-  const char* label = i18n::tr("未开始");
+  const char* labels[] = {i18n::tr("未开始"), i18n::tr("测试中"), i18n::tr("已暂停")};
+  const char* label = labels[0];
   ImU32 col = kColTextMuted;
   float r = 3.5f;
   if (testState == kStateRunning) {
-    label = i18n::tr("测试中");
+    label = labels[1];
     col = kColGood;
     r = 3.5f * (0.75f + 0.25f * std::sin(3.0f * static_cast<float>(ImGui::GetTime())));
   } else if (testState == kStatePaused) {
-    label = i18n::tr("已暂停");
+    label = labels[2];
     col = kColWarn;
   }
   const ImVec2 c(a + 4, P.y + 34);
   dl->AddCircleFilled(c, 5.0f, withAlpha(col, 60), 0);
   dl->AddCircleFilled(c, r, col, 0);
   drawText(dl, ImVec2(a + 16, P.y + 26), col, label);
-  const float end = a + 16 + textSize(label).x;
-  if (testState == kStateIdle || ui.stats.reportCount == 0) return end;
-  AddedElement scope("elapsed and reports");
-  char text[96];
-  std::snprintf(text, sizeof text, i18n::tr("%.1f s · 报告 %lld"), ui.elapsedSeconds,
-                static_cast<long long>(ui.stats.reportCount));
-  drawText(dl, ImVec2(end + 10, P.y + 26), kColTextMuted, text);
-  return end + 10 + textSize(text).x;
+  float widest = 0;
+  for (const char* l : labels) widest = std::max(widest, textSize(l).x);
+  return ImVec2(a + 16 + widest, drawElapsed(dl, ImVec2(a + 16, P.y + 44), ui));
 }
 
-// The way to the buttons and CPI page, between the state and the studio link.
-void drawPageLink(ImVec2 P, float left, float right, UiActions& actions) {
+// The way to the buttons and CPI page, between the state and the studio
+// link. Returns the right end it needs.
+float drawPageLink(ImVec2 P, float left, float right, UiActions& actions) {
   AddedElement scope("buttons page link");
   FontScope font(fonts().small, 13.0f);
   const char* label = i18n::tr("按键与 CPI ›");
-  if (left + textSize(label).x > right) return;  // the key B still switches
+  const float end = left + textSize(label).x;
+  if (end > right) return end;  // the key B still switches
   ImGui::SetCursorScreenPos(ImVec2(left, P.y + 27));
   if (ImGui::TextLink(label)) actions.showButtonsPage = true;
   placeLastItem("buttons page link");
+  return end;
 }
 
 const char* pickerPreview(const UiState& ui, DashboardState& st) {
@@ -206,8 +218,9 @@ float drawHeader(ImDrawList* dl, ImVec2 P, ImVec2 S, const UiState& ui, UiAction
     FontScope font(f.small, 13.0f);
     const float vw = textSize(kVersionText).x;
     drawText(dl, ImVec2(x0 + tw + 10, P.y + 26), kColTextMuted, kVersionText);
-    stateRight = drawStateIndicator(dl, P, x0 + tw + 10 + vw + 22, ui);
-    leftEnd = stateRight - P.x;
+    const ImVec2 ends = drawStateIndicator(dl, P, x0 + tw + 10 + vw + 22, ui);
+    stateRight = ends.x;
+    leftEnd = std::max(ends.x, ends.y) - P.x;
   }
   float linkRight = 0, linkW = 0;
   {
@@ -217,7 +230,9 @@ float drawHeader(ImDrawList* dl, ImVec2 P, ImVec2 S, const UiState& ui, UiAction
     if (ImGui::TextLink(kStudioName)) actions.openUrl = kStudioUrl;
     placeLastItem("studio link");
     linkRight = P.x + (S.x + w) * 0.5f;
-    drawPageLink(P, stateRight + 24, P.x + (S.x - w) * 0.5f - 20, actions);
+    const float pageLinkEnd =
+        drawPageLink(P, stateRight + 24, P.x + (S.x - w) * 0.5f - 20, actions);
+    leftEnd = std::max(leftEnd, pageLinkEnd - P.x);
   }
   drawDevicePicker(P, S, linkRight, ui, actions, st);
   return std::max(2 * (leftEnd + 20) + linkW, linkW + 2 * (20 + 20 + kPickerWidth));

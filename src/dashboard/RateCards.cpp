@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -110,7 +111,11 @@ void drawVerdictLine(ImDrawList* dl, const GridLayout& g, const UiState& ui, flo
   FontScope small(fonts().small, 13.0f);
   char line[256];
   ImU32 colour = 0;
-  if (!ui.verdictText.empty() && ui.testState != kStateIdle) {
+  const bool verdict = !ui.verdictText.empty() && ui.testState != kStateIdle;
+  // The verdict in place of the share reached was added to the design.
+  std::optional<AddedElement> added;
+  if (verdict) added.emplace("verdict line");
+  if (verdict) {
     std::snprintf(line, sizeof line, i18n::tr("目标 %.0f Hz　·　%s"), target,
                   ui.verdictText.c_str());
     colour = toneColour(ui.verdictTone);
@@ -173,11 +178,27 @@ void drawHistoryLegend(ImDrawList* dl, float xr, float Y, float target) {
     dl->AddLine(ImVec2(x, Y + 17), ImVec2(x + 3, Y + 17), IM_COL32(46, 214, 110, 150), 1.0f);
 }
 
-void drawHistoryGrid(ImDrawList* dl, const Plot& p) {
+// The area under the curve fades towards the bottom: at a height the
+// share of the plot below it, as a dark veil of this much over the fill.
+constexpr ImU32 kColHistoryFill = IM_COL32(0, 195, 255, 54);
+constexpr float kFadeAtBottom = 170.0f / 255.0f;
+
+// A colour as seen through the veil at height y: the veil is the card's own
+// colour, so over the card it changes nothing and over the fill or a grid
+// line it only takes away their alpha. Drawn this way, every pixel of the
+// plot is blended once, where a veil drawn on top blended each twice.
+ImU32 fadedAt(ImU32 col, const Plot& p, float y) {
+  const float veil = kFadeAtBottom * std::clamp((y - p.min.y) / (p.max.y - p.min.y), 0.0f, 1.0f);
+  const float alpha = static_cast<float>(col >> IM_COL32_A_SHIFT & 0xFF) * (1.0f - veil);
+  return (col & ~IM_COL32_A_MASK) | static_cast<ImU32>(std::lround(alpha)) << IM_COL32_A_SHIFT;
+}
+
+void drawHistoryGrid(ImDrawList* dl, const Plot& p, bool faded) {
   const float step = historyGridStep(p.top);
   for (float v = 0; v <= p.top + 1; v += step) {
     const float y = p.y(v);
-    dl->AddLine(ImVec2(p.min.x, y), ImVec2(p.max.x, y), IM_COL32(255, 255, 255, 14), 1.0f);
+    const ImU32 line = IM_COL32(255, 255, 255, 14);
+    dl->AddLine(ImVec2(p.min.x, y), ImVec2(p.max.x, y), faded ? fadedAt(line, p, y) : line, 1.0f);
     char label[16];
     std::snprintf(label, sizeof label, "%.0f", v);
     const ImVec2 s = textSize(label);
@@ -185,18 +206,28 @@ void drawHistoryGrid(ImDrawList* dl, const Plot& p) {
   }
 }
 
+// One strip of triangles, two vertices a sample (the curve's and the
+// bottom's), without anti-aliased fringes, which would show as seams.
 void drawHistoryFill(ImDrawList* dl, const Plot& p, const std::vector<float>& h) {
-  // Adjacent quads share edges; anti-aliased fringes would show as seams.
-  const ImDrawListFlags saved = dl->Flags;
-  dl->Flags &= ~ImDrawListFlags_AntiAliasedFill;
-  for (size_t i = 0; i + 1 < p.n; ++i) {
-    dl->AddQuadFilled(ImVec2(p.x(i), p.y(h[i])), ImVec2(p.x(i + 1), p.y(h[i + 1])),
-                      ImVec2(p.x(i + 1), p.max.y), ImVec2(p.x(i), p.max.y),
-                      IM_COL32(0, 195, 255, 54));
+  const int n = static_cast<int>(p.n);
+  dl->PrimReserve(6 * (n - 1), 2 * n);
+  const ImVec2 uv = ImGui::GetFontTexUvWhitePixel();
+  const ImU32 bottom = fadedAt(kColHistoryFill, p, p.max.y);
+  const auto first = static_cast<ImDrawIdx>(dl->_VtxCurrentIdx);
+  for (size_t i = 0; i < p.n; ++i) {
+    const float top = p.y(h[i]);
+    dl->PrimWriteVtx(ImVec2(p.x(i), top), uv, fadedAt(kColHistoryFill, p, top));
+    dl->PrimWriteVtx(ImVec2(p.x(i), p.max.y), uv, bottom);
   }
-  dl->Flags = saved;
-  dl->AddRectFilledMultiColor(p.min, p.max, IM_COL32(24, 26, 30, 0), IM_COL32(24, 26, 30, 0),
-                              IM_COL32(24, 26, 30, 170), IM_COL32(24, 26, 30, 170));
+  for (int i = 0; i + 1 < n; ++i) {
+    const auto v = static_cast<ImDrawIdx>(first + 2 * i);
+    dl->PrimWriteIdx(v);
+    dl->PrimWriteIdx(static_cast<ImDrawIdx>(v + 2));
+    dl->PrimWriteIdx(static_cast<ImDrawIdx>(v + 3));
+    dl->PrimWriteIdx(v);
+    dl->PrimWriteIdx(static_cast<ImDrawIdx>(v + 3));
+    dl->PrimWriteIdx(static_cast<ImDrawIdx>(v + 1));
+  }
 }
 
 void drawHistoryCurve(ImDrawList* dl, const Plot& p, const std::vector<float>& h) {
@@ -219,7 +250,7 @@ void drawHistoryCard(ImDrawList* dl, const GridLayout& g, const UiState& ui, flo
   if (!(p.max.x > p.min.x && p.max.y > p.min.y)) return;
   {
     FontScope font(fonts().small, 13.0f);
-    drawHistoryGrid(dl, p);
+    drawHistoryGrid(dl, p, p.n > 1);
   }
   if (p.n > 1) drawHistoryFill(dl, p, h);
   if (p.top >= target) {

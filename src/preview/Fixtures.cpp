@@ -142,10 +142,24 @@ PlatformAlert busyDeviceAlert() {
                            HIDError{HIDStatus::DeviceError, busy.code, busy.text});
 }
 
-// The mouse keeps 1000 Hz on average but reports slower right now.
+// The mouse keeps 1000 Hz on average but reports slower right now: the
+// verdict line follows the whole test.
 UiState belowTarget() {
   UiState ui = runningState(1000);
   ui.stats.currentHz = 780;
+  ui.verdictText = i18n::tr("达到目标");
+  ui.verdictTone = VerdictTone::Good;
+  return ui;
+}
+
+// An 8000 Hz mouse that the host polls at 1000 Hz.
+UiState hostLimitedAt8k() {
+  UiState ui = runningState(1000);
+  ui.configuredHz = 8000;
+  char verdict[128];
+  std::snprintf(verdict, sizeof verdict, i18n::tr("主机把回报率限制在 %.0f Hz"), 1000.0);
+  ui.verdictText = verdict;
+  ui.verdictTone = VerdictTone::Warn;
   return ui;
 }
 
@@ -272,6 +286,7 @@ std::vector<Fixture> previewFixtures() {
          return ui;
        }()},
       {"device-limited-8000hz", size, deviceLimitedAt8k()},
+      {"host-limited-8000hz", size, hostLimitedAt8k()},
       {"permission-banner", size, permissionBanner()},
       {"error-banner", size, errorBanner()},
       {"too-small", ImVec2(700, 480), runningState(1000)},

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <thread>
 
+#include "app/ButtonsPageModel.h"
 #include "app/DrawingPriority.h"
 #include "app/FramePacer.h"
 #include "app/WindowGeometry.h"
@@ -87,6 +88,56 @@ TEST(IdleSchedule, DrawsOnlyWhenSomethingCanHaveChanged) {
   EXPECT_EQ(idle.waitBefore(6.09, false, kNone), 0.0);
   idle.noteFrame(6.09);
   EXPECT_NEAR(idle.waitBefore(6.11, false, kNone), 0.05, 1e-9);
+}
+
+// The buttons page's CPI countdown and stroke change with no event to wake
+// the loop: each second of the countdown and the end of a rest are timed
+// moments, before the once-a-second refresh would come.
+TEST(IdleSchedule, WakesForTheCpiCountdownAndTheStrokesRest) {
+  using namespace std::chrono_literals;
+  using Clock = ButtonsPageModel::Clock;
+  const Clock::time_point t0(100s);
+  const auto secs = [t0](Clock::time_point t) {
+    return 100.0 + std::chrono::duration<double>(t - t0).count();
+  };
+  ButtonsPageModel page;
+  page.open(t0);
+  EXPECT_FALSE(page.nextChange(t0)) << "nothing timed before a measurement";
+  dashboard::ButtonsPageActions measure;
+  measure.measureCpi = true;
+  page.apply(measure, t0);
+  const struct {
+    Clock::duration at;
+    int secondsShown;
+    Clock::duration next;
+  } kCountdown[] = {{200ms, 3, 1s}, {1s, 2, 2s}, {2500ms, 1, 3s}};
+  IdleSchedule idle;
+  for (const auto& r : kCountdown) {
+    EXPECT_EQ(page.state(t0 + r.at).cpi.secondsLeft, r.secondsShown);
+    idle.noteFrame(secs(t0 + r.at));
+    const std::optional<Clock::time_point> next = page.nextChange(t0 + r.at);
+    ASSERT_TRUE(next);
+    EXPECT_EQ(*next, t0 + r.next);
+    EXPECT_GT(idle.waitBefore(secs(*next) - 0.01, false, secs(*next)), 0.0);
+    EXPECT_EQ(idle.waitBefore(secs(*next), false, secs(*next)), 0.0);
+  }
+  // The stroke: first a rest of 0.25 s (the hand moved the mouse to the
+  // ruler's start until 0.1 s before), then motion wakes the loop, and the
+  // stroke ends after a rest of 0.4 s.
+  ReportMotion m;
+  m.dx = 400;
+  page.onMotion(t0 + 2900ms, m);
+  EXPECT_EQ(page.state(t0 + 3s).cpi.step, dashboard::CpiView::Step::Stroke);
+  EXPECT_EQ(page.nextChange(t0 + 3s), t0 + 3150ms);
+  page.state(t0 + 3150ms);
+  EXPECT_FALSE(page.nextChange(t0 + 3150ms)) << "ready: waits for motion";
+  page.onMotion(t0 + 3300ms, m);
+  page.state(t0 + 3300ms);
+  EXPECT_EQ(page.nextChange(t0 + 3300ms), t0 + 3700ms);
+  EXPECT_EQ(page.state(t0 + 3700ms).cpi.stroke, 2);
+  EXPECT_EQ(page.nextChange(t0 + 3700ms), t0 + 4700ms) << "the next countdown";
+  page.close();
+  EXPECT_FALSE(page.nextChange(t0 + 3700ms));
 }
 
 // Every other thread moves down; the one named quillmark-hid keeps its place.

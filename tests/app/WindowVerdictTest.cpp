@@ -58,6 +58,26 @@ class WindowVerdict : public ::testing::Test {
     ImGui::Render();
     return out;
   }
+  // Paused, as the idle loop draws: a frame only when the verdict line is
+  // due, with Dear ImGui's clock standing still in between (a judgement
+  // under way is no moment: the loop looks again every 50 ms). Returns the
+  // frames drawn in 2 s.
+  static int idleFrames() {
+    int frames = 0;
+    auto last = std::chrono::steady_clock::now();
+    const auto end = last + std::chrono::seconds(2);
+    while (std::chrono::steady_clock::now() < end) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      const auto now = std::chrono::steady_clock::now();
+      const double since = std::chrono::duration<double>(now - last).count();
+      if (windowVerdictDueAt(ImGui::GetTime() + since, true) > ImGui::GetTime() + since) continue;
+      ImGui::GetIO().DeltaTime = static_cast<float>(since);
+      frame();
+      ++frames;
+      last = now;
+    }
+    return frames;
+  }
   static bool drawn(ImU32 col) {
     const ImGuiWindow* root = ImGui::FindWindowByName("##root");
     for (const ImDrawVert& v : root->DrawList->VtxBuffer)
@@ -91,7 +111,13 @@ TEST_F(WindowVerdict, SaysTheTerminalsVerdictWithoutRedForASlowHand) {
       // Red says the mouse fell short; a hand too slow to judge is no such thing.
       EXPECT_FALSE(drawn(dashboard::kColBad));
       requestPause();
-      run(1.0);  // the last reports judged
+      // The last reports are judged (one frame starts it, unless one is
+      // under way) and shown (one frame) with no input to wake the loop.
+      const int frames = idleFrames();
+      EXPECT_GE(frames, 2);
+      EXPECT_LE(frames, 4);
+      EXPECT_EQ(windowVerdictDueAt(ImGui::GetTime() + 1, true), 1e300);
+      ImGui::GetIO().DeltaTime = 0.05f;
       const std::string shown = text();
       EXPECT_NE(shown.find(language == i18n::Language::Chinese ? r.zh : r.en), std::string::npos)
           << shown;

@@ -313,10 +313,14 @@ TEST(PreviewStates, SayWhatTheUserNeeds) {
       {"running-8000hz", {"125.0 µs  (8000 Hz)", "±4.8 µs", "237.5 µs", "目标 8000 Hz"}},
       {"paused-and-saved",
        {"1000", "已暂停", "达成 100%", "结果已保存（点击打开文件夹）", "Wireless_USB_3-1.4"}},
-      {"too-small", {"窗口太小，放大到至少 770 × 636 像素才能显示测试数据"}},
+      {"too-small", {"窗口太小，放大到至少 764 × 636 像素才能显示测试数据"}},
       {"two-identical-mice", {"Halden Corvid Pro Wireless [USB]  端口 3-2"}},
       {"slow-hand-8000hz",
-       {"手速约 1990 counts/s，达到 8000 Hz 需约 8000 counts/s — 移动更快或提高 DPI"}},
+       {"手速约 1990 counts/s，达到 8000 Hz 需约 8000 counts/s — 移动更快或提高 DPI",
+        "目标 8000 Hz　·　手速不足以判断：需约 8000 counts/s"}},
+      {"running-below-target", {"目标 1000 Hz　·　达到目标"}},
+      {"host-limited-8000hz", {"目标 8000 Hz　·　主机把回报率限制在 1000 Hz"}},
+      {"host-limited-8000hz", {"Target 8000 Hz  ·  the host limits the rate to 1000 Hz"}, kEnglish},
       {"device-limited-8000hz",
        {"鼠标或其连接未达到目标：每个报告带有多个计数，回报率却低于 8000 Hz"}},
       {"permission-banner",
@@ -336,7 +340,7 @@ TEST(PreviewStates, SayWhatTheUserNeeds) {
         "Result saved (click to open the folder)", "Wireless_USB_3-1.4", "Resume"},
        kEnglish},
       {"too-small",
-       {"Window too small: make it at least 896 × 636 pixels to show the test data",
+       {"Window too small: make it at least 910 × 636 pixels to show the test data",
         "Keys: S start / resume  P pause  R reset  ESC quit  E save"},
        kEnglish},
       {"two-identical-mice", {"Halden Corvid Pro Wireless [USB]  port 3-2"}, kEnglish},
@@ -402,7 +406,15 @@ TEST(PreviewStates, NothingAddedCoversAnything) {
         before.testState = 1;
         before.stats.currentHz = f.ranAtHz;
         if (f.ranAtHz > 0) h.frame(before);
-        for (int frame = 0; frame < 70; ++frame) h.frame(f.state);
+        for (int frame = 0; frame < 70; ++frame) {
+          if (!f.page) {
+            h.frame(f.state);
+            continue;
+          }
+          ImGui::NewFrame();
+          drawButtonsPage(*f.page);
+          ImGui::Render();
+        }
         for (const std::string& fault : h.layoutFaults()) ADD_FAILURE() << fault;
       }
     }

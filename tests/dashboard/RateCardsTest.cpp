@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <vector>
 
 #include "DashboardHarness.h"
@@ -22,6 +23,24 @@ const Box kCurrentCard = rect(20, 66, 884, 168);
 const Box kHistoryCard = rect(20, 250, 884, 366);
 constexpr float kTileW = (884.0f - 24) / 3;
 constexpr float kTileY = 66 + 200 + 366;
+
+// The history's grid lines, faded towards the bottom as the fill is: each
+// with the alpha it is drawn with, top first.
+std::vector<std::pair<Box, int>> gridLines(const Harness& h) {
+  std::vector<std::pair<Box, int>> lines;
+  for (int alpha = 1; alpha <= 14; ++alpha)
+    for (const Box& b : h.boxesOf(IM_COL32(255, 255, 255, alpha))) lines.push_back({b, alpha});
+  std::sort(lines.begin(), lines.end(),
+            [](const auto& a, const auto& b) { return a.first.min.y < b.first.min.y; });
+  return lines;
+}
+
+// Whether the fill under the curve is drawn, in its colour at any alpha.
+bool fillDrawn(const Harness& h) {
+  for (int alpha = 1; alpha <= 54; ++alpha)
+    if (h.hasColour(IM_COL32(0, 195, 255, alpha))) return true;
+  return false;
+}
 
 int count(const std::string& text, const std::string& what) {
   int n = 0;
@@ -134,9 +153,9 @@ TEST(HistoryChart, DrawsOneGridLinePerStepAndTheCurve) {
   ui.stats.statsValid = true;
   ui.stats.history.assign(600, 1000.0f);
   const std::string text = h.text(ui);
-  EXPECT_EQ(h.boxesOf(IM_COL32(255, 255, 255, 14)).size(), 5u);  // 0, 300, 600, 900, 1200
+  EXPECT_EQ(gridLines(h).size(), 5u);  // 0, 300, 600, 900, 1200
   EXPECT_TRUE(h.hasColour(IM_COL32(0, 195, 255, 255)));
-  EXPECT_TRUE(h.hasColour(IM_COL32(0, 195, 255, 54)));
+  EXPECT_TRUE(fillDrawn(h));
   EXPECT_EQ(text.find("移动鼠标开始采集"), std::string::npos);
 }
 
@@ -147,7 +166,7 @@ TEST(HistoryChart, OneSampleShowsTheWaitingMessageInsteadOfACurve) {
   ui.stats.history = {1000};
   EXPECT_NE(h.text(ui).find("移动鼠标开始采集…"), std::string::npos);
   EXPECT_FALSE(h.hasColour(IM_COL32(0, 195, 255, 255)));
-  EXPECT_FALSE(h.hasColour(IM_COL32(0, 195, 255, 54)));
+  EXPECT_FALSE(fillDrawn(h));
   ui.testState = 0;
   EXPECT_NE(h.text(ui).find("点击「开始测试」后移动鼠标"), std::string::npos);
   // Idle, a line of zeros does not replace the instruction; with a mouse
@@ -265,12 +284,19 @@ TEST(HistoryChart, TargetLineAndGridLabelsSitOnTheScale) {
   EXPECT_NEAR(target.centre().y, y(1000) + 0.5f, 0.01f);
   EXPECT_NEAR(target.min.x, 72.5f, 0.01f);
   EXPECT_LE(target.max.x, 890.5f);
-  std::vector<float> grid;
-  for (const Box& b : h.boxesOf(IM_COL32(255, 255, 255, 14))) grid.push_back(b.centre().y);
-  std::sort(grid.begin(), grid.end());
+  const std::vector<std::pair<Box, int>> grid = gridLines(h);
   ASSERT_EQ(grid.size(), 5u);
-  for (int k = 0; k < 5; ++k)
-    EXPECT_NEAR(grid[static_cast<size_t>(k)], y(1200 - 300.0f * k) + 0.5f, 0.01f) << k;
+  // A veil of the card's colour fades the plot to 170/255 at the bottom: a
+  // line's alpha of 14 keeps what the veil leaves at its height.
+  for (int k = 0; k < 5; ++k) {
+    EXPECT_NEAR(grid[static_cast<size_t>(k)].first.centre().y, y(1200 - 300.0f * k) + 0.5f, 0.01f)
+        << k;
+    EXPECT_EQ(grid[static_cast<size_t>(k)].second,
+              static_cast<int>(std::lround(14 * (1 - 170.0 / 255 * k / 4))))
+        << k;
+  }
+  // The fill, faded the same way: at the bottom, 54 less two thirds.
+  EXPECT_FALSE(h.boundsOf(IM_COL32(0, 195, 255, 18), rect(72, 589, 818, 2)).empty());
   // The scale's numbers end 8 pixels left of the plot, from 0 at the bottom
   // to 1200 at the top.
   const Box labels = h.boundsOf(kColTextMuted, rect(20, 270, 52, 340));
