@@ -13,12 +13,6 @@ namespace dashboard {
 
 namespace {
 
-constexpr ImGuiWindowFlags kRootFlags =
-    ImGuiWindowFlags_NoTitleBar | ImGuiWindowFlags_NoResize | ImGuiWindowFlags_NoMove |
-    ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoScrollWithMouse |
-    ImGuiWindowFlags_NoBackground | ImGuiWindowFlags_NoSavedSettings |
-    ImGuiWindowFlags_NoBringToFrontOnFocus;
-
 constexpr float kMouseCardWidth = 240;
 constexpr float kRowHeight = 44;
 constexpr float kChatterLine = 20;
@@ -271,12 +265,7 @@ void drawFooter(ImDrawList* dl, ImVec2 P, ImVec2 S, ButtonsPageActions& actions)
 
 ButtonsPageActions drawButtonsPage(const ButtonsPageState& page) {
   ButtonsPageActions actions;
-  const ImGuiViewport* vp = ImGui::GetMainViewport();
-  ImGui::SetNextWindowPos(vp->WorkPos, 0, ImVec2(0, 0));
-  ImGui::SetNextWindowSize(vp->WorkSize, 0);
-  ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, ImVec2(0, 0));
-  ImGui::Begin("##root", nullptr, kRootFlags);
-  ImGui::PopStyleVar(1);
+  beginRootWindow();
   ImDrawList* dl = ImGui::GetWindowDrawList();
   const ImVec2 P = ImGui::GetWindowPos();
   const ImVec2 S = ImGui::GetWindowSize();

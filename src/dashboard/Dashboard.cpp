@@ -25,12 +25,6 @@ void detail::resetState() { dashboardState() = DashboardState{}; }
 
 namespace {
 
-constexpr ImGuiWindowFlags kRootFlags =
-    ImGuiWindowFlags_NoTitleBar | ImGuiWindowFlags_NoResize | ImGuiWindowFlags_NoMove |
-    ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoScrollWithMouse |
-    ImGuiWindowFlags_NoBackground | ImGuiWindowFlags_NoSavedSettings |
-    ImGuiWindowFlags_NoBringToFrontOnFocus;
-
 constexpr const char* kNoDevice = i18n::trNoop("未检测到鼠标设备");
 constexpr float kPickerWidth = 300;
 
@@ -413,13 +407,7 @@ UiActions draw(const UiState& ui) {
   hints.device = st.deviceHint.update(running, ui.deviceLimited, ui.stats.currentHz, targetHz,
                                       ImGui::GetTime());
 
-  const ImGuiViewport* vp = ImGui::GetMainViewport();
-  ImGui::SetNextWindowPos(vp->WorkPos, 0, ImVec2(0, 0));
-  ImGui::SetNextWindowSize(vp->WorkSize, 0);
-  ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, ImVec2(0, 0));
-  ImGui::Begin("##root", nullptr, kRootFlags);
-  ImGui::PopStyleVar(1);
-
+  beginRootWindow();
   ImDrawList* dl = ImGui::GetWindowDrawList();
   const ImVec2 P = ImGui::GetWindowPos();
   const ImVec2 S = ImGui::GetWindowSize();

@@ -151,4 +151,18 @@ void card(ImDrawList* dl, ImVec2 pos, ImVec2 size, const char* title) {
   drawText(dl, ImVec2(pos.x + 14, pos.y + 10), kColTextLabel, title);
 }
 
+void beginRootWindow() {
+  constexpr ImGuiWindowFlags kRootFlags =
+      ImGuiWindowFlags_NoTitleBar | ImGuiWindowFlags_NoResize | ImGuiWindowFlags_NoMove |
+      ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoScrollWithMouse |
+      ImGuiWindowFlags_NoBackground | ImGuiWindowFlags_NoSavedSettings |
+      ImGuiWindowFlags_NoBringToFrontOnFocus;
+  const ImGuiViewport* vp = ImGui::GetMainViewport();
+  ImGui::SetNextWindowPos(vp->WorkPos, 0, ImVec2(0, 0));
+  ImGui::SetNextWindowSize(vp->WorkSize, 0);
+  ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, ImVec2(0, 0));
+  ImGui::Begin("##root", nullptr, kRootFlags);
+  ImGui::PopStyleVar(1);
+}
+
 }  // namespace dashboard

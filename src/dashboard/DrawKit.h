@@ -40,6 +40,10 @@ class FontScope {
 // Draw-list text with the current font. The text also goes to Dear ImGui's
 // log when one is open, as widget texts do, so a log capture shows the whole
 // dashboard.
+// Opens the borderless window that covers the viewport, with no background
+// of its own (the frame's clear colour is the background); End() closes it.
+void beginRootWindow();
+
 void drawText(ImDrawList* dl, ImVec2 pos, ImU32 col, const char* text);
 void drawText(ImDrawList* dl, ImFont* font, float size, ImVec2 pos, ImU32 col, const char* text);
 
