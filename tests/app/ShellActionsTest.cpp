@@ -62,16 +62,7 @@ class ShellActions : public ::testing::Test {
     ImGui::Render();
   }
   static void click(ImVec2 pos) { dashboard::testing::clickAt(pos, frame); }
-  // One frame with Dear ImGui's log open: every text it drew.
-  static std::string text() {
-    ImGui::NewFrame();
-    ImGui::LogToBuffer();
-    drawUI();
-    std::string out = GImGui->LogBuffer.c_str();
-    ImGui::LogFinish();
-    ImGui::Render();
-    return out;
-  }
+  static std::string text() { return shellFrameText(); }
 
   static inline std::unique_ptr<HeadlessImgui> imgui_;
 };

@@ -1,6 +1,10 @@
 #pragma once
 
+#include <imgui.h>
+#include <imgui_internal.h>
+
 #include <chrono>
+#include <string>
 
 #include "app/Shell.h"
 
@@ -24,4 +28,15 @@ inline void feedAnalyzer() {
 inline bool analyzerHasRate() {
   g_analyzer.update();
   return g_analyzer.getStats().currentHz > 0.0f;
+}
+
+// One frame of the shell with Dear ImGui's log open: every text it drew.
+inline std::string shellFrameText() {
+  ImGui::NewFrame();
+  ImGui::LogToBuffer();
+  drawUI();
+  std::string out = GImGui->LogBuffer.c_str();
+  ImGui::LogFinish();
+  ImGui::Render();
+  return out;
 }

@@ -49,15 +49,7 @@ class WindowVerdict : public ::testing::Test {
     drawUI();
     ImGui::Render();
   }
-  static std::string text() {
-    ImGui::NewFrame();
-    ImGui::LogToBuffer();
-    drawUI();
-    std::string out = GImGui->LogBuffer.c_str();
-    ImGui::LogFinish();
-    ImGui::Render();
-    return out;
-  }
+  static std::string text() { return shellFrameText(); }
   // Paused, as the idle loop draws: a frame only when the verdict line is
   // due, with Dear ImGui's clock standing still in between (a judgement
   // under way is no moment: the loop looks again every 50 ms). Returns the

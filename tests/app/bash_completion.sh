@@ -13,9 +13,9 @@ trap 'rm -rf "$scratch"' EXIT
 cd "$scratch" && mkdir runs && touch a.yml b.csv plot.svg
 status=0
 
-spec=$(complete -p quillmark)
-[ "$spec" = "complete -F _quillmark quillmark" ] || { echo "FAIL: complete -p: $spec"; status=1; }
-function=${spec#complete -F }
+registered=$(complete -p quillmark)
+[ "$registered" = "complete -F _quillmark quillmark" ] || { echo "FAIL: complete -p: $registered"; status=1; }
+function=${registered#complete -F }
 function=${function%% *}
 
 # The candidates for the words given, the last one being completed, one a line.
