@@ -53,7 +53,7 @@ else()
 endif()
 
 find_package(glfw3 3.3 REQUIRED)
-find_package(OpenGL REQUIRED)
+find_package(OpenGL REQUIRED COMPONENTS OpenGL GLX)
 add_library(imgui_backends STATIC
   ${_backend_dir}/imgui_impl_glfw.cpp ${_backend_dir}/imgui_impl_opengl3.cpp)
 target_include_directories(imgui_backends SYSTEM PUBLIC ${_backend_dir})

@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include "QuillmarkVersion.h"
+#include "app/BackBufferAge.h"
 #include "app/ButtonsPageModel.h"
 #include "app/DisplayFrame.h"
 #include "app/DrawingPriority.h"
@@ -26,6 +27,7 @@
 #include "app/FramebufferCapture.h"
 #include "app/HiddenGlWindow.h"
 #include "app/KeyShortcuts.h"
+#include "app/PartialRedraw.h"
 #include "app/PlatformActions.h"
 #include "app/ProcessLaunch.h"
 #include "app/QuitSignals.h"
@@ -39,6 +41,7 @@
 #include "dashboard/Dashboard.h"
 #include "dashboard/DrawKit.h"
 #include "dashboard/FontConfig.h"
+#include "dashboard/Palette.h"
 #include "i18n/Translate.h"
 #include "results/FileWriter.h"
 
@@ -94,7 +97,8 @@ void checkPermission() {
   if (after != PermissionStatus::Granted) std::fputs(permissionStartupText().c_str(), stderr);
 }
 
-void drawFrame(GLFWwindow* window, const DisplayFrame& frame) {
+void drawFrame(GLFWwindow* window, const DisplayFrame& frame, PartialRedraw& redraw,
+               const BackBufferAge& age) {
   ImGui_ImplOpenGL3_NewFrame();
   ImGui_ImplGlfw_NewFrame();
   // The backend reads the two sizes at two moments; around a resize they
@@ -105,10 +109,8 @@ void drawFrame(GLFWwindow* window, const DisplayFrame& frame) {
   ImGui::NewFrame();
   drawUI();
   ImGui::Render();
-  glViewport(0, 0, frame.framebufferWidth, frame.framebufferHeight);
-  glClearColor(0.055f, 0.059f, 0.067f, 1.0f);
-  glClear(GL_COLOR_BUFFER_BIT);
-  ImGui_ImplOpenGL3_RenderDrawData(ImGui::GetDrawData());
+  redraw.draw(*ImGui::GetDrawData(), frame.framebufferWidth, frame.framebufferHeight,
+              age.beforeFrame());
   // A save asked for in this frame keeps the frame as drawn, before the swap.
   if (takeSaveRequest()) {
     saveWindowResult(readFramebuffer(frame.framebufferWidth, frame.framebufferHeight));
@@ -169,6 +171,8 @@ void runFrameLoop(GLFWwindow* window) {
   FramePacer pacer(glfwGetTime());
   IdleSchedule idle;
   std::optional<DisplayFrame> lastFrame;
+  PartialRedraw redraw(glSolidFill, dashboard::kColBackground);
+  const BackBufferAge age;
   while (!g_quitRequested) {
     const double now = glfwGetTime();
     const bool running = g_testState == TestState::Running;
@@ -193,7 +197,7 @@ void runFrameLoop(GLFWwindow* window) {
     if (inputArrived(frame, lastFrame)) idle.noteInput(glfwGetTime());
     if (frame && !glfwGetWindowAttrib(window, GLFW_ICONIFIED)) {
       const double start = glfwGetTime();
-      drawFrame(window, *frame);
+      drawFrame(window, *frame, redraw, age);
       noteFrameClocks(start);
     }
     idle.noteFrame(glfwGetTime());

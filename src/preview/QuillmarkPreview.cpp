@@ -2,118 +2,56 @@
 // files through the real OpenGL 3 renderer, in a hidden GLFW window, so every
 // state can be looked at without a mouse.
 //
-//   quillmark-preview [--size WxH] [--triangles] [output-directory] [fixture-name ...]
+//   quillmark-preview [--size WxH] [--triangles] [--over NAME [--whole]]
+//                     [output-directory] [fixture-name ...]
 //
 // --size draws every state at that window size instead of its own;
 // --triangles draws the cards as triangles, as the headless tests see them,
-// instead of the window's solid fill.
+// instead of the window's solid fill; --over draws each state over the
+// state NAME as the window does, drawing again only what changed (with
+// --whole, drawing each frame whole: the same pictures).
 // The texts follow the locale, as the program's do: LANG=en_US.UTF-8 draws
 // the English window.
-#include <GLFW/glfw3.h>
-// glext.h needs the GL types that glfw3.h brings in first.
-#include <GL/glext.h>
-
 #include <imgui.h>
 #include <imgui_impl_opengl3.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "Fixtures.h"
 #include "app/FramebufferCapture.h"
 #include "app/HiddenGlWindow.h"
+#include "app/OffscreenTarget.h"
+#include "app/PartialRedraw.h"
 #include "app/SolidFill.h"
 #include "dashboard/Dashboard.h"
 #include "dashboard/DashboardState.h"
 #include "dashboard/DrawKit.h"
+#include "dashboard/Palette.h"
 #include "dashboard/PngWriter.h"
 #include "i18n/Language.h"
 #include "i18n/Translate.h"
 
 namespace {
 
-// Framebuffer-object entry points, fetched at run time like every GL 3 call.
-struct FboGl {
-  PFNGLGENFRAMEBUFFERSPROC genFramebuffers;
-  PFNGLBINDFRAMEBUFFERPROC bindFramebuffer;
-  PFNGLDELETEFRAMEBUFFERSPROC deleteFramebuffers;
-  PFNGLGENRENDERBUFFERSPROC genRenderbuffers;
-  PFNGLBINDRENDERBUFFERPROC bindRenderbuffer;
-  PFNGLRENDERBUFFERSTORAGEPROC renderbufferStorage;
-  PFNGLFRAMEBUFFERRENDERBUFFERPROC framebufferRenderbuffer;
-  PFNGLDELETERENDERBUFFERSPROC deleteRenderbuffers;
-  PFNGLCHECKFRAMEBUFFERSTATUSPROC checkFramebufferStatus;
-
-  bool load() {
-    genFramebuffers =
-        reinterpret_cast<PFNGLGENFRAMEBUFFERSPROC>(glfwGetProcAddress("glGenFramebuffers"));
-    bindFramebuffer =
-        reinterpret_cast<PFNGLBINDFRAMEBUFFERPROC>(glfwGetProcAddress("glBindFramebuffer"));
-    deleteFramebuffers =
-        reinterpret_cast<PFNGLDELETEFRAMEBUFFERSPROC>(glfwGetProcAddress("glDeleteFramebuffers"));
-    genRenderbuffers =
-        reinterpret_cast<PFNGLGENRENDERBUFFERSPROC>(glfwGetProcAddress("glGenRenderbuffers"));
-    bindRenderbuffer =
-        reinterpret_cast<PFNGLBINDRENDERBUFFERPROC>(glfwGetProcAddress("glBindRenderbuffer"));
-    renderbufferStorage =
-        reinterpret_cast<PFNGLRENDERBUFFERSTORAGEPROC>(glfwGetProcAddress("glRenderbufferStorage"));
-    framebufferRenderbuffer = reinterpret_cast<PFNGLFRAMEBUFFERRENDERBUFFERPROC>(
-        glfwGetProcAddress("glFramebufferRenderbuffer"));
-    deleteRenderbuffers =
-        reinterpret_cast<PFNGLDELETERENDERBUFFERSPROC>(glfwGetProcAddress("glDeleteRenderbuffers"));
-    checkFramebufferStatus = reinterpret_cast<PFNGLCHECKFRAMEBUFFERSTATUSPROC>(
-        glfwGetProcAddress("glCheckFramebufferStatus"));
-    return genFramebuffers && bindFramebuffer && deleteFramebuffers && genRenderbuffers &&
-           bindRenderbuffer && renderbufferStorage && framebufferRenderbuffer &&
-           deleteRenderbuffers && checkFramebufferStatus;
-  }
-};
-
-// An offscreen colour target of the fixture's size.
-class Target {
- public:
-  Target(const FboGl& gl, int w, int h) : gl_(gl) {
-    gl_.genFramebuffers(1, &fbo_);
-    gl_.genRenderbuffers(1, &rbo_);
-    gl_.bindRenderbuffer(GL_RENDERBUFFER, rbo_);
-    gl_.renderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, w, h);
-    gl_.bindFramebuffer(GL_FRAMEBUFFER, fbo_);
-    gl_.framebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, rbo_);
-    ok_ = gl_.checkFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
-  }
-  ~Target() {
-    gl_.bindFramebuffer(GL_FRAMEBUFFER, 0);
-    gl_.deleteFramebuffers(1, &fbo_);
-    gl_.deleteRenderbuffers(1, &rbo_);
-  }
-  bool ok() const { return ok_; }
-  void bind() const { gl_.bindFramebuffer(GL_FRAMEBUFFER, fbo_); }
-
- private:
-  const FboGl& gl_;
-  GLuint fbo_ = 0, rbo_ = 0;
-  bool ok_ = false;
-};
-
-bool renderFixture(const FboGl& gl, const dashboard::Fixture& f, const std::string& dir) {
+// Draws a fixture's frames as a new window settles them: a new window is
+// hidden in its first frame, a few frames settle the layout, and 0.4 s
+// each give the hints their second. With `age` 1 each frame is drawn over
+// the last, only what changed (as the window draws); with 0, whole. The
+// share of the picture its first frame drew.
+double drawSettled(const dashboard::Fixture& f, PartialRedraw& redraw, int age) {
   const int w = static_cast<int>(f.windowSize.x), h = static_cast<int>(f.windowSize.y);
-  Target target(gl, w, h);
-  if (!target.ok()) {
-    std::fprintf(stderr, "quillmark-preview: no framebuffer for %s\n", f.name.c_str());
-    return false;
-  }
-  dashboard::detail::resetState();
   ImGuiIO& io = ImGui::GetIO();
   io.DisplaySize = f.windowSize;
-  // A new window is hidden in its first frame; a few frames settle the
-  // layout, and 0.4 s each give the hints their second.
   io.DeltaTime = 0.4f;
   dashboard::UiState before = f.state;
   before.testState = 1;
   before.stats.currentHz = f.ranAtHz;
+  double firstShare = 1.0;
   for (int frame = 0; frame < 6; ++frame) {
     ImGui_ImplOpenGL3_NewFrame();
     ImGui::NewFrame();
@@ -123,11 +61,32 @@ bool renderFixture(const FboGl& gl, const dashboard::Fixture& f, const std::stri
       dashboard::draw(frame < 2 && f.ranAtHz > 0 ? before : f.state);
     }
     ImGui::Render();
-    target.bind();
-    glViewport(0, 0, w, h);
-    glClearColor(0.055f, 0.059f, 0.067f, 1.0f);
-    glClear(GL_COLOR_BUFFER_BIT);
-    ImGui_ImplOpenGL3_RenderDrawData(ImGui::GetDrawData());
+    redraw.draw(*ImGui::GetDrawData(), w, h, age);
+    if (frame == 0) firstShare = redraw.redrawnShare();
+  }
+  return firstShare;
+}
+
+bool renderFixture(const FramebufferGl& gl, const dashboard::Fixture& f, const std::string& dir,
+                   ImDrawCallback fill, const dashboard::Fixture* over, int age) {
+  const int w = static_cast<int>(f.windowSize.x), h = static_cast<int>(f.windowSize.y);
+  OffscreenTarget target(gl, w, h);
+  if (!target.ok()) {
+    std::fprintf(stderr, "quillmark-preview: no framebuffer for %s\n", f.name.c_str());
+    return false;
+  }
+  target.bind();
+  dashboard::detail::resetState();
+  PartialRedraw redraw(fill, dashboard::kColBackground);
+  double changed = 1.0;
+  if (over != nullptr) {
+    dashboard::Fixture first = *over;
+    first.windowSize = f.windowSize;
+    drawSettled(first, redraw, age);
+    dashboard::detail::resetState();
+    changed = drawSettled(f, redraw, age);
+  } else {
+    drawSettled(f, redraw, 0);
   }
   glFinish();
   const std::string path = dir + "/" + f.name + ".png";
@@ -136,7 +95,11 @@ bool renderFixture(const FboGl& gl, const dashboard::Fixture& f, const std::stri
     std::fprintf(stderr, "quillmark-preview: %s\n", error.c_str());
     return false;
   }
-  std::printf("%s\n", path.c_str());
+  if (over != nullptr) {
+    std::printf("%s (%.0f %% drawn again over %s)\n", path.c_str(), 100 * changed, over->name.c_str());
+  } else {
+    std::printf("%s\n", path.c_str());
+  }
   return true;
 }
 
@@ -150,6 +113,8 @@ bool wanted(const std::string& name, int argc, char** argv) {
 struct Options {
   ImVec2 size{0, 0};       // --size WxH: every state at that window size
   bool triangles = false;  // --triangles: cards as triangles, no solid fill
+  std::string over;        // --over NAME: each state drawn over that one, as the window does
+  bool whole = false;      // --whole: with --over, every frame drawn whole
 };
 
 // The leading options, taken out of argv; false on a bad one.
@@ -159,6 +124,12 @@ bool takeOptions(int& argc, char** argv, Options& o) {
     const std::string arg = argv[i];
     if (arg == "--triangles") {
       o.triangles = true;
+      used = i;
+    } else if (arg == "--whole") {
+      o.whole = true;
+      used = i;
+    } else if (arg == "--over" && i + 1 < argc) {
+      o.over = argv[++i];
       used = i;
     } else if (arg == "--size" && i + 1 < argc) {
       int w = 0, h = 0;
@@ -197,7 +168,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   GLFWwindow* window = createHiddenGlWindow(64, 64, "quillmark-preview");
-  FboGl gl{};
+  FramebufferGl gl;
   if (!window) {
     std::fprintf(stderr, "quillmark-preview: OpenGL is not supported.\n");
     glfwTerminate();
@@ -213,12 +184,22 @@ int main(int argc, char** argv) {
   ImGui::GetIO().IniFilename = nullptr;
   ImGui_ImplOpenGL3_Init("#version 150");
   dashboard::init(platformFontConfig());
-  if (!options.triangles) dashboard::setSolidFill(glSolidFill);
+  const ImDrawCallback fill = options.triangles ? nullptr : glSolidFill;
+  dashboard::setSolidFill(fill);
+  std::optional<dashboard::Fixture> over;
+  for (const dashboard::Fixture& f : dashboard::previewFixtures())
+    if (f.name == options.over) over = f;
+  if (!options.over.empty() && !over) {
+    std::fprintf(stderr, "quillmark-preview: no state named %s\n", options.over.c_str());
+    return 2;
+  }
 
   int failures = 0;
   for (dashboard::Fixture f : dashboard::previewFixtures()) {
     if (options.size.x > 0) f.windowSize = options.size;
-    if (wanted(f.name, argc, argv) && !renderFixture(gl, f, dir)) ++failures;
+    if (wanted(f.name, argc, argv) && !renderFixture(gl, f, dir, fill, over ? &*over : nullptr,
+                                              options.whole ? 0 : 1))
+      ++failures;
   }
 
   ImGui_ImplOpenGL3_Shutdown();

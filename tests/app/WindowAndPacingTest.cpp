@@ -1,4 +1,5 @@
-// Window placement and frame pacing, on given numbers.
+// Window placement, frame pacing and what a frame draws again, on given
+// numbers and draw lists.
 #include <gtest/gtest.h>
 
 #include <pthread.h>
@@ -6,12 +7,17 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <functional>
+#include <string>
 #include <thread>
 
 #include "app/ButtonsPageModel.h"
 #include "app/DrawingPriority.h"
 #include "app/FramePacer.h"
+#include "app/FrameDamage.h"
 #include "app/WindowGeometry.h"
+#include "HeadlessImgui.h"
+#include "dashboard/DrawKit.h"
 
 namespace {
 
@@ -163,3 +169,80 @@ TEST(DrawingPriority, EveryThreadButTheHIDThreadYields) {
 }
 
 }  // namespace
+
+namespace {
+
+// A small scene: a card, a number on it, a line; `change` alters it.
+struct Scene {
+  ImU32 card = IM_COL32(30, 32, 36, 255);
+  const char* number = "1000";
+  ImVec2 size{1180, 820};
+  bool foreignCallback = false;
+  bool textureUpdate = false;
+};
+
+void foreignCallback(const ImDrawList*, const ImDrawCmd*) {}
+
+// The draw data of one frame of `scene`, with its textures as a backend
+// leaves them: made, unless the scene asks for an update.
+ImDrawData& drawScene(const Scene& scene) {
+  ImGuiIO& io = ImGui::GetIO();
+  io.DisplaySize = scene.size;
+  ImGui::NewFrame();
+  ImDrawList* dl = ImGui::GetForegroundDrawList();
+  dashboard::fillRoundedRect(dl, ImVec2(100, 100), ImVec2(500, 300), scene.card, 8.0f);
+  dl->AddText(ImVec2(200, 180), IM_COL32_WHITE, scene.number);
+  dl->AddLine(ImVec2(700, 600), ImVec2(1100, 600), IM_COL32(0, 195, 255, 255), 2.0f);
+  if (scene.foreignCallback) dl->AddCallback(foreignCallback, nullptr);
+  ImGui::Render();
+  for (ImTextureData* t : ImGui::GetPlatformIO().Textures) {
+    t->SetTexID(1);
+    t->SetStatus(scene.textureUpdate ? ImTextureStatus_WantUpdates : ImTextureStatus_OK);
+  }
+  return *ImGui::GetDrawData();
+}
+
+}  // namespace
+
+// Drawn again: nothing when nothing changed, the tiles of a change and no
+// more, everything when the last frame cannot be compared.
+TEST(FrameDamage, DrawsAgainWhatCanHaveChangedAndNoMore) {
+  HeadlessImgui imgui;
+  dashboard::setSolidFill(foreignCallback);  // stands in for the renderer's fill
+  const PixelRect kNothing{0, 0, 0, 0}, kAll{0, 0, -1, -1};
+  const struct {
+    const char* name;
+    std::function<void(Scene&)> change;
+    PixelRect only;  // the damage lies here and is not empty; kNothing; kAll
+  } kRows[] = {
+      {"the same frame", [](Scene&) {}, kNothing},
+      {"a number", [](Scene& s) { s.number = "1001"; }, {160, 160, 320, 224}},
+      {"the card's colour", [](Scene& s) { s.card = IM_COL32(40, 32, 36, 255); }, {96, 96, 512, 320}},
+      {"a new size", [](Scene& s) { s.size = ImVec2(1180, 821); }, kAll},
+      {"a callback it cannot follow", [](Scene& s) { s.foreignCallback = true; }, kAll},
+      {"glyphs being added", [](Scene& s) { s.textureUpdate = true; }, kAll},
+  };
+  for (const auto& row : kRows) {
+    FrameDamage damage;
+    ImDrawData& first = drawScene(Scene{});
+    snapClipRects(first);
+    damage.update(first, 1180, 820, foreignCallback);
+    Scene after;
+    row.change(after);
+    ImDrawData& second = drawScene(after);
+    snapClipRects(second);
+    const int w = static_cast<int>(after.size.x), h = static_cast<int>(after.size.y);
+    const std::vector<PixelRect> rects = damage.update(second, w, h, foreignCallback);
+    if (row.only.x1 < 0) {
+      ASSERT_EQ(rects.size(), 1u) << row.name;
+      EXPECT_EQ(rects[0].area(), static_cast<long long>(w) * h) << row.name;
+      continue;
+    }
+    EXPECT_EQ(rects.empty(), row.only.area() == 0) << row.name;
+    for (const PixelRect& r : rects)
+      EXPECT_TRUE(r.x0 >= row.only.x0 && r.y0 >= row.only.y0 && r.x1 <= row.only.x1 &&
+                  r.y1 <= row.only.y1)
+          << row.name << ": " << r.x0 << "," << r.y0 << " " << r.x1 << "," << r.y1;
+  }
+  dashboard::setSolidFill(nullptr);
+}

@@ -190,6 +190,23 @@ if [ -n "$preview" ]; then
     [ "$differ" = 0 ] && same=$((same + 1)) || fail "solid fill: $(basename "$f") differs in $differ pixels"
   done
   [ "$same" = 3 ] && pass "solid fill: 3 pictures pixel for pixel as with triangles"
+  # Drawn over another state as the window draws, only what changed again:
+  # the same pixels as frames drawn whole, and less than the whole window.
+  states=(running-8000hz paused idle-with-mouse drops-and-saved permission-banner)
+  for kind in partial whole; do
+    opt=(); [ "$kind" = whole ] && opt=(--whole)
+    "$preview" --size 900x640 --over running-1000hz "${opt[@]}" "$work/pictures/$kind" "${states[@]}" \
+      >"$work/over-$kind.out" 2>"$work/preview.err" || fail "preview over: $(cat "$work/preview.err")"
+  done
+  same=0
+  for f in "$work"/pictures/partial/*.png; do
+    differ=$(compare -metric AE "$f" "$work/pictures/whole/$(basename "$f")" null: 2>&1)
+    [ "$differ" = 0 ] && same=$((same + 1)) || fail "drawn in parts: $(basename "$f") differs in $differ pixels"
+  done
+  least=$(grep -o '([0-9]* %' "$work/over-partial.out" | tr -dc '0-9\n' | sort -n | head -n 1)
+  [ "$same" = ${#states[@]} ] && [ "${least:-100}" -lt 50 ] &&
+    pass "drawn in parts: ${#states[@]} pictures as drawn whole, the least change ${least} % of the window" ||
+    fail "drawn in parts: $same of ${#states[@]} the same, least change ${least:-?} %"
   "$preview" /dev/null/pictures >/dev/null 2>"$work/preview.err"
   prc=$?
   [ "$prc" = 1 ] && [ "$(wc -l <"$work/preview.err")" = 1 ] &&
