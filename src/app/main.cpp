@@ -291,6 +291,7 @@ int main(int argc, char** argv) {
   }
   acceptQuitSignals();
   yieldToHIDThread(kDrawingNiceSteps);
+  raiseHIDThread();
 
   runFrameLoop(window);
   shutDown(window);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <pthread.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -146,7 +147,9 @@ TEST(IdleSchedule, WakesForTheCpiCountdownAndTheStrokesRest) {
   EXPECT_FALSE(page.nextChange(t0 + 3700ms));
 }
 
-// Every other thread moves down; the one named quillmark-hid keeps its place.
+// Every other thread moves down; the one named quillmark-hid keeps its place,
+// and moves to the real-time class where the process may use it (asked of a
+// throwaway thread first) and nowhere else.
 TEST(DrawingPriority, EveryThreadButTheHIDThreadYields) {
   std::atomic<pid_t> hid{0}, other{0};
   std::atomic<bool> done{false};
@@ -163,14 +166,18 @@ TEST(DrawingPriority, EveryThreadButTheHIDThreadYields) {
   EXPECT_EQ(getpriority(PRIO_PROCESS, static_cast<id_t>(hid.load())), before);
   EXPECT_EQ(getpriority(PRIO_PROCESS, static_cast<id_t>(other.load())), std::min(before + 3, 19));
   EXPECT_EQ(getpriority(PRIO_PROCESS, static_cast<id_t>(gettid())), std::min(before + 3, 19));
+  bool mayRaise = false;
+  std::thread([&] {
+    const sched_param p{sched_get_priority_min(SCHED_FIFO)};
+    mayRaise = sched_setscheduler(0, SCHED_FIFO, &p) == 0;
+  }).join();
+  EXPECT_EQ(raiseHIDThread(), mayRaise);
+  EXPECT_EQ(sched_getscheduler(hid.load()), mayRaise ? SCHED_FIFO : SCHED_OTHER);
+  EXPECT_EQ(sched_getscheduler(other.load()), SCHED_OTHER);
   done = true;
   a.join();
   b.join();
 }
-
-}  // namespace
-
-namespace {
 
 // A small scene: a card, a number on it, a line; `change` alters it.
 struct Scene {
