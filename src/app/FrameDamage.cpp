@@ -147,47 +147,55 @@ void FrameDamage::addBox(std::vector<uint64_t>& tiles, PixelRect box, uint64_t h
     }
 }
 
+PixelRect FrameDamage::pixelsOf(ImVec2 min, ImVec2 max) const {
+  return PixelRect{static_cast<int>(std::floor((min.x - origin_.x) * scale_.x)) - 1,
+                   static_cast<int>(std::floor((min.y - origin_.y) * scale_.y)) - 1,
+                   static_cast<int>(std::ceil((max.x - origin_.x) * scale_.x)) + 1,
+                   static_cast<int>(std::ceil((max.y - origin_.y) * scale_.y)) + 1};
+}
+
+void FrameDamage::addFill(std::vector<uint64_t>& tiles, const ImDrawCmd& cmd, PixelRect clip,
+                          uint64_t base) const {
+  dashboard::SolidRects fill;
+  std::memcpy(&fill, cmd.UserCallbackData, sizeof fill);
+  const ImVec2 min(std::min(fill.min[0].x, fill.min[1].x), std::min(fill.min[0].y, fill.min[1].y));
+  const ImVec2 max(std::max(fill.max[0].x, fill.max[1].x), std::max(fill.max[0].y, fill.max[1].y));
+  addBox(tiles, intersect(pixelsOf(min, max), clip), mixBytes(base, &fill, sizeof fill));
+}
+
+void FrameDamage::addTriangles(std::vector<uint64_t>& tiles, const ImDrawList& list,
+                               const ImDrawCmd& cmd, PixelRect clip, uint64_t base) const {
+  base = mix(base, static_cast<uint64_t>(cmd.TexRef._TexID));
+  base = mix(base, reinterpret_cast<uintptr_t>(cmd.TexRef._TexData));
+  const ImDrawIdx* index = list.IdxBuffer.Data + cmd.IdxOffset;
+  const ImDrawVert* vertex = list.VtxBuffer.Data + cmd.VtxOffset;
+  for (unsigned i = 0; i + 2 < cmd.ElemCount; i += 3) {
+    const ImDrawVert v[3] = {vertex[index[i]], vertex[index[i + 1]], vertex[index[i + 2]]};
+    const ImVec2 min(std::min({v[0].pos.x, v[1].pos.x, v[2].pos.x}),
+                     std::min({v[0].pos.y, v[1].pos.y, v[2].pos.y}));
+    const ImVec2 max(std::max({v[0].pos.x, v[1].pos.x, v[2].pos.x}),
+                     std::max({v[0].pos.y, v[1].pos.y, v[2].pos.y}));
+    addBox(tiles, intersect(pixelsOf(min, max), clip), mixBytes(base, v, sizeof v));
+  }
+}
+
 bool FrameDamage::hashTiles(const ImDrawData& data, ImDrawCallback solidFill,
-                            std::vector<uint64_t>& tiles) {
+                            std::vector<uint64_t>& tiles) const {
   if (data.Textures != nullptr)
     for (const ImTextureData* t : *data.Textures)
       if (t->Status != ImTextureStatus_OK) return false;
-  const ImVec2 o = data.DisplayPos, s = data.FramebufferScale;
-  const auto pixels = [&](ImVec2 min, ImVec2 max) {
-    return PixelRect{static_cast<int>(std::floor((min.x - o.x) * s.x)) - 1,
-                     static_cast<int>(std::floor((min.y - o.y) * s.y)) - 1,
-                     static_cast<int>(std::ceil((max.x - o.x) * s.x)) + 1,
-                     static_cast<int>(std::ceil((max.y - o.y) * s.y)) + 1};
-  };
   for (const ImDrawList* list : data.CmdLists) {
     for (const ImDrawCmd& cmd : list->CmdBuffer) {
-      const PixelRect clip = pixels(ImVec2(cmd.ClipRect.x, cmd.ClipRect.y),
-                                    ImVec2(cmd.ClipRect.z, cmd.ClipRect.w));
-      uint64_t base = mixBytes(0, &cmd.ClipRect, sizeof cmd.ClipRect);
-      if (cmd.UserCallback == ImDrawCallback_ResetRenderState) continue;
-      if (cmd.UserCallback != nullptr) {
-        if (cmd.UserCallback != solidFill || cmd.UserCallbackDataSize != sizeof(dashboard::SolidRects))
-          return false;
-        dashboard::SolidRects fill;
-        std::memcpy(&fill, cmd.UserCallbackData, sizeof fill);
-        const ImVec2 min(std::min(fill.min[0].x, fill.min[1].x), std::min(fill.min[0].y, fill.min[1].y));
-        const ImVec2 max(std::max(fill.max[0].x, fill.max[1].x), std::max(fill.max[0].y, fill.max[1].y));
-        base = mixBytes(base, &fill, sizeof fill);
-        addBox(tiles, intersect(pixels(min, max), clip), base);
-        continue;
-      }
-      base = mix(base, static_cast<uint64_t>(cmd.TexRef._TexID));
-      base = mix(base, reinterpret_cast<uintptr_t>(cmd.TexRef._TexData));
-      for (unsigned i = 0; i + 2 < cmd.ElemCount; i += 3) {
-        ImDrawVert v[3];
-        for (int k = 0; k < 3; ++k)
-          v[k] = list->VtxBuffer[static_cast<int>(cmd.VtxOffset +
-                                                  list->IdxBuffer[static_cast<int>(cmd.IdxOffset + i + k)])];
-        const ImVec2 min(std::min({v[0].pos.x, v[1].pos.x, v[2].pos.x}),
-                         std::min({v[0].pos.y, v[1].pos.y, v[2].pos.y}));
-        const ImVec2 max(std::max({v[0].pos.x, v[1].pos.x, v[2].pos.x}),
-                         std::max({v[0].pos.y, v[1].pos.y, v[2].pos.y}));
-        addBox(tiles, intersect(pixels(min, max), clip), mixBytes(base, v, sizeof v));
+      const PixelRect clip =
+          pixelsOf(ImVec2(cmd.ClipRect.x, cmd.ClipRect.y), ImVec2(cmd.ClipRect.z, cmd.ClipRect.w));
+      const uint64_t base = mixBytes(0, &cmd.ClipRect, sizeof cmd.ClipRect);
+      if (cmd.UserCallback == nullptr) {
+        addTriangles(tiles, *list, cmd, clip, base);
+      } else if (cmd.UserCallback == solidFill &&
+                 cmd.UserCallbackDataSize == sizeof(dashboard::SolidRects)) {
+        addFill(tiles, cmd, clip, base);
+      } else if (cmd.UserCallback != ImDrawCallback_ResetRenderState) {
+        return false;  // pixels it cannot follow
       }
     }
   }

@@ -19,7 +19,7 @@ struct PixelRect {
 // damaged. The answer errs only towards drawing more.
 class FrameDamage {
  public:
-  static constexpr int kTile = 32;       // pixels
+  static constexpr int kTile = 32;        // pixels
   static constexpr size_t kMaxRects = 6;  // more are merged: each is one pass over the draw data
 
   // The damaged rectangles of this frame, at most kMaxRects, merged from
@@ -33,8 +33,15 @@ class FrameDamage {
   void invalidate() { tiles_.clear(); }
 
  private:
-  bool hashTiles(const ImDrawData& data, ImDrawCallback solidFill, std::vector<uint64_t>& tiles);
+  bool hashTiles(const ImDrawData& data, ImDrawCallback solidFill,
+                 std::vector<uint64_t>& tiles) const;
+  void addTriangles(std::vector<uint64_t>& tiles, const ImDrawList& list, const ImDrawCmd& cmd,
+                    PixelRect clip, uint64_t base) const;
+  void addFill(std::vector<uint64_t>& tiles, const ImDrawCmd& cmd, PixelRect clip,
+               uint64_t base) const;
   void addBox(std::vector<uint64_t>& tiles, PixelRect box, uint64_t hash) const;
+  // The pixels a box in the draw data's coordinates may touch, a pixel wider.
+  PixelRect pixelsOf(ImVec2 min, ImVec2 max) const;
 
   std::vector<uint64_t> tiles_;
   int width_ = 0, height_ = 0, cols_ = 0, rows_ = 0;

@@ -96,7 +96,8 @@ bool renderFixture(const FramebufferGl& gl, const dashboard::Fixture& f, const s
     return false;
   }
   if (over != nullptr) {
-    std::printf("%s (%.0f %% drawn again over %s)\n", path.c_str(), 100 * changed, over->name.c_str());
+    std::printf("%s (%.0f %% drawn again over %s)\n", path.c_str(), 100 * changed,
+                over->name.c_str());
   } else {
     std::printf("%s\n", path.c_str());
   }
@@ -197,8 +198,8 @@ int main(int argc, char** argv) {
   int failures = 0;
   for (dashboard::Fixture f : dashboard::previewFixtures()) {
     if (options.size.x > 0) f.windowSize = options.size;
-    if (wanted(f.name, argc, argv) && !renderFixture(gl, f, dir, fill, over ? &*over : nullptr,
-                                              options.whole ? 0 : 1))
+    if (wanted(f.name, argc, argv) &&
+        !renderFixture(gl, f, dir, fill, over ? &*over : nullptr, options.whole ? 0 : 1))
       ++failures;
   }
 

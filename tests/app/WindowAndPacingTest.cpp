@@ -12,12 +12,12 @@
 #include <string>
 #include <thread>
 
+#include "HeadlessImgui.h"
 #include "app/ButtonsPageModel.h"
 #include "app/DrawingPriority.h"
-#include "app/FramePacer.h"
 #include "app/FrameDamage.h"
+#include "app/FramePacer.h"
 #include "app/WindowGeometry.h"
-#include "HeadlessImgui.h"
 #include "dashboard/DrawKit.h"
 
 namespace {
@@ -224,7 +224,9 @@ TEST(FrameDamage, DrawsAgainWhatCanHaveChangedAndNoMore) {
   } kRows[] = {
       {"the same frame", [](Scene&) {}, kNothing},
       {"a number", [](Scene& s) { s.number = "1001"; }, {160, 160, 320, 224}},
-      {"the card's colour", [](Scene& s) { s.card = IM_COL32(40, 32, 36, 255); }, {96, 96, 512, 320}},
+      {"the card's colour",
+       [](Scene& s) { s.card = IM_COL32(40, 32, 36, 255); },
+       {96, 96, 512, 320}},
       {"a new size", [](Scene& s) { s.size = ImVec2(1180, 821); }, kAll},
       {"a callback it cannot follow", [](Scene& s) { s.foreignCallback = true; }, kAll},
       {"glyphs being added", [](Scene& s) { s.textureUpdate = true; }, kAll},
