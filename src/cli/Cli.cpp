@@ -107,12 +107,14 @@ constexpr const char* kDefaultTarget = i18n::trNoop(
 
 constexpr const char* kVirtualMice = i18n::trNoop(
     "虚拟鼠标（没有鼠标时试用）：TAVO_VIRTUAL_MICE=RATE[:JITTER][@COUNTS_PER_S]"
-    "[/click=PER_S:HOLD_MS[:BOUNCE]][/stroke=LENGTH:CPI],...，"
+    "[/click=PER_S:HOLD_MS[:BOUNCE]][/stroke=LENGTH:CPI][/buffer=REPORTS],...，"
     "RATE 为 1–16000 Hz，JITTER 为抖动微秒数（至多半个报告间隔），COUNTS_PER_S 为手速 "
     "1–1000000 counts/s：只在攒够一个 count 的时隙发报告，如 8000@2000 约 2000 Hz；"
     "click 让左键每秒按下 PER_S 次、每次按住 HOLD_MS 毫秒，BOUNCE（0–1）是松开后 2 ms "
     "又按下 3 ms 的连击所占的比例，如 1000/click=8:60:0.25；stroke 让鼠标以 CPI 沿 X 轴"
-    "划过 LENGTH（cm、mm 或 in），划 1 秒、停 1 秒，如 1000/stroke=10cm:800。");
+    "划过 LENGTH（cm、mm 或 in），划 1 秒、停 1 秒，如 1000/stroke=10cm:800；buffer 给它一个"
+    "存 REPORTS 个报告（1–4096）的内核缓冲，读取迟到而溢出时未读的报告全部丢失、记为内核丢弃，"
+    "如 8000/buffer=42。");
 
 // Chinese headings end in a full-width colon, as 退出状态： does; the
 // library writes a half-width one after each label.

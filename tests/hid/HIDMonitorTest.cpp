@@ -489,6 +489,47 @@ TEST(VirtualMiceTest, TimerDrivenMouseReportsAtItsIdealTimesPlusJitter) {
   }
 }
 
+// A reader that stalls 200 ms behind a 1000 Hz mouse: with a kernel buffer of
+// 50 reports the buffer overflows, everything unread is lost and one drop is
+// counted; without one nothing is lost.
+TEST(VirtualMiceTest, AKernelBufferLosesWhatALateReaderMisses) {
+  for (const int32_t buffer : {50, 0}) {
+    SCOPED_TRACE(buffer);
+    hidservice::VirtualMouseRate rate{1000, 0};
+    rate.bufferReports = buffer;
+    auto service = std::make_shared<VirtualHIDService>(std::vector{rate});
+    std::mutex mutex;
+    std::condition_variable cv;
+    std::vector<Clock::time_point> got;
+    HIDMonitor monitor(service);
+    monitor.setReportCallback([&](Clock::time_point t, const ReportMotion&) {
+      // The callback runs on the HID thread: sleeping here is the reader stalling.
+      if (got.size() == 20) std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      std::lock_guard<std::mutex> lock(mutex);
+      got.push_back(t);
+      cv.notify_all();
+    });
+    monitor.setMonitoring(true);
+    monitor.start();
+    std::unique_lock<std::mutex> lock(mutex);
+    ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(20), [&] { return got.size() >= 100; }));
+    std::vector<int64_t> gaps;  // intervals of more than one slot, in slots
+    for (size_t i = 1; i < 100; ++i) {
+      const auto slots = (got[i] - got[i - 1]) / std::chrono::milliseconds(1);
+      if (slots != 1) gaps.push_back(slots);
+    }
+    lock.unlock();
+    EXPECT_EQ(monitor.getMouseDevices()[0].droppedReports, buffer > 0 ? 1u : 0u);
+    if (buffer == 0) {
+      EXPECT_TRUE(gaps.empty());
+    } else {
+      ASSERT_EQ(gaps.size(), 1u);
+      EXPECT_GE(gaps[0], buffer + 2);  // the buffer's reports and the one that overflowed it
+      EXPECT_LE(gaps[0], 200 + 1);
+    }
+  }
+}
+
 TEST_F(MonitorTest, EachUnopenedMouseKeepsTheRecordOfItsOwnOpen) {
   monitor.start();
   add(mouse("Busy", refused(EBUSY)));

@@ -39,7 +39,14 @@ VirtualMouseRate patterned(double hz, hidservice::VirtualClicks clicks,
 }
 
 const std::string kClick = "点击须为 click=每秒次数:按住毫秒[:抖动比例]（如 click=8:60:0.25）";
+const std::string kBuffer = "缓冲须为 buffer=报告数（1–4096 的整数，如 buffer=42）";
 const std::string kStroke = "划动须为 stroke=长度:CPI（如 stroke=10cm:800，长度用 cm、mm 或 in）";
+
+VirtualMouseRate buffered(double hz, int32_t reports) {
+  VirtualMouseRate m{hz};
+  m.bufferReports = reports;
+  return m;
+}
 
 std::string repeated(const std::string& item, int times) {
   std::string list;
@@ -107,7 +114,13 @@ TEST(VirtualMiceList, EachBadItemIsNamedAndNothingValidMeansTheRealMice) {
        {},
        ignored("1000/click=8:121", "按住时间加上抖动须短于一次点击的周期") + kRealMice},
       {"1000/stroke=10:800", {}, ignored("1000/stroke=10:800", kStroke) + kRealMice},
-      {"1000/wiggle", {}, ignored("1000/wiggle", "「/」后只能是 click=… 或 stroke=…") + kRealMice},
+      {"8000/buffer=42", {buffered(8000, 42)}, ""},
+      {"8000/buffer=0", {}, ignored("8000/buffer=0", kBuffer) + kRealMice},
+      {"8000/buffer=2.5", {}, ignored("8000/buffer=2.5", kBuffer) + kRealMice},
+      {"8000/buffer=4097", {}, ignored("8000/buffer=4097", kBuffer) + kRealMice},
+      {"1000/wiggle",
+       {},
+       ignored("1000/wiggle", "「/」后只能是 click=…、stroke=… 或 buffer=…") + kRealMice},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE("TAVO_VIRTUAL_MICE=\"" + c.value.substr(0, 40) + "\"");
@@ -125,6 +138,7 @@ TEST(VirtualMiceList, EachBadItemIsNamedAndNothingValidMeansTheRealMice) {
       EXPECT_EQ((*mice)[i].clicks.bounceShare, c.mice[i].clicks.bounceShare) << i;
       EXPECT_NEAR((*mice)[i].strokes.lengthMm, c.mice[i].strokes.lengthMm, 1e-9) << i;
       EXPECT_EQ((*mice)[i].strokes.cpi, c.mice[i].strokes.cpi) << i;
+      EXPECT_EQ((*mice)[i].bufferReports, c.mice[i].bufferReports) << i;
     }
   }
   std::optional<std::vector<VirtualMouseRate>> unset;

@@ -220,8 +220,8 @@ void VirtualDevice::registerInputReportCallback(uint8_t* buffer, size_t size,
 void VirtualDevice::deliver(const Result& result, uint32_t reportId, const uint8_t* bytes,
                             size_t length, uint64_t hostTime) {
   if (!opened_ || target_.callback == nullptr) return;
-  const size_t n = std::min(length, target_.size);
-  if (n > 0) std::copy(bytes, bytes + n, target_.buffer);
+  const size_t n = bytes == nullptr ? 0 : std::min(length, target_.size);
+  if (n > 0) std::copy_n(bytes, n, target_.buffer);
   target_.callback(target_.context, result, this, kInputReportType, reportId, target_.buffer, n,
                    hostTime);
 }
@@ -258,20 +258,52 @@ void VirtualDevice::onTick() {
   [[maybe_unused]] ssize_t r = ::read(timerFd_, &expirations, sizeof expirations);
   const int64_t jitterNs = static_cast<int64_t>(rate_->jitterUs * 1000);
   std::uniform_int_distribution<int64_t> jitter(-jitterNs, jitterNs);
-  // A report is due once even its latest possible stamp lies in the past,
-  // so no stamp is ever ahead of the clock.
   const int64_t now = monotonicNs();
-  for (;;) {
-    const int64_t ideal =
-        startNs_ + static_cast<int64_t>(std::llround(nextIndex_ * 1e9 / rate_->rateHz));
-    if (ideal + jitterNs > now) break;
+  const int64_t slots = dueSlots(now, jitterNs);
+  int64_t lost = reportsLostToOverflow(slots);
+  if (lost > 0) {
+    deliver(overrunResult(), 0, nullptr, 0, static_cast<uint64_t>(now));
+    if (timerFd_ < 0) return;
+  }
+  for (int64_t i = 0; i < slots; ++i) {
+    const int64_t index = nextIndex_++;
     std::array<uint8_t, kMaxFrameBytes> frame{};
-    const size_t length = slotFrame(*rate_, nextIndex_++, frame.data());
+    const size_t length = slotFrame(*rate_, index, frame.data());
     if (length == 0) continue;  // no whole count yet: the sensor has nothing to report
-    const int64_t stamp = ideal + (jitterNs > 0 ? jitter(rng_) : 0);
+    const int64_t stamp = idealNs(index) + (jitterNs > 0 ? jitter(rng_) : 0);
+    if (lost > 0) {
+      --lost;
+      continue;
+    }
     deliver(successResult(), 0, frame.data(), length, static_cast<uint64_t>(stamp));
     if (timerFd_ < 0) return;  // closed from inside the callback
   }
+}
+
+int64_t VirtualDevice::idealNs(int64_t index) const {
+  return startNs_ + static_cast<int64_t>(std::llround(static_cast<double>(index) * 1e9 /
+                                                      rate_->rateHz));
+}
+
+// The slots from nextIndex_ on that are due: a report is due once even its
+// latest possible stamp lies in the past, so no stamp is ever ahead of the
+// clock.
+int64_t VirtualDevice::dueSlots(int64_t now, int64_t jitterNs) const {
+  int64_t slots = 0;
+  while (idealNs(nextIndex_ + slots) + jitterNs <= now) ++slots;
+  return slots;
+}
+
+// Of the reports in the next `slots` slots, those a kernel buffer of
+// bufferReports lost: evdev drops everything unread when its buffer fills,
+// and the report that filled it goes with them.
+int64_t VirtualDevice::reportsLostToOverflow(int64_t slots) const {
+  if (rate_->bufferReports <= 0) return 0;
+  int64_t reports = 0;
+  std::array<uint8_t, kMaxFrameBytes> frame{};
+  for (int64_t i = 0; i < slots; ++i) reports += slotFrame(*rate_, nextIndex_ + i, frame.data()) > 0;
+  const int64_t kept = reports % (rate_->bufferReports + 1);
+  return reports - kept;
 }
 
 // The whole counts built up by slot `index`, less those by the slot before:

@@ -22,7 +22,8 @@ class VirtualManager;
 
 // One mouse of TAVO_VIRTUAL_MICE: rate in Hz, optional jitter in us, and
 // optional hand speed in counts per second (0: fast enough for every slot),
-// and optional clicks and strokes ("/click=8:60:0.25", "/stroke=10cm:800").
+// optional clicks and strokes ("/click=8:60:0.25", "/stroke=10cm:800") and
+// an optional kernel buffer ("/buffer=42").
 struct VirtualMouseRate {
   VirtualMouseRate() = default;
   VirtualMouseRate(double rate, double jitter = 0, double speed = 0)
@@ -33,6 +34,9 @@ struct VirtualMouseRate {
   double countsPerS = 0;
   VirtualClicks clicks;
   VirtualStrokes strokes;
+  // Reports the kernel's event buffer holds for a reader that is late; 0:
+  // no limit, every report reaches the reader.
+  int32_t bufferReports = 0;
 };
 
 inline constexpr double kMinVirtualRateHz = 1;
@@ -99,6 +103,9 @@ class VirtualDevice : public Device {
   void startTimer();
   void stopTimer();
   void onTick();
+  int64_t idealNs(int64_t index) const;
+  int64_t dueSlots(int64_t now, int64_t jitterNs) const;
+  int64_t reportsLostToOverflow(int64_t slots) const;
 
   Result openResult_;
   std::optional<VirtualMouseRate> rate_;

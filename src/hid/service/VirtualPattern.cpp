@@ -55,6 +55,14 @@ std::string strokeProblem(std::string_view text, VirtualStrokes& strokes) {
   return {};
 }
 
+std::string bufferProblem(std::string_view text, int32_t& reports) {
+  double v = 0;
+  if (!parseNumbers(text, &v, 1, 1) || v != std::floor(v) || v < 1 || v > kMaxBufferReports)
+    return i18n::tr("缓冲须为 buffer=报告数（1–4096 的整数，如 buffer=42）");
+  reports = static_cast<int32_t>(v);
+  return {};
+}
+
 // Whether the button is down at `ms` after the mouse started.
 bool clickDown(const VirtualClicks& c, double ms) {
   const double periodMs = 1000 / c.perSecond;
@@ -101,7 +109,8 @@ int32_t motionCounts(const VirtualMouseRate& m, int64_t index) {
 std::string patternProblem(std::string_view part, VirtualMouseRate& mouse) {
   if (part.substr(0, 6) == "click=") return clickProblem(part.substr(6), mouse.clicks);
   if (part.substr(0, 7) == "stroke=") return strokeProblem(part.substr(7), mouse.strokes);
-  return i18n::tr("「/」后只能是 click=… 或 stroke=…");
+  if (part.substr(0, 7) == "buffer=") return bufferProblem(part.substr(7), mouse.bufferReports);
+  return i18n::tr("「/」后只能是 click=…、stroke=… 或 buffer=…");
 }
 
 size_t slotFrame(const VirtualMouseRate& m, int64_t index, uint8_t* out) {

@@ -31,7 +31,10 @@ struct VirtualStrokes {
   static constexpr double kRestSeconds = 1;
 };
 
-// Reads one "/click=…" or "/stroke=…" part of a TAVO_VIRTUAL_MICE item into
+// The most reports a virtual kernel buffer may hold ("/buffer=N").
+inline constexpr int32_t kMaxBufferReports = 4096;
+
+// Reads one "/click=…", "/stroke=…" or "/buffer=…" part of a TAVO_VIRTUAL_MICE item into
 // `mouse`; why it is not one, or empty when it is.
 std::string patternProblem(std::string_view part, VirtualMouseRate& mouse);
 
