@@ -45,17 +45,62 @@ void PartialRedraw::drawPass(ImDrawData& data, PixelRect r, int fbHeight) {
   glClearColor(background_.x, background_.y, background_.z, background_.w);
   glClear(GL_COLOR_BUFFER_BIT);
   glDisable(GL_SCISSOR_TEST);
-  // Every command clipped to the rectangle, then put back as it was.
+  // Every command clipped to the rectangle and left with the triangles that
+  // reach it, then put back as it was.
   const ImVec4 cut = clipOf(data, r);
-  clips_.clear();
-  for (ImDrawList* list : data.CmdLists)
-    for (ImDrawCmd& cmd : list->CmdBuffer) {
-      clips_.push_back(cmd.ClipRect);
+  saved_.clear();
+  if (kept_.size() < static_cast<size_t>(data.CmdLists.Size)) kept_.resize(data.CmdLists.Size);
+  for (int l = 0; l < data.CmdLists.Size; ++l) {
+    ImDrawList& list = *data.CmdLists[l];
+    for (ImDrawCmd& cmd : list.CmdBuffer) {
+      saved_.push_back({cmd.ClipRect, cmd.IdxOffset, cmd.ElemCount});
       cmd.ClipRect = ImVec4(std::max(cmd.ClipRect.x, cut.x), std::max(cmd.ClipRect.y, cut.y),
                             std::min(cmd.ClipRect.z, cut.z), std::min(cmd.ClipRect.w, cut.w));
     }
+    kept_[static_cast<size_t>(l)].swap(list.IdxBuffer);
+    keepTrianglesIn(list, kept_[static_cast<size_t>(l)], cut);
+  }
   ImGui_ImplOpenGL3_RenderDrawData(&data);
   size_t i = 0;
-  for (ImDrawList* list : data.CmdLists)
-    for (ImDrawCmd& cmd : list->CmdBuffer) cmd.ClipRect = clips_[i++];
+  for (int l = 0; l < data.CmdLists.Size; ++l) {
+    ImDrawList& list = *data.CmdLists[l];
+    list.IdxBuffer.swap(kept_[static_cast<size_t>(l)]);
+    for (ImDrawCmd& cmd : list.CmdBuffer) {
+      cmd.ClipRect = saved_[i].clip;
+      cmd.IdxOffset = saved_[i].idxOffset;
+      cmd.ElemCount = saved_[i].elemCount;
+      ++i;
+    }
+  }
+}
+
+// A software rasteriser sets up every triangle it is given before the
+// scissor discards it; a frame's curves are thousands of triangles, drawn
+// once per rectangle. Those wholly outside `cut` cannot colour a pixel in it,
+// so each command keeps the others only, in their order, taken from
+// `source`, the list's own indices.
+void PartialRedraw::keepTrianglesIn(ImDrawList& list, const ImVector<ImDrawIdx>& source,
+                                    const ImVec4& cut) {
+  list.IdxBuffer.resize(0);
+  list.IdxBuffer.reserve(source.Size);
+  for (ImDrawCmd& cmd : list.CmdBuffer) {
+    const auto from = static_cast<unsigned>(list.IdxBuffer.Size);
+    for (unsigned e = 0; e + 2 < cmd.ElemCount; e += 3) {
+      const ImDrawIdx* t = source.Data + cmd.IdxOffset + e;
+      const ImVec2 a = list.VtxBuffer[static_cast<int>(cmd.VtxOffset + t[0])].pos;
+      const ImVec2 b = list.VtxBuffer[static_cast<int>(cmd.VtxOffset + t[1])].pos;
+      const ImVec2 c = list.VtxBuffer[static_cast<int>(cmd.VtxOffset + t[2])].pos;
+      // A pixel or more of margin: coverage never leaves the corners' box.
+      if (std::max({a.x, b.x, c.x}) < cut.x - 1 || std::min({a.x, b.x, c.x}) > cut.z + 1 ||
+          std::max({a.y, b.y, c.y}) < cut.y - 1 || std::min({a.y, b.y, c.y}) > cut.w + 1)
+        continue;
+      list.IdxBuffer.push_back(t[0]);
+      list.IdxBuffer.push_back(t[1]);
+      list.IdxBuffer.push_back(t[2]);
+    }
+    if (cmd.UserCallback == nullptr) {
+      cmd.IdxOffset = from;
+      cmd.ElemCount = static_cast<unsigned>(list.IdxBuffer.Size) - from;
+    }
+  }
 }

@@ -29,6 +29,8 @@ class PartialRedraw {
  private:
   std::vector<PixelRect> rectsToDraw(ImDrawData& data, int fbWidth, int fbHeight, int age);
   void drawPass(ImDrawData& data, PixelRect r, int fbHeight);
+  static void keepTrianglesIn(ImDrawList& list, const ImVector<ImDrawIdx>& source,
+                              const ImVec4& cut);
 
   static constexpr size_t kAges = 3;  // frames of damage kept for buffers that rotate
 
@@ -36,6 +38,12 @@ class PartialRedraw {
   ImVec4 background_;
   FrameDamage damage_;
   std::deque<std::vector<PixelRect>> recent_;  // newest first
-  std::vector<ImVec4> clips_;
+  struct SavedCmd {
+    ImVec4 clip;
+    unsigned idxOffset;
+    unsigned elemCount;
+  };
+  std::vector<SavedCmd> saved_;
+  std::vector<ImVector<ImDrawIdx>> kept_;  // each list's own indices during a pass
   double share_ = 1.0;
 };

@@ -206,28 +206,42 @@ void drawHistoryGrid(ImDrawList* dl, const Plot& p, bool faded) {
   }
 }
 
-// One strip of triangles, two vertices a sample (the curve's and the
-// bottom's), without anti-aliased fringes, which would show as seams.
-void drawHistoryFill(ImDrawList* dl, const Plot& p, const std::vector<float>& h) {
-  const int n = static_cast<int>(p.n);
-  dl->PrimReserve(6 * (n - 1), 2 * n);
+// Samples [from, to] of the area under the curve: a strip of triangles, two
+// vertices a sample, from the curve down to the span's lowest curve point,
+// and one rectangle from there to the bottom.
+void drawFillSpan(ImDrawList* dl, const Plot& p, const std::vector<float>& h, size_t from,
+                  size_t to) {
+  float floor = p.min.y;  // the span's lowest curve point on the screen
+  for (size_t i = from; i <= to; ++i) floor = std::max(floor, p.y(h[i]));
   const ImVec2 uv = ImGui::GetFontTexUvWhitePixel();
-  const ImU32 bottom = fadedAt(kColHistoryFill, p, p.max.y);
+  const ImU32 atFloor = fadedAt(kColHistoryFill, p, floor);
+  const auto samples = static_cast<int>(to - from + 1);
+  dl->PrimReserve(6 * samples, 2 * samples + 4);
   const auto first = static_cast<ImDrawIdx>(dl->_VtxCurrentIdx);
-  for (size_t i = 0; i < p.n; ++i) {
+  for (size_t i = from; i <= to; ++i) {
     const float top = p.y(h[i]);
     dl->PrimWriteVtx(ImVec2(p.x(i), top), uv, fadedAt(kColHistoryFill, p, top));
-    dl->PrimWriteVtx(ImVec2(p.x(i), p.max.y), uv, bottom);
+    dl->PrimWriteVtx(ImVec2(p.x(i), floor), uv, atFloor);
   }
-  for (int i = 0; i + 1 < n; ++i) {
+  for (int i = 0; i + 1 < samples; ++i) {
     const auto v = static_cast<ImDrawIdx>(first + 2 * i);
-    dl->PrimWriteIdx(v);
-    dl->PrimWriteIdx(static_cast<ImDrawIdx>(v + 2));
-    dl->PrimWriteIdx(static_cast<ImDrawIdx>(v + 3));
-    dl->PrimWriteIdx(v);
-    dl->PrimWriteIdx(static_cast<ImDrawIdx>(v + 3));
-    dl->PrimWriteIdx(static_cast<ImDrawIdx>(v + 1));
+    for (const int k : {0, 2, 3, 0, 3, 1}) dl->PrimWriteIdx(static_cast<ImDrawIdx>(v + k));
   }
+  dl->PrimRectUV(ImVec2(p.x(from), floor), ImVec2(p.x(to), p.max.y), uv, uv, atFloor);
+  // PrimRectUV colours the four corners alike; the lower two fade further.
+  const ImU32 bottom = fadedAt(kColHistoryFill, p, p.max.y);
+  dl->_VtxWritePtr[-2].col = bottom;
+  dl->_VtxWritePtr[-1].col = bottom;
+}
+
+// The area under the curve, without anti-aliased fringes, which would show
+// as seams. The fade depends on the height alone, so spans of a second, each
+// a short strip over a rectangle, paint what one strip down to the bottom
+// would; a software renderer pays for tall, thin triangles many times over.
+void drawHistoryFill(ImDrawList* dl, const Plot& p, const std::vector<float>& h) {
+  constexpr size_t kSpan = 20;
+  for (size_t from = 0; from + 1 < p.n; from += kSpan)
+    drawFillSpan(dl, p, h, from, std::min(from + kSpan, p.n - 1));
 }
 
 void drawHistoryCurve(ImDrawList* dl, const Plot& p, const std::vector<float>& h) {
