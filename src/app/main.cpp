@@ -222,7 +222,11 @@ int runTerminal(int argc, char** argv) {
   cli::Console console;
   console.liveLine = isatty(STDERR_FILENO) != 0;
   console.outClosed = results::standardOutputClosed();
-  console.hidThreadStarted = acceptQuitSignals;
+  console.hidThreadStarted = [] {
+    acceptQuitSignals();
+    // Nothing is drawn here, but a busy host delays the reading thread too.
+    raiseHIDThread();
+  };
   console.stopRequested = quitSignalReceived;
   console.urgentStopNotice = setUrgentQuitNotice;
   console.endOnStopRequest = [] {

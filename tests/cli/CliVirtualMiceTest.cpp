@@ -4,6 +4,7 @@
 
 #include <poll.h>
 #include <pty.h>
+#include <sched.h>
 #include <unistd.h>
 #include <numeric>
 #include <sstream>
@@ -13,7 +14,9 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <fstream>
 #include <string>
+#include <thread>
 #include <tuple>
 
 #include "QuillmarkProcess.h"
@@ -508,6 +511,52 @@ TEST_F(CliVirtualMiceTest, CtrlCEndsTheTestWithTheSummaryAndTheFiles) {
   const json j = json::parse(open.out);
   EXPECT_EQ(j["test"]["ended"], "completed");
   EXPECT_GT(j["test"]["duration_s"].get<double>(), 1.0);
+}
+
+// The scheduling policy of the reading thread of a child of this process,
+// or -1 while there is none.
+int childReadingThreadPolicy() {
+  std::error_code ec;
+  for (const auto& proc : fs::directory_iterator("/proc", ec)) {
+    std::ifstream stat(proc.path() / "stat");
+    std::string line;
+    std::getline(stat, line);
+    const size_t paren = line.rfind(')');
+    if (paren == std::string::npos) continue;
+    std::istringstream rest(line.substr(paren + 2));
+    std::string state;
+    pid_t parent = 0;
+    if (!(rest >> state >> parent) || parent != getpid()) continue;
+    for (const auto& task : fs::directory_iterator(proc.path() / "task", ec)) {
+      std::string name;
+      std::getline(std::ifstream(task.path() / "comm"), name);
+      if (name == "quillmark-hid") return sched_getscheduler(std::stoi(task.path().filename()));
+    }
+  }
+  return -1;
+}
+
+// A terminal test's reading thread runs ahead of ordinary threads where the
+// system allows real-time scheduling, as the window's does.
+TEST_F(CliVirtualMiceTest, MeasureReadsAtRealTimePriorityWhereAllowed) {
+  bool mayRaise = false;
+  std::thread([&] {
+    const sched_param p{sched_get_priority_min(SCHED_FIFO)};
+    mayRaise = sched_setscheduler(0, SCHED_FIFO, &p) == 0;
+  }).join();
+  std::atomic<int> policy{-1};
+  std::atomic<bool> ended{false};
+  std::thread watcher([&] {
+    while (!ended && policy < 0) {
+      policy = childReadingThreadPolicy();
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  });
+  const Finished f = run({"measure", "--seconds", "1.5"}, "1000");
+  ended = true;
+  watcher.join();
+  EXPECT_EQ(f.status, 0) << f.err;
+  EXPECT_EQ(policy, mayRaise ? SCHED_FIFO : SCHED_OTHER);
 }
 
 // The result folders of --out and --repeat: named by the label, as the
