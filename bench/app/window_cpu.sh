@@ -6,7 +6,10 @@
 # and the kernel drops of the saved result.
 # The mouse has the kernel buffer evdev gives a mouse (at least 128 events:
 # 42 reports of X and Y motion, 5.25 ms at 8000 Hz), so a reading thread that
-# falls that far behind loses reports and the result counts the drops.
+# falls that far behind loses reports and the result counts the drops. On a
+# virtual machine a busy host wakes every thread late, real-time ones too,
+# whatever the program does; the share of time the host took (steal) is
+# printed beside each span.
 #   window_cpu.sh QUILLMARK_EXE [--benchmark_min_time=...]
 # Any --benchmark_* argument makes it a brief run (1 s per span) for CI.
 # The virtual mouse reports all the time: idle, the HID thread's share is
@@ -32,6 +35,9 @@ trap "exit 1" INT TERM
 ticks=$(getconf CLK_TCK)
 # cpu_ticks FILE: utime + stime of a /proc stat file (fields after the name).
 cpu_ticks() { sed 's/.*) //' "$1" 2>/dev/null | awk '{ t = $12 + $13 } END { printf "%.0f\n", t }'; }
+# steal_ticks: ticks the host took from this machine's CPUs (/proc/stat), and
+# all ticks; a virtual machine whose host is busy loses its timers' time.
+machine_ticks() { awk '/^cpu / { t = 0; for (i = 2; i <= NF; i++) t += $i; print $9, t }' /proc/stat; }
 # run_wait TASK: nanoseconds the task has waited on a run queue.
 run_wait() { awk '{ w = $2 } END { printf "%.0f\n", w }' "/proc/$app_pid/task/$1/schedstat" 2>/dev/null; }
 hid_task() {
@@ -42,19 +48,21 @@ hid_task() {
 
 # measure NAME SECONDS: CPU share of the process and of the HID thread.
 measure() {
-  local hid p0 h0 w0 t0 p1 h1 w1 t1
+  local hid p0 h0 w0 t0 m0 p1 h1 w1 t1 m1
   hid=$(hid_task)
   p0=$(cpu_ticks "/proc/$app_pid/stat"); h0=$(cpu_ticks "/proc/$app_pid/task/$hid/stat")
-  w0=$(run_wait "$hid"); t0=$(date +%s%N)
+  w0=$(run_wait "$hid"); t0=$(date +%s%N); m0=$(machine_ticks)
   sleep "$2"
   p1=$(cpu_ticks "/proc/$app_pid/stat"); h1=$(cpu_ticks "/proc/$app_pid/task/$hid/stat")
-  w1=$(run_wait "$hid"); t1=$(date +%s%N)
+  w1=$(run_wait "$hid"); t1=$(date +%s%N); m1=$(machine_ticks)
   awk -v name="$1" -v p=$((p1 - p0)) -v h=$((h1 - h0)) -v w=$((w1 - w0)) -v ns=$((t1 - t0)) \
-      -v hz="$ticks" 'BEGIN {
+      -v hz="$ticks" -v m0="$m0" -v m1="$m1" 'BEGIN {
     s = ns / 1e9
+    split(m0, a, " "); split(m1, b, " ")
+    steal = b[2] > a[2] ? 100 * (b[1] - a[1]) / (b[2] - a[2]) : 0
     printf "%-8s window %5.1f %% of a core (HID thread %4.1f %%, the rest %5.1f %%), " \
-           "HID run-queue wait %.1f ms/s (%.1f s)\n",
-           name, 100 * p / hz / s, 100 * h / hz / s, 100 * (p - h) / hz / s, w / 1e6 / s, s }'
+           "HID run-queue wait %.1f ms/s, host steal %.0f %% (%.1f s)\n",
+           name, 100 * p / hz / s, 100 * h / hz / s, 100 * (p - h) / hz / s, w / 1e6 / s, steal, s }'
 }
 
 home="$work/home"
