@@ -546,9 +546,10 @@ TEST_F(CliVirtualMiceTest, MeasureReadsAtRealTimePriorityWhereAllowed) {
   }).join();
   std::atomic<int> policy{-1};
   std::atomic<bool> ended{false};
+  // The thread is raised just after it starts: the last policy seen counts.
   std::thread watcher([&] {
-    while (!ended && policy < 0) {
-      policy = childReadingThreadPolicy();
+    while (!ended) {
+      if (const int seen = childReadingThreadPolicy(); seen >= 0) policy = seen;
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
   });
