@@ -12,9 +12,9 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
-#include <fstream>
 #include <string>
 #include <thread>
 #include <tuple>

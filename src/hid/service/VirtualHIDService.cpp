@@ -281,8 +281,8 @@ void VirtualDevice::onTick() {
 }
 
 int64_t VirtualDevice::idealNs(int64_t index) const {
-  return startNs_ + static_cast<int64_t>(std::llround(static_cast<double>(index) * 1e9 /
-                                                      rate_->rateHz));
+  return startNs_ +
+         static_cast<int64_t>(std::llround(static_cast<double>(index) * 1e9 / rate_->rateHz));
 }
 
 // The slots from nextIndex_ on that are due: a report is due once even its
@@ -301,7 +301,8 @@ int64_t VirtualDevice::reportsLostToOverflow(int64_t slots) const {
   if (rate_->bufferReports <= 0) return 0;
   int64_t reports = 0;
   std::array<uint8_t, kMaxFrameBytes> frame{};
-  for (int64_t i = 0; i < slots; ++i) reports += slotFrame(*rate_, nextIndex_ + i, frame.data()) > 0;
+  for (int64_t i = 0; i < slots; ++i)
+    reports += slotFrame(*rate_, nextIndex_ + i, frame.data()) > 0;
   const int64_t kept = reports % (rate_->bufferReports + 1);
   return reports - kept;
 }
