@@ -35,8 +35,8 @@ trap "exit 1" INT TERM
 ticks=$(getconf CLK_TCK)
 # cpu_ticks FILE: utime + stime of a /proc stat file (fields after the name).
 cpu_ticks() { sed 's/.*) //' "$1" 2>/dev/null | awk '{ t = $12 + $13 } END { printf "%.0f\n", t }'; }
-# steal_ticks: ticks the host took from this machine's CPUs (/proc/stat), and
-# all ticks; a virtual machine whose host is busy loses its timers' time.
+# machine_ticks: ticks the host took from this machine's CPUs (steal, from
+# /proc/stat), and all ticks; a virtual machine whose host is busy loses its timers' time.
 machine_ticks() { awk '/^cpu / { t = 0; for (i = 2; i <= NF; i++) t += $i; print $9, t }' /proc/stat; }
 # run_wait TASK: nanoseconds the task has waited on a run queue.
 run_wait() { awk '{ w = $2 } END { printf "%.0f\n", w }' "/proc/$app_pid/task/$1/schedstat" 2>/dev/null; }

@@ -114,7 +114,7 @@ TEST(VirtualMiceList, EachBadItemIsNamedAndNothingValidMeansTheRealMice) {
        {},
        ignored("1000/click=8:121", "按住时间加上抖动须短于一次点击的周期") + kRealMice},
       {"1000/stroke=10:800", {}, ignored("1000/stroke=10:800", kStroke) + kRealMice},
-      {"8000/buffer=42", {buffered(8000, 42)}, ""},
+      {"1000, 8000/buffer=4096", {{1000, 0}, buffered(8000, 4096)}, ""},
       {"8000/buffer=0", {}, ignored("8000/buffer=0", kBuffer) + kRealMice},
       {"8000/buffer=2.5", {}, ignored("8000/buffer=2.5", kBuffer) + kRealMice},
       {"8000/buffer=4097", {}, ignored("8000/buffer=4097", kBuffer) + kRealMice},

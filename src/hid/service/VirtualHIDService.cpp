@@ -256,55 +256,46 @@ void VirtualDevice::stopTimer() {
 void VirtualDevice::onTick() {
   uint64_t expirations = 0;
   [[maybe_unused]] ssize_t r = ::read(timerFd_, &expirations, sizeof expirations);
-  const int64_t jitterNs = static_cast<int64_t>(rate_->jitterUs * 1000);
-  std::uniform_int_distribution<int64_t> jitter(-jitterNs, jitterNs);
   const int64_t now = monotonicNs();
-  const int64_t slots = dueSlots(now, jitterNs);
-  int64_t lost = reportsLostToOverflow(slots);
-  if (lost > 0) {
+  collectDueReports(now);
+  const size_t kept = firstKeptReport();
+  if (kept > 0) {
     deliver(overrunResult(), 0, nullptr, 0, static_cast<uint64_t>(now));
     if (timerFd_ < 0) return;
   }
-  for (int64_t i = 0; i < slots; ++i) {
-    const int64_t index = nextIndex_++;
-    std::array<uint8_t, kMaxFrameBytes> frame{};
-    const size_t length = slotFrame(*rate_, index, frame.data());
-    if (length == 0) continue;  // no whole count yet: the sensor has nothing to report
-    const int64_t stamp = idealNs(index) + (jitterNs > 0 ? jitter(rng_) : 0);
-    if (lost > 0) {
-      --lost;
-      continue;
-    }
-    deliver(successResult(), 0, frame.data(), length, static_cast<uint64_t>(stamp));
+  for (size_t i = kept; i < due_.size(); ++i) {
+    deliver(successResult(), 0, due_[i].frame.data(), due_[i].length,
+            static_cast<uint64_t>(due_[i].stamp));
     if (timerFd_ < 0) return;  // closed from inside the callback
   }
 }
 
-int64_t VirtualDevice::idealNs(int64_t index) const {
-  return startNs_ +
-         static_cast<int64_t>(std::llround(static_cast<double>(index) * 1e9 / rate_->rateHz));
+// The reports of the slots that are due, in order: a report is due once even
+// its latest possible stamp lies in the past, so no stamp is ever ahead of
+// the clock.
+void VirtualDevice::collectDueReports(int64_t now) {
+  const int64_t jitterNs = static_cast<int64_t>(rate_->jitterUs * 1000);
+  std::uniform_int_distribution<int64_t> jitter(-jitterNs, jitterNs);
+  due_.clear();
+  for (;;) {
+    const int64_t ideal =
+        startNs_ + static_cast<int64_t>(std::llround(nextIndex_ * 1e9 / rate_->rateHz));
+    if (ideal + jitterNs > now) break;
+    DueReport report;
+    report.length = slotFrame(*rate_, nextIndex_++, report.frame.data());
+    if (report.length == 0) continue;  // no whole count yet: the sensor has nothing to report
+    report.stamp = ideal + (jitterNs > 0 ? jitter(rng_) : 0);
+    due_.push_back(report);
+  }
 }
 
-// The slots from nextIndex_ on that are due: a report is due once even its
-// latest possible stamp lies in the past, so no stamp is ever ahead of the
-// clock.
-int64_t VirtualDevice::dueSlots(int64_t now, int64_t jitterNs) const {
-  int64_t slots = 0;
-  while (idealNs(nextIndex_ + slots) + jitterNs <= now) ++slots;
-  return slots;
-}
-
-// Of the reports in the next `slots` slots, those a kernel buffer of
-// bufferReports lost: evdev drops everything unread when its buffer fills,
-// and the report that filled it goes with them.
-int64_t VirtualDevice::reportsLostToOverflow(int64_t slots) const {
+// The first of due_ that a kernel buffer of bufferReports still holds: evdev
+// drops everything unread when its buffer fills, and the report that filled
+// it goes with them.
+size_t VirtualDevice::firstKeptReport() const {
   if (rate_->bufferReports <= 0) return 0;
-  int64_t reports = 0;
-  std::array<uint8_t, kMaxFrameBytes> frame{};
-  for (int64_t i = 0; i < slots; ++i)
-    reports += slotFrame(*rate_, nextIndex_ + i, frame.data()) > 0;
-  const int64_t kept = reports % (rate_->bufferReports + 1);
-  return reports - kept;
+  const size_t held = static_cast<size_t>(rate_->bufferReports) + 1;
+  return due_.size() - due_.size() % held;
 }
 
 // The whole counts built up by slot `index`, less those by the slot before:

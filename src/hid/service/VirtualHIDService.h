@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
@@ -103,9 +104,8 @@ class VirtualDevice : public Device {
   void startTimer();
   void stopTimer();
   void onTick();
-  int64_t idealNs(int64_t index) const;
-  int64_t dueSlots(int64_t now, int64_t jitterNs) const;
-  int64_t reportsLostToOverflow(int64_t slots) const;
+  void collectDueReports(int64_t now);
+  size_t firstKeptReport() const;
 
   Result openResult_;
   std::optional<VirtualMouseRate> rate_;
@@ -120,6 +120,12 @@ class VirtualDevice : public Device {
   uint64_t timerWatch_ = 0;
   int64_t startNs_ = 0;
   int64_t nextIndex_ = 1;
+  struct DueReport {
+    int64_t stamp = 0;
+    size_t length = 0;
+    std::array<uint8_t, kMaxFrameBytes> frame{};
+  };
+  std::vector<DueReport> due_;  // kept between ticks for its room
 };
 
 // Virtual mice for tests and demos. Everything a test asks for (arrival,
